@@ -1,0 +1,33 @@
+#include "common/format.h"
+
+#include <cctype>
+
+bool detect_never(FILE*) { return false; }
+int read_placeholder(FILE*, const char*) { return 0; }
+int write_placeholder(FILE*, const char*) { return 0; }
+bool dump_placeholder(FILE*) { return false; }
+
+void hex_dump(FILE* out, unsigned long address, unsigned bytes_per_line, const uint8_t* data,
+              size_t count, const char* address_format, bool with_text) {
+    if (bytes_per_line == 0) bytes_per_line = 16;
+    while (count > 0) {
+        size_t n = count < bytes_per_line ? count : bytes_per_line;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        fprintf(out, address_format, address);
+#pragma GCC diagnostic pop
+        for (size_t k = 0; k < n; ++k) fprintf(out, " %02X", data[k]);
+        address += n;
+        if (with_text) {
+            for (size_t k = n; k < bytes_per_line; ++k) fputs("   ", out);
+            fputc(' ', out);
+            for (size_t k = 0; k < n; ++k) {
+                int c = data[k];
+                fputc(isalnum(c) || ispunct(c) || c == ' ' ? c : '.', out);
+            }
+        }
+        fputc('\n', out);
+        data += n;
+        count -= n;
+    }
+}

@@ -1,0 +1,128 @@
+#include "common/osdep.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <unistd.h>
+
+#include "common/registry.h"
+
+namespace {
+
+const char* const SUBDIRECTORIES[] = {nullptr, "bin",     "lib",      "help",     "include",
+                                      "dat",   "sources", "resources"};
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+const char* last_separator(const char* path) {
+    const char* p = strrchr(path, '\\');
+    if (!p) p = strrchr(path, '/');
+    if (!p) p = strrchr(path, ':');
+    return p;
+}
+
+}  // namespace
+
+std::unique_ptr<char[]> copy_text(const std::string& text) {
+    auto out = std::make_unique<char[]>(text.size() + 1);
+    memcpy(out.get(), text.c_str(), text.size() + 1);
+    return out;
+}
+
+std::unique_ptr<char[]> path_join(const char* dir, const char* name) {
+    if (!dir || !*dir) return nullptr;
+    std::string out = dir;
+    if (is_separator(out.back())) out.pop_back();
+    out += '/';
+    if (is_separator(*name)) ++name;
+    out += name;
+    return copy_text(out);
+}
+
+bool is_absolute_path(const char* name) {
+    if (!name || !*name) return false;
+    return name[0] == '/' || name[1] == ':' || (name[0] == '\\' && name[1] == '\\');
+}
+
+const char* base_name(const char* path) {
+    if (!path) return nullptr;
+    const char* p = last_separator(path);
+    return p ? p + 1 : path;
+}
+
+std::unique_ptr<char[]> dir_name(const char* path) {
+    if (!path) return nullptr;
+    const char* p = last_separator(path);
+    if (!p) return nullptr;
+    return copy_text(std::string(path, p));
+}
+
+std::unique_ptr<char[]> program_path() {
+    char buffer[PATH_MAX + 1];
+    ssize_t length = readlink("/proc/self/exe", buffer, PATH_MAX);
+    if (length <= 0) return nullptr;
+    buffer[length] = '\0';
+    return copy_text(buffer);
+}
+
+std::unique_ptr<char[]> install_dir(int index) {
+    std::string dir;
+    std::string value;
+    if (registry_string("instdir", &value) == 0) {
+        dir = value;
+    } else {
+        std::unique_ptr<char[]> program = program_path();
+        std::unique_ptr<char[]> bin = dir_name(program.get());
+        std::unique_ptr<char[]> top = dir_name(bin.get());
+        if (!top) return nullptr;
+        dir = top.get();
+        if (dir.empty()) dir = "/";
+    }
+    if (index <= 0 || index > 7) return copy_text(dir);
+    return path_join(dir.c_str(), SUBDIRECTORIES[index]);
+}
+
+std::unique_ptr<char[]> install_file(int index, const char* name) {
+    if (is_absolute_path(name)) return copy_text(name);
+    std::unique_ptr<char[]> dir = install_dir(index);
+    if (!dir) return nullptr;
+    return path_join(dir.get(), name);
+}
+
+time_t now_time() {
+    const char* epoch = getenv("SOURCE_DATE_EPOCH");
+    if (epoch && *epoch) {
+        char* end = nullptr;
+        errno = 0;
+        long long value = strtoll(epoch, &end, 10);
+        if (errno == 0 && end && *end == '\0' && value >= 0) return static_cast<time_t>(value);
+    }
+    return time(nullptr);
+}
+
+void upper_case(char* text) {
+    for (; *text; ++text) *text = static_cast<char>(toupper(static_cast<unsigned char>(*text)));
+}
+
+void print_version_banner() {
+    char edition[] = "std";
+    upper_case(edition);
+    printf("\nProduct:\t%s\nEdition:\t%s\nComponent:\t%s\nVersion:\t9.60%s\nBuild date:\tAug 20 "
+           "2009\nRelease:\t%s\n",
+           "QXCC", edition, "symvert", "PL3", "");
+    printf("Portable build: settings come from the command line and the environment.\n");
+}
+
+int stricmp_portable(const char* a, const char* b) { return strcasecmp(a, b); }
+
+std::vector<uint8_t> read_stream(FILE* stream) {
+    std::vector<uint8_t> out;
+    uint8_t buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0)
+        out.insert(out.end(), buffer, buffer + got);
+    return out;
+}

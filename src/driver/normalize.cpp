@@ -1,0 +1,196 @@
+#include "driver/normalize.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "common/alert.h"
+#include "common/options.h"
+#include "common/sort.h"
+#include "model/store.h"
+
+namespace {
+
+int compare_u32(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+
+int line_by_address(const LineRecord* a, const LineRecord* b) {
+    if (int c = compare_u32(a->address, b->address)) return c;
+    return compare_u32(a->line, b->line);
+}
+
+int line_by_number(const LineRecord* a, const LineRecord* b) {
+    if (int c = compare_u32(a->line, b->line)) return c;
+    if (int c = compare_u32(a->address, b->address)) return c;
+    return compare_u32(a->end_address, b->end_address);
+}
+
+int data_block_order(const DataBlock* a, const DataBlock* b) {
+    if (int c = compare_u32(a->segment, b->segment)) return c;
+    return compare_u32(a->address, b->address);
+}
+
+int name_width() {
+    size_t width = 0;
+    for (const SegmentRecord* segment : store.segments)
+        width = std::max(width, segment->name.size());
+    return static_cast<int>(width);
+}
+
+void close_line_ranges() {
+    if (store.lines.empty()) return;
+    std::vector<LineRecord*> sorted(store.lines.begin(), store.lines.end());
+    sort_items(sorted, line_by_address);
+    for (size_t k = 0; k + 1 < sorted.size(); ++k) {
+        uint32_t next = sorted[k + 1]->address;
+        sorted[k]->end_address = next == sorted[k]->address ? next : next - 1;
+    }
+    sorted.back()->end_address = sorted.back()->address;
+}
+
+// Each file's symbols and line records in store order, at most its count of each.
+template <typename Record>
+std::vector<std::vector<Record*>> records_by_file(const Vector<Record*>& records,
+                                                  uint32_t FileRecord::*count) {
+    std::vector<std::vector<Record*>> buckets(store.files.count());
+    for (Record* record : records) {
+        FileRecord* file = file_of(record->file);
+        if (!file) continue;
+        std::vector<Record*>& bucket = buckets[record->file - 1];
+        if (bucket.size() < file->*count) bucket.push_back(record);
+    }
+    return buckets;
+}
+
+void build_file_tables(int width) {
+    auto symbols = records_by_file(store.symbols, &FileRecord::symbol_count);
+    auto lines = records_by_file(store.lines, &FileRecord::line_count);
+    const unsigned level = options.verbose_level;
+    for (uint32_t n = 0; n < store.files.count(); ++n) {
+        FileRecord* file = store.files[n];
+        if (level >= 1) fprintf(stderr, "\nFile: %s\nSymbols: %u\n", file->name.c_str(), file->symbol_count);
+        if (file->symbol_count != 0) {
+            if (symbols[n].size() < file->symbol_count) fatal_message(606);
+            file->symbols = std::move(symbols[n]);
+            if (level >= 2)
+                for (const SymbolRecord* symbol : file->symbols)
+                    fprintf(stderr, "\t%-*s %-8lX %s\n", width, segment_name(symbol->segment),
+                            static_cast<unsigned long>(symbol->value), symbol->name.c_str());
+        }
+        if (level >= 1) fprintf(stderr, "Lines: %u\n", file->line_count);
+        if (file->line_count != 0) {
+            if (lines[n].size() < file->line_count) fatal_message(607);
+            file->lines = std::move(lines[n]);
+            sort_items(file->lines, line_by_number);
+            if (level >= 2)
+                for (const LineRecord* line : file->lines)
+                    fprintf(stderr, "\t%5.5lu: %lX-%lX %s\n", static_cast<unsigned long>(line->line),
+                            static_cast<unsigned long>(line->address),
+                            static_cast<unsigned long>(line->end_address),
+                            segment_name(line->segment));
+        }
+    }
+}
+
+void assign_segments() {
+    for (DataBlock* block : store.data) {
+        if (block->segment != 0) continue;
+        for (uint32_t k = 0; k < store.segments.count(); ++k) {
+            const SegmentRecord* segment = store.segments[k];
+            if (segment->load_address <= block->address &&
+                block->address + block->size <= segment->load_address + segment->size) {
+                block->segment = k + 1;
+                break;
+            }
+        }
+    }
+}
+
+// Joins exactly adjacent blocks of one segment. The joined bytes are appended to the
+// surviving block's buffer, which grows geometrically, so no byte is copied twice.
+void merge_blocks() {
+    Vector<DataBlock*> merged(100);
+    for (DataBlock* block : store.data) {
+        DataBlock* last = merged.empty() ? nullptr : merged[merged.count() - 1];
+        if (last && last->segment == block->segment && block->address == last->address + last->size) {
+            last->bytes.insert(last->bytes.end(), block->bytes.begin(), block->bytes.end());
+            last->size += block->size;
+            std::vector<uint8_t>().swap(block->bytes);
+        } else {
+            merged.append(block);
+        }
+    }
+    store.data = std::move(merged);
+}
+
+void print_data_summary(int) {
+    if (options.verbose_level < 1) return;
+    unsigned long total = 0;
+    for (const DataBlock* block : store.data) total += block->size;
+    fprintf(stderr, "\nData blocks: %u, total size %lX\n", store.data.count(), total);
+    if (options.verbose_level < 2) return;
+    for (const DataBlock* block : store.data) {
+        fprintf(stderr, "\t%lX-%lX", static_cast<unsigned long>(block->address),
+                static_cast<unsigned long>(uint32_t(block->address + block->size - 1)));
+        if (segment_of(block->segment))
+            fprintf(stderr, " %s", segment_name(block->segment));
+        else
+            fprintf(stderr, " seg %d", static_cast<int>(block->segment) - 1);
+        fputc('\n', stderr);
+    }
+}
+
+void widen_segments() {
+    // First (lowest) block of each segment, found in one pass over the sorted list.
+    std::vector<DataBlock*> first(store.segments.count() + 1, nullptr);
+    for (DataBlock* block : store.data)
+        if (block->segment <= store.segments.count() && !first[block->segment])
+            first[block->segment] = block;
+    for (uint32_t k = 1; k <= store.segments.count(); ++k) {
+        const DataBlock* block = first[k];
+        if (!block) continue;
+        SegmentRecord* segment = store.segments[k - 1];
+        uint32_t end = segment->load_address + segment->size;
+        if (block->address < segment->load_address && block->size != 0) {
+            segment->address -= segment->load_address - block->address;
+            segment->load_address = block->address;
+        }
+        if (block->address + block->size > end) end = block->address + block->size;
+        if (end - segment->load_address > segment->size) segment->size = end - segment->load_address;
+    }
+}
+
+void print_segment_summary(int width) {
+    if (options.verbose_level < 1) return;
+    fprintf(stderr, "\nSegments: %u\n", store.segments.count());
+    for (const SegmentRecord* segment : store.segments) {
+        fprintf(stderr, "\t%-*s %lX", width, segment->name.c_str(),
+                static_cast<unsigned long>(segment->address));
+        if (segment->size != 0)
+            fprintf(stderr, "-%lX", static_cast<unsigned long>(uint32_t(segment->address + segment->size - 1)));
+        if (segment->load_address != segment->address)
+            fprintf(stderr, " Load@%lX", static_cast<unsigned long>(segment->load_address));
+        fputc('\n', stderr);
+    }
+    fputc('\n', stderr);
+}
+
+}  // namespace
+
+void normalize_store() {
+    int width = 0;
+    if (options.verbose_level >= 1) {
+        width = name_width();
+        fprintf(stderr, "\nFiles: %d, syms: %d, lines: %d\n", static_cast<int>(store.files.count()),
+                static_cast<int>(store.symbols.count()), static_cast<int>(store.lines.count()));
+    }
+    close_line_ranges();
+    build_file_tables(width);
+    if (!store.data.empty()) {
+        assign_segments();
+        store.data.sort(data_block_order);
+        merge_blocks();
+        print_data_summary(width);
+        widen_segments();
+    }
+    print_segment_summary(width);
+}

@@ -1,0 +1,133 @@
+#include "driver/run.h"
+
+#include <cstdio>
+#include <new>
+
+#include "common/alert.h"
+#include "common/getargs.h"
+#include "common/options.h"
+#include "driver/formats.h"
+#include "driver/normalize.h"
+#include "driver/options.h"
+#include "model/store.h"
+
+namespace {
+
+// Argument words from standard input or an "@" command file.
+std::vector<std::string> acquire_words(const std::vector<std::string>& args) {
+    if (!args.empty() && !(args.size() == 1 && args[0][0] == '@')) return args;
+    if (!args.empty()) {
+        const char* file = args[0].c_str() + 1;
+        if (!freopen(file, "r", stdin)) fatal_message(141, "command", file);
+    }
+    std::vector<std::string> words = getargs("symvert");
+    words.erase(words.begin());  // stands where a program name would
+    return words;
+}
+
+void reopen_input(const char* name, const char* mode) {
+    if (!freopen(name, mode, stdin)) fatal_message(141, "input", name);
+}
+
+const FormatDescriptor& detect_format(const char* name) {
+    verbose("Checking '%s' file type ...", name);
+    if (options.input_format != 0) {
+        const FormatDescriptor& format = format_at(options.input_format);
+        verbose("Defaulting to %s", format.name);
+        return format;
+    }
+    for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
+        const FormatDescriptor& format = format_at(k);
+        rewind(stdin);
+        if (format.detect(stdin)) {
+            verbose("Confirmed as %s", format.name);
+            return format;
+        }
+        verbose("Not %s", format.name);
+    }
+    fatal_message(605);
+}
+
+void read_inputs(const RunTables& tables) {
+    int count = 0;
+    for (const std::string& input : tables.inputs) {
+        const char* name = input.c_str();
+        reopen_input(name, "rb");
+        const FormatDescriptor& format = detect_format(name);
+        if (!format.binary)
+            reopen_input(name, "r");
+        else
+            rewind(stdin);
+        if (options.dump_inputs) {
+            fflush(stderr);
+            if (!format.dump(stdin)) message(634, name);
+            fputc('\n', stdout);
+            fflush(stdout);
+        } else if (!options.identify_only) {
+            verbose("Reading '%s' as %s", name, format.name);
+            fflush(stderr);
+            format.read(stdin, name);
+            fflush(stdout);
+        }
+        ++count;
+    }
+    verbose("Read %d input files", count);
+}
+
+void write_outputs(const RunTables& tables) {
+    // Standard input is done with; it is left attached to an empty stream.
+    if (!freopen("/dev/null", "r", stdin)) fclose(stdin);
+    std::string last_output_name;
+    const std::string first_input = tables.inputs.empty() ? "" : tables.inputs[0];
+    int written = 0;
+    for (const OutputRequest& request : tables.outputs) {
+        const FormatDescriptor& format = format_at(request.format);
+        std::string name = output_file_name(request, last_output_name, first_input, format.extension);
+        last_output_name = name;
+        fflush(stdout);
+        if (!freopen(name.c_str(), format.binary ? "wb" : "w", stdout))
+            fatal_message(378, "output", name.c_str());
+        verbose("Writing '%s' as %s", name.c_str(), format.name);
+        fflush(stderr);
+        format.write(stdout, name.c_str());
+        fflush(stdout);
+        ++written;
+    }
+    if (written > 1) verbose("Wrote %d output files", written);
+}
+
+int run_words(const std::vector<std::string>& args) {
+    std::vector<std::string> words = acquire_words(args);
+    RunTables tables = parse_command_line(words);
+    set_message_context(tables.inputs.empty() ? nullptr : tables.inputs[0].c_str());
+    if (tables.outputs.empty() && !options.dump_inputs && !options.identify_only) message(613);
+    if (tables.inputs.empty()) fatal_message(614);
+    read_inputs(tables);
+    if (options.identify_only) return 0;
+    normalize_store();
+    write_outputs(tables);
+    return errors_reported() ? 1 : 0;
+}
+
+}  // namespace
+
+void reset_run_state() {
+    options.reset();
+    store.reset();
+    message_state.reset();
+}
+
+int run(const std::vector<std::string>& args) {
+    try {
+        int status = run_words(args);
+        fflush(stdout);
+        fflush(stderr);
+        return status;
+    } catch (const RunEnd& end) {
+        return end.status;
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "can't allocate memory\n");
+        fflush(stderr);
+        return 1;
+    }
+}

@@ -1,0 +1,8 @@
+// COFF files. Not built yet: the detector answers no and the operations are
+// placeholders.
+#include "formats/descriptors.h"
+
+const FormatDescriptor coff_format = {
+    detect_never, read_placeholder, write_placeholder, dump_placeholder,
+    "COFF", "coff", "cof", true,
+};

@@ -1,0 +1,8 @@
+// Holtek DBG files. Not built yet: the detector answers no and the operations are
+// placeholders.
+#include "formats/descriptors.h"
+
+const FormatDescriptor htk_format = {
+    detect_never, read_placeholder, write_placeholder, dump_placeholder,
+    "Holtek DBG", "htk", "dbg", true,
+};

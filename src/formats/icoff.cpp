@@ -1,0 +1,8 @@
+// ICOFF files. Not built yet: the detector answers no and the operations are
+// placeholders.
+#include "formats/descriptors.h"
+
+const FormatDescriptor icoff_format = {
+    detect_never, read_placeholder, write_placeholder, dump_placeholder,
+    "ICOFF", "icoff", "cof", true,
+};

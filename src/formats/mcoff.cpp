@@ -1,0 +1,8 @@
+// Microchip COFF files. Not built yet: the detector answers no and the operations are
+// placeholders.
+#include "formats/descriptors.h"
+
+const FormatDescriptor mcoff_format = {
+    detect_never, read_placeholder, write_placeholder, dump_placeholder,
+    "Microchip COFF", "mcoff", "cof", true,
+};

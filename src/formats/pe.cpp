@@ -1,0 +1,8 @@
+// P&E files. Not built yet: the detector answers no and the operations are
+// placeholders.
+#include "formats/descriptors.h"
+
+const FormatDescriptor pe_format = {
+    detect_never, read_placeholder, write_placeholder, dump_placeholder,
+    "P&E", "pe", "pe", true,
+};

@@ -1,0 +1,8 @@
+// UBROF files. Not built yet: the detector answers no and the operations are
+// placeholders.
+#include "formats/descriptors.h"
+
+const FormatDescriptor ubrof_format = {
+    detect_never, read_placeholder, write_placeholder, dump_placeholder,
+    "UBROF", "ubrof", "d43", true,
+};

@@ -1,0 +1,200 @@
+#include "model/store.h"
+
+#include <cctype>
+#include <cstring>
+#include <strings.h>
+
+#include "common/options.h"
+
+Store store;
+
+namespace {
+
+const size_t STRIP_LIMIT = 263;  // characters kept of a name whose extension is removed
+
+// The name as the file index holds it: without its extension when -e is on.
+std::string file_key(const char* name) {
+    std::string key = name;
+    if (options.strip_extensions) {
+        size_t dot = key.rfind('.');
+        if (dot != std::string::npos) key.resize(dot);
+        if (key.size() > STRIP_LIMIT) key.resize(STRIP_LIMIT);
+    }
+    return key;
+}
+
+}  // namespace
+
+namespace {
+
+template <typename Map>
+uint32_t hash_chars(std::string_view name, Map map) {
+    if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
+    uint32_t h = 0;
+    for (size_t k = name.size(); k-- > 0;)
+        h = static_cast<uint32_t>(static_cast<signed char>(map(name[k]))) + 4 * h;
+    return h;
+}
+
+char lower(char c) { return static_cast<char>(tolower(static_cast<unsigned char>(c))); }
+
+}  // namespace
+
+uint32_t name_hash(std::string_view name) {
+    return hash_chars(name, [](char c) { return c; });
+}
+
+size_t FileNameHash::operator()(std::string_view s) const { return hash_chars(s, lower); }
+
+bool FileNameEqual::operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k)
+        if (lower(a[k]) != lower(b[k])) return false;
+    return true;
+}
+
+void Store::reset() { *this = Store(); }
+
+uint32_t add_file(const char* name) {
+    std::string key = file_key(name);
+    if (FileRecord** found = store.file_names.find(key)) return (*found)->number;
+    FileRecord& file = store.file_pool.emplace_back();
+    file.name = std::move(key);
+    store.file_names.insert(file.name, &file);
+    store.files.append(&file);
+    file.number = store.files.count();
+    return file.number;
+}
+
+FileRecord* find_file(const char* name) {
+    if (!name) return nullptr;
+    FileRecord** found = store.file_names.find(file_key(name));
+    return found ? *found : nullptr;
+}
+
+void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file,
+                uint32_t flags) {
+    SymbolRecord& symbol = store.symbol_pool.emplace_back();
+    symbol.name = name;
+    symbol.value = value;
+    symbol.segment = segment;
+    symbol.file = file;
+    symbol.flags = flags;
+    store.symbol_names.insert(symbol.name, &symbol);
+    store.symbol_values.insert(value, &symbol);
+    if (FileRecord* owner = file_of(file)) ++owner->symbol_count;
+    store.symbols.append(&symbol);
+}
+
+SymbolRecord* find_symbol(const char* name) {
+    SymbolRecord** found = store.symbol_names.find(name);
+    return found ? *found : nullptr;
+}
+
+SymbolRecord* find_symbol_by_value(uint32_t value) {
+    SymbolRecord** found = store.symbol_values.find(value);
+    return found ? *found : nullptr;
+}
+
+SymbolRecord* find_file_symbol(const char* file_name, const char* symbol_name) {
+    FileRecord* file = find_file(file_name);
+    if (!file) return nullptr;
+    for (SymbolRecord* symbol : file->symbols)
+        if (symbol->name == symbol_name) return symbol;
+    return nullptr;
+}
+
+bool lookup_symbol(const char* name, ValuePair* out) {
+    SymbolRecord* symbol = find_symbol(name);
+    if (!symbol) return false;
+    out->value = symbol->value;
+    out->segment = symbol->segment;
+    return true;
+}
+
+bool lookup_file_symbol(const char* file_name, const char* symbol_name, ValuePair* out) {
+    SymbolRecord* symbol = find_file_symbol(file_name, symbol_name);
+    if (!symbol) return false;
+    out->value = symbol->value;
+    out->segment = symbol->segment;
+    return true;
+}
+
+void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, uint32_t kind) {
+    LineRecord& record = store.line_pool.emplace_back();
+    record.line = line;
+    record.address = address;
+    record.segment = segment;
+    record.file = file;
+    record.kind = kind;
+    if (FileRecord* owner = file_of(file)) ++owner->line_count;
+    store.lines.append(&record);
+}
+
+void add_segment(const char* name, uint32_t address, uint32_t size, uint32_t load_address,
+                 uint32_t space) {
+    SegmentRecord& segment = store.segment_pool.emplace_back();
+    segment.name = name;
+    segment.address = address;
+    segment.size = size;
+    segment.load_address = load_address;
+    segment.space = space;
+    store.segments.append(&segment);
+}
+
+SegmentRecord* find_segment(const char* name) {
+    for (SegmentRecord* segment : store.segments)
+        if (segment->name == name) return segment;
+    return nullptr;
+}
+
+SegmentRecord* segment_of(uint32_t number) {
+    if (number == 0 || number > store.segments.count()) return nullptr;
+    return store.segments[number - 1];
+}
+
+FileRecord* file_of(uint32_t number) {
+    if (number == 0 || number > store.files.count()) return nullptr;
+    return store.files[number - 1];
+}
+
+const char* segment_name(uint32_t number) {
+    SegmentRecord* segment = segment_of(number);
+    return segment ? segment->name.c_str() : "";
+}
+
+uint32_t segment_of_address(ValuePair pair, uint32_t scale) {
+    uint32_t scaled = pair.value * scale;
+    for (uint32_t k = 0; k < store.segments.count(); ++k) {
+        const SegmentRecord* segment = store.segments[k];
+        if (segment->space == pair.segment && segment->address <= scaled &&
+            scaled < segment->address + segment->size)
+            return k + 1;
+    }
+    return pair.segment;
+}
+
+BoundsRecord* add_bounds(const char* name, uint32_t low, uint32_t high, uint32_t init) {
+    BoundsRecord& bounds = store.bounds_pool.emplace_back();
+    bounds.name = name;
+    bounds.low = low;
+    bounds.high = high;
+    bounds.init = init;
+    store.bounds.append(&bounds);
+    return &bounds;
+}
+
+BoundsRecord* find_bounds(const char* name) {
+    for (BoundsRecord* bounds : store.bounds)
+        if (bounds->name == name) return bounds;
+    return nullptr;
+}
+
+void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment) {
+    DataBlock& block = store.data_pool.emplace_back();
+    block.address = address;
+    block.size = size;
+    if (size) block.bytes.assign(bytes, bytes + size);
+    block.segment = segment;
+    store.data.append(&block);
+}

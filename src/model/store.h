@@ -1,0 +1,147 @@
+// The symbol store: the one model every reader fills and every writer reads.
+//
+// Six lists of records (files, symbols, bounds, segments, data blocks, line records) and
+// three first-wins indexes. Records are owned by the store, value-initialised, and refer
+// to each other by 1-based file and segment numbers (0 = none).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/hash.h"
+#include "common/vector.h"
+
+struct SymbolRecord;
+struct LineRecord;
+
+struct FileRecord {
+    std::string name;
+    std::vector<SymbolRecord*> symbols;  // built by normalisation, store order
+    uint32_t symbol_count = 0;
+    std::vector<LineRecord*> lines;      // built by normalisation, sorted by line
+    uint32_t line_count = 0;
+    uint32_t number = 0;
+    uint32_t output_index = 0;           // free for a writer
+};
+
+struct BoundsRecord {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    uint32_t init = 0;
+    std::string name;
+};
+
+// Symbol flags.
+enum : uint32_t {
+    SYM_ABSOLUTE = 0x1,
+    SYM_LOCAL = 0x2,
+    SYM_KIND_MARK = 0x4,
+    SYM_DESCRIBED = 0x8,  // already written with its type information
+};
+
+struct SymbolRecord {
+    uint32_t file = 0;
+    uint32_t value = 0;
+    BoundsRecord* bounds = nullptr;
+    uint32_t segment = 0;
+    uint32_t flags = 0;
+    std::string name;
+};
+
+struct LineRecord {
+    uint32_t file = 0;
+    uint32_t address = 0;
+    uint32_t end_address = 0;
+    uint32_t segment = 0;
+    uint32_t kind = 0;
+    uint32_t line = 0;
+    uint32_t output_index = 0;
+};
+
+struct SegmentRecord {
+    uint32_t space = 0;
+    uint32_t address = 0;
+    uint32_t load_address = 0;
+    uint32_t size = 0;
+    std::string name;
+};
+
+struct DataBlock {
+    uint32_t address = 0;
+    uint32_t size = 0;
+    std::vector<uint8_t> bytes;
+    uint32_t segment = 0;
+};
+
+// A value and the segment (or class) it belongs to.
+struct ValuePair {
+    uint32_t value = 0;
+    uint32_t segment = 0;
+};
+
+// The symbol-name hash: a leading "_" (followed by something) is skipped, then
+// h = c + 4h over the characters from the last back to the first.
+uint32_t name_hash(std::string_view name);
+
+struct NameHash {
+    size_t operator()(std::string_view s) const { return name_hash(s); }
+};
+// File names are matched without regard to letter case.
+struct FileNameHash {
+    size_t operator()(std::string_view s) const;
+};
+struct FileNameEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
+struct Store {
+    Vector<FileRecord*> files{25};
+    Vector<SymbolRecord*> symbols{100};
+    Vector<BoundsRecord*> bounds{30};
+    Vector<SegmentRecord*> segments{25};
+    Vector<DataBlock*> data{100};
+    Vector<LineRecord*> lines{100};
+
+    // Keys view the names held by the records themselves.
+    HashTable<std::string_view, SymbolRecord*, NameHash> symbol_names;
+    HashTable<uint32_t, SymbolRecord*> symbol_values;
+    HashTable<std::string_view, FileRecord*, FileNameHash, FileNameEqual> file_names;
+
+    // Owners of the records; the lists above hold pointers into these.
+    std::deque<FileRecord> file_pool;
+    std::deque<SymbolRecord> symbol_pool;
+    std::deque<BoundsRecord> bounds_pool;
+    std::deque<SegmentRecord> segment_pool;
+    std::deque<DataBlock> data_pool;
+    std::deque<LineRecord> line_pool;
+
+    void reset();
+};
+
+extern Store store;
+
+uint32_t add_file(const char* name);
+FileRecord* find_file(const char* name);
+void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file, uint32_t flags);
+SymbolRecord* find_symbol(const char* name);
+SymbolRecord* find_symbol_by_value(uint32_t value);
+SymbolRecord* find_file_symbol(const char* file_name, const char* symbol_name);
+bool lookup_symbol(const char* name, ValuePair* out);
+bool lookup_file_symbol(const char* file_name, const char* symbol_name, ValuePair* out);
+void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, uint32_t kind);
+void add_segment(const char* name, uint32_t address, uint32_t size, uint32_t load_address,
+                 uint32_t space);
+SegmentRecord* find_segment(const char* name);
+SegmentRecord* segment_of(uint32_t number);
+uint32_t segment_of_address(ValuePair pair, uint32_t scale);
+BoundsRecord* add_bounds(const char* name, uint32_t low, uint32_t high, uint32_t init);
+BoundsRecord* find_bounds(const char* name);
+void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment);
+
+// The file with that number, or null for 0 or a number beyond the list.
+FileRecord* file_of(uint32_t number);
+// The segment's name, or "" for 0 or a number beyond the list.
+const char* segment_name(uint32_t number);

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""End-to-end cases: run the built program and compare what it did.
+
+Each case is a directory below tests/cli holding a file "cmd" (the argument words, split
+as a POSIX shell would, on one line; "#" lines are comments). The program runs in a fresh
+directory that holds the case's other files and a link "data" to tests/data. Expected:
+  status     exit status (default 0)
+  stderr     standard error, exactly (default: empty)
+  stdout     standard output, exactly (default: empty)
+  expected/  files the run must leave in its directory, byte for byte
+Optional: "stdin" is fed to standard input (default: empty), "env" holds NAME=VALUE lines
+added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cleared).
+With --update the actual results are written into the case for review.
+"""
+import argparse
+import os
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+CONTROL = {"cmd", "status", "stderr", "stdout", "stdin", "env", "expected", "README"}
+
+
+def read(path, default=b""):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return default
+
+
+def case_dirs(root, only):
+    for dirpath, dirnames, filenames in os.walk(root):
+        dirnames.sort()
+        if "cmd" in filenames:
+            rel = os.path.relpath(dirpath, root)
+            if not only or any(rel.startswith(o) for o in only):
+                yield rel, dirpath
+
+
+def run_case(program, data, path, update, timeout):
+    lines = [l for l in read(os.path.join(path, "cmd")).decode().splitlines()
+             if l.strip() and not l.lstrip().startswith("#")]
+    args = shlex.split(" ".join(lines))
+    env = {k: v for k, v in os.environ.items() if not k.startswith("NVC_")}
+    env["SOURCE_DATE_EPOCH"] = "1000000000"
+    for line in read(os.path.join(path, "env")).decode().splitlines():
+        if "=" in line:
+            k, v = line.split("=", 1)
+            env[k] = v
+    with tempfile.TemporaryDirectory(prefix="symvert-cli-") as work:
+        for name in os.listdir(path):
+            if name in CONTROL:
+                continue
+            src = os.path.join(path, name)
+            (shutil.copytree if os.path.isdir(src) else shutil.copy)(src, os.path.join(work, name))
+        os.symlink(data, os.path.join(work, "data"))
+        before = set(os.listdir(work))
+        try:
+            proc = subprocess.run([program] + args, cwd=work, env=env,
+                                  input=read(os.path.join(path, "stdin")),
+                                  capture_output=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return ["timed out"]
+        problems = []
+        want_status = int(read(os.path.join(path, "status"), b"0").decode().strip() or 0)
+        if update:
+            with open(os.path.join(path, "status"), "w") as f:
+                f.write("%d\n" % proc.returncode)
+            for stream in ("stderr", "stdout"):
+                got = getattr(proc, stream)
+                target = os.path.join(path, stream)
+                if got:
+                    with open(target, "wb") as f:
+                        f.write(got)
+                elif os.path.exists(target):
+                    os.remove(target)
+            made = sorted(set(os.listdir(work)) - before)
+            exp = os.path.join(path, "expected")
+            shutil.rmtree(exp, ignore_errors=True)
+            if made:
+                os.makedirs(exp)
+                for name in made:
+                    shutil.copy(os.path.join(work, name), os.path.join(exp, name))
+            return []
+        if proc.returncode != want_status:
+            problems.append("status %d, expected %d" % (proc.returncode, want_status))
+        for stream in ("stderr", "stdout"):
+            want = read(os.path.join(path, stream))
+            got = getattr(proc, stream)
+            if got != want:
+                problems.append("%s differs:\n--- expected\n%s\n--- actual\n%s" % (
+                    stream, want.decode(errors="replace"), got.decode(errors="replace")))
+        exp = os.path.join(path, "expected")
+        if os.path.isdir(exp):
+            for name in sorted(os.listdir(exp)):
+                want = read(os.path.join(exp, name))
+                got = read(os.path.join(work, name), None)
+                if got is None:
+                    problems.append("output %s was not written" % name)
+                elif got != want:
+                    problems.append("output %s differs (%d bytes, expected %d)" % (
+                        name, len(got), len(want)))
+        return problems
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--program", required=True)
+    ap.add_argument("--cases", default=os.path.dirname(os.path.abspath(__file__)))
+    ap.add_argument("--data", required=True)
+    ap.add_argument("--update", action="store_true")
+    ap.add_argument("--timeout", type=float, default=60)
+    ap.add_argument("only", nargs="*", help="run only cases whose path starts so")
+    a = ap.parse_args()
+    program = os.path.abspath(a.program)
+    data = os.path.abspath(a.data)
+    failed = 0
+    count = 0
+    for rel, path in case_dirs(a.cases, a.only):
+        count += 1
+        problems = run_case(program, data, path, a.update, a.timeout)
+        if problems:
+            failed += 1
+            print("FAIL %s" % rel)
+            for p in problems:
+                print("  " + p.replace("\n", "\n  "))
+        else:
+            print("ok   %s" % rel)
+    print("%d cases, %d failed" % (count, failed))
+    return 1 if failed or count == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
