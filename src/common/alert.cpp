@@ -14,8 +14,8 @@ MessageState message_state;
 namespace {
 
 const unsigned MAX_NUMBER = 10000;
-const size_t TEXT_SIZE = 512;   // formatted text, number prefix included
-const size_t LINE_SIZE = 2048;  // one output line
+const size_t TEXT_SIZE = 512;  // formatted text, number prefix included
+const size_t LINE_SIZE = 2048; // one output line
 const char* const NO_DESCRIPTION =
     "An error, warning or message was generated, but no description is available";
 const char* const PROGRAM_NAME = "symvert";
@@ -213,9 +213,11 @@ int valert(unsigned number, const char* kind_string, const char* format, va_list
     return 1;
 }
 
-}  // namespace
+} // namespace
 
-void MessageState::reset() { *this = MessageState(); }
+void MessageState::reset() {
+    *this = MessageState();
+}
 
 void end_run(int status) {
     fflush(stdout);
@@ -325,9 +327,13 @@ int set_error_limit(int count) {
     return previous;
 }
 
-void set_template_mode(bool on) { ms.template_mode = on; }
+void set_template_mode(bool on) {
+    ms.template_mode = on;
+}
 
-void set_warnings_are_errors() { ms.warnings_are_errors = true; }
+void set_warnings_are_errors() {
+    ms.warnings_are_errors = true;
+}
 
 bool errors_reported() {
     return ms.error_count > 0 || (ms.warnings_are_errors && ms.warning_count > 0);
@@ -337,10 +343,12 @@ namespace {
 
 // Splits off the next blank- or tab-separated token; answers false when there is none.
 bool next_token(const char*& p, std::string& token) {
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     if (!*p || *p == '\n' || *p == '\r') return false;
     const char* start = p;
-    while (*p && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') ++p;
+    while (*p && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r')
+        ++p;
     token.assign(start, p);
     return true;
 }
@@ -350,7 +358,7 @@ void malformed(unsigned line_number, const char* file_name) {
                    file_name);
 }
 
-}  // namespace
+} // namespace
 
 bool load_message_table(MessageTable& table, const char* name) {
     FILE* file = fopen(name, "r");
@@ -392,7 +400,8 @@ bool load_message_table(MessageTable& table, const char* name) {
             malformed(line_number, name);
             entry.kind = KIND_UNKNOWN;
         }
-        while (*p == ' ' || *p == '\t') ++p;
+        while (*p == ' ' || *p == '\t')
+            ++p;
         size_t length = strcspn(p, "\r\n");
         if (length == 0) {
             malformed(line_number, name);

@@ -20,7 +20,7 @@ struct RunEnd {
 [[noreturn]] void end_run(int status);
 
 enum MessageKind : int {
-    KIND_UNKNOWN = 0,  // kind field of the description line not recognised
+    KIND_UNKNOWN = 0, // kind field of the description line not recognised
     KIND_FATAL = 1,
     KIND_INFO = 2,
     KIND_ERROR = 3,
@@ -42,7 +42,7 @@ struct MessageState {
     MessageTable primary;
     MessageTable fallback;
     bool fallback_loaded = false;
-    std::vector<int> disable;  // action by number: 0 none, 1 hide warnings/info, 4 hide unless fatal
+    std::vector<int> disable; // action by number: 0 none, 1 hide warnings/info, 4 hide unless fatal
     bool disable_made = false;
 
     int error_limit = 3;
@@ -61,7 +61,7 @@ struct MessageState {
     unsigned warning_count = 0;
     int saved_errno = 0;
 
-    bool message_file_named = false;  // --edf= was given
+    bool message_file_named = false; // --edf= was given
     bool primary_loaded = false;
     bool initialised = false;
 

@@ -2,10 +2,18 @@
 
 #include <cctype>
 
-bool detect_never(FILE*) { return false; }
-int read_placeholder(FILE*, const char*) { return 0; }
-int write_placeholder(FILE*, const char*) { return 0; }
-bool dump_placeholder(FILE*) { return false; }
+bool detect_never(FILE*) {
+    return false;
+}
+int read_placeholder(FILE*, const char*) {
+    return 0;
+}
+int write_placeholder(FILE*, const char*) {
+    return 0;
+}
+bool dump_placeholder(FILE*) {
+    return false;
+}
 
 void hex_dump(FILE* out, unsigned long address, unsigned bytes_per_line, const uint8_t* data,
               size_t count, const char* address_format, bool with_text) {
@@ -16,10 +24,12 @@ void hex_dump(FILE* out, unsigned long address, unsigned bytes_per_line, const u
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
         fprintf(out, address_format, address);
 #pragma GCC diagnostic pop
-        for (size_t k = 0; k < n; ++k) fprintf(out, " %02X", data[k]);
+        for (size_t k = 0; k < n; ++k)
+            fprintf(out, " %02X", data[k]);
         address += n;
         if (with_text) {
-            for (size_t k = n; k < bytes_per_line; ++k) fputs("   ", out);
+            for (size_t k = n; k < bytes_per_line; ++k)
+                fputs("   ", out);
             fputc(' ', out);
             for (size_t k = 0; k < n; ++k) {
                 int c = data[k];

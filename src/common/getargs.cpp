@@ -7,13 +7,13 @@
 
 namespace {
 
-const size_t LINE_BUFFER = 8192;  // a line holds at most 8191 characters
+const size_t LINE_BUFFER = 8192; // a line holds at most 8191 characters
 const size_t WORD_LIMIT = 255;
 
 // Character supply over the lines of the stream, with "\" at a line end continuing the
 // logical line.
 class WordReader {
-public:
+  public:
     WordReader(FILE* in, const char* program_name, bool interactive)
         : in_(in), program_name_(program_name), interactive_(interactive) {}
 
@@ -34,7 +34,7 @@ public:
 
     void advance() { ++pos_; }
 
-private:
+  private:
     bool at_line_end(size_t k) const {
         return k >= line_.size() || line_[k] == '\n' || line_[k] == '\r';
     }
@@ -58,20 +58,23 @@ private:
     FILE* in_;
     const char* program_name_;
     bool interactive_;
-    std::string line_ = "\\";  // a lone continuation: the first request reads a line
+    std::string line_ = "\\"; // a lone continuation: the first request reads a line
     size_t pos_ = 0;
     bool eof_ = false;
 };
 
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
-}  // namespace
+} // namespace
 
 std::vector<std::string> getargs(FILE* in, const char* program_name, bool interactive) {
     WordReader reader(in, program_name, interactive);
     std::vector<std::string> words{""};
     for (;;) {
-        while (is_blank(reader.peek())) reader.advance();
+        while (is_blank(reader.peek()))
+            reader.advance();
         if (reader.peek() == EOF) break;
         std::string word;
         int quote = 0;

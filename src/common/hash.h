@@ -9,7 +9,7 @@
 
 template <typename K, typename V, typename Hash = std::hash<K>, typename Equal = std::equal_to<K>>
 class HashTable {
-public:
+  public:
     explicit HashTable(size_t expected = 0) { map_.reserve(expected); }
     HashTable(const HashTable&) = delete;
     HashTable& operator=(const HashTable&) = delete;
@@ -39,13 +39,13 @@ public:
     std::vector<K> keys() const {
         std::vector<K> out;
         out.reserve(order_.size());
-        for (const K* k : order_) out.push_back(*k);
+        for (const K* k : order_)
+            out.push_back(*k);
         return out;
     }
 
     // Calls visitor(key, value) in insertion order; stops at the first non-zero answer.
-    template <typename Visitor>
-    int foreach (Visitor visitor) {
+    template <typename Visitor> int foreach (Visitor visitor) {
         for (const K* k : order_) {
             int answer = visitor(*k, map_.find(*k)->second);
             if (answer != 0) return answer;
@@ -58,7 +58,7 @@ public:
         order_.clear();
     }
 
-private:
+  private:
     std::unordered_map<K, V, Hash, Equal> map_;
-    std::vector<const K*> order_;  // node-based map: key addresses are stable
+    std::vector<const K*> order_; // node-based map: key addresses are stable
 };

@@ -12,10 +12,12 @@
 
 namespace {
 
-const char* const SUBDIRECTORIES[] = {nullptr, "bin",     "lib",      "help",     "include",
-                                      "dat",   "sources", "resources"};
+const char* const SUBDIRECTORIES[] = {nullptr,   "bin", "lib",     "help",
+                                      "include", "dat", "sources", "resources"};
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
 
 const char* last_separator(const char* path) {
     const char* p = strrchr(path, '\\');
@@ -24,7 +26,7 @@ const char* last_separator(const char* path) {
     return p;
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<char[]> copy_text(const std::string& text) {
     auto out = std::make_unique<char[]>(text.size() + 1);
@@ -104,7 +106,8 @@ time_t now_time() {
 }
 
 void upper_case(char* text) {
-    for (; *text; ++text) *text = static_cast<char>(toupper(static_cast<unsigned char>(*text)));
+    for (; *text; ++text)
+        *text = static_cast<char>(toupper(static_cast<unsigned char>(*text)));
 }
 
 void print_version_banner() {
@@ -116,7 +119,9 @@ void print_version_banner() {
     printf("Portable build: settings come from the command line and the environment.\n");
 }
 
-int stricmp_portable(const char* a, const char* b) { return strcasecmp(a, b); }
+int stricmp_portable(const char* a, const char* b) {
+    return strcasecmp(a, b);
+}
 
 std::vector<uint8_t> read_stream(FILE* stream) {
     std::vector<uint8_t> out;

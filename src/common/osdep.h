@@ -2,12 +2,12 @@
 // the time stamp written into files, the version banner.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
-#include <cstdint>
 
 // Directory joined to name with one "/" between them; null when dir is empty.
 std::unique_ptr<char[]> path_join(const char* dir, const char* name);

@@ -4,6 +4,10 @@ namespace {
 const int VALUE_NOT_FOUND = 2;
 }
 
-int registry_dword(const char*, uint32_t*) { return VALUE_NOT_FOUND; }
+int registry_dword(const char*, uint32_t*) {
+    return VALUE_NOT_FOUND;
+}
 
-int registry_string(const char*, std::string*) { return VALUE_NOT_FOUND; }
+int registry_string(const char*, std::string*) {
+    return VALUE_NOT_FOUND;
+}

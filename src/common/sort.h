@@ -10,8 +10,7 @@
 #include <vector>
 
 // cmp(a, b) answers negative when a goes before b, zero when they are equal.
-template <typename T, typename Compare>
-void sort_items(T* base, size_t count, Compare cmp) {
+template <typename T, typename Compare> void sort_items(T* base, size_t count, Compare cmp) {
     if (count < 2) return;
     struct Range {
         ptrdiff_t low, high;
@@ -27,8 +26,10 @@ void sort_items(T* base, size_t count, Compare cmp) {
             ptrdiff_t i = low;
             ptrdiff_t j = high;
             for (;;) {
-                while (cmp(base[i], pivot) < 0) ++i;
-                while (cmp(pivot, base[j]) < 0) --j;
+                while (cmp(base[i], pivot) < 0)
+                    ++i;
+                while (cmp(pivot, base[j]) < 0)
+                    --j;
                 if (j < i) break;
                 std::swap(base[i], base[j]);
                 ++i;
@@ -46,7 +47,6 @@ void sort_items(T* base, size_t count, Compare cmp) {
     }
 }
 
-template <typename T, typename Compare>
-void sort_items(std::vector<T>& items, Compare cmp) {
+template <typename T, typename Compare> void sort_items(std::vector<T>& items, Compare cmp) {
     sort_items(items.data(), items.size(), cmp);
 }

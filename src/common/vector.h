@@ -9,9 +9,8 @@
 
 #include "common/sort.h"
 
-template <typename T>
-class Vector {
-public:
+template <typename T> class Vector {
+  public:
     explicit Vector(uint32_t initial_capacity = 10) { items_.reserve(initial_capacity); }
 
     uint32_t count() const { return static_cast<uint32_t>(items_.size()); }
@@ -55,8 +54,7 @@ public:
     T current() const { return get(cursor); }
 
     // Sorts with sort_items, so the order of equal elements is the specified one.
-    template <typename Compare>
-    void sort(Compare cmp) {
+    template <typename Compare> void sort(Compare cmp) {
         sort_items(items_.data(), items_.size(), cmp);
     }
 
@@ -73,6 +71,6 @@ public:
     uint32_t cursor = 0;
     uint32_t cursor2 = 0;
 
-private:
+  private:
     std::vector<T> items_;
 };

@@ -13,9 +13,11 @@ const FormatDescriptor* const REGISTRY[FORMAT_COUNT] = {
     &elf_format,    &ubrof_format, &htk_format,    &tsk_format,   &titxt_format,
 };
 
-}  // namespace
+} // namespace
 
-const FormatDescriptor& format_at(unsigned number) { return *REGISTRY[number - 1]; }
+const FormatDescriptor& format_at(unsigned number) {
+    return *REGISTRY[number - 1];
+}
 
 unsigned find_format_key(const char* key) {
     if (!key || !*key) fatal_message(602);

@@ -11,7 +11,9 @@
 
 namespace {
 
-int compare_u32(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+int compare_u32(uint32_t a, uint32_t b) {
+    return a < b ? -1 : a > b ? 1 : 0;
+}
 
 int line_by_address(const LineRecord* a, const LineRecord* b) {
     if (int c = compare_u32(a->address, b->address)) return c;
@@ -67,7 +69,8 @@ void build_file_tables(int width) {
     const unsigned level = options.verbose_level;
     for (uint32_t n = 0; n < store.files.count(); ++n) {
         FileRecord* file = store.files[n];
-        if (level >= 1) fprintf(stderr, "\nFile: %s\nSymbols: %u\n", file->name.c_str(), file->symbol_count);
+        if (level >= 1)
+            fprintf(stderr, "\nFile: %s\nSymbols: %u\n", file->name.c_str(), file->symbol_count);
         if (file->symbol_count != 0) {
             if (symbols[n].size() < file->symbol_count) fatal_message(606);
             file->symbols = std::move(symbols[n]);
@@ -83,10 +86,10 @@ void build_file_tables(int width) {
             sort_items(file->lines, line_by_number);
             if (level >= 2)
                 for (const LineRecord* line : file->lines)
-                    fprintf(stderr, "\t%5.5lu: %lX-%lX %s\n", static_cast<unsigned long>(line->line),
-                            static_cast<unsigned long>(line->address),
-                            static_cast<unsigned long>(line->end_address),
-                            segment_name(line->segment));
+                    fprintf(
+                        stderr, "\t%5.5lu: %lX-%lX %s\n", static_cast<unsigned long>(line->line),
+                        static_cast<unsigned long>(line->address),
+                        static_cast<unsigned long>(line->end_address), segment_name(line->segment));
         }
     }
 }
@@ -111,7 +114,8 @@ void merge_blocks() {
     Vector<DataBlock*> merged(100);
     for (DataBlock* block : store.data) {
         DataBlock* last = merged.empty() ? nullptr : merged[merged.count() - 1];
-        if (last && last->segment == block->segment && block->address == last->address + last->size) {
+        if (last && last->segment == block->segment &&
+            block->address == last->address + last->size) {
             last->bytes.insert(last->bytes.end(), block->bytes.begin(), block->bytes.end());
             last->size += block->size;
             std::vector<uint8_t>().swap(block->bytes);
@@ -125,7 +129,8 @@ void merge_blocks() {
 void print_data_summary(int) {
     if (options.verbose_level < 1) return;
     unsigned long total = 0;
-    for (const DataBlock* block : store.data) total += block->size;
+    for (const DataBlock* block : store.data)
+        total += block->size;
     fprintf(stderr, "\nData blocks: %u, total size %lX\n", store.data.count(), total);
     if (options.verbose_level < 2) return;
     for (const DataBlock* block : store.data) {
@@ -155,7 +160,8 @@ void widen_segments() {
             segment->load_address = block->address;
         }
         if (block->address + block->size > end) end = block->address + block->size;
-        if (end - segment->load_address > segment->size) segment->size = end - segment->load_address;
+        if (end - segment->load_address > segment->size)
+            segment->size = end - segment->load_address;
     }
 }
 
@@ -166,7 +172,8 @@ void print_segment_summary(int width) {
         fprintf(stderr, "\t%-*s %lX", width, segment->name.c_str(),
                 static_cast<unsigned long>(segment->address));
         if (segment->size != 0)
-            fprintf(stderr, "-%lX", static_cast<unsigned long>(uint32_t(segment->address + segment->size - 1)));
+            fprintf(stderr, "-%lX",
+                    static_cast<unsigned long>(uint32_t(segment->address + segment->size - 1)));
         if (segment->load_address != segment->address)
             fprintf(stderr, " Load@%lX", static_cast<unsigned long>(segment->load_address));
         fputc('\n', stderr);
@@ -174,7 +181,7 @@ void print_segment_summary(int width) {
     fputc('\n', stderr);
 }
 
-}  // namespace
+} // namespace
 
 void normalize_store() {
     int width = 0;

@@ -52,7 +52,7 @@ bool starts_with_nocase(const char* text, const char* prefix) {
 }
 
 class CommandLine {
-public:
+  public:
     explicit CommandLine(const std::vector<std::string>& words) : words_(words) {}
 
     RunTables parse() {
@@ -67,7 +67,7 @@ public:
         return std::move(tables_);
     }
 
-private:
+  private:
     void check_limits() {
         if (tables_.inputs.size() >= MAX_FILES) fatal_message(611);
         if (tables_.outputs.size() >= MAX_FILES) fatal_message(612);
@@ -94,12 +94,8 @@ private:
         case 'f': options.fake_globals = true; break;
         case 'k': options.fake_redefinitions = true; break;
         case 'm': options.strip_underscore = true; break;
-        case 'l':
-            print_format_listing();
-            end_run(0);
-        case 'h':
-            fputs(USAGE_TEXT, stderr);
-            end_run(1);
+        case 'l': print_format_listing(); end_run(0);
+        case 'h': fputs(USAGE_TEXT, stderr); end_run(1);
         case 'o': output_option(rest); break;
         case 'i': options.input_format = find_format_key(rest); break;
         case 'p': processor_option(rest); break;
@@ -147,7 +143,7 @@ private:
         }
         bool dropped = false;
         for (const std::string& item : split_commas(rest)) {
-            if (item.empty()) continue;  // an empty entry would end the list
+            if (item.empty()) continue; // an empty entry would end the list
             if (options.program_classes.size() < MAX_PROGRAM_CLASSES - 1)
                 options.program_classes.push_back(item);
             else
@@ -247,7 +243,7 @@ std::string compose(const std::string& stem, const char* extension) {
     return buffer;
 }
 
-}  // namespace
+} // namespace
 
 RunTables parse_command_line(const std::vector<std::string>& words) {
     return CommandLine(words).parse();

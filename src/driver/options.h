@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-const unsigned MAX_FILES = 128;         // input table and output table entries
-const unsigned MAX_PROGRAM_CLASSES = 64;  // entries including the terminating one
+const unsigned MAX_FILES = 128;          // input table and output table entries
+const unsigned MAX_PROGRAM_CLASSES = 64; // entries including the terminating one
 const unsigned MAX_PROCESSOR_ITEMS = 128;
-const size_t NAME_BUFFER = 128;         // processor name and composed output names
+const size_t NAME_BUFFER = 128; // processor name and composed output names
 
 struct OutputRequest {
-    unsigned format = 0;               // registry number
-    std::optional<std::string> name;   // as given on the command line
+    unsigned format = 0;             // registry number
+    std::optional<std::string> name; // as given on the command line
 };
 
 struct RunTables {

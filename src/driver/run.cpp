@@ -21,7 +21,7 @@ std::vector<std::string> acquire_words(const std::vector<std::string>& args) {
         if (!freopen(file, "r", stdin)) fatal_message(141, "command", file);
     }
     std::vector<std::string> words = getargs("symvert");
-    words.erase(words.begin());  // stands where a program name would
+    words.erase(words.begin()); // stands where a program name would
     return words;
 }
 
@@ -82,7 +82,8 @@ void write_outputs(const RunTables& tables) {
     int written = 0;
     for (const OutputRequest& request : tables.outputs) {
         const FormatDescriptor& format = format_at(request.format);
-        std::string name = output_file_name(request, last_output_name, first_input, format.extension);
+        std::string name =
+            output_file_name(request, last_output_name, first_input, format.extension);
         last_output_name = name;
         fflush(stdout);
         if (!freopen(name.c_str(), format.binary ? "wb" : "w", stdout))
@@ -109,7 +110,7 @@ int run_words(const std::vector<std::string>& args) {
     return errors_reported() ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
 void reset_run_state() {
     options.reset();

@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor coff_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "COFF", "coff", "cof", true,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "COFF", "coff", "cof",
+    true,
 };

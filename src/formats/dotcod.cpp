@@ -3,6 +3,5 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor cod_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    ".COD", "cod", "cod", true,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, ".COD", "cod", "cod", true,
 };

@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor elf_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "ELF/DWARF", "elf", "elf", true,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "ELF/DWARF", "elf", "elf",
+    true,
 };

@@ -3,6 +3,12 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor eomf51_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "Extended OMF-51", "eomf51", "abs", true,
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    "Extended OMF-51",
+    "eomf51",
+    "abs",
+    true,
 };

@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor htk_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "Holtek DBG", "htk", "dbg", true,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "Holtek DBG", "htk", "dbg",
+    true,
 };

@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor icoff_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "ICOFF", "icoff", "cof", true,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "ICOFF", "icoff", "cof",
+    true,
 };

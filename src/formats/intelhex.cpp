@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor ihex_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "Intel HEX", "ihex", "hex", false,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "Intel HEX", "ihex", "hex",
+    false,
 };

@@ -3,6 +3,12 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor mcoff_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "Microchip COFF", "mcoff", "cof", true,
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    "Microchip COFF",
+    "mcoff",
+    "cof",
+    true,
 };

@@ -3,6 +3,12 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor s19_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "Motorola HEX", "s19", "hex", false,
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    "Motorola HEX",
+    "s19",
+    "hex",
+    false,
 };

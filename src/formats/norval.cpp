@@ -3,6 +3,12 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor norval_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "NORVALE Software", "norval", "sym", false,
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    "NORVALE Software",
+    "norval",
+    "sym",
+    false,
 };

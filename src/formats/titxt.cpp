@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor titxt_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "TI-.TXT", "titxt", "txt", false,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "TI-.TXT", "titxt", "txt",
+    false,
 };

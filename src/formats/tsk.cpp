@@ -3,6 +3,6 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor tsk_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder,
-    "Holtek TSK", "tsk", "tsk", true,
+    detect_never, read_placeholder, write_placeholder, dump_placeholder, "Holtek TSK", "tsk", "tsk",
+    true,
 };

@@ -10,7 +10,7 @@ Store store;
 
 namespace {
 
-const size_t STRIP_LIMIT = 263;  // characters kept of a name whose extension is removed
+const size_t STRIP_LIMIT = 263; // characters kept of a name whose extension is removed
 
 // The name as the file index holds it: without its extension when -e is on.
 std::string file_key(const char* name) {
@@ -23,12 +23,11 @@ std::string file_key(const char* name) {
     return key;
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
-template <typename Map>
-uint32_t hash_chars(std::string_view name, Map map) {
+template <typename Map> uint32_t hash_chars(std::string_view name, Map map) {
     if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
     uint32_t h = 0;
     for (size_t k = name.size(); k-- > 0;)
@@ -36,15 +35,19 @@ uint32_t hash_chars(std::string_view name, Map map) {
     return h;
 }
 
-char lower(char c) { return static_cast<char>(tolower(static_cast<unsigned char>(c))); }
+char lower(char c) {
+    return static_cast<char>(tolower(static_cast<unsigned char>(c)));
+}
 
-}  // namespace
+} // namespace
 
 uint32_t name_hash(std::string_view name) {
     return hash_chars(name, [](char c) { return c; });
 }
 
-size_t FileNameHash::operator()(std::string_view s) const { return hash_chars(s, lower); }
+size_t FileNameHash::operator()(std::string_view s) const {
+    return hash_chars(s, lower);
+}
 
 bool FileNameEqual::operator()(std::string_view a, std::string_view b) const {
     if (a.size() != b.size()) return false;
@@ -53,7 +56,9 @@ bool FileNameEqual::operator()(std::string_view a, std::string_view b) const {
     return true;
 }
 
-void Store::reset() { *this = Store(); }
+void Store::reset() {
+    *this = Store();
+}
 
 uint32_t add_file(const char* name) {
     std::string key = file_key(name);
@@ -72,8 +77,7 @@ FileRecord* find_file(const char* name) {
     return found ? *found : nullptr;
 }
 
-void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file,
-                uint32_t flags) {
+void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file, uint32_t flags) {
     SymbolRecord& symbol = store.symbol_pool.emplace_back();
     symbol.name = name;
     symbol.value = value;

@@ -19,12 +19,12 @@ struct LineRecord;
 
 struct FileRecord {
     std::string name;
-    std::vector<SymbolRecord*> symbols;  // built by normalisation, store order
+    std::vector<SymbolRecord*> symbols; // built by normalisation, store order
     uint32_t symbol_count = 0;
-    std::vector<LineRecord*> lines;      // built by normalisation, sorted by line
+    std::vector<LineRecord*> lines; // built by normalisation, sorted by line
     uint32_t line_count = 0;
     uint32_t number = 0;
-    uint32_t output_index = 0;           // free for a writer
+    uint32_t output_index = 0; // free for a writer
 };
 
 struct BoundsRecord {
@@ -39,7 +39,7 @@ enum : uint32_t {
     SYM_ABSOLUTE = 0x1,
     SYM_LOCAL = 0x2,
     SYM_KIND_MARK = 0x4,
-    SYM_DESCRIBED = 0x8,  // already written with its type information
+    SYM_DESCRIBED = 0x8, // already written with its type information
 };
 
 struct SymbolRecord {

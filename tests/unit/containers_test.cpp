@@ -25,16 +25,18 @@ TEST(Vector, SetPadsWithNulls) {
     Vector<const char*> v(2);
     v.set("x", 5);
     ASSERT_EQ(v.count(), 6u);
-    for (uint32_t k = 0; k < 5; ++k) EXPECT_EQ(v.get(k), nullptr);
+    for (uint32_t k = 0; k < 5; ++k)
+        EXPECT_EQ(v.get(k), nullptr);
     EXPECT_STREQ(v.get(5), "x");
 }
 
 TEST(Vector, RemoveBeforeCursorKeepsTheNextElement) {
     Vector<int> v(2);
-    for (int k = 0; k < 5; ++k) v.append(k);
+    for (int k = 0; k < 5; ++k)
+        v.append(k);
     v.rewind();
     v.next();
-    v.next();  // cursor at 2
+    v.next(); // cursor at 2
     EXPECT_TRUE(v.remove_at(0));
     EXPECT_EQ(v.next(), 2);
     EXPECT_FALSE(v.remove_at(10));
@@ -44,9 +46,11 @@ TEST(Vector, RemoveBeforeCursorKeepsTheNextElement) {
 
 TEST(Vector, CopyKeepsTheCursor) {
     Vector<int> v(2);
-    for (int k = 0; k < 6; ++k) v.append(k * 10);
+    for (int k = 0; k < 6; ++k)
+        v.append(k * 10);
     v.rewind();
-    for (int k = 0; k < 3; ++k) v.next();
+    for (int k = 0; k < 3; ++k)
+        v.next();
     Vector<int> copy = v;
     EXPECT_EQ(copy.next(), 30);
     EXPECT_EQ(copy.current(), 40);
@@ -81,11 +85,14 @@ struct Keyed {
     char tag;
 };
 
-int by_key(const Keyed& a, const Keyed& b) { return a.key - b.key; }
+int by_key(const Keyed& a, const Keyed& b) {
+    return a.key - b.key;
+}
 
 std::string tags(const std::vector<Keyed>& v) {
     std::string out;
-    for (const Keyed& k : v) out += k.tag;
+    for (const Keyed& k : v)
+        out += k.tag;
     return out;
 }
 
@@ -114,7 +121,8 @@ TEST(SortItems, SortsLargeInputsAndLeavesShortOnesAlone) {
         many.push_back({static_cast<int>((seed >> 8) % 1000), 'q'});
     }
     sort_items(many, by_key);
-    for (size_t k = 1; k < many.size(); ++k) ASSERT_LE(many[k - 1].key, many[k].key);
+    for (size_t k = 1; k < many.size(); ++k)
+        ASSERT_LE(many[k - 1].key, many[k].key);
 }
 
-}  // namespace
+} // namespace
