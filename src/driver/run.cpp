@@ -9,7 +9,11 @@
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
+#include "formats/norval.h"
+#include "formats/sdb.h"
+#include "model/machine.h"
 #include "model/store.h"
+#include "model/type.h"
 
 namespace {
 
@@ -72,6 +76,7 @@ void read_inputs(const RunTables& tables) {
         ++count;
     }
     verbose("Read %d input files", count);
+    if (options.verbose_level != 0) dump_global_scope(stderr);
 }
 
 void write_outputs(const RunTables& tables) {
@@ -115,6 +120,9 @@ int run_words(const std::vector<std::string>& args) {
 void reset_run_state() {
     options.reset();
     store.reset();
+    type_model.reset();
+    machine.reset();
+    norval_writer.reset();
     message_state.reset();
 }
 

@@ -9,7 +9,10 @@ directory that holds the case's other files and a link "data" to tests/data. Exp
   stdout     standard output, exactly (default: empty)
   expected/  files the run must leave in its directory, byte for byte
 Optional: "stdin" is fed to standard input (default: empty), "env" holds NAME=VALUE lines
-added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cleared).
+added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cleared),
+"inputs" lists paths below tests/data, one a line, whose files are copied into the run
+directory first (a directory gives all its files), for inputs that name other files
+relative to the current directory (a .sym file's object modules and their .sdb files).
 With --update the actual results are written into the case for review.
 """
 import argparse
@@ -20,7 +23,7 @@ import subprocess
 import sys
 import tempfile
 
-CONTROL = {"cmd", "status", "stderr", "stdout", "stdin", "env", "expected", "README"}
+CONTROL = {"cmd", "status", "stderr", "stdout", "stdin", "env", "expected", "README", "inputs"}
 
 
 def read(path, default=b""):
@@ -57,6 +60,16 @@ def run_case(program, data, path, update, timeout):
             src = os.path.join(path, name)
             (shutil.copytree if os.path.isdir(src) else shutil.copy)(src, os.path.join(work, name))
         os.symlink(data, os.path.join(work, "data"))
+        for line in read(os.path.join(path, "inputs")).decode().splitlines():
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            src = os.path.join(data, line)
+            names = sorted(os.listdir(src)) if os.path.isdir(src) else [None]
+            for name in names:
+                item = os.path.join(src, name) if name else src
+                if os.path.isfile(item):
+                    shutil.copy(item, os.path.join(work, os.path.basename(item)))
         before = set(os.listdir(work))
         try:
             proc = subprocess.run([program] + args, cwd=work, env=env,

@@ -1,0 +1,13 @@
+// What the NORVALE symbol-file writer keeps for the rest of the run: the "%locals" line
+// and each file's header line are written at most once.
+#pragma once
+
+#include <cstdint>
+
+struct NorvalWriter {
+    bool locals_written = false;
+    uint32_t last_file_headed = 0;
+    void reset();
+};
+
+extern NorvalWriter norval_writer;

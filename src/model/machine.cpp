@@ -1,0 +1,236 @@
+#include "model/machine.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/alert.h"
+#include "common/options.h"
+#include "common/osdep.h"
+#include "model/encdec.h"
+
+Machine machine;
+
+namespace {
+
+const ProcessorDescriptor* const PROCESSORS[] = {
+    &pic_processor, &pic18_processor, &dspic_processor, &pic32_processor,
+    &i8051_processor, &arm_processor, &holtek_processor,
+};
+const unsigned PROCESSOR_COUNT = sizeof PROCESSORS / sizeof PROCESSORS[0];
+
+const unsigned MAX_OPTION_WORDS = 49;
+
+// The option words of a side file's first line, up to a word "]".
+std::vector<std::string> option_words(const char* text) {
+    std::vector<std::string> words;
+    const char* p = text ? text : "";
+    while (words.size() < MAX_OPTION_WORDS) {
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        if (!*p) break;
+        const char* start = p;
+        while (*p && *p != ' ' && *p != '\t')
+            ++p;
+        std::string word(start, p);
+        if (word == "]") break;
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
+bool knows_all_options(const ProcessorDescriptor* processor,
+                       const std::vector<std::string>& words) {
+    for (const std::string& word : words) {
+        bool known = false;
+        for (const char* const* option = processor->options; *option && !known; ++option)
+            known = stricmp_portable(*option, word.c_str()) == 0;
+        if (!known) return false;
+    }
+    return true;
+}
+
+const ProcessorDescriptor* processor_by_name() {
+    const char* name = options.processor_name.c_str();
+    if (!*name) return nullptr;
+    for (const ProcessorDescriptor* processor : PROCESSORS)
+        if (processor->matches_name(name)) return processor;
+    return nullptr;
+}
+
+const ProcessorDescriptor* processor_by_options(const char* text) {
+    std::vector<std::string> words = option_words(text);
+    const ProcessorDescriptor* chosen = nullptr;
+    unsigned candidates = 0;
+    for (const ProcessorDescriptor* processor : PROCESSORS)
+        if (knows_all_options(processor, words)) {
+            if (!chosen) chosen = processor;
+            ++candidates;
+        }
+    if (candidates == 1) return chosen;
+    message(candidates == 0 ? 668 : 669);
+    return nullptr;
+}
+
+// The function scope around a scope, through its blocks; null when there is none.
+const ScopeEntry* function_scope(const ScopeEntry* scope) {
+    while (scope && scope->sclass == SC_BLOCK)
+        scope = scope->parent;
+    return scope && scope->sclass == SC_FUNC ? scope : nullptr;
+}
+
+bool keep_location(ScopeEntry* entry, ValuePair pair, ValuePair* answer) {
+    entry->location_value = pair.value;
+    entry->location_segment = pair.segment;
+    entry->flags |= ENTRY_LOCATED;
+    *answer = pair;
+    return true;
+}
+
+bool locate_static(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
+                   const LocationRules& rules) {
+    if (!entry->asm_name.empty()) return lookup_symbol(entry->asm_name.c_str(), pair);
+    if (entry->sclass == SC_STATIC && rules.static_in_scope_file && scope &&
+        lookup_file_symbol(scope->name.empty() ? nullptr : scope->name.c_str(),
+                           entry->name.c_str(), pair))
+        return true;
+    return lookup_symbol(entry->name.c_str(), pair);
+}
+
+const char* auto_symbol_prefix(const LocationRules& rules) {
+    if (rules.auto_prefix) return rules.auto_prefix;
+    const std::string* edition = find_define("edition");
+    return edition && *edition == "pro" ? "??" : "?a";
+}
+
+bool locate_frame(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
+                  const LocationRules& rules) {
+    const ScopeEntry* function = function_scope(scope);
+    if (!function) return false;
+    bool is_auto = entry->sclass == SC_AUTO;
+    if (rules.frame_from_numbers) {
+        pair->value = static_cast<uint32_t>(function->numbers[is_auto ? 1 : 3]) + entry->value;
+        pair->segment = 0;
+        return true;
+    }
+    if (!function->function) return false;
+    std::string symbol = std::string(is_auto ? auto_symbol_prefix(rules) : "?") +
+                         function->function->name;
+    ValuePair frame;
+    if (!lookup_symbol(symbol.c_str(), &frame)) return false;
+    pair->value = frame.value + entry->value;
+    pair->segment = frame.segment;
+    return true;
+}
+
+} // namespace
+
+const ProcessorDescriptor* const* processor_table() {
+    return PROCESSORS;
+}
+
+unsigned processor_count() {
+    return PROCESSOR_COUNT;
+}
+
+bool select_processor(const char* text) {
+    if (machine.selection_done) return true;
+    const ProcessorDescriptor* chosen = processor_by_name();
+    if (!chosen) chosen = processor_by_options(text);
+    if (!chosen) return false;
+    machine.selected = chosen;
+    create_global_scope();
+    machine.selection_done = true;
+    return true;
+}
+
+const ProcessorDescriptor* selected_processor() {
+    return machine.selected;
+}
+
+bool processor_has_option(const char* word) {
+    if (!machine.selected || !word) return false;
+    for (const char* const* option = machine.selected->options; *option; ++option)
+        if (strcmp(*option, word) == 0) return true;
+    return false;
+}
+
+uint32_t find_register(const char* name) {
+    if (!machine.selected || !name || !*name) return 0;
+    for (uint32_t k = 1; k < machine.selected->register_count; ++k)
+        if (strcmp(machine.selected->registers[k], name) == 0) return k;
+    return 0;
+}
+
+const char* register_name(uint32_t number) {
+    if (!machine.selected || number == 0 || number >= machine.selected->register_count)
+        return "";
+    return machine.selected->registers[number];
+}
+
+bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
+    return machine.selected && machine.selected->variable_location(entry, scope, answer);
+}
+
+uint32_t type_size(TypeRef node) {
+    return machine.selected ? machine.selected->type_size(node) : 0;
+}
+
+bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
+                     const LocationRules& rules) {
+    if (!entry) return false;
+    ValuePair pair;
+    switch (entry->sclass) {
+    case SC_EXTERN:
+    case SC_STATIC:
+    case SC_AUTO:
+    case SC_PARAM: {
+        if (entry->flags & ENTRY_LOCATED) {
+            *answer = {entry->location_value, entry->location_segment};
+            return true;
+        }
+        bool found = entry->sclass == SC_EXTERN || entry->sclass == SC_STATIC
+                         ? locate_static(entry, scope, &pair, rules)
+                         : locate_frame(entry, scope, &pair, rules);
+        return found && keep_location(entry, pair, answer);
+    }
+    case SC_REG: return rules.register_location && rules.register_location(entry->value, answer);
+    default: return false;
+    }
+}
+
+uint32_t sized_type(TypeRef node, uint32_t (*pointer_size)(TypeRef pointer)) {
+    uint32_t elements = 1;
+    for (TypeRef at = node; at; at = at.inner()) {
+        const TypeNode& n = at.node();
+        switch (n.kind) {
+        case TYPE_BASIC: return elements * n.extra;
+        case TYPE_POINTER: return elements * pointer_size(at);
+        case TYPE_ENUM: return n.entry ? elements * n.entry->base_size : 0;
+        case TYPE_STRUCT: return n.entry ? elements * n.entry->size : 0;
+        case TYPE_ARRAY: elements *= n.value; break;
+        default: return 0;
+        }
+    }
+    return 0;
+}
+
+bool pointee_qualified(TypeRef pointer, uint32_t flags) {
+    TypeRef inside = pointer.inner();
+    return inside.kind() == TYPE_QUALIFIER && (inside.node().value & flags) != 0;
+}
+
+bool segment_space(const char* name, uint32_t* space) {
+    const SegmentRecord* segment = find_segment(name);
+    if (!segment) return false;
+    *space = segment->space;
+    return true;
+}
+
+bool name_contains_nocase(const char* name, const char* pattern) {
+    return find_text_nocase(name, pattern) != nullptr;
+}
+
+bool name_contains(const char* name, const char* pattern) {
+    return strstr(name, pattern) != nullptr;
+}

@@ -1,0 +1,114 @@
+// Processor descriptors: what the side files and the debug writers need to know about
+// one target family (basic types, qualifier letters, registers, compiler option words,
+// pointer sizes, where local variables live).
+//
+// Seven families, tried in a fixed order; one is selected per run, by the -p name or by
+// the option words of the first side file, and never changes afterwards.
+#pragma once
+
+#include <cstdint>
+
+#include "model/store.h"
+#include "model/type.h"
+
+struct BasicTypeInfo {
+    const char* name; // null ends the table
+    uint8_t size;     // bytes
+    uint8_t basic_class;
+};
+
+struct QualifierInfo {
+    const char* name;
+    char letter; // 0 ends the table
+    uint32_t flags;
+};
+
+struct ProcessorDescriptor {
+    const char* const* registers; // index 0 is the empty name; a register's number is its index
+    uint32_t register_count;
+    const char* const* options; // compiler option words, ended by null
+    bool (*matches_name)(const char* name);
+    const BasicTypeInfo* basic_types;
+    // Finds the address of a variable declared in the given scope; the answer pair is
+    // (value, segment number).
+    bool (*variable_location)(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer);
+    // Size in bytes of the type whose outermost node is the one referred to.
+    uint32_t (*type_size)(TypeRef node);
+    const QualifierInfo* qualifiers;
+    uint32_t instruction_step;        // address distance between two instructions
+    uint32_t last_instruction_length; // assumed length of a function's last instruction
+};
+
+// The seven families, in selection order.
+extern const ProcessorDescriptor pic_processor;     // PIC10/12/14/16/17
+extern const ProcessorDescriptor pic18_processor;   // PIC18
+extern const ProcessorDescriptor dspic_processor;   // dsPIC30/33, PIC24
+extern const ProcessorDescriptor pic32_processor;   // PIC32 (MIPS)
+extern const ProcessorDescriptor i8051_processor;   // 8051
+extern const ProcessorDescriptor arm_processor;     // ARM
+extern const ProcessorDescriptor holtek_processor;  // Holtek
+
+// Selection state.
+struct Machine {
+    const ProcessorDescriptor* selected = nullptr;
+    bool selection_done = false;
+    void reset() { *this = Machine(); }
+};
+
+extern Machine machine;
+
+// The descriptor table in selection order, and its size.
+const ProcessorDescriptor* const* processor_table();
+unsigned processor_count();
+
+// Chooses a descriptor from -p, else from the option words of text (up to a word "]");
+// creates the global scope on success. Once a processor is selected, answers yes at once.
+// Reports 668 when no family fits and 669 when several do.
+bool select_processor(const char* text);
+
+const ProcessorDescriptor* selected_processor();
+
+// Whether the word is one of the selected family's option words (case-sensitive).
+bool processor_has_option(const char* word);
+// The register's number, or 0 for an empty, null or unknown name.
+uint32_t find_register(const char* name);
+// The register's name, or "" for 0 or a number past the table.
+const char* register_name(uint32_t number);
+
+// The selected family's operations; call them only once a processor is selected.
+bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer);
+uint32_t type_size(TypeRef node);
+
+// Building blocks of the family modules.
+
+// The rules in which the families differ when locating variables.
+struct LocationRules {
+    // Statics without an asm_name are looked up in the symbols of the file named by the
+    // scope first (dsPIC).
+    bool static_in_scope_file;
+    // Autos and parameters sit at the function scope's numbers (index 1 for autos, 3 for
+    // parameters) plus their frame offset, rather than at a "?a"/"?" symbol.
+    bool frame_from_numbers;
+    // The auto symbol's prefix; null: "?a", or "??" when the side files define edition
+    // as "pro".
+    const char* auto_prefix;
+    // Register n of a reg variable; answers no when it has no address. May set the
+    // answer's segment.
+    bool (*register_location)(uint32_t n, ValuePair* answer);
+};
+
+bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
+                     const LocationRules& rules);
+
+// type_size with the family's pointer size for pointer nodes.
+uint32_t sized_type(TypeRef node, uint32_t (*pointer_size)(TypeRef pointer));
+
+// Whether the node just inside a pointer is a qualifier node with any of the flags.
+bool pointee_qualified(TypeRef pointer, uint32_t flags);
+
+// The space of the first segment of that name, when there is one.
+bool segment_space(const char* name, uint32_t* space);
+
+// Whether processor_name contains the pattern, ignoring case / case-sensitively.
+bool name_contains_nocase(const char* name, const char* pattern);
+bool name_contains(const char* name, const char* pattern);

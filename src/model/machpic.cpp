@@ -1,0 +1,57 @@
+// PIC10/12/14/16/17: the mid-range and baseline PICs.
+#include <string_view>
+
+#include "model/machine.h"
+
+namespace {
+
+const char* const REGISTERS[] = {"",       "w",       "wreg",  "fsr",   "fsr1",    "tblptrl",
+                                 "tblptrh", "prodl",  "prodh", "tablreg", "prod"};
+
+const char* const OPTIONS[] = {"AVOCET",   "NOTREGPAR",   "HARDFLOAT", "GLOBOPT",  "AUTOSTATIC",
+                               "PIC12",    "PIC14",       "PIC17",     "IEEE_DBL", "PICMIDHI",
+                               "PICLOMID", "PIC42A",      "PAGED",     "NONPAGED", "CANREADCODE",
+                               "SPACEOPT", "SPEEDOPT",    nullptr};
+
+const BasicTypeInfo BASIC_TYPES[] = {
+    {"i", 2, BASIC_SIGNED},   {"s", 2, BASIC_SIGNED},   {"c", 1, BASIC_SIGNED},
+    {"m", 3, BASIC_SIGNED},   {"l", 4, BASIC_SIGNED},   {"ui", 2, BASIC_UNSIGNED},
+    {"us", 2, BASIC_UNSIGNED}, {"uc", 1, BASIC_UNSIGNED}, {"um", 3, BASIC_UNSIGNED},
+    {"ul", 4, BASIC_UNSIGNED}, {"f", 3, BASIC_FLOAT},    {"d", 4, BASIC_FLOAT},
+    {"x", 2, BASIC_SIGNED},   {"ux", 2, BASIC_UNSIGNED}, {"b", 0, BASIC_BIT},
+    {"v", 0, BASIC_VOID},     {nullptr, 0, 0}};
+
+const QualifierInfo QUALIFIERS[] = {
+    {"const", 'D', 0x80000},   {"volatile", 'V', 0x2},  {"far", 'F', 0x4},
+    {"near", 'N', 0x8},        {"interrupt", 'I', 0x10}, {"persistent", 'S', 0x20},
+    {"control", 'W', 0x100},   {"bank0", 'P', 0x200},   {"bank1", 'X', 0x400},
+    {"bank2", 'Y', 0x800},     {"bank3", 'Z', 0x1000},  {"fastcall", 'T', 0x2000},
+    {"eeprom", 'E', 0x40002},  {"const", 'C', 0x80000}, {nullptr, 0, 0}};
+
+bool matches_name(const char* name) {
+    for (const char* pattern : {"12C", "12F", "16C", "16F", "17C", "PIC", "RF509"})
+        if (name_contains_nocase(name, pattern)) return true;
+    return std::string_view(name) == "14000" || name_contains_nocase(name, "7C695");
+}
+
+const LocationRules RULES = {false, false, nullptr, nullptr};
+
+bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
+    return locate_variable(entry, scope, answer, RULES);
+}
+
+// Pointers into program memory (const) or far data need two bytes.
+uint32_t pointer_size(TypeRef pointer) {
+    return pointee_qualified(pointer, 0x80000 | 0x4) ? 2 : 1;
+}
+
+uint32_t size_of(TypeRef node) {
+    return sized_type(node, pointer_size);
+}
+
+} // namespace
+
+const ProcessorDescriptor pic_processor = {
+    REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
+    locate, size_of, QUALIFIERS, 1, 1,
+};

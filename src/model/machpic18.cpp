@@ -1,0 +1,54 @@
+// PIC18.
+#include "model/machine.h"
+
+namespace {
+
+const char* const REGISTERS[] = {"",        "w",       "wreg",    "fsr0l", "fsr0h", "fsr1l",
+                                 "fsr1h",   "fsr2l",   "fsr2h",   "tblptrl", "tblptrh",
+                                 "tblptru", "prodl",   "prodh",   "fsr0",  "fsr1",  "fsr2",
+                                 "tblptr",  "prod"};
+
+const char* const OPTIONS[] = {"AVOCET",     "NOTREGPAR",   "HARDFLOAT",  "GLOBOPT",
+                               "AUTOSTATIC", "FAST_DBL",    "IEEE_DBL",   "SMALL_MODEL",
+                               "LARGE_MODEL", "SMALL_DATA", "LARGE_DATA", "LFSROK",
+                               "EMI_BYTE",   "EMI_WORD",    nullptr};
+
+const BasicTypeInfo BASIC_TYPES[] = {
+    {"i", 2, BASIC_SIGNED},   {"s", 2, BASIC_SIGNED},   {"c", 1, BASIC_SIGNED},
+    {"m", 3, BASIC_SIGNED},   {"l", 4, BASIC_SIGNED},   {"ui", 2, BASIC_UNSIGNED},
+    {"us", 2, BASIC_UNSIGNED}, {"uc", 1, BASIC_UNSIGNED}, {"um", 3, BASIC_UNSIGNED},
+    {"ul", 4, BASIC_UNSIGNED}, {"f", 3, BASIC_FLOAT},    {"d", 4, BASIC_FLOAT},
+    {"x", 2, BASIC_SIGNED},   {"ux", 2, BASIC_UNSIGNED}, {"b", 0, BASIC_BIT},
+    {"v", 0, BASIC_VOID},     {nullptr, 0, 0}};
+
+const QualifierInfo QUALIFIERS[] = {
+    {"const", 'D', 0x80000},       {"volatile", 'V', 0x2},  {"far", 'F', 0x4},
+    {"near", 'N', 0x8},            {"interrupt", 'I', 0x10}, {"persistent", 'S', 0x20},
+    {"control", 'W', 0x100},       {"fastcall", 'T', 0x1000},
+    {"low_priority", 'L', 0x20000}, {"bdata", 'B', 0x40000}, {"const", 'C', 0x80000},
+    {nullptr, 0, 0}};
+
+bool matches_name(const char* name) {
+    return name_contains_nocase(name, "18C") || name_contains_nocase(name, "18F");
+}
+
+const LocationRules RULES = {false, false, nullptr, nullptr};
+
+bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
+    return locate_variable(entry, scope, answer, RULES);
+}
+
+uint32_t pointer_size(TypeRef) {
+    return 2;
+}
+
+uint32_t size_of(TypeRef node) {
+    return sized_type(node, pointer_size);
+}
+
+} // namespace
+
+const ProcessorDescriptor pic18_processor = {
+    REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
+    locate, size_of, QUALIFIERS, 2, 2,
+};

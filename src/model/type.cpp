@@ -1,0 +1,515 @@
+#include "model/type.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "common/alert.h"
+#include "model/machine.h"
+
+TypeModel type_model;
+
+namespace {
+
+const char* const CLASS_NAMES[] = {"null",   "extern", "global",  "static", "auto",
+                                   "param",  "typedef", "module", "line",   "block",
+                                   "func",   "reg",    "struct",  "enum",   "filename"};
+
+// The key of a name's chain: a leading "_" does not count when something follows it,
+// so "_x" and "x" share a chain.
+std::string_view chain_key(std::string_view name) {
+    if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
+    return name;
+}
+
+// Whether an entry's name is the name looked for, or "_" followed by it.
+bool name_or_underscored(const std::string& entry_name, std::string_view name) {
+    if (entry_name == name) return true;
+    return entry_name.size() == name.size() + 1 && entry_name[0] == '_' &&
+           std::string_view(entry_name).substr(1) == name;
+}
+
+const ChainEnds* find_chain(const ScopeEntry* scope, std::string_view name) {
+    if (!scope->chains) return nullptr;
+    auto found = scope->chains->find(chain_key(name));
+    return found == scope->chains->end() ? nullptr : &found->second;
+}
+
+bool is_upper(char c) {
+    return isupper(static_cast<unsigned char>(c)) != 0;
+}
+bool is_lower(char c) {
+    return islower(static_cast<unsigned char>(c)) != 0;
+}
+bool is_digit(char c) {
+    return isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+TypeNode make_node(uint32_t kind, std::string text, uint32_t value) {
+    TypeNode node;
+    node.kind = kind;
+    node.text = std::move(text);
+    node.value = value;
+    return node;
+}
+
+std::string array_text(uint32_t count) {
+    char text[32];
+    snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(count));
+    return text;
+}
+
+// One prefix of a type string, applied after the rest of the string is parsed.
+struct TypePrefix {
+    uint32_t kind;
+    std::string text; // pointer text
+    uint32_t value;   // pointer mark, array count
+    char letter;      // qualifier
+};
+
+// The type a type string's name gives, or null.
+Type* type_of_name(const char* name) {
+    if (!(*name == '_' || is_lower(*name) || (is_upper(name[0]) && is_digit(name[1])))) {
+        fprintf(stderr, "Encountered type string %s\n", name);
+        return nullptr;
+    }
+    ScopeEntry* entry = find_type_name(name);
+    if (!entry) {
+        if (!is_upper(*name)) return nullptr;
+        entry = new_entry(*name == 'E' ? SC_ENUM : SC_STRUCT);
+        entry->name = name;
+        entry->line = type_model.current_line;
+        add_entry(entry);
+        chain_entry(type_model.current_scope, entry);
+    }
+    if (entry->sclass == SC_STRUCT || entry->sclass == SC_ENUM) {
+        Type* type = new_type();
+        TypeNode node = make_node(entry->sclass == SC_STRUCT ? TYPE_STRUCT : TYPE_ENUM, name, 0);
+        node.entry = entry;
+        type->nodes.push_back(std::move(node));
+        return type;
+    }
+    if (!entry->type || entry->type->empty()) return nullptr;
+    return copy_type(entry->type);
+}
+
+void apply_qualifier(Type* type, char letter) {
+    if (type->empty() || type->outermost().kind != TYPE_QUALIFIER)
+        type->nodes.push_back(make_node(TYPE_QUALIFIER, "", 0));
+    TypeNode& node = type->outermost();
+    const ProcessorDescriptor* processor = selected_processor();
+    const QualifierInfo* found = nullptr;
+    if (processor)
+        for (const QualifierInfo* q = processor->qualifiers; q->letter; ++q)
+            if (q->letter == letter) {
+                found = q;
+                break;
+            }
+    if (found)
+        node.value |= found->flags;
+    else
+        fprintf(stderr, "Unknown qualifier %c\n", letter);
+    node.text.insert(node.text.begin(), letter);
+    if (node.text.size() > 15) node.text.resize(15);
+}
+
+// Structure comparison and type equality share one work list, so that deeply nested or
+// self-referring structures never recurse on the machine stack. Tasks run depth first
+// in declaration order, which is the order in which structures join the visited lists.
+struct CompareTask {
+    enum { TYPES, STRUCTS, MEMBERS } what;
+    TypeRef a, b;
+    const ScopeEntry* struct_a;
+    const ScopeEntry* struct_b;
+    const Member* member_a;
+    const Member* member_b;
+};
+
+bool contains(const std::vector<const ScopeEntry*>& list, const ScopeEntry* entry) {
+    for (const ScopeEntry* e : list)
+        if (e == entry) return true;
+    return false;
+}
+
+// Walks two types inwards in step; a structure pair met at the base is queued.
+bool compare_nodes(TypeRef a, TypeRef b, std::vector<CompareTask>& work) {
+    while (a && b) {
+        const TypeNode& na = a.node();
+        const TypeNode& nb = b.node();
+        if (na.kind != nb.kind) return false;
+        switch (na.kind) {
+        case TYPE_BASIC: return na.value == nb.value && na.extra == nb.extra;
+        case TYPE_FUNCTION:
+        case TYPE_POINTER: break;
+        case TYPE_ENUM: return na.entry == nb.entry;
+        case TYPE_STRUCT:
+            if (na.entry != nb.entry) {
+                CompareTask task{CompareTask::STRUCTS, {}, {}, na.entry, nb.entry, nullptr, nullptr};
+                work.push_back(task);
+            }
+            return true;
+        case TYPE_ARRAY:
+        case TYPE_QUALIFIER:
+            if (na.value != nb.value) return false;
+            break;
+        default: message(624); break;
+        }
+        a = a.inner();
+        b = b.inner();
+    }
+    return !a && !b;
+}
+
+bool compare_structures(const ScopeEntry* a, const ScopeEntry* b, std::vector<CompareTask>& work) {
+    if (a == b) return true;
+    if (!a || !b) return false;
+    if (a->size != b->size || a->member_count() != b->member_count() || a->tag != b->tag)
+        return false;
+    type_model.visited_a.push_back(a);
+    type_model.visited_b.push_back(b);
+    for (uint32_t k = 0; k < a->member_count(); ++k) {
+        const Member& ma = a->members[k];
+        const Member& mb = b->members[k];
+        if (ma.name != mb.name || ma.size != mb.size || ma.offset != mb.offset ||
+            ma.bit_width != mb.bit_width || ma.bit_offset != mb.bit_offset)
+            return false;
+    }
+    for (uint32_t k = a->member_count(); k-- > 0;) {
+        CompareTask task{CompareTask::MEMBERS, {}, {}, nullptr, nullptr, &a->members[k],
+                         &b->members[k]};
+        work.push_back(task);
+    }
+    return true;
+}
+
+const ScopeEntry* base_structure(const Type* type) {
+    if (!type || type->empty() || type->base().kind != TYPE_STRUCT) return nullptr;
+    return type->base().entry;
+}
+
+bool compare_member_types(const Member& a, const Member& b, std::vector<CompareTask>& work) {
+    if (!a.type || !b.type || a.type->empty() || b.type->empty())
+        return (!a.type || a.type->empty()) && (!b.type || b.type->empty());
+    const ScopeEntry* sa = base_structure(a.type);
+    const ScopeEntry* sb = base_structure(b.type);
+    if (sa && sa == sb) return true;
+    if ((sa && contains(type_model.visited_a, sa)) || (sb && contains(type_model.visited_b, sb)))
+        return false;
+    return compare_nodes(TypeRef(a.type), TypeRef(b.type), work);
+}
+
+bool run_comparison(std::vector<CompareTask>& work) {
+    while (!work.empty()) {
+        CompareTask task = work.back();
+        work.pop_back();
+        bool agree = false;
+        switch (task.what) {
+        case CompareTask::TYPES: agree = compare_nodes(task.a, task.b, work); break;
+        case CompareTask::STRUCTS:
+            agree = compare_structures(task.struct_a, task.struct_b, work);
+            break;
+        case CompareTask::MEMBERS:
+            agree = compare_member_types(*task.member_a, *task.member_b, work);
+            break;
+        }
+        if (!agree) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* storage_class_name(uint32_t sclass) {
+    return sclass < 15 ? CLASS_NAMES[sclass] : nullptr;
+}
+
+void TypeModel::reset() {
+    global_scope = nullptr;
+    current_scope = nullptr;
+    current_line = 0;
+    current_file_name.clear();
+    defines.reset();
+    visited_a.clear();
+    visited_b.clear();
+    entry_pool.clear();
+    type_pool.clear();
+}
+
+ScopeEntry* new_entry(uint32_t sclass) {
+    ScopeEntry& entry = type_model.entry_pool.emplace_back();
+    entry.sclass = sclass;
+    return &entry;
+}
+
+Type* new_type() {
+    return &type_model.type_pool.emplace_back();
+}
+
+Type* copy_type(const Type* type) {
+    Type* copy = new_type();
+    if (type) copy->nodes = type->nodes;
+    return copy;
+}
+
+ScopeEntry* new_scope(uint32_t sclass) {
+    ScopeEntry* scope = new_entry(sclass);
+    scope->first_line = type_model.current_line;
+    scope->last_line = type_model.current_line;
+    scope->file_name = type_model.current_file_name;
+    scope->parent = type_model.current_scope;
+    if (scope->parent) scope->parent_count = scope->parent->entry_count();
+    return scope;
+}
+
+void create_global_scope() {
+    ScopeEntry* global = new_entry(SC_MODULE);
+    type_model.global_scope = global;
+    type_model.current_scope = global;
+    const ProcessorDescriptor* processor = selected_processor();
+    if (!processor) return;
+    for (const BasicTypeInfo* basic = processor->basic_types; basic->name; ++basic) {
+        ScopeEntry* entry = new_entry(SC_TYPEDEF);
+        entry->name = basic->name;
+        entry->type = new_type();
+        TypeNode node = make_node(TYPE_BASIC, basic->name, basic->basic_class);
+        node.extra = basic->size;
+        entry->type->nodes.push_back(std::move(node));
+        add_entry(entry);
+        chain_entry(global, entry);
+    }
+}
+
+void add_entry(ScopeEntry* entry) {
+    ScopeEntry* scope = type_model.current_scope;
+    if (scope) scope->entries.push_back(entry);
+}
+
+void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
+    if (!scope || entry->name.empty()) return;
+    if (!scope->chains) scope->chains = std::make_unique<ScopeChains>();
+    ChainEnds& ends = (*scope->chains)[chain_key(entry->name)];
+    entry->next = nullptr;
+    if (ends.last)
+        ends.last->next = entry;
+    else
+        ends.first = entry;
+    ends.last = entry;
+}
+
+ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint32_t line) {
+    ScopeEntry* entry = new_entry(SC_FILENAME);
+    entry->name = name;
+    entry->line = line;
+    if (scope) scope->entries.push_back(entry);
+    return entry;
+}
+
+const std::string* find_define(const std::string& name) {
+    if (!type_model.defines) return nullptr;
+    return type_model.defines->find(name);
+}
+
+Type* parse_type(const char* text) {
+    const char* p = text;
+    std::vector<TypePrefix> prefixes;
+    for (;;) {
+        if (*p == '`') {
+            ++p;
+        } else if (*p == '(') {
+            prefixes.push_back({TYPE_FUNCTION, "", 0, 0});
+            ++p;
+        } else if (*p == '*') {
+            if (p[1] == '.' && p[2] != '\0') {
+                prefixes.push_back({TYPE_POINTER, std::string(p, 3), '.', 0});
+                p += 3;
+            } else {
+                prefixes.push_back({TYPE_POINTER, "*", 0, 0});
+                ++p;
+            }
+        } else if (*p == '[') {
+            uint32_t count = 0;
+            for (++p; is_digit(*p); ++p)
+                count = count * 10 + static_cast<uint32_t>(*p - '0');
+            if (*p == ']') ++p;
+            prefixes.push_back({TYPE_ARRAY, "", count, 0});
+        } else if (is_upper(*p) && !is_digit(p[1])) {
+            prefixes.push_back({TYPE_QUALIFIER, "", 0, *p});
+            ++p;
+        } else {
+            break;
+        }
+    }
+    Type* type = type_of_name(p);
+    if (!type) return nullptr;
+    // The first prefix of the string is the outermost node.
+    for (size_t k = prefixes.size(); k-- > 0;) {
+        const TypePrefix& prefix = prefixes[k];
+        switch (prefix.kind) {
+        case TYPE_FUNCTION: type->nodes.push_back(make_node(TYPE_FUNCTION, "(", 0)); break;
+        case TYPE_POINTER:
+            type->nodes.push_back(make_node(TYPE_POINTER, prefix.text, prefix.value));
+            break;
+        case TYPE_ARRAY:
+            type->nodes.push_back(make_node(TYPE_ARRAY, array_text(prefix.value), prefix.value));
+            break;
+        default: apply_qualifier(type, prefix.letter); break;
+        }
+    }
+    return type;
+}
+
+void print_type(const Type* type, FILE* out) {
+    if (!type) return;
+    static const char CLASS_LETTERS[] = "viufb";
+    for (TypeRef at(type); at; at = at.inner()) {
+        const TypeNode& node = at.node();
+        switch (node.kind) {
+        case TYPE_BASIC:
+            if (node.value < 5) fputc(CLASS_LETTERS[node.value], out);
+            fprintf(out, "%d", node.extra);
+            return;
+        case TYPE_FUNCTION: fputc('(', out); break;
+        case TYPE_POINTER: fputc('*', out); break;
+        case TYPE_STRUCT: {
+            const ScopeEntry* s = node.entry;
+            const std::string& name = !s ? node.text : !s->tag.empty() ? s->tag : s->name;
+            fprintf(out, "struct %s", name.c_str());
+            break;
+        }
+        case TYPE_ARRAY: fprintf(out, "[%lu]", static_cast<unsigned long>(node.value)); break;
+        case TYPE_QUALIFIER:
+            if (const ProcessorDescriptor* processor = selected_processor())
+                for (const QualifierInfo* q = processor->qualifiers; q->letter; ++q)
+                    if (q->flags & node.value) fprintf(out, "%s ", q->name);
+            break;
+        default: fputs("Unknown type", out); break;
+        }
+    }
+}
+
+namespace {
+
+// The first node that is not a qualifier, from the outermost inwards.
+TypeRef skip_qualifiers(const Type* type) {
+    TypeRef at(type);
+    while (at && at.kind() == TYPE_QUALIFIER)
+        at = at.inner();
+    return at;
+}
+
+} // namespace
+
+bool is_function_type(const Type* type) {
+    return skip_qualifiers(type).kind() == TYPE_FUNCTION;
+}
+
+bool is_bit_type(const Type* type) {
+    TypeRef at = skip_qualifiers(type);
+    return at.kind() == TYPE_BASIC && at.node().value == BASIC_BIT;
+}
+
+ScopeEntry* find_type_name(std::string_view name) {
+    ScopeEntry* scope = type_model.current_scope;
+    uint32_t limit = scope ? scope->entry_count() : 0;
+    while (scope) {
+        if (!scope->entries.empty()) {
+            const ChainEnds* chain = find_chain(scope, name);
+            ScopeEntry* hit = nullptr;
+            for (ScopeEntry* e = chain ? chain->first : nullptr; e; e = e->next)
+                if (name_or_underscored(e->name, name)) {
+                    hit = e;
+                    break;
+                }
+            if (hit) {
+                if (hit->sclass != SC_AUTO && hit->sclass != SC_REG && hit->sclass != SC_PARAM)
+                    return hit;
+                // A local of that name hides nothing declared before the point where
+                // the inner scope was opened: take the latest declaration up to there.
+                uint32_t from = scope->sclass == SC_MODULE ? scope->entry_count() : limit;
+                if (from > scope->entry_count()) from = scope->entry_count();
+                for (uint32_t k = from; k-- > 0;) {
+                    ScopeEntry* e = scope->entries[k];
+                    if (e->sclass != SC_BLOCK && e->sclass != SC_MODULE && !e->name.empty() &&
+                        e->name == name)
+                        return e;
+                }
+            }
+        }
+        limit = scope->parent_count;
+        scope = scope->parent;
+    }
+    return nullptr;
+}
+
+ScopeEntry* find_redeclaration(std::string_view name) {
+    for (ScopeEntry* scope = type_model.current_scope; scope; scope = scope->parent) {
+        const ChainEnds* chain = find_chain(scope, name);
+        ScopeEntry* latest = nullptr;
+        for (ScopeEntry* e = chain ? chain->first : nullptr; e; e = e->next)
+            if (e->name == name) latest = e;
+        if (latest) return latest;
+        if (!(scope->flags & ENTRY_FAKED)) break;
+    }
+    return nullptr;
+}
+
+ScopeEntry* find_global_entry(std::string_view name) {
+    if (!type_model.global_scope) return nullptr;
+    struct Level {
+        const ScopeEntry* scope;
+        size_t next;
+    };
+    std::vector<Level> stack{{type_model.global_scope, 0}};
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next >= level.scope->entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        ScopeEntry* entry = level.scope->entries[level.next++];
+        if (entry->name == name) return entry;
+        if (entry->is_scope()) stack.push_back({entry, 0});
+    }
+    return nullptr;
+}
+
+bool types_equal(TypeRef a, TypeRef b) {
+    type_model.visited_a.clear();
+    type_model.visited_b.clear();
+    std::vector<CompareTask> work;
+    work.push_back({CompareTask::TYPES, a, b, nullptr, nullptr, nullptr, nullptr});
+    return run_comparison(work);
+}
+
+uint32_t type_hash(TypeRef type) {
+    uint32_t h = 0;
+    for (TypeRef at = type; at; at = at.inner()) {
+        const TypeNode& node = at.node();
+        switch (node.kind) {
+        case TYPE_FUNCTION:
+        case TYPE_POINTER:
+        case TYPE_ARRAY: h += node.kind * 256; break;
+        case TYPE_QUALIFIER: h += 7 * 256 + node.value; break;
+        case TYPE_ENUM:
+        case TYPE_STRUCT: return h + node.kind * 256;
+        case TYPE_BASIC: return h + node.value + node.extra;
+        default: message(623); break;
+        }
+    }
+    return h;
+}
+
+size_t TypeHash::operator()(const TypeRef& type) const {
+    return type_hash(type);
+}
+
+bool TypeEqual::operator()(const TypeRef& a, const TypeRef& b) const {
+    return types_equal(a, b);
+}
+
+void type_table_add(TypeTable& table, TypeRef type, uint32_t index) {
+    table.cells.insert(type, index);
+}
+
+uint32_t* type_table_find(TypeTable& table, TypeRef type) {
+    return table.cells.find(type);
+}

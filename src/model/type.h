@@ -1,0 +1,272 @@
+// The type model: scopes, declared entries and types read from the compiler's
+// symbolic-debug side files.
+//
+// A tree of scopes (the global scope, one module scope per object module, function
+// scopes and inner blocks) holds ScopeEntry records: variables, typedefs, structures,
+// unions, enumerations and file-name markers. A type is a chain of TypeNode, innermost
+// (the base) first. The debug-information writers walk the tree from
+// type_model.global_scope and number distinct types with a TypeTable.
+//
+// Text fields hold the empty string for "none": every name the side file gives is a
+// non-empty token.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common/hash.h"
+
+struct ScopeEntry;
+
+// Storage classes (`sclass`).
+enum StorageClass : uint32_t {
+    SC_NULL = 0,
+    SC_EXTERN = 1,
+    SC_GLOBAL = 2,
+    SC_STATIC = 3,
+    SC_AUTO = 4,
+    SC_PARAM = 5,
+    SC_TYPEDEF = 6,
+    SC_MODULE = 7,
+    SC_LINE = 8,
+    SC_BLOCK = 9,
+    SC_FUNC = 10,
+    SC_REG = 11,
+    SC_STRUCT = 12,
+    SC_ENUM = 13,
+    SC_FILENAME = 14,
+    SC_NO_SIDE_FILE = 15, // module scope of an object module without a usable side file
+};
+
+// The name the scope dump prints for a class; null for class 15 and above.
+const char* storage_class_name(uint32_t sclass);
+
+// ScopeEntry flags.
+enum : uint32_t {
+    ENTRY_LOCATED = 0x1, // variable_location found and kept its location
+    ENTRY_FAKED = 0x2,   // block made up for a redeclaration under -k; lookups see through it
+};
+
+// Type node kinds.
+enum TypeKind : uint32_t {
+    TYPE_BASIC = 1,
+    TYPE_FUNCTION = 2,
+    TYPE_POINTER = 3,
+    TYPE_ENUM = 4,
+    TYPE_STRUCT = 5, // structure or union
+    TYPE_ARRAY = 6,
+    TYPE_QUALIFIER = 7,
+};
+
+// Basic classes, the `value` of a basic node.
+enum BasicClass : uint32_t {
+    BASIC_VOID = 0,
+    BASIC_SIGNED = 1,
+    BASIC_UNSIGNED = 2,
+    BASIC_FLOAT = 3,
+    BASIC_BIT = 4,
+};
+
+struct TypeNode {
+    uint32_t kind = 0;
+    // Basic: the type's name; function "("; pointer "*" or "*." and the qualifier
+    // character; enumeration or structure: the name as written; array "[count]";
+    // qualifier: the letters, leftmost first, at most 15.
+    std::string text;
+    // Basic: the basic class; pointer: '.' for the qualified form, else 0; array: the
+    // element count; qualifier: the OR of the processor's qualifier flag bits.
+    uint32_t value = 0;
+    uint8_t extra = 0;           // basic: size in bytes
+    ScopeEntry* entry = nullptr; // enumeration or structure: its entry
+};
+
+// Node 0 is the innermost (the base), the last node the outermost.
+struct Type {
+    std::vector<TypeNode> nodes;
+
+    uint32_t count() const { return static_cast<uint32_t>(nodes.size()); }
+    bool empty() const { return nodes.empty(); }
+    TypeNode& outermost() { return nodes.back(); }
+    const TypeNode& outermost() const { return nodes.back(); }
+    TypeNode& base() { return nodes.front(); }
+    const TypeNode& base() const { return nodes.front(); }
+};
+
+// A type seen from one of its nodes inwards: the node at `index` is the outermost of
+// what it describes, node 0 its base. Writers walk types with inner(); a pointer's
+// target is ref.inner(). An invalid reference (no type, or walked past node 0) is
+// false.
+struct TypeRef {
+    const Type* type = nullptr;
+    int32_t index = -1;
+
+    TypeRef() = default;
+    // The whole type (its outermost node); a null type gives an invalid reference.
+    TypeRef(const Type* whole)
+        : type(whole), index(whole ? static_cast<int32_t>(whole->nodes.size()) - 1 : -1) {}
+    TypeRef(const Type* whole, int32_t node_index) : type(whole), index(node_index) {}
+
+    explicit operator bool() const {
+        return type && index >= 0 && index < static_cast<int32_t>(type->nodes.size());
+    }
+    const TypeNode& node() const { return type->nodes[static_cast<size_t>(index)]; }
+    uint32_t kind() const { return *this ? node().kind : 0; }
+    TypeRef inner() const { return TypeRef(type, index - 1); }
+    const TypeNode& base() const { return type->nodes.front(); }
+};
+
+struct Member {
+    std::string name; // empty: none
+    Type* type = nullptr;
+    int32_t size = 0;       // bytes of the member's storage unit
+    int32_t offset = 0;     // byte offset in the structure
+    int32_t bit_width = 0;  // width of a bit-field; 0 for a plain member
+    int32_t bit_offset = 0; // bit position of a bit-field in its storage unit
+};
+
+struct Enumerator {
+    std::string name;
+    int32_t value = 0;
+};
+
+// The two ends of the chain of entries whose names hash alike in one scope.
+struct ChainEnds {
+    ScopeEntry* first = nullptr;
+    ScopeEntry* last = nullptr;
+};
+using ScopeChains = std::unordered_map<std::string_view, ChainEnds>;
+
+// One declared thing or one scope. Which fields mean something depends on `sclass`.
+struct ScopeEntry {
+    // Every entry.
+    std::string name;          // declared name; a module scope's object file name
+    ScopeEntry* next = nullptr; // next entry in the same chain of the holding scope
+    uint32_t flags = 0;        // ENTRY_LOCATED, ENTRY_FAKED
+    uint32_t line = 0;         // source line of the declaration
+    uint32_t sclass = 0;
+
+    // Variables and typedefs (extern, static, auto, param, typedef, reg).
+    uint32_t defined = 0;  // fifth field of the record; for a function, its first number
+    std::string asm_name;  // an "F" static's name as the side file gives it
+    Type* type = nullptr;
+    uint32_t value = 0; // address, frame offset, or register number
+    uint32_t location_value = 0;
+    uint32_t location_segment = 0;
+
+    // Scopes (module, block, func, 15).
+    uint32_t first_line = 0;
+    std::string file_name; // current source file when the scope was opened
+    uint32_t last_line = 0;
+    std::vector<ScopeEntry*> entries; // in declaration order, nested scopes included
+    int32_t numbers[4] = {0, 0, 0, 0}; // the numbers after the scope's closing brace
+    std::unique_ptr<ScopeChains> chains; // keyed by the name without a leading "_"
+    ScopeEntry* function = nullptr;    // func scope: the entry that declared the function
+    ScopeEntry* parent = nullptr;
+    uint32_t parent_count = 0; // the parent's entry_count when this scope was opened
+
+    // Structures and unions.
+    uint8_t is_union = 0;
+    uint32_t size = 0;
+    std::string tag; // empty: none; an enumeration keeps "." as its tag
+    std::vector<Member> members;
+
+    // Enumerations (`tag` above too).
+    uint8_t base_size = 0;
+    std::vector<Enumerator> enumerators;
+
+    uint32_t entry_count() const { return static_cast<uint32_t>(entries.size()); }
+    uint32_t member_count() const { return static_cast<uint32_t>(members.size()); }
+    uint16_t enumerator_count() const { return static_cast<uint16_t>(enumerators.size()); }
+    bool is_scope() const {
+        return sclass == SC_MODULE || sclass == SC_BLOCK || sclass == SC_FUNC ||
+               sclass == SC_NO_SIDE_FILE;
+    }
+};
+
+// A TypeTable key: a type from a given node inwards.
+struct TypeHash {
+    size_t operator()(const TypeRef& type) const;
+};
+struct TypeEqual {
+    bool operator()(const TypeRef& a, const TypeRef& b) const;
+};
+
+// Gives a writer one number per distinct type: types that compare equal share a cell.
+struct TypeTable {
+    HashTable<TypeRef, uint32_t, TypeHash, TypeEqual> cells{123};
+};
+
+// The process-wide model. Everything it holds lives until reset() or the process ends.
+struct TypeModel {
+    ScopeEntry* global_scope = nullptr;
+    ScopeEntry* current_scope = nullptr; // the scope that receives new entries
+    uint32_t current_line = 0;           // kept by the side-file reader
+    std::string current_file_name;       // empty: none
+
+    // Defines of the side files, name to value text; the first define of a name wins.
+    std::unique_ptr<HashTable<std::string, std::string>> defines;
+
+    // Structures met by the structure comparison in progress.
+    std::vector<const ScopeEntry*> visited_a, visited_b;
+
+    // Owners of the entries and types; the tree points into these.
+    std::deque<ScopeEntry> entry_pool;
+    std::deque<Type> type_pool;
+
+    void reset();
+};
+
+extern TypeModel type_model;
+
+// Record creation: zero-filled entries and empty types owned by the model.
+ScopeEntry* new_entry(uint32_t sclass);
+Type* new_type();
+Type* copy_type(const Type* type);
+
+// A scope of that class opened in the current scope: first and last line the current
+// line, the current file name, parent and parent_count set.
+ScopeEntry* new_scope(uint32_t sclass);
+
+// Called by processor selection: the global scope with one typedef per basic type.
+void create_global_scope();
+
+// Appends to the current scope's entries.
+void add_entry(ScopeEntry* entry);
+// Appends a named entry at the end of its chain in the scope.
+void chain_entry(ScopeEntry* scope, ScopeEntry* entry);
+// A filename entry appended to the scope's entries (not its chains).
+ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint32_t line);
+
+// The value of a define of the side files, or null.
+const std::string* find_define(const std::string& name);
+
+// Builds a type from a type string of a side file; null when the string is not a type
+// (reported on standard error).
+Type* parse_type(const char* text);
+// The type's short form, outermost node first.
+void print_type(const Type* type, FILE* out = stderr);
+
+bool is_function_type(const Type* type);
+bool is_bit_type(const Type* type);
+
+// The entry a type string's name refers to, searching outwards from the current scope.
+ScopeEntry* find_type_name(std::string_view name);
+// The latest entry of that name in the current scope (and beyond faked blocks).
+ScopeEntry* find_redeclaration(std::string_view name);
+// Depth-first search of the global scope tree for an entry of that name.
+ScopeEntry* find_global_entry(std::string_view name);
+
+// Type equality and hash as the type table uses them.
+bool types_equal(TypeRef a, TypeRef b);
+uint32_t type_hash(TypeRef type);
+
+// The type table. Adding a type equal to one already present keeps the first index.
+void type_table_add(TypeTable& table, TypeRef type, uint32_t index);
+// The index cell of an equal type, or null.
+uint32_t* type_table_find(TypeTable& table, TypeRef type);
