@@ -8,6 +8,7 @@
 // source file name).
 #include "formats/sdb.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -21,6 +22,9 @@ namespace {
 
 const size_t FIRST_LINE_LIMIT = 1023; // characters of the first line read as such
 const size_t FILE_NAME_LIMIT = 2047;  // characters kept of a line directive's file name
+// The dump indents by 4 per nesting level up to this width, so that pathologically deep
+// nesting gives output that grows with the number of scopes, not with its square.
+const int MAX_DUMP_INDENT = 400;
 
 // The numeric value of a text as atoi and atol read it, clamped to 32 bits.
 int32_t to_int(const char* text) {
@@ -628,9 +632,8 @@ void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
     while (!stack.empty()) {
         Level& level = stack.back();
         if (level.next >= level.scope->entries.size()) {
-            int closing = level.indent - 4;
             stack.pop_back();
-            if (!stack.empty()) fprintf(out, "%*s}\n", closing, "");
+            if (!stack.empty()) fprintf(out, "%*s}\n", stack.back().indent, "");
             continue;
         }
         const ScopeEntry* entry = level.scope->entries[level.next++];
@@ -641,7 +644,7 @@ void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
         if (entry->is_scope()) {
             dump_scope_header(entry, out);
             fprintf(out, "%*s{\n", at, "");
-            stack.push_back({entry, 0, at + 4});
+            stack.push_back({entry, 0, std::min(at + 4, MAX_DUMP_INDENT)});
         } else {
             dump_entry(entry, out);
         }

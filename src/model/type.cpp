@@ -124,12 +124,6 @@ struct CompareTask {
     const Member* member_b;
 };
 
-bool contains(const std::vector<const ScopeEntry*>& list, const ScopeEntry* entry) {
-    for (const ScopeEntry* e : list)
-        if (e == entry) return true;
-    return false;
-}
-
 // Walks two types inwards in step; a structure pair met at the base is queued.
 bool compare_nodes(TypeRef a, TypeRef b, std::vector<CompareTask>& work) {
     while (a && b) {
@@ -164,8 +158,8 @@ bool compare_structures(const ScopeEntry* a, const ScopeEntry* b, std::vector<Co
     if (!a || !b) return false;
     if (a->size != b->size || a->member_count() != b->member_count() || a->tag != b->tag)
         return false;
-    type_model.visited_a.push_back(a);
-    type_model.visited_b.push_back(b);
+    type_model.visited_a.append(a);
+    type_model.visited_b.append(b);
     for (uint32_t k = 0; k < a->member_count(); ++k) {
         const Member& ma = a->members[k];
         const Member& mb = b->members[k];
@@ -192,7 +186,7 @@ bool compare_member_types(const Member& a, const Member& b, std::vector<CompareT
     const ScopeEntry* sa = base_structure(a.type);
     const ScopeEntry* sb = base_structure(b.type);
     if (sa && sa == sb) return true;
-    if ((sa && contains(type_model.visited_a, sa)) || (sb && contains(type_model.visited_b, sb)))
+    if ((sa && type_model.visited_a.contains(sa)) || (sb && type_model.visited_b.contains(sb)))
         return false;
     return compare_nodes(TypeRef(a.type), TypeRef(b.type), work);
 }

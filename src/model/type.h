@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/hash.h"
@@ -202,6 +203,22 @@ struct TypeTable {
     HashTable<TypeRef, uint32_t, TypeHash, TypeEqual> cells{123};
 };
 
+// Structures met by one structure comparison, in the order they were met.
+struct VisitedList {
+    std::vector<const ScopeEntry*> order;
+    std::unordered_set<const ScopeEntry*> members;
+
+    void append(const ScopeEntry* entry) {
+        order.push_back(entry);
+        members.insert(entry);
+    }
+    bool contains(const ScopeEntry* entry) const { return members.count(entry) != 0; }
+    void clear() {
+        order.clear();
+        members.clear();
+    }
+};
+
 // The process-wide model. Everything it holds lives until reset() or the process ends.
 struct TypeModel {
     ScopeEntry* global_scope = nullptr;
@@ -213,7 +230,7 @@ struct TypeModel {
     std::unique_ptr<HashTable<std::string, std::string>> defines;
 
     // Structures met by the structure comparison in progress.
-    std::vector<const ScopeEntry*> visited_a, visited_b;
+    VisitedList visited_a, visited_b;
 
     // Owners of the entries and types; the tree points into these.
     std::deque<ScopeEntry> entry_pool;

@@ -5,7 +5,11 @@
 //
 // usage: damage_sweep DATA_DIR LIST_FILE... [--only TEXT]
 // Each list holds lines "key path" (path relative to DATA_DIR); "#" starts a comment.
+// Each sample runs in its own directory, so that files it names by relative paths (a
+// symbol file's object modules and their side files) are found.
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -77,14 +81,18 @@ int main(int argc, char** argv) {
     for (int k = 2; k < argc; ++k) {
         if (strcmp(argv[k], "--only") == 0 && k + 1 < argc)
             only = argv[++k];
-        else
-            lists.push_back(argv[k]);
+        else {
+            char list_path[PATH_MAX];
+            lists.push_back(realpath(argv[k], list_path) ? list_path : argv[k]);
+        }
     }
     signal(SIGALRM, on_alarm);
     FILE* report = fdopen(dup(1), "w");
     // Messages and dumps are not the point here.
     if (!report || !freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
         return 2;
+    char data_dir[PATH_MAX];
+    if (!realpath(argv[1], data_dir)) return 2;
     std::string line;
     unsigned samples = 0;
     unsigned long variants = 0;
@@ -96,7 +104,10 @@ int main(int argc, char** argv) {
             if (!(words >> key >> path) || key[0] == '#') continue;
             if (only && path.find(only) == std::string::npos) continue;
             unsigned number = find_format_key(key.c_str());
-            std::vector<uint8_t> original = load(std::string(argv[1]) + "/" + path);
+            std::string full = std::string(data_dir) + "/" + path;
+            std::string sample_dir = full.substr(0, full.rfind('/'));
+            if (chdir(sample_dir.c_str()) != 0) return 2;
+            std::vector<uint8_t> original = load(full);
             ++samples;
             std::string label;
             for (size_t cut = 0; cut <= original.size(); ++cut) {
