@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -43,8 +44,14 @@ bool read_line(FILE* in, std::string& line) {
     return true;
 }
 
-std::vector<std::string> split_fields(const std::string& line) {
-    std::vector<std::string> fields;
+// The fields of a line; only the first five are kept, but all are counted.
+struct Fields {
+    std::string_view at[5];
+    size_t count = 0;
+};
+
+Fields split_fields(std::string_view line) {
+    Fields fields;
     size_t k = 0;
     while (k < line.size()) {
         while (k < line.size() && (line[k] == ' ' || line[k] == '\t'))
@@ -52,7 +59,9 @@ std::vector<std::string> split_fields(const std::string& line) {
         size_t start = k;
         while (k < line.size() && line[k] != ' ' && line[k] != '\t')
             ++k;
-        if (k > start) fields.push_back(line.substr(start, k - start));
+        if (k == start) break;
+        if (fields.count < 5) fields.at[fields.count] = line.substr(start, k - start);
+        ++fields.count;
     }
     return fields;
 }
@@ -62,7 +71,7 @@ bool is_hex_digit(char c) {
 }
 
 // An optional sign and hexadecimal digits only (a lone sign counts).
-bool is_number_field(const std::string& field) {
+bool is_number_field(std::string_view field) {
     size_t k = field[0] == '+' || field[0] == '-' ? 1 : 0;
     for (; k < field.size(); ++k)
         if (!is_hex_digit(field[k])) return false;
@@ -71,20 +80,18 @@ bool is_number_field(const std::string& field) {
 
 // Reads a hexadecimal number the way "%lx" does with a 32-bit long: optional sign,
 // optional "0x", digits; too large a number reads as all ones. No answer when no digit.
-bool read_hex(const std::string& field, uint32_t* out) {
-    const char* p = field.c_str();
-    while (isspace(static_cast<unsigned char>(*p)))
-        ++p;
-    bool negative = *p == '-';
-    if (*p == '+' || *p == '-') ++p;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && is_hex_digit(p[2])) p += 2;
-    if (!is_hex_digit(*p)) return false;
+bool read_hex(std::string_view field, uint32_t* out) {
+    size_t k = 0;
+    bool negative = k < field.size() && field[k] == '-';
+    if (k < field.size() && (field[k] == '+' || field[k] == '-')) ++k;
+    if (k + 2 < field.size() && field[k] == '0' && (field[k + 1] == 'x' || field[k + 1] == 'X') &&
+        is_hex_digit(field[k + 2]))
+        k += 2;
+    if (k >= field.size() || !is_hex_digit(field[k])) return false;
     uint64_t value = 0;
-    for (; is_hex_digit(*p); ++p) {
-        value = value * 16 + static_cast<uint64_t>(isdigit(static_cast<unsigned char>(*p))
-                                                       ? *p - '0'
-                                                       : toupper(static_cast<unsigned char>(*p)) -
-                                                             'A' + 10);
+    for (; k < field.size() && is_hex_digit(field[k]); ++k) {
+        int c = static_cast<unsigned char>(field[k]);
+        value = value * 16 + static_cast<uint64_t>(isdigit(c) ? c - '0' : toupper(c) - 'A' + 10);
         if (value > 0xFFFFFFFFu) value = 0x100000000u;
     }
     uint32_t result = value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
@@ -93,7 +100,7 @@ bool read_hex(const std::string& field, uint32_t* out) {
 }
 
 // A decimal line number as "%ld" reads it into a 32-bit long.
-uint32_t read_decimal(const std::string& field) {
+uint32_t read_decimal(std::string_view field) {
     int64_t value = 0;
     for (size_t k = 0; k < field.size() && isdigit(static_cast<unsigned char>(field[k])); ++k)
         if (value <= INT32_MAX) value = value * 10 + (field[k] - '0');
@@ -112,7 +119,7 @@ bool names_object(const std::string& line) {
 
 // A linker-defined property of a program section: "__L", "__H", "__B" or "__I" and the
 // section's name.
-bool is_bounds_name(const std::string& name) {
+bool is_bounds_name(std::string_view name) {
     return name.size() >= 3 && name[0] == '_' && name[1] == '_' &&
            (name[2] == 'L' || name[2] == 'H' || name[2] == 'B' || name[2] == 'I');
 }
@@ -130,15 +137,17 @@ struct SymReader {
     // kept up to date with every segment this reader adds.
     std::unordered_map<std::string, uint32_t> segment_numbers;
     uint32_t segments_seen = 0;
+    std::string text; // a field as a C string
 
     // The number of the first segment of that name, made (empty, in its own space) when
     // there is none.
-    uint32_t segment_number(const std::string& name) {
+    uint32_t segment_number(std::string_view name) {
         for (; segments_seen < store.segments.count(); ++segments_seen)
             segment_numbers.emplace(store.segments[segments_seen]->name, segments_seen + 1);
-        auto found = segment_numbers.find(name);
+        text.assign(name);
+        auto found = segment_numbers.find(text);
         if (found != segment_numbers.end()) return found->second;
-        add_segment(name.c_str(), 0, 0, 0, store.segments.count() + 1);
+        add_segment(text.c_str(), 0, 0, 0, store.segments.count() + 1);
         return store.segments.count();
     }
 
@@ -150,8 +159,8 @@ struct SymReader {
             add_filename_entry(side_scope, line, 0);
     }
 
-    void bounds(const std::string& name) {
-        std::string section = name.substr(3);
+    void bounds(std::string_view name) {
+        std::string section(name.substr(3));
         BoundsRecord* record = find_bounds(section.c_str());
         if (!record) record = add_bounds(section.c_str(), 0, 0, 0);
         switch (name[2]) {
@@ -164,28 +173,31 @@ struct SymReader {
 
     void record_line(const std::string& line) {
         if (file == 0) file = add_file(input_name);
-        std::vector<std::string> fields = split_fields(line);
-        if (fields.size() < 2) return;
+        Fields fields = split_fields(line);
+        if (fields.count < 2) return;
         uint32_t segment = 0;
         uint32_t flags = SYM_ABSOLUTE;
-        if (fields.size() >= 4 && fields[3] != "ABS") {
-            segment = segment_number(fields[3]);
+        if (fields.count >= 4 && fields.at[3] != "ABS") {
+            segment = segment_number(fields.at[3]);
             flags = 0;
         }
-        read_hex(fields[1], &value);
-        bool has_second = fields.size() >= 3 && read_hex(fields[2], &second);
-        const std::string& name = fields[0];
+        read_hex(fields.at[1], &value);
+        bool has_second = fields.count >= 3 && read_hex(fields.at[2], &second);
+        std::string_view name = fields.at[0];
         if (in_segments) {
             uint32_t load = value;
-            if (fields.size() >= 5) read_hex(fields[4], &load);
+            if (fields.count >= 5) read_hex(fields.at[4], &load);
             uint32_t size = has_second ? second - value + 1 : 0;
-            add_segment(name.c_str(), value, size, load, segment);
+            text.assign(name);
+            add_segment(text.c_str(), value, size, load, segment);
         } else if (isdigit(static_cast<unsigned char>(name[0]))) {
             add_line(read_decimal(name), value, segment, file, 2);
         } else if (is_bounds_name(name)) {
             bounds(name);
         } else {
-            add_symbol(name.c_str(), value, segment, file, flags | (in_locals ? uint32_t(SYM_LOCAL) : 0u));
+            text.assign(name);
+            add_symbol(text.c_str(), value, segment, file,
+                       flags | (in_locals ? uint32_t(SYM_LOCAL) : 0u));
         }
     }
 
@@ -216,8 +228,8 @@ bool detect(FILE* in) {
     std::string line;
     if (!read_line(in, line)) return false;
     if (line == "%locals" || line == "%segments") return true;
-    std::vector<std::string> fields = split_fields(line);
-    return fields.size() >= 3 && is_number_field(fields[1]) && is_number_field(fields[2]);
+    Fields fields = split_fields(line);
+    return fields.count >= 3 && is_number_field(fields.at[1]) && is_number_field(fields.at[2]);
 }
 
 int read(FILE* in, const char* name) {
