@@ -1,5 +1,6 @@
 // The command line: options, limits, output naming.
 #include "common/options.h"
+#include "driver/formats.h"
 #include "driver/options.h"
 #include "test_support.h"
 
@@ -171,6 +172,38 @@ TEST(OutputNames, ExtensionRulesAndTheChain) {
     EXPECT_EQ(output_file_name(unnamed, "", "prog", "hex"), "prog.hex");
     std::string longname(200, 'n');
     EXPECT_EQ(output_file_name(unnamed, "", longname, "hex").size(), 127u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FormatKeys, ExactPrefixAndAmbiguousMatches) {
+    reset_without_messages();
+    unsigned got = 0;
+    std::string err = capture_stderr([&] { got = find_format_key("c"); });
+    EXPECT_EQ(got, 7u);  // cod comes before coff
+    EXPECT_EQ(err, "(603) An error, warning or message was generated, but no description is "
+                   "available\n");
+    err = capture_stderr([&] { got = find_format_key("i"); });
+    EXPECT_EQ(got, 5u);  // ihex, with icoff reported
+    EXPECT_EQ(err.size() > 0, true);
+    err = capture_stderr([&] {
+        EXPECT_EQ(find_format_key("cod"), 7u);
+        EXPECT_EQ(find_format_key("omf"), 4u);
+        EXPECT_EQ(find_format_key("s"), 6u);
+        EXPECT_EQ(find_format_key("coff"), 9u);
+    });
+    EXPECT_EQ(err, "");
+    err = capture_stderr([&] { got = find_format_key("t"); });
+    EXPECT_EQ(got, 14u);
+    int status = 0;
+    capture_stderr([&] { find_format_key("hex"); }, &status);
+    EXPECT_EQ(status, 1);
+    capture_stderr([&] { find_format_key(""); }, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_STREQ(format_at(12).extension, "d43");
+    reset_run_state();
 }
 
 }  // namespace
