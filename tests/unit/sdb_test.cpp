@@ -13,6 +13,25 @@ namespace {
 
 const char* const HEAD = "[p GLOBOPT AUTOSTATIC ]\n";
 
+// Whether one line of the messages carries the number and every fragment (the texts
+// themselves belong to the message description file).
+bool has_message(const std::string& messages, unsigned number,
+                 std::vector<std::string> fragments = {}) {
+    std::string tag = "(" + std::to_string(number) + ")";
+    size_t start = 0;
+    while (start < messages.size()) {
+        size_t end = messages.find('\n', start);
+        if (end == std::string::npos) end = messages.size();
+        std::string line = messages.substr(start, end - start);
+        bool all = line.find(tag) != std::string::npos;
+        for (const std::string& f : fragments)
+            all = all && line.find(f) != std::string::npos;
+        if (all) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 class SdbTest : public testing::Test {
   protected:
     void SetUp() override { start_run("16F877"); }
@@ -56,11 +75,10 @@ TEST_F(SdbTest, FirstLineChecksAndOptionWords) {
         ASSERT_NE(module, nullptr);
         EXPECT_EQ(module->entry_count(), 1u);
     });
-    EXPECT_NE(err.find("(630) the symbolic debug file m.sdb does not begin with \"[p\""),
-              std::string::npos);
+    EXPECT_TRUE(has_message(err, 630, {"m.sdb"}));
     EXPECT_EQ(err.find("\"[x\""), std::string::npos);
     EXPECT_EQ(err.find("\"GLOBOPT\""), std::string::npos);
-    EXPECT_NE(err.find("(637) \"BOGUS\" in the symbolic debug file m.sdb"), std::string::npos);
+    EXPECT_TRUE(has_message(err, 637, {"\"BOGUS\"", "m.sdb"}));
     EXPECT_EQ(err.find("TRAILING"), std::string::npos); // words after "]" are not options
 }
 
@@ -303,13 +321,10 @@ TEST_F(SdbTest, MalformedRecordsAreReportedWithTheirPosition) {
         EXPECT_EQ(entries_named(module, "_b").size(), 1u);
         EXPECT_TRUE(entries_named(module, "_c").empty()); // the scope ended at "junk"
     });
-    EXPECT_NE(err.find("(629) unknown storage class \"q\" in the symbolic debug file m.sdb, line 2, column 12"),
-              std::string::npos);
-    EXPECT_NE(err.find("(627) expected ']' in the symbolic debug file m.sdb, line 3, column 18"),
-              std::string::npos);
-    EXPECT_NE(err.find("(0) malformed define in .SDB file m.sdb"), std::string::npos);
-    EXPECT_NE(err.find("(631) unexpected \"junk\" in the symbolic debug file m.sdb, line 5, column 3"),
-              std::string::npos);
+    EXPECT_TRUE(has_message(err, 629, {"\"q\"", "m.sdb", " 2, column 12"}));
+    EXPECT_TRUE(has_message(err, 627, {"']'", "m.sdb", " 3, column 18"}));
+    EXPECT_TRUE(has_message(err, 0, {"malformed define in .SDB file m.sdb"}));
+    EXPECT_TRUE(has_message(err, 631, {"\"junk\"", "m.sdb", " 5, column 3"}));
     EXPECT_NE(find_define("ok"), nullptr); // stored all the same
 }
 
@@ -333,8 +348,9 @@ TEST_F(SdbTest, RecordsCutShortByTheEndOfTheFile) {
         module = read_text(std::string(HEAD) + "[s S1 t 2 `i x 2");
         EXPECT_EQ(entries_named(module, "S1").at(0)->member_count(), 1u);
     });
-    EXPECT_EQ(err, "(627) expected ']' in the symbolic debug file m.sdb, line 2, column 16\n"
-                   "(627) expected ']' in the symbolic debug file m.sdb, line 2, column 12\n");
+    EXPECT_TRUE(has_message(err, 627, {" 2, column 16"}));
+    EXPECT_TRUE(has_message(err, 627, {" 2, column 12"}));
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2);
 }
 
 TEST_F(SdbTest, DeepNestingIsReadAndDumpedInConstantStack) {
