@@ -39,7 +39,8 @@ void write_side_file(const std::string& path, unsigned module, unsigned externs)
     fprintf(out, "[p GLOBOPT FAST_DBL LARGE_MODEL ]\n[d edition pro ]\n\"1 types%u.h\n", module);
     fprintf(out, "[v _u8 `uc 0 t 0 ]\n[v _u16 `ui 0 t 0 ]\n");
     fprintf(out, "[e E1 state `uc S_IDLE 0 S_RUN 1 S_STOP 2 ]\n");
-    fprintf(out, "[s S1 rec 8 `u16 id 2 0 E1 st 1 2 `uc flags 1 3 :3:0 *S1 next 2 4 `u16 crc 2 6 ]\n");
+    fprintf(out,
+            "[s S1 rec 8 `u16 id 2 0 E1 st 1 2 `uc flags 1 3 :3:0 *S1 next 2 4 `u16 crc 2 6 ]\n");
     fprintf(out, "\"5 m%u.c\n", module);
     for (unsigned k = 0; k < externs; ++k)
         fprintf(out, "[v _g%u_%u %s 0 e 1 @%u ]\n", module, k, k % 3 == 0 ? "S1" : "`[4]u16",
@@ -59,7 +60,7 @@ void write_side_file(const std::string& path, unsigned module, unsigned externs)
 // The symbol file and every side file of a program of the given size.
 void generate(const std::string& dir, const Size& size) {
     unsigned per_module = size.symbols / size.modules;
-    unsigned locals = FUNCTIONS_PER_MODULE * 2;            // ?? and ? frame symbols
+    unsigned locals = FUNCTIONS_PER_MODULE * 2; // ?? and ? frame symbols
     unsigned externs = per_module - FUNCTIONS_PER_MODULE - locals;
     unsigned lines_per_module = size.lines / size.modules;
     FILE* sym = fopen((dir + "/prog.sym").c_str(), "w");
@@ -125,8 +126,7 @@ void timed_run(const std::string& dir, int report) {
     double elapsed = seconds_since(start);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    dprintf(report, "%f %ld %f %f %f\n", elapsed, usage.ru_maxrss, phases[0], phases[1],
-            phases[2]);
+    dprintf(report, "%f %ld %f %f %f\n", elapsed, usage.ru_maxrss, phases[0], phases[1], phases[2]);
     _exit(0);
 }
 

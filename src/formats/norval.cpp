@@ -281,7 +281,8 @@ struct SymWriter {
             norval_writer.locals_written = true;
         }
         for (uint32_t k = norval_writer.last_file_headed + 1; k <= file; ++k)
-            if (const FileRecord* record = file_of(k)) check(fprintf(out, "%s\n", record->name.c_str()));
+            if (const FileRecord* record = file_of(k))
+                check(fprintf(out, "%s\n", record->name.c_str()));
         if (file > norval_writer.last_file_headed) norval_writer.last_file_headed = file;
     }
 

@@ -322,7 +322,8 @@ void SdbReader::variable_record(Frame& frame) {
         if (sclass != SC_TYPEDEF) {
             if (!next_token()) break;
             uint32_t reg = 0;
-            if ((sclass == SC_AUTO || sclass == SC_PARAM) && (reg = find_register(token_.c_str()))) {
+            if ((sclass == SC_AUTO || sclass == SC_PARAM) &&
+                (reg = find_register(token_.c_str()))) {
                 sclass = SC_REG;
                 proto.value = reg;
             } else if (sclass == SC_REG) {
@@ -497,8 +498,8 @@ std::vector<std::string> blank_words(const std::string& line) {
     std::vector<std::string> words;
     size_t k = 0;
     while (k < line.size()) {
-        while (k < line.size() && (line[k] == ' ' || line[k] == '\t' || line[k] == '\n' ||
-                                   line[k] == '\r'))
+        while (k < line.size() &&
+               (line[k] == ' ' || line[k] == '\t' || line[k] == '\n' || line[k] == '\r'))
             ++k;
         size_t start = k;
         while (k < line.size() && line[k] != ' ' && line[k] != '\t' && line[k] != '\n' &&

@@ -14,8 +14,8 @@ Machine machine;
 namespace {
 
 const ProcessorDescriptor* const PROCESSORS[] = {
-    &pic_processor, &pic18_processor, &dspic_processor, &pic32_processor,
-    &i8051_processor, &arm_processor, &holtek_processor,
+    &pic_processor,   &pic18_processor, &dspic_processor,  &pic32_processor,
+    &i8051_processor, &arm_processor,   &holtek_processor,
 };
 const unsigned PROCESSOR_COUNT = sizeof PROCESSORS / sizeof PROCESSORS[0];
 
@@ -91,8 +91,8 @@ bool locate_static(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* 
                    const LocationRules& rules) {
     if (!entry->asm_name.empty()) return lookup_symbol(entry->asm_name.c_str(), pair);
     if (entry->sclass == SC_STATIC && rules.static_in_scope_file && scope &&
-        lookup_file_symbol(scope->name.empty() ? nullptr : scope->name.c_str(),
-                           entry->name.c_str(), pair))
+        lookup_file_symbol(scope->name.empty() ? nullptr : scope->name.c_str(), entry->name.c_str(),
+                           pair))
         return true;
     return lookup_symbol(entry->name.c_str(), pair);
 }
@@ -114,8 +114,8 @@ bool locate_frame(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* p
         return true;
     }
     if (!function->function) return false;
-    std::string symbol = std::string(is_auto ? auto_symbol_prefix(rules) : "?") +
-                         function->function->name;
+    std::string symbol =
+        std::string(is_auto ? auto_symbol_prefix(rules) : "?") + function->function->name;
     ValuePair frame;
     if (!lookup_symbol(symbol.c_str(), &frame)) return false;
     pair->value = frame.value + entry->value;
@@ -163,8 +163,7 @@ uint32_t find_register(const char* name) {
 }
 
 const char* register_name(uint32_t number) {
-    if (!machine.selected || number == 0 || number >= machine.selected->register_count)
-        return "";
+    if (!machine.selected || number == 0 || number >= machine.selected->register_count) return "";
     return machine.selected->registers[number];
 }
 

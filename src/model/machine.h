@@ -40,13 +40,13 @@ struct ProcessorDescriptor {
 };
 
 // The seven families, in selection order.
-extern const ProcessorDescriptor pic_processor;     // PIC10/12/14/16/17
-extern const ProcessorDescriptor pic18_processor;   // PIC18
-extern const ProcessorDescriptor dspic_processor;   // dsPIC30/33, PIC24
-extern const ProcessorDescriptor pic32_processor;   // PIC32 (MIPS)
-extern const ProcessorDescriptor i8051_processor;   // 8051
-extern const ProcessorDescriptor arm_processor;     // ARM
-extern const ProcessorDescriptor holtek_processor;  // Holtek
+extern const ProcessorDescriptor pic_processor;    // PIC10/12/14/16/17
+extern const ProcessorDescriptor pic18_processor;  // PIC18
+extern const ProcessorDescriptor dspic_processor;  // dsPIC30/33, PIC24
+extern const ProcessorDescriptor pic32_processor;  // PIC32 (MIPS)
+extern const ProcessorDescriptor i8051_processor;  // 8051
+extern const ProcessorDescriptor arm_processor;    // ARM
+extern const ProcessorDescriptor holtek_processor; // Holtek
 
 // Selection state.
 struct Machine {
@@ -56,6 +56,9 @@ struct Machine {
 };
 
 extern Machine machine;
+
+// The basic types of the PIC and PIC18 families (the same for both).
+extern const BasicTypeInfo pic_basic_types[];
 
 // The descriptor table in selection order, and its size.
 const ProcessorDescriptor* const* processor_table();

@@ -5,28 +5,23 @@
 
 namespace {
 
-const char* const REGISTERS[] = {"",       "w",       "wreg",  "fsr",   "fsr1",    "tblptrl",
-                                 "tblptrh", "prodl",  "prodh", "tablreg", "prod"};
+const char* const REGISTERS[] = {"",        "w",     "wreg",  "fsr",     "fsr1", "tblptrl",
+                                 "tblptrh", "prodl", "prodh", "tablreg", "prod"};
 
-const char* const OPTIONS[] = {"AVOCET",   "NOTREGPAR",   "HARDFLOAT", "GLOBOPT",  "AUTOSTATIC",
-                               "PIC12",    "PIC14",       "PIC17",     "IEEE_DBL", "PICMIDHI",
-                               "PICLOMID", "PIC42A",      "PAGED",     "NONPAGED", "CANREADCODE",
-                               "SPACEOPT", "SPEEDOPT",    nullptr};
+const char* const OPTIONS[] = {"AVOCET",   "NOTREGPAR", "HARDFLOAT", "GLOBOPT",  "AUTOSTATIC",
+                               "PIC12",    "PIC14",     "PIC17",     "IEEE_DBL", "PICMIDHI",
+                               "PICLOMID", "PIC42A",    "PAGED",     "NONPAGED", "CANREADCODE",
+                               "SPACEOPT", "SPEEDOPT",  nullptr};
 
-const BasicTypeInfo BASIC_TYPES[] = {
-    {"i", 2, BASIC_SIGNED},   {"s", 2, BASIC_SIGNED},   {"c", 1, BASIC_SIGNED},
-    {"m", 3, BASIC_SIGNED},   {"l", 4, BASIC_SIGNED},   {"ui", 2, BASIC_UNSIGNED},
-    {"us", 2, BASIC_UNSIGNED}, {"uc", 1, BASIC_UNSIGNED}, {"um", 3, BASIC_UNSIGNED},
-    {"ul", 4, BASIC_UNSIGNED}, {"f", 3, BASIC_FLOAT},    {"d", 4, BASIC_FLOAT},
-    {"x", 2, BASIC_SIGNED},   {"ux", 2, BASIC_UNSIGNED}, {"b", 0, BASIC_BIT},
-    {"v", 0, BASIC_VOID},     {nullptr, 0, 0}};
+// clang-format off
 
 const QualifierInfo QUALIFIERS[] = {
-    {"const", 'D', 0x80000},   {"volatile", 'V', 0x2},  {"far", 'F', 0x4},
-    {"near", 'N', 0x8},        {"interrupt", 'I', 0x10}, {"persistent", 'S', 0x20},
-    {"control", 'W', 0x100},   {"bank0", 'P', 0x200},   {"bank1", 'X', 0x400},
-    {"bank2", 'Y', 0x800},     {"bank3", 'Z', 0x1000},  {"fastcall", 'T', 0x2000},
-    {"eeprom", 'E', 0x40002},  {"const", 'C', 0x80000}, {nullptr, 0, 0}};
+    {"const", 'D', 0x80000}, {"volatile", 'V', 0x2}, {"far", 'F', 0x4}, {"near", 'N', 0x8},
+    {"interrupt", 'I', 0x10}, {"persistent", 'S', 0x20}, {"control", 'W', 0x100},
+    {"bank0", 'P', 0x200}, {"bank1", 'X', 0x400}, {"bank2", 'Y', 0x800}, {"bank3", 'Z', 0x1000},
+    {"fastcall", 'T', 0x2000}, {"eeprom", 'E', 0x40002}, {"const", 'C', 0x80000},
+    {nullptr, 0, 0}};
+// clang-format on
 
 bool matches_name(const char* name) {
     for (const char* pattern : {"12C", "12F", "16C", "16F", "17C", "PIC", "RF509"})
@@ -51,7 +46,19 @@ uint32_t size_of(TypeRef node) {
 
 } // namespace
 
+// clang-format off
+const BasicTypeInfo pic_basic_types[] = {
+    {"i", 2, BASIC_SIGNED}, {"s", 2, BASIC_SIGNED}, {"c", 1, BASIC_SIGNED}, {"m", 3, BASIC_SIGNED},
+    {"l", 4, BASIC_SIGNED}, {"ui", 2, BASIC_UNSIGNED}, {"us", 2, BASIC_UNSIGNED},
+    {"uc", 1, BASIC_UNSIGNED}, {"um", 3, BASIC_UNSIGNED}, {"ul", 4, BASIC_UNSIGNED},
+    {"f", 3, BASIC_FLOAT}, {"d", 4, BASIC_FLOAT}, {"x", 2, BASIC_SIGNED},
+    {"ux", 2, BASIC_UNSIGNED}, {"b", 0, BASIC_BIT}, {"v", 0, BASIC_VOID},
+    {nullptr, 0, 0}};
+
 const ProcessorDescriptor pic_processor = {
-    REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS, 1, 1,
+    REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, pic_basic_types,
+    locate, size_of, QUALIFIERS,
+    1, // instruction_step
+    1, // last_instruction_length
 };
+// clang-format on

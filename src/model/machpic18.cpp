@@ -3,30 +3,23 @@
 
 namespace {
 
-const char* const REGISTERS[] = {"",        "w",       "wreg",    "fsr0l", "fsr0h", "fsr1l",
-                                 "fsr1h",   "fsr2l",   "fsr2h",   "tblptrl", "tblptrh",
-                                 "tblptru", "prodl",   "prodh",   "fsr0",  "fsr1",  "fsr2",
-                                 "tblptr",  "prod"};
+const char* const REGISTERS[] = {
+    "",        "w",       "wreg",  "fsr0l", "fsr0h", "fsr1l", "fsr1h", "fsr2l",  "fsr2h", "tblptrl",
+    "tblptrh", "tblptru", "prodl", "prodh", "fsr0",  "fsr1",  "fsr2",  "tblptr", "prod"};
 
-const char* const OPTIONS[] = {"AVOCET",     "NOTREGPAR",   "HARDFLOAT",  "GLOBOPT",
-                               "AUTOSTATIC", "FAST_DBL",    "IEEE_DBL",   "SMALL_MODEL",
+const char* const OPTIONS[] = {"AVOCET",      "NOTREGPAR",  "HARDFLOAT",  "GLOBOPT",
+                               "AUTOSTATIC",  "FAST_DBL",   "IEEE_DBL",   "SMALL_MODEL",
                                "LARGE_MODEL", "SMALL_DATA", "LARGE_DATA", "LFSROK",
-                               "EMI_BYTE",   "EMI_WORD",    nullptr};
+                               "EMI_BYTE",    "EMI_WORD",   nullptr};
 
-const BasicTypeInfo BASIC_TYPES[] = {
-    {"i", 2, BASIC_SIGNED},   {"s", 2, BASIC_SIGNED},   {"c", 1, BASIC_SIGNED},
-    {"m", 3, BASIC_SIGNED},   {"l", 4, BASIC_SIGNED},   {"ui", 2, BASIC_UNSIGNED},
-    {"us", 2, BASIC_UNSIGNED}, {"uc", 1, BASIC_UNSIGNED}, {"um", 3, BASIC_UNSIGNED},
-    {"ul", 4, BASIC_UNSIGNED}, {"f", 3, BASIC_FLOAT},    {"d", 4, BASIC_FLOAT},
-    {"x", 2, BASIC_SIGNED},   {"ux", 2, BASIC_UNSIGNED}, {"b", 0, BASIC_BIT},
-    {"v", 0, BASIC_VOID},     {nullptr, 0, 0}};
-
+// clang-format off
 const QualifierInfo QUALIFIERS[] = {
-    {"const", 'D', 0x80000},       {"volatile", 'V', 0x2},  {"far", 'F', 0x4},
-    {"near", 'N', 0x8},            {"interrupt", 'I', 0x10}, {"persistent", 'S', 0x20},
-    {"control", 'W', 0x100},       {"fastcall", 'T', 0x1000},
-    {"low_priority", 'L', 0x20000}, {"bdata", 'B', 0x40000}, {"const", 'C', 0x80000},
+    {"const", 'D', 0x80000}, {"volatile", 'V', 0x2}, {"far", 'F', 0x4}, {"near", 'N', 0x8},
+    {"interrupt", 'I', 0x10}, {"persistent", 'S', 0x20}, {"control", 'W', 0x100},
+    {"fastcall", 'T', 0x1000}, {"low_priority", 'L', 0x20000}, {"bdata", 'B', 0x40000},
+    {"const", 'C', 0x80000},
     {nullptr, 0, 0}};
+// clang-format on
 
 bool matches_name(const char* name) {
     return name_contains_nocase(name, "18C") || name_contains_nocase(name, "18F");
@@ -48,7 +41,11 @@ uint32_t size_of(TypeRef node) {
 
 } // namespace
 
+// clang-format off
 const ProcessorDescriptor pic18_processor = {
-    REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS, 2, 2,
+    REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, pic_basic_types,
+    locate, size_of, QUALIFIERS,
+    2, // instruction_step
+    2, // last_instruction_length
 };
+// clang-format on

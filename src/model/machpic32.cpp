@@ -12,18 +12,20 @@ const char* const REGISTERS[] = {"",   "zero", "at", "v0", "v1", "a0", "a1", "a2
 
 const char* const OPTIONS[] = {"GLOBOPT", "AUTOSTATIC", "IEEE_DBL", nullptr};
 
+// clang-format off
 const BasicTypeInfo BASIC_TYPES[] = {
-    {"i", 4, BASIC_SIGNED},    {"s", 2, BASIC_SIGNED},    {"c", 1, BASIC_SIGNED},
-    {"l", 4, BASIC_SIGNED},    {"ui", 4, BASIC_UNSIGNED}, {"us", 2, BASIC_UNSIGNED},
-    {"uc", 1, BASIC_UNSIGNED}, {"ul", 4, BASIC_UNSIGNED}, {"f", 4, BASIC_FLOAT},
-    {"d", 4, BASIC_FLOAT},     {"x", 2, BASIC_SIGNED},    {"ux", 4, BASIC_UNSIGNED},
-    {"b", 0, BASIC_BIT},       {"v", 0, BASIC_VOID},      {nullptr, 0, 0}};
+    {"i", 4, BASIC_SIGNED}, {"s", 2, BASIC_SIGNED}, {"c", 1, BASIC_SIGNED}, {"l", 4, BASIC_SIGNED},
+    {"ui", 4, BASIC_UNSIGNED}, {"us", 2, BASIC_UNSIGNED}, {"uc", 1, BASIC_UNSIGNED},
+    {"ul", 4, BASIC_UNSIGNED}, {"f", 4, BASIC_FLOAT}, {"d", 4, BASIC_FLOAT},
+    {"x", 2, BASIC_SIGNED}, {"ux", 4, BASIC_UNSIGNED}, {"b", 0, BASIC_BIT}, {"v", 0, BASIC_VOID},
+    {nullptr, 0, 0}};
 
 const QualifierInfo QUALIFIERS[] = {
-    {"const", 'C', 0x1},        {"volatile", 'V', 0x2}, {"interrupt", 'I', 0x10},
-    {"persistent", 'S', 0x20},  {"leaf", 'G', 0x80},    {"reentrant", 'R', 0x40},
-    {"fast", 'T', 0x100},       {"sfr", 'X', 0x200},    {"cp0", 'W', 0x400},
-    {"mips16e", 'M', 0x800},    {"mips32r2", 'P', 0x1000}, {nullptr, 0, 0}};
+    {"const", 'C', 0x1}, {"volatile", 'V', 0x2}, {"interrupt", 'I', 0x10},
+    {"persistent", 'S', 0x20}, {"leaf", 'G', 0x80}, {"reentrant", 'R', 0x40}, {"fast", 'T', 0x100},
+    {"sfr", 'X', 0x200}, {"cp0", 'W', 0x400}, {"mips16e", 'M', 0x800}, {"mips32r2", 'P', 0x1000},
+    {nullptr, 0, 0}};
+// clang-format on
 
 bool matches_name(const char* name) {
     return strncmp(name, "32MX", 4) == 0;
@@ -50,7 +52,11 @@ uint32_t size_of(TypeRef node) {
 
 } // namespace
 
+// clang-format off
 const ProcessorDescriptor pic32_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS, 2, 4,
+    locate, size_of, QUALIFIERS,
+    2, // instruction_step
+    4, // last_instruction_length
 };
+// clang-format on

@@ -10,9 +10,9 @@ TypeModel type_model;
 
 namespace {
 
-const char* const CLASS_NAMES[] = {"null",   "extern", "global",  "static", "auto",
-                                   "param",  "typedef", "module", "line",   "block",
-                                   "func",   "reg",    "struct",  "enum",   "filename"};
+const char* const CLASS_NAMES[] = {"null",  "extern",  "global", "static", "auto",
+                                   "param", "typedef", "module", "line",   "block",
+                                   "func",  "reg",     "struct", "enum",   "filename"};
 
 // The key of a name's chain: a leading "_" does not count when something follows it,
 // so "_x" and "x" share a chain.
@@ -137,7 +137,8 @@ bool compare_nodes(TypeRef a, TypeRef b, std::vector<CompareTask>& work) {
         case TYPE_ENUM: return na.entry == nb.entry;
         case TYPE_STRUCT:
             if (na.entry != nb.entry) {
-                CompareTask task{CompareTask::STRUCTS, {}, {}, na.entry, nb.entry, nullptr, nullptr};
+                CompareTask task{
+                    CompareTask::STRUCTS, {}, {}, na.entry, nb.entry, nullptr, nullptr};
                 work.push_back(task);
             }
             return true;

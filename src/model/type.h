@@ -146,15 +146,15 @@ using ScopeChains = std::unordered_map<std::string_view, ChainEnds>;
 // One declared thing or one scope. Which fields mean something depends on `sclass`.
 struct ScopeEntry {
     // Every entry.
-    std::string name;          // declared name; a module scope's object file name
+    std::string name;           // declared name; a module scope's object file name
     ScopeEntry* next = nullptr; // next entry in the same chain of the holding scope
-    uint32_t flags = 0;        // ENTRY_LOCATED, ENTRY_FAKED
-    uint32_t line = 0;         // source line of the declaration
+    uint32_t flags = 0;         // ENTRY_LOCATED, ENTRY_FAKED
+    uint32_t line = 0;          // source line of the declaration
     uint32_t sclass = 0;
 
     // Variables and typedefs (extern, static, auto, param, typedef, reg).
-    uint32_t defined = 0;  // fifth field of the record; for a function, its first number
-    std::string asm_name;  // an "F" static's name as the side file gives it
+    uint32_t defined = 0; // fifth field of the record; for a function, its first number
+    std::string asm_name; // an "F" static's name as the side file gives it
     Type* type = nullptr;
     uint32_t value = 0; // address, frame offset, or register number
     uint32_t location_value = 0;
@@ -164,10 +164,10 @@ struct ScopeEntry {
     uint32_t first_line = 0;
     std::string file_name; // current source file when the scope was opened
     uint32_t last_line = 0;
-    std::vector<ScopeEntry*> entries; // in declaration order, nested scopes included
-    int32_t numbers[4] = {0, 0, 0, 0}; // the numbers after the scope's closing brace
+    std::vector<ScopeEntry*> entries;    // in declaration order, nested scopes included
+    int32_t numbers[4] = {0, 0, 0, 0};   // the numbers after the scope's closing brace
     std::unique_ptr<ScopeChains> chains; // keyed by the name without a leading "_"
-    ScopeEntry* function = nullptr;    // func scope: the entry that declared the function
+    ScopeEntry* function = nullptr;      // func scope: the entry that declared the function
     ScopeEntry* parent = nullptr;
     uint32_t parent_count = 0; // the parent's entry_count when this scope was opened
 

@@ -9,8 +9,8 @@
 // symbol file's object modules and their side files) are found.
 #include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>

@@ -253,11 +253,11 @@ TEST(VariableLocation, RegisterVariablesByFamily) {
         uint32_t value;
     };
     const Case cases[] = {
-        {"16F877", 1, false, 0},       {"18F452", 3, false, 0},      {"30F2010", 1, true, 0},
-        {"30F2010", 16, true, 15},     {"30F2010", 17, true, 0},     {"30F2010", 23, true, 12},
-        {"30F2010", 24, false, 0},     {"32MX360F512L", 18, true, 17}, {"AT91R40008", 5, true, 4},
-        {"AT91R40008", 17, true, 0},   {"AT91R40008", 23, true, 6},  {"AT91R40008", 24, true, 9},
-        {"AT91R40008", 27, false, 0},  {"HT46R24", 1, true, 5},      {"HT46R24", 2, true, 0},
+        {"16F877", 1, false, 0},      {"18F452", 3, false, 0},        {"30F2010", 1, true, 0},
+        {"30F2010", 16, true, 15},    {"30F2010", 17, true, 0},       {"30F2010", 23, true, 12},
+        {"30F2010", 24, false, 0},    {"32MX360F512L", 18, true, 17}, {"AT91R40008", 5, true, 4},
+        {"AT91R40008", 17, true, 0},  {"AT91R40008", 23, true, 6},    {"AT91R40008", 24, true, 9},
+        {"AT91R40008", 27, false, 0}, {"HT46R24", 1, true, 5},        {"HT46R24", 2, true, 0},
         {"HT46R24", 3, false, 0},
     };
     for (const Case& c : cases) {

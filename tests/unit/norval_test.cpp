@@ -152,7 +152,7 @@ TEST(NorvalRead, SegmentLinesLineRecordsAndBounds) {
     EXPECT_EQ(line->line, 12u);
     EXPECT_EQ(line->address, 0x1F4u);
     EXPECT_EQ(line->segment, 2u); // text is the segment found by name
-    EXPECT_EQ(line->file, 2u); // file 1 is the symbol file, named by its segment lines
+    EXPECT_EQ(line->file, 2u);    // file 1 is the symbol file, named by its segment lines
     EXPECT_EQ(line->kind, 2u);
 
     ASSERT_EQ(store.bounds.count(), 2u);
@@ -289,7 +289,7 @@ TEST(NorvalWrite, SampleProgramsSurviveARoundTrip) {
         std::multiset<std::string> read_back;
         stderr_of([&] {
             start_run("");
-            options.processor_name = program == std::string("pic16")  ? "16F877"
+            options.processor_name = program == std::string("pic16")   ? "16F877"
                                      : program == std::string("dspic") ? "30F2010"
                                                                        : "AT91R40008";
             read_sym(original);

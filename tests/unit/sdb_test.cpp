@@ -65,13 +65,15 @@ TEST_F(SdbTest, MissingOrEmptySideFileGivesAnEmptyClass15Scope) {
     ScopeEntry* empty = read_text("");
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->sclass, SC_NO_SIDE_FILE);
-    EXPECT_EQ(dump_text(type_model.global_scope).substr(dump_text(type_model.global_scope).find("\"a.obj")),
+    EXPECT_EQ(dump_text(type_model.global_scope)
+                  .substr(dump_text(type_model.global_scope).find("\"a.obj")),
               "\"a.obj\" 0-0\n{\n}\n\"m.obj\" 1-1\n{\n}\n");
 }
 
 TEST_F(SdbTest, FirstLineChecksAndOptionWords) {
     std::string err = stderr_of([] {
-        ScopeEntry* module = read_text("[x GLOBOPT PIC17 SPEEDOPT BOGUS ] TRAILING\n[v _a `i 0 e 1 0 ]\n");
+        ScopeEntry* module =
+            read_text("[x GLOBOPT PIC17 SPEEDOPT BOGUS ] TRAILING\n[v _a `i 0 e 1 0 ]\n");
         ASSERT_NE(module, nullptr);
         EXPECT_EQ(module->entry_count(), 1u);
     });
@@ -84,7 +86,8 @@ TEST_F(SdbTest, FirstLineChecksAndOptionWords) {
 
 TEST_F(SdbTest, WithoutAProcessorNothingIsRead) {
     start_run("");
-    std::string err = stderr_of([] { EXPECT_EQ(read_text("[p GLOBOPT ]\n[v _a `i 0 e 1 0 ]\n"), nullptr); });
+    std::string err =
+        stderr_of([] { EXPECT_EQ(read_text("[p GLOBOPT ]\n[v _a `i 0 e 1 0 ]\n"), nullptr); });
     EXPECT_NE(err.find("(669)"), std::string::npos);
     EXPECT_EQ(type_model.global_scope, nullptr);
     // A first line of option words selects the family.
@@ -166,15 +169,15 @@ TEST_F(SdbTest, RedeclaredLocalsOpenAFakedBlockWithK) {
 }
 
 TEST_F(SdbTest, ExternAndStaticRedeclarationsUpdateTheEarlierEntry) {
-    ScopeEntry* module = read_text(std::string(HEAD) +
-                                   "[v _f `(i 0 e 0 @0 ]\n"
-                                   "[v _x `i 0 e 0 @32 ]\n"
-                                   "[v _x `l 0 e 1 @32 ]\n"
-                                   "[v _x `c 0 e 0 @32 ]\n" // defined went down: a new entry
-                                   "[v _y `i 0 e 0 @40 ]\n"
-                                   "[v _y `i 0 e 1 @41 ]\n" // another address: a new entry
-                                   "[v _f `(i 0 e 1 @0 ]\n"
-                                   "{\n}\n12\n");
+    ScopeEntry* module =
+        read_text(std::string(HEAD) + "[v _f `(i 0 e 0 @0 ]\n"
+                                      "[v _x `i 0 e 0 @32 ]\n"
+                                      "[v _x `l 0 e 1 @32 ]\n"
+                                      "[v _x `c 0 e 0 @32 ]\n" // defined went down: a new entry
+                                      "[v _y `i 0 e 0 @40 ]\n"
+                                      "[v _y `i 0 e 1 @41 ]\n" // another address: a new entry
+                                      "[v _f `(i 0 e 1 @0 ]\n"
+                                      "{\n}\n12\n");
     std::vector<ScopeEntry*> xs = entries_named(module, "_x");
     ASSERT_EQ(xs.size(), 2u);
     EXPECT_EQ(type_text(xs[0]->type), "i4");
@@ -187,19 +190,19 @@ TEST_F(SdbTest, ExternAndStaticRedeclarationsUpdateTheEarlierEntry) {
 }
 
 TEST_F(SdbTest, VariableFieldRules) {
-    ScopeEntry* module = read_text(std::string(HEAD) +
-                                   "[v F12 `ui 0 s 1 ticks ]\n"
-                                   "[v F13 `ui 0 s 1 @77 ]\n"
-                                   "[v _table `Dc 16a e 1 @256 ]\n"
-                                   "[v _none `nosuchtype 4a e 1 @9 ]\n"
-                                   "[v _local `i 0 a 0 2 ]\n" // autos of a module are dropped
-                                   "[v _main `(v 0 e 1 0 ]\n"
-                                   "{\n"
-                                   "[v _r `i 0 r 0 fsr ]\n"
-                                   "[v _w `i 0 a 0 w ]\n"
-                                   "[v _n `i 0 r 0 nosuchreg ]\n"
-                                   "[v _p `i 0 p 0 wreg ]\n"
-                                   "}\n");
+    ScopeEntry* module =
+        read_text(std::string(HEAD) + "[v F12 `ui 0 s 1 ticks ]\n"
+                                      "[v F13 `ui 0 s 1 @77 ]\n"
+                                      "[v _table `Dc 16a e 1 @256 ]\n"
+                                      "[v _none `nosuchtype 4a e 1 @9 ]\n"
+                                      "[v _local `i 0 a 0 2 ]\n" // autos of a module are dropped
+                                      "[v _main `(v 0 e 1 0 ]\n"
+                                      "{\n"
+                                      "[v _r `i 0 r 0 fsr ]\n"
+                                      "[v _w `i 0 a 0 w ]\n"
+                                      "[v _n `i 0 r 0 nosuchreg ]\n"
+                                      "[v _p `i 0 p 0 wreg ]\n"
+                                      "}\n");
     ASSERT_NE(module, nullptr);
     ScopeEntry* ticks = entries_named(module, "_ticks").at(0);
     EXPECT_EQ(ticks->asm_name, "F12");
@@ -254,12 +257,11 @@ TEST_F(SdbTest, StructuresUnionsAndForwardEntries) {
 }
 
 TEST_F(SdbTest, EnumerationsAndDefines) {
-    ScopeEntry* module = read_text(std::string(HEAD) +
-                                   "[v _m E2 0 e 1 @1 ]\n"
-                                   "[e E2 . `l A -1 B 2147483647 ]\n"
-                                   "[e E3 mode ]\n"
-                                   "[d edition pro ]\n"
-                                   "[d edition std ]\n");
+    ScopeEntry* module = read_text(std::string(HEAD) + "[v _m E2 0 e 1 @1 ]\n"
+                                                       "[e E2 . `l A -1 B 2147483647 ]\n"
+                                                       "[e E3 mode ]\n"
+                                                       "[d edition pro ]\n"
+                                                       "[d edition std ]\n");
     ScopeEntry* e2 = entries_named(module, "E2").at(0);
     EXPECT_EQ(e2->sclass, SC_ENUM);
     EXPECT_EQ(e2->tag, ".");
@@ -277,21 +279,20 @@ TEST_F(SdbTest, EnumerationsAndDefines) {
 }
 
 TEST_F(SdbTest, LineDirectivesAndFileNames) {
-    ScopeEntry* module = read_text(std::string(HEAD) +
-                                   "\"5 a.c\n"
-                                   "\"2 b.h\n"
-                                   "\"3\n"
-                                   "\"8 b.h\n"
-                                   "\"20 a.c\n"
-                                   "[v _main `(v 0 e 1 0 ]\n"
-                                   "{\n"
-                                   "\"21\n"
-                                   "{\n"
-                                   "\"22 b.h\n"
-                                   "\"4\n"
-                                   "}\n"
-                                   "\"30\n"
-                                   "}\n");
+    ScopeEntry* module = read_text(std::string(HEAD) + "\"5 a.c\n"
+                                                       "\"2 b.h\n"
+                                                       "\"3\n"
+                                                       "\"8 b.h\n"
+                                                       "\"20 a.c\n"
+                                                       "[v _main `(v 0 e 1 0 ]\n"
+                                                       "{\n"
+                                                       "\"21\n"
+                                                       "{\n"
+                                                       "\"22 b.h\n"
+                                                       "\"4\n"
+                                                       "}\n"
+                                                       "\"30\n"
+                                                       "}\n");
     std::vector<std::string> files;
     for (ScopeEntry* e : module->entries)
         if (e->sclass == SC_FILENAME) files.push_back(e->name + ":" + std::to_string(e->line));
@@ -311,11 +312,10 @@ TEST_F(SdbTest, LineDirectivesAndFileNames) {
 
 TEST_F(SdbTest, MalformedRecordsAreReportedWithTheirPosition) {
     std::string err = stderr_of([] {
-        ScopeEntry* module = read_text(std::string(HEAD) +
-                                       "[v _a `i 0 q 0 1 ]\n"
-                                       "[v _b `i 0 e 0 1 x\n"
-                                       "[d ok 1 oops\n"
-                                       "  junk [v _c `i 0 e 0 1 ]\n");
+        ScopeEntry* module = read_text(std::string(HEAD) + "[v _a `i 0 q 0 1 ]\n"
+                                                           "[v _b `i 0 e 0 1 x\n"
+                                                           "[d ok 1 oops\n"
+                                                           "  junk [v _c `i 0 e 0 1 ]\n");
         ASSERT_NE(module, nullptr);
         EXPECT_EQ(entries_named(module, "_a").at(0)->sclass, SC_NULL);
         EXPECT_EQ(entries_named(module, "_b").size(), 1u);
@@ -329,9 +329,9 @@ TEST_F(SdbTest, MalformedRecordsAreReportedWithTheirPosition) {
 }
 
 TEST_F(SdbTest, RecordsCutShortByTheEndOfTheFile) {
-    for (const char* tail : {"[v", "[v _a", "[v _a `i 0 e", "[v _a `i 0 e 1 5", "[s S1", "[s S1 t 2 `i",
-                             "[s S1 t 2 `i x 2", "[e E1", "[e E1 t `c A", "[d", "[d x", "{", "{ [v", "\"",
-                             "\"12 "}) {
+    for (const char* tail :
+         {"[v", "[v _a", "[v _a `i 0 e", "[v _a `i 0 e 1 5", "[s S1", "[s S1 t 2 `i",
+          "[s S1 t 2 `i x 2", "[e E1", "[e E1 t `c A", "[d", "[d x", "{", "{ [v", "\"", "\"12 "}) {
         start_run("16F877");
         std::string err;
         ScopeEntry* module = nullptr;
@@ -394,8 +394,9 @@ TEST_F(SdbTest, DeepNestingIsReadAndDumpedInConstantStack) {
 TEST_F(SdbTest, HugeNumbersAndLongNamesAreHeldNotOverrun) {
     std::string long_name(5000, 'n');
     std::string file(3000, 'f');
-    ScopeEntry* module = read_text(std::string(HEAD) + "\"99999999999 " + file + "\n[v _" + long_name +
-                                   " `[99999999999]i 99999999999a e 99999999999 @-99999999999 ]\n");
+    ScopeEntry* module =
+        read_text(std::string(HEAD) + "\"99999999999 " + file + "\n[v _" + long_name +
+                  " `[99999999999]i 99999999999a e 99999999999 @-99999999999 ]\n");
     ScopeEntry* entry = module->entries.at(1);
     EXPECT_EQ(entry->name.size(), 5001u);
     EXPECT_EQ(module->entries[0]->name.size(), 2047u);

@@ -90,8 +90,8 @@ TEST_F(TypeModelTest, QualifierLettersInARowMergeIntoOneNode) {
 
     // Qualifiers on both sides of a pointer stay apart.
     Type* both = parse_type("V*Dc");
-    EXPECT_EQ(kinds(both), (std::vector<uint32_t>{TYPE_BASIC, TYPE_QUALIFIER, TYPE_POINTER,
-                                                  TYPE_QUALIFIER}));
+    EXPECT_EQ(kinds(both),
+              (std::vector<uint32_t>{TYPE_BASIC, TYPE_QUALIFIER, TYPE_POINTER, TYPE_QUALIFIER}));
 
     // The text keeps 15 letters; the flags of all of them are ORed.
     Type* many = parse_type("VVVVVVVVVVVVVVVVVVVVDi");
@@ -300,10 +300,12 @@ TEST_F(TypeModelTest, LongChainsOfNestedStructuresCompareWithoutDeepRecursion) {
         right.push_back(structure(rname.c_str(), "", {k ? rprev.c_str() : "i"}));
     }
     std::string top_l = "S" + std::to_string(depth - 1), top_r = "T" + std::to_string(depth - 1);
-    EXPECT_TRUE(types_equal(TypeRef(parse_type(top_l.c_str())), TypeRef(parse_type(top_r.c_str()))));
+    EXPECT_TRUE(
+        types_equal(TypeRef(parse_type(top_l.c_str())), TypeRef(parse_type(top_r.c_str()))));
     // One difference at the bottom makes the whole chains differ.
     right.front()->members[0].offset = 1;
-    EXPECT_FALSE(types_equal(TypeRef(parse_type(top_l.c_str())), TypeRef(parse_type(top_r.c_str()))));
+    EXPECT_FALSE(
+        types_equal(TypeRef(parse_type(top_l.c_str())), TypeRef(parse_type(top_r.c_str()))));
 }
 
 TEST_F(TypeModelTest, HashFollowsTheNodeKinds) {
