@@ -13,6 +13,7 @@
 #include "formats/sdb.h"
 #include "model/machine.h"
 #include "model/type.h"
+#include "test_support.h"
 
 // A clean run with the processor chosen by -p (none when the name is empty), and a
 // high error limit so that tests can provoke many errors.
@@ -28,13 +29,6 @@ inline ScopeEntry* read_text(const std::string& text, const char* object = "m.ob
     std::vector<uint8_t> bytes(text.begin(), text.end());
     std::string sdb = sdb_file_name(object);
     return read_sdb_contents(object, sdb.c_str(), &bytes);
-}
-
-// Everything a call wrote on standard error.
-template <typename F> std::string stderr_of(F body) {
-    testing::internal::CaptureStderr();
-    body();
-    return testing::internal::GetCapturedStderr();
 }
 
 // The dump of a scope as text.

@@ -37,7 +37,7 @@ TEST(ProcessorSelection, NamesThatFitNoFamilyFallBackToOptionWords) {
     for (const char* name : {"30f2010", "32mx360", "arm7", ""}) {
         reset_run_state();
         options.processor_name = name;
-        std::string err = stderr_of([] { EXPECT_FALSE(select_processor("")); });
+        std::string err = capture_stderr([] { EXPECT_FALSE(select_processor("")); });
         EXPECT_NE(err.find("(669)"), std::string::npos) << name;
         EXPECT_EQ(type_model.global_scope, nullptr);
     }
@@ -57,11 +57,11 @@ TEST(ProcessorSelection, ByOptionWords) {
     EXPECT_EQ(by_words("holtek globopt"), &holtek_processor); // words ignore case
     EXPECT_EQ(by_words("  PIC30   SPEEDOPT  ] AVOCET"), &dspic_processor);
     EXPECT_EQ(by_words("THUMBV4 EVAR"), &arm_processor);
-    std::string err = stderr_of([&] { EXPECT_EQ(by_words("GLOBOPT AUTOSTATIC"), nullptr); });
+    std::string err = capture_stderr([&] { EXPECT_EQ(by_words("GLOBOPT AUTOSTATIC"), nullptr); });
     EXPECT_NE(err.find("(669)"), std::string::npos);
-    err = stderr_of([&] { EXPECT_EQ(by_words("GLOBOPT NOSUCHOPTION"), nullptr); });
+    err = capture_stderr([&] { EXPECT_EQ(by_words("GLOBOPT NOSUCHOPTION"), nullptr); });
     EXPECT_NE(err.find("(668)"), std::string::npos);
-    err = stderr_of([&] { EXPECT_EQ(by_words("]"), nullptr); });
+    err = capture_stderr([&] { EXPECT_EQ(by_words("]"), nullptr); });
     EXPECT_NE(err.find("(669)"), std::string::npos);
 }
 

@@ -217,7 +217,7 @@ TEST(NorvalRead, ObjectLinesBringInTheirSideFiles) {
 TEST(NorvalRead, NoProcessorMeansNoSideFileScope) {
     InDirectory dir;
     start_run("");
-    std::string err = stderr_of([] { read_sym("%locals\nmain.obj\nmain.c\n_x 1\n"); });
+    std::string err = capture_stderr([] { read_sym("%locals\nmain.obj\nmain.c\n_x 1\n"); });
     EXPECT_NE(err.find("(669)"), std::string::npos);
     EXPECT_EQ(type_model.global_scope, nullptr);
     EXPECT_NE(symbol("_x"), nullptr);
@@ -287,7 +287,7 @@ TEST(NorvalWrite, SampleProgramsSurviveARoundTrip) {
         std::string original((std::istreambuf_iterator<char>(in)), {});
         std::string first, second, third;
         std::multiset<std::string> read_back;
-        stderr_of([&] {
+        capture_stderr([&] {
             start_run("");
             options.processor_name = program == std::string("pic16")   ? "16F877"
                                      : program == std::string("dspic") ? "30F2010"

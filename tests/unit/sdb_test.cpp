@@ -71,7 +71,7 @@ TEST_F(SdbTest, MissingOrEmptySideFileGivesAnEmptyClass15Scope) {
 }
 
 TEST_F(SdbTest, FirstLineChecksAndOptionWords) {
-    std::string err = stderr_of([] {
+    std::string err = capture_stderr([] {
         ScopeEntry* module =
             read_text("[x GLOBOPT PIC17 SPEEDOPT BOGUS ] TRAILING\n[v _a `i 0 e 1 0 ]\n");
         ASSERT_NE(module, nullptr);
@@ -87,7 +87,7 @@ TEST_F(SdbTest, FirstLineChecksAndOptionWords) {
 TEST_F(SdbTest, WithoutAProcessorNothingIsRead) {
     start_run("");
     std::string err =
-        stderr_of([] { EXPECT_EQ(read_text("[p GLOBOPT ]\n[v _a `i 0 e 1 0 ]\n"), nullptr); });
+        capture_stderr([] { EXPECT_EQ(read_text("[p GLOBOPT ]\n[v _a `i 0 e 1 0 ]\n"), nullptr); });
     EXPECT_NE(err.find("(669)"), std::string::npos);
     EXPECT_EQ(type_model.global_scope, nullptr);
     // A first line of option words selects the family.
@@ -225,7 +225,7 @@ TEST_F(SdbTest, VariableFieldRules) {
 
 TEST_F(SdbTest, StructuresUnionsAndForwardEntries) {
     ScopeEntry* module = nullptr;
-    std::string err = stderr_of([&] {
+    std::string err = capture_stderr([&] {
         module = read_text(std::string(HEAD) +
                            "[v _head *S3 0 e 1 @60 ]\n"
                            "[s S3 node 6 *S3 next 1 0 `c 4a name 4 1 . 0 . 1 5 :3:2 ]\n"
@@ -311,7 +311,7 @@ TEST_F(SdbTest, LineDirectivesAndFileNames) {
 }
 
 TEST_F(SdbTest, MalformedRecordsAreReportedWithTheirPosition) {
-    std::string err = stderr_of([] {
+    std::string err = capture_stderr([] {
         ScopeEntry* module = read_text(std::string(HEAD) + "[v _a `i 0 q 0 1 ]\n"
                                                            "[v _b `i 0 e 0 1 x\n"
                                                            "[d ok 1 oops\n"
@@ -335,12 +335,12 @@ TEST_F(SdbTest, RecordsCutShortByTheEndOfTheFile) {
         start_run("16F877");
         std::string err;
         ScopeEntry* module = nullptr;
-        err = stderr_of([&] { module = read_text(std::string(HEAD) + tail); });
+        err = capture_stderr([&] { module = read_text(std::string(HEAD) + tail); });
         ASSERT_NE(module, nullptr) << tail;
         dump_text(module);
     }
     start_run("16F877");
-    std::string err = stderr_of([] {
+    std::string err = capture_stderr([] {
         ScopeEntry* module = read_text(std::string(HEAD) + "[v _a `i 0 e 1 5");
         EXPECT_EQ(entries_named(module, "_a").size(), 1u); // only its "]" was missing
         module = read_text(std::string(HEAD) + "[v _b `i 0 e");

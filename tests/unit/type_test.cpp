@@ -120,20 +120,20 @@ TEST_F(TypeModelTest, QualifiedPointerKeepsItsThreeCharacters) {
 }
 
 TEST_F(TypeModelTest, StringsThatAreNotTypes) {
-    std::string err = stderr_of([] { EXPECT_EQ(parse_type("*9x"), nullptr); });
+    std::string err = capture_stderr([] { EXPECT_EQ(parse_type("*9x"), nullptr); });
     EXPECT_EQ(err, "Encountered type string 9x\n");
-    err = stderr_of([] { EXPECT_EQ(parse_type("undeclared"), nullptr); });
+    err = capture_stderr([] { EXPECT_EQ(parse_type("undeclared"), nullptr); });
     EXPECT_EQ(err, "");
-    err = stderr_of([] { EXPECT_EQ(parse_type(""), nullptr); });
+    err = capture_stderr([] { EXPECT_EQ(parse_type(""), nullptr); });
     EXPECT_EQ(err, "Encountered type string \n");
     // An upper-case letter at the end is a qualifier with nothing to qualify.
-    err = stderr_of([] { EXPECT_EQ(parse_type("V"), nullptr); });
+    err = capture_stderr([] { EXPECT_EQ(parse_type("V"), nullptr); });
     EXPECT_EQ(err, "Encountered type string \n");
 }
 
 TEST_F(TypeModelTest, UnknownQualifierIsReportedAndAddsNothing) {
     Type* type = nullptr;
-    std::string err = stderr_of([&] { type = parse_type("QVi"); });
+    std::string err = capture_stderr([&] { type = parse_type("QVi"); });
     EXPECT_EQ(err, "Unknown qualifier Q\n");
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->outermost().text, "QV");
