@@ -623,33 +623,28 @@ void dump_scope_header(const ScopeEntry* scope, FILE* out) {
 } // namespace
 
 void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
-    if (!scope) return;
-    struct Level {
-        const ScopeEntry* scope;
-        size_t next;
-        int indent;
-    };
-    std::vector<Level> stack{{scope, 0, indent}};
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next >= level.scope->entries.size()) {
-            stack.pop_back();
-            if (!stack.empty()) fprintf(out, "%*s}\n", stack.back().indent, "");
-            continue;
-        }
-        const ScopeEntry* entry = level.scope->entries[level.next++];
-        int at = level.indent;
-        fprintf(out, "%*s", at, "");
-        if (const char* class_name = storage_class_name(entry->sclass))
-            fprintf(out, "%s: ", class_name);
-        if (entry->is_scope()) {
+    // The indentation of each open scope's entries.
+    std::vector<int> indents{indent};
+    walk_scope(
+        scope,
+        [&](const ScopeEntry* entry, const ScopeEntry*) {
+            int at = indents.back();
+            fprintf(out, "%*s", at, "");
+            if (const char* class_name = storage_class_name(entry->sclass))
+                fprintf(out, "%s: ", class_name);
+            if (!entry->is_scope()) {
+                dump_entry(entry, out);
+                return false;
+            }
             dump_scope_header(entry, out);
             fprintf(out, "%*s{\n", at, "");
-            stack.push_back({entry, 0, std::min(at + 4, MAX_DUMP_INDENT)});
-        } else {
-            dump_entry(entry, out);
-        }
-    }
+            indents.push_back(std::min(at + 4, MAX_DUMP_INDENT));
+            return true;
+        },
+        [&](const ScopeEntry*) {
+            indents.pop_back();
+            fprintf(out, "%*s}\n", indents.back(), "");
+        });
 }
 
 void dump_global_scope(FILE* out) {

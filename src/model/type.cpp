@@ -448,23 +448,15 @@ ScopeEntry* find_redeclaration(std::string_view name) {
 }
 
 ScopeEntry* find_global_entry(std::string_view name) {
-    if (!type_model.global_scope) return nullptr;
-    struct Level {
-        const ScopeEntry* scope;
-        size_t next;
-    };
-    std::vector<Level> stack{{type_model.global_scope, 0}};
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next >= level.scope->entries.size()) {
-            stack.pop_back();
-            continue;
-        }
-        ScopeEntry* entry = level.scope->entries[level.next++];
-        if (entry->name == name) return entry;
-        if (entry->is_scope()) stack.push_back({entry, 0});
-    }
-    return nullptr;
+    ScopeEntry* found = nullptr;
+    walk_scope(
+        type_model.global_scope,
+        [&](ScopeEntry* entry, ScopeEntry*) {
+            if (!found && entry->name == name) found = entry;
+            return !found;
+        },
+        [](ScopeEntry*) {});
+    return found;
 }
 
 bool types_equal(TypeRef a, TypeRef b) {

@@ -9,6 +9,20 @@
 //
 // Text fields hold the empty string for "none": every name the side file gives is a
 // non-empty token.
+//
+// A damaged side file can nest scopes to any depth, so walk the tree with walk_scope
+// (below) or an explicit stack rather than by recursion. A writer typically does:
+//
+//   walk_scope(type_model.global_scope,
+//              [](ScopeEntry* e, ScopeEntry* scope) {             // every entry, in order
+//                  ValuePair at;
+//                  if (variable_location(e, scope, &at)) ...      // model/machine.h
+//                  for (TypeRef t(e->type); t; t = t.inner()) ... // outermost node first
+//                  return true;                                   // go into e if a scope
+//              },
+//              [](ScopeEntry* scope) { ... });                    // after a scope's entries
+//
+// and gives each distinct type one number with type_table_find / type_table_add.
 #pragma once
 
 #include <cstdint>
@@ -240,6 +254,31 @@ struct TypeModel {
 };
 
 extern TypeModel type_model;
+
+// Visits the entries below scope depth first, in declaration order, without recursion:
+// enter(entry, holding scope) for each; when the entry is a scope and enter answers
+// true, its entries follow and then leave(entry). Entry is ScopeEntry or its const.
+template <typename Entry, typename Enter, typename Leave>
+void walk_scope(Entry* scope, Enter enter, Leave leave) {
+    if (!scope) return;
+    struct Level {
+        Entry* scope;
+        size_t next;
+    };
+    std::vector<Level> stack{{scope, 0}};
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next >= level.scope->entries.size()) {
+            Entry* done = level.scope;
+            stack.pop_back();
+            if (!stack.empty()) leave(done);
+            continue;
+        }
+        Entry* holder = level.scope;
+        Entry* entry = holder->entries[level.next++];
+        if (enter(entry, holder) && entry->is_scope()) stack.push_back({entry, 0});
+    }
+}
 
 // Record creation: zero-filled entries and empty types owned by the model.
 ScopeEntry* new_entry(uint32_t sclass);

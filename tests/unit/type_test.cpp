@@ -241,6 +241,32 @@ TEST_F(TypeModelTest, GlobalEntrySearchIsDepthFirst) {
     EXPECT_EQ(find_global_entry("nothing"), nullptr);
 }
 
+TEST_F(TypeModelTest, WalkVisitsEntriesInOrderAndLeavesScopesAfterThem) {
+    ScopeEntry* module = open(SC_MODULE);
+    module->name = "m.obj";
+    declare("_a", SC_EXTERN);
+    ScopeEntry* function = open(SC_FUNC);
+    declare("_b", SC_AUTO);
+    ScopeEntry* skipped = open(SC_BLOCK);
+    skipped->name = "skip";
+    declare("_hidden", SC_AUTO);
+    type_model.current_scope = module;
+    declare("_c", SC_EXTERN);
+    (void)function;
+    std::string trace;
+    walk_scope(
+        module,
+        [&](ScopeEntry* e, ScopeEntry* holder) {
+            trace += (e->name.empty() ? std::string(storage_class_name(e->sclass)) : e->name) +
+                     "@" + (holder == module ? "m" : "f") + " ";
+            return e->name != "skip";
+        },
+        [&](ScopeEntry* scope) {
+            trace += "end-" + std::string(storage_class_name(scope->sclass)) + " ";
+        });
+    EXPECT_EQ(trace, "_a@m func@m _b@f skip@f end-func _c@m ");
+}
+
 TEST_F(TypeModelTest, FilenameEntriesJoinEntriesButNotChains) {
     ScopeEntry* module = open(SC_MODULE);
     ScopeEntry* entry = add_filename_entry(module, "main.c", 7);
