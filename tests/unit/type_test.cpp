@@ -50,18 +50,6 @@ std::vector<uint32_t> kinds(const Type* type) {
     return out;
 }
 
-TEST_F(TypeModelTest, GlobalScopeHoldsTheBasicTypesAsTypedefs) {
-    ScopeEntry* global = type_model.global_scope;
-    ASSERT_NE(global, nullptr);
-    EXPECT_EQ(global->sclass, SC_MODULE);
-    ASSERT_EQ(global->entry_count(), 16u);
-    ScopeEntry* um = global->entries[8];
-    EXPECT_EQ(um->name, "um");
-    EXPECT_EQ(um->sclass, SC_TYPEDEF);
-    EXPECT_EQ(um->type->base().value, BASIC_UNSIGNED);
-    EXPECT_EQ(um->type->base().extra, 3);
-}
-
 TEST_F(TypeModelTest, PrefixesBecomeNodesWithTheFirstOutermost) {
     Type* type = parse_type("*[4]S1");
     ASSERT_NE(type, nullptr);
@@ -74,6 +62,14 @@ TEST_F(TypeModelTest, PrefixesBecomeNodesWithTheFirstOutermost) {
     EXPECT_EQ(s1->sclass, SC_STRUCT);
     EXPECT_TRUE(s1->members.empty());
     EXPECT_EQ(find_type_name("S1"), s1);
+
+    // "[10" without its "]" counts too; "*." and a character is a qualified pointer.
+    Type* open = parse_type("[10i");
+    EXPECT_EQ(open->outermost().text, "[10]");
+    EXPECT_EQ(open->outermost().value, 10u);
+    Type* qualified = parse_type("*.Nuc");
+    EXPECT_EQ(qualified->outermost().text, "*.N");
+    EXPECT_EQ(qualified->outermost().value, uint32_t('.'));
 
     Type* e = parse_type("`(E7");
     EXPECT_EQ(kinds(e), (std::vector<uint32_t>{TYPE_ENUM, TYPE_FUNCTION}));
@@ -97,26 +93,6 @@ TEST_F(TypeModelTest, QualifierLettersInARowMergeIntoOneNode) {
     Type* many = parse_type("VVVVVVVVVVVVVVVVVVVVDi");
     EXPECT_EQ(many->outermost().text, std::string(15, 'V'));
     EXPECT_EQ(many->outermost().value, 0x80002u);
-}
-
-TEST_F(TypeModelTest, ArrayCountWithOrWithoutClosingBracket) {
-    Type* closed = parse_type("[10]i");
-    Type* open = parse_type("[10i");
-    ASSERT_NE(closed, nullptr);
-    ASSERT_NE(open, nullptr);
-    EXPECT_EQ(closed->outermost().value, 10u);
-    EXPECT_EQ(open->outermost().value, 10u);
-    EXPECT_EQ(open->outermost().text, "[10]");
-    EXPECT_EQ(open->count(), 2u);
-}
-
-TEST_F(TypeModelTest, QualifiedPointerKeepsItsThreeCharacters) {
-    Type* type = parse_type("*.Nuc");
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(type->outermost().kind, TYPE_POINTER);
-    EXPECT_EQ(type->outermost().text, "*.N");
-    EXPECT_EQ(type->outermost().value, uint32_t('.'));
-    EXPECT_EQ(type->base().text, "uc");
 }
 
 TEST_F(TypeModelTest, StringsThatAreNotTypes) {
@@ -267,15 +243,6 @@ TEST_F(TypeModelTest, WalkVisitsEntriesInOrderAndLeavesScopesAfterThem) {
     EXPECT_EQ(trace, "_a@m func@m _b@f skip@f end-func _c@m ");
 }
 
-TEST_F(TypeModelTest, FilenameEntriesJoinEntriesButNotChains) {
-    ScopeEntry* module = open(SC_MODULE);
-    ScopeEntry* entry = add_filename_entry(module, "main.c", 7);
-    EXPECT_EQ(module->entries.back(), entry);
-    EXPECT_EQ(entry->sclass, SC_FILENAME);
-    EXPECT_EQ(entry->line, 7u);
-    EXPECT_EQ(find_redeclaration("main.c"), nullptr);
-}
-
 TEST_F(TypeModelTest, EqualityComparesShapesNotNames) {
     EXPECT_TRUE(types_equal(TypeRef(parse_type("i")), TypeRef(parse_type("s"))));
     EXPECT_FALSE(types_equal(TypeRef(parse_type("i")), TypeRef(parse_type("ui"))));
@@ -332,22 +299,6 @@ TEST_F(TypeModelTest, LongChainsOfNestedStructuresCompareWithoutDeepRecursion) {
     right.front()->members[0].offset = 1;
     EXPECT_FALSE(
         types_equal(TypeRef(parse_type(top_l.c_str())), TypeRef(parse_type(top_r.c_str()))));
-}
-
-TEST_F(TypeModelTest, HashFollowsTheNodeKinds) {
-    EXPECT_EQ(type_hash(TypeRef(parse_type("*i"))), 3u * 256 + 1 + 2);
-    EXPECT_EQ(type_hash(TypeRef(parse_type("V[3]uc"))), 7u * 256 + 2 + 6 * 256 + 2 + 1);
-    structure("S1", "", {"i"});
-    EXPECT_EQ(type_hash(TypeRef(parse_type("(S1"))), 2u * 256 + 5 * 256);
-}
-
-TEST_F(TypeModelTest, ResetEmptiesTheModel) {
-    declare("_x", SC_EXTERN);
-    type_model.reset();
-    EXPECT_EQ(type_model.global_scope, nullptr);
-    EXPECT_EQ(type_model.current_scope, nullptr);
-    EXPECT_TRUE(type_model.entry_pool.empty());
-    EXPECT_EQ(find_global_entry("_x"), nullptr);
 }
 
 } // namespace
