@@ -36,6 +36,11 @@ struct HexPairTable {
 };
 extern const HexPairTable hex_pair_value;
 
+// Decodes the count pairs of characters at text (all of them inside the text) into bytes,
+// each the low byte of its hex_byte value, and answers the sum of those values, so a pair
+// that is not hexadecimal stores 0xFF and adds 0xFFFF.
+unsigned hex_field(const char* text, unsigned count, uint8_t* bytes);
+
 inline bool is_hex_digit(char c) {
     return hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(c)] >= 0;
 }

@@ -47,18 +47,6 @@ struct IhexReader {
     uint32_t start_base = 0;
 };
 
-// Sums the data field's count bytes and, for a data record, keeps them. The field lies
-// wholly inside the line.
-unsigned sum_data_field(const char* field, unsigned count, uint8_t* bytes) {
-    unsigned sum = 0;
-    for (unsigned k = 0; k < count; ++k) {
-        unsigned value = hex_pair_value(field + 2 * k);
-        sum += value;
-        bytes[k] = static_cast<uint8_t>(value);
-    }
-    return sum;
-}
-
 int ihex_read(FILE* in, const char* name) {
     LineReader lines(in, LINE_LIMIT);
     IhexReader reader{name};
@@ -86,7 +74,7 @@ int ihex_read(FILE* in, const char* name) {
                 message(636, name, lines.number());
                 return 0;
             }
-            sum += sum_data_field(field, count, bytes);
+            sum += hex_field(field, count, bytes);
             checksum_at = field + 2 * count;
             switch (type) {
             case DATA: add_data_piece(reader.segment_base + address, count, bytes, 0); break;
@@ -125,10 +113,7 @@ void put_data_record(TextOutput& out, uint32_t address, const uint8_t* bytes, un
     p = hex_pair(p, address & 0xFF);
     *p++ = '0';
     *p++ = '0';
-    for (unsigned k = 0; k < count; ++k) {
-        p = hex_pair(p, bytes[k]);
-        sum += bytes[k];
-    }
+    p = hex_text(p, bytes, count, &sum);
     p = hex_pair(p, -sum & 0xFF);
     *p++ = '\n';
     out.commit(p);

@@ -69,9 +69,7 @@ int s19_read(FILE* in, const char*) {
         // A count too small for its address, or data running past the line's end: the
         // record cannot be taken and is passed over.
         if (count < 0 || layout.data_at + 2 * size_t(count) > lines.content_length()) continue;
-        const char* field = text + layout.data_at;
-        for (int k = 0; k < count; ++k)
-            bytes[k] = static_cast<uint8_t>(hex_pair_value(field + 2 * k));
+        hex_field(text + layout.data_at, static_cast<unsigned>(count), bytes);
         add_data_piece(address, static_cast<uint32_t>(count), bytes, 0);
     }
     return 1;
@@ -91,10 +89,7 @@ void put_record(TextOutput& out, uint32_t address, const uint8_t* bytes, unsigne
         p = hex_pair(p, byte);
         sum += byte;
     }
-    for (unsigned k = 0; k < count; ++k) {
-        p = hex_pair(p, bytes[k]);
-        sum += bytes[k];
-    }
+    p = hex_text(p, bytes, count, &sum);
     p = hex_pair(p, ~sum & 0xFF);
     *p++ = '\n';
     out.commit(p);

@@ -12,6 +12,10 @@
 // `limit` characters, each counting as a line of its own. The text is followed by at
 // least PADDING zero bytes, so fixed field positions read past a short line find the
 // terminator, never stale or foreign bytes.
+//
+// A line that lies wholly inside the block read from the stream is handed out where it
+// lies: the PADDING bytes after it are saved, zeroed, and put back before the next line
+// is looked for. Only a line that straddles two blocks is copied.
 class LineReader {
   public:
     static constexpr size_t PADDING = 16;
@@ -21,7 +25,7 @@ class LineReader {
     // The next line, or false at the end of the stream.
     bool next();
 
-    const char* text() const { return line_; }
+    const char* text() const { return text_; }
     size_t length() const { return length_; }
     // Length without the line end (a newline, with a carriage return before it).
     size_t content_length() const;
@@ -30,14 +34,19 @@ class LineReader {
   private:
     static constexpr size_t SLACK = 64;
     bool refill();
+    bool next_straddling();
+    void restore_after_line();
 
     FILE* in_;
     size_t limit_;
-    std::vector<char> chunk_;
+    std::vector<char> chunk_; // the block read, then room for the padding
     size_t chunk_pos_ = 0;
     size_t chunk_end_ = 0;
     bool at_end_ = false;
+    char* saved_at_ = nullptr; // where the padding of the last line stands in the block
+    char saved_[PADDING] = {};
     char line_[512 + SLACK] = {};
+    const char* text_ = line_;
     size_t length_ = 0;
     unsigned number_ = 0;
 };
@@ -62,6 +71,10 @@ inline char* hex_pair(char* out, unsigned value) {
     memcpy(out, textio_detail::PAIR_TEXTS.text + 2 * (value & 0xFF), 2);
     return out + 2;
 }
+
+// Writes the count bytes as pairs of upper-case hexadecimal digits at out, adds the
+// bytes to *sum and answers the position after the digits.
+char* hex_text(char* out, const uint8_t* bytes, unsigned count, unsigned* sum);
 
 // Text written through a large buffer; the writer calls flush() at its end. The first failed write reports message 413 with
 // the output's name; later ones say nothing more, since the stream stays broken.
