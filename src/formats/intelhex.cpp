@@ -42,14 +42,13 @@ bool ihex_detect(FILE* in) {
 
 // Reader state of one file.
 struct IhexReader {
-    const char* name;
-    uint32_t segment_base = 0;
-    uint32_t start_base = 0;
+    uint32_t segment_base = 0; // added to each data record's address
+    uint32_t start_base = 0;   // the start address named so far
 };
 
 int ihex_read(FILE* in, const char* name) {
     LineReader lines(in, LINE_LIMIT);
-    IhexReader reader{name};
+    IhexReader reader;
     uint8_t bytes[256];
     while (lines.next()) {
         const char* text = lines.text();
@@ -99,7 +98,7 @@ int ihex_read(FILE* in, const char* name) {
 void put_extended_linear_address(TextOutput& out, uint32_t upper) {
     out.put(":02000004", 9);
     out.put_hex(upper, 4);
-    out.put_hex2(-(2 + 4 + (upper >> 8) + upper) & 0xFF);
+    out.put_hex2(-(2 + 4 + (upper >> 8) + (upper & 0xFF)) & 0xFF);
     out.put('\n');
 }
 
