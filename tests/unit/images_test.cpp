@@ -1,5 +1,5 @@
 // Program images: the Intel HEX, S-record, TI TXT and Holtek TSK readers, writers,
-// detectors and dumps, driven through their format descriptors on in-memory files.
+// and detectors, driven through their format descriptors on in-memory files.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -61,14 +61,6 @@ class Images : public ::testing::Test {
         std::string text = rest_of(out);
         fclose(out);
         return text;
-    }
-    std::string dump(const FormatDescriptor& format, const std::string& bytes, bool* ok) {
-        FILE* in = file_holding(bytes);
-        testing::internal::CaptureStdout();
-        *ok = format.dump(in);
-        fflush(stdout);
-        fclose(in);
-        return testing::internal::GetCapturedStdout();
     }
     // The store's data after normalisation: "address:bytes" per block.
     std::string image() {
@@ -295,22 +287,6 @@ TEST_F(Images, TiTxtWritingAndTheAcceptAllRead) {
                                    "q\n\n");
 }
 
-TEST_F(Images, TiTxtDump) {
-    bool ok = false;
-    std::string text = dump(titxt_format,
-                            "@1000\n01 02 03 04\n0A 0B C\n\nzz\n@0020\nff ee\nq\n11 22\n", &ok);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(text, "TI-.txt file dump:\n\n"
-                    " 1000 :  01 02 03 04\n"
-                    " 1004 :  0A 0B\n"
-                    " 0020 :  FF EE\n");
-    // At most 16 bytes a line; a last line without a newline.
-    text = dump(titxt_format, "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n11", &ok);
-    EXPECT_EQ(text, "TI-.txt file dump:\n\n"
-                    " 0000 :  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
-                    " 0010 :  11\n");
-}
-
 std::string tsk_file(uint32_t header_length, uint32_t data_length, size_t data_present) {
     std::string file = "HLV1.23 ";
     for (uint32_t value : {header_length, data_length})
@@ -349,26 +325,6 @@ TEST_F(Images, TskReadsPiecesOf256Bytes) {
     EXPECT_EQ(read(tsk_format, tsk_file(32, 4, 4).substr(0, 20)), 0);
     EXPECT_TRUE(store.data.empty());
     EXPECT_EQ(messages, "");
-}
-
-TEST_F(Images, TskDump) {
-    bool ok = false;
-    EXPECT_EQ(dump(tsk_format, tsk_file(32, 0x258, 0), &ok),
-              "Holtek TSK file dump:\n\n"
-              "version = V1.23 ; data start = 0x20; length = 0x258\n"
-              "MCU = HT46R47\n");
-    EXPECT_TRUE(ok);
-    // A header of 20 bytes holds only 4 characters of the name.
-    EXPECT_EQ(dump(tsk_format, tsk_file(20, 0, 0), &ok),
-              "Holtek TSK file dump:\n\n"
-              "version = V1.23 ; data start = 0x14; length = 0x0\n"
-              "MCU = HT46\n");
-    EXPECT_EQ(dump(tsk_format, tsk_file(48, 0, 0), &ok),
-              "Holtek TSK file dump:\n\n"
-              "version = V1.23 ; data start = 0x30; length = 0x0\n");
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(dump(tsk_format, "HLV1", &ok), "Holtek TSK file dump:\n\n");
-    EXPECT_FALSE(ok);
 }
 
 TEST_F(Images, FailedWritesReport413Once) {
