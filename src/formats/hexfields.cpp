@@ -35,8 +35,7 @@ bool hex_field16(const char* text, uint8_t* bytes, unsigned* sum) {
             _mm_and_si128(_mm_cmpgt_epi8(folded, a_char), _mm_cmplt_epi8(folded, f_char));
         if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
         __m128i digit_value = _mm_and_si128(digit, _mm_sub_epi8(c, _mm_set1_epi8('0')));
-        __m128i letter_value =
-            _mm_and_si128(letter, _mm_sub_epi8(folded, _mm_set1_epi8('a' - 10)));
+        __m128i letter_value = _mm_and_si128(letter, _mm_sub_epi8(folded, _mm_set1_epi8('a' - 10)));
         __m128i nibbles = _mm_or_si128(digit_value, letter_value);
         // Each 16-bit lane holds the high digit's value in its low byte.
         __m128i high = _mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00FF)), 4);

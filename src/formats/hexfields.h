@@ -10,19 +10,21 @@
 extern uint32_t entry_address;
 
 namespace hexfields_detail {
-constexpr std::array<int8_t, 256> make_digit_values() {
-    std::array<int8_t, 256> values{};
+// The value of each hexadecimal digit character; NOT_DIGIT for every other one.
+constexpr uint8_t NOT_DIGIT = 0xFF;
+constexpr std::array<uint8_t, 256> make_digit_values() {
+    std::array<uint8_t, 256> values{};
     for (int c = 0; c < 256; ++c)
-        values[c] = -1;
+        values[c] = NOT_DIGIT;
     for (int c = 0; c < 10; ++c)
-        values['0' + c] = static_cast<int8_t>(c);
+        values['0' + c] = static_cast<uint8_t>(c);
     for (int c = 0; c < 6; ++c) {
-        values['A' + c] = static_cast<int8_t>(10 + c);
-        values['a' + c] = static_cast<int8_t>(10 + c);
+        values['A' + c] = static_cast<uint8_t>(10 + c);
+        values['a' + c] = static_cast<uint8_t>(10 + c);
     }
     return values;
 }
-inline constexpr std::array<int8_t, 256> DIGIT_VALUES = make_digit_values();
+inline constexpr std::array<uint8_t, 256> DIGIT_VALUES = make_digit_values();
 } // namespace hexfields_detail
 
 // Values of hex_byte for every pair of characters, indexed by the first character times
@@ -31,7 +33,8 @@ struct HexPairTable {
     uint16_t values[65536];
     HexPairTable();
     unsigned operator()(const char* text) const {
-        return values[static_cast<unsigned char>(text[0]) << 8 | static_cast<unsigned char>(text[1])];
+        return values[static_cast<unsigned char>(text[0]) << 8 |
+                      static_cast<unsigned char>(text[1])];
     }
 };
 extern const HexPairTable hex_pair_value;
@@ -42,17 +45,18 @@ extern const HexPairTable hex_pair_value;
 unsigned hex_field(const char* text, unsigned count, uint8_t* bytes);
 
 inline bool is_hex_digit(char c) {
-    return hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(c)] >= 0;
+    return hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(c)] !=
+           hexfields_detail::NOT_DIGIT;
 }
 
 // Value of the two hexadecimal digits (either case) at text, or 0xFFFF when either is not
 // one. The second character is looked at only when the first is a digit, so a pair that
 // starts at a string's terminator reads nothing beyond it.
 inline unsigned hex_byte(const char* text) {
-    int high = hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(text[0])];
-    if (high < 0) return 0xFFFF;
-    int low = hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(text[1])];
-    if (low < 0) return 0xFFFF;
+    unsigned high = hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(text[0])];
+    if (high == hexfields_detail::NOT_DIGIT) return 0xFFFF;
+    unsigned low = hexfields_detail::DIGIT_VALUES[static_cast<unsigned char>(text[1])];
+    if (low == hexfields_detail::NOT_DIGIT) return 0xFFFF;
     return static_cast<unsigned>(high << 4 | low);
 }
 

@@ -130,8 +130,8 @@ char* hex_text(char* out, const uint8_t* bytes, unsigned count, unsigned* sum) {
         __m128i nibbles[2] = {_mm_unpacklo_epi8(high, low), _mm_unpackhi_epi8(high, low)};
         for (int half = 0; half < 2; ++half) {
             // '0' + n, and 7 more from 10 on to reach 'A'.
-            __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles[half], _mm_set1_epi8(9)),
-                                            _mm_set1_epi8(7));
+            __m128i letters =
+                _mm_and_si128(_mm_cmpgt_epi8(nibbles[half], _mm_set1_epi8(9)), _mm_set1_epi8(7));
             __m128i text = _mm_add_epi8(_mm_add_epi8(nibbles[half], _mm_set1_epi8('0')), letters);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32 * (k / 16) + 16 * half), text);
         }

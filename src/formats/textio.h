@@ -76,8 +76,9 @@ inline char* hex_pair(char* out, unsigned value) {
 // bytes to *sum and answers the position after the digits.
 char* hex_text(char* out, const uint8_t* bytes, unsigned count, unsigned* sum);
 
-// Text written through a large buffer; the writer calls flush() at its end. The first failed write reports message 413 with
-// the output's name; later ones say nothing more, since the stream stays broken.
+// Text written through a large buffer; the writer calls flush() at its end. The first failed write
+// reports message 413 with the output's name; later ones say nothing more, since the stream stays
+// broken.
 class TextOutput {
   public:
     TextOutput(FILE* out, const char* name);

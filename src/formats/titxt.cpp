@@ -42,8 +42,8 @@ int titxt_write(FILE* out, const char* name) {
         text.put('\n');
         const uint8_t* bytes = block->bytes.data();
         for (uint64_t offset = 0; offset < block->size; offset += BYTES_PER_LINE) {
-            uint64_t end = offset + BYTES_PER_LINE < block->size ? offset + BYTES_PER_LINE
-                                                                 : block->size;
+            uint64_t end =
+                offset + BYTES_PER_LINE < block->size ? offset + BYTES_PER_LINE : block->size;
             char* p = text.reserve(3 * BYTES_PER_LINE + 1);
             for (uint64_t k = offset; k < end; ++k) {
                 p = hex_pair(p, bytes[k]);

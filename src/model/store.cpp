@@ -247,9 +247,8 @@ void make_room(std::vector<uint8_t>& bytes, size_t more) {
 void add_data_piece(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment) {
     DataBlock* last = store.data.empty() ? nullptr : store.data[store.data.count() - 1];
     uint64_t end = uint64_t(address) + size;
-    if (last && !last->pieces.empty() && size != 0 && last->size != 0 &&
-        last->segment == segment && uint64_t(last->address) + last->size == address &&
-        end <= UINT32_MAX) {
+    if (last && !last->pieces.empty() && size != 0 && last->size != 0 && last->segment == segment &&
+        uint64_t(last->address) + last->size == address && end <= UINT32_MAX) {
         make_room(last->bytes, size);
         last->bytes.insert(last->bytes.end(), bytes, bytes + size);
         last->size += size;

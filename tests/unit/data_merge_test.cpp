@@ -74,8 +74,10 @@ TEST(DataMerge, JoinedPiecesNormaliseLikeSeparateRecords) {
         uint32_t address = pick(64);
         for (uint32_t k = 1 + pick(40); k > 0; --k) {
             uint32_t choice = pick(20);
-            if (choice == 0) address = pick(256);                  // jump anywhere
-            else if (choice == 1) address -= std::min(address, 4u); // overlap the last
+            if (choice == 0)
+                address = pick(256); // jump anywhere
+            else if (choice == 1)
+                address -= std::min(address, 4u); // overlap the last
             Record record{address, {}, pick(12) == 0 ? 1 + pick(2) : 0};
             uint32_t size = pick(15) == 0 ? 0 : 1 + pick(round % 2 ? 16 : 5);
             for (uint32_t b = 0; b < size; ++b)

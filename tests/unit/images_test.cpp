@@ -97,21 +97,21 @@ TEST_F(Images, IntelDetection) {
     EXPECT_TRUE(detect(ihex_format, ":0400000001020304F2\ngarbage\n"));
     EXPECT_TRUE(detect(ihex_format, ":0400000001020304F2  \r\n"));
     EXPECT_TRUE(detect(ihex_format, ":\n"));
-    EXPECT_FALSE(detect(ihex_format, ":0400000001020304F3\n"));   // checksum
-    EXPECT_FALSE(detect(ihex_format, ":0400000001020304F\n"));    // odd digit count
-    EXPECT_FALSE(detect(ihex_format, ":04000000010203 4F2\n"));   // inner blank
-    EXPECT_FALSE(detect(ihex_format, " :0400000001020304F2\n"));  // not at the start
+    EXPECT_FALSE(detect(ihex_format, ":0400000001020304F3\n"));  // checksum
+    EXPECT_FALSE(detect(ihex_format, ":0400000001020304F\n"));   // odd digit count
+    EXPECT_FALSE(detect(ihex_format, ":04000000010203 4F2\n"));  // inner blank
+    EXPECT_FALSE(detect(ihex_format, " :0400000001020304F2\n")); // not at the start
     EXPECT_FALSE(detect(ihex_format, ""));
 }
 
 TEST_F(Images, IntelAddressRecordsAndStartAddress) {
-    EXPECT_EQ(read(ihex_format, ":020000021000EC\n"            // segment base 0x10000
-                                ":0200100041426B\n"            // data at 0x10010
-                                ":020000040002F8\n"            // linear base 0x20000
-                                ":02FFFE0043447A\n"            // data at 0x2FFFE
-                                ":0400000300120034B3\n"        // start 0x12 * 16 + 0x34
+    EXPECT_EQ(read(ihex_format, ":020000021000EC\n"     // segment base 0x10000
+                                ":0200100041426B\n"     // data at 0x10010
+                                ":020000040002F8\n"     // linear base 0x20000
+                                ":02FFFE0043447A\n"     // data at 0x2FFFE
+                                ":0400000300120034B3\n" // start 0x12 * 16 + 0x34
                                 ":00000001FF\n"
-                                ":02000000FFFFFF\n"),           // after the end: not read
+                                ":02000000FFFFFF\n"), // after the end: not read
               1);
     EXPECT_EQ(messages, "");
     EXPECT_EQ(entry_address, 0x154u);
@@ -210,11 +210,11 @@ TEST_F(Images, MotorolaDetection) {
 
 TEST_F(Images, MotorolaRecordsAndTheirStops) {
     EXPECT_EQ(read(s19_format, "S00600004844521B\n"
-                               "S1050010AABB00\n"         // checksum wrong: read anyway
+                               "S1050010AABB00\n" // checksum wrong: read anyway
                                "S2060100204142FF\n"
                                "S30701000030434400\n"
-                               "S10200FD\n"               // count below the address: skipped
-                               "S1FF0004454647\n"         // runs past its line: skipped
+                               "S10200FD\n"       // count below the address: skipped
+                               "S1FF0004454647\n" // runs past its line: skipped
                                "S804123456FF\n"
                                "S1050000EEEE00\n"),
               1);
@@ -223,8 +223,7 @@ TEST_F(Images, MotorolaRecordsAndTheirStops) {
 
     for (const char* stop : {"S5030002FA\n", "S9031234B6\n", "S70512345678FF\n"}) {
         reset_run_state();
-        EXPECT_EQ(read(s19_format, std::string("S1050000AABB00\n") + stop + "S1050002CCDD00\n"),
-                  1);
+        EXPECT_EQ(read(s19_format, std::string("S1050000AABB00\n") + stop + "S1050002CCDD00\n"), 1);
         EXPECT_EQ(image(), "0:AABB") << stop;
     }
     EXPECT_EQ(entry_address, 0x12345678u);
@@ -248,11 +247,10 @@ TEST_F(Images, MotorolaWritingPicksTheTypeByEachRecordsAddress) {
     add_data(0xFFF8, 18, bytes, 0);
     add_data(0xFFFFF0, 17, bytes, 0);
     normalize_store();
-    EXPECT_EQ(write(s19_format),
-              "S113FFF8A0A1A2A3A4A5A6A7A8A9AAABACADAEAF7D\n"
-              "S206010008B0B18F\n"
-              "S214FFFFF0A0A1A2A3A4A5A6A7A8A9AAABACADAEAF85\n"
-              "S30601000000B048\n");
+    EXPECT_EQ(write(s19_format), "S113FFF8A0A1A2A3A4A5A6A7A8A9AAABACADAEAF7D\n"
+                                 "S206010008B0B18F\n"
+                                 "S214FFFFF0A0A1A2A3A4A5A6A7A8A9AAABACADAEAF85\n"
+                                 "S30601000000B048\n");
 }
 
 TEST_F(Images, TiTxtDetection) {

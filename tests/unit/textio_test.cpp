@@ -87,8 +87,17 @@ std::string pairs(const std::vector<uint8_t>& bytes, size_t bad, const char* rep
 TEST(HexField, AgreesWithHexByteForEveryKindOfPair) {
     std::mt19937 random(7);
     std::vector<uint8_t> bytes(40);
-    const char* const replacements[] = {"G0", "0g", "\x80" "0", "0\xff", "/0",
-                                        ":0", "@A", "`a",         " 1",    "0\n"};
+    const char* const replacements[] = {"G0",
+                                        "0g",
+                                        "\x80"
+                                        "0",
+                                        "0\xff",
+                                        "/0",
+                                        ":0",
+                                        "@A",
+                                        "`a",
+                                        " 1",
+                                        "0\n"};
     for (int round = 0; round < 400; ++round) {
         for (uint8_t& b : bytes)
             b = static_cast<uint8_t>(random());
