@@ -9,6 +9,7 @@
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
+#include "formats/coff.h"
 #include "model/store.h"
 
 namespace {
@@ -116,6 +117,7 @@ void reset_run_state() {
     options.reset();
     store.reset();
     message_state.reset();
+    coff_state.reset();
 }
 
 int run(const std::vector<std::string>& args) {
