@@ -10,6 +10,8 @@ record layouts (no tool chain writes these targets any more):
   icoff/small.cof       Introl ICOFF: files, symbols of several kinds, line numbers
   cod/small.cod         .COD: dated directory, two code pages, short symbols, locals,
                         file names and a line table
+  */bad/*               damaged copies of these (and of pic/blink.cof), one fault each;
+                        damaged_variants() says which
 
 Run from anywhere; the files are written beside this script's directory tree.
 """
@@ -292,8 +294,52 @@ def cod_small():
     return b"".join(blocks)
 
 
+def patched(data, *changes):
+    """A copy of data with (offset, bytes) replacements."""
+    out = bytearray(data)
+    for offset, raw in changes:
+        out[offset:offset + len(raw)] = raw
+    return bytes(out)
+
+
+def damaged_variants(types, blink, icoff, cod):
+    """Damaged copies of the samples, each with one fault a reader must survive."""
+    symptr, nsyms = struct.unpack(">II", types[8:16])
+    strtab = symptr + 18 * nsyms
+    text_header = 20
+    last_symbol = symptr + 18 * (nsyms - 1)
+    # The offset field of the first long name ("table_of_values", symbol 25).
+    long_name = symptr + 18 * 25 + 4
+    yield "coff/bad/short-header.cof", types[:12]
+    yield "coff/bad/strsize3.cof", patched(types, (strtab, struct.pack(">I", 3)))
+    yield "coff/bad/strsize-huge.cof", patched(types, (strtab, struct.pack(">I", 0x7FFFFFFF)))
+    yield "coff/bad/nsyms-huge.cof", patched(types, (12, struct.pack(">I", 0x7FFFFFF0)))
+    yield "coff/bad/aux-past-end.cof", patched(types, (last_symbol + 17, b"\x03"))
+    yield "coff/bad/data-past-end.cof", patched(types, (text_header + 20, struct.pack(">I", 0x10000)))
+    yield "coff/bad/lines-past-end.cof", patched(types, (text_header + 34, struct.pack(">H", 0xFFFF)))
+    yield "coff/bad/name-offset.cof", patched(types, (long_name, struct.pack(">I", 0x10000)))
+    yield "coff/bad/nscns-1001.cof", patched(types, (2, struct.pack(">H", 1001)))
+    # Microchip: no ROM width in the optional header; no optional header at all.
+    yield "pic/bad/no-rom-width.cof", patched(blink, (20 + 10, struct.pack("<I", 0)))
+    yield "pic/bad/opthdr-0.cof", patched(blink, (16, struct.pack("<H", 0)))
+    isymptr = struct.unpack(">I", icoff[8:12])[0]
+    yield "icoff/bad/symptr-past-end.cof", patched(icoff, (8, struct.pack(">I", 0x10000)))
+    yield "icoff/bad/truncated.cof", icoff[:isymptr + 18 * 3 + 5]
+    yield "cod/bad/short.cod", cod[:300]
+    # The directory and the first code page only: the second page, the symbol table
+    # and everything after it are missing.
+    yield "cod/bad/truncated.cod", cod[:1024]
+
+
 if __name__ == "__main__":
-    write("coff/m68k/types.cof", m68k_types())
+    types = m68k_types()
+    write("coff/m68k/types.cof", types)
     write("coff/pic30/small.cof", pic30_small())
-    write("icoff/small.cof", icoff_small())
-    write("cod/small.cod", cod_small())
+    icoff = icoff_small()
+    write("icoff/small.cof", icoff)
+    cod = cod_small()
+    write("cod/small.cod", cod)
+    with open(os.path.join(DATA, "pic/blink.cof"), "rb") as f:
+        blink = f.read()
+    for path, data in damaged_variants(types, blink, icoff, cod):
+        write(path, data)
