@@ -278,16 +278,7 @@ void print_string_table(const CoffDump& dump) {
     const std::vector<uint8_t>& bytes = dump.strings.bytes;
     printf("\nString table: %ld bytes, file offset 0x%lX\n", static_cast<long>(bytes.size()),
            static_cast<unsigned long>(string_table_offset(dump.header, dump.microchip)));
-    if (options.verbose_level >= 2) {
-        for (size_t at = 4; at < bytes.size();) {
-            const void* end = memchr(bytes.data() + at, 0, bytes.size() - at);
-            size_t length = end ? static_cast<const uint8_t*>(end) - (bytes.data() + at)
-                                : bytes.size() - at;
-            std::string text(reinterpret_cast<const char*>(bytes.data() + at), length);
-            printf("%5d:\t%s\n", int(at), text.c_str());
-            at += length + 1;
-        }
-    }
+    if (options.verbose_level >= 2) print_strings(bytes, 4);
     printf("\n");
 }
 

@@ -366,6 +366,9 @@ std::string section_name(const CoffSectionHeader& header, const CoffStrings* lon
 extern const char* const coff_file_flag_names[13];
 // Prints " %s" for each set flag bit from 0 to 12.
 void print_file_flags(uint16_t flags);
+// Prints each string of a string table from offset start as "%5d:\t%s" with its
+// offset; a last string without its terminator ends at the table's end.
+void print_strings(const std::vector<uint8_t>& table, size_t start);
 // The storage-class name, or null when the class has none.
 const char* coff_class_name(int sclass, bool microchip);
 

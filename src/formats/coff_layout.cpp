@@ -457,6 +457,17 @@ void print_file_flags(uint16_t flags) {
         if (flags & (1u << bit)) printf(" %s", coff_file_flag_names[bit]);
 }
 
+void print_strings(const std::vector<uint8_t>& table, size_t start) {
+    for (size_t at = start; at < table.size();) {
+        const void* end = memchr(table.data() + at, 0, table.size() - at);
+        size_t length =
+            end ? static_cast<const uint8_t*>(end) - (table.data() + at) : table.size() - at;
+        std::string text(reinterpret_cast<const char*>(table.data() + at), length);
+        printf("%5d:\t%s\n", int(at), text.c_str());
+        at += length + 1;
+    }
+}
+
 const char* coff_class_name(int sclass, bool microchip) {
     static const char* const low[] = {
         "null class",

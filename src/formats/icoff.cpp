@@ -235,18 +235,8 @@ bool icoff_dump(FILE* in) {
     if (!read_icoff_strings(input, h, &strings)) return false;
     const std::vector<uint8_t>& bytes = strings.bytes;
     printf("String table: %ld bytes\n", static_cast<long>(bytes.size()));
-    if (options.verbose_level >= 2) {
-        // The table opens with a single NUL; the names follow it.
-        size_t at = !bytes.empty() && bytes[0] == 0 ? 1 : 0;
-        while (at < bytes.size()) {
-            const void* end = memchr(bytes.data() + at, 0, bytes.size() - at);
-            size_t length = end ? static_cast<const uint8_t*>(end) - (bytes.data() + at)
-                                : bytes.size() - at;
-            std::string text(reinterpret_cast<const char*>(bytes.data() + at), length);
-            printf("%5d:\t%s\n", int(at), text.c_str());
-            at += length + 1;
-        }
-    }
+    // The table opens with a single NUL; the names follow it.
+    if (options.verbose_level >= 2) print_strings(bytes, !bytes.empty() && bytes[0] == 0);
 
     if (options.verbose_level >= 1) {
         unsigned file_entries = 0;

@@ -36,6 +36,8 @@ import subprocess
 import sys
 import tempfile
 
+from symvert_output import parse_hex, parse_summary
+
 CLASS_NAMES = {"C_EXT": "external symbol", "C_STAT": "static", "C_LABEL": "label",
                "C_FILE": "file name", "C_EOF": "end of file",
                "C_LIST": "absolute listing toggle", "C_SECTION": "section"}
@@ -87,50 +89,6 @@ class Gpvo:
 
     def section_names(self):
         return [s["Name"] for s in self.sections]
-
-
-def parse_summary(text):
-    segments, symbols, blocks = [], [], []
-    line_count = None
-    part = None
-    for line in text.splitlines():
-        m = re.match(r"Files: \d+, syms: \d+, lines: (\d+)", line)
-        if m:
-            line_count = int(m.group(1))
-        for word in ("Symbols:", "Lines:", "Data blocks:", "Segments:"):
-            if line.startswith(word):
-                part = word
-        if not line.startswith("\t"):
-            continue
-        if part == "Symbols:":
-            fields = line[1:].split()
-            symbols.append((fields[0], int(fields[1], 16), fields[2]))
-        elif part == "Data blocks:":
-            m = re.match(r"\t([0-9A-F]+)-([0-9A-F]+) (.*)$", line)
-            blocks.append((int(m.group(1), 16), int(m.group(2), 16), m.group(3)))
-        elif part == "Segments:":
-            m = re.match(r"\t(\S+)\s+([0-9A-F]+)(?:-([0-9A-F]+))?", line)
-            start = int(m.group(2), 16)
-            segments.append((m.group(1), start, int(m.group(3), 16) - start + 1
-                             if m.group(3) else 0))
-    return segments, symbols, blocks, line_count
-
-
-def parse_hex(path):
-    out, base = {}, 0
-    with open(path) as f:
-        for line in f:
-            line = line.strip()
-            if not line.startswith(":"):
-                continue
-            raw = bytes.fromhex(line[1:])
-            count, address, kind, data = raw[0], (raw[1] << 8) | raw[2], raw[3], raw[4:4 + raw[0]]
-            if kind == 0:
-                for k, b in enumerate(data):
-                    out[base + address + k] = b
-            elif kind == 4:
-                base = ((data[0] << 8) | data[1]) << 16
-    return out
 
 
 CODE_UNIT = 2  # ROM width 14 bits
