@@ -554,12 +554,9 @@ int read_coff_family(FILE* in, bool microchip) {
     CoffStrings strings;
     if (!read_coff_strings(input, string_table_offset(header, microchip), &strings)) return 0;
     std::vector<CoffSectionHeader> sections;
-    if (!read_section_headers(input, COFF_FILE_HEADER_SIZE + uint64_t(header.opthdr),
-                              header.nscns, &sections))
-        return 0;
     std::vector<std::string> names;
-    for (const CoffSectionHeader& section : sections)
-        names.push_back(section_name(section, microchip ? &strings : nullptr));
+    if (!read_section_headers(input, header, microchip ? &strings : nullptr, &sections, &names))
+        return 0;
     if (!add_sections_to_store(input, sections, names, code_unit)) return 0;
     FileEntries files;
     if (!read_symbols(input, header, strings, microchip, &files)) return 0;
@@ -581,11 +578,9 @@ bool dump_coff_family(FILE* in, bool microchip) {
     }
     if (!read_coff_strings(input, string_table_offset(dump.header, microchip), &dump.strings))
         return false;
-    if (!read_section_headers(input, COFF_FILE_HEADER_SIZE + uint64_t(dump.header.opthdr),
-                              dump.header.nscns, &dump.sections))
+    if (!read_section_headers(input, dump.header, microchip ? &dump.strings : nullptr,
+                              &dump.sections, &dump.section_names))
         return false;
-    for (const CoffSectionHeader& section : dump.sections)
-        dump.section_names.push_back(section_name(section, microchip ? &dump.strings : nullptr));
     print_sections(dump);
     print_string_table(dump);
     if (options.verbose_level >= 1 && !print_symbols(dump)) return false;

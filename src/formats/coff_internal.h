@@ -337,9 +337,12 @@ struct CoffStrings {
 // Reads the size field and then the whole table at offset (messages 1037, 1038).
 bool read_coff_strings(CoffInput& input, uint64_t offset, CoffStrings* strings);
 
-// Reads count section headers from offset (message 1037 "COFF section header").
-bool read_section_headers(CoffInput& input, uint64_t offset, uint32_t count,
-                          std::vector<CoffSectionHeader>* headers);
+// Reads the file's section headers (after the file header and the optional header) and
+// their names, in place or (long_names) from the string table. A short read gives
+// message 1037 "COFF section header".
+bool read_section_headers(CoffInput& input, const CoffFileHeader& header,
+                          const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
+                          std::vector<std::string>* names);
 
 // Adds one segment per section (space = the 0-based section index), then the program
 // bytes of every section that has contents, in pieces of at most COFF_DATA_PIECE

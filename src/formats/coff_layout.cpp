@@ -362,17 +362,22 @@ bool read_coff_strings(CoffInput& input, uint64_t offset, CoffStrings* strings) 
     return true;
 }
 
-bool read_section_headers(CoffInput& input, uint64_t offset, uint32_t count,
-                          std::vector<CoffSectionHeader>* headers) {
+bool read_section_headers(CoffInput& input, const CoffFileHeader& header,
+                          const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
+                          std::vector<std::string>* names) {
     headers->clear();
+    names->clear();
+    uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(header.opthdr);
     uint8_t raw[COFF_SECTION_HEADER_SIZE];
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < header.nscns; ++i) {
         if (!input.read_at(offset + uint64_t(i) * COFF_SECTION_HEADER_SIZE, raw, sizeof raw)) {
             message(1037, "COFF section header");
             return false;
         }
         headers->push_back(decode_section_header(raw));
     }
+    for (const CoffSectionHeader& section : *headers)
+        names->push_back(section_name(section, long_names));
     return true;
 }
 

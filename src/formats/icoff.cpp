@@ -148,12 +148,8 @@ int icoff_read(FILE* in, const char*) {
     CoffStrings strings;
     if (!read_icoff_strings(input, header, &strings)) return 0;
     std::vector<CoffSectionHeader> sections;
-    if (!read_section_headers(input, COFF_FILE_HEADER_SIZE + uint64_t(header.opthdr),
-                              header.nscns, &sections))
-        return 0;
     std::vector<std::string> names;
-    for (const CoffSectionHeader& section : sections)
-        names.push_back(section_name(section, nullptr));
+    if (!read_section_headers(input, header, nullptr, &sections, &names)) return 0;
     if (!add_sections_to_store(input, sections, names, 1)) return 0;
 
     FileEntries files;
@@ -219,13 +215,10 @@ bool icoff_dump(FILE* in) {
     printf("\n");
 
     std::vector<CoffSectionHeader> sections;
-    if (!read_section_headers(input, COFF_FILE_HEADER_SIZE + uint64_t(h.opthdr), h.nscns,
-                              &sections))
-        return false;
     std::vector<std::string> names;
+    if (!read_section_headers(input, h, nullptr, &sections, &names)) return false;
     for (size_t k = 0; k < sections.size(); ++k) {
         const CoffSectionHeader& s = sections[k];
-        names.push_back(section_name(s, nullptr));
         printf("Section %d: %s: @%lX size %lX lines %u flags %lX\n", int(k), names[k].c_str(),
                static_cast<unsigned long>(s.paddr), static_cast<unsigned long>(s.size),
                unsigned(s.nlnno), static_cast<unsigned long>(s.flags));
