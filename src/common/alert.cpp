@@ -31,8 +31,9 @@ const MessageEntry* table_entry(const MessageTable& table, unsigned number) {
 }
 
 void store_entry(MessageTable& table, MessageEntry entry) {
-    if (entry.number >= table.size()) table.resize(entry.number + 1);
-    table[entry.number] = std::make_unique<MessageEntry>(std::move(entry));
+    unsigned number = entry.number;
+    if (number >= table.size()) table.resize(number + 1);
+    table[number] = std::make_unique<MessageEntry>(std::move(entry));
 }
 
 std::string env_or(const char* name, const char* fallback) {

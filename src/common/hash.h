@@ -13,8 +13,8 @@ class HashTable {
     explicit HashTable(size_t expected = 0) { map_.reserve(expected); }
     HashTable(const HashTable&) = delete;
     HashTable& operator=(const HashTable&) = delete;
-    HashTable(HashTable&&) = default;
-    HashTable& operator=(HashTable&&) = default;
+    HashTable(HashTable&&) noexcept = default;
+    HashTable& operator=(HashTable&&) noexcept = default;
 
     // Answers false (and keeps the first value) when an equal key is present.
     bool insert(const K& key, V value) {

@@ -15,20 +15,36 @@ int compare_u32(uint32_t a, uint32_t b) {
     return a < b ? -1 : a > b ? 1 : 0;
 }
 
-int line_by_address(const LineRecord* a, const LineRecord* b) {
-    if (int c = compare_u32(a->address, b->address)) return c;
-    return compare_u32(a->line, b->line);
+// The sorts run over small key records that carry the compared fields beside the record
+// pointer, so that comparing does not chase pointers across the whole store; the order
+// (equal keys included) is the one the comparison rules give over the records.
+struct LineByAddress {
+    uint32_t address, line;
+    LineRecord* record;
+};
+struct LineByNumber {
+    uint32_t line, address, end_address;
+    LineRecord* record;
+};
+struct BlockOrder {
+    uint32_t segment, address;
+    DataBlock* record;
+};
+
+int line_by_address(const LineByAddress& a, const LineByAddress& b) {
+    if (int c = compare_u32(a.address, b.address)) return c;
+    return compare_u32(a.line, b.line);
 }
 
-int line_by_number(const LineRecord* a, const LineRecord* b) {
-    if (int c = compare_u32(a->line, b->line)) return c;
-    if (int c = compare_u32(a->address, b->address)) return c;
-    return compare_u32(a->end_address, b->end_address);
+int line_by_number(const LineByNumber& a, const LineByNumber& b) {
+    if (int c = compare_u32(a.line, b.line)) return c;
+    if (int c = compare_u32(a.address, b.address)) return c;
+    return compare_u32(a.end_address, b.end_address);
 }
 
-int data_block_order(const DataBlock* a, const DataBlock* b) {
-    if (int c = compare_u32(a->segment, b->segment)) return c;
-    return compare_u32(a->address, b->address);
+int data_block_order(const BlockOrder& a, const BlockOrder& b) {
+    if (int c = compare_u32(a.segment, b.segment)) return c;
+    return compare_u32(a.address, b.address);
 }
 
 int name_width() {
@@ -40,13 +56,16 @@ int name_width() {
 
 void close_line_ranges() {
     if (store.lines.empty()) return;
-    std::vector<LineRecord*> sorted(store.lines.begin(), store.lines.end());
+    std::vector<LineByAddress> sorted;
+    sorted.reserve(store.lines.count());
+    for (LineRecord* line : store.lines)
+        sorted.push_back({line->address, line->line, line});
     sort_items(sorted, line_by_address);
     for (size_t k = 0; k + 1 < sorted.size(); ++k) {
-        uint32_t next = sorted[k + 1]->address;
-        sorted[k]->end_address = next == sorted[k]->address ? next : next - 1;
+        uint32_t next = sorted[k + 1].address;
+        sorted[k].record->end_address = next == sorted[k].address ? next : next - 1;
     }
-    sorted.back()->end_address = sorted.back()->address;
+    sorted.back().record->end_address = sorted.back().address;
 }
 
 // Each file's symbols and line records in store order, at most its count of each.
@@ -61,6 +80,19 @@ std::vector<std::vector<Record*>> records_by_file(const Vector<Record*>& records
         if (bucket.size() < file->*count) bucket.push_back(record);
     }
     return buckets;
+}
+
+std::vector<LineRecord*> sorted_by_number(const std::vector<LineRecord*>& lines) {
+    std::vector<LineByNumber> keys;
+    keys.reserve(lines.size());
+    for (LineRecord* line : lines)
+        keys.push_back({line->line, line->address, line->end_address, line});
+    sort_items(keys, line_by_number);
+    std::vector<LineRecord*> out;
+    out.reserve(keys.size());
+    for (const LineByNumber& key : keys)
+        out.push_back(key.record);
+    return out;
 }
 
 void build_file_tables(int width) {
@@ -82,8 +114,7 @@ void build_file_tables(int width) {
         if (level >= 1) fprintf(stderr, "Lines: %u\n", file->line_count);
         if (file->line_count != 0) {
             if (lines[n].size() < file->line_count) fatal_message(607);
-            file->lines = std::move(lines[n]);
-            sort_items(file->lines, line_by_number);
+            file->lines = sorted_by_number(lines[n]);
             if (level >= 2)
                 for (const LineRecord* line : file->lines)
                     fprintf(
@@ -106,6 +137,16 @@ void assign_segments() {
             }
         }
     }
+}
+
+void sort_blocks() {
+    std::vector<BlockOrder> keys;
+    keys.reserve(store.data.count());
+    for (DataBlock* block : store.data)
+        keys.push_back({block->segment, block->address, block});
+    sort_items(keys, data_block_order);
+    for (uint32_t k = 0; k < keys.size(); ++k)
+        store.data[k] = keys[k].record;
 }
 
 // Joins exactly adjacent blocks of one segment. The joined bytes are appended to the
@@ -194,7 +235,7 @@ void normalize_store() {
     build_file_tables(width);
     if (!store.data.empty()) {
         assign_segments();
-        store.data.sort(data_block_order);
+        sort_blocks();
         merge_blocks();
         print_data_summary(width);
         widen_segments();

@@ -97,8 +97,10 @@ bool read_block(FILE* in, uint32_t block, uint8_t* out) {
            fread(out, 1, COD_BLOCK_SIZE, in) == COD_BLOCK_SIZE;
 }
 
-unsigned long block_offset(uint32_t block) {
-    return static_cast<unsigned long>(block) * COD_BLOCK_SIZE;
+// Block numbers are 16-bit, so a block's offset fits an unsigned int (messages 618
+// and 619 print it with %X).
+unsigned block_offset(uint32_t block) {
+    return static_cast<unsigned>(block * COD_BLOCK_SIZE);
 }
 
 // Calls visit(block number, bytes) for each block of the table whose first and last

@@ -27,26 +27,35 @@ std::string file_key(const char* name) {
 
 namespace {
 
-template <typename Map> uint32_t hash_chars(std::string_view name, Map map) {
-    if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
-    uint32_t h = 0;
-    for (size_t k = name.size(); k-- > 0;)
-        h = static_cast<uint32_t>(static_cast<signed char>(map(name[k]))) + 4 * h;
-    return h;
-}
-
 char lower(char c) {
     return static_cast<char>(tolower(static_cast<unsigned char>(c)));
+}
+
+template <typename Map> size_t fnv1a(std::string_view name, Map map) {
+    uint64_t h = 1469598103934665603ull;
+    for (char c : name) {
+        h ^= static_cast<unsigned char>(map(c));
+        h *= 1099511628211ull;
+    }
+    return static_cast<size_t>(h);
 }
 
 } // namespace
 
 uint32_t name_hash(std::string_view name) {
-    return hash_chars(name, [](char c) { return c; });
+    if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
+    uint32_t h = 0;
+    for (size_t k = name.size(); k-- > 0;)
+        h = static_cast<uint32_t>(static_cast<signed char>(name[k])) + 4 * h;
+    return h;
+}
+
+size_t NameHash::operator()(std::string_view s) const {
+    return fnv1a(s, [](char c) { return c; });
 }
 
 size_t FileNameHash::operator()(std::string_view s) const {
-    return hash_chars(s, lower);
+    return fnv1a(s, lower);
 }
 
 bool FileNameEqual::operator()(std::string_view a, std::string_view b) const {

@@ -86,8 +86,10 @@ struct ValuePair {
 // h = c + 4h over the characters from the last back to the first.
 uint32_t name_hash(std::string_view name);
 
+// The indexes hash with FNV-1a: the symbol-name hash above gives too many equal values
+// for names that differ only in their digits to index a million symbols.
 struct NameHash {
-    size_t operator()(std::string_view s) const { return name_hash(s); }
+    size_t operator()(std::string_view s) const;
 };
 // File names are matched without regard to letter case.
 struct FileNameHash {
