@@ -331,7 +331,7 @@ bool CoffStrings::name_at(uint32_t offset, std::string* name) const {
             return true;
         }
     }
-    message(626, static_cast<unsigned long>(offset));
+    message(626, unsigned(offset));
     name->clear();
     return false;
 }

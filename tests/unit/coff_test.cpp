@@ -416,7 +416,7 @@ TEST_F(Coff, SymbolsByStorageClass) {
     coff_state.target = 1;
     ASSERT_EQ(read(coff_format, file.build()), 1);
     EXPECT_TRUE(said(633));
-    EXPECT_NE(messages.find("kind 4"), std::string::npos);
+    EXPECT_NE(messages.find("class 4"), std::string::npos);
     ASSERT_EQ(store.symbols.count(), 5u);
     EXPECT_EQ(store.symbols[0]->file, 0u);
     EXPECT_EQ(store.symbols[1]->name, "exactly8");
