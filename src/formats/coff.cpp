@@ -144,14 +144,28 @@ bool read_symbols(CoffInput& input, const CoffFileHeader& header, const CoffStri
 // ---- Dump ----
 
 const char* const SECTION_FLAG_NAMES[17] = {
-    "dummy",  "noload", "group", "padding", "group end", "text",     "data",
-    "bss",    "romdata", "0x200", "0x400",  "0x800",     "absolute", "shared",
-    "overlaid", "access bank", "activation record",
+    "dummy",
+    "noload",
+    "group",
+    "padding",
+    "group end",
+    "text",
+    "data",
+    "bss",
+    "romdata",
+    "0x200",
+    "0x400",
+    "0x800",
+    "absolute",
+    "shared",
+    "overlaid",
+    "access bank",
+    "activation record",
 };
 
 const char* const BASE_TYPE_NAMES[19] = {
-    "null",  "void", "char",  "short",  "int",  "long",  "float", "double", "struct", "union",
-    "enum",  "moe",  "uchar", "ushort", "uint", "ulong", "lngdbl", "slong", "uslong",
+    "null", "void", "char",  "short",  "int",  "long",  "float",  "double", "struct", "union",
+    "enum", "moe",  "uchar", "ushort", "uint", "ulong", "lngdbl", "slong",  "uslong",
 };
 
 struct CoffDump {
@@ -175,9 +189,7 @@ struct CoffDump {
     const uint8_t* sizes() const {
         return microchip ? microchip_type_sizes : current_coff_target().sizes;
     }
-    uint32_t pointer_size() const {
-        return microchip ? 2 : current_coff_target().pointer_size;
-    }
+    uint32_t pointer_size() const { return microchip ? 2 : current_coff_target().pointer_size; }
     const TypeWordLayout& layout() const {
         return microchip ? microchip_type_words : coff_type_words;
     }
@@ -195,8 +207,7 @@ void print_header(const CoffDump& dump) {
     printf("\tSections:\t%u\n\tDated:\t\t%s\tSymptr:\t\t0x%lX\n\tNsyms:\t\t%ld\n\tOpthdr:\t\t%u\n"
            "\tFlags:\t\t0x%X",
            unsigned(h.nscns), dated ? dated : "?\n", static_cast<unsigned long>(h.symptr),
-           static_cast<long>(static_cast<int32_t>(h.nsyms)), unsigned(h.opthdr),
-           unsigned(h.flags));
+           static_cast<long>(static_cast<int32_t>(h.nsyms)), unsigned(h.opthdr), unsigned(h.flags));
     print_file_flags(h.flags);
     printf("\n\n");
 }
@@ -217,9 +228,8 @@ void print_aout_header(CoffDump& dump) {
                    "\tUninit. data:\t0x%lX\n\tEntry point:\t0x%lX\n\tText base:\t0x%lX\n"
                    "\tData base:\t0x%lX\n",
                    unsigned(a.version), static_cast<unsigned long>(a.text_size),
-                   static_cast<unsigned long>(a.data_size),
-                   static_cast<unsigned long>(a.bss_size), static_cast<unsigned long>(a.entry),
-                   static_cast<unsigned long>(a.text_base),
+                   static_cast<unsigned long>(a.data_size), static_cast<unsigned long>(a.bss_size),
+                   static_cast<unsigned long>(a.entry), static_cast<unsigned long>(a.text_base),
                    static_cast<unsigned long>(a.data_base));
         }
     }
@@ -256,9 +266,8 @@ void print_sections(const CoffDump& dump) {
         printf("Section %d: %s: @%lX", int(k + 1), dump.section_names[k].c_str(),
                static_cast<unsigned long>(s.paddr));
         if (options.verbose_level >= 2)
-            printf(" scnptr 0x%lX relptr 0x%lX lnnoptr 0x%lX",
-                   static_cast<unsigned long>(s.scnptr), static_cast<unsigned long>(s.relptr),
-                   static_cast<unsigned long>(s.lnnoptr));
+            printf(" scnptr 0x%lX relptr 0x%lX lnnoptr 0x%lX", static_cast<unsigned long>(s.scnptr),
+                   static_cast<unsigned long>(s.relptr), static_cast<unsigned long>(s.lnnoptr));
         printf(" size 0x%lX lines %u relocs %u flags 0x%lX", static_cast<unsigned long>(s.size),
                unsigned(s.nlnno), unsigned(s.nreloc), static_cast<unsigned long>(s.flags));
         if (options.verbose_level >= 2) {

@@ -24,7 +24,7 @@ constexpr size_t COFF_AOUT_HEADER_SIZE = 28;
 constexpr size_t MCOFF_OPTIONAL_HEADER_SIZE = 18;
 constexpr size_t MCOFF_SYMBOL_SIZE = 20;
 constexpr size_t MCOFF_LINE_SIZE = 16;
-constexpr size_t COFF_NAME_SIZE = 8;     // names kept in place
+constexpr size_t COFF_NAME_SIZE = 8;      // names kept in place
 constexpr size_t COFF_AUX_NAME_SIZE = 14; // a file name kept in place in an auxiliary entry
 // Program bytes move between file and store in pieces of at most this many bytes.
 constexpr size_t COFF_DATA_PIECE = 16384;
@@ -200,7 +200,7 @@ struct CoffSymbol {
     uint32_t value = 0;
     int16_t scnum = 0;
     uint32_t type = 0;
-    int8_t sclass = 0;
+    int sclass = 0; // the stored byte taken as signed
     uint8_t numaux = 0;
 };
 CoffSymbol decode_symbol(const uint8_t* p, bool microchip);

@@ -1,4 +1,5 @@
 // COFF record layouts, target tables and the checked input shared by the COFF family.
+#include <algorithm>
 #include <cstring>
 #include <sys/types.h>
 
@@ -13,12 +14,12 @@ namespace {
 
 // Base-type sizes: null void char short int long float double struct union enum moe
 // uchar ushort uint ulong lngdbl.
-const uint8_t SIZES_S1[COFF_SIZE_TABLE_ENTRIES] = {0, 0, 1, 2, 4, 4, 4, 8, 0, 0, 0, 0,
-                                                  1, 2, 4, 4, 8};
-const uint8_t SIZES_S2[COFF_SIZE_TABLE_ENTRIES] = {0, 0, 1, 2, 2, 4, 4, 4, 0, 0, 0, 0,
-                                                  1, 2, 2, 4, 8};
-const uint8_t SIZES_S3[COFF_SIZE_TABLE_ENTRIES] = {0, 0, 1, 2, 2, 4, 3, 4, 0, 0, 0, 0,
-                                                  1, 2, 2, 4, 8};
+const uint8_t SIZES_S1[COFF_SIZE_TABLE_ENTRIES] = {0, 0, 1, 2, 4, 4, 4, 8, 0,
+                                                   0, 0, 0, 1, 2, 4, 4, 8};
+const uint8_t SIZES_S2[COFF_SIZE_TABLE_ENTRIES] = {0, 0, 1, 2, 2, 4, 4, 4, 0,
+                                                   0, 0, 0, 1, 2, 2, 4, 8};
+const uint8_t SIZES_S3[COFF_SIZE_TABLE_ENTRIES] = {0, 0, 1, 2, 2, 4, 3, 4, 0,
+                                                   0, 0, 0, 1, 2, 2, 4, 8};
 
 } // namespace
 
@@ -116,6 +117,15 @@ uint8_t* encode_section_header(uint8_t* p, const CoffSectionHeader& h) {
     return put32(p, h.flags);
 }
 
+namespace {
+
+// The storage class is a signed byte: 255 is -1.
+int signed_byte(uint8_t b) {
+    return b < 0x80 ? int(b) : int(b) - 0x100;
+}
+
+} // namespace
+
 CoffSymbol decode_symbol(const uint8_t* p, bool microchip) {
     CoffSymbol s;
     memcpy(s.name, p, COFF_NAME_SIZE);
@@ -123,11 +133,11 @@ CoffSymbol decode_symbol(const uint8_t* p, bool microchip) {
     s.scnum = static_cast<int16_t>(get16(p + 12));
     if (microchip) {
         s.type = get32(p + 14);
-        s.sclass = static_cast<int8_t>(p[18]);
+        s.sclass = signed_byte(p[18]);
         s.numaux = p[19];
     } else {
         s.type = get16(p + 14);
-        s.sclass = static_cast<int8_t>(p[16]);
+        s.sclass = signed_byte(p[16]);
         s.numaux = p[17];
     }
     return s;
@@ -158,7 +168,7 @@ std::string name_from_field(const uint8_t* field, size_t width) {
 void set_name_field(uint8_t* field, const std::string& name, uint32_t offset_if_long) {
     memset(field, 0, COFF_NAME_SIZE);
     if (name.size() <= COFF_NAME_SIZE)
-        memcpy(field, name.data(), name.size());
+        std::copy(name.begin(), name.end(), field); // not terminated when 8 long
     else
         put32(field + 4, offset_if_long);
 }
@@ -394,8 +404,7 @@ bool add_sections_to_store(CoffInput& input, const std::vector<CoffSectionHeader
                            const std::vector<std::string>& names, uint32_t unit) {
     for (size_t i = 0; i < headers.size(); ++i) {
         uint32_t address = headers[i].paddr * unit;
-        add_segment(names[i].c_str(), address, headers[i].size, address,
-                    static_cast<uint32_t>(i));
+        add_segment(names[i].c_str(), address, headers[i].size, address, static_cast<uint32_t>(i));
     }
     std::vector<uint8_t> piece(COFF_DATA_PIECE);
     for (size_t i = 0; i < headers.size(); ++i) {
@@ -403,8 +412,8 @@ bool add_sections_to_store(CoffInput& input, const std::vector<CoffSectionHeader
         if (h.flags & COFF_SECTION_BSS) continue;
         uint32_t address = h.paddr * unit;
         for (uint32_t done = 0; done < h.size;) {
-            uint32_t length = h.size - done < COFF_DATA_PIECE ? h.size - done
-                                                              : uint32_t(COFF_DATA_PIECE);
+            uint32_t length =
+                h.size - done < COFF_DATA_PIECE ? h.size - done : uint32_t(COFF_DATA_PIECE);
             if (!input.read_at(uint64_t(h.scnptr) + done, piece.data(), length)) {
                 message(1037, "COFF data");
                 return false;
@@ -452,9 +461,19 @@ bool add_lines_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& 
 // ---- Dumping ----
 
 const char* const coff_file_flag_names[13] = {
-    "Stripped", "Executable",           "No lines",             "No locals", "0x10",
-    "0x20",     "0x40",                 "16 bit little endian", "32 bit little endian",
-    "32 bit big endian", "0x400", "0x800", "New style syms",
+    "Stripped",
+    "Executable",
+    "No lines",
+    "No locals",
+    "0x10",
+    "0x20",
+    "0x40",
+    "16 bit little endian",
+    "32 bit little endian",
+    "32 bit big endian",
+    "0x400",
+    "0x800",
+    "New style syms",
 };
 
 void print_file_flags(uint16_t flags) {

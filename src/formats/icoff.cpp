@@ -46,13 +46,13 @@ const char* kind_name(unsigned kind) {
         "section size symbol ",
     };
     static const char* const types[] = {
-        "simple type ",   "subrange type ", "enumeration type ", "array of . . . ",
-        "pointer to . . . ", "tag type ",   "set of ",           "type of ",
-        "function or procedure ", "record type ", "union type ", "C array type ",
+        "simple type ",           "subrange type ", "enumeration type ", "array of . . . ",
+        "pointer to . . . ",      "tag type ",      "set of ",           "type of ",
+        "function or procedure ", "record type ",   "union type ",       "C array type ",
     };
     static const char* const locals[] = {
-        "local variable ", "parameter ", "record member ", "bit field ", "enumeration literal ",
-        "file name ",
+        "local variable ", "parameter ",           "record member ",
+        "bit field ",      "enumeration literal ", "file name ",
     };
     if (kind >= 1 && kind <= 9) return low[kind];
     if (kind >= 20 && kind <= 31) return types[kind - 20];
@@ -63,7 +63,7 @@ const char* kind_name(unsigned kind) {
 // The simple type's name, then each flag that is set.
 std::string type_text(uint8_t type) {
     static const char* const simple[] = {
-        "",          "char",        "uchar",       "signed_8", "signed_16", "signed_32",
+        "",           "char",        "uchar",       "signed_8", "signed_16", "signed_32",
         "unsigned_8", "unsigned_16", "unsigned_32", "float",    "double",
     };
     static const struct {
@@ -76,7 +76,10 @@ std::string type_text(uint8_t type) {
     unsigned base = type & 0xF;
     std::string text = base <= 10 ? simple[base] : "??type";
     for (const auto& flag : flags)
-        if (type & flag.mask) text = text + " " + flag.name;
+        if (type & flag.mask) {
+            text += ' ';
+            text += flag.name;
+        }
     return text;
 }
 
@@ -238,8 +241,7 @@ bool icoff_dump(FILE* in) {
             IcoffSymbol symbol;
             if (!read_icoff_symbol(input, h, index, &symbol)) return false;
             strings.name_at(symbol.name_offset, &name);
-            if (symbol.kind == KIND_FILE && file_entries++ == ICOFF_MAX_FILE_ENTRIES)
-                message(625);
+            if (symbol.kind == KIND_FILE && file_entries++ == ICOFF_MAX_FILE_ENTRIES) message(625);
             print_icoff_symbol(sections, names, index, symbol, name);
         }
         for (size_t k = 0; k < sections.size(); ++k)

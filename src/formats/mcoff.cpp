@@ -27,6 +27,5 @@ bool mcoff_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor mcoff_format = {
-    mcoff_detect, mcoff_read, write_placeholder, mcoff_dump, "Microchip COFF", "mcoff", "cof",
-    true,
+    mcoff_detect, mcoff_read, write_placeholder, mcoff_dump, "Microchip COFF", "mcoff", "cof", true,
 };

@@ -63,8 +63,8 @@ struct TestCoff {
     }
 
     Bytes build() const {
-        size_t offset = COFF_FILE_HEADER_SIZE + optional.size() +
-                        COFF_SECTION_HEADER_SIZE * sections.size();
+        size_t offset =
+            COFF_FILE_HEADER_SIZE + optional.size() + COFF_SECTION_HEADER_SIZE * sections.size();
         std::vector<uint32_t> scnptr, lnnoptr;
         for (const Section& s : sections) {
             scnptr.push_back(s.contents.empty() ? 0 : uint32_t(offset));
@@ -207,8 +207,8 @@ TEST_F(Coff, SymbolEntriesOfBothWidths) {
     options.big_endian = true;
     uint8_t raw[MCOFF_SYMBOL_SIZE] = {};
     EXPECT_EQ(encode_symbol(raw, s, false), raw + COFF_SYMBOL_SIZE);
-    const uint8_t coff[] = {'_', 'm', 'a', 'i', 'n', 0, 0, 0, 0, 0, 0x12, 0x34,
-                            0xFF, 0xFE, 0, 0x24, 0xFF, 1};
+    const uint8_t coff[] = {'_', 'm',  'a',  'i',  'n',  0, 0,    0,    0,
+                            0,   0x12, 0x34, 0xFF, 0xFE, 0, 0x24, 0xFF, 1};
     EXPECT_EQ(0, memcmp(raw, coff, sizeof coff));
     CoffSymbol back = decode_symbol(raw, false);
     EXPECT_EQ(back.scnum, -2);
@@ -281,8 +281,7 @@ TEST_F(Coff, TypeWordSizeIsThePointerSizeForPointers) {
     EXPECT_EQ(type_word_size(BASE_INT, coff_type_words, m68k.sizes, m68k.pointer_size), 4u);
     EXPECT_EQ(type_word_size(0x12, coff_type_words, m68k.sizes, m68k.pointer_size), 4u);
     EXPECT_EQ(type_word_size(BASE_FLOAT, coff_type_words, coff_targets[8].sizes, 1), 3u);
-    EXPECT_EQ(type_word_size(BASE_USHORT_LONG, microchip_type_words, microchip_type_sizes, 2),
-              3u);
+    EXPECT_EQ(type_word_size(BASE_USHORT_LONG, microchip_type_words, microchip_type_sizes, 2), 3u);
 }
 
 TEST_F(Coff, TargetsByMagicAndByName) {
@@ -405,13 +404,13 @@ TEST_F(Coff, SymbolsByStorageClass) {
     TestCoff file;
     options.big_endian = true;
     file.sections.push_back({".text", 0, COFF_SECTION_TEXT, {0, 0}, 0, {}});
-    file.symbol("early", 1, 1, CLASS_STATIC);               // before any file
-    file.symbol(".file", 0, -2, CLASS_FILE, {Bytes(18)});   // its own name is the file
+    file.symbol("early", 1, 1, CLASS_STATIC);             // before any file
+    file.symbol(".file", 0, -2, CLASS_FILE, {Bytes(18)}); // its own name is the file
     file.symbol("exactly8", 2, 1, CLASS_EXTERNAL);
     file.symbol("absolute", 3, -1, CLASS_LABEL);
     file.symbol("a_long_external", 4, 1, CLASS_EXTERNAL);
     file.symbol("tag", 0, -2, CLASS_STRUCT_TAG, {aux_entry(0, 0, 4)});
-    file.symbol("reg", 0, -1, CLASS_REGISTER);              // 633, reading goes on
+    file.symbol("reg", 0, -1, CLASS_REGISTER); // 633, reading goes on
     file.symbol("later", 5, 1, CLASS_STATIC);
     coff_state.target = 1;
     ASSERT_EQ(read(coff_format, file.build()), 1);
@@ -450,8 +449,8 @@ TEST_F(Coff, LineMarkersSelectFilesOnlyThroughFileEntries) {
     uint32_t function = file.symbol("f", 0x10, 1, CLASS_EXTERNAL);
     uint32_t second = file.symbol("b.c", 0, -2, CLASS_FILE);
     TestCoff::Section text{".text", 0, COFF_SECTION_TEXT, Bytes(0x40), 0, {}};
-    text.lines = {{0x00, 1}, {first, 0}, {0x10, 2}, {function, 0}, {0x14, 3},
-                  {second, 0}, {0x20, 4}, {99, 0}, {0x24, 5}};
+    text.lines = {{0x00, 1},   {first, 0}, {0x10, 2}, {function, 0}, {0x14, 3},
+                  {second, 0}, {0x20, 4},  {99, 0},   {0x24, 5}};
     TestCoff::Section other{".text2", 0x40, COFF_SECTION_TEXT, Bytes(4), 0, {{0x40, 6}}};
     file.sections = {text, other};
     coff_state.target = 1;
@@ -553,8 +552,8 @@ Bytes microchip_file(uint32_t rom_width, uint32_t version = MCOFF_OPTIONAL_VERSI
     file.optional.resize(MCOFF_OPTIONAL_HEADER_SIZE);
     encode_microchip_optional_header(file.optional.data(), o);
     file.optional.resize(opthdr);
-    TestCoff::Section text{"a_long_section", 0x80, COFF_SECTION_TEXT, Bytes(6), 0,
-                           {{0x80, 12}, {0x81, 13}}};
+    TestCoff::Section text{"a_long_section", 0x80, COFF_SECTION_TEXT,
+                           Bytes(6),         0,    {{0x80, 12}, {0x81, 13}}};
     file.sections = {text};
     file.strings = std::string("a_long_section") + '\0';
     // The section's long name sits at string-table offset 4.
