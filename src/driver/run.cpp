@@ -9,6 +9,7 @@
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
+#include "formats/coff.h"
 #include "formats/hexfields.h"
 #include "model/store.h"
 
@@ -118,6 +119,7 @@ void reset_run_state() {
     store.reset();
     message_state.reset();
     entry_address = 0;
+    coff_state.reset();
 }
 
 int run(const std::vector<std::string>& args) {
