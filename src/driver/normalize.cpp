@@ -125,46 +125,184 @@ void build_file_tables(int width) {
     }
 }
 
+// Number of the first segment whose load range holds the bytes, or 0.
+uint32_t containing_segment(uint32_t address, uint32_t size) {
+    for (uint32_t k = 0; k < store.segments.count(); ++k) {
+        const SegmentRecord* segment = store.segments[k];
+        if (segment->load_address <= address &&
+            address + size <= segment->load_address + segment->size)
+            return k + 1;
+    }
+    return 0;
+}
+
 void assign_segments() {
-    for (DataBlock* block : store.data) {
-        if (block->segment != 0) continue;
-        for (uint32_t k = 0; k < store.segments.count(); ++k) {
-            const SegmentRecord* segment = store.segments[k];
-            if (segment->load_address <= block->address &&
-                block->address + block->size <= segment->load_address + segment->size) {
-                block->segment = k + 1;
-                break;
-            }
-        }
+    for (DataBlock* block : store.data)
+        if (block->segment == 0) block->segment = containing_segment(block->address, block->size);
+}
+
+// Blocks joined by add_data_piece stand for their pieces, the records as they were added.
+// The result below equals that of separate records as long as the pieces of one block
+// fall into one segment and, once sorted, no two blocks of a segment start at the same
+// address or overlap: then the sorted order is the only one possible and the pieces of a
+// block lie next to each other in it. Where that does not hold the blocks are split.
+
+bool has_joined_pieces() {
+    for (const DataBlock* block : store.data)
+        if (block->piece_count() > 1) return true;
+    return false;
+}
+
+// The block's pieces become sizes[first..last).
+void set_pieces(DataBlock& block, const std::vector<uint32_t>& sizes, size_t first, size_t last) {
+    block.pieces.clear();
+    for (size_t k = first; k < last; ++k) {
+        if (!block.pieces.empty() && block.pieces.back().size == sizes[k])
+            ++block.pieces.back().count;
+        else
+            block.pieces.push_back({sizes[k], 1});
     }
 }
 
+// Appends to out the block cut at the given piece indexes (ascending, each above 0):
+// the block itself keeps the pieces before the first cut, new blocks take the rest.
+void split_block(DataBlock* block, const std::vector<size_t>& cuts, Vector<DataBlock*>& out) {
+    out.append(block);
+    if (cuts.empty()) return;
+    const std::vector<uint32_t> pieces = block->piece_sizes();
+    std::vector<uint32_t> offsets(pieces.size() + 1, 0);
+    for (size_t k = 0; k < pieces.size(); ++k)
+        offsets[k + 1] = offsets[k] + pieces[k];
+    for (size_t c = 0; c < cuts.size(); ++c) {
+        size_t first = cuts[c];
+        size_t last = c + 1 < cuts.size() ? cuts[c + 1] : pieces.size();
+        DataBlock& part = store.data_pool.emplace_back();
+        part.address = block->address + offsets[first];
+        part.size = offsets[last] - offsets[first];
+        part.bytes.assign(block->bytes.begin() + offsets[first],
+                          block->bytes.begin() + offsets[last]);
+        part.segment = block->segment;
+        set_pieces(part, pieces, first, last);
+        out.append(&part);
+    }
+    block->size = offsets[cuts[0]];
+    block->bytes.resize(block->size);
+    block->bytes.shrink_to_fit();
+    set_pieces(*block, pieces, 0, cuts[0]);
+}
+
+// Cuts unassigned joined blocks where their pieces would be given different segments.
+void split_at_segment_changes() {
+    if (store.segments.empty()) return;
+    Vector<DataBlock*> out(store.data.count());
+    std::vector<size_t> cuts;
+    for (DataBlock* block : store.data) {
+        cuts.clear();
+        if (block->segment == 0 && block->piece_count() > 1) {
+            uint32_t address = block->address;
+            size_t index = 0;
+            uint32_t current = 0;
+            for (const DataBlock::PieceRun& run : block->pieces)
+                for (uint32_t k = 0; k < run.count; ++k, ++index) {
+                    uint32_t segment = containing_segment(address, run.size);
+                    if (index > 0 && segment != current) cuts.push_back(index);
+                    current = segment;
+                    address += run.size;
+                }
+        }
+        split_block(block, cuts, out);
+    }
+    store.data = std::move(out);
+}
+
+// The list, once sorted, as the pieces would be: no shared start, no overlap.
+bool sorted_blocks_are_apart() {
+    for (uint32_t k = 1; k < store.data.count(); ++k) {
+        const DataBlock* before = store.data[k - 1];
+        const DataBlock* block = store.data[k];
+        if (before->segment == block->segment &&
+            (before->address == block->address ||
+             uint64_t(before->address) + before->size > block->address))
+            return false;
+    }
+    return true;
+}
+
+// Every joined block replaced by its pieces, in the order the pieces were added.
+Vector<DataBlock*> separate_pieces(const Vector<DataBlock*>& blocks) {
+    Vector<DataBlock*> out(blocks.count());
+    std::vector<size_t> cuts;
+    for (DataBlock* block : blocks) {
+        cuts.clear();
+        for (size_t k = 1; k < block->piece_count(); ++k)
+            cuts.push_back(k);
+        split_block(block, cuts, out);
+    }
+    return out;
+}
+
+// A list already in strictly ascending order has one sorted order only, itself.
 void sort_blocks() {
     std::vector<BlockOrder> keys;
     keys.reserve(store.data.count());
-    for (DataBlock* block : store.data)
+    bool ascending = true;
+    for (DataBlock* block : store.data) {
         keys.push_back({block->segment, block->address, block});
+        if (keys.size() > 1 && data_block_order(keys[keys.size() - 2], keys.back()) >= 0)
+            ascending = false;
+    }
+    if (ascending) return;
     sort_items(keys, data_block_order);
     for (uint32_t k = 0; k < keys.size(); ++k)
         store.data[k] = keys[k].record;
 }
 
-// Joins exactly adjacent blocks of one segment. The joined bytes are appended to the
-// surviving block's buffer, which grows geometrically, so no byte is copied twice.
+// Joins exactly adjacent blocks of one segment. Each chain of joins is measured first,
+// so the surviving block's buffer grows once and every byte is copied once.
 void merge_blocks() {
     Vector<DataBlock*> merged(100);
-    for (DataBlock* block : store.data) {
-        DataBlock* last = merged.empty() ? nullptr : merged[merged.count() - 1];
-        if (last && last->segment == block->segment &&
-            block->address == last->address + last->size) {
-            last->bytes.insert(last->bytes.end(), block->bytes.begin(), block->bytes.end());
-            last->size += block->size;
-            std::vector<uint8_t>().swap(block->bytes);
-        } else {
-            merged.append(block);
+    const uint32_t count = store.data.count();
+    for (uint32_t k = 0; k < count;) {
+        DataBlock* first = store.data[k];
+        uint32_t end = k + 1;
+        uint64_t total = first->size;
+        for (const DataBlock* last = first; end < count; ++end) {
+            const DataBlock* block = store.data[end];
+            if (block->segment != last->segment || block->address != last->address + last->size)
+                break;
+            total += block->size;
+            last = block;
         }
+        first->bytes.reserve(total);
+        for (uint32_t j = k + 1; j < end; ++j) {
+            DataBlock* block = store.data[j];
+            first->bytes.insert(first->bytes.end(), block->bytes.begin(), block->bytes.end());
+            first->size += block->size;
+            std::vector<uint8_t>().swap(block->bytes);
+            std::vector<DataBlock::PieceRun>().swap(block->pieces);
+        }
+        std::vector<DataBlock::PieceRun>().swap(first->pieces);
+        merged.append(first);
+        k = end;
     }
     store.data = std::move(merged);
+}
+
+void sort_and_merge_blocks() {
+    bool joined = has_joined_pieces();
+    if (joined) split_at_segment_changes();
+    assign_segments();
+    if (joined) {
+        Vector<DataBlock*> unsorted = store.data;
+        sort_blocks();
+        if (!sorted_blocks_are_apart()) {
+            store.data = separate_pieces(unsorted);
+            sort_blocks();
+        }
+    } else {
+        sort_blocks();
+    }
+    merge_blocks();
 }
 
 void print_data_summary(int) {
@@ -234,9 +372,7 @@ void normalize_store() {
     close_line_ranges();
     build_file_tables(width);
     if (!store.data.empty()) {
-        assign_segments();
-        sort_blocks();
-        merge_blocks();
+        sort_and_merge_blocks();
         print_data_summary(width);
         widen_segments();
     }

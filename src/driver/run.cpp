@@ -9,6 +9,8 @@
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
+#include "formats/coff.h"
+#include "formats/hexfields.h"
 #include "formats/norval.h"
 #include "formats/sdb.h"
 #include "model/machine.h"
@@ -124,6 +126,8 @@ void reset_run_state() {
     machine.reset();
     norval_writer.reset();
     message_state.reset();
+    entry_address = 0;
+    coff_state.reset();
 }
 
 int run(const std::vector<std::string>& args) {

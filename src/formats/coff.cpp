@@ -1,8 +1,603 @@
-// COFF files. Not built yet: the detector answers no and the operations are
-// placeholders.
+// COFF files of the eleven targets: detection, the reader and the dump. The Microchip
+// variant (mcoff) shares the reader and the dump, which differ only in its layouts.
+#include <cstring>
+#include <ctime>
+
+#include "common/alert.h"
+#include "common/options.h"
+#include "formats/coff_internal.h"
 #include "formats/descriptors.h"
+#include "model/encdec.h"
+#include "model/store.h"
+
+namespace {
+
+size_t symbol_entry_size(bool microchip) {
+    return microchip ? MCOFF_SYMBOL_SIZE : COFF_SYMBOL_SIZE;
+}
+
+// A read or dump that detection did not precede (the format was named with -i) takes
+// the target and byte order from the file's magic, as detection would; a target that
+// is already chosen stays. False when the magic is not one of this format's.
+bool establish_target(const uint8_t* raw, bool microchip) {
+    uint16_t magic = get16_be(raw);
+    if (microchip) {
+        if (magic != MCOFF_MAGIC) return false;
+        options.big_endian = false;
+        return true;
+    }
+    if (coff_state.target == 0) {
+        unsigned row = find_coff_target_by_magic(magic);
+        if (row == 0) return false;
+        options.big_endian = coff_targets[row].big_endian;
+        coff_state.target = row;
+    }
+    return true;
+}
+
+// Reads and decodes the file header (message 1037 "COFF header").
+bool read_file_header(CoffInput& input, bool microchip, CoffFileHeader* header) {
+    uint8_t raw[COFF_FILE_HEADER_SIZE];
+    if (!input.read_at(0, raw, sizeof raw) || !establish_target(raw, microchip)) {
+        message(1037, "COFF header");
+        return false;
+    }
+    *header = decode_file_header(raw);
+    return true;
+}
+
+uint64_t string_table_offset(const CoffFileHeader& header, bool microchip) {
+    return uint64_t(header.symptr) + symbol_entry_size(microchip) * uint64_t(header.nsyms);
+}
+
+uint32_t units_of_width(uint32_t bits) {
+    return bits == 0 ? 1 : bits / 8 + (bits % 8 != 0);
+}
+
+// The Microchip target parameters from the optional header (messages 1037, 1043, 639).
+bool read_microchip_parameters(CoffInput& input, const CoffFileHeader& header) {
+    MicrochipParameters& m = coff_state.microchip;
+    if (header.opthdr == MCOFF_OPTIONAL_HEADER_SIZE) {
+        uint8_t raw[MCOFF_OPTIONAL_HEADER_SIZE];
+        if (!input.read_at(COFF_FILE_HEADER_SIZE, raw, sizeof raw)) {
+            message(1037, "Microchip optional header");
+            return false;
+        }
+        MicrochipOptionalHeader optional = decode_microchip_optional_header(raw);
+        m.processor = optional.processor;
+        m.rom_width = optional.rom_width;
+        m.ram_width = optional.ram_width;
+    } else {
+        message(1043);
+    }
+    if (m.rom_width == 0 || m.ram_width == 0) message(639);
+    m.code_unit = units_of_width(m.rom_width);
+    m.data_unit = units_of_width(m.ram_width);
+    m.pointer_size = 2;
+    return true;
+}
+
+// A symbol's name: in place, or from the string table (false after message 626).
+bool symbol_name(const CoffSymbol& symbol, const CoffStrings& strings, std::string* name) {
+    uint32_t offset = 0;
+    if (name_in_place(symbol.name, &offset)) {
+        *name = name_from_field(symbol.name, COFF_NAME_SIZE);
+        return true;
+    }
+    return strings.name_at(offset, name);
+}
+
+bool class_is_ignored(int sclass, bool microchip) {
+    switch (sclass) {
+    case CLASS_NULL:
+    case CLASS_AUTOMATIC:
+    case CLASS_STRUCT_MEMBER:
+    case CLASS_STRUCT_TAG:
+    case CLASS_UNION_MEMBER:
+    case CLASS_UNION_TAG:
+    case CLASS_TYPEDEF:
+    case CLASS_ENUM_TAG:
+    case CLASS_ENUM_MEMBER:
+    case CLASS_REGISTER_PARAMETER:
+    case CLASS_BIT_FIELD:
+    case CLASS_AUTO_ARGUMENT:
+    case CLASS_BLOCK:
+    case CLASS_FUNCTION:
+    case CLASS_END_OF_STRUCT: return true;
+    case CLASS_END_OF_FILE:
+    case CLASS_LIST:
+    case CLASS_SECTION: return microchip;
+    default: return false;
+    }
+}
+
+// Every entry is read as a symbol, auxiliary entries included: a well-formed auxiliary
+// entry has 0 where the class byte would be, and class 0 is ignored.
+bool read_symbols(CoffInput& input, const CoffFileHeader& header, const CoffStrings& strings,
+                  bool microchip, FileEntries* files) {
+    size_t size = symbol_entry_size(microchip);
+    uint8_t raw[MCOFF_SYMBOL_SIZE];
+    uint32_t current_file = 0;
+    std::string name;
+    for (uint32_t index = 0; index < header.nsyms; ++index) {
+        if (!input.read_at(header.symptr + uint64_t(index) * size, raw, size)) {
+            message(1037, "COFF symbol table");
+            return false;
+        }
+        CoffSymbol symbol = decode_symbol(raw, microchip);
+        int sclass = symbol.sclass;
+        if (sclass == CLASS_EXTERNAL || sclass == CLASS_STATIC || sclass == CLASS_LABEL) {
+            if (!symbol_name(symbol, strings, &name)) continue;
+            uint32_t segment = symbol.scnum > 0 ? uint32_t(symbol.scnum) : 0;
+            add_symbol(name.c_str(), symbol.value, segment, current_file, 0);
+        } else if (sclass == CLASS_FILE) {
+            if (!symbol_name(symbol, strings, &name)) continue;
+            current_file = add_file(name.c_str());
+            files->emplace(index, current_file);
+        } else if (!class_is_ignored(sclass, microchip)) {
+            message(633, sclass);
+        }
+    }
+    return true;
+}
+
+// ---- Dump ----
+
+const char* const SECTION_FLAG_NAMES[17] = {
+    "dummy",
+    "noload",
+    "group",
+    "padding",
+    "group end",
+    "text",
+    "data",
+    "bss",
+    "romdata",
+    "0x200",
+    "0x400",
+    "0x800",
+    "absolute",
+    "shared",
+    "overlaid",
+    "access bank",
+    "activation record",
+};
+
+const char* const BASE_TYPE_NAMES[19] = {
+    "null", "void", "char",  "short",  "int",  "long",  "float",  "double", "struct", "union",
+    "enum", "moe",  "uchar", "ushort", "uint", "ulong", "lngdbl", "slong",  "uslong",
+};
+
+struct CoffDump {
+    CoffInput& input;
+    bool microchip;
+    CoffFileHeader header;
+    CoffStrings strings;
+    std::vector<CoffSectionHeader> sections;
+    std::vector<std::string> section_names;
+    std::vector<std::string> names; // remembered symbol names by index
+    std::vector<bool> named;
+
+    const char* section_name_of(int scnum) const {
+        if (scnum < 1 || size_t(scnum) > sections.size()) return "(abs)";
+        return section_names[size_t(scnum) - 1].c_str();
+    }
+    const char* remembered_name(uint32_t index) const {
+        if (index >= header.nsyms || index >= named.size() || !named[index]) return "??";
+        return names[index].c_str();
+    }
+    const uint8_t* sizes() const {
+        return microchip ? microchip_type_sizes : current_coff_target().sizes;
+    }
+    uint32_t pointer_size() const { return microchip ? 2 : current_coff_target().pointer_size; }
+    const TypeWordLayout& layout() const {
+        return microchip ? microchip_type_words : coff_type_words;
+    }
+};
+
+void print_header(const CoffDump& dump) {
+    const CoffFileHeader& h = dump.header;
+    uint8_t raw[2];
+    put16_be(raw, h.magic);
+    printf("COFF header:\n\tMagic:\t\t0x%X", unsigned(get16(raw)));
+    if (!dump.microchip && coff_state.target != 0) printf(" (%s)", current_coff_target().name);
+    printf("\n");
+    time_t stamp = static_cast<time_t>(h.timdat);
+    const char* dated = ctime(&stamp);
+    printf("\tSections:\t%u\n\tDated:\t\t%s\tSymptr:\t\t0x%lX\n\tNsyms:\t\t%ld\n\tOpthdr:\t\t%u\n"
+           "\tFlags:\t\t0x%X",
+           unsigned(h.nscns), dated ? dated : "?\n", static_cast<unsigned long>(h.symptr),
+           static_cast<long>(static_cast<int32_t>(h.nsyms)), unsigned(h.opthdr), unsigned(h.flags));
+    print_file_flags(h.flags);
+    printf("\n\n");
+}
+
+// The PIC targets' "AOUT" optional header.
+void print_aout_header(CoffDump& dump) {
+    uint16_t magic = dump.header.magic;
+    if (magic == COFF_MAGIC_PIC || magic == COFF_MAGIC_PIC30) {
+        uint8_t raw[COFF_AOUT_HEADER_SIZE];
+        if (dump.header.opthdr != COFF_AOUT_HEADER_SIZE) {
+            message(1036, "AOUT", int(COFF_AOUT_HEADER_SIZE));
+        } else if (!dump.input.read_at(COFF_FILE_HEADER_SIZE, raw, sizeof raw)) {
+            message(1037, "AOUT optional header");
+        } else {
+            AoutHeader a = decode_aout_header(raw);
+            printf("AOUT optional header:\n\tMagic:\t\t0x%X", unsigned(a.magic));
+            printf("\n\tVersion:\t0x%X\n\tText size:\t0x%lX\n\tInit. data:\t0x%lX\n"
+                   "\tUninit. data:\t0x%lX\n\tEntry point:\t0x%lX\n\tText base:\t0x%lX\n"
+                   "\tData base:\t0x%lX\n",
+                   unsigned(a.version), static_cast<unsigned long>(a.text_size),
+                   static_cast<unsigned long>(a.data_size), static_cast<unsigned long>(a.bss_size),
+                   static_cast<unsigned long>(a.entry), static_cast<unsigned long>(a.text_base),
+                   static_cast<unsigned long>(a.data_base));
+        }
+    }
+    printf("\n");
+}
+
+void print_microchip_optional_header(CoffDump& dump) {
+    uint8_t raw[MCOFF_OPTIONAL_HEADER_SIZE];
+    if (dump.header.opthdr != MCOFF_OPTIONAL_HEADER_SIZE) {
+        message(1036, "optional", int(MCOFF_OPTIONAL_HEADER_SIZE));
+    } else if (!dump.input.read_at(COFF_FILE_HEADER_SIZE, raw, sizeof raw)) {
+        message(1037, "optional header");
+    } else {
+        MicrochipOptionalHeader o = decode_microchip_optional_header(raw);
+        printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
+        if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");
+        printf("\n\tVersion:\t%ld\n\tProcessor:\t0x%lX\n\tROM width:\t%lu\n\tRAM width:\t%lu\n",
+               static_cast<long>(o.version), static_cast<unsigned long>(o.processor),
+               static_cast<unsigned long>(o.rom_width), static_cast<unsigned long>(o.ram_width));
+        if (o.version != MCOFF_OPTIONAL_VERSION) message(638, int(MCOFF_OPTIONAL_VERSION));
+        MicrochipParameters& m = coff_state.microchip;
+        m.processor = o.processor;
+        m.rom_width = o.rom_width;
+        m.ram_width = o.ram_width;
+        m.pointer_size = 2;
+    }
+    printf("\n");
+}
+
+void print_sections(const CoffDump& dump) {
+    int top_flag = dump.microchip ? 16 : 7;
+    for (size_t k = 0; k < dump.sections.size(); ++k) {
+        const CoffSectionHeader& s = dump.sections[k];
+        printf("Section %d: %s: @%lX", int(k + 1), dump.section_names[k].c_str(),
+               static_cast<unsigned long>(s.paddr));
+        if (options.verbose_level >= 2)
+            printf(" scnptr 0x%lX relptr 0x%lX lnnoptr 0x%lX", static_cast<unsigned long>(s.scnptr),
+                   static_cast<unsigned long>(s.relptr), static_cast<unsigned long>(s.lnnoptr));
+        printf(" size 0x%lX lines %u relocs %u flags 0x%lX", static_cast<unsigned long>(s.size),
+               unsigned(s.nlnno), unsigned(s.nreloc), static_cast<unsigned long>(s.flags));
+        if (options.verbose_level >= 2) {
+            bool any = false;
+            for (int bit = top_flag; bit >= 0; --bit) {
+                if (!(s.flags & (1ul << bit))) continue;
+                printf(any ? ", %s" : " ( %s", SECTION_FLAG_NAMES[bit]);
+                any = true;
+            }
+            if (any) printf(" )");
+        }
+        printf("\n");
+    }
+}
+
+void print_string_table(const CoffDump& dump) {
+    const std::vector<uint8_t>& bytes = dump.strings.bytes;
+    printf("\nString table: %ld bytes, file offset 0x%lX\n", static_cast<long>(bytes.size()),
+           static_cast<unsigned long>(string_table_offset(dump.header, dump.microchip)));
+    if (options.verbose_level >= 2) print_strings(bytes, 4);
+    printf("\n");
+}
+
+// One phrase for a type word and its first auxiliary entry.
+std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* aux) {
+    const TypeWordLayout& layout = dump.layout();
+    std::string text;
+    char piece[96];
+    unsigned dimensions = 0;
+    for (unsigned k = 0; k < layout.derived_fields; ++k) {
+        unsigned derived = type_derived(type, k, layout);
+        if (derived == DERIVED_NONE) break;
+        if (derived == DERIVED_POINTER) {
+            text += "pointer to ";
+        } else if (derived == DERIVED_FUNCTION) {
+            text += "function ";
+            if (aux) {
+                snprintf(piece, sizeof piece, "[lineptr %lX, endndx %ld] ",
+                         static_cast<unsigned long>(aux_line_pointer(aux)),
+                         static_cast<long>(static_cast<int32_t>(aux_next_index(aux))));
+                text += piece;
+            }
+            text += "returning ";
+        } else if (derived == DERIVED_ARRAY) {
+            text += "array ";
+            if (aux && dimensions < 4) {
+                snprintf(piece, sizeof piece, "[%u] of ", unsigned(aux_dimension(aux, dimensions)));
+                ++dimensions;
+                text += piece;
+            } else {
+                text += "[] of ";
+            }
+        }
+    }
+    uint32_t base = type_base(type, layout);
+    size_t known = dump.microchip ? 19 : 17;
+    if (base < known) {
+        text += BASE_TYPE_NAMES[base];
+    } else {
+        snprintf(piece, sizeof piece, "type 0x%lX", static_cast<unsigned long>(base));
+        text += piece;
+    }
+    if (aux && base >= BASE_STRUCT && base <= BASE_ENUM) {
+        snprintf(piece, sizeof piece, " [%lu]", static_cast<unsigned long>(aux_tag_index(aux)));
+        text += piece;
+    }
+    return text;
+}
+
+// The name a file-name entry's auxiliary entry holds.
+std::string aux_file_name(const CoffDump& dump, const uint8_t* aux) {
+    std::string name;
+    uint32_t offset = 0;
+    if (dump.microchip)
+        dump.strings.name_at(get32(aux), &name);
+    else if (name_in_place(aux, &offset))
+        name = name_from_field(aux, COFF_AUX_NAME_SIZE);
+    else
+        dump.strings.name_at(offset, &name);
+    return name;
+}
+
+void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8_t* aux,
+                          const std::string& name) {
+    int sclass = s.sclass;
+    unsigned long value = s.value;
+    const char* n = name.c_str();
+    switch (sclass) {
+    case CLASS_NULL: printf("%s", n); break;
+    case CLASS_AUTOMATIC:
+    case CLASS_REGISTER:
+    case CLASS_STRUCT_MEMBER:
+    case CLASS_ARGUMENT:
+    case CLASS_UNION_MEMBER:
+    case CLASS_TYPEDEF:
+    case CLASS_ENUM_MEMBER:
+    case CLASS_REGISTER_PARAMETER:
+    case CLASS_AUTO_ARGUMENT:
+        printf("%s = %lX: %s", n, value, describe_type(dump, s.type, aux).c_str());
+        break;
+    case CLASS_EXTERNAL:
+    case CLASS_STATIC:
+    case CLASS_LABEL:
+    case CLASS_WEAK:
+        printf("%s = %lX: %s %s", n, value, dump.section_name_of(s.scnum),
+               describe_type(dump, s.type, aux).c_str());
+        break;
+    case CLASS_STRUCT_TAG:
+    case CLASS_UNION_TAG:
+    case CLASS_ENUM_TAG:
+    case CLASS_END_OF_STRUCT:
+        printf("%s", n);
+        if (aux)
+            printf(": tag %lu, size %u, index %lu", static_cast<unsigned long>(aux_tag_index(aux)),
+                   unsigned(aux_size(aux)), static_cast<unsigned long>(aux_next_index(aux)));
+        break;
+    case CLASS_BIT_FIELD:
+        printf("%s = %lX", n, value);
+        if (aux) printf(": size %u", unsigned(aux_size(aux)));
+        break;
+    case CLASS_BLOCK:
+    case CLASS_FUNCTION:
+        printf("%s = %lX: %s", n, value, dump.section_name_of(s.scnum));
+        if (aux)
+            printf(": line %u, index %lu", unsigned(aux_line(aux)),
+                   static_cast<unsigned long>(aux_next_index(aux)));
+        break;
+    case CLASS_FILE:
+        if (dump.microchip && aux)
+            printf("%s [%u]", aux_file_name(dump, aux).c_str(), unsigned(get32(aux + 4)));
+        else
+            printf("%s", aux ? aux_file_name(dump, aux).c_str() : n);
+        break;
+    default:
+        if (!dump.microchip) break;
+        if (sclass == CLASS_END_OF_FILE) {
+            printf("%s", n);
+        } else if (sclass == CLASS_LIST) {
+            const char* shown = name == ".list" ? "ON" : name == ".nolist" ? "OFF" : n;
+            printf("%s: %lX", shown, value);
+        } else if (sclass == CLASS_SECTION) {
+            printf("%s = %lX", n, value);
+            if (aux)
+                printf(": size %lX, relocs %d, lines %d", static_cast<unsigned long>(get32(aux)),
+                       int(get16(aux + 4)), int(get16(aux + 6)));
+        }
+        break;
+    }
+}
+
+void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, const uint8_t* aux,
+                  const std::string& name) {
+    const TypeWordLayout& layout = dump.layout();
+    uint32_t size = type_word_size(s.type, layout, dump.sizes(), dump.pointer_size());
+    uint32_t count = 1;
+    if (aux) {
+        uint32_t base = type_base(s.type, layout);
+        if (base >= BASE_STRUCT && base <= BASE_ENUM) size = aux_size(aux);
+        if (type_derived(s.type, 0, layout) == DERIVED_ARRAY) {
+            size = aux_size(aux);
+            uint32_t element = type_word_size(s.type, layout, dump.sizes(), dump.pointer_size());
+            if (element != 0) count = size / element;
+        }
+    }
+    char class_text[32];
+    const char* class_name = coff_class_name(s.sclass, dump.microchip);
+    if (!class_name) {
+        snprintf(class_text, sizeof class_text, "??Unknown (%u)", unsigned(uint8_t(s.sclass)));
+        class_name = class_text;
+    }
+    if (dump.microchip)
+        printf("%5u:\t%24.24s %u %lu[%lu]\t", unsigned(index), class_name, unsigned(s.numaux),
+               static_cast<unsigned long>(size), static_cast<unsigned long>(count));
+    else
+        printf("%5u: (%ld)\t%24.24s %u %lu[%lu]\t", unsigned(index), long(s.scnum), class_name,
+               unsigned(s.numaux), static_cast<unsigned long>(size),
+               static_cast<unsigned long>(count));
+    print_symbol_details(dump, s, aux, name);
+    printf("\n");
+}
+
+bool print_symbols(CoffDump& dump) {
+    printf("Symbol table:\n");
+    size_t size = symbol_entry_size(dump.microchip);
+    const CoffFileHeader& h = dump.header;
+    uint8_t raw[MCOFF_SYMBOL_SIZE];
+    uint8_t first_aux[MCOFF_SYMBOL_SIZE];
+    std::string name;
+    for (uint32_t index = 0; index < h.nsyms;) {
+        uint64_t at = h.symptr + uint64_t(index) * size;
+        if (!dump.input.read_at(at, raw, size)) {
+            message(1037, "COFF symbol table");
+            return false;
+        }
+        CoffSymbol symbol = decode_symbol(raw, dump.microchip);
+        if (uint64_t(index) + symbol.numaux >= h.nsyms) {
+            message(1039);
+            return false;
+        }
+        for (unsigned k = 1; k <= symbol.numaux; ++k) {
+            uint8_t* into = k == 1 ? first_aux : raw;
+            if (!dump.input.read_at(at + k * size, into, size)) {
+                message(1037, "COFF symbol table");
+                return false;
+            }
+        }
+        symbol_name(symbol, dump.strings, &name);
+        print_symbol(dump, index, symbol, symbol.numaux ? first_aux : nullptr, name);
+        dump.names.resize(size_t(index) + 1);
+        dump.named.resize(size_t(index) + 1);
+        dump.names[index] = name;
+        dump.named[index] = true;
+        index += symbol.numaux + 1u;
+    }
+    return true;
+}
+
+bool print_lines(CoffDump& dump) {
+    size_t size = dump.microchip ? MCOFF_LINE_SIZE : current_coff_target().line_entry_size;
+    if (size == 0) return false;
+    uint8_t raw[MCOFF_LINE_SIZE];
+    for (size_t k = 0; k < dump.sections.size(); ++k) {
+        const CoffSectionHeader& s = dump.sections[k];
+        if (s.nlnno == 0) continue;
+        printf("Section %d line numbers: %lu, file offset 0x%lX\n", int(k + 1),
+               static_cast<unsigned long>(s.nlnno), static_cast<unsigned long>(s.lnnoptr));
+        for (uint32_t j = 0; j < s.nlnno; ++j) {
+            if (!dump.input.read_at(s.lnnoptr + uint64_t(j) * size, raw, size)) {
+                message(1037, "COFF line number");
+                return false;
+            }
+            if (dump.microchip) {
+                MicrochipLine line = decode_microchip_line(raw);
+                if (line.lnno != 0)
+                    printf("%5.5ld:\tsrcndx: %lu, paddr: 0x%lX, flags 0x%X, fcnndx: %lu\n",
+                           long(line.lnno), static_cast<unsigned long>(line.srcndx),
+                           static_cast<unsigned long>(line.paddr), unsigned(line.flags),
+                           static_cast<unsigned long>(line.fcnndx));
+                else
+                    printf("Symbol: %s (%lu)\n", dump.remembered_name(line.paddr),
+                           static_cast<unsigned long>(line.paddr));
+            } else {
+                CoffLine line = decode_line(raw, size);
+                if (line.line != 0)
+                    printf("%5.5ld:\t%lX\n", long(line.line),
+                           static_cast<unsigned long>(line.address));
+                else
+                    printf("Symbol: %s (%lu)\n", dump.remembered_name(line.address),
+                           static_cast<unsigned long>(line.address));
+            }
+        }
+    }
+    return true;
+}
+
+bool coff_detect(FILE* in) {
+    uint8_t raw[COFF_FILE_HEADER_SIZE];
+    if (fread(raw, 1, sizeof raw, in) != sizeof raw) return false;
+    unsigned row = find_coff_target_by_magic(get16_be(raw));
+    if (row == 0) return false;
+    // The byte order stays set even when a later check refuses the file.
+    options.big_endian = coff_targets[row].big_endian;
+    if (!coff_header_plausible(raw)) return false;
+    coff_state.target = row;
+    return true;
+}
+
+int coff_read(FILE* in, const char*) {
+    return read_coff_family(in, false);
+}
+
+bool coff_dump(FILE* in) {
+    return dump_coff_family(in, false);
+}
+
+} // namespace
+
+bool coff_header_plausible(const uint8_t* raw) {
+    CoffFileHeader header = decode_file_header(raw);
+    return header.nscns <= COFF_MAX_SECTIONS && static_cast<int32_t>(header.symptr) >= 0 &&
+           static_cast<int32_t>(header.nsyms) >= 0;
+}
+
+int read_coff_family(FILE* in, bool microchip) {
+    CoffInput input(in);
+    CoffFileHeader header;
+    if (!read_file_header(input, microchip, &header)) return 0;
+    uint32_t code_unit = current_coff_target().code_unit;
+    if (microchip) {
+        if (!read_microchip_parameters(input, header)) return 0;
+        code_unit = coff_state.microchip.code_unit;
+    }
+    CoffStrings strings;
+    if (!read_coff_strings(input, string_table_offset(header, microchip), &strings)) return 0;
+    std::vector<CoffSectionHeader> sections;
+    std::vector<std::string> names;
+    if (!read_section_headers(input, header, microchip ? &strings : nullptr, &sections, &names))
+        return 0;
+    if (!add_sections_to_store(input, sections, names, code_unit)) return 0;
+    FileEntries files;
+    if (!read_symbols(input, header, strings, microchip, &files)) return 0;
+    size_t line_size = microchip ? MCOFF_LINE_SIZE : current_coff_target().line_entry_size;
+    if (!add_lines_to_store(input, sections, files, line_size)) return 0;
+    return 1;
+}
+
+bool dump_coff_family(FILE* in, bool microchip) {
+    CoffInput input(in);
+    CoffDump dump{input, microchip, {}, {}, {}, {}, {}, {}};
+    if (!read_file_header(input, microchip, &dump.header)) return false;
+    print_header(dump);
+    if (dump.header.opthdr != 0) {
+        if (microchip)
+            print_microchip_optional_header(dump);
+        else
+            print_aout_header(dump);
+    }
+    if (!read_coff_strings(input, string_table_offset(dump.header, microchip), &dump.strings))
+        return false;
+    if (!read_section_headers(input, dump.header, microchip ? &dump.strings : nullptr,
+                              &dump.sections, &dump.section_names))
+        return false;
+    print_sections(dump);
+    print_string_table(dump);
+    if (options.verbose_level >= 1 && !print_symbols(dump)) return false;
+    printf("\n");
+    if (options.verbose_level >= 1 && !print_lines(dump)) return false;
+    return true;
+}
 
 const FormatDescriptor coff_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder, "COFF", "coff", "cof",
-    true,
+    coff_detect, coff_read, write_placeholder, coff_dump, "COFF", "coff", "cof", true,
 };

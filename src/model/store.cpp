@@ -211,3 +211,54 @@ void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t se
     block.segment = segment;
     store.data.append(&block);
 }
+
+std::vector<uint32_t> DataBlock::piece_sizes() const {
+    std::vector<uint32_t> sizes;
+    sizes.reserve(piece_count());
+    for (const PieceRun& run : pieces)
+        sizes.insert(sizes.end(), run.count, run.size);
+    return sizes;
+}
+
+size_t DataBlock::piece_count() const {
+    size_t count = 0;
+    for (const PieceRun& run : pieces)
+        count += run.count;
+    return count;
+}
+
+namespace {
+
+// Room for `more` bytes at the end of a block that keeps growing by small pieces. While
+// the buffer is small it grows eightfold: fewer copies and fewer fresh pages touched,
+// and the untouched part of a reservation costs no memory.
+void make_room(std::vector<uint8_t>& bytes, size_t more) {
+    size_t needed = bytes.size() + more;
+    if (needed <= bytes.capacity()) return;
+    size_t capacity = bytes.capacity() < 4096 ? 4096 : bytes.capacity();
+    const size_t quick_limit = size_t(64) << 20;
+    while (capacity < needed)
+        capacity = capacity < quick_limit ? capacity * 8 : capacity * 2;
+    bytes.reserve(capacity);
+}
+
+} // namespace
+
+void add_data_piece(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment) {
+    DataBlock* last = store.data.empty() ? nullptr : store.data[store.data.count() - 1];
+    uint64_t end = uint64_t(address) + size;
+    if (last && !last->pieces.empty() && size != 0 && last->size != 0 && last->segment == segment &&
+        uint64_t(last->address) + last->size == address && end <= UINT32_MAX) {
+        make_room(last->bytes, size);
+        last->bytes.insert(last->bytes.end(), bytes, bytes + size);
+        last->size += size;
+        DataBlock::PieceRun& run = last->pieces.back();
+        if (run.size == size && run.count < UINT32_MAX)
+            ++run.count;
+        else
+            last->pieces.push_back({size, 1});
+        return;
+    }
+    add_data(address, size, bytes, segment);
+    store.data[store.data.count() - 1]->pieces.push_back({size, 1});
+}

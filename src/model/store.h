@@ -74,6 +74,20 @@ struct DataBlock {
     uint32_t size = 0;
     std::vector<uint8_t> bytes;
     uint32_t segment = 0;
+    // Sizes of the records joined into this block by add_data_piece, in the order they
+    // were added, as runs of equal sizes; empty for a block made by add_data.
+    // Normalisation splits the block at these boundaries wherever keeping the records
+    // joined could change its result, and empties the list.
+    struct PieceRun {
+        uint32_t size;
+        uint32_t count;
+    };
+    std::vector<PieceRun> pieces;
+
+    // The sizes of the pieces one by one.
+    std::vector<uint32_t> piece_sizes() const;
+    // Number of pieces (0 for a block made by add_data).
+    size_t piece_count() const;
 };
 
 // A value and the segment (or class) it belongs to.
@@ -142,6 +156,13 @@ uint32_t segment_of_address(ValuePair pair, uint32_t scale);
 BoundsRecord* add_bounds(const char* name, uint32_t low, uint32_t high, uint32_t init);
 BoundsRecord* find_bounds(const char* name);
 void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment);
+// As add_data, for readers that deliver an image as many small records: a record that
+// continues the last block of the data list, itself made by add_data_piece (same segment
+// number, starting right at its end, neither empty, ending below 4 GiB), is appended to
+// that block instead of becoming a record of its own. Normalisation gives the same result
+// as for separate records (it splits them again where they could differ), while a large
+// image costs one buffer instead of a record per line.
+void add_data_piece(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment);
 
 // The file with that number, or null for 0 or a number beyond the list.
 FileRecord* file_of(uint32_t number);

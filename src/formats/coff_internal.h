@@ -1,0 +1,384 @@
+// COFF record layouts and target tables, shared by the coff, mcoff and icoff modules.
+//
+// Every multi-byte field is decoded and encoded through the byte-order codecs, so it
+// follows the run's byte order (which detection, or a writer, sets from the target);
+// the one exception is the magic number, always stored most significant byte first.
+// The decode_ functions read a record from its bytes, the encode_ functions lay it out
+// and answer the position after it, so readers, writers and dumps share one layout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "formats/coff.h"
+
+// Record sizes in bytes.
+constexpr size_t COFF_FILE_HEADER_SIZE = 20;
+constexpr size_t COFF_SECTION_HEADER_SIZE = 40;
+constexpr size_t COFF_SYMBOL_SIZE = 18; // a symbol entry, and each auxiliary entry
+constexpr size_t COFF_AOUT_HEADER_SIZE = 28;
+constexpr size_t MCOFF_OPTIONAL_HEADER_SIZE = 18;
+constexpr size_t MCOFF_SYMBOL_SIZE = 20;
+constexpr size_t MCOFF_LINE_SIZE = 16;
+constexpr size_t COFF_NAME_SIZE = 8;      // names kept in place
+constexpr size_t COFF_AUX_NAME_SIZE = 14; // a file name kept in place in an auxiliary entry
+// Program bytes move between file and store in pieces of at most this many bytes.
+constexpr size_t COFF_DATA_PIECE = 16384;
+
+// Detection refuses more sections than this.
+constexpr unsigned COFF_MAX_SECTIONS = 1000;
+
+// Magic numbers (bytes 0-1 read most significant first).
+constexpr uint16_t MCOFF_MAGIC = 0x4012;
+constexpr uint16_t ICOFF_MAGIC = 0x0181;
+constexpr uint16_t COFF_MAGIC_PIC30 = 0x3612;
+constexpr uint16_t COFF_MAGIC_PIC = 0x3412;
+
+// File-header flag bits.
+enum : uint16_t {
+    COFF_FILE_STRIPPED = 0x0001,
+    COFF_FILE_EXECUTABLE = 0x0002,
+    COFF_FILE_NO_LINES = 0x0004,
+    COFF_FILE_NO_LOCALS = 0x0008,
+    COFF_FILE_16_LITTLE = 0x0080,
+    COFF_FILE_32_LITTLE = 0x0100,
+    COFF_FILE_32_BIG = 0x0200,
+    COFF_FILE_NEW_SYMS = 0x1000,
+};
+
+// Section flag bits.
+enum : uint32_t {
+    COFF_SECTION_DUMMY = 0x01,
+    COFF_SECTION_NOLOAD = 0x02,
+    COFF_SECTION_GROUP = 0x04,
+    COFF_SECTION_PADDING = 0x08,
+    COFF_SECTION_GROUP_END = 0x10,
+    COFF_SECTION_TEXT = 0x20,
+    COFF_SECTION_DATA = 0x40,
+    COFF_SECTION_BSS = 0x80, // no contents in the file
+    MCOFF_SECTION_ABSOLUTE = 0x1000,
+};
+
+// Storage classes (the byte is signed: 255 is -1).
+enum CoffClass : int {
+    CLASS_END_OF_FUNCTION = -1,
+    CLASS_NULL = 0,
+    CLASS_AUTOMATIC = 1,
+    CLASS_EXTERNAL = 2,
+    CLASS_STATIC = 3,
+    CLASS_REGISTER = 4,
+    CLASS_EXTERNAL_DEFINITION = 5,
+    CLASS_LABEL = 6,
+    CLASS_UNDEFINED_LABEL = 7,
+    CLASS_STRUCT_MEMBER = 8,
+    CLASS_ARGUMENT = 9,
+    CLASS_STRUCT_TAG = 10,
+    CLASS_UNION_MEMBER = 11,
+    CLASS_UNION_TAG = 12,
+    CLASS_TYPEDEF = 13,
+    CLASS_UNDEFINED_STATIC = 14,
+    CLASS_ENUM_TAG = 15,
+    CLASS_ENUM_MEMBER = 16,
+    CLASS_REGISTER_PARAMETER = 17,
+    CLASS_BIT_FIELD = 18,
+    CLASS_AUTO_ARGUMENT = 19,
+    CLASS_END_OF_BLOCK_DUMMY = 20,
+    CLASS_BLOCK = 100,    // ".bb" and ".eb"
+    CLASS_FUNCTION = 101, // ".bf" and ".ef"
+    CLASS_END_OF_STRUCT = 102,
+    CLASS_FILE = 103,
+    CLASS_LINE = 104,
+    CLASS_DUPLICATE_TAG = 105,
+    CLASS_HIDDEN = 106,
+    CLASS_END_OF_FILE = 107, // Microchip ".eof"
+    CLASS_LIST = 108,        // Microchip ".list"/".nolist"
+    CLASS_SECTION = 109,     // Microchip section symbol
+    CLASS_WEAK = 127,
+};
+
+// COFF base types (low bits of a type word) and derived types.
+enum : uint32_t {
+    BASE_NULL = 0,
+    BASE_VOID = 1,
+    BASE_CHAR = 2,
+    BASE_SHORT = 3,
+    BASE_INT = 4,
+    BASE_LONG = 5,
+    BASE_FLOAT = 6,
+    BASE_DOUBLE = 7,
+    BASE_STRUCT = 8,
+    BASE_UNION = 9,
+    BASE_ENUM = 10,
+    BASE_ENUM_MEMBER = 11,
+    BASE_UCHAR = 12,
+    BASE_USHORT = 13,
+    BASE_UINT = 14,
+    BASE_ULONG = 15,
+    BASE_LONG_DOUBLE = 16,
+    BASE_SHORT_LONG = 17,  // Microchip signed 24-bit
+    BASE_USHORT_LONG = 18, // Microchip unsigned 24-bit
+};
+enum : unsigned { DERIVED_NONE = 0, DERIVED_POINTER = 1, DERIVED_FUNCTION = 2, DERIVED_ARRAY = 3 };
+
+// Entries of a base-type size table (by base type; the unused tail is 0).
+constexpr unsigned COFF_SIZE_TABLE_ENTRIES = 24;
+
+// One row of the COFF target table.
+struct CoffTarget {
+    const char* name;
+    uint16_t magic;        // as read most significant byte first
+    uint16_t header_flags; // byte-order bits the writer ORs into the file flags
+    bool big_endian;
+    const uint8_t* sizes; // base-type sizes in bytes, COFF_SIZE_TABLE_ENTRIES entries
+    uint32_t pointer_size;
+    uint32_t line_entry_size; // 6 or 8
+    uint32_t code_unit;       // bytes per code address
+    uint32_t data_unit;       // bytes per data address
+};
+
+// Row 0 stands for no target; rows 1 to COFF_TARGET_COUNT are the targets.
+constexpr unsigned COFF_TARGET_COUNT = 11;
+extern const CoffTarget coff_targets[COFF_TARGET_COUNT + 1];
+
+// The first row (1 up) with this magic; 0 when none has it.
+unsigned find_coff_target_by_magic(uint16_t magic);
+// The first row (1 up) whose name contains the text without regard to case; 0 when none.
+unsigned find_coff_target_by_name(const char* text);
+// The row of the current COFF target (row 0 when none is chosen).
+const CoffTarget& current_coff_target();
+
+// Base-type sizes of Microchip COFF (base types 0 to 18).
+extern const uint8_t microchip_type_sizes[COFF_SIZE_TABLE_ENTRIES];
+
+// One row of the ICOFF target table; row 0 stands for no target.
+struct IcoffTarget {
+    const char* name;
+    uint16_t magic;
+    uint16_t header_flags;
+    bool big_endian;
+};
+constexpr unsigned ICOFF_TARGET_COUNT = 1;
+extern const IcoffTarget icoff_targets[ICOFF_TARGET_COUNT + 1];
+
+// ---- Records ----
+
+struct CoffFileHeader {
+    uint16_t magic = 0; // always most significant byte first
+    uint16_t nscns = 0;
+    uint32_t timdat = 0;
+    uint32_t symptr = 0;
+    uint32_t nsyms = 0;
+    uint16_t opthdr = 0;
+    uint16_t flags = 0;
+};
+CoffFileHeader decode_file_header(const uint8_t* p);
+uint8_t* encode_file_header(uint8_t* p, const CoffFileHeader& header);
+
+struct CoffSectionHeader {
+    uint8_t name[COFF_NAME_SIZE] = {}; // NUL-padded, not terminated when 8 long
+    uint32_t paddr = 0;
+    uint32_t vaddr = 0;
+    uint32_t size = 0;
+    uint32_t scnptr = 0;
+    uint32_t relptr = 0;
+    uint32_t lnnoptr = 0;
+    uint16_t nreloc = 0;
+    uint16_t nlnno = 0;
+    uint32_t flags = 0;
+};
+CoffSectionHeader decode_section_header(const uint8_t* p);
+uint8_t* encode_section_header(uint8_t* p, const CoffSectionHeader& header);
+
+// A symbol entry. Microchip entries are 20 bytes with a 32-bit type word; the others 18
+// bytes with a 16-bit one.
+struct CoffSymbol {
+    uint8_t name[COFF_NAME_SIZE] = {}; // in place, or bytes 0-3 zero and 4-7 an offset
+    uint32_t value = 0;
+    int16_t scnum = 0;
+    uint32_t type = 0;
+    int sclass = 0; // the stored byte taken as signed
+    uint8_t numaux = 0;
+};
+CoffSymbol decode_symbol(const uint8_t* p, bool microchip);
+uint8_t* encode_symbol(uint8_t* p, const CoffSymbol& symbol, bool microchip);
+
+// The two forms of a name field: answers whether the name is kept in place (its first
+// four bytes are not all zero); otherwise offset receives the string-table offset.
+bool name_in_place(const uint8_t* field, uint32_t* offset);
+// The in-place name of a field of the given width, cut at its first NUL.
+std::string name_from_field(const uint8_t* field, size_t width);
+// Fills a name field: in place when the name fits, else zero and the offset.
+void set_name_field(uint8_t* field, const std::string& name, uint32_t offset_if_long);
+
+// Auxiliary-entry fields (bytes 0-3 tag index, 4-5 line, 6-7 size, 8-15 dimensions or
+// line pointer and next index).
+uint32_t aux_tag_index(const uint8_t* aux);
+uint32_t aux_line(const uint8_t* aux);
+uint32_t aux_size(const uint8_t* aux);
+uint32_t aux_dimension(const uint8_t* aux, unsigned k); // k from 0 to 3
+uint32_t aux_line_pointer(const uint8_t* aux);
+uint32_t aux_next_index(const uint8_t* aux);
+
+// A line-number entry of 6 or 8 bytes. When line is 0, address holds the index of the
+// symbol the following run of lines belongs to.
+struct CoffLine {
+    uint32_t address = 0;
+    uint32_t line = 0;
+};
+CoffLine decode_line(const uint8_t* p, size_t entry_size);
+uint8_t* encode_line(uint8_t* p, const CoffLine& line, size_t entry_size);
+
+// A Microchip line-number entry, 16 bytes.
+struct MicrochipLine {
+    uint32_t srcndx = 0; // symbol index of the source file's entry
+    uint16_t lnno = 0;
+    uint32_t paddr = 0;
+    uint16_t flags = 0;
+    uint32_t fcnndx = 0; // symbol index of the function's entry
+};
+MicrochipLine decode_microchip_line(const uint8_t* p);
+uint8_t* encode_microchip_line(uint8_t* p, const MicrochipLine& line);
+
+// An ICOFF symbol entry, 18 bytes: name offset 4, value 4, unused 4, section number
+// 2 and 2 zero bytes (the reader takes all four as the section number), kind 1, type
+// and flags 1.
+struct IcoffSymbol {
+    uint32_t name_offset = 0;
+    uint32_t value = 0;
+    int32_t section = 0;
+    uint8_t kind = 0;
+    uint8_t type = 0;
+};
+IcoffSymbol decode_icoff_symbol(const uint8_t* p);
+uint8_t* encode_icoff_symbol(uint8_t* p, const IcoffSymbol& symbol);
+
+// The "AOUT" optional header, 28 bytes.
+struct AoutHeader {
+    uint16_t magic = 0;
+    uint16_t version = 0;
+    uint32_t text_size = 0;
+    uint32_t data_size = 0;
+    uint32_t bss_size = 0;
+    uint32_t entry = 0;
+    uint32_t text_base = 0;
+    uint32_t data_base = 0;
+};
+AoutHeader decode_aout_header(const uint8_t* p);
+
+// The Microchip optional header, 18 bytes.
+struct MicrochipOptionalHeader {
+    uint16_t magic = 0;
+    uint32_t version = 0;
+    uint32_t processor = 0;
+    uint32_t rom_width = 0;
+    uint32_t ram_width = 0;
+};
+constexpr uint16_t MCOFF_OPTIONAL_MAGIC = 5000;
+constexpr uint32_t MCOFF_OPTIONAL_VERSION = 96003;
+MicrochipOptionalHeader decode_microchip_optional_header(const uint8_t* p);
+uint8_t* encode_microchip_optional_header(uint8_t* p, const MicrochipOptionalHeader& header);
+
+// ---- Type words ----
+
+// Generic COFF: base type in bits 0-3, derived types in 2-bit fields from bit 4 up.
+// Microchip COFF: base type in bits 0-4, derived types in 3-bit fields from bit 5 up.
+struct TypeWordLayout {
+    unsigned base_bits;
+    unsigned derived_bits;
+    unsigned derived_fields;
+    uint32_t word_mask;
+};
+extern const TypeWordLayout coff_type_words;
+extern const TypeWordLayout microchip_type_words;
+
+uint32_t type_base(uint32_t type, const TypeWordLayout& layout);
+// The k-th derived type, counted from the outermost (k = 0).
+unsigned type_derived(uint32_t type, unsigned k, const TypeWordLayout& layout);
+// The word with derived type d added outside the ones it has.
+uint32_t add_derived_type(uint32_t type, unsigned d, const TypeWordLayout& layout);
+// The size of a type word: the pointer size when its outermost derived type is a
+// pointer, else the size table's entry for its base type.
+uint32_t type_word_size(uint32_t type, const TypeWordLayout& layout, const uint8_t* sizes,
+                        uint32_t pointer_size);
+
+// ---- Reading ----
+
+// A binary input read at explicit offsets. Every read is checked against the size the
+// file really has, so no offset or count taken from the file can read outside it.
+class CoffInput {
+  public:
+    explicit CoffInput(FILE* file);
+    uint64_t size() const { return size_; }
+    // Whether count bytes from offset lie inside the file.
+    bool holds(uint64_t offset, uint64_t count) const;
+    // Reads count bytes at offset; false when they are not all there.
+    bool read_at(uint64_t offset, void* buffer, size_t count);
+
+  private:
+    FILE* file_;
+    uint64_t size_ = 0;
+    uint64_t position_ = UINT64_MAX;
+};
+
+// A string table held whole. first_name is the lowest offset a name may have (4 past
+// a COFF size field, 0 in ICOFF); offset 0 always gives the empty name.
+struct CoffStrings {
+    std::vector<uint8_t> bytes;
+    uint32_t first_name = 4;
+    // The NUL-terminated name at offset; false (message 626) when it lies outside the
+    // table or runs to its end without a terminator.
+    bool name_at(uint32_t offset, std::string* name) const;
+};
+
+// Reads the size field and then the whole table at offset (messages 1037, 1038).
+bool read_coff_strings(CoffInput& input, uint64_t offset, CoffStrings* strings);
+
+// Reads the file's section headers (after the file header and the optional header) and
+// their names, in place or (long_names) from the string table. A short read gives
+// message 1037 "COFF section header".
+bool read_section_headers(CoffInput& input, const CoffFileHeader& header,
+                          const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
+                          std::vector<std::string>* names);
+
+// Adds one segment per section (space = the 0-based section index), then the program
+// bytes of every section that has contents, in pieces of at most COFF_DATA_PIECE
+// bytes; addresses are paddr times unit. A short read gives message 1037 "COFF data".
+bool add_sections_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& headers,
+                           const std::vector<std::string>& names, uint32_t unit);
+
+// Symbol index of each file-name entry -> the file number it was given.
+using FileEntries = std::unordered_map<uint32_t, uint32_t>;
+
+// Adds the line entries of every section to the store (message 1037 "COFF line
+// number"). entry_size is 6 or 8, or MCOFF_LINE_SIZE for Microchip entries. A marker
+// (line 0) naming a file-name entry selects that entry's file; markers naming any other
+// symbol leave the current file as it is; each section starts with no file.
+bool add_lines_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& sections,
+                        const FileEntries& files, size_t entry_size);
+
+// The section name: in place, or (long_names) from the string table.
+std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names);
+
+// ---- Dumping ----
+
+// Names of the file-header flag bits 0 to 12.
+extern const char* const coff_file_flag_names[13];
+// Prints " %s" for each set flag bit from 0 to 12.
+void print_file_flags(uint16_t flags);
+// Prints each string of a string table from offset start as "%5d:\t%s" with its
+// offset; a last string without its terminator ends at the table's end.
+void print_strings(const std::vector<uint8_t>& table, size_t start);
+// The storage-class name, or null when the class has none.
+const char* coff_class_name(int sclass, bool microchip);
+
+// Detection's checks after the magic and byte order: at most COFF_MAX_SECTIONS
+// sections, and a symbol-table offset and count that are not negative.
+bool coff_header_plausible(const uint8_t* raw);
+
+// The generic and Microchip read and dump, which differ only in their layouts.
+int read_coff_family(FILE* in, bool microchip);
+bool dump_coff_family(FILE* in, bool microchip);
