@@ -268,9 +268,13 @@ struct SymWriter {
     FILE* out;
     const char* name;
     uint32_t previous_file = 0;
+    bool failed = false;
 
+    // The first failed write is reported; the stream stays broken after it.
     void check(int written) {
-        if (written < 0) message(413, name);
+        if (written >= 0 || failed) return;
+        message(413, name);
+        failed = true;
     }
 
     void headers_for(uint32_t file) {
@@ -324,7 +328,7 @@ int write(FILE* out, const char* name) {
     }
     while (next_line < line_count)
         writer.write_line(store.lines[next_line++]);
-    if (fflush(out) != 0) message(413, name);
+    writer.check(fflush(out) == 0 ? 0 : -1);
     return 1;
 }
 

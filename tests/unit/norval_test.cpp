@@ -264,6 +264,18 @@ TEST(NorvalWrite, RecordsMergeInFileSegmentAddressOrder) {
     EXPECT_NE(again.find("d.c\n_d 1\n"), std::string::npos);
 }
 
+TEST(NorvalWrite, AFailedOutputIsReportedOnce) {
+    FILE* full = fopen("/dev/full", "w");
+    if (!full) GTEST_SKIP() << "no /dev/full";
+    start_run("");
+    for (uint32_t k = 0; k < 20000; ++k)
+        add_symbol(("_s" + std::to_string(k)).c_str(), k, 0, 0, SYM_ABSOLUTE);
+    std::string err = capture_stderr([&] { norval_format.write(full, "full.sym"); });
+    fclose(full);
+    EXPECT_NE(err.find("(413)"), std::string::npos) << err;
+    EXPECT_EQ(err.find("(413)"), err.rfind("(413)")) << err;
+}
+
 // The records of the store as (file, name, value, segment) texts, for comparisons
 // that do not depend on segment numbering.
 std::multiset<std::string> store_contents() {
