@@ -1,11 +1,15 @@
-// COFF files of the eleven targets: detection, the reader and the dump. The Microchip
-// variant (mcoff) shares the reader and the dump, which differ only in its layouts.
+// COFF files of the eleven targets: detection, the reader, the writer and the dump. The
+// Microchip variant (mcoff) shares the reader and the dump, which differ only in its
+// layouts, and the symbol-table half of the writer (coff_writer.cpp).
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
 #include "common/alert.h"
 #include "common/options.h"
+#include "common/osdep.h"
 #include "formats/coff_internal.h"
+#include "formats/coff_writer.h"
 #include "formats/descriptors.h"
 #include "model/encdec.h"
 #include "model/store.h"
@@ -543,6 +547,112 @@ bool coff_dump(FILE* in) {
     return dump_coff_family(in, false);
 }
 
+// ---- Writer ----
+
+// The target named by -p (the first further item, else the processor name) when no
+// COFF input chose one (messages 600, 601). False when there is none.
+bool choose_target() {
+    if (coff_state.target != 0) return true;
+    const std::string& name =
+        options.processor_list.empty() ? options.processor_name : options.processor_list[0];
+    if (name.empty()) {
+        message(600);
+        return false;
+    }
+    unsigned row = find_coff_target_by_name(name.c_str());
+    if (row == 0) {
+        message(601, name.c_str());
+        return false;
+    }
+    coff_state.target = row;
+    options.big_endian = coff_targets[row].big_endian;
+    return true;
+}
+
+CoffDialect generic_dialect(const CoffTarget& target) {
+    CoffDialect d;
+    d.pic30 = target.magic == COFF_MAGIC_PIC30;
+    d.sizes = target.sizes;
+    d.pointer_size = target.pointer_size;
+    d.code_unit = target.code_unit;
+    d.data_unit = target.data_unit;
+    const uint32_t signed_bases[4] = {BASE_CHAR, BASE_SHORT, 0, BASE_LONG};
+    const uint32_t unsigned_bases[4] = {BASE_UCHAR, BASE_USHORT, 0, BASE_ULONG};
+    std::copy(signed_bases, signed_bases + 4, d.signed_bases);
+    std::copy(unsigned_bases, unsigned_bases + 4, d.unsigned_bases);
+    return d;
+}
+
+// The line-number entries of every text section: for each function placed there that
+// has lines, a marker naming the function's entry, then its lines.
+std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, uint64_t offset) {
+    std::vector<uint8_t> bytes;
+    for (size_t k = image.first_text_section - 1; k < image.sections.size(); ++k) {
+        CoffSectionHeader& header = image.sections[k].header;
+        header.lnnoptr = static_cast<uint32_t>(offset + bytes.size());
+        uint32_t count = 0;
+        auto put = [&](uint32_t address, uint32_t line) {
+            size_t at = bytes.size();
+            bytes.resize(at + entry_size);
+            encode_line(bytes.data() + at, CoffLine{address, line}, entry_size);
+            ++count;
+        };
+        for (const CoffFunction* function : image.functions_in(static_cast<int32_t>(k + 1))) {
+            if (function->lines.empty()) continue;
+            put(function->symbol_index, 0);
+            for (const LineRecord* line : function->lines)
+                put(line->address, line->line);
+        }
+        header.nlnno = static_cast<uint16_t>(count);
+    }
+    return bytes;
+}
+
+int coff_write(FILE* out, const char* name) {
+    if (options.program_classes.empty()) message(599);
+    if (!choose_target()) return 0;
+    const CoffTarget& target = current_coff_target();
+    CoffImage image = build_coff_image(generic_dialect(target));
+    CoffOutput output(out, name);
+    const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
+    // Each store segment leaves 40 bytes after the section headers that nothing writes.
+    uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns +
+                      uint64_t(COFF_SECTION_HEADER_SIZE) * store.segments.count();
+    for (CoffSection& section : image.sections) {
+        if (!section.block) continue;
+        section.header.scnptr = static_cast<uint32_t>(offset);
+        output.write_at(offset, section.block->bytes.data(),
+                        std::min<size_t>(section.block->size, section.block->bytes.size()));
+        offset += section.block->size;
+    }
+    std::vector<uint8_t> lines = generic_line_entries(image, target.line_entry_size, offset);
+    output.write_at(offset, lines.data(), lines.size());
+    offset += lines.size();
+
+    CoffFileHeader header;
+    header.magic = target.magic;
+    header.nscns = static_cast<uint16_t>(nscns);
+    header.timdat = static_cast<uint32_t>(now_time());
+    header.symptr = static_cast<uint32_t>(offset);
+    header.nsyms = image.symbol_count;
+    header.flags = target.header_flags | COFF_FILE_STRIPPED | COFF_FILE_EXECUTABLE;
+    output.write_at(offset, image.symbols.data(), image.symbols.size());
+    offset += image.symbols.size();
+    std::vector<uint8_t> strings = image.string_table();
+    output.write_at(offset, strings.data(), strings.size());
+
+    uint8_t raw[COFF_SECTION_HEADER_SIZE];
+    encode_file_header(raw, header);
+    output.write_at(0, raw, COFF_FILE_HEADER_SIZE);
+    std::vector<uint8_t> headers(size_t(nscns) * COFF_SECTION_HEADER_SIZE);
+    for (size_t k = 0; k < nscns; ++k)
+        encode_section_header(headers.data() + k * COFF_SECTION_HEADER_SIZE,
+                              image.sections[k].header);
+    output.write_at(COFF_FILE_HEADER_SIZE, headers.data(), headers.size());
+    output.finish();
+    return 1;
+}
+
 } // namespace
 
 bool coff_header_plausible(const uint8_t* raw) {
@@ -599,5 +709,5 @@ bool dump_coff_family(FILE* in, bool microchip) {
 }
 
 const FormatDescriptor coff_format = {
-    coff_detect, coff_read, write_placeholder, coff_dump, "COFF", "coff", "cof", true,
+    coff_detect, coff_read, coff_write, coff_dump, "COFF", "coff", "cof", true,
 };

@@ -1,5 +1,5 @@
 // The COFF family's process-wide state: the current COFF target, the current ICOFF
-// target and the Microchip target parameters. Detection of an input (or a writer
+// target, the Microchip target parameters and the counter of generated names. Detection of an input (or a writer
 // choosing a target) sets them, and every later COFF operation of the run reads its
 // widths, units and byte order from them.
 #pragma once
@@ -19,6 +19,9 @@ struct CoffState {
     unsigned target = 0;       // row of the COFF target table; 0 = none chosen
     unsigned icoff_target = 0; // row of the ICOFF target table; 0 = none chosen
     MicrochipParameters microchip;
+    // Names ".u0", ".u1", ... given to anonymous structures and members by the COFF
+    // writers, counted once per run.
+    unsigned generated_names = 0;
 
     void reset() { *this = CoffState(); }
 };

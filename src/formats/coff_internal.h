@@ -222,6 +222,11 @@ uint32_t aux_size(const uint8_t* aux);
 uint32_t aux_dimension(const uint8_t* aux, unsigned k); // k from 0 to 3
 uint32_t aux_line_pointer(const uint8_t* aux);
 uint32_t aux_next_index(const uint8_t* aux);
+void put_aux_tag_index(uint8_t* aux, uint32_t index);
+void put_aux_line(uint8_t* aux, uint32_t line);
+void put_aux_size(uint8_t* aux, uint32_t size);
+void put_aux_dimension(uint8_t* aux, unsigned k, uint32_t count); // k from 0 to 3
+void put_aux_next_index(uint8_t* aux, uint32_t index);
 
 // A line-number entry of 6 or 8 bytes. When line is 0, address holds the index of the
 // symbol the following run of lines belongs to.

@@ -191,6 +191,21 @@ uint32_t aux_line_pointer(const uint8_t* aux) {
 uint32_t aux_next_index(const uint8_t* aux) {
     return get32(aux + 12);
 }
+void put_aux_tag_index(uint8_t* aux, uint32_t index) {
+    put32(aux, index);
+}
+void put_aux_line(uint8_t* aux, uint32_t line) {
+    put16(aux + 4, line);
+}
+void put_aux_size(uint8_t* aux, uint32_t size) {
+    put16(aux + 6, size);
+}
+void put_aux_dimension(uint8_t* aux, unsigned k, uint32_t count) {
+    put16(aux + 8 + 2 * k, count);
+}
+void put_aux_next_index(uint8_t* aux, uint32_t index) {
+    put32(aux + 12, index);
+}
 
 CoffLine decode_line(const uint8_t* p, size_t entry_size) {
     CoffLine line;

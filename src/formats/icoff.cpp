@@ -1,12 +1,17 @@
-// Introl ICOFF files: detection, the reader and the dump. ICOFF shares the COFF file and
-// section headers but has its own symbol entry, symbol kinds and a string table without
-// a size field. The writer is not built yet.
+// Introl ICOFF files: detection, the reader, the writer and the dump. ICOFF shares the
+// COFF file and section headers but has its own symbol entry, symbol kinds and a string
+// table without a size field, and carries no scopes or types.
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 
 #include "common/alert.h"
 #include "common/options.h"
+#include "common/osdep.h"
+#include "common/sort.h"
 #include "formats/coff_internal.h"
+#include "formats/coff_writer.h"
 #include "formats/descriptors.h"
 #include "model/encdec.h"
 #include "model/store.h"
@@ -250,8 +255,185 @@ bool icoff_dump(FILE* in) {
     return true;
 }
 
+// ---- Writer ----
+
+constexpr uint16_t ICOFF_FILE_FLAGS = 0x1003;
+constexpr uint32_t ICOFF_TEXT = 0x4020;
+constexpr uint32_t ICOFF_DATA = 0x4040;
+constexpr uint32_t ICOFF_NO_CONTENTS = 0x4080;
+constexpr uint8_t ICOFF_MARKED_TYPE = 0x1C; // byte 17 of a symbol with the kind mark
+
+// One section per store segment, its contents being the data blocks of that segment,
+// each at its distance from the segment's address.
+std::vector<CoffSectionHeader> write_icoff_sections(CoffOutput& output, uint64_t* offset) {
+    const uint32_t count = store.segments.count();
+    std::vector<std::vector<const DataBlock*>> blocks(count);
+    for (const DataBlock* block : store.data)
+        if (block->segment >= 1 && block->segment <= count) blocks[block->segment - 1].push_back(block);
+    std::vector<CoffSectionHeader> headers(count);
+    for (uint32_t k = 0; k < count; ++k) {
+        const SegmentRecord* segment = store.segments[k];
+        CoffSectionHeader& h = headers[k];
+        memcpy(h.name, segment->name.data(), std::min(segment->name.size(), COFF_NAME_SIZE));
+        h.paddr = h.vaddr = segment->address;
+        h.size = segment->size;
+        h.scnptr = static_cast<uint32_t>(*offset);
+        bool contents = false;
+        for (const DataBlock* block : blocks[k]) {
+            uint32_t at = h.scnptr + (block->address - segment->address);
+            output.write_at(at, block->bytes.data(),
+                            std::min<size_t>(block->size, block->bytes.size()));
+            *offset += block->size;
+            contents = true;
+        }
+        if (contents && *offset < uint64_t(h.scnptr) + segment->size)
+            *offset = uint64_t(h.scnptr) + segment->size;
+        if (find_text_nocase(segment->name.c_str(), "text"))
+            h.flags = ICOFF_TEXT;
+        else
+            h.flags = contents ? ICOFF_DATA : ICOFF_NO_CONTENTS;
+    }
+    return headers;
+}
+
+// Per section, the line records of each file in that segment, each file's run after a
+// marker naming the file's entry.
+std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers,
+                                        uint64_t offset) {
+    // Each section's lines, by file in file order.
+    std::vector<std::vector<std::pair<const FileRecord*, const LineRecord*>>> by_section(
+        headers.size());
+    for (const FileRecord* file : store.files)
+        for (const LineRecord* line : file->lines)
+            if (line->segment >= 1 && line->segment <= headers.size())
+                by_section[line->segment - 1].emplace_back(file, line);
+    std::vector<uint8_t> bytes;
+    uint8_t raw[6];
+    uint32_t entries = 0;
+    auto put = [&](uint32_t address, uint32_t line) {
+        encode_line(raw, CoffLine{address, line}, sizeof raw);
+        bytes.insert(bytes.end(), raw, raw + sizeof raw);
+        ++entries;
+    };
+    for (size_t k = 0; k < headers.size(); ++k) {
+        headers[k].lnnoptr = static_cast<uint32_t>(offset + bytes.size());
+        entries = 0;
+        const FileRecord* previous = nullptr;
+        for (const auto& [file, line] : by_section[k]) {
+            if (file != previous) put(file->output_index, 0);
+            previous = file;
+            put(line->address, line->line);
+        }
+        headers[k].nlnno = static_cast<uint16_t>(entries);
+    }
+    return bytes;
+}
+
+// The names of every file and symbol, sorted, each once, after a single NUL.
+class IcoffStrings {
+  public:
+    IcoffStrings() {
+        std::vector<const std::string*> names;
+        for (const FileRecord* file : store.files)
+            names.push_back(&file->name);
+        for (const SymbolRecord* symbol : store.symbols)
+            names.push_back(&symbol->name);
+        sort_items(names, [](const std::string* a, const std::string* b) {
+            return strcmp(a->c_str(), b->c_str());
+        });
+        table_.push_back(0);
+        for (const std::string* name : names) {
+            if (offsets_.count(*name)) continue;
+            offsets_.emplace(*name, static_cast<uint32_t>(table_.size()));
+            table_.insert(table_.end(), name->begin(), name->end());
+            table_.push_back(0);
+        }
+    }
+    uint32_t offset(const std::string& name) const { return offsets_.at(name); }
+    const std::vector<uint8_t>& table() const { return table_; }
+
+  private:
+    std::vector<uint8_t> table_;
+    std::unordered_map<std::string, uint32_t> offsets_;
+};
+
+// A file entry for each file that has symbols, then its symbols.
+std::vector<uint8_t> icoff_symbols(const IcoffStrings& strings) {
+    std::vector<uint8_t> bytes;
+    uint8_t raw[COFF_SYMBOL_SIZE];
+    for (const FileRecord* file : store.files) {
+        if (file->symbol_count == 0) continue;
+        IcoffSymbol entry;
+        entry.name_offset = strings.offset(file->name);
+        entry.kind = KIND_FILE;
+        encode_icoff_symbol(raw, entry);
+        bytes.insert(bytes.end(), raw, raw + sizeof raw);
+        for (const SymbolRecord* symbol : file->symbols) {
+            IcoffSymbol s;
+            s.name_offset = strings.offset(symbol->name);
+            s.value = symbol->value;
+            bool absolute = (symbol->flags & SYM_ABSOLUTE) || symbol->segment == 0;
+            s.section = absolute ? -1 : static_cast<int32_t>(symbol->segment);
+            s.kind = (symbol->flags & SYM_LOCAL) ? KIND_LOCAL : KIND_GLOBAL;
+            s.type = (symbol->flags & SYM_KIND_MARK) ? ICOFF_MARKED_TYPE : 0;
+            encode_icoff_symbol(raw, s);
+            bytes.insert(bytes.end(), raw, raw + sizeof raw);
+        }
+    }
+    return bytes;
+}
+
+int icoff_write(FILE* out, const char* name) {
+    if (coff_state.icoff_target == 0) {
+        coff_state.icoff_target = 1;
+        options.big_endian = icoff_targets[1].big_endian;
+    }
+    const IcoffTarget& target = icoff_targets[coff_state.icoff_target <= ICOFF_TARGET_COUNT
+                                                  ? coff_state.icoff_target
+                                                  : 1];
+    CoffOutput output(out, name);
+    const uint32_t nscns = store.segments.count();
+    uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;
+    std::vector<CoffSectionHeader> headers = write_icoff_sections(output, &offset);
+
+    // Each file with symbols takes its file entry and one entry per symbol.
+    uint32_t index = 0;
+    for (FileRecord* file : store.files) {
+        file->output_index = 0;
+        if (file->symbol_count == 0) continue;
+        file->output_index = index;
+        index += 1 + file->symbol_count;
+    }
+    std::vector<uint8_t> lines = icoff_line_entries(headers, offset);
+    output.write_at(offset, lines.data(), lines.size());
+    offset += lines.size();
+
+    IcoffStrings strings;
+    std::vector<uint8_t> symbols = icoff_symbols(strings);
+    CoffFileHeader header;
+    header.magic = target.magic;
+    header.nscns = static_cast<uint16_t>(nscns);
+    header.timdat = static_cast<uint32_t>(now_time());
+    header.symptr = static_cast<uint32_t>(offset);
+    header.nsyms = static_cast<uint32_t>(symbols.size() / COFF_SYMBOL_SIZE);
+    header.flags = ICOFF_FILE_FLAGS;
+    output.write_at(offset, symbols.data(), symbols.size());
+    offset += symbols.size();
+    output.write_at(offset, strings.table().data(), strings.table().size());
+
+    uint8_t raw[COFF_FILE_HEADER_SIZE];
+    encode_file_header(raw, header);
+    output.write_at(0, raw, sizeof raw);
+    std::vector<uint8_t> section_bytes(size_t(nscns) * COFF_SECTION_HEADER_SIZE);
+    for (size_t k = 0; k < nscns; ++k)
+        encode_section_header(section_bytes.data() + k * COFF_SECTION_HEADER_SIZE, headers[k]);
+    output.write_at(COFF_FILE_HEADER_SIZE, section_bytes.data(), section_bytes.size());
+    output.finish();
+    return 1;
+}
+
 } // namespace
 
 const FormatDescriptor icoff_format = {
-    icoff_detect, icoff_read, write_placeholder, icoff_dump, "ICOFF", "icoff", "cof", true,
+    icoff_detect, icoff_read, icoff_write, icoff_dump, "ICOFF", "icoff", "cof", true,
 };

@@ -1,9 +1,17 @@
-// Microchip COFF files: detection here; the reader and the dump are the COFF family's
-// (coff.cpp) with the Microchip layouts. The writer is not built yet.
+// Microchip COFF files: detection and the writer here; the reader and the dump are the
+// COFF family's (coff.cpp) with the Microchip layouts, and the writer's symbol table is
+// built by the walk it shares with the generic writer (coff_writer.cpp).
+#include <algorithm>
+#include <cstring>
+
+#include "common/alert.h"
 #include "common/options.h"
+#include "common/osdep.h"
 #include "formats/coff_internal.h"
+#include "formats/coff_writer.h"
 #include "formats/descriptors.h"
 #include "model/encdec.h"
+#include "model/machine.h"
 
 namespace {
 
@@ -24,8 +32,192 @@ bool mcoff_dump(FILE* in) {
     return dump_coff_family(in, true);
 }
 
+// ---- Writer ----
+
+// The processor id, address units and memory widths from -p: the processor name, then
+// the id in hexadecimal and the family ("PIC12" to "PIC18"). Message 600 and false when
+// they cannot be worked out.
+bool choose_parameters() {
+    if (options.processor_name.empty()) {
+        message(600);
+        return false;
+    }
+    MicrochipParameters m;
+    const std::vector<std::string>& list = options.processor_list;
+    if (!list.empty() && !list[0].empty()) {
+        unsigned long id = 0;
+        if (sscanf(list[0].c_str(), "%lX", &id) != 1) {
+            message(600);
+            return false;
+        }
+        m.processor = static_cast<uint32_t>(id);
+    }
+    m.code_unit = 1;
+    m.data_unit = 1;
+    m.rom_width = 8;
+    m.ram_width = 8;
+    if (list.size() >= 2 && list[1].size() > 4 && list[1].compare(0, 3, "PIC") == 0) {
+        unsigned family = 0;
+        if (sscanf(list[1].c_str() + 3, "%u", &family) != 1) family = 0;
+        if (family == 12 || family == 14 || family == 16) {
+            m.code_unit = 2;
+            m.rom_width = family;
+        } else if (family != 18) {
+            message(600);
+            return false;
+        }
+    } else if (options.processor_name.size() < 2 || options.processor_name[1] != '8') {
+        m.code_unit = 2;
+        m.rom_width = 0;
+    }
+    m.pointer_size = 2;
+    coff_state.microchip = m;
+    return true;
+}
+
+CoffDialect microchip_dialect(const MicrochipParameters& m) {
+    CoffDialect d;
+    d.microchip = true;
+    d.entry_size = MCOFF_SYMBOL_SIZE;
+    d.layout = &microchip_type_words;
+    d.sizes = microchip_type_sizes;
+    d.pointer_size = m.pointer_size;
+    d.code_unit = m.code_unit;
+    d.data_unit = m.data_unit;
+    const uint32_t signed_bases[4] = {BASE_CHAR, BASE_INT, BASE_SHORT_LONG, BASE_LONG};
+    const uint32_t unsigned_bases[4] = {BASE_UCHAR, BASE_UINT, BASE_USHORT_LONG, BASE_ULONG};
+    std::copy(signed_bases, signed_bases + 4, d.signed_bases);
+    std::copy(unsigned_bases, unsigned_bases + 4, d.unsigned_bases);
+    return d;
+}
+
+// A section's line entries are counted in a 16-bit field: a reader finds no more than
+// this many. Lines are written one entry per instruction address, so a damaged line
+// record (one covering most of the address space) could otherwise ask for billions.
+constexpr uint32_t MAX_SECTION_LINE_ENTRIES = 0xFFFF;
+
+// One 16-byte entry per instruction address of each line.
+struct LineEntries {
+    std::vector<uint8_t> bytes;
+    uint32_t entries = 0;
+
+    // The line from its address to end by step, each entry naming the source file's
+    // ".file" entry and the function's own entry.
+    void add(const LineRecord* line, uint32_t end, uint32_t step, uint32_t function_index) {
+        const FileRecord* file = file_of(line->file);
+        MicrochipLine entry;
+        entry.srcndx = file ? file->output_index : 0;
+        entry.lnno = static_cast<uint16_t>(line->line);
+        entry.fcnndx = function_index;
+        uint64_t count = end < line->address || step == 0 ? 1 : (end - line->address) / step + 1;
+        count = std::min<uint64_t>(count, MAX_SECTION_LINE_ENTRIES - entries);
+        for (uint64_t k = 0; k < count; ++k) {
+            entry.paddr = line->address + static_cast<uint32_t>(k) * step;
+            size_t at = bytes.size();
+            bytes.resize(at + MCOFF_LINE_SIZE);
+            encode_microchip_line(bytes.data() + at, entry);
+        }
+        entries += static_cast<uint32_t>(count);
+    }
+};
+
+// The line entries of every text section, appended to bytes (which start at offset).
+void microchip_line_entries(CoffImage& image, uint64_t offset, std::vector<uint8_t>* bytes) {
+    const ProcessorDescriptor* processor = selected_processor();
+    if (!processor) return;
+    const uint32_t step = processor->instruction_step;
+    const uint32_t last_length = processor->last_instruction_length;
+    for (size_t k = image.first_text_section - 1; k < image.sections.size(); ++k) {
+        CoffSection& section = image.sections[k];
+        const int32_t number = static_cast<int32_t>(k + 1);
+        LineEntries entries;
+        for (const CoffFunction* function : image.functions_in(number)) {
+            const size_t count = function->lines.size();
+            for (size_t j = 0; j < count; ++j) {
+                const LineRecord* line = function->lines[j];
+                uint32_t end =
+                    j + 1 == count ? line->address + last_length - 1 : line->end_address;
+                entries.add(line, end, step, function->symbol_index);
+            }
+        }
+        for (const FileRecord* file : image.assembler_files) {
+            std::vector<const LineRecord*> lines;
+            for (const LineRecord* line : file->lines)
+                if (line->address != 0 && image.section_of(line->address, line->segment) == number)
+                    lines.push_back(line);
+            for (size_t j = 0; j < lines.size(); ++j) {
+                uint32_t end = j + 1 == lines.size() ? lines[j]->address + last_length - 1
+                                                     : lines[j]->end_address;
+                entries.add(lines[j], end, step, 0);
+            }
+        }
+        section.header.nlnno = static_cast<uint16_t>(entries.entries);
+        section.header.lnnoptr =
+            entries.entries ? static_cast<uint32_t>(offset + bytes->size()) : 0;
+        bytes->insert(bytes->end(), entries.bytes.begin(), entries.bytes.end());
+    }
+}
+
+int mcoff_write(FILE* out, const char* name) {
+    if (options.program_classes.empty()) message(599);
+    if (!choose_parameters()) return 0;
+    options.big_endian = false;
+    const MicrochipParameters& m = coff_state.microchip;
+    CoffImage image = build_coff_image(microchip_dialect(m));
+    CoffOutput output(out, name);
+
+    uint8_t optional[MCOFF_OPTIONAL_HEADER_SIZE];
+    MicrochipOptionalHeader o;
+    o.magic = MCOFF_OPTIONAL_MAGIC;
+    o.version = MCOFF_OPTIONAL_VERSION;
+    o.processor = m.processor;
+    o.rom_width = m.rom_width;
+    o.ram_width = m.ram_width;
+    encode_microchip_optional_header(optional, o);
+    output.write_at(COFF_FILE_HEADER_SIZE, optional, sizeof optional);
+
+    const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
+    const uint64_t headers_at = COFF_FILE_HEADER_SIZE + MCOFF_OPTIONAL_HEADER_SIZE;
+    uint64_t offset = headers_at + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;
+    for (CoffSection& section : image.sections) {
+        if (!section.block) continue;
+        section.header.scnptr = static_cast<uint32_t>(offset);
+        output.write_at(offset, section.block->bytes.data(),
+                        std::min<size_t>(section.block->size, section.block->bytes.size()));
+        offset += section.block->size;
+    }
+    std::vector<uint8_t> lines;
+    microchip_line_entries(image, offset, &lines);
+    output.write_at(offset, lines.data(), lines.size());
+    offset += lines.size();
+
+    CoffFileHeader header;
+    header.magic = MCOFF_MAGIC;
+    header.nscns = static_cast<uint16_t>(nscns);
+    header.timdat = static_cast<uint32_t>(now_time());
+    header.symptr = static_cast<uint32_t>(offset);
+    header.nsyms = image.symbol_count;
+    header.opthdr = MCOFF_OPTIONAL_HEADER_SIZE;
+    header.flags = COFF_FILE_EXECUTABLE;
+    output.write_at(offset, image.symbols.data(), image.symbols.size());
+    offset += image.symbols.size();
+    std::vector<uint8_t> strings = image.string_table();
+    output.write_at(offset, strings.data(), strings.size());
+
+    uint8_t raw[COFF_FILE_HEADER_SIZE];
+    encode_file_header(raw, header);
+    output.write_at(0, raw, sizeof raw);
+    std::vector<uint8_t> headers(size_t(nscns) * COFF_SECTION_HEADER_SIZE);
+    for (size_t k = 0; k < nscns; ++k)
+        encode_section_header(headers.data() + k * COFF_SECTION_HEADER_SIZE,
+                              image.sections[k].header);
+    output.write_at(headers_at, headers.data(), headers.size());
+    output.finish();
+    return 1;
+}
+
 } // namespace
 
 const FormatDescriptor mcoff_format = {
-    mcoff_detect, mcoff_read, write_placeholder, mcoff_dump, "Microchip COFF", "mcoff", "cof", true,
+    mcoff_detect, mcoff_read, mcoff_write, mcoff_dump, "Microchip COFF", "mcoff", "cof", true,
 };

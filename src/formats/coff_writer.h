@@ -1,0 +1,114 @@
+// The half of a COFF write that the generic (coff.cpp) and Microchip (mcoff.cpp) writers
+// share: the sections made from segments and data blocks, the symbol table made from the
+// scopes and types of the side files and the store's symbols, and the line records of
+// each function. The two differ in the widths and rules that CoffDialect holds; each lays
+// out its own line-number entries, headers and file order. The ICOFF writer uses only
+// CoffOutput.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "formats/coff_internal.h"
+#include "model/store.h"
+#include "model/type.h"
+
+// Writes a binary output at explicit offsets. Every failed seek or short write is
+// message 413 with the output name, and writing goes on.
+class CoffOutput {
+  public:
+    CoffOutput(FILE* file, const char* name) : file_(file), name_(name) {}
+    void write_at(uint64_t offset, const void* bytes, size_t count);
+    // Flushes the stream: a write that failed only in the stream's buffer shows here.
+    void finish();
+
+  private:
+    FILE* file_;
+    const char* name_;
+};
+
+// What differs between the generic and the Microchip symbol tables.
+struct CoffDialect {
+    // The Microchip rules: an absolute first section, long section names in the string
+    // table, ".eof" entries (and no empty files), functions written by their scopes with
+    // parameters after ".bf" and the body as one block, locals as statics, bit variables
+    // grouped into structures, -m, assembler files.
+    bool microchip = false;
+    // The PIC30/PIC24 additions of the generic writer: "entry$" start addresses,
+    // "___FP" entries, Windows-style file names, lines outside initialised-data copies.
+    bool pic30 = false;
+    size_t entry_size = COFF_SYMBOL_SIZE;
+    const TypeWordLayout* layout = &coff_type_words;
+    const uint8_t* sizes = nullptr; // base-type sizes, COFF_SIZE_TABLE_ENTRIES entries
+    uint32_t pointer_size = 0;
+    uint32_t code_unit = 1; // bytes per code address
+    uint32_t data_unit = 1; // bytes per data address
+    // Base types of integers by size in bytes (index size - 1); 0 where there is none.
+    uint32_t signed_bases[4] = {};
+    uint32_t unsigned_bases[4] = {};
+};
+
+struct CoffSection {
+    std::string name;
+    CoffSectionHeader header;
+    const DataBlock* block = nullptr; // text sections: the program bytes
+};
+
+// A function met by the scope walk.
+struct CoffFunction {
+    const ScopeEntry* scope = nullptr;
+    const ScopeEntry* entry = nullptr; // the entry that declared it; null when none
+    uint32_t start = 0;                // start address
+    int32_t section = 0;               // section number of its location
+    uint32_t symbol_index = 0;         // its own symbol entry (0 when it has none)
+    std::vector<const LineRecord*> lines;
+};
+
+// Where a location (a value and a store segment number) lies among the sections.
+struct CoffSectionMap {
+    uint32_t base = 0;       // sections before the data-segment sections
+    uint32_t first_text = 0; // number of the first "_text%d" section
+    uint32_t code_unit = 1, data_unit = 1;
+    std::vector<uint32_t> programs_upto; // program segments among 1..k, by k
+    struct Span {
+        uint32_t address;
+        uint64_t end;
+        uint32_t block; // position in the data list
+    };
+    std::vector<Span> spans;        // data blocks by address
+    std::vector<uint64_t> max_end;  // highest end among spans[0..k]
+
+    // A location in a segment of a program class lies in the text section whose block
+    // holds it (else its segment number stands); any other in the data-segment section
+    // of the segment that holds it.
+    int32_t section_of(uint32_t value, uint32_t segment) const;
+    // The first block in store order that holds the byte address, or -1.
+    int32_t block_holding(uint32_t address) const;
+};
+
+// Everything a COFF write lays out before the bytes go out.
+struct CoffImage {
+    std::vector<CoffSection> sections; // in section-number order from 1
+    uint32_t first_text_section = 0;   // number of the first "_text%d" section
+    CoffSectionMap map;
+    std::vector<uint8_t> symbols;      // entries and auxiliary entries, entry_size each
+    uint32_t symbol_count = 0;
+    std::string long_names;            // the string table's names, each with its NUL
+    std::vector<CoffFunction> functions;
+    std::vector<const FileRecord*> assembler_files; // Microchip: ".as" files with lines
+
+    // The string table: its size field, then the names.
+    std::vector<uint8_t> string_table() const;
+    int32_t section_of(uint32_t value, uint32_t segment) const {
+        return map.section_of(value, segment);
+    }
+    // The functions placed in a section, in function-list order.
+    std::vector<const CoffFunction*> functions_in(int32_t section) const;
+};
+
+// Sections, the symbol table and each function's line records, for the dialect.
+CoffImage build_coff_image(const CoffDialect& dialect);
+
+// Whether a name is in the -n program-class list.
+bool is_program_class(const char* name);
