@@ -4,7 +4,9 @@
 // damaged file may only produce messages and a failing status.
 //
 // usage: damage_sweep DATA_DIR LIST_FILE... [--only TEXT]
-// Each list holds lines "key path" (path relative to DATA_DIR); "#" starts a comment.
+// Each list holds lines "key path [option...]" (path relative to DATA_DIR); "#" starts a
+// comment. The options (such as -p and -n, which the debug writers need to choose a
+// target) are set as the command line would set them before each pass.
 // Each sample runs in its own directory, so that files it names by relative paths (a
 // symbol file's object modules and their side files) are found.
 #include <climits>
@@ -22,6 +24,7 @@
 #include "common/options.h"
 #include "driver/formats.h"
 #include "driver/normalize.h"
+#include "driver/options.h"
 #include "driver/run.h"
 
 namespace {
@@ -41,10 +44,12 @@ std::vector<uint8_t> load(const std::string& path) {
 }
 
 // Runs one variant through the format; output goes nowhere.
-void exercise(unsigned format_number, const std::vector<uint8_t>& bytes, size_t length) {
+void exercise(unsigned format_number, const std::vector<uint8_t>& bytes, size_t length,
+              const std::vector<std::string>& option_words) {
     const FormatDescriptor& format = format_at(format_number);
     for (int pass = 0; pass < 3; ++pass) {
         reset_run_state();
+        if (!option_words.empty()) parse_command_line(option_words);
         options.verbose_level = pass == 2 ? 2 : 0;
         set_message_context("damaged");
         FILE* in = fmemopen(const_cast<uint8_t*>(length ? bytes.data() : nullptr), length, "rb");
@@ -100,8 +105,11 @@ int main(int argc, char** argv) {
         std::ifstream list(list_name);
         while (std::getline(list, line)) {
             std::istringstream words(line);
-            std::string key, path;
+            std::string key, path, word;
             if (!(words >> key >> path) || key[0] == '#') continue;
+            std::vector<std::string> option_words;
+            while (words >> word && word[0] != '#')
+                option_words.push_back(word);
             if (only && path.find(only) == std::string::npos) continue;
             unsigned number = find_format_key(key.c_str());
             std::string full = std::string(data_dir) + "/" + path;
@@ -114,7 +122,7 @@ int main(int argc, char** argv) {
                 label = path + " cut at " + std::to_string(cut) + "\n";
                 current_variant = label.c_str();
                 alarm(20);
-                exercise(number, original, cut);
+                exercise(number, original, cut, option_words);
                 ++variants;
             }
             for (size_t at = 0; at < original.size(); ++at) {
@@ -123,7 +131,7 @@ int main(int argc, char** argv) {
                 label = path + " flipped at " + std::to_string(at) + "\n";
                 current_variant = label.c_str();
                 alarm(20);
-                exercise(number, flipped, flipped.size());
+                exercise(number, flipped, flipped.size(), option_words);
                 ++variants;
             }
         }
