@@ -587,6 +587,7 @@ CoffDialect generic_dialect(const CoffTarget& target) {
 // has lines, a marker naming the function's entry, then its lines.
 std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, uint64_t offset) {
     std::vector<uint8_t> bytes;
+    const auto by_section = image.functions_by_section();
     for (size_t k = image.first_text_section - 1; k < image.sections.size(); ++k) {
         CoffSectionHeader& header = image.sections[k].header;
         header.lnnoptr = static_cast<uint32_t>(offset + bytes.size());
@@ -597,7 +598,7 @@ std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, u
             encode_line(bytes.data() + at, CoffLine{address, line}, entry_size);
             ++count;
         };
-        for (const CoffFunction* function : image.functions_in(static_cast<int32_t>(k + 1))) {
+        for (const CoffFunction* function : by_section[k + 1]) {
             if (function->lines.empty()) continue;
             put(function->symbol_index, 0);
             for (const LineRecord* line : function->lines)

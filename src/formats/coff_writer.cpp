@@ -40,11 +40,12 @@ std::vector<uint8_t> CoffImage::string_table() const {
     return table;
 }
 
-std::vector<const CoffFunction*> CoffImage::functions_in(int32_t section) const {
-    std::vector<const CoffFunction*> found;
+std::vector<std::vector<const CoffFunction*>> CoffImage::functions_by_section() const {
+    std::vector<std::vector<const CoffFunction*>> by_section(sections.size() + 1);
     for (const CoffFunction& f : functions)
-        if (f.section == section) found.push_back(&f);
-    return found;
+        if (f.section >= 1 && size_t(f.section) <= sections.size())
+            by_section[size_t(f.section)].push_back(&f);
+    return by_section;
 }
 
 int32_t CoffSectionMap::block_holding(uint32_t address) const {
@@ -116,10 +117,16 @@ class SymbolTable {
 
     // A name field: in place when it fits, else in the string table; a missing name
     // gets the next generated ".u%d" name.
-    void set_name(uint8_t* field, const std::string& given) {
-        std::string name = given;
-        if (name.empty()) name = ".u" + std::to_string(coff_state.generated_names++);
-        set_name_field(field, name, name.size() > COFF_NAME_SIZE ? long_name_offset(name) : 0);
+    void set_name(uint8_t* field, const std::string& name) {
+        if (name.empty()) {
+            std::string generated = ".u" + std::to_string(coff_state.generated_names++);
+            set_name_field(field, generated, long_name_offset_if_long(generated));
+            return;
+        }
+        set_name_field(field, name, long_name_offset_if_long(name));
+    }
+    uint32_t long_name_offset_if_long(const std::string& name) {
+        return name.size() > COFF_NAME_SIZE ? long_name_offset(name) : 0;
     }
 
     uint32_t add(const std::string& name, uint32_t value, int32_t section, uint32_t type,
@@ -261,10 +268,12 @@ class Builder {
     void assembler_files();
     void gather_lines();
 
-    std::string visible_name(const std::string& name) const {
-        if (d_.microchip && options.strip_underscore && !name.empty() && name[0] == '_')
-            return name.substr(1);
-        return name;
+    // The name an entry is written with: -m takes one leading underscore off (Microchip).
+    const std::string& visible_name(const std::string& name) {
+        if (!d_.microchip || !options.strip_underscore || name.empty() || name[0] != '_')
+            return name;
+        stripped_.assign(name, 1, std::string::npos);
+        return stripped_;
     }
     std::string file_name_for(const std::string& name) const;
     SymbolRecord* symbol_for(const char* prefix, const ScopeEntry* entry,
@@ -280,7 +289,7 @@ class Builder {
     CoffImage image_;
     SymbolTable symbols_;
     std::vector<Level> levels_;
-    std::unordered_map<const ScopeEntry*, uint32_t> entry_index_; // written variables
+    std::unordered_map<const ScopeEntry*, uint32_t> entry_index_; // written functions
     std::unordered_map<const ScopeEntry*, uint32_t> tag_index_;
     std::unordered_map<const ScopeEntry*, std::vector<uint32_t>> pending_; // aux to patch
     uint32_t previous_bf_aux_ = NONE;
@@ -289,6 +298,7 @@ class Builder {
     FileRecord* open_file_record_ = nullptr;
     uint32_t open_file_previous_index_ = 0;
     std::vector<BitVariable> bits_;
+    std::string stripped_; // the last name visible_name cut
 };
 
 CoffImage Builder::build() {
@@ -405,9 +415,12 @@ void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
             return;
         }
     }
-    if (d_.pic30 && is_function_type(entry->type))
+    bool function = is_function_type(entry->type);
+    if (d_.pic30 && function)
         if (const SymbolRecord* start = symbol_for("entry$", entry, holder)) at.value = start->value;
-    entry_index_[entry] = write_variable(entry, at);
+    uint32_t index = write_variable(entry, at);
+    // Line-number markers name a function's entry.
+    if (function) entry_index_[entry] = index;
 }
 
 // An extern or static variable's entry (functions included) at its location; NONE when
@@ -645,8 +658,8 @@ uint32_t Builder::add_typed(const std::string& name, uint32_t value, int32_t sec
 // The structure's tag, then the tags of the structures its members use, depth first,
 // without recursion: a damaged side file may nest structures without end.
 void Builder::ensure_tag(const ScopeEntry* structure) {
-    std::vector<const ScopeEntry*> stack;
-    if (structure) stack.push_back(structure);
+    if (!structure || tag_index_.count(structure)) return;
+    std::vector<const ScopeEntry*> stack{structure};
     while (!stack.empty()) {
         const ScopeEntry* s = stack.back();
         stack.pop_back();
@@ -759,39 +772,43 @@ void Builder::assembler_files() {
     }
 }
 
-// The store file of exactly that name (file names in the store are unique ignoring
-// case, so there is at most one).
+// The store files by exact name (names in the store are unique ignoring case, so there
+// is at most one), each with whether its lines are in line-number order.
 class FilesByName {
   public:
     FilesByName() {
+        auto by_line = [](const LineRecord* a, const LineRecord* b) { return a->line < b->line; };
         for (FileRecord* file : store.files)
-            by_name_.emplace(file->name, file);
+            by_name_.emplace(file->name,
+                             Entry{file, std::is_sorted(file->lines.begin(), file->lines.end(), by_line)});
     }
-    const FileRecord* find(const std::string& name) const {
+
+    // Calls take(line) for each line record of the named file with a number from first to
+    // last, in the file's order. Normalisation sorted each file's lines by number, so
+    // they are one run found by binary search.
+    template <typename Take>
+    void lines_between(const std::string& name, uint32_t first, uint32_t last, Take take) const {
         auto found = by_name_.find(name);
-        return found == by_name_.end() ? nullptr : found->second;
-    }
-
-  private:
-    std::unordered_map<std::string_view, FileRecord*> by_name_;
-};
-
-// The line records of a file with line numbers from first to last, in the file's
-// order. Normalisation sorted each file's lines by number, so they are one run.
-template <typename Take>
-void lines_between(const FileRecord* file, uint32_t first, uint32_t last, Take take) {
-    const std::vector<LineRecord*>& lines = file->lines;
-    auto by_line = [](const LineRecord* a, const LineRecord* b) { return a->line < b->line; };
-    if (std::is_sorted(lines.begin(), lines.end(), by_line)) {
+        if (found == by_name_.end()) return;
+        const std::vector<LineRecord*>& lines = found->second.file->lines;
+        if (!found->second.sorted) {
+            for (const LineRecord* line : lines)
+                if (line->line >= first && line->line <= last) take(line);
+            return;
+        }
         auto from = std::lower_bound(lines.begin(), lines.end(), first,
                                      [](const LineRecord* l, uint32_t n) { return l->line < n; });
         for (auto it = from; it != lines.end() && (*it)->line <= last; ++it)
             take(*it);
-        return;
     }
-    for (const LineRecord* line : lines)
-        if (line->line >= first && line->line <= last) take(line);
-}
+
+  private:
+    struct Entry {
+        const FileRecord* file;
+        bool sorted;
+    };
+    std::unordered_map<std::string_view, Entry> by_name_;
+};
 
 bool in_bounds(const char* name, uint32_t address, uint32_t divisor) {
     const BoundsRecord* bounds = find_bounds(name);
@@ -832,10 +849,8 @@ void Builder::gather_lines() {
         const ScopeEntry* scope = function.scope;
         if (scope->first_line == 0) continue;
         uint32_t last = scope->last_line ? scope->last_line : scope->first_line;
-        const FileRecord* file = files.find(scope->file_name);
-        if (!file) continue;
         uint32_t segment = function.entry ? function.entry->location_segment : 0;
-        lines_between(file, scope->first_line, last, [&](const LineRecord* line) {
+        files.lines_between(scope->file_name, scope->first_line, last, [&](const LineRecord* line) {
             bool wanted = d_.microchip ? line->segment == segment
                                        : is_program_class(segment_name(line->segment)) &&
                                              !(d_.pic30 && in_data_copy(line->address));

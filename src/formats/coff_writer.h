@@ -103,8 +103,9 @@ struct CoffImage {
     int32_t section_of(uint32_t value, uint32_t segment) const {
         return map.section_of(value, segment);
     }
-    // The functions placed in a section, in function-list order.
-    std::vector<const CoffFunction*> functions_in(int32_t section) const;
+    // For each section (index = section number), the functions placed in it, in
+    // function-list order.
+    std::vector<std::vector<const CoffFunction*>> functions_by_section() const;
 };
 
 // Sections, the symbol table and each function's line records, for the dialect.

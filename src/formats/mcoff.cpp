@@ -127,11 +127,21 @@ void microchip_line_entries(CoffImage& image, uint64_t offset, std::vector<uint8
     if (!processor) return;
     const uint32_t step = processor->instruction_step;
     const uint32_t last_length = processor->last_instruction_length;
+    const auto by_section = image.functions_by_section();
+    // The assembler files' line records with an address, by the section they lie in.
+    std::vector<std::vector<std::vector<const LineRecord*>>> assembler_lines(
+        image.sections.size() + 1,
+        std::vector<std::vector<const LineRecord*>>(image.assembler_files.size()));
+    for (size_t f = 0; f < image.assembler_files.size(); ++f)
+        for (const LineRecord* line : image.assembler_files[f]->lines) {
+            int32_t number = image.section_of(line->address, line->segment);
+            if (line->address != 0 && number >= 1 && size_t(number) <= image.sections.size())
+                assembler_lines[size_t(number)][f].push_back(line);
+        }
     for (size_t k = image.first_text_section - 1; k < image.sections.size(); ++k) {
         CoffSection& section = image.sections[k];
-        const int32_t number = static_cast<int32_t>(k + 1);
         LineEntries entries;
-        for (const CoffFunction* function : image.functions_in(number)) {
+        for (const CoffFunction* function : by_section[k + 1]) {
             const size_t count = function->lines.size();
             for (size_t j = 0; j < count; ++j) {
                 const LineRecord* line = function->lines[j];
@@ -140,11 +150,7 @@ void microchip_line_entries(CoffImage& image, uint64_t offset, std::vector<uint8
                 entries.add(line, end, step, function->symbol_index);
             }
         }
-        for (const FileRecord* file : image.assembler_files) {
-            std::vector<const LineRecord*> lines;
-            for (const LineRecord* line : file->lines)
-                if (line->address != 0 && image.section_of(line->address, line->segment) == number)
-                    lines.push_back(line);
+        for (const std::vector<const LineRecord*>& lines : assembler_lines[k + 1]) {
             for (size_t j = 0; j < lines.size(); ++j) {
                 uint32_t end = j + 1 == lines.size() ? lines[j]->address + last_length - 1
                                                      : lines[j]->end_address;
