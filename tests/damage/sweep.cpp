@@ -5,8 +5,7 @@
 //
 // usage: damage_sweep DATA_DIR LIST_FILE... [--only TEXT]
 // Each list holds lines "key path [option...]" (path relative to DATA_DIR); "#" starts a
-// comment. The options (such as -p and -n, which the debug writers need to choose a
-// target) are set as the command line would set them before each pass.
+// comment. The options are set before each pass as the command line sets them.
 // Each sample runs in its own directory, so that files it names by relative paths (a
 // symbol file's object modules and their side files) are found.
 #include <climits>
@@ -24,8 +23,8 @@
 #include "common/options.h"
 #include "driver/formats.h"
 #include "driver/normalize.h"
-#include "driver/options.h"
 #include "driver/run.h"
+#include "exercise.h"
 
 namespace {
 
@@ -41,37 +40,6 @@ void on_alarm(int) {
 std::vector<uint8_t> load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs one variant through the format; output goes nowhere.
-void exercise(unsigned format_number, const std::vector<uint8_t>& bytes, size_t length,
-              const std::vector<std::string>& option_words) {
-    const FormatDescriptor& format = format_at(format_number);
-    for (int pass = 0; pass < 3; ++pass) {
-        reset_run_state();
-        if (!option_words.empty()) parse_command_line(option_words);
-        options.verbose_level = pass == 2 ? 2 : 0;
-        set_message_context("damaged");
-        FILE* in = fmemopen(const_cast<uint8_t*>(length ? bytes.data() : nullptr), length, "rb");
-        if (!in) in = tmpfile();
-        try {
-            if (pass == 0) {
-                format.detect(in);
-                rewind(in);
-                format.read(in, "damaged");
-                normalize_store();
-                for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
-                    FILE* out = fopen("/dev/null", "wb");
-                    format_at(k).write(out, "/dev/null");
-                    fclose(out);
-                }
-            } else {
-                format.dump(in);
-            }
-        } catch (const RunEnd&) {
-        }
-        fclose(in);
-    }
 }
 
 } // namespace
