@@ -1,6 +1,6 @@
 // The COFF family's process-wide state: the current COFF target, the current ICOFF
-// target, the Microchip target parameters and the counter of generated names. Detection of an input (or a writer
-// choosing a target) sets them, and every later COFF operation of the run reads its
+// target, the Microchip target parameters and the counter of generated names. Detection of an input
+// (or a writer choosing a target) sets them, and every later COFF operation of the run reads its
 // widths, units and byte order from them.
 #pragma once
 

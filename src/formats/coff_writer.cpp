@@ -417,7 +417,8 @@ void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
     }
     bool function = is_function_type(entry->type);
     if (d_.pic30 && function)
-        if (const SymbolRecord* start = symbol_for("entry$", entry, holder)) at.value = start->value;
+        if (const SymbolRecord* start = symbol_for("entry$", entry, holder))
+            at.value = start->value;
     uint32_t index = write_variable(entry, at);
     // Line-number markers name a function's entry.
     if (function) entry_index_[entry] = index;
@@ -436,8 +437,8 @@ uint32_t Builder::write_variable(const ScopeEntry* entry, ValuePair at) {
             return NONE;
     }
     int sclass = entry->sclass == SC_STATIC ? CLASS_STATIC
-                 : entry->defined          ? CLASS_EXTERNAL
-                                           : CLASS_EXTERNAL_DEFINITION;
+                 : entry->defined           ? CLASS_EXTERNAL
+                                            : CLASS_EXTERNAL_DEFINITION;
     int32_t section = image_.section_of(at.value, at.segment);
     uint32_t index = add_typed(visible_name(entry->name), at.value, section, type, sclass);
     mark_described(entry->name);
@@ -509,10 +510,10 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
     function.scope = scope;
     function.entry = scope->function;
     ValuePair at;
-    bool located = function.entry &&
-                   variable_location(const_cast<ScopeEntry*>(function.entry), holder, &at);
-    if (!located && function.entry) at = {function.entry->location_value,
-                                          function.entry->location_segment};
+    bool located =
+        function.entry && variable_location(const_cast<ScopeEntry*>(function.entry), holder, &at);
+    if (!located && function.entry)
+        at = {function.entry->location_value, function.entry->location_segment};
     if (d_.pic30 && function.entry)
         if (const SymbolRecord* start = symbol_for("entry$", function.entry, holder))
             at.value = start->value;
@@ -686,7 +687,8 @@ void Builder::write_tag(const ScopeEntry* s) {
     }
     for (const Member& m : s->members) {
         if (m.bit_width != 0) {
-            uint32_t value = static_cast<uint32_t>(m.offset) * 8 + static_cast<uint32_t>(m.bit_offset);
+            uint32_t value =
+                static_cast<uint32_t>(m.offset) * 8 + static_cast<uint32_t>(m.bit_offset);
             symbols_.add(m.name, value, SECTION_DEBUG, BASE_UCHAR, CLASS_BIT_FIELD, 1);
             put_aux_size(symbols_.entry(symbols_.add_aux()), static_cast<uint32_t>(m.bit_width));
         } else {
@@ -717,7 +719,8 @@ void Builder::group_bit_variables() {
         put_aux_size(symbols_.entry(eos_aux), d_.data_unit);
         put_aux_next_index(symbols_.entry(tag_aux), eos_aux);
         const SymbolRecord* named = find_symbol_by_value(group);
-        std::string name = named ? "_" + named->name + "bits" : "_bitvars" + std::to_string(counter);
+        std::string name =
+            named ? "_" + named->name + "bits" : "_bitvars" + std::to_string(counter);
         symbols_.add(name, group, 1, BASE_STRUCT, CLASS_EXTERNAL, 1);
         uint32_t aux = symbols_.add_aux();
         put_aux_tag_index(symbols_.entry(aux), tag);
@@ -779,8 +782,8 @@ class FilesByName {
     FilesByName() {
         auto by_line = [](const LineRecord* a, const LineRecord* b) { return a->line < b->line; };
         for (FileRecord* file : store.files)
-            by_name_.emplace(file->name,
-                             Entry{file, std::is_sorted(file->lines.begin(), file->lines.end(), by_line)});
+            by_name_.emplace(file->name, Entry{file, std::is_sorted(file->lines.begin(),
+                                                                    file->lines.end(), by_line)});
     }
 
     // Calls take(line) for each line record of the named file with a number from first to

@@ -76,8 +76,8 @@ struct CoffSectionMap {
         uint64_t end;
         uint32_t block; // position in the data list
     };
-    std::vector<Span> spans;        // data blocks by address
-    std::vector<uint64_t> max_end;  // highest end among spans[0..k]
+    std::vector<Span> spans;       // data blocks by address
+    std::vector<uint64_t> max_end; // highest end among spans[0..k]
 
     // A location in a segment of a program class lies in the text section whose block
     // holds it (else its segment number stands); any other in the data-segment section
@@ -92,9 +92,9 @@ struct CoffImage {
     std::vector<CoffSection> sections; // in section-number order from 1
     uint32_t first_text_section = 0;   // number of the first "_text%d" section
     CoffSectionMap map;
-    std::vector<uint8_t> symbols;      // entries and auxiliary entries, entry_size each
+    std::vector<uint8_t> symbols; // entries and auxiliary entries, entry_size each
     uint32_t symbol_count = 0;
-    std::string long_names;            // the string table's names, each with its NUL
+    std::string long_names; // the string table's names, each with its NUL
     std::vector<CoffFunction> functions;
     std::vector<const FileRecord*> assembler_files; // Microchip: ".as" files with lines
 

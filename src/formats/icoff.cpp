@@ -269,7 +269,8 @@ std::vector<CoffSectionHeader> write_icoff_sections(CoffOutput& output, uint64_t
     const uint32_t count = store.segments.count();
     std::vector<std::vector<const DataBlock*>> blocks(count);
     for (const DataBlock* block : store.data)
-        if (block->segment >= 1 && block->segment <= count) blocks[block->segment - 1].push_back(block);
+        if (block->segment >= 1 && block->segment <= count)
+            blocks[block->segment - 1].push_back(block);
     std::vector<CoffSectionHeader> headers(count);
     for (uint32_t k = 0; k < count; ++k) {
         const SegmentRecord* segment = store.segments[k];
@@ -298,8 +299,7 @@ std::vector<CoffSectionHeader> write_icoff_sections(CoffOutput& output, uint64_t
 
 // Per section, the line records of each file in that segment, each file's run after a
 // marker naming the file's entry.
-std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers,
-                                        uint64_t offset) {
+std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers, uint64_t offset) {
     // Each section's lines, by file in file order.
     std::vector<std::vector<std::pair<const FileRecord*, const LineRecord*>>> by_section(
         headers.size());
@@ -388,9 +388,8 @@ int icoff_write(FILE* out, const char* name) {
         coff_state.icoff_target = 1;
         options.big_endian = icoff_targets[1].big_endian;
     }
-    const IcoffTarget& target = icoff_targets[coff_state.icoff_target <= ICOFF_TARGET_COUNT
-                                                  ? coff_state.icoff_target
-                                                  : 1];
+    const IcoffTarget& target =
+        icoff_targets[coff_state.icoff_target <= ICOFF_TARGET_COUNT ? coff_state.icoff_target : 1];
     CoffOutput output(out, name);
     const uint32_t nscns = store.segments.count();
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;

@@ -145,8 +145,7 @@ void microchip_line_entries(CoffImage& image, uint64_t offset, std::vector<uint8
             const size_t count = function->lines.size();
             for (size_t j = 0; j < count; ++j) {
                 const LineRecord* line = function->lines[j];
-                uint32_t end =
-                    j + 1 == count ? line->address + last_length - 1 : line->end_address;
+                uint32_t end = j + 1 == count ? line->address + last_length - 1 : line->end_address;
                 entries.add(line, end, step, function->symbol_index);
             }
         }
