@@ -53,32 +53,6 @@ GPVC_NAMES = {"c_byte": "c_short", "c_int": "c_long", "c_ubyte": "c_ushort",
               "pfun_long_twobyte": "pfun_long_twoby", "c_void": "void",
               "PtrF_void_twobyte": "PtrF_void_twobyt", "PFunc": "Pfunc",
               "c_extern": "external", "c_global": "global"}
-# Type names as symvert's dump prints them, in type-code order (the first 154).
-TYPE_NAMES = (
-    "a_reg x_reg c_byte c_int c_ubyte c_uint c_pointer c_upointer table m_byte m_boolean "
-    "m_index byte_array u_byte_array word_array u_word_array func_void_none func_void_byte "
-    "func_void_twobyte func_void_long func_void_undef func_int_none func_int_byte "
-    "func_int_twobyte func_int_long func_int_undef func_long_none func_long_byte "
-    "func_long_twobyte func_long_long func_long_undef pfun_void_none pfun_void_byte "
-    "pfun_void_twobyte pfun_void_long pfun_void_undef pfun_int_none pfun_int_byte "
-    "pfun_int_twobyte pfun_int_long pfun_int_undef pfun_long_none pfun_long_byte "
-    "pfun_long_twobyte pfun_long_long pfun_long_undef address constant bad_und br_und "
-    "upper_und byte_und add_und m_keyword add_mi_und vector port_w port_r port_rw port_rmw "
-    "endif exundef macro_t macro_s macro_a macro_c c_keyword c_void c_enum c_typedef1 "
-    "c_utypedef1 c_typedef2 c_utypedef2 cp_typedef1 cp_utypedef1 cp_typedef2 cp_utypedef2 "
-    "c_struct i_struct l_const s_short s_ushort s_long s_ulong sa_short sa_ushort sa_long "
-    "sa_ulong sp_short sp_ushort sp_long sp_ulong FixedPointer PointerFunction cc_reg "
-    "PtrF_void_none PtrF_void_byte PtrF_void_twobyte PtrF_void_long PtrF_void_undef "
-    "PtrF_int_none PtrF_int_byte PtrF_int_twobyte PtrF_int_long PtrF_int_undef "
-    "PtrF_long_none PtrF_long_byte PtrF_long_twobyte PtrF_long_long PtrF_long_undef "
-    "PfAR_void_none PfAR_void_byte PfAR_void_twobyte PfAR_void_long PfAR_void_undef "
-    "PfAR_int_none PfAR_int_byte PfAR_int_twobyte PfAR_int_long PfAR_int_undef "
-    "PfAR_long_none PfAR_long_byte PfAR_long_twobyte PfAR_long_long PfAR_long_undef FWDlit "
-    "PFunc mgoto mcgoto mcgoto2 mcgoto3 mcgoto4 mcgoto74 mcgoto17 mccall17 mcall mc_call "
-    "res_word local unknown varlabel c_extern c_global segment Bankaddr bit_0 bit_1 bit_2 "
-    "bit_3 bit_4 bit_5 bit_6 bit_7 debug").split()
-assert len(TYPE_NAMES) == FIRST_UNKNOWN_TO_GPVC
-
 PIC16 = ["-p16F877,6877,PIC14", "-nCODE,ENTRY"]
 # name, sample directory below tests/data, options, inputs, whether gpvc labels the code
 # words with byte addresses (it does so when it does not take the processor field for a
@@ -98,10 +72,6 @@ SAMPLES = [
 def run(args, cwd=None):
     env = dict(os.environ, TZ="UTC", SOURCE_DATE_EPOCH="1000000000")
     return subprocess.run(args, capture_output=True, text=True, cwd=cwd, env=env)
-
-
-def gpvc_name(name):
-    return GPVC_NAMES.get(name, name)
 
 
 class Ours:
@@ -204,9 +174,10 @@ class Gpvc:
 
 
 def masked_copy(path, out_path):
-    """A copy of the .COD file in which every symbol type from 154 on is 0."""
+    """A copy of the .COD file in which every symbol type from 154 on is 0; answers the
+    types of the short symbols, the locals and the long symbols, in order."""
     data = bytearray(open(path, "rb").read())
-    masked = 0
+    codes = {426: [], 447: [], 462: []}
 
     def blocks(field):
         first, last = struct.unpack_from("<HH", data, field)
@@ -215,20 +186,20 @@ def masked_copy(path, out_path):
     for field in (426, 447):  # short symbols, locals: 16-byte records
         for b in blocks(field):
             for at in range(b * BLOCK, (b + 1) * BLOCK, 16):
-                if data[at] and data[at + 1:at + 8] != b"__LOCAL" and \
-                        data[at + 13] >= FIRST_UNKNOWN_TO_GPVC:
-                    data[at + 13] = 0
-                    masked += 1
+                if data[at] and data[at + 1] and data[at + 1:at + 8] != b"__LOCAL":
+                    codes[field].append(data[at + 13])
+                    if data[at + 13] >= FIRST_UNKNOWN_TO_GPVC:
+                        data[at + 13] = 0
     for b in blocks(462):  # long symbols: packed records
         at, end = b * BLOCK, (b + 1) * BLOCK
         while at < end and data[at]:
             n = data[at]
+            codes[462].append(data[at + 1 + n])
             if data[at + 1 + n] >= FIRST_UNKNOWN_TO_GPVC:
                 data[at + 1 + n] = 0
-                masked += 1
             at += 7 + n
     open(out_path, "wb").write(bytes(data))
-    return masked
+    return codes[426], codes[447], codes[462]
 
 
 def expected_pages(blocks, image):
@@ -262,7 +233,13 @@ def code_lines(sym_path):
     return found
 
 
-def compare(name, ours, peer, byte_labels, problems):
+def gpvc_type(type_name, code, limit=FIRST_UNKNOWN_TO_GPVC):
+    """The name gpvc shows for a type symvert's dump names: a_reg for a type it was not
+    given (at or above the limit), and for type 0, which the dump shows as (00)."""
+    return "a_reg" if code == 0 or code >= limit else GPVC_NAMES.get(type_name, type_name)
+
+
+def compare(name, ours, peer, codes, byte_labels, problems):
     f = peer.fields
     for field, want in (("Source file", "out.cod"), ("Compiler", "NORVALE"),
                         ("Compiler version", ""), ("Notice", "symvert, symbol file converter")):
@@ -296,11 +273,13 @@ def compare(name, ours, peer, byte_labels, problems):
         problems.append("%s: gpvc leaves out written code bytes at %s" % (
             name, sorted(hex(a) for a in shown)[:5]))
     # Short symbols: names, values, and the types symvert's dump names.
-    want = [(n, v, gpvc_name(t) if t in TYPE_NAMES else "a_reg") for n, t, v in ours.symbols]
+    want = [(n, v, gpvc_type(t, c)) for (n, t, v), c in zip(ours.symbols, codes[0])]
     if peer.symbols != want:
         problems.append("%s: short symbols %s, dump %s" % (name, peer.symbols, want))
-    want = [((s, e) if byte_labels else (s // 2, e // 2 - 1)) + ([(n, v, gpvc_name(t) if t in TYPE_NAMES else "a_reg")
-                                  for n, t, v in entries],) for s, e, entries in ours.locals]
+    local_codes = iter(codes[1])
+    want = [((s, e) if byte_labels else (s // 2, e // 2 - 1)) +
+            ([(n, v, gpvc_type(t, next(local_codes))) for n, t, v in entries],)
+            for s, e, entries in ours.locals]
     if peer.locals != want:
         problems.append("%s: local scopes %s, dump %s" % (name, peer.locals, want))
     if peer.files != ours.files:
@@ -314,17 +293,16 @@ def compare(name, ours, peer, byte_labels, problems):
             name, len(got), len(want)))
 
 
-def check_long_symbols(name, ours, peer, local_names, problems):
+def check_long_symbols(name, ours, peer, codes, local_names, problems):
     """The long table: the short table's entries with full names (and, under -f, the
     "function.local" entries first, after the extern variables)."""
-    plain = [s for s in peer.long_symbols if (s[0] not in local_names)]
+    plain = [(s, c) for s, c in zip(peer.long_symbols, codes[2]) if s[0] not in local_names]
     if len(plain) != len(ours.symbols):
         problems.append("%s: %d long symbols besides locals, %d short ones" % (
             name, len(plain), len(ours.symbols)))
         return
-    for (long_name, value, gtype), (short, stype, svalue) in zip(plain, ours.symbols):
-        code = TYPE_NAMES.index(stype) if stype in TYPE_NAMES else None
-        want_type = gpvc_name(stype) if code is not None and code <= 128 else "a_reg"
+    for ((long_name, value, gtype), code), (short, stype, svalue) in zip(plain, ours.symbols):
+        want_type = gpvc_type(stype, code, 129)
         if long_name[:12] != short or value & 0xFFFF != svalue or gtype != want_type:
             problems.append("%s: long symbol %s = %X (%s) for short %s = %X (%s)" % (
                 name, long_name, value, gtype, short, svalue, stype))
@@ -361,7 +339,8 @@ def main():
             dump = run([program, "-d", "-v", cod], work)
             ours = Ours(dump.stdout)
             given = os.path.join(work, "gpvc.cod")
-            masked = masked_copy(cod, given)
+            codes = masked_copy(cod, given)
+            masked = sum(c >= FIRST_UNKNOWN_TO_GPVC for c in codes[0] + codes[1] + codes[2])
             peer_run = run(["gpvc", given], work)
             errors = [l for l in (peer_run.stdout + peer_run.stderr).splitlines()
                       if "error" in l.lower() and "does not exist" not in l]
@@ -370,7 +349,7 @@ def main():
                                                            errors[:3]))
                 continue
             peer = Gpvc(peer_run.stdout.replace("gpvc.cod", "out.cod"))
-            compare(name, ours, peer, byte_labels, problems)
+            compare(name, ours, peer, codes, byte_labels, problems)
             # Locals as "function.local" long symbols under -f, from the run without -f.
             if name.endswith("-f"):
                 want = []
@@ -380,10 +359,10 @@ def main():
                 got = [(n, v) for n, v, t in peer.long_symbols if "." in n]
                 if got != want:
                     problems.append("%s: long local symbols %s, expected %s" % (name, got, want))
-                check_long_symbols(name, ours, peer, {n for n, v in got}, problems)
+                check_long_symbols(name, ours, peer, codes, {n for n, v in got}, problems)
             else:
-                check_long_symbols(name, ours, peer, set(), problems)
-                if not options or "-m" not in options:
+                check_long_symbols(name, ours, peer, codes, set(), problems)
+                if "-m" not in options:
                     fake_locals.setdefault(sample, ours.locals)
             # Independently of symvert's dump: the image and the symbol file's code lines.
             blocks = parse_summary(proc.stderr)[2]
@@ -402,8 +381,9 @@ def main():
                 if missing:
                     problems.append("%s: code lines without a line entry: %s" % (name,
                                                                                 missing[:5]))
+            words = sum(len(w) for a, w in peer.rows)
             print("%-9s %d short symbols, %d local scopes, %d line entries, %d code words%s" % (
-                name, len(peer.symbols), len(peer.locals), len(peer.lines), sum(len(w) for a, w in peer.rows),
+                name, len(peer.symbols), len(peer.locals), len(peer.lines), words,
                 ", %d types masked for gpvc" % masked if masked else ""))
     # gplink's own .COD of the blink program holds the same code pages.
     with tempfile.TemporaryDirectory() as work:
