@@ -470,27 +470,30 @@ uint32_t cod_line_address(const FileRecord& file, uint32_t line) {
 
 namespace {
 
-// A variable with the location it was found at.
-struct LocatedVariable {
-    const ScopeEntry* entry;
-    uint32_t location;
-};
-
-// Type and value of a variable's symbol entry. A bit variable's location is a bit
-// address: the entry names its byte and the bit's number in it.
+// Type and value of a symbol entry.
 struct SymbolEntry {
     uint8_t type;
     uint32_t value;
 };
 
-SymbolEntry variable_entry(const LocatedVariable& variable) {
-    TypeRef type = past_qualifier(TypeRef(variable.entry->type));
+// A variable's symbol entry. A bit variable's location is a bit address: the entry names
+// its byte and the bit's number in it.
+SymbolEntry variable_entry(const ScopeEntry* entry, uint32_t location) {
+    TypeRef type = past_qualifier(TypeRef(entry->type));
     if (type.kind() == TYPE_BASIC && type.node().value == BASIC_BIT)
         return {options.fake_globals ? CODE_UNKNOWN
-                                     : static_cast<uint8_t>(CODE_BIT_0 + variable.location % 8),
-                variable.location / 8};
-    return {cod_type_code(TypeRef(variable.entry->type), options.fake_globals), variable.location};
+                                     : static_cast<uint8_t>(CODE_BIT_0 + location % 8),
+                location / 8};
+    return {cod_type_code(TypeRef(entry->type), options.fake_globals), location};
 }
+
+// A variable with a location: its name and symbol entry. The name is a copy, so that the
+// tables are written from these lists alone rather than from entries spread over the
+// whole type model.
+struct LocatedVariable {
+    std::string name;
+    SymbolEntry symbol;
+};
 
 // One block or function scope (or module) with the variables it declares; for a function
 // its own entry comes first.
@@ -507,17 +510,33 @@ struct ScopeTables {
     std::vector<FunctionRecord> records; // in the order their scopes begin
 };
 
-uint32_t scope_line_address(const ScopeEntry* scope, uint32_t line) {
-    const FileRecord* file =
-        scope->file_name.empty() ? nullptr : find_file(scope->file_name.c_str());
-    return file ? cod_line_address(*file, line) : 0;
-}
+// The store file of a scope's source file; the scopes of one module mostly share one.
+class ScopeFiles {
+  public:
+    const FileRecord* of(const ScopeEntry* scope) {
+        if (scope->file_name.empty()) return nullptr;
+        if (!looked_up_ || scope->file_name != name_) {
+            name_ = scope->file_name;
+            file_ = find_file(name_.c_str());
+            looked_up_ = true;
+        }
+        return file_;
+    }
 
-FunctionRecord begin_record(const ScopeEntry* scope) {
-    FunctionRecord record{scope, scope_line_address(scope, scope->first_line),
-                          scope_line_address(scope, scope->last_line), {}, false};
+  private:
+    std::string name_;
+    const FileRecord* file_ = nullptr;
+    bool looked_up_ = false;
+};
+
+FunctionRecord begin_record(const ScopeEntry* scope, ScopeFiles& files) {
+    const FileRecord* file = files.of(scope);
+    FunctionRecord record{scope, file ? cod_line_address(*file, scope->first_line) : 0,
+                          file ? cod_line_address(*file, scope->last_line) : 0, {}, false};
     if (scope->sclass == SC_FUNC && scope->function)
-        record.variables.push_back({scope->function, scope->function->location_value});
+        record.variables.push_back(
+            {scope->function->name,
+             variable_entry(scope->function, scope->function->location_value)});
     return record;
 }
 
@@ -538,7 +557,7 @@ void collect_variable(ScopeTables& tables, FunctionRecord& record, ScopeEntry* e
     switch (entry->sclass) {
     case SC_EXTERN:
         if (!variable_location(entry, scope, &at)) return;
-        tables.externs.push_back({entry, at.value});
+        tables.externs.push_back({entry->name, variable_entry(entry, at.value)});
         if (SymbolRecord* symbol = find_symbol(entry->name.c_str()))
             symbol->flags |= SYM_DESCRIBED;
         return;
@@ -546,7 +565,8 @@ void collect_variable(ScopeTables& tables, FunctionRecord& record, ScopeEntry* e
     case SC_AUTO:
     case SC_PARAM:
     case SC_REG:
-        if (variable_location(entry, scope, &at)) record.variables.push_back({entry, at.value});
+        if (variable_location(entry, scope, &at))
+            record.variables.push_back({entry->name, variable_entry(entry, at.value)});
         return;
     default: return;
     }
@@ -556,12 +576,13 @@ ScopeTables collect_scopes() {
     ScopeTables tables;
     ScopeEntry* global = type_model.global_scope;
     std::vector<size_t> open; // the records of the scopes being walked, innermost last
+    ScopeFiles files;
     walk_scope(
         global,
         [&](ScopeEntry* entry, ScopeEntry* holder) {
             if (entry->is_scope()) {
                 open.push_back(tables.records.size());
-                tables.records.push_back(begin_record(entry));
+                tables.records.push_back(begin_record(entry, files));
                 return true;
             }
             if (holder != global) collect_variable(tables, tables.records[open.back()], entry, holder);
@@ -575,23 +596,34 @@ ScopeTables collect_scopes() {
     return tables;
 }
 
-// Store symbols not described through their variables; local ones only under -m.
-std::vector<const SymbolRecord*> plain_symbols() {
-    std::vector<const SymbolRecord*> symbols;
+// A store symbol not described through its variable.
+struct PlainSymbol {
+    std::string_view name;
+    SymbolEntry symbol;
+};
+
+// The store symbols not described through their variables, local ones only under -m:
+// "function" when their segment is a program class, "byte" in another segment and
+// "unknown" without one.
+std::vector<PlainSymbol> plain_symbols() {
+    std::vector<uint8_t> segment_types(store.segments.count() + 1, CODE_UNKNOWN);
+    for (uint32_t k = 0; k < store.segments.count(); ++k) {
+        const std::vector<std::string>& classes = options.program_classes;
+        bool program = std::find(classes.begin(), classes.end(), store.segments[k]->name) !=
+                       classes.end();
+        segment_types[k + 1] = program ? CODE_FUNC_VOID_NONE : CODE_C_BYTE;
+    }
+    std::vector<PlainSymbol> symbols;
     for (const FileRecord* file : store.files)
         for (const SymbolRecord* symbol : file->symbols)
             if (!(symbol->flags & SYM_DESCRIBED) &&
-                (!(symbol->flags & SYM_LOCAL) || options.strip_underscore))
-                symbols.push_back(symbol);
+                (!(symbol->flags & SYM_LOCAL) || options.strip_underscore)) {
+                uint8_t type =
+                    symbol->segment < segment_types.size() ? segment_types[symbol->segment]
+                                                           : CODE_UNKNOWN;
+                symbols.push_back({symbol->name, {type, symbol->value}});
+            }
     return symbols;
-}
-
-uint8_t plain_symbol_type(const SymbolRecord& symbol) {
-    const SegmentRecord* segment = segment_of(symbol.segment);
-    if (!segment) return CODE_UNKNOWN;
-    for (const std::string& name : options.program_classes)
-        if (name == segment->name) return CODE_FUNC_VOID_NONE;
-    return CODE_C_BYTE;
 }
 
 // Directory.
@@ -689,13 +721,17 @@ int compare_numbers(uint32_t a, uint32_t b) {
     return a < b ? -1 : a > b ? 1 : 0;
 }
 
-// By address; at one address the lines first, by line number.
-int compare_line_items(const LineItem& a, const LineItem& b) {
+// By address; at one address the lines first, by line number, then in writing order
+// (so that of two records of one line at one address the first one written covers only
+// that address).
+inline int compare_line_items(const LineItem& a, const LineItem& b) {
     if (int c = compare_numbers(a.address, b.address)) return c;
     bool a_symbol = a.position == SYMBOL_ITEM;
     bool b_symbol = b.position == SYMBOL_ITEM;
     if (a_symbol != b_symbol) return a_symbol ? 1 : -1;
-    return a_symbol ? 0 : compare_numbers(a.line, b.line);
+    if (a_symbol) return 0;
+    if (int c = compare_numbers(a.line, b.line)) return c;
+    return compare_numbers(a.position, b.position);
 }
 
 // The line records in writing order (by file, then line) with the number of addresses
@@ -708,15 +744,24 @@ struct LineSpans {
 LineSpans line_spans() {
     LineSpans result;
     std::vector<LineItem> items;
+    size_t lines = 0, symbols = 0;
+    for (const FileRecord* file : store.files) {
+        lines += file->lines.size();
+        symbols += file->symbols.size();
+    }
+    items.reserve(lines + symbols);
+    result.lines.reserve(lines);
     for (const FileRecord* file : store.files) {
         for (const LineRecord* line : file->lines) {
-            items.push_back({line->address, line->line, static_cast<uint32_t>(result.lines.size())});
+            items.push_back(
+                {line->address, line->line, static_cast<uint32_t>(result.lines.size())});
             result.lines.push_back(line);
         }
         for (const SymbolRecord* symbol : file->symbols)
             items.push_back({symbol->value, 0, SYMBOL_ITEM});
     }
-    sort_items(items, compare_line_items);
+    sort_items(items,
+               [](const LineItem& a, const LineItem& b) { return compare_line_items(a, b); });
     result.spans.assign(result.lines.size(), 0);
     for (size_t k = 0; k < items.size(); ++k) {
         if (items[k].position == SYMBOL_ITEM) continue;
@@ -814,38 +859,34 @@ void long_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) 
     put_be32(put_le16(at + 1 + length, symbol.type), symbol.value);
 }
 
-SymbolEntry plain_entry(const SymbolRecord& symbol) {
-    return {plain_symbol_type(symbol), symbol.value};
-}
-
 void write_short_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& scopes,
-                         const std::vector<const SymbolRecord*>& plain) {
+                         const std::vector<PlainSymbol>& plain) {
     TableWriter table(file);
     for (const LocatedVariable& variable : scopes.externs)
-        short_symbol(table, variable.entry->name, variable_entry(variable));
-    for (const SymbolRecord* symbol : plain)
-        short_symbol(table, symbol->name, plain_entry(*symbol));
+        short_symbol(table, variable.name, variable.symbol);
+    for (const PlainSymbol& symbol : plain)
+        short_symbol(table, symbol.name, symbol.symbol);
     table.finish(directory, DIR_SYMBOLS);
 }
 
 void write_long_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& scopes,
-                        const std::vector<const SymbolRecord*>& plain) {
+                        const std::vector<PlainSymbol>& plain) {
     TableWriter table(file);
     for (const LocatedVariable& variable : scopes.externs)
-        long_symbol(table, variable.entry->name, variable_entry(variable));
+        long_symbol(table, variable.name, variable.symbol);
     if (options.fake_globals) {
         for (const FunctionRecord& record : scopes.records) {
             if (!record.kept) continue;
-            const std::string& function = record.variables.front().entry->name;
+            const std::string& function = record.variables.front().name;
             for (size_t k = 1; k < record.variables.size(); ++k) {
-                std::string name = function + "." + record.variables[k].entry->name;
+                std::string name = function + "." + record.variables[k].name;
                 if (name.size() > LOCAL_LONG_NAME_LIMIT) name.resize(LOCAL_LONG_NAME_LIMIT);
-                long_symbol(table, name, variable_entry(record.variables[k]));
+                long_symbol(table, name, record.variables[k].symbol);
             }
         }
     }
-    for (const SymbolRecord* symbol : plain)
-        long_symbol(table, symbol->name, plain_entry(*symbol));
+    for (const PlainSymbol& symbol : plain)
+        long_symbol(table, symbol.name, symbol.symbol);
     table.finish(directory, DIR_LONG_SYMBOLS);
 }
 
@@ -860,7 +901,7 @@ void write_locals(BlockFile& file, uint8_t* directory, const ScopeTables& scopes
         uint8_t* at = put_le16(header + LOCAL_HEADER_NAME, record.start * 2);
         put_le16(put_le16(put_le16(at, 0), record.end * 2), 0);
         for (const LocatedVariable& variable : record.variables)
-            short_symbol(table, variable.entry->name, variable_entry(variable));
+            short_symbol(table, variable.name, variable.symbol);
     }
     table.finish(directory, DIR_LOCALS);
 }
@@ -877,7 +918,7 @@ int cod_write(FILE* out, const char* name) {
     lines.write(line_spans());
     lines.finish(directory);
     ScopeTables scopes = collect_scopes();
-    std::vector<const SymbolRecord*> plain = plain_symbols();
+    std::vector<PlainSymbol> plain = plain_symbols();
     write_file_names(file, directory, lines.names());
     write_short_symbols(file, directory, scopes, plain);
     write_long_symbols(file, directory, scopes, plain);
