@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_run.h"
 #include "common/alert.h"
 #include "common/options.h"
 #include "driver/normalize.h"
@@ -71,36 +71,12 @@ void timed_run(const std::string& dir, int report) {
     _exit(0);
 }
 
-bool measure(const std::string& dir, Timing* timing) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        timed_run(dir, fds[1]);
-    }
-    close(fds[1]);
-    ssize_t got = read(fds[0], timing, sizeof *timing);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return got == sizeof *timing && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string root;
-    if (argc > 1) {
-        root = argv[1];
-    } else {
-        char pattern[] = "/tmp/symvert-cod-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return 2;
-        root = pattern;
-    }
-    const synthetic::Size full = {500, 200000, 1000000};
-    const synthetic::Size tenth = {50, 20000, 100000};
-    const synthetic::Size* sizes[2] = {&tenth, &full};
+    std::string root = synthetic::work_root(argc, argv, "symvert-cod-bench");
+    if (root.empty()) return 2;
+    const synthetic::Size* sizes[2] = {&synthetic::TENTH, &synthetic::FULL};
     Timing best[2];
     for (int k = 0; k < 2; ++k) {
         std::string dir = root + (k == 0 ? "/tenth" : "/full");
@@ -109,7 +85,7 @@ int main(int argc, char** argv) {
         synthetic::write_image(dir + "/prog.hex", sizes[k]->modules);
         for (int run = 0; run < 3; ++run) {
             Timing t;
-            if (!measure(dir, &t)) {
+            if (!run_in_child(timed_run, dir, &t)) {
                 fprintf(stderr, "the run at %s failed\n", dir.c_str());
                 return 1;
             }

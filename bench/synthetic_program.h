@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace synthetic {
@@ -14,6 +15,10 @@ struct Size {
     unsigned symbols;
     unsigned lines;
 };
+
+// The benchmark sizes: the full program and one tenth of it.
+constexpr Size FULL = {500, 200000, 1000000};
+constexpr Size TENTH = {50, 20000, 100000};
 
 constexpr unsigned FUNCTIONS_PER_MODULE = 40;
 
@@ -102,6 +107,14 @@ inline void write_image(const std::string& path, unsigned modules) {
     }
     fputs(":00000001FF\n", out);
     fclose(out);
+}
+
+// The directory the benchmark works in: the one given, or a new one below /tmp named
+// with the prefix (empty when it cannot be made).
+inline std::string work_root(int argc, char** argv, const char* prefix) {
+    if (argc > 1) return argv[1];
+    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 } // namespace synthetic

@@ -272,7 +272,7 @@ constexpr uint8_t CODE_FLOAT = 163;
 constexpr uint8_t CODE_FLOAT24 = 166;
 constexpr uint8_t CODE_FLOAT32 = 167;
 
-constexpr size_t MEMORY_MAP_ENTRY_SIZE = 4;   // start 2, end 2
+constexpr size_t MEMORY_MAP_ENTRY_SIZE = 4;    // start 2, end 2
 constexpr size_t MEMORY_MAP_BLOCK_ENTRIES = 4; // the rest of a map block stays zero
 constexpr size_t LOCALS_RECORD_SIZE = 16;
 constexpr size_t LONG_SYMBOL_FIXED_SIZE = 7; // length 1, type 2, value 4
@@ -460,8 +460,9 @@ uint8_t cod_type_code(TypeRef type, bool fake_globals) {
 
 uint32_t cod_line_address(const FileRecord& file, uint32_t line) {
     const std::vector<LineRecord*>& lines = file.lines;
-    auto at = std::lower_bound(lines.begin(), lines.end(), line,
-                               [](const LineRecord* record, uint32_t n) { return record->line < n; });
+    auto at =
+        std::lower_bound(lines.begin(), lines.end(), line,
+                         [](const LineRecord* record, uint32_t n) { return record->line < n; });
     if (at != lines.end() && (*at)->line == line) return (*at)->address;
     if (at == lines.end()) return lines.empty() ? 0 : lines.back()->address + 1;
     if (at == lines.begin()) return 0;
@@ -531,8 +532,11 @@ class ScopeFiles {
 
 FunctionRecord begin_record(const ScopeEntry* scope, ScopeFiles& files) {
     const FileRecord* file = files.of(scope);
-    FunctionRecord record{scope, file ? cod_line_address(*file, scope->first_line) : 0,
-                          file ? cod_line_address(*file, scope->last_line) : 0, {}, false};
+    FunctionRecord record{scope,
+                          file ? cod_line_address(*file, scope->first_line) : 0,
+                          file ? cod_line_address(*file, scope->last_line) : 0,
+                          {},
+                          false};
     if (scope->sclass == SC_FUNC && scope->function)
         record.variables.push_back(
             {scope->function->name,
@@ -558,8 +562,7 @@ void collect_variable(ScopeTables& tables, FunctionRecord& record, ScopeEntry* e
     case SC_EXTERN:
         if (!variable_location(entry, scope, &at)) return;
         tables.externs.push_back({entry->name, variable_entry(entry, at.value)});
-        if (SymbolRecord* symbol = find_symbol(entry->name.c_str()))
-            symbol->flags |= SYM_DESCRIBED;
+        if (SymbolRecord* symbol = find_symbol(entry->name.c_str())) symbol->flags |= SYM_DESCRIBED;
         return;
     case SC_STATIC:
     case SC_AUTO:
@@ -585,7 +588,8 @@ ScopeTables collect_scopes() {
                 tables.records.push_back(begin_record(entry, files));
                 return true;
             }
-            if (holder != global) collect_variable(tables, tables.records[open.back()], entry, holder);
+            if (holder != global)
+                collect_variable(tables, tables.records[open.back()], entry, holder);
             return false;
         },
         [&](ScopeEntry*) {
@@ -609,8 +613,8 @@ std::vector<PlainSymbol> plain_symbols() {
     std::vector<uint8_t> segment_types(store.segments.count() + 1, CODE_UNKNOWN);
     for (uint32_t k = 0; k < store.segments.count(); ++k) {
         const std::vector<std::string>& classes = options.program_classes;
-        bool program = std::find(classes.begin(), classes.end(), store.segments[k]->name) !=
-                       classes.end();
+        bool program =
+            std::find(classes.begin(), classes.end(), store.segments[k]->name) != classes.end();
         segment_types[k + 1] = program ? CODE_FUNC_VOID_NONE : CODE_C_BYTE;
     }
     std::vector<PlainSymbol> symbols;
@@ -618,9 +622,9 @@ std::vector<PlainSymbol> plain_symbols() {
         for (const SymbolRecord* symbol : file->symbols)
             if (!(symbol->flags & SYM_DESCRIBED) &&
                 (!(symbol->flags & SYM_LOCAL) || options.strip_underscore)) {
-                uint8_t type =
-                    symbol->segment < segment_types.size() ? segment_types[symbol->segment]
-                                                           : CODE_UNKNOWN;
+                uint8_t type = symbol->segment < segment_types.size()
+                                   ? segment_types[symbol->segment]
+                                   : CODE_UNKNOWN;
                 symbols.push_back({symbol->name, {type, symbol->value}});
             }
     return symbols;
@@ -796,7 +800,8 @@ class LineTableWriter {
             for (uint32_t n = remembered + 1; line.line != 0 && n <= last_without_code; ++n)
                 entry(index, LINE_WITHOUT_CODE, n, 0);
             if (code_segment != 0 && line.segment == code_segment) {
-                uint32_t count = std::min(std::max<uint32_t>(spans.spans[k], 1), LINE_ADDRESS_LIMIT);
+                uint32_t count =
+                    std::min(std::max<uint32_t>(spans.spans[k], 1), LINE_ADDRESS_LIMIT);
                 for (uint32_t a = 0; a < count; ++a)
                     entry(index, a == 0 ? LINE_FIRST_ADDRESS : LINE_FURTHER_ADDRESS, line.line,
                           line.address + a);

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "common/osdep.h"
 #include "debug_helpers.h"
 #include "driver/normalize.h"
 #include "formats/descriptors.h"
 #include "formats/dotcod.h"
-#include "common/osdep.h"
 #include "model/encdec.h"
 #include "model/store.h"
 
@@ -111,11 +111,11 @@ TEST_F(CodWrite, TypeCodesFollowTheOutermostNodesPastOneQualifier) {
         const char* type;
         uint8_t code;
     } cases[] = {
-        {"`c", 2},       {"`i", 3},        {"`l", 160},     {"`m", 0},        {"`uc", 4},
-        {"`ui", 5},      {"`ul", 159},     {"`um", 0},      {"`f", 166},      {"`d", 167},
-        {"`b", 145},     {"`v", 67},       {"`DVuc", 4},    {"`(i", 16},      {"`*c", 6},
-        {"`*(v", 31},    {"`*D(v", 31},    {"`D*(v", 31},   {"`[3]c", 12},    {"`[3]i", 14},
-        {"`[3]uc", 13},  {"`[3]ui", 15},   {"`[3]Dui", 15}, {"`[2][3]ui", 12}, {"`[3]l", 12},
+        {"`c", 2},      {"`i", 3},      {"`l", 160},     {"`m", 0},         {"`uc", 4},
+        {"`ui", 5},     {"`ul", 159},   {"`um", 0},      {"`f", 166},       {"`d", 167},
+        {"`b", 145},    {"`v", 67},     {"`DVuc", 4},    {"`(i", 16},       {"`*c", 6},
+        {"`*(v", 31},   {"`*D(v", 31},  {"`D*(v", 31},   {"`[3]c", 12},     {"`[3]i", 14},
+        {"`[3]uc", 13}, {"`[3]ui", 15}, {"`[3]Dui", 15}, {"`[2][3]ui", 12}, {"`[3]l", 12},
         {"`[3]*c", 12},
     };
     for (const auto& c : cases)
@@ -143,8 +143,8 @@ TEST_F(CodWrite, TypeCodesFollowTheOutermostNodesPastOneQualifier) {
 
 TEST_F(CodWrite, LineAddressOfASourceLine) {
     uint32_t file = add_file("a.c");
-    for (auto [line, address] : {std::pair{10u, 0x100u}, {14u, 0x120u}, {14u, 0x110u},
-                                 {20u, 0x130u}})
+    for (auto [line, address] :
+         {std::pair{10u, 0x100u}, {14u, 0x120u}, {14u, 0x110u}, {20u, 0x130u}})
         add_line(line, address, 0, file, 2);
     add_file("empty.c");
     normalize_store();
@@ -222,8 +222,8 @@ TEST_F(CodWrite, LineNumbersAndSpansStayWithinTheirFields) {
         first_line += e.line == 1;
         without_code += e.flags == 0x90;
     }
-    EXPECT_EQ(first_line, 0x10000u);           // a span of 0x30000 addresses gives 0x10000
-    EXPECT_EQ(without_code, 0xFFFFu - 2);      // lines 3 to 65535
+    EXPECT_EQ(first_line, 0x10000u);      // a span of 0x30000 addresses gives 0x10000
+    EXPECT_EQ(without_code, 0xFFFFu - 2); // lines 3 to 65535
     EXPECT_EQ(entries.back().line, 100000u & 0xFFFF);
 }
 
@@ -285,8 +285,8 @@ TEST_F(CodWrite, FakeGlobalsAndStrippedUnderscores) {
     }
     // Only the function's own locals become "function.local" symbols; under -m local
     // store symbols are written too.
-    EXPECT_EQ(names, (std::vector<std::string>{"count", "flag", "main", "main._n", "?a_main",
-                                               "other"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"count", "flag", "main", "main._n", "?a_main", "other"}));
     EXPECT_EQ(types, (std::vector<uint32_t>{139, 139, 16, 139, 2, 2}));
 }
 
