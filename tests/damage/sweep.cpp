@@ -23,6 +23,7 @@
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/run.h"
+#include "exercise.h"
 
 namespace {
 
@@ -38,35 +39,6 @@ void on_alarm(int) {
 std::vector<uint8_t> load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs one variant through the format; output goes nowhere.
-void exercise(unsigned format_number, const std::vector<uint8_t>& bytes, size_t length) {
-    const FormatDescriptor& format = format_at(format_number);
-    for (int pass = 0; pass < 3; ++pass) {
-        reset_run_state();
-        options.verbose_level = pass == 2 ? 2 : 0;
-        set_message_context("damaged");
-        FILE* in = fmemopen(const_cast<uint8_t*>(length ? bytes.data() : nullptr), length, "rb");
-        if (!in) in = tmpfile();
-        try {
-            if (pass == 0) {
-                format.detect(in);
-                rewind(in);
-                format.read(in, "damaged");
-                normalize_store();
-                for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
-                    FILE* out = fopen("/dev/null", "wb");
-                    format_at(k).write(out, "/dev/null");
-                    fclose(out);
-                }
-            } else {
-                format.dump(in);
-            }
-        } catch (const RunEnd&) {
-        }
-        fclose(in);
-    }
 }
 
 } // namespace

@@ -126,3 +126,28 @@ TEST(SortItems, SortsLargeInputsAndLeavesShortOnesAlone) {
 }
 
 } // namespace
+
+#include "common/format.h"
+
+namespace {
+
+std::string dump_to_string(const uint8_t* data, size_t count, unsigned per_line, bool text) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    hex_dump(out, 0x1FE, per_line, data, count, "%04lX:", text);
+    fclose(out);
+    std::string result(buffer, size);
+    free(buffer);
+    return result;
+}
+
+TEST(HexDump, AddressBytesAndTextColumn) {
+    const uint8_t data[] = {'A', 'b', 0x00, ' ', 0x7F, '~', 0xFF};
+    EXPECT_EQ(dump_to_string(data, 7, 4, true), "01FE: 41 62 00 20 Ab. \n"
+                                                "0202: 7F 7E FF    .~.\n");
+    EXPECT_EQ(dump_to_string(data, 3, 16, false), "01FE: 41 62 00\n");
+    EXPECT_EQ(dump_to_string(data, 0, 16, true), "");
+}
+
+}  // namespace

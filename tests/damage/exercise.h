@@ -1,0 +1,46 @@
+// One damaged input through a format: detection, the read followed by normalisation
+// and every writer, and the dump at verbose levels 0, 1 and 2. Shared by the damage
+// sweep and the fuzz targets. Output goes to /dev/null; a RunEnd is an allowed outcome.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "common/alert.h"
+#include "common/options.h"
+#include "driver/formats.h"
+#include "driver/normalize.h"
+#include "driver/run.h"
+
+inline void exercise(unsigned format_number, const uint8_t* data, size_t length) {
+    const FormatDescriptor& format = format_at(format_number);
+    for (int pass = 0; pass < 4; ++pass) {
+        reset_run_state();
+        options.verbose_level = static_cast<uint8_t>(pass == 0 ? 0 : pass - 1);
+        set_message_context("damaged");
+        FILE* in = length ? fmemopen(const_cast<uint8_t*>(data), length, "rb") : nullptr;
+        if (!in) in = tmpfile();
+        try {
+            if (pass == 0) {
+                format.detect(in);
+                rewind(in);
+                format.read(in, "damaged");
+                normalize_store();
+                for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
+                    FILE* out = fopen("/dev/null", "wb");
+                    format_at(k).write(out, "/dev/null");
+                    fclose(out);
+                }
+            } else {
+                format.dump(in);
+            }
+        } catch (const RunEnd&) {
+        }
+        fclose(in);
+    }
+}
+
+inline void exercise(unsigned format_number, const std::vector<uint8_t>& bytes, size_t length) {
+    exercise(format_number, bytes.data(), length);
+}
