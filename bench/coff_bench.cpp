@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         if (!mkdtemp(pattern)) return 2;
         root = pattern;
     }
-    const synthetic::Size sizes[2] = {{50, 20000, 100000}, {500, 200000, 1000000}};
+    const synthetic::Size sizes[2] = {synthetic::TENTH, synthetic::FULL};
     const char* labels[2] = {"tenth", "full"};
     Result results[2][2];
     for (int k = 0; k < 2; ++k) {

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_run.h"
 #include "common/alert.h"
 #include "common/options.h"
 #include "driver/normalize.h"
@@ -22,13 +22,20 @@
 
 namespace {
 
+using synthetic::generate;
 using synthetic::Size;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The timed run, in a child process: read, normalise, write. Prints "seconds peak_kib".
+struct Timing {
+    double elapsed;
+    long peak_kib;
+    double phases[3]; // read, normalise, write
+};
+
+// The timed run, in a child process: read, normalise, write.
 void timed_run(const std::string& dir, int report) {
     if (chdir(dir.c_str()) != 0) _exit(2);
     reset_run_state();
@@ -38,7 +45,8 @@ void timed_run(const std::string& dir, int report) {
     FILE* in = fopen("prog.sym", "r");
     FILE* out = fopen("out.sym", "w");
     if (!in || !out) _exit(2);
-    double phases[3];
+    Timing t{};
+    double* phases = t.phases;
     try {
         auto at = std::chrono::steady_clock::now();
         norval_format.read(in, "prog.sym");
@@ -54,48 +62,32 @@ void timed_run(const std::string& dir, int report) {
     }
     fclose(out);
     fclose(in);
-    double elapsed = seconds_since(start);
+    t.elapsed = seconds_since(start);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    dprintf(report, "%f %ld %f %f %f\n", elapsed, usage.ru_maxrss, phases[0], phases[1], phases[2]);
+    t.peak_kib = usage.ru_maxrss;
+    if (write(report, &t, sizeof t) != static_cast<ssize_t>(sizeof t)) _exit(4);
     _exit(0);
 }
 
 bool measure(const std::string& dir, double* elapsed, long* peak_kib, double* phases) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        timed_run(dir, fds[1]);
-    }
-    close(fds[1]);
-    char text[128] = {0};
-    ssize_t got = read(fds[0], text, sizeof text - 1);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return got > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           sscanf(text, "%lf %ld %lf %lf %lf", elapsed, peak_kib, &phases[0], &phases[1],
-                  &phases[2]) == 5;
+    Timing t{};
+    if (!run_in_child(timed_run, dir, &t)) return false;
+    *elapsed = t.elapsed;
+    *peak_kib = t.peak_kib;
+    for (int p = 0; p < 3; ++p)
+        phases[p] = t.phases[p];
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string root;
-    if (argc > 1) {
-        root = argv[1];
-    } else {
-        char pattern[] = "/tmp/symvert-debug-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return 2;
-        root = pattern;
-    }
-    const Size full = {500, 200000, 1000000};
-    const Size tenth = {50, 20000, 100000};
+    std::string root = synthetic::work_root(argc, argv, "symvert-debug-bench");
+    if (root.empty()) return 2;
     double times[2];
     long peaks[2];
-    const Size* sizes[2] = {&tenth, &full};
+    const Size* sizes[2] = {&synthetic::TENTH, &synthetic::FULL};
     for (int k = 0; k < 2; ++k) {
         std::string dir = root + (k == 0 ? "/tenth" : "/full");
         if (system(("mkdir -p " + dir).c_str()) != 0) return 2;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace synthetic {
@@ -18,6 +19,10 @@ struct Size {
     unsigned symbols;
     unsigned lines;
 };
+
+// The benchmark sizes: the full program and one tenth of it.
+constexpr Size FULL = {500, 200000, 1000000};
+constexpr Size TENTH = {50, 20000, 100000};
 
 constexpr unsigned FUNCTIONS_PER_MODULE = 40;
 
@@ -111,6 +116,14 @@ inline void generate_image(const std::string& dir, const Size& size) {
     }
     fprintf(hex, ":00000001FF\n");
     fclose(hex);
+}
+
+// The directory the benchmark works in: the one given, or a new one below /tmp named
+// with the prefix (empty when it cannot be made).
+inline std::string work_root(int argc, char** argv, const char* prefix) {
+    if (argc > 1) return argv[1];
+    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 } // namespace synthetic

@@ -1,18 +1,25 @@
-// .COD files: detection and the dump. The file is a run of 512-byte blocks: a
-// directory, code pages and the symbol, locals, file-name and line tables that the
-// directory points at. The reader does not exist (a .COD file is only dumped) and the
-// writer is not built yet.
+// .COD files: the writer, detection and the dump. The file is a run of 512-byte blocks:
+// a directory, then the memory map, the code pages, the line, file-name, symbol and
+// locals tables that the directory points at. There is no reader (a .COD file is only
+// written and dumped).
+#include "formats/dotcod.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
 #include "common/alert.h"
 #include "common/options.h"
+#include "common/osdep.h"
+#include "common/sort.h"
 #include "formats/descriptors.h"
 #include "model/encdec.h"
+#include "model/machine.h"
 
 namespace {
 
@@ -239,6 +246,695 @@ const char* const SYMBOL_TYPE_NAMES[] = {
 constexpr unsigned SYMBOL_TYPE_COUNT = sizeof SYMBOL_TYPE_NAMES / sizeof SYMBOL_TYPE_NAMES[0];
 static_assert(SYMBOL_TYPE_COUNT == 184, "one name per .COD symbol type");
 
+// ---------------------------------------------------------------------------
+// Writer
+
+// The symbol types the writer gives, as indexes into SYMBOL_TYPE_NAMES.
+constexpr uint8_t CODE_NONE = 0;
+constexpr uint8_t CODE_C_BYTE = 2;
+constexpr uint8_t CODE_C_INT = 3;
+constexpr uint8_t CODE_C_UBYTE = 4;
+constexpr uint8_t CODE_C_UINT = 5;
+constexpr uint8_t CODE_C_POINTER = 6;
+constexpr uint8_t CODE_BYTE_ARRAY = 12;
+constexpr uint8_t CODE_U_BYTE_ARRAY = 13;
+constexpr uint8_t CODE_WORD_ARRAY = 14;
+constexpr uint8_t CODE_U_WORD_ARRAY = 15;
+constexpr uint8_t CODE_FUNC_VOID_NONE = 16;
+constexpr uint8_t CODE_PFUN_VOID_NONE = 31;
+constexpr uint8_t CODE_C_VOID = 67;
+constexpr uint8_t CODE_C_STRUCT = 77;
+constexpr uint8_t CODE_UNKNOWN = 139;
+constexpr uint8_t CODE_BIT_0 = 145;
+constexpr uint8_t CODE_UINT32 = 159;
+constexpr uint8_t CODE_SINT32 = 160;
+constexpr uint8_t CODE_FLOAT = 163;
+constexpr uint8_t CODE_FLOAT24 = 166;
+constexpr uint8_t CODE_FLOAT32 = 167;
+
+constexpr size_t MEMORY_MAP_ENTRY_SIZE = 4;    // start 2, end 2
+constexpr size_t MEMORY_MAP_BLOCK_ENTRIES = 4; // the rest of a map block stays zero
+constexpr size_t LOCALS_RECORD_SIZE = 16;
+constexpr size_t LONG_SYMBOL_FIXED_SIZE = 7; // length 1, type 2, value 4
+constexpr size_t LONG_NAME_LIMIT = 255;
+constexpr size_t LOCAL_LONG_NAME_LIMIT = 127; // "function.local" names
+constexpr size_t LOCAL_HEADER_NAME = 8;
+constexpr unsigned DATE_FIELD = 8;
+constexpr unsigned SOURCE_FIELD = 64;
+constexpr unsigned COMPILER_FIELD = 12;
+constexpr unsigned NOTICE_FIELD = 64;
+constexpr unsigned PROCESSOR_FIELD = 9;
+constexpr uint32_t CODE_TYPE = 1;
+constexpr const char* COMPILER_NAME = "NORVALE";
+constexpr const char* NOTICE_TEXT = "symvert, symbol file converter";
+constexpr const char* LOCAL_HEADER_TEXT = "__LOCAL";
+constexpr uint8_t LINE_FILE_CHANGE = 0xFF;
+constexpr uint8_t LINE_WITHOUT_CODE = 0x90;
+constexpr uint8_t LINE_FIRST_ADDRESS = 0x80;
+constexpr uint8_t LINE_FURTHER_ADDRESS = 0;
+// Line numbers and addresses are 16-bit fields of a line entry: the lines without code
+// are filled in up to the highest line number the field holds, and one line gives
+// entries for at most as many addresses as the field tells apart.
+constexpr uint32_t LINE_NUMBER_LIMIT = 0xFFFF;
+constexpr uint32_t LINE_ADDRESS_LIMIT = 0x10000;
+
+// Every field goes through the codec of its byte order, and the run's byte order follows
+// the last one used: outputs written after a .COD file in the same run see it.
+uint8_t* put_le16(uint8_t* at, uint32_t value) {
+    options.big_endian = false;
+    return put16(at, value);
+}
+
+uint8_t* put_be32(uint8_t* at, uint32_t value) {
+    options.big_endian = true;
+    return put32(at, value);
+}
+
+// A length-prefixed text in a field of the given width (at most width - 1 characters).
+void put_text(uint8_t* field, size_t width, std::string_view text) {
+    size_t length = std::min(text.size(), width - 1);
+    field[0] = static_cast<uint8_t>(length);
+    memcpy(field + 1, text.data(), length);
+}
+
+// A name as the symbol tables give it: with -m, one leading underscore removed.
+std::string_view table_name(std::string_view name) {
+    if (options.strip_underscore && !name.empty() && name[0] == '_') name.remove_prefix(1);
+    return name;
+}
+
+// The output stream seen as numbered 512-byte blocks; each block that cannot be written
+// whole is reported and writing goes on.
+class BlockFile {
+  public:
+    BlockFile(FILE* out, const char* name) : out_(out), name_(name) {}
+
+    // The tables start at block 1; the directory is written last, over block 0.
+    void start() {
+        if (fseeko(out_, static_cast<off_t>(COD_BLOCK_SIZE), SEEK_SET) != 0) message(413, name_);
+    }
+
+    // Writes the next block and answers its number.
+    uint32_t append(const uint8_t* block) {
+        if (fwrite(block, 1, COD_BLOCK_SIZE, out_) != COD_BLOCK_SIZE) message(413, name_);
+        return next_++;
+    }
+
+    void write_directory(const uint8_t* directory) {
+        if (fseeko(out_, 0, SEEK_SET) != 0 ||
+            fwrite(directory, 1, COD_BLOCK_SIZE, out_) != COD_BLOCK_SIZE || fflush(out_) != 0)
+            message(413, name_);
+    }
+
+  private:
+    FILE* out_;
+    const char* name_;
+    uint32_t next_ = 1;
+};
+
+// One table: records laid out in blocks that are written as they fill. A record never
+// crosses a block boundary; the directory gets the table's first and last block.
+class TableWriter {
+  public:
+    explicit TableWriter(BlockFile& file, size_t capacity = COD_BLOCK_SIZE)
+        : file_(file), capacity_(capacity) {}
+
+    // Zero-filled room for a record of size bytes, in the next block when the rest of
+    // this one is too small.
+    uint8_t* reserve(size_t size) {
+        if (used_ + size > capacity_) flush();
+        uint8_t* at = block_ + used_;
+        used_ += size;
+        return at;
+    }
+
+    // Writes the last block and enters the table in the directory (0 and 0 when the
+    // table has no block).
+    void finish(uint8_t* directory, size_t field) {
+        if (used_ != 0) flush();
+        put_le16(put_le16(directory + field, first_), last_);
+    }
+
+  private:
+    void flush() {
+        last_ = file_.append(block_);
+        if (first_ == 0) first_ = last_;
+        memset(block_, 0, sizeof block_);
+        used_ = 0;
+    }
+
+    BlockFile& file_;
+    size_t capacity_;
+    uint8_t block_[COD_BLOCK_SIZE] = {};
+    size_t used_ = 0;
+    uint32_t first_ = 0;
+    uint32_t last_ = 0;
+};
+
+// Types.
+
+TypeRef past_qualifier(TypeRef type) {
+    return type.kind() == TYPE_QUALIFIER ? type.inner() : type;
+}
+
+uint8_t basic_type_code(const TypeNode& node) {
+    switch (node.value) {
+    case BASIC_VOID: return CODE_C_VOID;
+    case BASIC_SIGNED:
+        return node.extra == 1   ? CODE_C_BYTE
+               : node.extra == 2 ? CODE_C_INT
+               : node.extra == 4 ? CODE_SINT32
+                                 : CODE_NONE;
+    case BASIC_UNSIGNED:
+        return node.extra == 1   ? CODE_C_UBYTE
+               : node.extra == 2 ? CODE_C_UINT
+               : node.extra == 4 ? CODE_UINT32
+                                 : CODE_NONE;
+    case BASIC_FLOAT:
+        return node.extra == 3 ? CODE_FLOAT24 : node.extra == 4 ? CODE_FLOAT32 : CODE_FLOAT;
+    case BASIC_BIT: return CODE_BIT_0;
+    default: return CODE_NONE;
+    }
+}
+
+bool points_to_function(TypeRef target) {
+    while (target.kind() == TYPE_QUALIFIER)
+        target = target.inner();
+    return target.kind() == TYPE_FUNCTION;
+}
+
+// The code of a type whose qualifier node, if any, has been passed over.
+uint8_t unqualified_type_code(TypeRef type, bool fake_globals);
+
+uint8_t array_type_code(TypeRef element) {
+    element = past_qualifier(element);
+    // An array of arrays has an array code, none of which names a word or unsigned array.
+    uint8_t code =
+        element.kind() == TYPE_ARRAY ? CODE_BYTE_ARRAY : unqualified_type_code(element, false);
+    switch (code) {
+    case CODE_C_INT: return CODE_WORD_ARRAY;
+    case CODE_C_UBYTE: return CODE_U_BYTE_ARRAY;
+    case CODE_C_UINT: return CODE_U_WORD_ARRAY;
+    default: return CODE_BYTE_ARRAY;
+    }
+}
+
+uint8_t unqualified_type_code(TypeRef type, bool fake_globals) {
+    switch (type.kind()) {
+    case TYPE_BASIC: return fake_globals ? CODE_UNKNOWN : basic_type_code(type.node());
+    case TYPE_FUNCTION: return CODE_FUNC_VOID_NONE;
+    case TYPE_POINTER:
+        return points_to_function(type.inner()) ? CODE_PFUN_VOID_NONE : CODE_C_POINTER;
+    case TYPE_ENUM: return fake_globals ? CODE_UNKNOWN : CODE_NONE;
+    case TYPE_STRUCT: return fake_globals ? CODE_UNKNOWN : CODE_C_STRUCT;
+    case TYPE_ARRAY: return fake_globals ? CODE_UNKNOWN : array_type_code(type.inner());
+    default: return CODE_NONE;
+    }
+}
+
+} // namespace
+
+uint8_t cod_type_code(TypeRef type, bool fake_globals) {
+    return unqualified_type_code(past_qualifier(type), fake_globals);
+}
+
+uint32_t cod_line_address(const FileRecord& file, uint32_t line) {
+    const std::vector<LineRecord*>& lines = file.lines;
+    auto at =
+        std::lower_bound(lines.begin(), lines.end(), line,
+                         [](const LineRecord* record, uint32_t n) { return record->line < n; });
+    if (at != lines.end() && (*at)->line == line) return (*at)->address;
+    if (at == lines.end()) return lines.empty() ? 0 : lines.back()->address + 1;
+    if (at == lines.begin()) return 0;
+    return (*at)->address - 1;
+}
+
+namespace {
+
+// Type and value of a symbol entry.
+struct SymbolEntry {
+    uint8_t type;
+    uint32_t value;
+};
+
+// A variable's symbol entry. A bit variable's location is a bit address: the entry names
+// its byte and the bit's number in it.
+SymbolEntry variable_entry(const ScopeEntry* entry, uint32_t location) {
+    TypeRef type = past_qualifier(TypeRef(entry->type));
+    if (type.kind() == TYPE_BASIC && type.node().value == BASIC_BIT)
+        return {options.fake_globals ? CODE_UNKNOWN
+                                     : static_cast<uint8_t>(CODE_BIT_0 + location % 8),
+                location / 8};
+    return {cod_type_code(TypeRef(entry->type), options.fake_globals), location};
+}
+
+// A variable with a location: its name and symbol entry. The name is a copy, so that the
+// tables are written from these lists alone rather than from entries spread over the
+// whole type model.
+struct LocatedVariable {
+    std::string name;
+    SymbolEntry symbol;
+};
+
+// One block or function scope (or module) with the variables it declares; for a function
+// its own entry comes first.
+struct FunctionRecord {
+    const ScopeEntry* scope;
+    uint32_t start;
+    uint32_t end;
+    std::vector<LocatedVariable> variables;
+    bool kept;
+};
+
+struct ScopeTables {
+    std::vector<LocatedVariable> externs;
+    std::vector<FunctionRecord> records; // in the order their scopes begin
+};
+
+// The store file of a scope's source file; the scopes of one module mostly share one.
+class ScopeFiles {
+  public:
+    const FileRecord* of(const ScopeEntry* scope) {
+        if (scope->file_name.empty()) return nullptr;
+        if (!looked_up_ || scope->file_name != name_) {
+            name_ = scope->file_name;
+            file_ = find_file(name_.c_str());
+            looked_up_ = true;
+        }
+        return file_;
+    }
+
+  private:
+    std::string name_;
+    const FileRecord* file_ = nullptr;
+    bool looked_up_ = false;
+};
+
+FunctionRecord begin_record(const ScopeEntry* scope, ScopeFiles& files) {
+    const FileRecord* file = files.of(scope);
+    FunctionRecord record{scope,
+                          file ? cod_line_address(*file, scope->first_line) : 0,
+                          file ? cod_line_address(*file, scope->last_line) : 0,
+                          {},
+                          false};
+    if (scope->sclass == SC_FUNC && scope->function)
+        record.variables.push_back(
+            {scope->function->name,
+             variable_entry(scope->function, scope->function->location_value)});
+    return record;
+}
+
+bool keep_record(const FunctionRecord& record) {
+    if (record.variables.empty() || record.start == 0) return false;
+    // Under -f the locals of a function become "function.local" symbols: only functions
+    // with locals count.
+    return !options.fake_globals ||
+           (record.scope->sclass == SC_FUNC && record.variables.size() > 1);
+}
+
+// Extern variables with a location are collected for the symbol tables (their store
+// symbols are then not written again); statics, autos, parameters and register
+// variables with a location join the record of the scope that declares them.
+void collect_variable(ScopeTables& tables, FunctionRecord& record, ScopeEntry* entry,
+                      const ScopeEntry* scope) {
+    ValuePair at;
+    switch (entry->sclass) {
+    case SC_EXTERN:
+        if (!variable_location(entry, scope, &at)) return;
+        tables.externs.push_back({entry->name, variable_entry(entry, at.value)});
+        if (SymbolRecord* symbol = find_symbol(entry->name.c_str())) symbol->flags |= SYM_DESCRIBED;
+        return;
+    case SC_STATIC:
+    case SC_AUTO:
+    case SC_PARAM:
+    case SC_REG:
+        if (variable_location(entry, scope, &at))
+            record.variables.push_back({entry->name, variable_entry(entry, at.value)});
+        return;
+    default: return;
+    }
+}
+
+ScopeTables collect_scopes() {
+    ScopeTables tables;
+    ScopeEntry* global = type_model.global_scope;
+    std::vector<size_t> open; // the records of the scopes being walked, innermost last
+    ScopeFiles files;
+    walk_scope(
+        global,
+        [&](ScopeEntry* entry, ScopeEntry* holder) {
+            if (entry->is_scope()) {
+                open.push_back(tables.records.size());
+                tables.records.push_back(begin_record(entry, files));
+                return true;
+            }
+            if (holder != global)
+                collect_variable(tables, tables.records[open.back()], entry, holder);
+            return false;
+        },
+        [&](ScopeEntry*) {
+            FunctionRecord& record = tables.records[open.back()];
+            record.kept = keep_record(record);
+            open.pop_back();
+        });
+    return tables;
+}
+
+// A store symbol not described through its variable.
+struct PlainSymbol {
+    std::string_view name;
+    SymbolEntry symbol;
+};
+
+// The store symbols not described through their variables, local ones only under -m:
+// "function" when their segment is a program class, "byte" in another segment and
+// "unknown" without one.
+std::vector<PlainSymbol> plain_symbols() {
+    std::vector<uint8_t> segment_types(store.segments.count() + 1, CODE_UNKNOWN);
+    for (uint32_t k = 0; k < store.segments.count(); ++k) {
+        const std::vector<std::string>& classes = options.program_classes;
+        bool program =
+            std::find(classes.begin(), classes.end(), store.segments[k]->name) != classes.end();
+        segment_types[k + 1] = program ? CODE_FUNC_VOID_NONE : CODE_C_BYTE;
+    }
+    std::vector<PlainSymbol> symbols;
+    for (const FileRecord* file : store.files)
+        for (const SymbolRecord* symbol : file->symbols)
+            if (!(symbol->flags & SYM_DESCRIBED) &&
+                (!(symbol->flags & SYM_LOCAL) || options.strip_underscore)) {
+                uint8_t type = symbol->segment < segment_types.size()
+                                   ? segment_types[symbol->segment]
+                                   : CODE_UNKNOWN;
+                symbols.push_back({symbol->name, {type, symbol->value}});
+            }
+    return symbols;
+}
+
+// Directory.
+
+void fill_directory(uint8_t* directory, const char* output_name) {
+    static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    put_text(directory + DIR_SOURCE, SOURCE_FIELD, output_name);
+    time_t now = now_time();
+    tm local{};
+    if (localtime_r(&now, &local)) {
+        char date[16];
+        snprintf(date, sizeof date, "%02d%s%02d", local.tm_mday % 100, MONTHS[local.tm_mon % 12],
+                 (local.tm_year % 100 + 100) % 100);
+        put_text(directory + DIR_DATE, DATE_FIELD, date);
+        put_le16(directory + DIR_TIME, static_cast<uint32_t>(local.tm_hour * 100 + local.tm_min));
+    }
+    put_text(directory + DIR_COMPILER, COMPILER_FIELD, COMPILER_NAME);
+    put_text(directory + DIR_NOTICE, NOTICE_FIELD, NOTICE_TEXT);
+    put_le16(directory + DIR_CODE_TYPE, CODE_TYPE);
+    put_text(directory + DIR_PROCESSOR, PROCESSOR_FIELD, options.processor_name);
+}
+
+// Memory map and code pages.
+
+void write_memory_map(BlockFile& file, uint8_t* directory) {
+    TableWriter map(file, MEMORY_MAP_BLOCK_ENTRIES * MEMORY_MAP_ENTRY_SIZE);
+    for (const DataBlock* block : store.data) {
+        uint8_t* entry = map.reserve(MEMORY_MAP_ENTRY_SIZE);
+        put_le16(put_le16(entry, block->address), block->address + block->size - 1);
+    }
+    map.finish(directory, DIR_MEMORY_MAP);
+}
+
+// The bytes of the data blocks, in store order, gathered into one page at a time; a
+// page is written when the bytes move on to another one, so a page met again later is
+// written again and its index entry then names the later block.
+class PageWriter {
+  public:
+    PageWriter(BlockFile& file, uint8_t* directory) : file_(file), directory_(directory) {}
+
+    void add(uint32_t address, const uint8_t* bytes, uint32_t size) {
+        while (size != 0) {
+            uint32_t offset = address % COD_BLOCK_SIZE;
+            uint32_t page = address / COD_BLOCK_SIZE;
+            if (!open_ || page != page_) {
+                flush();
+                page_ = page;
+                open_ = true;
+            }
+            uint32_t count = std::min<uint32_t>(size, COD_BLOCK_SIZE - offset);
+            memcpy(page_bytes_ + offset, bytes, count);
+            address += count;
+            bytes += count;
+            size -= count;
+        }
+    }
+
+    void flush() {
+        if (!open_) return;
+        uint32_t block = file_.append(page_bytes_);
+        if (page_ < CODE_INDEX_ENTRIES) put_le16(directory_ + DIR_CODE_INDEX + 2 * page_, block);
+        memset(page_bytes_, 0, sizeof page_bytes_);
+        open_ = false;
+    }
+
+  private:
+    BlockFile& file_;
+    uint8_t* directory_;
+    uint8_t page_bytes_[COD_BLOCK_SIZE] = {};
+    uint32_t page_ = 0;
+    bool open_ = false;
+};
+
+void write_code_pages(BlockFile& file, uint8_t* directory) {
+    PageWriter pages(file, directory);
+    for (const DataBlock* block : store.data)
+        pages.add(block->address, block->bytes.data(),
+                  static_cast<uint32_t>(std::min<size_t>(block->size, block->bytes.size())));
+    pages.flush();
+}
+
+// Line table.
+
+// A line record or a symbol placed by address; a line's code reaches up to the next
+// item when that is a line too.
+struct LineItem {
+    uint32_t address;
+    uint32_t line;
+    uint32_t position; // of the line record in the writing order; SYMBOL_ITEM for a symbol
+};
+constexpr uint32_t SYMBOL_ITEM = UINT32_MAX;
+
+int compare_numbers(uint32_t a, uint32_t b) {
+    return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// By address; at one address the lines first, by line number, then in writing order
+// (so that of two records of one line at one address the first one written covers only
+// that address).
+inline int compare_line_items(const LineItem& a, const LineItem& b) {
+    if (int c = compare_numbers(a.address, b.address)) return c;
+    bool a_symbol = a.position == SYMBOL_ITEM;
+    bool b_symbol = b.position == SYMBOL_ITEM;
+    if (a_symbol != b_symbol) return a_symbol ? 1 : -1;
+    if (a_symbol) return 0;
+    if (int c = compare_numbers(a.line, b.line)) return c;
+    return compare_numbers(a.position, b.position);
+}
+
+// The line records in writing order (by file, then line) with the number of addresses
+// each one's code covers (0 when the next item by address is a symbol or there is none).
+struct LineSpans {
+    std::vector<const LineRecord*> lines;
+    std::vector<uint32_t> spans;
+};
+
+LineSpans line_spans() {
+    LineSpans result;
+    std::vector<LineItem> items;
+    size_t lines = 0, symbols = 0;
+    for (const FileRecord* file : store.files) {
+        lines += file->lines.size();
+        symbols += file->symbols.size();
+    }
+    items.reserve(lines + symbols);
+    result.lines.reserve(lines);
+    for (const FileRecord* file : store.files) {
+        for (const LineRecord* line : file->lines) {
+            items.push_back(
+                {line->address, line->line, static_cast<uint32_t>(result.lines.size())});
+            result.lines.push_back(line);
+        }
+        for (const SymbolRecord* symbol : file->symbols)
+            items.push_back({symbol->value, 0, SYMBOL_ITEM});
+    }
+    sort_items(items,
+               [](const LineItem& a, const LineItem& b) { return compare_line_items(a, b); });
+    result.spans.assign(result.lines.size(), 0);
+    for (size_t k = 0; k < items.size(); ++k) {
+        if (items[k].position == SYMBOL_ITEM) continue;
+        if (k + 1 < items.size() && items[k + 1].position != SYMBOL_ITEM)
+            result.spans[items[k].position] = items[k + 1].address - items[k].address;
+    }
+    return result;
+}
+
+class LineTableWriter {
+  public:
+    explicit LineTableWriter(BlockFile& file)
+        : table_(file), file_index_(store.files.count() + 1, NO_INDEX) {}
+
+    void write(const LineSpans& spans) {
+        const SegmentRecord* code = find_segment("CODE");
+        uint32_t code_segment = 0;
+        for (uint32_t k = 0; code && k < store.segments.count(); ++k)
+            if (store.segments[k] == code) code_segment = k + 1;
+        uint32_t previous_file = 0;
+        uint32_t index = 0;
+        uint32_t remembered = 0;
+        for (size_t k = 0; k < spans.lines.size(); ++k) {
+            const LineRecord& line = *spans.lines[k];
+            if (k == 0 || line.file != previous_file) {
+                previous_file = line.file;
+                index = name_index(line.file);
+                entry(index, LINE_FILE_CHANGE, 0, 0);
+                remembered = 0;
+            }
+            uint32_t last_without_code = std::min(line.line - 1, LINE_NUMBER_LIMIT);
+            for (uint32_t n = remembered + 1; line.line != 0 && n <= last_without_code; ++n)
+                entry(index, LINE_WITHOUT_CODE, n, 0);
+            if (code_segment != 0 && line.segment == code_segment) {
+                uint32_t count =
+                    std::min(std::max<uint32_t>(spans.spans[k], 1), LINE_ADDRESS_LIMIT);
+                for (uint32_t a = 0; a < count; ++a)
+                    entry(index, a == 0 ? LINE_FIRST_ADDRESS : LINE_FURTHER_ADDRESS, line.line,
+                          line.address + a);
+            }
+            remembered = line.line;
+        }
+    }
+
+    void finish(uint8_t* directory) { table_.finish(directory, DIR_LINES); }
+
+    // The files in the order the line table first names them.
+    const std::vector<const FileRecord*>& names() const { return names_; }
+
+  private:
+    static constexpr uint32_t NO_INDEX = UINT32_MAX;
+
+    uint32_t name_index(uint32_t file) {
+        if (file_index_[file] == NO_INDEX) {
+            file_index_[file] = static_cast<uint32_t>(names_.size());
+            names_.push_back(file_of(file));
+        }
+        return file_index_[file];
+    }
+
+    void entry(uint32_t file, uint8_t flags, uint32_t line, uint32_t address) {
+        uint8_t* at = table_.reserve(LINE_ENTRY_SIZE);
+        at[0] = static_cast<uint8_t>(file);
+        at[1] = flags;
+        put_le16(put_le16(at + 2, line), address);
+    }
+
+    TableWriter table_;
+    std::vector<uint32_t> file_index_; // by file number
+    std::vector<const FileRecord*> names_;
+};
+
+// File names and symbols.
+
+void write_file_names(BlockFile& file, uint8_t* directory,
+                      const std::vector<const FileRecord*>& names) {
+    TableWriter table(file);
+    for (const FileRecord* record : names)
+        put_text(table.reserve(FILE_NAME_SIZE), FILE_NAME_SIZE, record->name);
+    table.finish(directory, DIR_NAMES);
+}
+
+void short_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) {
+    uint8_t* at = table.reserve(SHORT_SYMBOL_SIZE);
+    put_text(at, SHORT_SYMBOL_NAME, table_name(name));
+    at[SHORT_SYMBOL_NAME] = symbol.type;
+    put_le16(at + SHORT_SYMBOL_NAME + 1, symbol.value);
+}
+
+void long_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) {
+    name = table_name(name);
+    size_t length = std::min(name.size(), LONG_NAME_LIMIT);
+    uint8_t* at = table.reserve(LONG_SYMBOL_FIXED_SIZE + length);
+    at[0] = static_cast<uint8_t>(length);
+    memcpy(at + 1, name.data(), length);
+    put_be32(put_le16(at + 1 + length, symbol.type), symbol.value);
+}
+
+void write_short_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& scopes,
+                         const std::vector<PlainSymbol>& plain) {
+    TableWriter table(file);
+    for (const LocatedVariable& variable : scopes.externs)
+        short_symbol(table, variable.name, variable.symbol);
+    for (const PlainSymbol& symbol : plain)
+        short_symbol(table, symbol.name, symbol.symbol);
+    table.finish(directory, DIR_SYMBOLS);
+}
+
+void write_long_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& scopes,
+                        const std::vector<PlainSymbol>& plain) {
+    TableWriter table(file);
+    for (const LocatedVariable& variable : scopes.externs)
+        long_symbol(table, variable.name, variable.symbol);
+    if (options.fake_globals) {
+        for (const FunctionRecord& record : scopes.records) {
+            if (!record.kept) continue;
+            const std::string& function = record.variables.front().name;
+            for (size_t k = 1; k < record.variables.size(); ++k) {
+                std::string name = function + "." + record.variables[k].name;
+                if (name.size() > LOCAL_LONG_NAME_LIMIT) name.resize(LOCAL_LONG_NAME_LIMIT);
+                long_symbol(table, name, record.variables[k].symbol);
+            }
+        }
+    }
+    for (const PlainSymbol& symbol : plain)
+        long_symbol(table, symbol.name, symbol.symbol);
+    table.finish(directory, DIR_LONG_SYMBOLS);
+}
+
+// Each kept record: a header with its address range in bytes (two per instruction
+// word), then its variables.
+void write_locals(BlockFile& file, uint8_t* directory, const ScopeTables& scopes) {
+    TableWriter table(file);
+    for (const FunctionRecord& record : scopes.records) {
+        if (!record.kept) continue;
+        uint8_t* header = table.reserve(LOCALS_RECORD_SIZE);
+        put_text(header, LOCAL_HEADER_NAME, LOCAL_HEADER_TEXT);
+        uint8_t* at = put_le16(header + LOCAL_HEADER_NAME, record.start * 2);
+        put_le16(put_le16(put_le16(at, 0), record.end * 2), 0);
+        for (const LocatedVariable& variable : record.variables)
+            short_symbol(table, variable.name, variable.symbol);
+    }
+    table.finish(directory, DIR_LOCALS);
+}
+
+int cod_write(FILE* out, const char* name) {
+    if (options.program_classes.empty()) options.program_classes = {"CODE", "ENTRY"};
+    uint8_t directory[COD_BLOCK_SIZE] = {};
+    fill_directory(directory, name);
+    BlockFile file(out, name);
+    file.start();
+    write_memory_map(file, directory);
+    write_code_pages(file, directory);
+    LineTableWriter lines(file);
+    lines.write(line_spans());
+    lines.finish(directory);
+    ScopeTables scopes = collect_scopes();
+    std::vector<PlainSymbol> plain = plain_symbols();
+    write_file_names(file, directory, lines.names());
+    write_short_symbols(file, directory, scopes, plain);
+    write_long_symbols(file, directory, scopes, plain);
+    if (!options.fake_globals) write_locals(file, directory, scopes);
+    file.write_directory(directory);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Dump
+
 // A length-prefixed text of a field of the given width, as a terminated string.
 std::string field_text(const uint8_t* field, size_t width) {
     size_t length = std::min<size_t>(field[0], width - 1);
@@ -405,5 +1101,5 @@ bool cod_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor cod_format = {
-    cod_detect, read_placeholder, write_placeholder, cod_dump, ".COD", "cod", "cod", true,
+    cod_detect, read_placeholder, cod_write, cod_dump, ".COD", "cod", "cod", true,
 };

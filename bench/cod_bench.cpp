@@ -1,0 +1,103 @@
+// Benchmark: writing the .COD file of a large program.
+//
+// The synthetic PIC18 program of the debug-information benchmark (symbol file with one
+// side file per module) and its code image as Intel HEX are read and normalised, then
+// written as .COD; at full size that is 500 modules, 200 000 symbols, 1 000 000 line
+// records and 1.25 MiB of code. Each size runs in a child process of its own so that
+// its peak memory is its own; the best of three runs counts. The write must grow
+// near-linearly: at most 12 times the tenth size's time at full size.
+//
+// usage: cod_bench [WORK_DIR]   (default: a new directory below /tmp)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "child_run.h"
+#include "common/alert.h"
+#include "common/options.h"
+#include "driver/normalize.h"
+#include "driver/run.h"
+#include "formats/descriptors.h"
+#include "synthetic_program.h"
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct Timing {
+    double read = 0, normalise = 0, write = 0;
+    long peak_kib = 0;
+    long output_kib = 0;
+};
+
+// The timed run, in a child process; reports its timing through the pipe.
+void timed_run(const std::string& dir, int report) {
+    if (chdir(dir.c_str()) != 0) _exit(2);
+    reset_run_state();
+    message_state.error_limit = 1000000;
+    options.processor_name = "18F452";
+    FILE* sym = fopen("prog.sym", "r");
+    FILE* hex = fopen("prog.hex", "r");
+    FILE* out = fopen("out.cod", "wb");
+    if (!sym || !hex || !out) _exit(2);
+    Timing t;
+    try {
+        auto at = std::chrono::steady_clock::now();
+        norval_format.read(sym, "prog.sym");
+        ihex_format.read(hex, "prog.hex");
+        t.read = seconds_since(at);
+        at = std::chrono::steady_clock::now();
+        normalize_store();
+        t.normalise = seconds_since(at);
+        at = std::chrono::steady_clock::now();
+        cod_format.write(out, "out.cod");
+        fflush(out);
+        t.write = seconds_since(at);
+    } catch (const RunEnd&) {
+        _exit(3);
+    }
+    fseek(out, 0, SEEK_END);
+    t.output_kib = ftell(out) / 1024;
+    fclose(out);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    t.peak_kib = usage.ru_maxrss;
+    if (write(report, &t, sizeof t) != sizeof t) _exit(4);
+    _exit(0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string root = synthetic::work_root(argc, argv, "symvert-cod-bench");
+    if (root.empty()) return 2;
+    const synthetic::Size* sizes[2] = {&synthetic::TENTH, &synthetic::FULL};
+    Timing best[2];
+    for (int k = 0; k < 2; ++k) {
+        std::string dir = root + (k == 0 ? "/tenth" : "/full");
+        if (system(("mkdir -p " + dir).c_str()) != 0) return 2;
+        synthetic::generate(dir, *sizes[k]);
+        synthetic::generate_image(dir, *sizes[k]);
+        for (int run = 0; run < 3; ++run) {
+            Timing t;
+            if (!run_in_child(timed_run, dir, &t)) {
+                fprintf(stderr, "the run at %s failed\n", dir.c_str());
+                return 1;
+            }
+            if (run == 0 || t.write < best[k].write) best[k] = t;
+        }
+        printf("%-6s read %.3f s, normalise %.3f s, write .COD %.3f s (%ld KiB), peak memory "
+               "%ld MiB\n",
+               k == 0 ? "tenth" : "full", best[k].read, best[k].normalise, best[k].write,
+               best[k].output_kib, best[k].peak_kib / 1024);
+    }
+    double ratio = best[1].write / best[0].write;
+    printf("ratio of the .COD write, full / tenth: %.2f (near-linear when at most 12)\n", ratio);
+    if (argc <= 1 && system(("rm -rf " + root).c_str()) != 0) return 2;
+    return ratio <= 12 ? 0 : 1;
+}
