@@ -31,16 +31,14 @@ format holds and the test records the difference:
  - gpvc prints source lines and "ERROR: Source file ... does not exist" for sources it
    cannot find; those lines are not errors in the file and are ignored.
 """
-import argparse
 import os
 import re
-import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 
-from symvert_output import parse_hex, parse_summary
+import peerlib
+from peerlib import CodDump, Gpvc, parse_hex, parse_summary, run
 
 BLOCK = 512
 FIRST_UNKNOWN_TO_GPVC = 154
@@ -67,110 +65,6 @@ SAMPLES = [
     ("layout -f", "cod/write", ["-f", "-pPIC16F877A"], ["layout.sym", "layout.hex"], False),
     ("blink", "pic", ["-p16F877A,6877,PIC14"], ["blink.cof", "blink.hex"], False),
 ]
-
-
-def run(args, cwd=None):
-    env = dict(os.environ, TZ="UTC", SOURCE_DATE_EPOCH="1000000000")
-    return subprocess.run(args, capture_output=True, text=True, cwd=cwd, env=env)
-
-
-class Ours:
-    """symvert's dump of the file it wrote."""
-
-    def __init__(self, text):
-        self.text = text
-        self.code_index = [(int(a, 16), int(b)) for a, b in
-                           re.findall(r"^Code: 0([0-9A-F]+)h at block (\d+)$", text, re.M)]
-        self.bytes = {}
-        for m in re.finditer(r"^([0-9A-F]{4}):((?: [0-9A-F]{2}){16}) ", text, re.M):
-            for k, b in enumerate(m.group(2).split()):
-                self.bytes[int(m.group(1), 16) + k] = int(b, 16)
-        part = text.split("Symbols:\n")[1].split("Locals:\n")
-        self.symbols = self.entries(part[0])
-        self.locals = []  # (start, end, entries)
-        locals_part = part[1].split("Files:\n")[0]
-        for m in re.finditer(r"^Block: 0x([0-9A-F]+)-0x([0-9A-F]+)\n((?:\t.*\n)*)", locals_part,
-                             re.M):
-            self.locals.append((int(m.group(1), 16), int(m.group(2), 16),
-                                self.entries(m.group(3))))
-        files = text.split("Files:\n")[1].split("Line numbers:\n")
-        self.files = [l.strip() for l in files[0].splitlines()]
-        # (line, flags, address, file name, position in its block)
-        self.lines = []
-        for block in files[1].split("Line number block ")[1:]:
-            self.lines += [(int(a), int(b, 16), int(c, 16), d, k) for k, (a, b, c, d) in
-                           enumerate(re.findall(r"^\t\s*(\d+) ([0-9A-F]{2}) ([0-9A-F]{4}) (.*)$",
-                                                block, re.M))]
-
-    @staticmethod
-    def entries(text):
-        return [(n.strip(), t.strip("()"), int(v, 16)) for n, t, v in re.findall(
-            r"^\t(.{14}) (\(\S+\))\s+([0-9A-F]+)$", text, re.M)]
-
-    def table(self, label):
-        m = re.search(label + r"\s*(\d+)/(\d+)", self.text)
-        return int(m.group(1)), int(m.group(2))
-
-
-class Gpvc:
-    def __init__(self, text):
-        self.text = text
-        self.fields = dict(re.findall(r"^[0-9a-f]+ - (Source file|Date|Time|Compiler version|"
-                                      r"Compiler|Notice|Processor):[ ]*(.*?)\s*$", text, re.M))
-        self.tables = {name: (int(a, 16), int(b, 16)) for name, a, b in re.findall(
-            r"- (\w[\w ]*?) (?:table )?start block:\s+([0-9a-f]+)\s+end block:\s+([0-9a-f]+)",
-            text)}
-        self.code_index = [(int(a, 16), int(b)) for a, b in
-                           re.findall(r"^([0-9a-f]{6})-[0-9a-f]{6}: (\d+)$", text, re.M)]
-        # Rows of the code dump: label and 16-bit words.
-        self.rows = [(int(m.group(1), 16), [int(w, 16) for w in m.group(2).split()])
-                     for m in re.finditer(r"^([0-9a-f]{6}):((?:[ ]+[0-9a-f]{4})+)",
-                                          self.section("Formatted Code Dump:"), re.M)]
-
-        symbol = r"^(\S+) = ([0-9a-f]+), type = (\S+)"
-        self.symbols = [(n, int(v, 16), t) for n, v, t in
-                        re.findall(symbol, self.section("Symbol Table Information:"), re.M)]
-        self.long_symbols = [(n, int(v, 16), t) for n, v, t in re.findall(
-            symbol, self.section("Long Symbol Table Information:"), re.M)]
-        self.locals = []
-        for line in self.section("Local Symbol Scoping Information:").splitlines():
-            m = re.match(r"Local symbols between ([0-9a-f]+) and ([0-9a-f]+):\s*(.*)$", line)
-            if m:
-                self.locals.append((int(m.group(1), 16), int(m.group(2), 16), []))
-                line = m.group(3)
-            m = re.match(r"(\S+) = ([0-9a-f]+), type = (\S+)", line)
-            if m and self.locals:
-                self.locals[-1][2].append((m.group(1), int(m.group(2), 16), m.group(3)))
-        files = self.section("Source File Information:")
-        self.files = [l.strip() for l in files.splitlines() if l.strip() and l[0] != "-"]
-        self.lines = [(int(a), int(b, 16), int(c, 16), d) for a, b, c, d in re.findall(
-            r"^\s+\d+\s+(\d+)\s+([0-9A-F]{6})\s+([0-9A-F ]{2}) \S+\s+(\S+)",
-            self.section("Line Number Information:"), re.M)]
-
-    def code_bytes(self, byte_labels):
-        """Byte address to byte of the words shown; the labels count words, or bytes."""
-        found = {}
-        for label, words in self.rows:
-            for k, word in enumerate(words):
-                at = label + 2 * k if byte_labels else 2 * (label + k)
-                found[at], found[at + 1] = word & 0xFF, word >> 8
-        return found
-
-    HEADINGS = ("Code blocks index:", "ROM Usage:", "Formatted Code Dump:",
-                "Symbol Table Information:", "Long Symbol Table Information:",
-                "Local Symbol Scoping Information:", "Source File Information:",
-                "Line Number Information:", "No ")
-
-    def section(self, title):
-        """The text below a heading, up to the next heading."""
-        if title not in self.text:
-            return ""
-        lines = self.text.split(title, 1)[1].splitlines()[1:]
-        for k, line in enumerate(lines):
-            if line.startswith(self.HEADINGS):
-                lines = lines[:k]
-                break
-        return "\n".join(l for l in lines if not l.startswith("ERROR: Source file")) + "\n"
 
 
 def masked_copy(path, out_path):
@@ -310,23 +204,14 @@ def check_long_symbols(name, ours, peer, codes, local_names, problems):
 
 
 def write_cod(program, data, sample, options, inputs, work):
-    for item in os.listdir(os.path.join(data, sample)):
-        path = os.path.join(data, sample, item)
-        if os.path.isfile(path):
-            shutil.copy(path, work)
+    peerlib.copy_sample(data, sample, work)
     return run([program, "-v", "-v"] + options + inputs + ["-ocod", "out.cod"], work)
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--program", required=True)
-    ap.add_argument("--data", required=True)
-    a = ap.parse_args()
-    if not shutil.which("gpvc"):
-        print("skipped: gputils (gpvc) is not installed")
-        return 77
-    program = os.path.abspath(a.program)
-    data = os.path.abspath(a.data)
+    program, data = peerlib.arguments()
+    if peerlib.missing("gpvc"):
+        return peerlib.SKIPPED
     problems = []
     fake_locals = {}
     for name, sample, options, inputs, byte_labels in SAMPLES:
@@ -337,7 +222,7 @@ def main():
                 continue
             cod = os.path.join(work, "out.cod")
             dump = run([program, "-d", "-v", cod], work)
-            ours = Ours(dump.stdout)
+            ours = CodDump(dump.stdout)
             given = os.path.join(work, "gpvc.cod")
             codes = masked_copy(cod, given)
             masked = sum(c >= FIRST_UNKNOWN_TO_GPVC for c in codes[0] + codes[1] + codes[2])
@@ -394,10 +279,7 @@ def main():
                 {a: b for a, b in ours.code_bytes(False).items() if b} != \
                 {a: b for a, b in theirs.code_bytes(False).items() if b}:
             problems.append("blink: code pages differ from gplink's blink.cod")
-    for p in problems:
-        print("FAIL " + p)
-    print("%d samples, %d problems" % (len(SAMPLES), len(problems)))
-    return 1 if problems else 0
+    return peerlib.report(problems, "%d samples, %d problems" % (len(SAMPLES), len(problems)))
 
 
 if __name__ == "__main__":

@@ -25,16 +25,15 @@ record per line entry that is not a marker, and in the dump (-d at levels 0, 1, 
 string table right after 18-byte symbol entries and line-number runs of 6 (68K, Tower) or
 8 bytes per entry.
 """
-import argparse
 import os
 import re
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 
-from symvert_output import parse_hex, parse_summary
+import peerlib
+from peerlib import parse_hex, parse_summary
 
 OBJDUMP = "h8300-hitachi-coff-objdump"
 
@@ -50,103 +49,6 @@ TARGETS = [("68K", b"\x01\x50", True, 1, 6), ("Tower", b"\x01\x98", True, 1, 6),
            ("PIC12", b"\x34\x12", False, 2, 8), ("PIC14", b"\x34\x12", False, 2, 8),
            ("PIC16", b"\x34\x12", False, 2, 8), ("PIC18", b"\x34\x12", False, 2, 8)]
 
-
-def run(args, cwd):
-    env = dict(os.environ, TZ="UTC", SOURCE_DATE_EPOCH="1000000000")
-    return subprocess.run(args, capture_output=True, text=True, cwd=cwd, env=env)
-
-
-def sym_file(path):
-    """Symbols (name -> value) and line records (file name -> [(line, address)])."""
-    symbols, lines = {}, {}
-    current = None
-    segments = False
-    for line in open(path):
-        words = line.split()
-        if not words:
-            continue
-        if words[0] in ("%segments", "%locals"):
-            segments = words[0] == "%segments"
-            continue
-        if re.search(r"\.(obj|c|as)$", words[0], re.I) and len(words) == 1:
-            current = words[0]
-            continue
-        if segments or len(words) < 2:
-            continue
-        if words[0][0].isdigit():
-            lines.setdefault(current, []).append((int(words[0]), int(words[1], 16)))
-        else:
-            symbols.setdefault(words[0], int(words[1], 16) & 0xFFFFFFFF)
-    return symbols, lines
-
-
-class Objdump:
-    """What objdump -x -t -s -l says about one file."""
-
-    def __init__(self, path):
-        proc = subprocess.run([OBJDUMP, "-x", "-t", "-s", "-l", path], capture_output=True,
-                              text=True)
-        self.status = proc.returncode
-        self.complaints = [l for l in proc.stderr.splitlines() if l.strip()]
-        self.sections = []  # (name, size, lma, has_contents)
-        self.symbols = []
-        self.aux = {}
-        self.contents = {}  # section name -> bytes
-        lines = proc.stdout.splitlines()
-        current = None
-        section = None
-        for k, line in enumerate(lines):
-            m = re.match(r"\s+\d+ (\S+)\s+([0-9a-f]+)\s+[0-9a-f]+\s+([0-9a-f]+)\s+[0-9a-f]+", line)
-            if m and k + 1 < len(lines) and re.match(r"\s{10,}[A-Z_]+(, [A-Z_]+)*$", lines[k + 1]):
-                self.sections.append((m.group(1), int(m.group(2), 16), int(m.group(3), 16),
-                                      "CONTENTS" in lines[k + 1]))
-                continue
-            m = re.match(r"\[\s*(\d+)\]\(sec\s+(-?\d+)\)\(fl 0x[0-9a-f]+\)\(ty\s+([0-9a-f]+)\)"
-                         r"\(scl\s+(-?\d+)\) \(nx (\d+)\) 0x([0-9a-f]+) (.*)$", line)
-            if m:
-                current = dict(index=int(m.group(1)), sec=int(m.group(2)),
-                               type=int(m.group(3), 16), sclass=int(m.group(4)),
-                               numaux=int(m.group(5)), value=int(m.group(6), 16),
-                               name=m.group(7), lines=[])
-                self.symbols.append(current)
-            elif line.startswith("AUX") and current:
-                self.aux[current["index"]] = line
-            elif re.match(r"\s+\d+ : 0x[0-9a-f]+$", line) and current:
-                n, a = line.split(" : ")
-                current["lines"].append((int(n), int(a, 16)))
-            m = re.match(r"Contents of section (\S+):", line)
-            if m:
-                section = m.group(1)
-                self.contents[section] = b""
-            m = re.match(r" [0-9a-f]{4,} ((?:[0-9a-f]{2,8} ?)+)\s", line)
-            if m and section:
-                self.contents[section] += bytes.fromhex(m.group(1).replace(" ", ""))
-
-
-def dumped_entries(text):
-    """Symbol entries of symvert's dump: index -> (section, class name, numaux, rest)."""
-    entries = {}
-    for m in re.finditer(r"^\s*(\d+): \((-?\d+)\)\t\s*(.{0,24}) (\d+) \d+\[\d+\]\t(.*)$", text,
-                         re.M):
-        entries[int(m.group(1))] = (int(m.group(2)), m.group(3).strip(), int(m.group(4)),
-                                    m.group(5))
-    return entries
-
-
-def dumped_runs(text):
-    """Line-number runs of symvert's dump: marker symbol index -> [(line, address)]."""
-    runs, current = {}, None
-    for line in text.splitlines():
-        m = re.match(r"Symbol: .* \((\d+)\)$", line)
-        if m:
-            current = int(m.group(1))
-            runs[current] = []
-        m = re.match(r"(\d{5,}):\t([0-9A-F]+)$", line)
-        if m and current is not None:
-            runs[current].append((int(m.group(1)), int(m.group(2), 16)))
-    return runs
-
-
 CLASS_NAMES = {2: "external symbol", 3: "static", 5: "external definition", 6: "label",
                1: "automatic variable", 4: "register variable", 8: "member of structure",
                9: "function argument", 10: "structure tag", 18: "bit field",
@@ -155,10 +57,9 @@ CLASS_NAMES = {2: "external symbol", 3: "static", 5: "external definition", 6: "
 
 
 def write_coff(program, data, sample, processor, target, work):
-    for name in os.listdir(os.path.join(data, "debug", sample)):
-        shutil.copy(os.path.join(data, "debug", sample, name), work)
-    proc = run([program, "-p%s,%s" % (processor, target), "-nCODE", "prog.sym", "prog.hex",
-                "-ocoff", "out.cof"], work)
+    peerlib.copy_sample(data, os.path.join("debug", sample), work)
+    proc = peerlib.run([program, "-p%s,%s" % (processor, target), "-nCODE", "prog.sym",
+                        "prog.hex", "-ocoff", "out.cof"], work)
     return proc, os.path.join(work, "out.cof")
 
 
@@ -169,9 +70,9 @@ def check_h8300(program, data, sample, processor, problems):
         if proc.returncode != 0:
             problems.append("%s: write status %d\n%s" % (where, proc.returncode, proc.stderr))
             return
-        peer = Objdump(out)
-        dump = run([program, "-d", "-v", out], work).stdout
-        symbols, sym_lines = sym_file(os.path.join(work, "prog.sym"))
+        peer = peerlib.Objdump(OBJDUMP, out, ["-x"])
+        dump = peerlib.run([program, "-d", "-v", out], work).stdout
+        symbols, sym_lines = peerlib.sym_file(os.path.join(work, "prog.sym"))
         image = parse_hex(os.path.join(work, "prog.hex"))
     if peer.status != 0:
         problems.append("%s: objdump status %d" % (where, peer.status))
@@ -179,20 +80,19 @@ def check_h8300(program, data, sample, processor, problems):
         if not re.match(r"BFD: .*: Unrecognized storage class 5 for \S+ symbol `\S+'$", c):
             problems.append("%s: objdump complains: %s" % (where, c))
     # Sections: the dump's, and the image's bytes in every text section.
-    dumped = [(n, int(s, 16), int(a, 16)) for n, a, s in re.findall(
-        r"^Section \d+: (\S*): @([0-9A-F]+) size 0x([0-9A-F]+)", dump, re.M)]
-    if [(n, s, a) for n, s, a, _ in peer.sections] != dumped:
+    dumped = [(n, z, a) for _, n, a, z, _, _, _ in peerlib.dumped_sections(dump)]
+    if [(s.name, s.size, s.lma) for s in peer.sections] != dumped:
         problems.append("%s: objdump sections %s, dump %s" % (where, peer.sections, dumped))
-    for name, size, lma, contents in peer.sections:
+    for name, size, _, lma, contents in peer.sections:
         if name.startswith("_text"):
             want = bytes(image.get(lma + k, -1) & 0xFF for k in range(size))
-            if not contents or peer.contents.get(name) != want:
+            if not contents or peer.section_bytes.get(name) != want:
                 problems.append("%s: contents of %s differ from the image at %X" % (
                     where, name, lma))
         elif contents:
             problems.append("%s: data section %s has contents" % (where, name))
     # Symbols, entry by entry, and labels against the symbol file.
-    entries = dumped_entries(dump)
+    entries = peerlib.dumped_entries(dump)
     for s in peer.symbols:
         got = entries.get(s["index"])
         want_class = CLASS_NAMES.get(s["sclass"])
@@ -207,7 +107,7 @@ def check_h8300(program, data, sample, processor, problems):
                 where, s["name"], s["value"], symbols.get(s["name"])))
     # Line numbers: objdump's runs are the dump's, and the symbol file's records of each
     # function's source between its ".bf" and ".ef" lines.
-    runs = dumped_runs(dump)
+    runs = peerlib.dumped_runs(dump)
     for s in peer.symbols:
         if not s["lines"]:
             continue
@@ -238,9 +138,10 @@ def check_read_back(program, data, sample, processor, target, problems):
             return
         raw = open(out, "rb").read()
         image = parse_hex(os.path.join(work, "prog.hex"))
-        summary = run([program, "-v", "-v", out, "-oihex", "back.hex"], work)
+        summary = peerlib.run([program, "-v", "-v", out, "-oihex", "back.hex"], work)
         back = parse_hex(os.path.join(work, "back.hex"))
-        dumps = [run([program, "-d"] + ["-v"] * level + [out], work).stdout for level in range(3)]
+        dumps = [peerlib.run([program, "-d"] + ["-v"] * level + [out], work).stdout
+                 for level in range(3)]
     if raw[:2] != magic:
         problems.append("%s: magic bytes %s" % (where, raw[:2].hex()))
     order = ">" if big else "<"
@@ -304,12 +205,7 @@ def check_read_back(program, data, sample, processor, target, problems):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--program", required=True)
-    ap.add_argument("--data", required=True)
-    a = ap.parse_args()
-    program = os.path.abspath(a.program)
-    data = os.path.abspath(a.data)
+    program, data = peerlib.arguments()
     problems = []
     for sample, processor in SAMPLES:
         for target in TARGETS:
@@ -318,14 +214,10 @@ def main():
     if have_peer:
         for sample, processor in SAMPLES:
             check_h8300(program, data, sample, processor, problems)
-    for p in problems:
-        print("FAIL " + p)
-    print("%d samples, %d targets read back, H8/300 %s; %d problems" % (
+    status = peerlib.report(problems, "%d samples, %d targets read back, H8/300 %s; %d problems" % (
         len(SAMPLES), len(TARGETS), "checked with objdump" if have_peer else "skipped",
         len(problems)))
-    if problems:
-        return 1
-    return 0 if have_peer else 77
+    return status if status or have_peer else peerlib.SKIPPED
 
 
 if __name__ == "__main__":

@@ -9,12 +9,12 @@ in the original one; the run must end with status 0 and report no message.
 
 Exit 0 when all agree, 1 on a difference, 77 when srecord is not installed.
 """
-import argparse
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
+
+import peerlib
 
 PROGRAMS = {  # directory: processor option ("" when the side files' options select it)
     "pic16": "-p16F877", "pic18": "", "dspic": "-p30F2010", "pic32": "-p32MX360F512L",
@@ -23,20 +23,16 @@ PROGRAMS = {  # directory: processor option ("" when the side files' options sel
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--program", required=True)
-    ap.add_argument("--data", required=True)
-    a = ap.parse_args()
-    if not shutil.which("srec_cmp"):
-        print("srec_cmp not installed")
-        return 77
+    program, data = peerlib.arguments()
+    if peerlib.missing("srec_cmp"):
+        return peerlib.SKIPPED
     failures = 0
     with tempfile.TemporaryDirectory(prefix="symvert-debug-peer-") as work:
         for name, processor in sorted(PROGRAMS.items()):
-            source = os.path.join(os.path.abspath(a.data), "debug", name)
+            source = os.path.join(data, "debug", name)
             out_hex = os.path.join(work, name + ".hex")
             out_sym = os.path.join(work, name + ".sym")
-            args = [os.path.abspath(a.program)] + ([processor] if processor else []) + [
+            args = [program] + ([processor] if processor else []) + [
                 "prog.sym", "prog.hex", "-onorval", out_sym, "-oihex", out_hex]
             run = subprocess.run(args, cwd=source, capture_output=True)
             if run.returncode != 0 or run.stderr:

@@ -10,13 +10,13 @@ checked through symvert's dump.
 
 Exit 0 when all agree, 1 on a difference, 77 when srecord is not installed.
 """
-import argparse
 import os
 import random
-import shutil
 import subprocess
 import sys
 import tempfile
+
+import peerlib
 
 # What symvert writes and how srec_cat reads it back. srec_cat's TI-TXT reader warns about
 # addresses above 20 bits (the MSP430 range) but reads them; symvert writes as many address
@@ -175,19 +175,15 @@ class Peer:
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--program", required=True)
-    ap.add_argument("--data", required=True)
-    a = ap.parse_args()
-    if not shutil.which("srec_cat") or not shutil.which("srec_cmp"):
-        print("srecord (srec_cat, srec_cmp) is not installed: skipped")
-        return 77
+    program, data = peerlib.arguments()
+    if peerlib.missing("srec_cat", "srec_cmp"):
+        return peerlib.SKIPPED
     random.seed(20240611)
     with tempfile.TemporaryDirectory(prefix="symvert-peer-") as work:
-        peer = Peer(os.path.abspath(a.program), work)
+        peer = Peer(program, work)
         peer.images_from_srec_cat()
         # The bundled samples came from srec_cat as well.
-        samples = os.path.join(os.path.abspath(a.data), "images")
+        samples = os.path.join(data, "images")
         for name, form in [("gaps.hex", "-intel"), ("segmented.hex", "-intel"),
                            ("gaps.s19", "-motorola"), ("gaps.s28", "-motorola"),
                            ("high.s37", "-motorola")]:

@@ -19,15 +19,12 @@ Where gpvo reads a field differently, the file format as symvert writes it holds
    whose address is not 0.
 These two are the only messages allowed.
 """
-import argparse
 import os
 import re
-import shutil
-import subprocess
 import sys
 import tempfile
 
-from symvert_output import parse_hex
+import peerlib
 
 # Sample, the -p text of the typical run, ROM bytes per gpvo address, and the family's
 # distance between instruction addresses.
@@ -42,92 +39,30 @@ CLASSES = {"C_EXT": "external symbol", "C_STAT": "static", "C_LABEL": "label",
            "C_MOS": "member of structure", "C_FIELD": "bit field", "C_EOS": "end of structure"}
 
 
-def run(args, cwd=None):
-    env = dict(os.environ, TZ="UTC", SOURCE_DATE_EPOCH="1000000000")
-    return subprocess.run(args, capture_output=True, text=True, cwd=cwd, env=env)
-
-
-class Gpvo:
-    def __init__(self, path):
-        proc = run(["gpvo", path])
-        self.status = proc.returncode
-        self.messages = [l for l in proc.stderr.splitlines() if l.strip()]
-        self.sections, self.symbols = [], []
-        part = section = None
-        for line in proc.stdout.splitlines():
-            if line.startswith("Section Header"):
-                section = dict(words={}, lines=[])
-                self.sections.append(section)
-                part = "section"
-            elif line.startswith("Symbol Table"):
-                part = "symbols"
-            elif part == "section":
-                m = re.match(r"(Name|Physical address|Size of Section|Number of Line Numbers|"
-                             r"Flags)\s+(\S+)", line)
-                if m:
-                    section[m.group(1)] = m.group(2)
-                m = re.match(r"([0-9a-f]{6}):\s+([0-9a-f]{4})\b", line)
-                if m:
-                    section["words"][int(m.group(1), 16)] = int(m.group(2), 16)
-                m = re.match(r"(\d+)\s+(0x[0-9a-f]+|0)\s+(\S+)\s*$", line)
-                if m:
-                    section["lines"].append((int(m.group(1)), int(m.group(2), 16), m.group(3)))
-            elif part == "symbols":
-                m = re.match(r"(\d{4}) (\S+)\s+(\S+)\s+(0x[0-9a-f]+|0)\s+\S+\s+\S+\s+(C_\w+)"
-                             r"\s+(\d+)", line)
-                if m:
-                    self.symbols.append(dict(index=int(m.group(1)) - 1, name=m.group(2),
-                                             section=m.group(3), value=int(m.group(4), 16),
-                                             sclass=m.group(5), numaux=int(m.group(6))))
-
-
-def sym_file(path):
-    """Symbols (name -> value) and line records (file name -> [(line, address)])."""
-    symbols, lines = {}, {}
-    current, segments = None, False
-    for text in open(path):
-        words = text.split()
-        if not words:
-            continue
-        if words[0] in ("%segments", "%locals"):
-            segments = words[0] == "%segments"
-        elif len(words) == 1 and re.search(r"\.(obj|c|as)$", words[0], re.I):
-            current = words[0]
-        elif not segments and len(words) >= 2:
-            if words[0][0].isdigit():
-                lines.setdefault(current, []).append((int(words[0]), int(words[1], 16)))
-            else:
-                symbols.setdefault(words[0], int(words[1], 16))
-    return symbols, lines
-
-
 def check(program, data, sample, processor, unit, step, problems):
     with tempfile.TemporaryDirectory() as work:
-        for name in os.listdir(os.path.join(data, "debug", sample)):
-            shutil.copy(os.path.join(data, "debug", sample, name), work)
+        peerlib.copy_sample(data, os.path.join("debug", sample), work)
         cmd = [program, "-p" + processor, "-nCODE", "prog.sym", "prog.hex", "-omcoff",
                "prog.cof"]
-        proc = run(cmd, work)
+        proc = peerlib.run(cmd, work)
         if proc.returncode != 0 or proc.stderr:
             problems.append("%s: %s: status %d\n%s" % (sample, " ".join(cmd[1:]),
                                                          proc.returncode, proc.stderr))
             return
         out = os.path.join(work, "prog.cof")
-        peer = Gpvo(out)
-        dump = run([program, "-d", "-v", "-v", out], work).stdout
-        symbols, sym_lines = sym_file(os.path.join(work, "prog.sym"))
-        image = parse_hex(os.path.join(work, "prog.hex"))
+        peer = peerlib.Gpvo(out)
+        dump = peerlib.run([program, "-d", "-v", "-v", out], work).stdout
+        symbols, sym_lines = peerlib.sym_file(os.path.join(work, "prog.sym"))
+        image = peerlib.parse_hex(os.path.join(work, "prog.hex"))
     if peer.status != 0:
         problems.append("%s: gpvo status %d" % (sample, peer.status))
     for message in peer.messages:
         if not any(re.match(a, message) for a in ALLOWED):
             problems.append("%s: gpvo says %r" % (sample, message))
 
-    dumped = re.findall(r"^Section \d+: (\S+): @([0-9A-F]+) scnptr \S+ relptr \S+ lnnoptr \S+ "
-                        r"size 0x([0-9A-F]+) lines (\d+) relocs \d+ flags 0x([0-9A-F]+)", dump, re.M)
     got = [(s["Name"], int(s["Physical address"], 16), int(s["Size of Section"]),
             int(s["Number of Line Numbers"]), int(s["Flags"], 16)) for s in peer.sections]
-    want = [(n, int(a, 16), int(z, 16), int(l), int(f, 16)) for n, a, z, l, f in dumped]
+    want = [(n, a, z, l, f) for _, n, a, z, l, _, f in peerlib.dumped_sections(dump)]
     if got != want:
         problems.append("%s: gpvo sections %s, dump %s" % (sample, got, want))
     for s in peer.sections:
@@ -140,13 +75,11 @@ def check(program, data, sample, processor, unit, step, problems):
         if s["Flags"] == "0x20" and not s["words"]:
             problems.append("%s: gpvo shows no code in %s" % (sample, s["Name"]))
 
-    entries = {}
-    for m in re.finditer(r"^\s*(\d+):\t\s*(.{1,24}?) (\d+) \d+\[\d+\]\t(.*)$", dump, re.M):
-        entries[int(m.group(1))] = (m.group(2).strip(), int(m.group(3)), m.group(4))
+    entries = peerlib.dumped_entries(dump)
     files = {}
     for s in peer.symbols:
         got = entries.get(s["index"])
-        if not got or got[0] != CLASSES.get(s["sclass"]) or got[1] != s["numaux"]:
+        if not got or got[1] != CLASSES.get(s["sclass"]) or got[2] != s["numaux"]:
             problems.append("%s: entry %d: gpvo %s, dump %s" % (sample, s["index"], s, got))
             continue
         if s["sclass"] in ("C_EXT", "C_STAT", "C_LABEL", "C_EXTDEF"):
@@ -155,19 +88,20 @@ def check(program, data, sample, processor, unit, step, problems):
             if section in ("UNDEFINED", "ABSOLUTE", "DEBUG"):
                 section = "(abs)"
             head = "%s = %X: %s " % (s["name"], s["value"], section)
-            if s["sclass"] != "C_EXTDEF" and not got[2].startswith(head):
+            if s["sclass"] != "C_EXTDEF" and not got[3].startswith(head):
                 problems.append("%s: entry %d: gpvo %r, dump %r" % (sample, s["index"], head,
-                                                                     got[2]))
+                                                                     got[3]))
             if s["name"] in symbols and symbols[s["name"]] != s["value"]:
                 problems.append("%s: %s = %X, symbol file %X" % (
                     sample, s["name"], s["value"], symbols[s["name"]]))
         if s["sclass"] == "C_FILE":
-            files[s["index"]] = got[2].split(" [")[0]
+            files[s["index"]] = got[3].split(" [")[0]
     if not any(s["sclass"] == "C_LABEL" for s in peer.symbols):
         problems.append("%s: no labels" % sample)
 
-    dumped_lines = [(int(l), int(a, 16), files.get(int(f))) for l, f, a in re.findall(
-        r"^(\d{5,}):\tsrcndx: (\d+), paddr: 0x([0-9A-F]+), flags 0x0, fcnndx: \d+$", dump, re.M)]
+    dumped_lines = [(line, address, files.get(source))
+                    for line, source, address, flags in peerlib.dumped_microchip_lines(dump)
+                    if flags == 0]
     gpvo_lines = [entry for s in peer.sections for entry in s["lines"]]
     if gpvo_lines != dumped_lines:
         problems.append("%s: gpvo line numbers %s, dump %s" % (sample, gpvo_lines, dumped_lines))
@@ -200,21 +134,13 @@ def check(program, data, sample, processor, unit, step, problems):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--program", required=True)
-    ap.add_argument("--data", required=True)
-    a = ap.parse_args()
-    if not shutil.which("gpvo"):
-        print("skipped: gputils (gpvo) is not installed")
-        return 77
+    program, data = peerlib.arguments()
+    if peerlib.missing("gpvo"):
+        return peerlib.SKIPPED
     problems = []
     for sample, processor, unit, step in RUNS:
-        check(os.path.abspath(a.program), os.path.abspath(a.data), sample, processor, unit,
-              step, problems)
-    for p in problems:
-        print("FAIL " + p)
-    print("%d runs, %d problems" % (len(RUNS), len(problems)))
-    return 1 if problems else 0
+        check(program, data, sample, processor, unit, step, problems)
+    return peerlib.report(problems, "%d runs, %d problems" % (len(RUNS), len(problems)))
 
 
 if __name__ == "__main__":
