@@ -619,38 +619,16 @@ int coff_write(FILE* out, const char* name) {
     // Each store segment leaves 40 bytes after the section headers that nothing writes.
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns +
                       uint64_t(COFF_SECTION_HEADER_SIZE) * store.segments.count();
-    for (CoffSection& section : image.sections) {
-        if (!section.block) continue;
-        section.header.scnptr = static_cast<uint32_t>(offset);
-        output.write_at(offset, section.block->bytes.data(),
-                        std::min<size_t>(section.block->size, section.block->bytes.size()));
-        offset += section.block->size;
-    }
+    offset = write_section_contents(output, image, offset);
     std::vector<uint8_t> lines = generic_line_entries(image, target.line_entry_size, offset);
     output.write_at(offset, lines.data(), lines.size());
     offset += lines.size();
 
     CoffFileHeader header;
     header.magic = target.magic;
-    header.nscns = static_cast<uint16_t>(nscns);
     header.timdat = static_cast<uint32_t>(now_time());
-    header.symptr = static_cast<uint32_t>(offset);
-    header.nsyms = image.symbol_count;
     header.flags = target.header_flags | COFF_FILE_STRIPPED | COFF_FILE_EXECUTABLE;
-    output.write_at(offset, image.symbols.data(), image.symbols.size());
-    offset += image.symbols.size();
-    std::vector<uint8_t> strings = image.string_table();
-    output.write_at(offset, strings.data(), strings.size());
-
-    uint8_t raw[COFF_SECTION_HEADER_SIZE];
-    encode_file_header(raw, header);
-    output.write_at(0, raw, COFF_FILE_HEADER_SIZE);
-    std::vector<uint8_t> headers(size_t(nscns) * COFF_SECTION_HEADER_SIZE);
-    for (size_t k = 0; k < nscns; ++k)
-        encode_section_header(headers.data() + k * COFF_SECTION_HEADER_SIZE,
-                              image.sections[k].header);
-    output.write_at(COFF_FILE_HEADER_SIZE, headers.data(), headers.size());
-    output.finish();
+    write_coff_tail(output, header, offset, image, COFF_FILE_HEADER_SIZE);
     return 1;
 }
 

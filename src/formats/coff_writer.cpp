@@ -27,6 +27,44 @@ void CoffOutput::finish() {
     if (fflush(file_) != 0) message(413, name_);
 }
 
+void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+                     const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
+                     uint64_t sections_at, const std::vector<CoffSectionHeader>& sections) {
+    header.nscns = static_cast<uint16_t>(sections.size());
+    header.symptr = static_cast<uint32_t>(offset);
+    output.write_at(offset, symbols.data(), symbols.size());
+    output.write_at(offset + symbols.size(), strings.data(), strings.size());
+    uint8_t raw[COFF_FILE_HEADER_SIZE];
+    encode_file_header(raw, header);
+    output.write_at(0, raw, sizeof raw);
+    std::vector<uint8_t> bytes(sections.size() * COFF_SECTION_HEADER_SIZE);
+    for (size_t k = 0; k < sections.size(); ++k)
+        encode_section_header(bytes.data() + k * COFF_SECTION_HEADER_SIZE, sections[k]);
+    output.write_at(sections_at, bytes.data(), bytes.size());
+    output.finish();
+}
+
+uint64_t write_section_contents(CoffOutput& output, CoffImage& image, uint64_t offset) {
+    for (CoffSection& section : image.sections) {
+        if (!section.block) continue;
+        section.header.scnptr = static_cast<uint32_t>(offset);
+        output.write_at(offset, section.block->bytes.data(),
+                        std::min<size_t>(section.block->size, section.block->bytes.size()));
+        offset += section.block->size;
+    }
+    return offset;
+}
+
+void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+                     const CoffImage& image, uint64_t sections_at) {
+    header.nsyms = image.symbol_count;
+    std::vector<CoffSectionHeader> sections;
+    for (const CoffSection& section : image.sections)
+        sections.push_back(section.header);
+    write_coff_tail(output, header, offset, image.symbols, image.string_table(), sections_at,
+                    sections);
+}
+
 bool is_program_class(const char* name) {
     for (const std::string& cls : options.program_classes)
         if (cls == name) return true;

@@ -28,6 +28,13 @@ class CoffOutput {
     const char* name_;
 };
 
+// The end of every COFF-family write: the symbol table at offset and the string table
+// after it, then the file header (its section count and symbol-table offset filled in)
+// at 0 and the section headers from sections_at; flushes the output.
+void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+                     const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
+                     uint64_t sections_at, const std::vector<CoffSectionHeader>& sections);
+
 // What differs between the generic and the Microchip symbol tables.
 struct CoffDialect {
     // The Microchip rules: an absolute first section, long section names in the string
@@ -110,6 +117,13 @@ struct CoffImage {
 
 // Sections, the symbol table and each function's line records, for the dialect.
 CoffImage build_coff_image(const CoffDialect& dialect);
+
+// Writes the program bytes of the text sections one after the other from offset and
+// points their headers at them; answers the offset after the last.
+uint64_t write_section_contents(CoffOutput& output, CoffImage& image, uint64_t offset);
+// write_coff_tail with the image's symbol table, string table and section headers.
+void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+                     const CoffImage& image, uint64_t sections_at);
 
 // Whether a name is in the -n program-class list.
 bool is_program_class(const char* name);

@@ -411,23 +411,11 @@ int icoff_write(FILE* out, const char* name) {
     std::vector<uint8_t> symbols = icoff_symbols(strings);
     CoffFileHeader header;
     header.magic = target.magic;
-    header.nscns = static_cast<uint16_t>(nscns);
     header.timdat = static_cast<uint32_t>(now_time());
-    header.symptr = static_cast<uint32_t>(offset);
     header.nsyms = static_cast<uint32_t>(symbols.size() / COFF_SYMBOL_SIZE);
     header.flags = ICOFF_FILE_FLAGS;
-    output.write_at(offset, symbols.data(), symbols.size());
-    offset += symbols.size();
-    output.write_at(offset, strings.table().data(), strings.table().size());
-
-    uint8_t raw[COFF_FILE_HEADER_SIZE];
-    encode_file_header(raw, header);
-    output.write_at(0, raw, sizeof raw);
-    std::vector<uint8_t> section_bytes(size_t(nscns) * COFF_SECTION_HEADER_SIZE);
-    for (size_t k = 0; k < nscns; ++k)
-        encode_section_header(section_bytes.data() + k * COFF_SECTION_HEADER_SIZE, headers[k]);
-    output.write_at(COFF_FILE_HEADER_SIZE, section_bytes.data(), section_bytes.size());
-    output.finish();
+    write_coff_tail(output, header, offset, symbols, strings.table(), COFF_FILE_HEADER_SIZE,
+                    headers);
     return 1;
 }
 

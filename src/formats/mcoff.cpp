@@ -121,10 +121,11 @@ struct LineEntries {
     }
 };
 
-// The line entries of every text section, appended to bytes (which start at offset).
-void microchip_line_entries(CoffImage& image, uint64_t offset, std::vector<uint8_t>* bytes) {
+// The line entries of every text section, to be written at offset.
+std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
+    std::vector<uint8_t> bytes;
     const ProcessorDescriptor* processor = selected_processor();
-    if (!processor) return;
+    if (!processor) return bytes;
     const uint32_t step = processor->instruction_step;
     const uint32_t last_length = processor->last_instruction_length;
     const auto by_section = image.functions_by_section();
@@ -158,9 +159,10 @@ void microchip_line_entries(CoffImage& image, uint64_t offset, std::vector<uint8
         }
         section.header.nlnno = static_cast<uint16_t>(entries.entries);
         section.header.lnnoptr =
-            entries.entries ? static_cast<uint32_t>(offset + bytes->size()) : 0;
-        bytes->insert(bytes->end(), entries.bytes.begin(), entries.bytes.end());
+            entries.entries ? static_cast<uint32_t>(offset + bytes.size()) : 0;
+        bytes.insert(bytes.end(), entries.bytes.begin(), entries.bytes.end());
     }
+    return bytes;
 }
 
 int mcoff_write(FILE* out, const char* name) {
@@ -183,41 +185,18 @@ int mcoff_write(FILE* out, const char* name) {
 
     const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
     const uint64_t headers_at = COFF_FILE_HEADER_SIZE + MCOFF_OPTIONAL_HEADER_SIZE;
-    uint64_t offset = headers_at + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;
-    for (CoffSection& section : image.sections) {
-        if (!section.block) continue;
-        section.header.scnptr = static_cast<uint32_t>(offset);
-        output.write_at(offset, section.block->bytes.data(),
-                        std::min<size_t>(section.block->size, section.block->bytes.size()));
-        offset += section.block->size;
-    }
-    std::vector<uint8_t> lines;
-    microchip_line_entries(image, offset, &lines);
+    uint64_t offset = write_section_contents(
+        output, image, headers_at + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns);
+    std::vector<uint8_t> lines = microchip_line_entries(image, offset);
     output.write_at(offset, lines.data(), lines.size());
     offset += lines.size();
 
     CoffFileHeader header;
     header.magic = MCOFF_MAGIC;
-    header.nscns = static_cast<uint16_t>(nscns);
     header.timdat = static_cast<uint32_t>(now_time());
-    header.symptr = static_cast<uint32_t>(offset);
-    header.nsyms = image.symbol_count;
     header.opthdr = MCOFF_OPTIONAL_HEADER_SIZE;
     header.flags = COFF_FILE_EXECUTABLE;
-    output.write_at(offset, image.symbols.data(), image.symbols.size());
-    offset += image.symbols.size();
-    std::vector<uint8_t> strings = image.string_table();
-    output.write_at(offset, strings.data(), strings.size());
-
-    uint8_t raw[COFF_FILE_HEADER_SIZE];
-    encode_file_header(raw, header);
-    output.write_at(0, raw, sizeof raw);
-    std::vector<uint8_t> headers(size_t(nscns) * COFF_SECTION_HEADER_SIZE);
-    for (size_t k = 0; k < nscns; ++k)
-        encode_section_header(headers.data() + k * COFF_SECTION_HEADER_SIZE,
-                              image.sections[k].header);
-    output.write_at(headers_at, headers.data(), headers.size());
-    output.finish();
+    write_coff_tail(output, header, offset, image, headers_at);
     return 1;
 }
 
