@@ -290,6 +290,7 @@ class Builder {
     void local(const ScopeEntry* entry, const ScopeEntry* holder);
     void begin_block(const ScopeEntry* block);
     void end_block(const ScopeEntry* block);
+    uint32_t add_block_marker(const char* name, size_t function, uint32_t line);
     void begin_function(const ScopeEntry* scope, const ScopeEntry* holder);
     void end_function(const ScopeEntry* scope);
     uint32_t write_variable(const ScopeEntry* entry, ValuePair at);
@@ -499,20 +500,28 @@ void Builder::local(const ScopeEntry* entry, const ScopeEntry* holder) {
     add_typed(entry->name, at.value, SECTION_ABSOLUTE, type, sclass);
 }
 
-void Builder::begin_block(const ScopeEntry* block) {
-    Level& outer = levels_.back();
+// A ".bb" or ".eb" entry, then its auxiliary entry with the line; answers the entry's
+// index. The Microchip writer places it at the start and in the section of its function
+// (0 outside any), the generic one at 0 in the debug section.
+uint32_t Builder::add_block_marker(const char* name, size_t function, uint32_t line) {
     uint32_t value = 0;
     int32_t section = SECTION_DEBUG;
     if (d_.microchip) {
         section = 0;
-        if (outer.function != NO_FUNCTION) {
-            value = image_.functions[outer.function].start;
-            section = image_.functions[outer.function].section;
+        if (function != NO_FUNCTION) {
+            value = image_.functions[function].start;
+            section = image_.functions[function].section;
         }
     }
-    uint32_t index = symbols_.add(".bb", value, section, 0, CLASS_BLOCK, 1);
-    uint32_t aux = symbols_.add_aux();
-    put_aux_line(symbols_.entry(aux), block->first_line);
+    uint32_t index = symbols_.add(name, value, section, 0, CLASS_BLOCK, 1);
+    put_aux_line(symbols_.entry(symbols_.add_aux()), line);
+    return index;
+}
+
+void Builder::begin_block(const ScopeEntry* block) {
+    Level& outer = levels_.back();
+    uint32_t index = add_block_marker(".bb", outer.function, block->first_line);
+    uint32_t aux = index + 1;
     // The generic writer links the blocks of one level: each ".bb" to the next one.
     if (!d_.microchip) {
         set_next(outer.last_block_aux, index);
@@ -523,18 +532,8 @@ void Builder::begin_block(const ScopeEntry* block) {
 
 void Builder::end_block(const ScopeEntry* block) {
     const Level& level = levels_.back();
-    uint32_t value = 0;
-    int32_t section = SECTION_DEBUG;
-    if (d_.microchip) {
-        section = 0;
-        if (level.function != NO_FUNCTION) {
-            value = image_.functions[level.function].start;
-            section = image_.functions[level.function].section;
-        }
-    }
-    uint32_t index = symbols_.add(".eb", value, section, 0, CLASS_BLOCK, 1);
-    uint32_t aux = symbols_.add_aux();
-    put_aux_line(symbols_.entry(aux), block->last_line);
+    uint32_t index = add_block_marker(".eb", level.function, block->last_line);
+    uint32_t aux = index + 1;
     if (d_.microchip) {
         set_next(level.open_aux, aux);
     } else {

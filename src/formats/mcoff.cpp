@@ -158,8 +158,7 @@ std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
             }
         }
         section.header.nlnno = static_cast<uint16_t>(entries.entries);
-        section.header.lnnoptr =
-            entries.entries ? static_cast<uint32_t>(offset + bytes.size()) : 0;
+        section.header.lnnoptr = entries.entries ? static_cast<uint32_t>(offset + bytes.size()) : 0;
         bytes.insert(bytes.end(), entries.bytes.begin(), entries.bytes.end());
     }
     return bytes;
