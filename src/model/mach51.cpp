@@ -50,27 +50,15 @@ bool register_location(uint32_t n, ValuePair* answer) {
     return true;
 }
 
-const LocationRules RULES = {false, false, nullptr, register_location};
-
-bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return locate_variable(entry, scope, answer, RULES);
-}
-
-// Near, idata and pdata pointers address one byte-wide space.
-uint32_t pointer_size(TypeRef pointer) {
-    return pointee_qualified(pointer, 0x8 | 0x100 | 0x200) ? 1 : 2;
-}
-
-uint32_t size_of(TypeRef node) {
-    return sized_type(node, pointer_size);
-}
-
 } // namespace
 
 // clang-format off
 const ProcessorDescriptor i8051_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS,
+    QUALIFIERS,
+    {false, false, nullptr, register_location}, // locating variables
+    // Near, idata and pdata pointers address one byte-wide space.
+    {2, 0x8 | 0x100 | 0x200, 1}, // pointer sizes
     0, // instruction_step
     0, // last_instruction_length
 };

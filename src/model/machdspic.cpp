@@ -45,26 +45,14 @@ bool register_location(uint32_t n, ValuePair* answer) {
     return false;
 }
 
-const LocationRules RULES = {true, true, nullptr, register_location};
-
-bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return locate_variable(entry, scope, answer, RULES);
-}
-
-uint32_t pointer_size(TypeRef) {
-    return 2;
-}
-
-uint32_t size_of(TypeRef node) {
-    return sized_type(node, pointer_size);
-}
-
 } // namespace
 
 // clang-format off
 const ProcessorDescriptor dspic_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS,
+    QUALIFIERS,
+    {true, true, nullptr, register_location}, // locating variables
+    {2, 0, 0}, // pointer sizes
     2, // instruction_step
     2, // last_instruction_length
 };

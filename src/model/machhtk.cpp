@@ -39,26 +39,14 @@ bool register_location(uint32_t n, ValuePair* answer) {
     return true;
 }
 
-const LocationRules RULES = {false, false, "??", register_location};
-
-bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return locate_variable(entry, scope, answer, RULES);
-}
-
-uint32_t pointer_size(TypeRef pointer) {
-    return pointee_qualified(pointer, 0x80000 | 0x4) ? 2 : 1;
-}
-
-uint32_t size_of(TypeRef node) {
-    return sized_type(node, pointer_size);
-}
-
 } // namespace
 
 // clang-format off
 const ProcessorDescriptor holtek_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS,
+    QUALIFIERS,
+    {false, false, "??", register_location}, // locating variables
+    {1, 0x80000 | 0x4, 2}, // pointer sizes
     1, // instruction_step
     1, // last_instruction_length
 };

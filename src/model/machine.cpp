@@ -123,6 +123,56 @@ bool locate_frame(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* p
     return true;
 }
 
+// A variable's location by the family's rules; kept in the entry once found.
+bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
+                     const LocationRules& rules) {
+    if (!entry) return false;
+    ValuePair pair;
+    switch (entry->sclass) {
+    case SC_EXTERN:
+    case SC_STATIC:
+    case SC_AUTO:
+    case SC_PARAM: {
+        if (entry->flags & ENTRY_LOCATED) {
+            *answer = {entry->location_value, entry->location_segment};
+            return true;
+        }
+        bool found = entry->sclass == SC_EXTERN || entry->sclass == SC_STATIC
+                         ? locate_static(entry, scope, &pair, rules)
+                         : locate_frame(entry, scope, &pair, rules);
+        return found && keep_location(entry, pair, answer);
+    }
+    case SC_REG: return rules.register_location && rules.register_location(entry->value, answer);
+    default: return false;
+    }
+}
+
+// The size of the pointer whose node is the one referred to.
+uint32_t pointer_size(TypeRef pointer, const PointerRule& rule) {
+    if (rule.qualified_flags == 0) return rule.size;
+    TypeRef inside = pointer.inner();
+    bool qualified =
+        inside.kind() == TYPE_QUALIFIER && (inside.node().value & rule.qualified_flags) != 0;
+    return qualified ? rule.qualified_size : rule.size;
+}
+
+// The size of a type, with the family's pointer sizes.
+uint32_t sized_type(TypeRef node, const PointerRule& pointers) {
+    uint32_t elements = 1;
+    for (TypeRef at = node; at; at = at.inner()) {
+        const TypeNode& n = at.node();
+        switch (n.kind) {
+        case TYPE_BASIC: return elements * n.extra;
+        case TYPE_POINTER: return elements * pointer_size(at, pointers);
+        case TYPE_ENUM: return n.entry ? elements * n.entry->base_size : 0;
+        case TYPE_STRUCT: return n.entry ? elements * n.entry->size : 0;
+        case TYPE_ARRAY: elements *= n.value; break;
+        default: return 0;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 const ProcessorDescriptor* const* processor_table() {
@@ -168,55 +218,11 @@ const char* register_name(uint32_t number) {
 }
 
 bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return machine.selected && machine.selected->variable_location(entry, scope, answer);
+    return machine.selected && locate_variable(entry, scope, answer, machine.selected->location);
 }
 
 uint32_t type_size(TypeRef node) {
-    return machine.selected ? machine.selected->type_size(node) : 0;
-}
-
-bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
-                     const LocationRules& rules) {
-    if (!entry) return false;
-    ValuePair pair;
-    switch (entry->sclass) {
-    case SC_EXTERN:
-    case SC_STATIC:
-    case SC_AUTO:
-    case SC_PARAM: {
-        if (entry->flags & ENTRY_LOCATED) {
-            *answer = {entry->location_value, entry->location_segment};
-            return true;
-        }
-        bool found = entry->sclass == SC_EXTERN || entry->sclass == SC_STATIC
-                         ? locate_static(entry, scope, &pair, rules)
-                         : locate_frame(entry, scope, &pair, rules);
-        return found && keep_location(entry, pair, answer);
-    }
-    case SC_REG: return rules.register_location && rules.register_location(entry->value, answer);
-    default: return false;
-    }
-}
-
-uint32_t sized_type(TypeRef node, uint32_t (*pointer_size)(TypeRef pointer)) {
-    uint32_t elements = 1;
-    for (TypeRef at = node; at; at = at.inner()) {
-        const TypeNode& n = at.node();
-        switch (n.kind) {
-        case TYPE_BASIC: return elements * n.extra;
-        case TYPE_POINTER: return elements * pointer_size(at);
-        case TYPE_ENUM: return n.entry ? elements * n.entry->base_size : 0;
-        case TYPE_STRUCT: return n.entry ? elements * n.entry->size : 0;
-        case TYPE_ARRAY: elements *= n.value; break;
-        default: return 0;
-        }
-    }
-    return 0;
-}
-
-bool pointee_qualified(TypeRef pointer, uint32_t flags) {
-    TypeRef inside = pointer.inner();
-    return inside.kind() == TYPE_QUALIFIER && (inside.node().value & flags) != 0;
+    return machine.selected ? sized_type(node, machine.selected->pointers) : 0;
 }
 
 bool segment_space(const char* name, uint32_t* space) {

@@ -23,18 +23,39 @@ struct QualifierInfo {
     uint32_t flags;
 };
 
+// The rules in which the families differ when locating variables.
+struct LocationRules {
+    // Statics without an asm_name are looked up in the symbols of the file named by the
+    // scope first (dsPIC).
+    bool static_in_scope_file;
+    // Autos and parameters sit at the function scope's numbers (index 1 for autos, 3 for
+    // parameters) plus their frame offset, rather than at a "?a"/"?" symbol.
+    bool frame_from_numbers;
+    // The auto symbol's prefix; null: "?a", or "??" when the side files define edition
+    // as "pro".
+    const char* auto_prefix;
+    // Register n of a reg variable; answers no when it has no address. May set the
+    // answer's segment. Null: reg variables have no address.
+    bool (*register_location)(uint32_t n, ValuePair* answer);
+};
+
+// The size of a pointer in bytes: qualified_size when the node just inside it is a
+// qualifier node with any of qualified_flags, else size.
+struct PointerRule {
+    uint32_t size;
+    uint32_t qualified_flags; // 0: every pointer has the one size
+    uint32_t qualified_size;
+};
+
 struct ProcessorDescriptor {
     const char* const* registers; // index 0 is the empty name; a register's number is its index
     uint32_t register_count;
     const char* const* options; // compiler option words, ended by null
     bool (*matches_name)(const char* name);
     const BasicTypeInfo* basic_types;
-    // Finds the address of a variable declared in the given scope; the answer pair is
-    // (value, segment number).
-    bool (*variable_location)(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer);
-    // Size in bytes of the type whose outermost node is the one referred to.
-    uint32_t (*type_size)(TypeRef node);
     const QualifierInfo* qualifiers;
+    LocationRules location;           // where variables live
+    PointerRule pointers;             // sizes of pointer types
     uint32_t instruction_step;        // address distance between two instructions
     uint32_t last_instruction_length; // assumed length of a function's last instruction
 };
@@ -79,35 +100,13 @@ uint32_t find_register(const char* name);
 const char* register_name(uint32_t number);
 
 // The selected family's operations; call them only once a processor is selected.
+// Finds the address of a variable declared in the given scope; the answer pair is
+// (value, segment number). A found location is kept in the entry.
 bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer);
+// Size in bytes of the type whose outermost node is the one referred to.
 uint32_t type_size(TypeRef node);
 
 // Building blocks of the family modules.
-
-// The rules in which the families differ when locating variables.
-struct LocationRules {
-    // Statics without an asm_name are looked up in the symbols of the file named by the
-    // scope first (dsPIC).
-    bool static_in_scope_file;
-    // Autos and parameters sit at the function scope's numbers (index 1 for autos, 3 for
-    // parameters) plus their frame offset, rather than at a "?a"/"?" symbol.
-    bool frame_from_numbers;
-    // The auto symbol's prefix; null: "?a", or "??" when the side files define edition
-    // as "pro".
-    const char* auto_prefix;
-    // Register n of a reg variable; answers no when it has no address. May set the
-    // answer's segment.
-    bool (*register_location)(uint32_t n, ValuePair* answer);
-};
-
-bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
-                     const LocationRules& rules);
-
-// type_size with the family's pointer size for pointer nodes.
-uint32_t sized_type(TypeRef node, uint32_t (*pointer_size)(TypeRef pointer));
-
-// Whether the node just inside a pointer is a qualifier node with any of the flags.
-bool pointee_qualified(TypeRef pointer, uint32_t flags);
 
 // The space of the first segment of that name, when there is one.
 bool segment_space(const char* name, uint32_t* space);

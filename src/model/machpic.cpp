@@ -29,21 +29,6 @@ bool matches_name(const char* name) {
     return std::string_view(name) == "14000" || name_contains_nocase(name, "7C695");
 }
 
-const LocationRules RULES = {false, false, nullptr, nullptr};
-
-bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return locate_variable(entry, scope, answer, RULES);
-}
-
-// Pointers into program memory (const) or far data need two bytes.
-uint32_t pointer_size(TypeRef pointer) {
-    return pointee_qualified(pointer, 0x80000 | 0x4) ? 2 : 1;
-}
-
-uint32_t size_of(TypeRef node) {
-    return sized_type(node, pointer_size);
-}
-
 } // namespace
 
 // clang-format off
@@ -57,7 +42,10 @@ const BasicTypeInfo pic_basic_types[] = {
 
 const ProcessorDescriptor pic_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, pic_basic_types,
-    locate, size_of, QUALIFIERS,
+    QUALIFIERS,
+    {false, false, nullptr, nullptr}, // locating variables
+    // Pointers into program memory (const) or far data need two bytes.
+    {1, 0x80000 | 0x4, 2}, // pointer sizes
     1, // instruction_step
     1, // last_instruction_length
 };

@@ -25,26 +25,14 @@ bool matches_name(const char* name) {
     return name_contains_nocase(name, "18C") || name_contains_nocase(name, "18F");
 }
 
-const LocationRules RULES = {false, false, nullptr, nullptr};
-
-bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return locate_variable(entry, scope, answer, RULES);
-}
-
-uint32_t pointer_size(TypeRef) {
-    return 2;
-}
-
-uint32_t size_of(TypeRef node) {
-    return sized_type(node, pointer_size);
-}
-
 } // namespace
 
 // clang-format off
 const ProcessorDescriptor pic18_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, pic_basic_types,
-    locate, size_of, QUALIFIERS,
+    QUALIFIERS,
+    {false, false, nullptr, nullptr}, // locating variables
+    {2, 0, 0}, // pointer sizes
     2, // instruction_step
     2, // last_instruction_length
 };

@@ -36,26 +36,14 @@ bool register_location(uint32_t n, ValuePair* answer) {
     return true;
 }
 
-const LocationRules RULES = {false, true, nullptr, register_location};
-
-bool locate(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return locate_variable(entry, scope, answer, RULES);
-}
-
-uint32_t pointer_size(TypeRef) {
-    return 4;
-}
-
-uint32_t size_of(TypeRef node) {
-    return sized_type(node, pointer_size);
-}
-
 } // namespace
 
 // clang-format off
 const ProcessorDescriptor pic32_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    locate, size_of, QUALIFIERS,
+    QUALIFIERS,
+    {false, true, nullptr, register_location}, // locating variables
+    {4, 0, 0}, // pointer sizes
     2, // instruction_step
     4, // last_instruction_length
 };
