@@ -6,6 +6,7 @@
 #include "common/hash.h"
 #include "common/sort.h"
 #include "common/vector.h"
+#include "test_support.h"
 
 namespace {
 
@@ -132,14 +133,8 @@ TEST(SortItems, SortsLargeInputsAndLeavesShortOnesAlone) {
 namespace {
 
 std::string dump_to_string(const uint8_t* data, size_t count, unsigned per_line, bool text) {
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
-    hex_dump(out, 0x1FE, per_line, data, count, "%04lX:", text);
-    fclose(out);
-    std::string result(buffer, size);
-    free(buffer);
-    return result;
+    return written_text(
+        [&](FILE* out) { hex_dump(out, 0x1FE, per_line, data, count, "%04lX:", text); });
 }
 
 TEST(HexDump, AddressBytesAndTextColumn) {

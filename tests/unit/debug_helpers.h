@@ -33,25 +33,11 @@ inline ScopeEntry* read_text(const std::string& text, const char* object = "m.ob
 
 // The dump of a scope as text.
 inline std::string dump_text(const ScopeEntry* scope) {
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
-    dump_scope(scope, out);
-    fclose(out);
-    std::string result(text, size);
-    free(text);
-    return result;
+    return written_text([&](FILE* out) { dump_scope(scope, out); });
 }
 
 inline std::string type_text(const Type* type) {
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
-    print_type(type, out);
-    fclose(out);
-    std::string result(text, size);
-    free(text);
-    return result;
+    return written_text([&](FILE* out) { print_type(type, out); });
 }
 
 // The entries of a scope with the given name, in order.

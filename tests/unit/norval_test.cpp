@@ -30,14 +30,7 @@ void read_sym(const std::string& text, const char* name = "prog.sym") {
 }
 
 std::string write_sym() {
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
-    norval_format.write(out, "out.sym");
-    fclose(out);
-    std::string result(text, size);
-    free(text);
-    return result;
+    return written_text([](FILE* out) { norval_format.write(out, "out.sym"); });
 }
 
 SymbolRecord* symbol(const char* name) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 #include <string>
 
@@ -35,6 +36,19 @@ std::string capture_stderr(F f, int* status = nullptr) {
     fflush(stderr);
     if (status) *status = got;
     return testing::internal::GetCapturedStderr();
+}
+
+// What f writes to the stream it is given, as text.
+template <typename F>
+std::string written_text(F f) {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    f(out);
+    fclose(out);
+    std::string result(text, size);
+    free(text);
+    return result;
 }
 
 // A clean process state with no message description file at all.
