@@ -216,16 +216,27 @@ void print_header(const CoffDump& dump) {
     printf("\n\n");
 }
 
+// Reads the optional header, which must be size bytes long: message 1036 with the kind
+// when it is not, 1037 with the header's name when the file is cut short.
+bool read_optional_header(CoffDump& dump, uint8_t* raw, size_t size, const char* kind,
+                          const char* header_name) {
+    if (dump.header.opthdr != size) {
+        message(1036, kind, int(size));
+        return false;
+    }
+    if (!dump.input.read_at(COFF_FILE_HEADER_SIZE, raw, size)) {
+        message(1037, header_name);
+        return false;
+    }
+    return true;
+}
+
 // The PIC targets' "AOUT" optional header.
 void print_aout_header(CoffDump& dump) {
     uint16_t magic = dump.header.magic;
     if (magic == COFF_MAGIC_PIC || magic == COFF_MAGIC_PIC30) {
         uint8_t raw[COFF_AOUT_HEADER_SIZE];
-        if (dump.header.opthdr != COFF_AOUT_HEADER_SIZE) {
-            message(1036, "AOUT", int(COFF_AOUT_HEADER_SIZE));
-        } else if (!dump.input.read_at(COFF_FILE_HEADER_SIZE, raw, sizeof raw)) {
-            message(1037, "AOUT optional header");
-        } else {
+        if (read_optional_header(dump, raw, sizeof raw, "AOUT", "AOUT optional header")) {
             AoutHeader a = decode_aout_header(raw);
             printf("AOUT optional header:\n\tMagic:\t\t0x%X", unsigned(a.magic));
             printf("\n\tVersion:\t0x%X\n\tText size:\t0x%lX\n\tInit. data:\t0x%lX\n"
@@ -242,11 +253,7 @@ void print_aout_header(CoffDump& dump) {
 
 void print_microchip_optional_header(CoffDump& dump) {
     uint8_t raw[MCOFF_OPTIONAL_HEADER_SIZE];
-    if (dump.header.opthdr != MCOFF_OPTIONAL_HEADER_SIZE) {
-        message(1036, "optional", int(MCOFF_OPTIONAL_HEADER_SIZE));
-    } else if (!dump.input.read_at(COFF_FILE_HEADER_SIZE, raw, sizeof raw)) {
-        message(1037, "optional header");
-    } else {
+    if (read_optional_header(dump, raw, sizeof raw, "optional", "optional header")) {
         MicrochipOptionalHeader o = decode_microchip_optional_header(raw);
         printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
         if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");

@@ -117,20 +117,24 @@ SymbolRecord* find_file_symbol(const char* file_name, const char* symbol_name) {
     return nullptr;
 }
 
-bool lookup_symbol(const char* name, ValuePair* out) {
-    SymbolRecord* symbol = find_symbol(name);
+namespace {
+
+// The symbol's value and segment, when there is a symbol.
+bool symbol_location(const SymbolRecord* symbol, ValuePair* out) {
     if (!symbol) return false;
     out->value = symbol->value;
     out->segment = symbol->segment;
     return true;
 }
 
+} // namespace
+
+bool lookup_symbol(const char* name, ValuePair* out) {
+    return symbol_location(find_symbol(name), out);
+}
+
 bool lookup_file_symbol(const char* file_name, const char* symbol_name, ValuePair* out) {
-    SymbolRecord* symbol = find_file_symbol(file_name, symbol_name);
-    if (!symbol) return false;
-    out->value = symbol->value;
-    out->segment = symbol->segment;
-    return true;
+    return symbol_location(find_file_symbol(file_name, symbol_name), out);
 }
 
 void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, uint32_t kind) {
