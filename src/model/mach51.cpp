@@ -55,10 +55,10 @@ bool register_location(uint32_t n, ValuePair* answer) {
 // clang-format off
 const ProcessorDescriptor i8051_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
-    QUALIFIERS,
-    {false, false, nullptr, register_location}, // locating variables
+    {false, false, nullptr, register_location}, // variable_location
     // Near, idata and pdata pointers address one byte-wide space.
-    {2, 0x8 | 0x100 | 0x200, 1}, // pointer sizes
+    {2, 0x8 | 0x100 | 0x200, 1}, // type_size
+    QUALIFIERS,
     0, // instruction_step
     0, // last_instruction_length
 };

@@ -52,9 +52,9 @@ bool register_location(uint32_t n, ValuePair* answer) {
 // clang-format off
 const ProcessorDescriptor arm_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
+    {false, false, nullptr, register_location}, // variable_location
+    {4, 0, 0}, // type_size
     QUALIFIERS,
-    {false, false, nullptr, register_location}, // locating variables
-    {4, 0, 0}, // pointer sizes
     2, // instruction_step
     4, // last_instruction_length
 };

@@ -50,9 +50,9 @@ bool register_location(uint32_t n, ValuePair* answer) {
 // clang-format off
 const ProcessorDescriptor dspic_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
+    {true, true, nullptr, register_location}, // variable_location
+    {2, 0, 0}, // type_size
     QUALIFIERS,
-    {true, true, nullptr, register_location}, // locating variables
-    {2, 0, 0}, // pointer sizes
     2, // instruction_step
     2, // last_instruction_length
 };

@@ -44,9 +44,9 @@ bool register_location(uint32_t n, ValuePair* answer) {
 // clang-format off
 const ProcessorDescriptor holtek_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, BASIC_TYPES,
+    {false, false, "??", register_location}, // variable_location
+    {1, 0x80000 | 0x4, 2}, // type_size
     QUALIFIERS,
-    {false, false, "??", register_location}, // locating variables
-    {1, 0x80000 | 0x4, 2}, // pointer sizes
     1, // instruction_step
     1, // last_instruction_length
 };

@@ -148,22 +148,22 @@ bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answ
 }
 
 // The size of the pointer whose node is the one referred to.
-uint32_t pointer_size(TypeRef pointer, const PointerRule& rule) {
-    if (rule.qualified_flags == 0) return rule.size;
+uint32_t pointer_size(TypeRef pointer, const SizeRules& rules) {
+    if (rules.qualified_flags == 0) return rules.pointer_size;
     TypeRef inside = pointer.inner();
     bool qualified =
-        inside.kind() == TYPE_QUALIFIER && (inside.node().value & rule.qualified_flags) != 0;
-    return qualified ? rule.qualified_size : rule.size;
+        inside.kind() == TYPE_QUALIFIER && (inside.node().value & rules.qualified_flags) != 0;
+    return qualified ? rules.qualified_pointer_size : rules.pointer_size;
 }
 
-// The size of a type, with the family's pointer sizes.
-uint32_t sized_type(TypeRef node, const PointerRule& pointers) {
+// The size of a type by the family's rules.
+uint32_t sized_type(TypeRef node, const SizeRules& rules) {
     uint32_t elements = 1;
     for (TypeRef at = node; at; at = at.inner()) {
         const TypeNode& n = at.node();
         switch (n.kind) {
         case TYPE_BASIC: return elements * n.extra;
-        case TYPE_POINTER: return elements * pointer_size(at, pointers);
+        case TYPE_POINTER: return elements * pointer_size(at, rules);
         case TYPE_ENUM: return n.entry ? elements * n.entry->base_size : 0;
         case TYPE_STRUCT: return n.entry ? elements * n.entry->size : 0;
         case TYPE_ARRAY: elements *= n.value; break;
@@ -218,11 +218,12 @@ const char* register_name(uint32_t number) {
 }
 
 bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return machine.selected && locate_variable(entry, scope, answer, machine.selected->location);
+    return machine.selected &&
+           locate_variable(entry, scope, answer, machine.selected->variable_location);
 }
 
 uint32_t type_size(TypeRef node) {
-    return machine.selected ? sized_type(node, machine.selected->pointers) : 0;
+    return machine.selected ? sized_type(node, machine.selected->type_size) : 0;
 }
 
 bool segment_space(const char* name, uint32_t* space) {

@@ -39,23 +39,26 @@ struct LocationRules {
     bool (*register_location)(uint32_t n, ValuePair* answer);
 };
 
-// The size of a pointer in bytes: qualified_size when the node just inside it is a
-// qualifier node with any of qualified_flags, else size.
-struct PointerRule {
-    uint32_t size;
+// The rule in which the families differ when sizing types: a pointer takes
+// qualified_pointer_size bytes when the node just inside it is a qualifier node with any
+// of qualified_flags, else pointer_size.
+struct SizeRules {
+    uint32_t pointer_size;
     uint32_t qualified_flags; // 0: every pointer has the one size
-    uint32_t qualified_size;
+    uint32_t qualified_pointer_size;
 };
 
+// A family's tables and rules; the operations variable_location and type_size below
+// apply the selected family's rules.
 struct ProcessorDescriptor {
     const char* const* registers; // index 0 is the empty name; a register's number is its index
     uint32_t register_count;
     const char* const* options; // compiler option words, ended by null
     bool (*matches_name)(const char* name);
     const BasicTypeInfo* basic_types;
+    LocationRules variable_location; // where variables live
+    SizeRules type_size;             // how big pointers are
     const QualifierInfo* qualifiers;
-    LocationRules location;           // where variables live
-    PointerRule pointers;             // sizes of pointer types
     uint32_t instruction_step;        // address distance between two instructions
     uint32_t last_instruction_length; // assumed length of a function's last instruction
 };

@@ -42,10 +42,10 @@ const BasicTypeInfo pic_basic_types[] = {
 
 const ProcessorDescriptor pic_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, pic_basic_types,
-    QUALIFIERS,
-    {false, false, nullptr, nullptr}, // locating variables
+    {false, false, nullptr, nullptr}, // variable_location
     // Pointers into program memory (const) or far data need two bytes.
-    {1, 0x80000 | 0x4, 2}, // pointer sizes
+    {1, 0x80000 | 0x4, 2}, // type_size
+    QUALIFIERS,
     1, // instruction_step
     1, // last_instruction_length
 };

@@ -30,9 +30,9 @@ bool matches_name(const char* name) {
 // clang-format off
 const ProcessorDescriptor pic18_processor = {
     REGISTERS, sizeof REGISTERS / sizeof REGISTERS[0], OPTIONS, matches_name, pic_basic_types,
+    {false, false, nullptr, nullptr}, // variable_location
+    {2, 0, 0}, // type_size
     QUALIFIERS,
-    {false, false, nullptr, nullptr}, // locating variables
-    {2, 0, 0}, // pointer sizes
     2, // instruction_step
     2, // last_instruction_length
 };
