@@ -1,6 +1,6 @@
 // Store and normalisation at scale: fills the store with N symbols, N line records
 // (spread over 100 files) and N adjacent data blocks, then normalises it. Prints the
-// times at 100k and 1M and their ratio (near 10 means linear).
+// best times at 100k and 1M and their ratio (near 10 means linear).
 //
 // usage: store_bench [small [large]]
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "child_run.h"
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "model/store.h"
@@ -19,6 +20,7 @@ namespace {
 struct Timing {
     double fill;
     double normalise;
+    long peak_kib;
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -53,7 +55,15 @@ Timing run_once(uint32_t n) {
                 store.data.count());
         exit(1);
     }
-    return {fill, normalise};
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return {fill, normalise, usage.ru_maxrss};
+}
+
+// The child's part: one run of the given size, its timing written to fd.
+void measure(const std::string& size, int fd) {
+    Timing t = run_once(static_cast<uint32_t>(atol(size.c_str())));
+    if (write(fd, &t, sizeof t) == sizeof t) _exit(0);
 }
 
 } // namespace
@@ -61,15 +71,26 @@ Timing run_once(uint32_t n) {
 int main(int argc, char** argv) {
     uint32_t small = argc > 1 ? static_cast<uint32_t>(atol(argv[1])) : 100000;
     uint32_t large = argc > 2 ? static_cast<uint32_t>(atol(argv[2])) : 1000000;
-    Timing a = run_once(small);
-    Timing b = run_once(large);
-    struct rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
+    // Best of several runs, each in a fresh process so that every run obtains its memory
+    // from the system as the program does: the small size takes a tenth of a second,
+    // where one run is at the mercy of the rest of the machine.
+    auto best_of = [](uint32_t n, int runs) {
+        Timing best{1e9, 1e9, 0};
+        for (int k = 0; k < runs; ++k) {
+            Timing t{};
+            if (!run_in_child(measure, std::to_string(n), &t)) exit(1);
+            if (t.fill + t.normalise < best.fill + best.normalise) best = t;
+        }
+        return best;
+    };
+    Timing a = best_of(small, 7);
+    Timing b = best_of(large, 3);
     printf("records   fill(s)  normalise(s)  total(s)\n");
     printf("%-9u %7.3f  %12.3f  %8.3f\n", small, a.fill, a.normalise, a.fill + a.normalise);
     printf("%-9u %7.3f  %12.3f  %8.3f\n", large, b.fill, b.normalise, b.fill + b.normalise);
     printf("ratio     %7.2f  %12.2f  %8.2f\n", b.fill / a.fill, b.normalise / a.normalise,
            (b.fill + b.normalise) / (a.fill + a.normalise));
-    printf("peak memory %ld MiB\n", usage.ru_maxrss / 1024);
+    printf("peak memory %ld MiB at %u, %ld MiB at %u\n", a.peak_kib / 1024, small,
+           b.peak_kib / 1024, large);
     return 0;
 }
