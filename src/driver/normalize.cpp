@@ -305,7 +305,7 @@ void sort_and_merge_blocks() {
     merge_blocks();
 }
 
-void print_data_summary(int) {
+void print_data_summary() {
     if (options.verbose_level < 1) return;
     unsigned long total = 0;
     for (const DataBlock* block : store.data)
@@ -373,7 +373,7 @@ void normalize_store() {
     build_file_tables(width);
     if (!store.data.empty()) {
         sort_and_merge_blocks();
-        print_data_summary(width);
+        print_data_summary();
         widen_segments();
     }
     print_segment_summary(width);
