@@ -14,6 +14,7 @@ int write_placeholder(FILE*, const char*) {
 bool dump_placeholder(FILE*) {
     return false;
 }
+void reset_nothing() {}
 
 void hex_dump(FILE* out, unsigned long address, unsigned bytes_per_line, const uint8_t* data,
               size_t count, const char* address_format, bool with_text) {

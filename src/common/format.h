@@ -10,6 +10,7 @@ struct FormatDescriptor {
     int (*read)(FILE* in, const char* name);   // into the symbol store; result unused
     int (*write)(FILE* out, const char* name); // from the store; result unused
     bool (*dump)(FILE* in);                    // readable form on standard output
+    void (*reset)();                           // forgets what it kept from earlier in the run
     const char* name;                          // long name
     const char* key;                           // key for -i and -o
     const char* extension;                     // default output extension, no "."
@@ -21,6 +22,7 @@ bool detect_never(FILE* in);
 int read_placeholder(FILE* in, const char* name);   // adds nothing
 int write_placeholder(FILE* out, const char* name); // leaves the output empty
 bool dump_placeholder(FILE* in);                    // answers failure
+void reset_nothing();                               // for a format that keeps nothing
 
 // Raw bytes, bytes_per_line to a line: the address in address_format, " %02X" per
 // byte, and with with_text the printable characters after the bytes.

@@ -37,6 +37,11 @@ unsigned find_format_key(const char* key) {
     return candidate;
 }
 
+void reset_formats() {
+    for (const FormatDescriptor* format : REGISTRY)
+        format->reset();
+}
+
 void print_format_listing() {
     fputs("Formats available are:\n\nKey        Name\n\n", stderr);
     for (const FormatDescriptor* format : REGISTRY)

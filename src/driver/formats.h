@@ -15,3 +15,7 @@ unsigned find_format_key(const char* key);
 
 // The -l listing, on standard error.
 void print_format_listing();
+
+// Each format forgets what it kept from earlier in the run (targets chosen, start
+// address, what a writer wrote once).
+void reset_formats();

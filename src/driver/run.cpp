@@ -9,9 +9,6 @@
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
-#include "formats/coff.h"
-#include "formats/hexfields.h"
-#include "formats/norval.h"
 #include "formats/sdb.h"
 #include "model/machine.h"
 #include "model/store.h"
@@ -124,10 +121,8 @@ void reset_run_state() {
     store.reset();
     type_model.reset();
     machine.reset();
-    norval_writer.reset();
     message_state.reset();
-    entry_address = 0;
-    coff_state.reset();
+    reset_formats();
 }
 
 int run(const std::vector<std::string>& args) {

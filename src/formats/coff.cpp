@@ -39,14 +39,16 @@ bool establish_target(const uint8_t* raw, bool microchip) {
     return true;
 }
 
-// Reads and decodes the file header (message 1037 "COFF header").
-bool read_file_header(CoffInput& input, bool microchip, CoffFileHeader* header) {
+// Reads and decodes the file header (message 1037 "COFF header"); the input then
+// follows the target's byte order.
+bool read_file_header(ByteReader& input, bool microchip, CoffFileHeader* header) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
     if (!input.read_at(0, raw, sizeof raw) || !establish_target(raw, microchip)) {
         message(1037, "COFF header");
         return false;
     }
-    *header = decode_file_header(raw);
+    input.set_order(run_byte_order());
+    *header = decode<CoffFileHeader>(raw, input.order());
     return true;
 }
 
@@ -59,15 +61,14 @@ uint32_t units_of_width(uint32_t bits) {
 }
 
 // The Microchip target parameters from the optional header (messages 1037, 1043, 639).
-bool read_microchip_parameters(CoffInput& input, const CoffFileHeader& header) {
+bool read_microchip_parameters(ByteReader& input, const CoffFileHeader& header) {
     MicrochipParameters& m = coff_state.microchip;
     if (header.opthdr == MCOFF_OPTIONAL_HEADER_SIZE) {
-        uint8_t raw[MCOFF_OPTIONAL_HEADER_SIZE];
-        if (!input.read_at(COFF_FILE_HEADER_SIZE, raw, sizeof raw)) {
+        MicrochipOptionalHeader optional;
+        if (!input.record_at(COFF_FILE_HEADER_SIZE, &optional)) {
             message(1037, "Microchip optional header");
             return false;
         }
-        MicrochipOptionalHeader optional = decode_microchip_optional_header(raw);
         m.processor = optional.processor;
         m.rom_width = optional.rom_width;
         m.ram_width = optional.ram_width;
@@ -82,9 +83,10 @@ bool read_microchip_parameters(CoffInput& input, const CoffFileHeader& header) {
 }
 
 // A symbol's name: in place, or from the string table (false after message 626).
-bool symbol_name(const CoffSymbol& symbol, const CoffStrings& strings, std::string* name) {
+bool symbol_name(const CoffSymbol& symbol, const CoffStrings& strings, ByteOrder order,
+                 std::string* name) {
     uint32_t offset = 0;
-    if (name_in_place(symbol.name, &offset)) {
+    if (name_in_place(symbol.name, order, &offset)) {
         *name = name_from_field(symbol.name, COFF_NAME_SIZE);
         return true;
     }
@@ -117,25 +119,25 @@ bool class_is_ignored(int sclass, bool microchip) {
 
 // Every entry is read as a symbol, auxiliary entries included: a well-formed auxiliary
 // entry has 0 where the class byte would be, and class 0 is ignored.
-bool read_symbols(CoffInput& input, const CoffFileHeader& header, const CoffStrings& strings,
+bool read_symbols(ByteReader& input, const CoffFileHeader& header, const CoffStrings& strings,
                   bool microchip, FileEntries* files) {
     size_t size = symbol_entry_size(microchip);
-    uint8_t raw[MCOFF_SYMBOL_SIZE];
+    unsigned type_width = microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH;
     uint32_t current_file = 0;
     std::string name;
+    CoffSymbol symbol;
     for (uint32_t index = 0; index < header.nsyms; ++index) {
-        if (!input.read_at(header.symptr + uint64_t(index) * size, raw, size)) {
+        if (!input.record_at(header.symptr + uint64_t(index) * size, &symbol, type_width)) {
             message(1037, "COFF symbol table");
             return false;
         }
-        CoffSymbol symbol = decode_symbol(raw, microchip);
         int sclass = symbol.sclass;
         if (sclass == CLASS_EXTERNAL || sclass == CLASS_STATIC || sclass == CLASS_LABEL) {
-            if (!symbol_name(symbol, strings, &name)) continue;
+            if (!symbol_name(symbol, strings, input.order(), &name)) continue;
             uint32_t segment = symbol.scnum > 0 ? uint32_t(symbol.scnum) : 0;
             add_symbol(name.c_str(), symbol.value, segment, current_file, 0);
         } else if (sclass == CLASS_FILE) {
-            if (!symbol_name(symbol, strings, &name)) continue;
+            if (!symbol_name(symbol, strings, input.order(), &name)) continue;
             current_file = add_file(name.c_str());
             files->emplace(index, current_file);
         } else if (!class_is_ignored(sclass, microchip)) {
@@ -173,7 +175,7 @@ const char* const BASE_TYPE_NAMES[19] = {
 };
 
 struct CoffDump {
-    CoffInput& input;
+    ByteReader& input;
     bool microchip;
     CoffFileHeader header;
     CoffStrings strings;
@@ -197,13 +199,15 @@ struct CoffDump {
     const TypeWordLayout& layout() const {
         return microchip ? microchip_type_words : coff_type_words;
     }
+    ByteOrder order() const { return input.order(); }
 };
 
 void print_header(const CoffDump& dump) {
     const CoffFileHeader& h = dump.header;
+    // The magic as the file's own byte order reads it.
     uint8_t raw[2];
-    put16_be(raw, h.magic);
-    printf("COFF header:\n\tMagic:\t\t0x%X", unsigned(get16(raw)));
+    store_uint(raw, h.magic, 2, ByteOrder::big);
+    printf("COFF header:\n\tMagic:\t\t0x%X", unsigned(load_uint(raw, 2, dump.order())));
     if (!dump.microchip && coff_state.target != 0) printf(" (%s)", current_coff_target().name);
     printf("\n");
     time_t stamp = static_cast<time_t>(h.timdat);
@@ -216,15 +220,17 @@ void print_header(const CoffDump& dump) {
     printf("\n\n");
 }
 
-// Reads the optional header, which must be size bytes long: message 1036 with the kind
-// when it is not, 1037 with the header's name when the file is cut short.
-bool read_optional_header(CoffDump& dump, uint8_t* raw, size_t size, const char* kind,
+// Reads the optional header, which must be as long as its layout: message 1036 with the
+// kind when it is not, 1037 with the header's name when the file is cut short.
+template <class Header>
+bool read_optional_header(CoffDump& dump, Header* header, const char* kind,
                           const char* header_name) {
+    const size_t size = record_size<Header>();
     if (dump.header.opthdr != size) {
         message(1036, kind, int(size));
         return false;
     }
-    if (!dump.input.read_at(COFF_FILE_HEADER_SIZE, raw, size)) {
+    if (!dump.input.record_at(COFF_FILE_HEADER_SIZE, header)) {
         message(1037, header_name);
         return false;
     }
@@ -235,9 +241,8 @@ bool read_optional_header(CoffDump& dump, uint8_t* raw, size_t size, const char*
 void print_aout_header(CoffDump& dump) {
     uint16_t magic = dump.header.magic;
     if (magic == COFF_MAGIC_PIC || magic == COFF_MAGIC_PIC30) {
-        uint8_t raw[COFF_AOUT_HEADER_SIZE];
-        if (read_optional_header(dump, raw, sizeof raw, "AOUT", "AOUT optional header")) {
-            AoutHeader a = decode_aout_header(raw);
+        AoutHeader a;
+        if (read_optional_header(dump, &a, "AOUT", "AOUT optional header")) {
             printf("AOUT optional header:\n\tMagic:\t\t0x%X", unsigned(a.magic));
             printf("\n\tVersion:\t0x%X\n\tText size:\t0x%lX\n\tInit. data:\t0x%lX\n"
                    "\tUninit. data:\t0x%lX\n\tEntry point:\t0x%lX\n\tText base:\t0x%lX\n"
@@ -252,9 +257,8 @@ void print_aout_header(CoffDump& dump) {
 }
 
 void print_microchip_optional_header(CoffDump& dump) {
-    uint8_t raw[MCOFF_OPTIONAL_HEADER_SIZE];
-    if (read_optional_header(dump, raw, sizeof raw, "optional", "optional header")) {
-        MicrochipOptionalHeader o = decode_microchip_optional_header(raw);
+    MicrochipOptionalHeader o;
+    if (read_optional_header(dump, &o, "optional", "optional header")) {
         printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
         if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");
         printf("\n\tVersion:\t%ld\n\tProcessor:\t0x%lX\n\tROM width:\t%lu\n\tRAM width:\t%lu\n",
@@ -305,6 +309,8 @@ void print_string_table(const CoffDump& dump) {
 // One phrase for a type word and its first auxiliary entry.
 std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* aux) {
     const TypeWordLayout& layout = dump.layout();
+    const CoffAux entry = aux ? decode<CoffAux>(aux, dump.order()) : CoffAux();
+    const CoffAuxLinks links = aux ? decode<CoffAuxLinks>(aux, dump.order()) : CoffAuxLinks();
     std::string text;
     char piece[96];
     unsigned dimensions = 0;
@@ -317,15 +323,15 @@ std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* au
             text += "function ";
             if (aux) {
                 snprintf(piece, sizeof piece, "[lineptr %lX, endndx %ld] ",
-                         static_cast<unsigned long>(aux_line_pointer(aux)),
-                         static_cast<long>(static_cast<int32_t>(aux_next_index(aux))));
+                         static_cast<unsigned long>(links.line_pointer),
+                         static_cast<long>(static_cast<int32_t>(links.next_index)));
                 text += piece;
             }
             text += "returning ";
         } else if (derived == DERIVED_ARRAY) {
             text += "array ";
             if (aux && dimensions < 4) {
-                snprintf(piece, sizeof piece, "[%u] of ", unsigned(aux_dimension(aux, dimensions)));
+                snprintf(piece, sizeof piece, "[%u] of ", unsigned(entry.dimensions[dimensions]));
                 ++dimensions;
                 text += piece;
             } else {
@@ -342,7 +348,7 @@ std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* au
         text += piece;
     }
     if (aux && base >= BASE_STRUCT && base <= BASE_ENUM) {
-        snprintf(piece, sizeof piece, " [%lu]", static_cast<unsigned long>(aux_tag_index(aux)));
+        snprintf(piece, sizeof piece, " [%lu]", static_cast<unsigned long>(entry.tag_index));
         text += piece;
     }
     return text;
@@ -353,8 +359,8 @@ std::string aux_file_name(const CoffDump& dump, const uint8_t* aux) {
     std::string name;
     uint32_t offset = 0;
     if (dump.microchip)
-        dump.strings.name_at(get32(aux), &name);
-    else if (name_in_place(aux, &offset))
+        dump.strings.name_at(decode<MicrochipAuxFile>(aux, dump.order()).name_offset, &name);
+    else if (name_in_place(aux, dump.order(), &offset))
         name = name_from_field(aux, COFF_AUX_NAME_SIZE);
     else
         dump.strings.name_at(offset, &name);
@@ -366,6 +372,7 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
     int sclass = s.sclass;
     unsigned long value = s.value;
     const char* n = name.c_str();
+    const CoffAuxLinks links = aux ? decode<CoffAuxLinks>(aux, dump.order()) : CoffAuxLinks();
     switch (sclass) {
     case CLASS_NULL: printf("%s", n); break;
     case CLASS_AUTOMATIC:
@@ -392,23 +399,24 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
     case CLASS_END_OF_STRUCT:
         printf("%s", n);
         if (aux)
-            printf(": tag %lu, size %u, index %lu", static_cast<unsigned long>(aux_tag_index(aux)),
-                   unsigned(aux_size(aux)), static_cast<unsigned long>(aux_next_index(aux)));
+            printf(": tag %lu, size %u, index %lu", static_cast<unsigned long>(links.tag_index),
+                   unsigned(links.size), static_cast<unsigned long>(links.next_index));
         break;
     case CLASS_BIT_FIELD:
         printf("%s = %lX", n, value);
-        if (aux) printf(": size %u", unsigned(aux_size(aux)));
+        if (aux) printf(": size %u", unsigned(links.size));
         break;
     case CLASS_BLOCK:
     case CLASS_FUNCTION:
         printf("%s = %lX: %s", n, value, dump.section_name_of(s.scnum));
         if (aux)
-            printf(": line %u, index %lu", unsigned(aux_line(aux)),
-                   static_cast<unsigned long>(aux_next_index(aux)));
+            printf(": line %u, index %lu", unsigned(links.line),
+                   static_cast<unsigned long>(links.next_index));
         break;
     case CLASS_FILE:
         if (dump.microchip && aux)
-            printf("%s [%u]", aux_file_name(dump, aux).c_str(), unsigned(get32(aux + 4)));
+            printf("%s [%u]", aux_file_name(dump, aux).c_str(),
+                   unsigned(decode<MicrochipAuxFile>(aux, dump.order()).number));
         else
             printf("%s", aux ? aux_file_name(dump, aux).c_str() : n);
         break;
@@ -421,9 +429,12 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
             printf("%s: %lX", shown, value);
         } else if (sclass == CLASS_SECTION) {
             printf("%s = %lX", n, value);
-            if (aux)
-                printf(": size %lX, relocs %d, lines %d", static_cast<unsigned long>(get32(aux)),
-                       int(get16(aux + 4)), int(get16(aux + 6)));
+            if (aux) {
+                MicrochipAuxSection section = decode<MicrochipAuxSection>(aux, dump.order());
+                printf(": size %lX, relocs %d, lines %d",
+                       static_cast<unsigned long>(section.length), int(section.relocs),
+                       int(section.lines));
+            }
         }
         break;
     }
@@ -436,9 +447,10 @@ void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, con
     uint32_t count = 1;
     if (aux) {
         uint32_t base = type_base(s.type, layout);
-        if (base >= BASE_STRUCT && base <= BASE_ENUM) size = aux_size(aux);
+        uint32_t aux_size = decode<CoffAux>(aux, dump.order()).size;
+        if (base >= BASE_STRUCT && base <= BASE_ENUM) size = aux_size;
         if (type_derived(s.type, 0, layout) == DERIVED_ARRAY) {
-            size = aux_size(aux);
+            size = aux_size;
             uint32_t element = type_word_size(s.type, layout, dump.sizes(), dump.pointer_size());
             if (element != 0) count = size / element;
         }
@@ -473,7 +485,8 @@ bool print_symbols(CoffDump& dump) {
             message(1037, "COFF symbol table");
             return false;
         }
-        CoffSymbol symbol = decode_symbol(raw, dump.microchip);
+        CoffSymbol symbol = decode<CoffSymbol>(raw, dump.order(),
+                                               dump.microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH);
         if (uint64_t(index) + symbol.numaux >= h.nsyms) {
             message(1039);
             return false;
@@ -485,7 +498,7 @@ bool print_symbols(CoffDump& dump) {
                 return false;
             }
         }
-        symbol_name(symbol, dump.strings, &name);
+        symbol_name(symbol, dump.strings, dump.order(), &name);
         print_symbol(dump, index, symbol, symbol.numaux ? first_aux : nullptr, name);
         dump.names.resize(size_t(index) + 1);
         dump.named.resize(size_t(index) + 1);
@@ -499,19 +512,21 @@ bool print_symbols(CoffDump& dump) {
 bool print_lines(CoffDump& dump) {
     size_t size = dump.microchip ? MCOFF_LINE_SIZE : current_coff_target().line_entry_size;
     if (size == 0) return false;
-    uint8_t raw[MCOFF_LINE_SIZE];
     for (size_t k = 0; k < dump.sections.size(); ++k) {
         const CoffSectionHeader& s = dump.sections[k];
         if (s.nlnno == 0) continue;
         printf("Section %d line numbers: %lu, file offset 0x%lX\n", int(k + 1),
                static_cast<unsigned long>(s.nlnno), static_cast<unsigned long>(s.lnnoptr));
         for (uint32_t j = 0; j < s.nlnno; ++j) {
-            if (!dump.input.read_at(s.lnnoptr + uint64_t(j) * size, raw, size)) {
+            uint64_t at = s.lnnoptr + uint64_t(j) * size;
+            MicrochipLine line;
+            CoffLine entry;
+            if (dump.microchip ? !dump.input.record_at(at, &line)
+                               : !read_line_entry(dump.input, at, size, &entry)) {
                 message(1037, "COFF line number");
                 return false;
             }
             if (dump.microchip) {
-                MicrochipLine line = decode_microchip_line(raw);
                 if (line.lnno != 0)
                     printf("%5.5ld:\tsrcndx: %lu, paddr: 0x%lX, flags 0x%X, fcnndx: %lu\n",
                            long(line.lnno), static_cast<unsigned long>(line.srcndx),
@@ -521,13 +536,12 @@ bool print_lines(CoffDump& dump) {
                     printf("Symbol: %s (%lu)\n", dump.remembered_name(line.paddr),
                            static_cast<unsigned long>(line.paddr));
             } else {
-                CoffLine line = decode_line(raw, size);
-                if (line.line != 0)
-                    printf("%5.5ld:\t%lX\n", long(line.line),
-                           static_cast<unsigned long>(line.address));
+                if (entry.line != 0)
+                    printf("%5.5ld:\t%lX\n", long(entry.line),
+                           static_cast<unsigned long>(entry.address));
                 else
-                    printf("Symbol: %s (%lu)\n", dump.remembered_name(line.address),
-                           static_cast<unsigned long>(line.address));
+                    printf("Symbol: %s (%lu)\n", dump.remembered_name(entry.address),
+                           static_cast<unsigned long>(entry.address));
             }
         }
     }
@@ -536,7 +550,7 @@ bool print_lines(CoffDump& dump) {
 
 bool coff_detect(FILE* in) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
-    if (fread(raw, 1, sizeof raw, in) != sizeof raw) return false;
+    if (!ByteReader(in).read_at(0, raw, sizeof raw)) return false;
     unsigned row = find_coff_target_by_magic(get16_be(raw));
     if (row == 0) return false;
     // The byte order stays set even when a later check refuses the file.
@@ -593,16 +607,15 @@ CoffDialect generic_dialect(const CoffTarget& target) {
 // The line-number entries of every text section: for each function placed there that
 // has lines, a marker naming the function's entry, then its lines.
 std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, uint64_t offset) {
-    std::vector<uint8_t> bytes;
+    ByteWriter bytes(run_byte_order());
     const auto by_section = image.functions_by_section();
+    const unsigned line_width = static_cast<unsigned>(entry_size - 4);
     for (size_t k = image.first_text_section - 1; k < image.sections.size(); ++k) {
         CoffSectionHeader& header = image.sections[k].header;
         header.lnnoptr = static_cast<uint32_t>(offset + bytes.size());
         uint32_t count = 0;
         auto put = [&](uint32_t address, uint32_t line) {
-            size_t at = bytes.size();
-            bytes.resize(at + entry_size);
-            encode_line(bytes.data() + at, CoffLine{address, line}, entry_size);
+            bytes.record(CoffLine{address, line}, line_width);
             ++count;
         };
         for (const CoffFunction* function : by_section[k + 1]) {
@@ -613,7 +626,7 @@ std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, u
         }
         header.nlnno = static_cast<uint16_t>(count);
     }
-    return bytes;
+    return bytes.take();
 }
 
 int coff_write(FILE* out, const char* name) {
@@ -621,7 +634,7 @@ int coff_write(FILE* out, const char* name) {
     if (!choose_target()) return 0;
     const CoffTarget& target = current_coff_target();
     CoffImage image = build_coff_image(generic_dialect(target));
-    CoffOutput output(out, name);
+    OutputFile output(out, name, 413);
     const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
     // Each store segment leaves 40 bytes after the section headers that nothing writes.
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns +
@@ -642,13 +655,13 @@ int coff_write(FILE* out, const char* name) {
 } // namespace
 
 bool coff_header_plausible(const uint8_t* raw) {
-    CoffFileHeader header = decode_file_header(raw);
+    CoffFileHeader header = decode<CoffFileHeader>(raw, run_byte_order());
     return header.nscns <= COFF_MAX_SECTIONS && static_cast<int32_t>(header.symptr) >= 0 &&
            static_cast<int32_t>(header.nsyms) >= 0;
 }
 
 int read_coff_family(FILE* in, bool microchip) {
-    CoffInput input(in);
+    ByteReader input(in);
     CoffFileHeader header;
     if (!read_file_header(input, microchip, &header)) return 0;
     uint32_t code_unit = current_coff_target().code_unit;
@@ -671,7 +684,7 @@ int read_coff_family(FILE* in, bool microchip) {
 }
 
 bool dump_coff_family(FILE* in, bool microchip) {
-    CoffInput input(in);
+    ByteReader input(in);
     CoffDump dump{input, microchip, {}, {}, {}, {}, {}, {}};
     if (!read_file_header(input, microchip, &dump.header)) return false;
     print_header(dump);
@@ -695,5 +708,5 @@ bool dump_coff_family(FILE* in, bool microchip) {
 }
 
 const FormatDescriptor coff_format = {
-    coff_detect, coff_read, coff_write, coff_dump, "COFF", "coff", "cof", true,
+    coff_detect, coff_read, coff_write, coff_dump, reset_coff_family, "COFF", "coff", "cof", true,
 };

@@ -1,10 +1,4 @@
 // COFF record layouts and target tables, shared by the coff, mcoff and icoff modules.
-//
-// Every multi-byte field is decoded and encoded through the byte-order codecs, so it
-// follows the run's byte order (which detection, or a writer, sets from the target);
-// the one exception is the magic number, always stored most significant byte first.
-// The decode_ functions read a record from its bytes, the encode_ functions lay it out
-// and answer the position after it, so readers, writers and dumps share one layout.
 #pragma once
 
 #include <cstddef>
@@ -14,18 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "formats/binio.h"
 #include "formats/coff.h"
 
-// Record sizes in bytes.
-constexpr size_t COFF_FILE_HEADER_SIZE = 20;
-constexpr size_t COFF_SECTION_HEADER_SIZE = 40;
-constexpr size_t COFF_SYMBOL_SIZE = 18; // a symbol entry, and each auxiliary entry
-constexpr size_t COFF_AOUT_HEADER_SIZE = 28;
-constexpr size_t MCOFF_OPTIONAL_HEADER_SIZE = 18;
-constexpr size_t MCOFF_SYMBOL_SIZE = 20;
-constexpr size_t MCOFF_LINE_SIZE = 16;
-constexpr size_t COFF_NAME_SIZE = 8;      // names kept in place
-constexpr size_t COFF_AUX_NAME_SIZE = 14; // a file name kept in place in an auxiliary entry
 // Program bytes move between file and store in pieces of at most this many bytes.
 constexpr size_t COFF_DATA_PIECE = 16384;
 
@@ -164,10 +149,17 @@ struct IcoffTarget {
 constexpr unsigned ICOFF_TARGET_COUNT = 1;
 extern const IcoffTarget icoff_targets[ICOFF_TARGET_COUNT + 1];
 
+// Forgets the targets chosen and the names generated earlier in the run.
+void reset_coff_family();
+
 // ---- Records ----
+//
+// Every layout is declared once below; readers, writers and dumps decode and encode
+// through it. Multi-byte fields follow the byte order of the file's target; the one
+// exception is the magic number, always stored most significant byte first.
 
 struct CoffFileHeader {
-    uint16_t magic = 0; // always most significant byte first
+    uint16_t magic = 0;
     uint16_t nscns = 0;
     uint32_t timdat = 0;
     uint32_t symptr = 0;
@@ -175,8 +167,57 @@ struct CoffFileHeader {
     uint16_t opthdr = 0;
     uint16_t flags = 0;
 };
-CoffFileHeader decode_file_header(const uint8_t* p);
-uint8_t* encode_file_header(uint8_t* p, const CoffFileHeader& header);
+template <class F> constexpr void layout(F& f, CoffFileHeader& r) {
+    f("magic", r.magic, ByteOrder::big);
+    f("nscns", r.nscns);
+    f("timdat", r.timdat);
+    f("symptr", r.symptr);
+    f("nsyms", r.nsyms);
+    f("opthdr", r.opthdr);
+    f("flags", r.flags);
+}
+
+// The "AOUT" optional header.
+struct AoutHeader {
+    uint16_t magic = 0;
+    uint16_t version = 0;
+    uint32_t text_size = 0;
+    uint32_t data_size = 0;
+    uint32_t bss_size = 0;
+    uint32_t entry = 0;
+    uint32_t text_base = 0;
+    uint32_t data_base = 0;
+};
+template <class F> constexpr void layout(F& f, AoutHeader& r) {
+    f("magic", r.magic);
+    f("version", r.version);
+    f("text_size", r.text_size);
+    f("data_size", r.data_size);
+    f("bss_size", r.bss_size);
+    f("entry", r.entry);
+    f("text_base", r.text_base);
+    f("data_base", r.data_base);
+}
+
+// The Microchip optional header.
+struct MicrochipOptionalHeader {
+    uint16_t magic = 0;
+    uint32_t version = 0;
+    uint32_t processor = 0;
+    uint32_t rom_width = 0;
+    uint32_t ram_width = 0;
+};
+template <class F> constexpr void layout(F& f, MicrochipOptionalHeader& r) {
+    f("magic", r.magic);
+    f("version", r.version);
+    f("processor", r.processor);
+    f("rom_width", r.rom_width);
+    f("ram_width", r.ram_width);
+}
+constexpr uint16_t MCOFF_OPTIONAL_MAGIC = 5000;
+constexpr uint32_t MCOFF_OPTIONAL_VERSION = 96003;
+
+constexpr size_t COFF_NAME_SIZE = 8; // names kept in place
 
 struct CoffSectionHeader {
     uint8_t name[COFF_NAME_SIZE] = {}; // NUL-padded, not terminated when 8 long
@@ -190,54 +231,127 @@ struct CoffSectionHeader {
     uint16_t nlnno = 0;
     uint32_t flags = 0;
 };
-CoffSectionHeader decode_section_header(const uint8_t* p);
-uint8_t* encode_section_header(uint8_t* p, const CoffSectionHeader& header);
+template <class F> constexpr void layout(F& f, CoffSectionHeader& r) {
+    f("name", r.name);
+    f("paddr", r.paddr);
+    f("vaddr", r.vaddr);
+    f("size", r.size);
+    f("scnptr", r.scnptr);
+    f("relptr", r.relptr);
+    f("lnnoptr", r.lnnoptr);
+    f("nreloc", r.nreloc);
+    f("nlnno", r.nlnno);
+    f("flags", r.flags);
+}
 
-// A symbol entry. Microchip entries are 20 bytes with a 32-bit type word; the others 18
-// bytes with a 16-bit one.
+// A symbol entry. The type word is 2 bytes wide in generic COFF and 4 in Microchip COFF;
+// auxiliary entries take the same room as the entry they follow.
 struct CoffSymbol {
     uint8_t name[COFF_NAME_SIZE] = {}; // in place, or bytes 0-3 zero and 4-7 an offset
     uint32_t value = 0;
     int16_t scnum = 0;
     uint32_t type = 0;
-    int sclass = 0; // the stored byte taken as signed
+    int8_t sclass = 0;
     uint8_t numaux = 0;
 };
-CoffSymbol decode_symbol(const uint8_t* p, bool microchip);
-uint8_t* encode_symbol(uint8_t* p, const CoffSymbol& symbol, bool microchip);
+template <class F> constexpr void layout(F& f, CoffSymbol& r, unsigned type_width) {
+    f("name", r.name);
+    f("value", r.value);
+    f("scnum", r.scnum);
+    f.sized("type", r.type, type_width);
+    f("sclass", r.sclass);
+    f("numaux", r.numaux);
+}
+constexpr unsigned COFF_TYPE_WIDTH = 2;
+constexpr unsigned MCOFF_TYPE_WIDTH = 4;
+constexpr size_t COFF_SYMBOL_SIZE = record_size<CoffSymbol>(COFF_TYPE_WIDTH);
+constexpr size_t MCOFF_SYMBOL_SIZE = record_size<CoffSymbol>(MCOFF_TYPE_WIDTH);
+
+// The auxiliary entry of variables, members, tags and block and function markers: the
+// tag index of a structure type, a line, a size and up to four array dimensions.
+struct CoffAux {
+    uint32_t tag_index = 0;
+    uint16_t line = 0;
+    uint16_t size = 0;
+    uint16_t dimensions[4] = {};
+};
+template <class F> constexpr void layout(F& f, CoffAux& r) {
+    f("tag_index", r.tag_index);
+    f("line", r.line);
+    f("size", r.size);
+    f("dimensions", r.dimensions);
+}
+
+// The same entry where it links to others: bytes 8-15 hold a line-entry offset and the
+// index of the entry after the block, function or structure.
+struct CoffAuxLinks {
+    uint32_t tag_index = 0;
+    uint16_t line = 0;
+    uint16_t size = 0;
+    uint32_t line_pointer = 0;
+    uint32_t next_index = 0;
+};
+template <class F> constexpr void layout(F& f, CoffAuxLinks& r) {
+    f("tag_index", r.tag_index);
+    f("line", r.line);
+    f("size", r.size);
+    f("line_pointer", r.line_pointer);
+    f("next_index", r.next_index);
+}
+
+// A file entry's auxiliary entry in generic COFF: the name, in place or (first four
+// bytes zero) by its string-table offset.
+constexpr size_t COFF_AUX_NAME_SIZE = 14;
+struct CoffAuxFileName {
+    uint8_t name[COFF_AUX_NAME_SIZE] = {};
+};
+template <class F> constexpr void layout(F& f, CoffAuxFileName& r) {
+    f("name", r.name);
+}
+
+// A file entry's auxiliary entry in Microchip COFF.
+struct MicrochipAuxFile {
+    uint32_t name_offset = 0; // of the file name in the string table
+    uint32_t number = 0;
+};
+template <class F> constexpr void layout(F& f, MicrochipAuxFile& r) {
+    f("name_offset", r.name_offset);
+    f("number", r.number);
+}
+
+// A section entry's auxiliary entry in Microchip COFF.
+struct MicrochipAuxSection {
+    uint32_t length = 0;
+    uint16_t relocs = 0;
+    uint16_t lines = 0;
+};
+template <class F> constexpr void layout(F& f, MicrochipAuxSection& r) {
+    f("length", r.length);
+    f("relocs", r.relocs);
+    f("lines", r.lines);
+}
 
 // The two forms of a name field: answers whether the name is kept in place (its first
 // four bytes are not all zero); otherwise offset receives the string-table offset.
-bool name_in_place(const uint8_t* field, uint32_t* offset);
+bool name_in_place(const uint8_t* field, ByteOrder order, uint32_t* offset);
 // The in-place name of a field of the given width, cut at its first NUL.
 std::string name_from_field(const uint8_t* field, size_t width);
 // Fills a name field: in place when the name fits, else zero and the offset.
-void set_name_field(uint8_t* field, const std::string& name, uint32_t offset_if_long);
+void set_name_field(uint8_t* field, const std::string& name, uint32_t offset_if_long,
+                    ByteOrder order);
 
-// Auxiliary-entry fields (bytes 0-3 tag index, 4-5 line, 6-7 size, 8-15 dimensions or
-// line pointer and next index).
-uint32_t aux_tag_index(const uint8_t* aux);
-uint32_t aux_line(const uint8_t* aux);
-uint32_t aux_size(const uint8_t* aux);
-uint32_t aux_dimension(const uint8_t* aux, unsigned k); // k from 0 to 3
-uint32_t aux_line_pointer(const uint8_t* aux);
-uint32_t aux_next_index(const uint8_t* aux);
-void put_aux_tag_index(uint8_t* aux, uint32_t index);
-void put_aux_line(uint8_t* aux, uint32_t line);
-void put_aux_size(uint8_t* aux, uint32_t size);
-void put_aux_dimension(uint8_t* aux, unsigned k, uint32_t count); // k from 0 to 3
-void put_aux_next_index(uint8_t* aux, uint32_t index);
-
-// A line-number entry of 6 or 8 bytes. When line is 0, address holds the index of the
-// symbol the following run of lines belongs to.
+// A line-number entry: 6 bytes (2-byte line numbers) or 8. When line is 0, address holds
+// the index of the symbol the following run of lines belongs to.
 struct CoffLine {
     uint32_t address = 0;
     uint32_t line = 0;
 };
-CoffLine decode_line(const uint8_t* p, size_t entry_size);
-uint8_t* encode_line(uint8_t* p, const CoffLine& line, size_t entry_size);
+template <class F> constexpr void layout(F& f, CoffLine& r, unsigned line_width) {
+    f("address", r.address);
+    f.sized("line", r.line, line_width);
+}
 
-// A Microchip line-number entry, 16 bytes.
+// A Microchip line-number entry.
 struct MicrochipLine {
     uint32_t srcndx = 0; // symbol index of the source file's entry
     uint16_t lnno = 0;
@@ -245,47 +359,43 @@ struct MicrochipLine {
     uint16_t flags = 0;
     uint32_t fcnndx = 0; // symbol index of the function's entry
 };
-MicrochipLine decode_microchip_line(const uint8_t* p);
-uint8_t* encode_microchip_line(uint8_t* p, const MicrochipLine& line);
+template <class F> constexpr void layout(F& f, MicrochipLine& r) {
+    f("srcndx", r.srcndx);
+    f("lnno", r.lnno);
+    f("paddr", r.paddr);
+    f("flags", r.flags);
+    f("fcnndx", r.fcnndx);
+}
 
-// An ICOFF symbol entry, 18 bytes: name offset 4, value 4, unused 4, section number
-// 2 and 2 zero bytes (the reader takes all four as the section number), kind 1, type
-// and flags 1.
+// An ICOFF symbol entry. The section number is written in the first two bytes of a
+// four-byte field; the reader takes all four as the number (icoff_section).
 struct IcoffSymbol {
     uint32_t name_offset = 0;
     uint32_t value = 0;
-    int32_t section = 0;
+    uint32_t unused = 0;
+    uint16_t section = 0;
+    uint16_t section_rest = 0;
     uint8_t kind = 0;
     uint8_t type = 0;
 };
-IcoffSymbol decode_icoff_symbol(const uint8_t* p);
-uint8_t* encode_icoff_symbol(uint8_t* p, const IcoffSymbol& symbol);
+template <class F> constexpr void layout(F& f, IcoffSymbol& r) {
+    f("name_offset", r.name_offset);
+    f("value", r.value);
+    f("unused", r.unused);
+    f("section", r.section);
+    f("section_rest", r.section_rest);
+    f("kind", r.kind);
+    f("type", r.type);
+}
+// The section number as the reader takes it: the four bytes as one number.
+int32_t icoff_section(const IcoffSymbol& symbol, ByteOrder order);
 
-// The "AOUT" optional header, 28 bytes.
-struct AoutHeader {
-    uint16_t magic = 0;
-    uint16_t version = 0;
-    uint32_t text_size = 0;
-    uint32_t data_size = 0;
-    uint32_t bss_size = 0;
-    uint32_t entry = 0;
-    uint32_t text_base = 0;
-    uint32_t data_base = 0;
-};
-AoutHeader decode_aout_header(const uint8_t* p);
-
-// The Microchip optional header, 18 bytes.
-struct MicrochipOptionalHeader {
-    uint16_t magic = 0;
-    uint32_t version = 0;
-    uint32_t processor = 0;
-    uint32_t rom_width = 0;
-    uint32_t ram_width = 0;
-};
-constexpr uint16_t MCOFF_OPTIONAL_MAGIC = 5000;
-constexpr uint32_t MCOFF_OPTIONAL_VERSION = 96003;
-MicrochipOptionalHeader decode_microchip_optional_header(const uint8_t* p);
-uint8_t* encode_microchip_optional_header(uint8_t* p, const MicrochipOptionalHeader& header);
+constexpr size_t COFF_FILE_HEADER_SIZE = record_size<CoffFileHeader>();
+constexpr size_t COFF_AOUT_HEADER_SIZE = record_size<AoutHeader>();
+constexpr size_t MCOFF_OPTIONAL_HEADER_SIZE = record_size<MicrochipOptionalHeader>();
+constexpr size_t COFF_SECTION_HEADER_SIZE = record_size<CoffSectionHeader>();
+constexpr size_t MCOFF_LINE_SIZE = record_size<MicrochipLine>();
+constexpr size_t ICOFF_SYMBOL_SIZE = record_size<IcoffSymbol>();
 
 // ---- Type words ----
 
@@ -312,23 +422,6 @@ uint32_t type_word_size(uint32_t type, const TypeWordLayout& layout, const uint8
 
 // ---- Reading ----
 
-// A binary input read at explicit offsets. Every read is checked against the size the
-// file really has, so no offset or count taken from the file can read outside it.
-class CoffInput {
-  public:
-    explicit CoffInput(FILE* file);
-    uint64_t size() const { return size_; }
-    // Whether count bytes from offset lie inside the file.
-    bool holds(uint64_t offset, uint64_t count) const;
-    // Reads count bytes at offset; false when they are not all there.
-    bool read_at(uint64_t offset, void* buffer, size_t count);
-
-  private:
-    FILE* file_;
-    uint64_t size_ = 0;
-    uint64_t position_ = UINT64_MAX;
-};
-
 // A string table held whole. first_name is the lowest offset a name may have (4 past
 // a COFF size field, 0 in ICOFF); offset 0 always gives the empty name.
 struct CoffStrings {
@@ -340,19 +433,19 @@ struct CoffStrings {
 };
 
 // Reads the size field and then the whole table at offset (messages 1037, 1038).
-bool read_coff_strings(CoffInput& input, uint64_t offset, CoffStrings* strings);
+bool read_coff_strings(ByteReader& input, uint64_t offset, CoffStrings* strings);
 
 // Reads the file's section headers (after the file header and the optional header) and
 // their names, in place or (long_names) from the string table. A short read gives
 // message 1037 "COFF section header".
-bool read_section_headers(CoffInput& input, const CoffFileHeader& header,
+bool read_section_headers(ByteReader& input, const CoffFileHeader& header,
                           const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
                           std::vector<std::string>* names);
 
 // Adds one segment per section (space = the 0-based section index), then the program
 // bytes of every section that has contents, in pieces of at most COFF_DATA_PIECE
 // bytes; addresses are paddr times unit. A short read gives message 1037 "COFF data".
-bool add_sections_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& headers,
+bool add_sections_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& headers,
                            const std::vector<std::string>& names, uint32_t unit);
 
 // Symbol index of each file-name entry -> the file number it was given.
@@ -362,11 +455,15 @@ using FileEntries = std::unordered_map<uint32_t, uint32_t>;
 // number"). entry_size is 6 or 8, or MCOFF_LINE_SIZE for Microchip entries. A marker
 // (line 0) naming a file-name entry selects that entry's file; markers naming any other
 // symbol leave the current file as it is; each section starts with no file.
-bool add_lines_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& sections,
+bool add_lines_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& sections,
                         const FileEntries& files, size_t entry_size);
 
 // The section name: in place, or (long_names) from the string table.
-std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names);
+std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names,
+                         ByteOrder order);
+
+// A line-number entry of the given size (6, 8 or MCOFF_LINE_SIZE) as its address and line.
+bool read_line_entry(ByteReader& input, uint64_t offset, size_t entry_size, CoffLine* line);
 
 // ---- Dumping ----
 

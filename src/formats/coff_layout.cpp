@@ -10,6 +10,10 @@
 
 CoffState coff_state;
 
+void reset_coff_family() {
+    coff_state.reset();
+}
+
 namespace {
 
 // Base-type sizes: null void char short int long float double struct union enum moe
@@ -66,96 +70,9 @@ const CoffTarget& current_coff_target() {
 
 // ---- Records ----
 
-CoffFileHeader decode_file_header(const uint8_t* p) {
-    CoffFileHeader h;
-    h.magic = get16_be(p);
-    h.nscns = get16(p + 2);
-    h.timdat = get32(p + 4);
-    h.symptr = get32(p + 8);
-    h.nsyms = get32(p + 12);
-    h.opthdr = get16(p + 16);
-    h.flags = get16(p + 18);
-    return h;
-}
-
-uint8_t* encode_file_header(uint8_t* p, const CoffFileHeader& h) {
-    p = put16_be(p, h.magic);
-    p = put16(p, h.nscns);
-    p = put32(p, h.timdat);
-    p = put32(p, h.symptr);
-    p = put32(p, h.nsyms);
-    p = put16(p, h.opthdr);
-    return put16(p, h.flags);
-}
-
-CoffSectionHeader decode_section_header(const uint8_t* p) {
-    CoffSectionHeader h;
-    memcpy(h.name, p, COFF_NAME_SIZE);
-    h.paddr = get32(p + 8);
-    h.vaddr = get32(p + 12);
-    h.size = get32(p + 16);
-    h.scnptr = get32(p + 20);
-    h.relptr = get32(p + 24);
-    h.lnnoptr = get32(p + 28);
-    h.nreloc = get16(p + 32);
-    h.nlnno = get16(p + 34);
-    h.flags = get32(p + 36);
-    return h;
-}
-
-uint8_t* encode_section_header(uint8_t* p, const CoffSectionHeader& h) {
-    memcpy(p, h.name, COFF_NAME_SIZE);
-    p += COFF_NAME_SIZE;
-    p = put32(p, h.paddr);
-    p = put32(p, h.vaddr);
-    p = put32(p, h.size);
-    p = put32(p, h.scnptr);
-    p = put32(p, h.relptr);
-    p = put32(p, h.lnnoptr);
-    p = put16(p, h.nreloc);
-    p = put16(p, h.nlnno);
-    return put32(p, h.flags);
-}
-
-namespace {
-
-// The storage class is a signed byte: 255 is -1.
-int signed_byte(uint8_t b) {
-    return b < 0x80 ? int(b) : int(b) - 0x100;
-}
-
-} // namespace
-
-CoffSymbol decode_symbol(const uint8_t* p, bool microchip) {
-    CoffSymbol s;
-    memcpy(s.name, p, COFF_NAME_SIZE);
-    s.value = get32(p + 8);
-    s.scnum = static_cast<int16_t>(get16(p + 12));
-    if (microchip) {
-        s.type = get32(p + 14);
-        s.sclass = signed_byte(p[18]);
-        s.numaux = p[19];
-    } else {
-        s.type = get16(p + 14);
-        s.sclass = signed_byte(p[16]);
-        s.numaux = p[17];
-    }
-    return s;
-}
-
-uint8_t* encode_symbol(uint8_t* p, const CoffSymbol& s, bool microchip) {
-    memcpy(p, s.name, COFF_NAME_SIZE);
-    p += COFF_NAME_SIZE;
-    p = put32(p, s.value);
-    p = put16(p, static_cast<uint16_t>(s.scnum));
-    p = microchip ? put32(p, s.type) : put16(p, s.type);
-    p = put8(p, static_cast<uint8_t>(s.sclass));
-    return put8(p, s.numaux);
-}
-
-bool name_in_place(const uint8_t* field, uint32_t* offset) {
+bool name_in_place(const uint8_t* field, ByteOrder order, uint32_t* offset) {
     if (field[0] | field[1] | field[2] | field[3]) return true;
-    if (offset) *offset = get32(field + 4);
+    if (offset) *offset = static_cast<uint32_t>(load_uint(field + 4, 4, order));
     return false;
 }
 
@@ -165,127 +82,18 @@ std::string name_from_field(const uint8_t* field, size_t width) {
     return std::string(reinterpret_cast<const char*>(field), length);
 }
 
-void set_name_field(uint8_t* field, const std::string& name, uint32_t offset_if_long) {
+void set_name_field(uint8_t* field, const std::string& name, uint32_t offset_if_long,
+                    ByteOrder order) {
     memset(field, 0, COFF_NAME_SIZE);
     if (name.size() <= COFF_NAME_SIZE)
         std::copy(name.begin(), name.end(), field); // not terminated when 8 long
     else
-        put32(field + 4, offset_if_long);
+        store_uint(field + 4, offset_if_long, 4, order);
 }
 
-uint32_t aux_tag_index(const uint8_t* aux) {
-    return get32(aux);
-}
-uint32_t aux_line(const uint8_t* aux) {
-    return get16(aux + 4);
-}
-uint32_t aux_size(const uint8_t* aux) {
-    return get16(aux + 6);
-}
-uint32_t aux_dimension(const uint8_t* aux, unsigned k) {
-    return get16(aux + 8 + 2 * k);
-}
-uint32_t aux_line_pointer(const uint8_t* aux) {
-    return get32(aux + 8);
-}
-uint32_t aux_next_index(const uint8_t* aux) {
-    return get32(aux + 12);
-}
-void put_aux_tag_index(uint8_t* aux, uint32_t index) {
-    put32(aux, index);
-}
-void put_aux_line(uint8_t* aux, uint32_t line) {
-    put16(aux + 4, line);
-}
-void put_aux_size(uint8_t* aux, uint32_t size) {
-    put16(aux + 6, size);
-}
-void put_aux_dimension(uint8_t* aux, unsigned k, uint32_t count) {
-    put16(aux + 8 + 2 * k, count);
-}
-void put_aux_next_index(uint8_t* aux, uint32_t index) {
-    put32(aux + 12, index);
-}
-
-CoffLine decode_line(const uint8_t* p, size_t entry_size) {
-    CoffLine line;
-    line.address = get32(p);
-    line.line = entry_size >= 8 ? get32(p + 4) : get16(p + 4);
-    return line;
-}
-
-uint8_t* encode_line(uint8_t* p, const CoffLine& line, size_t entry_size) {
-    p = put32(p, line.address);
-    return entry_size >= 8 ? put32(p, line.line) : put16(p, line.line);
-}
-
-MicrochipLine decode_microchip_line(const uint8_t* p) {
-    MicrochipLine line;
-    line.srcndx = get32(p);
-    line.lnno = get16(p + 4);
-    line.paddr = get32(p + 6);
-    line.flags = get16(p + 10);
-    line.fcnndx = get32(p + 12);
-    return line;
-}
-
-uint8_t* encode_microchip_line(uint8_t* p, const MicrochipLine& line) {
-    p = put32(p, line.srcndx);
-    p = put16(p, line.lnno);
-    p = put32(p, line.paddr);
-    p = put16(p, line.flags);
-    return put32(p, line.fcnndx);
-}
-
-IcoffSymbol decode_icoff_symbol(const uint8_t* p) {
-    IcoffSymbol s;
-    s.name_offset = get32(p);
-    s.value = get32(p + 4);
-    s.section = static_cast<int32_t>(get32(p + 12));
-    s.kind = p[16];
-    s.type = p[17];
-    return s;
-}
-
-uint8_t* encode_icoff_symbol(uint8_t* p, const IcoffSymbol& s) {
-    p = put32(p, s.name_offset);
-    p = put32(p, s.value);
-    p = put32(p, 0);
-    p = put16(p, static_cast<uint32_t>(s.section));
-    p = put16(p, 0);
-    p = put8(p, s.kind);
-    return put8(p, s.type);
-}
-
-AoutHeader decode_aout_header(const uint8_t* p) {
-    AoutHeader h;
-    h.magic = get16(p);
-    h.version = get16(p + 2);
-    h.text_size = get32(p + 4);
-    h.data_size = get32(p + 8);
-    h.bss_size = get32(p + 12);
-    h.entry = get32(p + 16);
-    h.text_base = get32(p + 20);
-    h.data_base = get32(p + 24);
-    return h;
-}
-
-MicrochipOptionalHeader decode_microchip_optional_header(const uint8_t* p) {
-    MicrochipOptionalHeader h;
-    h.magic = get16(p);
-    h.version = get32(p + 2);
-    h.processor = get32(p + 6);
-    h.rom_width = get32(p + 10);
-    h.ram_width = get32(p + 14);
-    return h;
-}
-
-uint8_t* encode_microchip_optional_header(uint8_t* p, const MicrochipOptionalHeader& h) {
-    p = put16(p, h.magic);
-    p = put32(p, h.version);
-    p = put32(p, h.processor);
-    p = put32(p, h.rom_width);
-    return put32(p, h.ram_width);
+int32_t icoff_section(const IcoffSymbol& s, ByteOrder order) {
+    uint32_t first = s.section, rest = s.section_rest;
+    return static_cast<int32_t>(order == ByteOrder::big ? first << 16 | rest : rest << 16 | first);
 }
 
 // ---- Type words ----
@@ -319,29 +127,6 @@ uint32_t type_word_size(uint32_t type, const TypeWordLayout& layout, const uint8
 
 // ---- Reading ----
 
-CoffInput::CoffInput(FILE* file) : file_(file) {
-    if (file_ && fseeko(file_, 0, SEEK_END) == 0) {
-        off_t end = ftello(file_);
-        if (end > 0) size_ = static_cast<uint64_t>(end);
-    }
-}
-
-bool CoffInput::holds(uint64_t offset, uint64_t count) const {
-    return offset <= size_ && count <= size_ - offset;
-}
-
-bool CoffInput::read_at(uint64_t offset, void* buffer, size_t count) {
-    if (!holds(offset, count)) return false;
-    if (count == 0) return true;
-    if (position_ != offset && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) {
-        position_ = UINT64_MAX;
-        return false;
-    }
-    size_t got = fread(buffer, 1, count, file_);
-    position_ = offset + got;
-    return got == count;
-}
-
 bool CoffStrings::name_at(uint32_t offset, std::string* name) const {
     if (offset == 0) {
         name->clear();
@@ -361,61 +146,57 @@ bool CoffStrings::name_at(uint32_t offset, std::string* name) const {
     return false;
 }
 
-bool read_coff_strings(CoffInput& input, uint64_t offset, CoffStrings* strings) {
-    uint8_t size_field[4];
-    if (!input.read_at(offset, size_field, sizeof size_field)) {
+bool read_coff_strings(ByteReader& input, uint64_t offset, CoffStrings* strings) {
+    input.seek(offset);
+    uint32_t size = input.u32();
+    if (!input.ok()) {
         message(1037, "COFF string table size");
         return false;
     }
-    uint32_t size = get32(size_field);
     if (size < 4) {
         message(1038);
         return false;
     }
     // The size is the file's word: it is checked against the file before anything is
     // allocated for it.
-    if (!input.holds(offset, size)) {
-        message(1037, "COFF string table");
-        return false;
-    }
-    strings->bytes.assign(size, 0);
     strings->first_name = 4;
-    if (!input.read_at(offset, strings->bytes.data(), size)) {
+    if (!input.read_at(offset, size, &strings->bytes)) {
         message(1037, "COFF string table");
         return false;
     }
     return true;
 }
 
-bool read_section_headers(CoffInput& input, const CoffFileHeader& header,
+bool read_section_headers(ByteReader& input, const CoffFileHeader& header,
                           const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
                           std::vector<std::string>* names) {
     headers->clear();
     names->clear();
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(header.opthdr);
-    uint8_t raw[COFF_SECTION_HEADER_SIZE];
+    CoffSectionHeader section;
     for (uint32_t i = 0; i < header.nscns; ++i) {
-        if (!input.read_at(offset + uint64_t(i) * COFF_SECTION_HEADER_SIZE, raw, sizeof raw)) {
+        if (!input.record_at(offset + uint64_t(i) * COFF_SECTION_HEADER_SIZE, &section)) {
             message(1037, "COFF section header");
             return false;
         }
-        headers->push_back(decode_section_header(raw));
+        headers->push_back(section);
     }
-    for (const CoffSectionHeader& section : *headers)
-        names->push_back(section_name(section, long_names));
+    for (const CoffSectionHeader& h : *headers)
+        names->push_back(section_name(h, long_names, input.order()));
     return true;
 }
 
-std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names) {
+std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names,
+                         ByteOrder order) {
     uint32_t offset = 0;
-    if (!long_names || name_in_place(header.name, &offset))
+    if (!long_names || name_in_place(header.name, order, &offset))
         return name_from_field(header.name, COFF_NAME_SIZE);
     std::string name;
     long_names->name_at(offset, &name);
     return name;
 }
 
-bool add_sections_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& headers,
+bool add_sections_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& headers,
                            const std::vector<std::string>& names, uint32_t unit) {
     for (size_t i = 0; i < headers.size(); ++i) {
         uint32_t address = headers[i].paddr * unit;
@@ -441,31 +222,31 @@ bool add_sections_to_store(CoffInput& input, const std::vector<CoffSectionHeader
     return true;
 }
 
-bool add_lines_to_store(CoffInput& input, const std::vector<CoffSectionHeader>& sections,
+bool read_line_entry(ByteReader& input, uint64_t offset, size_t entry_size, CoffLine* line) {
+    if (entry_size != MCOFF_LINE_SIZE)
+        return input.record_at(offset, line, unsigned(entry_size - 4));
+    MicrochipLine entry;
+    if (!input.record_at(offset, &entry)) return false;
+    *line = CoffLine{entry.paddr, entry.lnno};
+    return true;
+}
+
+bool add_lines_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& sections,
                         const FileEntries& files, size_t entry_size) {
     if (entry_size != 6 && entry_size != 8 && entry_size != MCOFF_LINE_SIZE) return false;
-    uint8_t raw[MCOFF_LINE_SIZE];
     for (const CoffSectionHeader& section : sections) {
         uint32_t current_file = 0;
         for (uint32_t k = 0; k < section.nlnno; ++k) {
-            if (!input.read_at(section.lnnoptr + uint64_t(k) * entry_size, raw, entry_size)) {
+            CoffLine entry;
+            if (!read_line_entry(input, section.lnnoptr + uint64_t(k) * entry_size, entry_size,
+                                 &entry)) {
                 message(1037, "COFF line number");
                 return false;
             }
-            uint32_t line, address;
-            if (entry_size == MCOFF_LINE_SIZE) {
-                MicrochipLine entry = decode_microchip_line(raw);
-                line = entry.lnno;
-                address = entry.paddr;
+            if (entry.line != 0) {
+                add_line(entry.line, entry.address, 0, current_file, 0);
             } else {
-                CoffLine entry = decode_line(raw, entry_size);
-                line = entry.line;
-                address = entry.address;
-            }
-            if (line != 0) {
-                add_line(line, address, 0, current_file, 0);
-            } else {
-                auto found = files.find(address);
+                auto found = files.find(entry.address);
                 if (found != files.end()) current_file = found->second;
             }
         }

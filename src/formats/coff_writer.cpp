@@ -16,35 +16,24 @@
 #include "model/encdec.h"
 #include "model/machine.h"
 
-void CoffOutput::write_at(uint64_t offset, const void* bytes, size_t count) {
-    if (count == 0) return;
-    bool ok = offset <= UINT32_MAX && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-              fwrite(bytes, 1, count, file_) == count;
-    if (!ok) message(413, name_);
-}
-
-void CoffOutput::finish() {
-    if (fflush(file_) != 0) message(413, name_);
-}
-
-void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
                      uint64_t sections_at, const std::vector<CoffSectionHeader>& sections) {
     header.nscns = static_cast<uint16_t>(sections.size());
     header.symptr = static_cast<uint32_t>(offset);
-    output.write_at(offset, symbols.data(), symbols.size());
-    output.write_at(offset + symbols.size(), strings.data(), strings.size());
-    uint8_t raw[COFF_FILE_HEADER_SIZE];
-    encode_file_header(raw, header);
-    output.write_at(0, raw, sizeof raw);
-    std::vector<uint8_t> bytes(sections.size() * COFF_SECTION_HEADER_SIZE);
-    for (size_t k = 0; k < sections.size(); ++k)
-        encode_section_header(bytes.data() + k * COFF_SECTION_HEADER_SIZE, sections[k]);
-    output.write_at(sections_at, bytes.data(), bytes.size());
+    output.write_at(offset, symbols);
+    output.write_at(offset + symbols.size(), strings);
+    ByteWriter file_header(run_byte_order());
+    file_header.record(header);
+    output.write_at(0, file_header.bytes());
+    ByteWriter section_headers(run_byte_order());
+    for (const CoffSectionHeader& section : sections)
+        section_headers.record(section);
+    output.write_at(sections_at, section_headers.bytes());
     output.finish();
 }
 
-uint64_t write_section_contents(CoffOutput& output, CoffImage& image, uint64_t offset) {
+uint64_t write_section_contents(OutputFile& output, CoffImage& image, uint64_t offset) {
     for (CoffSection& section : image.sections) {
         if (!section.block) continue;
         section.header.scnptr = static_cast<uint32_t>(offset);
@@ -55,7 +44,7 @@ uint64_t write_section_contents(CoffOutput& output, CoffImage& image, uint64_t o
     return offset;
 }
 
-void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const CoffImage& image, uint64_t sections_at) {
     header.nsyms = image.symbol_count;
     std::vector<CoffSectionHeader> sections;
@@ -72,10 +61,10 @@ bool is_program_class(const char* name) {
 }
 
 std::vector<uint8_t> CoffImage::string_table() const {
-    std::vector<uint8_t> table(4 + long_names.size());
-    put32(table.data(), static_cast<uint32_t>(table.size()));
-    std::copy(long_names.begin(), long_names.end(), table.begin() + 4);
-    return table;
+    ByteWriter table(run_byte_order());
+    table.u32(4 + long_names.size());
+    table.text(long_names);
+    return table.take();
 }
 
 std::vector<std::vector<const CoffFunction*>> CoffImage::functions_by_section() const {
@@ -134,13 +123,25 @@ struct BitVariable {
     std::string name;
 };
 
+// An auxiliary entry with a line (block and function markers) or a size.
+CoffAux line_aux(uint32_t line) {
+    CoffAux aux;
+    aux.line = static_cast<uint16_t>(line);
+    return aux;
+}
+CoffAux size_aux(uint32_t size) {
+    CoffAux aux;
+    aux.size = static_cast<uint16_t>(size);
+    return aux;
+}
+
 // The symbol-entry list and the long-name list.
 class SymbolTable {
   public:
-    SymbolTable(const CoffDialect& dialect, CoffImage& image) : d_(dialect), image_(image) {}
+    SymbolTable(const CoffDialect& dialect, CoffImage& image)
+        : d_(dialect), image_(image), entries_(run_byte_order()) {}
 
     uint32_t count() const { return image_.symbol_count; }
-    uint8_t* entry(uint32_t index) { return image_.symbols.data() + size_t(index) * d_.entry_size; }
 
     // The string-table offset of a name, appending it when it is new.
     uint32_t long_name_offset(const std::string& name) {
@@ -158,10 +159,10 @@ class SymbolTable {
     void set_name(uint8_t* field, const std::string& name) {
         if (name.empty()) {
             std::string generated = ".u" + std::to_string(coff_state.generated_names++);
-            set_name_field(field, generated, long_name_offset_if_long(generated));
+            set_name_field(field, generated, long_name_offset_if_long(generated), entries_.order());
             return;
         }
-        set_name_field(field, name, long_name_offset_if_long(name));
+        set_name_field(field, name, long_name_offset_if_long(name), entries_.order());
     }
     uint32_t long_name_offset_if_long(const std::string& name) {
         return name.size() > COFF_NAME_SIZE ? long_name_offset(name) : 0;
@@ -169,34 +170,48 @@ class SymbolTable {
 
     uint32_t add(const std::string& name, uint32_t value, int32_t section, uint32_t type,
                  int sclass, unsigned numaux) {
-        uint32_t index = append();
         CoffSymbol symbol;
         set_name(symbol.name, name);
         symbol.value = value;
         symbol.scnum = static_cast<int16_t>(section);
         symbol.type = type;
-        symbol.sclass = sclass;
+        symbol.sclass = static_cast<int8_t>(sclass);
         symbol.numaux = static_cast<uint8_t>(numaux);
-        encode_symbol(entry(index), symbol, d_.microchip);
+        uint32_t index = append();
+        entries_.patch_record(offset(index), symbol, d_.type_width);
         return index;
     }
 
-    // A zero-filled auxiliary entry.
-    uint32_t add_aux() { return append(); }
+    // An auxiliary entry holding the record (the rest of its room zero).
+    template <class Aux> uint32_t add_aux(const Aux& aux) {
+        uint32_t index = append();
+        entries_.patch_record(offset(index), aux);
+        return index;
+    }
+
+    // Changes an auxiliary entry seen through the layout Aux.
+    template <class Aux, class Change> void update(uint32_t index, Change change) {
+        entries_.update_record<Aux>(offset(index), change);
+    }
 
     void drop_last(uint32_t entries) {
         image_.symbol_count -= entries;
-        image_.symbols.resize(size_t(image_.symbol_count) * d_.entry_size);
+        entries_.resize(offset(image_.symbol_count));
     }
 
+    // Hands the entries to the image.
+    void finish() { image_.symbols = entries_.take(); }
+
   private:
+    size_t offset(uint32_t index) const { return size_t(index) * d_.entry_size(); }
     uint32_t append() {
-        image_.symbols.resize(image_.symbols.size() + d_.entry_size, 0);
+        entries_.zeros(d_.entry_size());
         return image_.symbol_count++;
     }
 
     const CoffDialect& d_;
     CoffImage& image_;
+    ByteWriter entries_;
     std::unordered_map<std::string, uint32_t> offsets_;
 };
 
@@ -301,6 +316,7 @@ class Builder {
                        const CoffType& type, int sclass);
     void ensure_tag(const ScopeEntry* structure);
     void write_tag(const ScopeEntry* structure);
+    void end_of_structure(uint32_t tag, uint32_t tag_aux, uint32_t size);
 
     void group_bit_variables();
     void plain_labels();
@@ -321,7 +337,8 @@ class Builder {
         if (SymbolRecord* symbol = find_symbol(name.c_str())) symbol->flags |= SYM_DESCRIBED;
     }
     void set_next(uint32_t aux, uint32_t index) {
-        if (aux != NONE) put_aux_next_index(symbols_.entry(aux), index);
+        if (aux != NONE)
+            symbols_.update<CoffAuxLinks>(aux, [index](CoffAuxLinks& a) { a.next_index = index; });
     }
 
     const CoffDialect& d_;
@@ -354,6 +371,7 @@ CoffImage Builder::build() {
     plain_labels();
     if (d_.microchip) assembler_files();
     gather_lines();
+    symbols_.finish();
     return std::move(image_);
 }
 
@@ -402,12 +420,16 @@ std::string Builder::file_name_for(const std::string& name) const {
 void Builder::file_entry(const std::string& name) {
     if (d_.microchip) close_file();
     uint32_t index = symbols_.add(".file", 0, SECTION_DEBUG, 0, CLASS_FILE, 1);
-    uint8_t* aux = symbols_.entry(symbols_.add_aux());
     std::string written = file_name_for(name);
-    if (d_.microchip)
-        put32(aux, symbols_.long_name_offset(written));
-    else
-        symbols_.set_name(aux, written);
+    if (d_.microchip) {
+        MicrochipAuxFile aux;
+        aux.name_offset = symbols_.long_name_offset(written);
+        symbols_.add_aux(aux);
+    } else {
+        CoffAuxFileName aux;
+        symbols_.set_name(aux.name, written);
+        symbols_.add_aux(aux);
+    }
     FileRecord* record = find_file(name.c_str());
     if (d_.microchip) {
         open_file_ = index;
@@ -514,7 +536,7 @@ uint32_t Builder::add_block_marker(const char* name, size_t function, uint32_t l
         }
     }
     uint32_t index = symbols_.add(name, value, section, 0, CLASS_BLOCK, 1);
-    put_aux_line(symbols_.entry(symbols_.add_aux()), line);
+    symbols_.add_aux(line_aux(line));
     return index;
 }
 
@@ -565,8 +587,7 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
 
     int32_t section = d_.microchip ? function.section : SECTION_DEBUG;
     uint32_t bf = symbols_.add(".bf", function.start, section, 0, CLASS_FUNCTION, 1);
-    uint32_t bf_aux = symbols_.add_aux();
-    put_aux_line(symbols_.entry(bf_aux), scope->first_line);
+    uint32_t bf_aux = symbols_.add_aux(line_aux(scope->first_line));
     if (!d_.microchip) {
         set_next(previous_bf_aux_, bf);
         previous_bf_aux_ = bf_aux;
@@ -578,8 +599,7 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
         if (entry->sclass == SC_PARAM) local(entry, scope);
     // The body is one block.
     symbols_.add(".bb", function.start, section, 0, CLASS_BLOCK, 1);
-    uint32_t bb_aux = symbols_.add_aux();
-    put_aux_line(symbols_.entry(bb_aux), scope->first_line);
+    uint32_t bb_aux = symbols_.add_aux(line_aux(scope->first_line));
     levels_.push_back(Level{scope, bb_aux, NONE, number, bf_aux});
 }
 
@@ -602,17 +622,14 @@ void Builder::end_function(const ScopeEntry* scope) {
     int32_t section = d_.microchip ? function.section : SECTION_DEBUG;
     if (d_.microchip) {
         symbols_.add(".eb", function.start, section, 0, CLASS_BLOCK, 1);
-        uint32_t eb_aux = symbols_.add_aux();
-        put_aux_line(symbols_.entry(eb_aux), scope->last_line);
+        uint32_t eb_aux = symbols_.add_aux(line_aux(scope->last_line));
         set_next(level.open_aux, eb_aux);
         symbols_.add(".ef", value, section, 0, CLASS_FUNCTION, 1);
-        uint32_t ef_aux = symbols_.add_aux();
-        put_aux_line(symbols_.entry(ef_aux), scope->last_line);
+        uint32_t ef_aux = symbols_.add_aux(line_aux(scope->last_line));
         set_next(level.bf_aux, ef_aux);
     } else {
         uint32_t ef = symbols_.add(".ef", value, section, 0, CLASS_FUNCTION, 1);
-        uint32_t ef_aux = symbols_.add_aux();
-        put_aux_line(symbols_.entry(ef_aux), scope->last_line);
+        symbols_.add_aux(line_aux(scope->last_line));
         set_next(level.last_block_aux, ef);
     }
     auto found = function.entry ? entry_index_.find(function.entry) : entry_index_.end();
@@ -678,18 +695,19 @@ uint32_t Builder::add_typed(const std::string& name, uint32_t value, int32_t sec
                             const CoffType& type, int sclass) {
     uint32_t index = symbols_.add(name, value, section, type.word, sclass, type.has_aux ? 1 : 0);
     if (!type.has_aux) return index;
-    uint32_t aux_index = symbols_.add_aux();
-    uint8_t* aux = symbols_.entry(aux_index);
+    CoffAux aux = size_aux(type.size);
+    for (unsigned k = 0; k < type.rank; ++k)
+        aux.dimensions[k] = static_cast<uint16_t>(type.dimensions[k]);
+    bool tag_pending = false;
     if (type.structure) {
         auto tag = tag_index_.find(type.structure);
         if (tag != tag_index_.end())
-            put_aux_tag_index(aux, tag->second);
+            aux.tag_index = tag->second;
         else
-            pending_[type.structure].push_back(aux_index);
+            tag_pending = true;
     }
-    put_aux_size(aux, type.size);
-    for (unsigned k = 0; k < type.rank; ++k)
-        put_aux_dimension(aux, k, type.dimensions[k]);
+    uint32_t aux_index = symbols_.add_aux(aux);
+    if (tag_pending) pending_[type.structure].push_back(aux_index);
     return index;
 }
 
@@ -713,13 +731,12 @@ void Builder::ensure_tag(const ScopeEntry* structure) {
 
 void Builder::write_tag(const ScopeEntry* s) {
     uint32_t tag = symbols_.add(s->tag, 0, SECTION_DEBUG, 0, CLASS_STRUCT_TAG, 1);
-    uint32_t tag_aux = symbols_.add_aux();
-    put_aux_size(symbols_.entry(tag_aux), s->size);
+    uint32_t tag_aux = symbols_.add_aux(size_aux(s->size));
     tag_index_[s] = tag;
     auto pending = pending_.find(s);
     if (pending != pending_.end()) {
         for (uint32_t aux : pending->second)
-            put_aux_tag_index(symbols_.entry(aux), tag);
+            symbols_.update<CoffAux>(aux, [tag](CoffAux& a) { a.tag_index = tag; });
         pending_.erase(pending);
     }
     for (const Member& m : s->members) {
@@ -727,17 +744,23 @@ void Builder::write_tag(const ScopeEntry* s) {
             uint32_t value =
                 static_cast<uint32_t>(m.offset) * 8 + static_cast<uint32_t>(m.bit_offset);
             symbols_.add(m.name, value, SECTION_DEBUG, BASE_UCHAR, CLASS_BIT_FIELD, 1);
-            put_aux_size(symbols_.entry(symbols_.add_aux()), static_cast<uint32_t>(m.bit_width));
+            symbols_.add_aux(size_aux(static_cast<uint32_t>(m.bit_width)));
         } else {
             add_typed(m.name, static_cast<uint32_t>(m.offset), SECTION_DEBUG, convert(m.type),
                       CLASS_STRUCT_MEMBER);
         }
     }
+    end_of_structure(tag, tag_aux, s->size);
+}
+
+// The ".eos" entry closing a structure, its auxiliary entry naming the tag; the tag's
+// auxiliary entry then names the ".eos" entry's.
+void Builder::end_of_structure(uint32_t tag, uint32_t tag_aux, uint32_t size) {
     symbols_.add(".eos", 0, SECTION_ABSOLUTE, 0, CLASS_END_OF_STRUCT, 1);
-    uint32_t eos_aux = symbols_.add_aux();
-    put_aux_tag_index(symbols_.entry(eos_aux), tag);
-    put_aux_size(symbols_.entry(eos_aux), s->size);
-    put_aux_next_index(symbols_.entry(tag_aux), eos_aux);
+    CoffAux aux = size_aux(size);
+    aux.tag_index = tag;
+    uint32_t eos_aux = symbols_.add_aux(aux);
+    set_next(tag_aux, eos_aux);
 }
 
 // Microchip: the bit variables, by ascending bit address, as members of one generated
@@ -750,18 +773,14 @@ void Builder::group_bit_variables() {
     uint32_t counter = 0, group = 0, position = 0, tag = NONE, tag_aux = NONE;
     auto close = [&]() {
         if (tag == NONE) return;
-        symbols_.add(".eos", 0, SECTION_ABSOLUTE, 0, CLASS_END_OF_STRUCT, 1);
-        uint32_t eos_aux = symbols_.add_aux();
-        put_aux_tag_index(symbols_.entry(eos_aux), tag);
-        put_aux_size(symbols_.entry(eos_aux), d_.data_unit);
-        put_aux_next_index(symbols_.entry(tag_aux), eos_aux);
+        end_of_structure(tag, tag_aux, d_.data_unit);
         const SymbolRecord* named = find_symbol_by_value(group);
         std::string name =
             named ? "_" + named->name + "bits" : "_bitvars" + std::to_string(counter);
         symbols_.add(name, group, 1, BASE_STRUCT, CLASS_EXTERNAL, 1);
-        uint32_t aux = symbols_.add_aux();
-        put_aux_tag_index(symbols_.entry(aux), tag);
-        put_aux_size(symbols_.entry(aux), d_.data_unit);
+        CoffAux aux = size_aux(d_.data_unit);
+        aux.tag_index = tag;
+        symbols_.add_aux(aux);
     };
     for (const BitVariable& bit : bits_) {
         if (tag == NONE || bit.address / width != group) {
@@ -769,19 +788,18 @@ void Builder::group_bit_variables() {
             ++counter;
             group = bit.address / width;
             tag = symbols_.add("", 0, SECTION_DEBUG, 0, CLASS_STRUCT_TAG, 1);
-            tag_aux = symbols_.add_aux();
-            put_aux_size(symbols_.entry(tag_aux), d_.data_unit);
+            tag_aux = symbols_.add_aux(size_aux(d_.data_unit));
             position = 0;
         }
         uint32_t at = bit.address % width;
         if (at > position) {
             symbols_.add("-", position, SECTION_DEBUG, BASE_UCHAR, CLASS_BIT_FIELD, 1);
-            put_aux_size(symbols_.entry(symbols_.add_aux()), at - position);
+            symbols_.add_aux(size_aux(at - position));
             position = at;
         }
         symbols_.add(visible_name(bit.name), position, SECTION_DEBUG, BASE_UCHAR, CLASS_BIT_FIELD,
                      1);
-        put_aux_size(symbols_.entry(symbols_.add_aux()), 1);
+        symbols_.add_aux(size_aux(1));
         ++position;
         mark_described(bit.name);
     }

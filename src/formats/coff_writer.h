@@ -3,7 +3,7 @@
 // scopes and types of the side files and the store's symbols, and the line records of
 // each function. The two differ in the widths and rules that CoffDialect holds; each lays
 // out its own line-number entries, headers and file order. The ICOFF writer uses only
-// CoffOutput.
+// OutputFile.
 #pragma once
 
 #include <cstdio>
@@ -14,24 +14,10 @@
 #include "model/store.h"
 #include "model/type.h"
 
-// Writes a binary output at explicit offsets. Every failed seek or short write is
-// message 413 with the output name, and writing goes on.
-class CoffOutput {
-  public:
-    CoffOutput(FILE* file, const char* name) : file_(file), name_(name) {}
-    void write_at(uint64_t offset, const void* bytes, size_t count);
-    // Flushes the stream: a write that failed only in the stream's buffer shows here.
-    void finish();
-
-  private:
-    FILE* file_;
-    const char* name_;
-};
-
 // The end of every COFF-family write: the symbol table at offset and the string table
 // after it, then the file header (its section count and symbol-table offset filled in)
 // at 0 and the section headers from sections_at; flushes the output.
-void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
                      uint64_t sections_at, const std::vector<CoffSectionHeader>& sections);
 
@@ -45,7 +31,7 @@ struct CoffDialect {
     // The PIC30/PIC24 additions of the generic writer: "entry$" start addresses,
     // "___FP" entries, Windows-style file names, lines outside initialised-data copies.
     bool pic30 = false;
-    size_t entry_size = COFF_SYMBOL_SIZE;
+    unsigned type_width = COFF_TYPE_WIDTH; // of a symbol entry's type word
     const TypeWordLayout* layout = &coff_type_words;
     const uint8_t* sizes = nullptr; // base-type sizes, COFF_SIZE_TABLE_ENTRIES entries
     uint32_t pointer_size = 0;
@@ -54,6 +40,9 @@ struct CoffDialect {
     // Base types of integers by size in bytes (index size - 1); 0 where there is none.
     uint32_t signed_bases[4] = {};
     uint32_t unsigned_bases[4] = {};
+
+    // Symbol and auxiliary entries take this many bytes each.
+    size_t entry_size() const { return record_size<CoffSymbol>(type_width); }
 };
 
 struct CoffSection {
@@ -120,9 +109,9 @@ CoffImage build_coff_image(const CoffDialect& dialect);
 
 // Writes the program bytes of the text sections one after the other from offset and
 // points their headers at them; answers the offset after the last.
-uint64_t write_section_contents(CoffOutput& output, CoffImage& image, uint64_t offset);
+uint64_t write_section_contents(OutputFile& output, CoffImage& image, uint64_t offset);
 // write_coff_tail with the image's symbol table, string table and section headers.
-void write_coff_tail(CoffOutput& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const CoffImage& image, uint64_t sections_at);
 
 // Whether a name is in the -n program-class list.

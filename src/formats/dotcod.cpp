@@ -17,43 +17,132 @@
 #include "common/options.h"
 #include "common/osdep.h"
 #include "common/sort.h"
+#include "formats/binio.h"
 #include "formats/descriptors.h"
-#include "model/encdec.h"
 #include "model/machine.h"
 
 namespace {
 
 constexpr size_t COD_BLOCK_SIZE = 512;
 
-// Directory block fields (offsets); 16-bit numbers are little-endian, texts are
-// length-prefixed and zero-padded to their field's width.
-enum : size_t {
-    DIR_CODE_INDEX = 0, // 128 entries of 2 bytes
-    DIR_SOURCE = 256,   // 64
-    DIR_DATE = 320,     // 8
-    DIR_TIME = 328,     // 2: hours x 100 + minutes
-    DIR_VERSION = 330,  // 20
-    DIR_COMPILER = 350, // 12
-    DIR_NOTICE = 362,   // 64
-    DIR_SYMBOLS = 426,  // first and last block of each table, 2 + 2
-    DIR_NAMES = 430,
-    DIR_LINES = 434,
-    DIR_ADDRESS_SIZE = 438, // 1
-    DIR_HIGH_ADDRESS = 439, // 2
-    DIR_NEXT_DIRECTORY = 441,
-    DIR_MEMORY_MAP = 443,
-    DIR_LOCALS = 447,
-    DIR_CODE_TYPE = 451, // 2
-    DIR_PROCESSOR = 453, // 9
-    DIR_LONG_SYMBOLS = 462,
-    DIR_MESSAGES = 466,
-};
+// The records of the file. 16-bit numbers are little-endian; texts are length-prefixed
+// and zero-padded to their field's width.
 
 constexpr unsigned CODE_INDEX_ENTRIES = 128;
-constexpr size_t SHORT_SYMBOL_SIZE = 16; // name 13, type 1, value 2
-constexpr size_t SHORT_SYMBOL_NAME = 13;
-constexpr size_t FILE_NAME_SIZE = 64;
-constexpr size_t LINE_ENTRY_SIZE = 6; // file 1, flags 1, line 2, address 2
+
+// A table's first and last block (0 and 0 when it has none).
+struct CodTableSpan {
+    uint16_t first = 0;
+    uint16_t last = 0;
+};
+template <class F> constexpr void layout(F& f, CodTableSpan& r) {
+    f("first", r.first);
+    f("last", r.last);
+}
+
+struct CodDirectory {
+    uint16_t code_index[CODE_INDEX_ENTRIES] = {}; // block of each 512-byte code page
+    uint8_t source[64] = {};
+    uint8_t date[8] = {};
+    uint16_t time = 0; // hours x 100 + minutes
+    uint8_t version[20] = {};
+    uint8_t compiler[12] = {};
+    uint8_t notice[64] = {};
+    CodTableSpan symbols, names, lines;
+    uint8_t address_size = 0;
+    uint16_t high_address = 0;
+    uint16_t next_directory = 0;
+    CodTableSpan memory_map, locals;
+    uint16_t code_type = 0;
+    uint8_t processor[9] = {};
+    CodTableSpan long_symbols, messages;
+    uint8_t unused[42] = {};
+};
+template <class F> constexpr void layout(F& f, CodDirectory& r) {
+    f("code_index", r.code_index);
+    f("source", r.source);
+    f("date", r.date);
+    f("time", r.time);
+    f("version", r.version);
+    f("compiler", r.compiler);
+    f("notice", r.notice);
+    f("symbols", r.symbols);
+    f("names", r.names);
+    f("lines", r.lines);
+    f("address_size", r.address_size);
+    f("high_address", r.high_address);
+    f("next_directory", r.next_directory);
+    f("memory_map", r.memory_map);
+    f("locals", r.locals);
+    f("code_type", r.code_type);
+    f("processor", r.processor);
+    f("long_symbols", r.long_symbols);
+    f("messages", r.messages);
+    f("unused", r.unused);
+}
+static_assert(record_size<CodDirectory>() == COD_BLOCK_SIZE, "the directory is one block");
+
+struct CodShortSymbol {
+    uint8_t name[13] = {};
+    uint8_t type = 0;
+    uint16_t value = 0;
+};
+template <class F> constexpr void layout(F& f, CodShortSymbol& r) {
+    f("name", r.name);
+    f("type", r.type);
+    f("value", r.value);
+}
+constexpr size_t SHORT_SYMBOL_SIZE = record_size<CodShortSymbol>();
+
+// The header of a function's or block's run of locals: "__LOCAL" and its address range.
+struct CodLocalsHeader {
+    uint8_t name[8] = {};
+    uint16_t start = 0;
+    uint16_t start_high = 0;
+    uint16_t end = 0;
+    uint16_t end_high = 0;
+};
+template <class F> constexpr void layout(F& f, CodLocalsHeader& r) {
+    f("name", r.name);
+    f("start", r.start);
+    f("start_high", r.start_high);
+    f("end", r.end);
+    f("end_high", r.end_high);
+}
+static_assert(record_size<CodLocalsHeader>() == SHORT_SYMBOL_SIZE,
+              "locals headers and symbols share their blocks' slots");
+
+struct CodFileName {
+    uint8_t name[64] = {};
+};
+template <class F> constexpr void layout(F& f, CodFileName& r) {
+    f("name", r.name);
+}
+constexpr size_t FILE_NAME_SIZE = record_size<CodFileName>();
+
+struct CodLineEntry {
+    uint8_t file = 0; // index in the file-name table
+    uint8_t flags = 0;
+    uint16_t line = 0;
+    uint16_t address = 0;
+};
+template <class F> constexpr void layout(F& f, CodLineEntry& r) {
+    f("file", r.file);
+    f("flags", r.flags);
+    f("line", r.line);
+    f("address", r.address);
+}
+constexpr size_t LINE_ENTRY_SIZE = record_size<CodLineEntry>();
+
+struct CodMemoryRange {
+    uint16_t start = 0;
+    uint16_t end = 0;
+};
+template <class F> constexpr void layout(F& f, CodMemoryRange& r) {
+    f("start", r.start);
+    f("end", r.end);
+}
+
 constexpr unsigned LINE_ENTRIES_PER_BLOCK = 85;
 constexpr unsigned MAX_REMEMBERED_FILES = 512;
 
@@ -272,18 +361,9 @@ constexpr uint8_t CODE_FLOAT = 163;
 constexpr uint8_t CODE_FLOAT24 = 166;
 constexpr uint8_t CODE_FLOAT32 = 167;
 
-constexpr size_t MEMORY_MAP_ENTRY_SIZE = 4;    // start 2, end 2
 constexpr size_t MEMORY_MAP_BLOCK_ENTRIES = 4; // the rest of a map block stays zero
-constexpr size_t LOCALS_RECORD_SIZE = 16;
-constexpr size_t LONG_SYMBOL_FIXED_SIZE = 7; // length 1, type 2, value 4
 constexpr size_t LONG_NAME_LIMIT = 255;
 constexpr size_t LOCAL_LONG_NAME_LIMIT = 127; // "function.local" names
-constexpr size_t LOCAL_HEADER_NAME = 8;
-constexpr unsigned DATE_FIELD = 8;
-constexpr unsigned SOURCE_FIELD = 64;
-constexpr unsigned COMPILER_FIELD = 12;
-constexpr unsigned NOTICE_FIELD = 64;
-constexpr unsigned PROCESSOR_FIELD = 9;
 constexpr uint32_t CODE_TYPE = 1;
 constexpr const char* COMPILER_NAME = "NORVALE";
 constexpr const char* NOTICE_TEXT = "symvert, symbol file converter";
@@ -298,21 +378,9 @@ constexpr uint8_t LINE_FURTHER_ADDRESS = 0;
 constexpr uint32_t LINE_NUMBER_LIMIT = 0xFFFF;
 constexpr uint32_t LINE_ADDRESS_LIMIT = 0x10000;
 
-// Every field goes through the codec of its byte order, and the run's byte order follows
-// the last one used: outputs written after a .COD file in the same run see it.
-uint8_t* put_le16(uint8_t* at, uint32_t value) {
-    options.big_endian = false;
-    return put16(at, value);
-}
-
-uint8_t* put_be32(uint8_t* at, uint32_t value) {
-    options.big_endian = true;
-    return put32(at, value);
-}
-
-// A length-prefixed text in a field of the given width (at most width - 1 characters).
-void put_text(uint8_t* field, size_t width, std::string_view text) {
-    size_t length = std::min(text.size(), width - 1);
+// A length-prefixed text in a field (at most its width - 1 characters).
+template <size_t N> void put_text(uint8_t (&field)[N], std::string_view text) {
+    size_t length = std::min(text.size(), N - 1);
     field[0] = static_cast<uint8_t>(length);
     memcpy(field + 1, text.data(), length);
 }
@@ -327,28 +395,26 @@ std::string_view table_name(std::string_view name) {
 // whole is reported and writing goes on.
 class BlockFile {
   public:
-    BlockFile(FILE* out, const char* name) : out_(out), name_(name) {}
+    BlockFile(FILE* out, const char* name) : output_(out, name, 413) {}
 
     // The tables start at block 1; the directory is written last, over block 0.
-    void start() {
-        if (fseeko(out_, static_cast<off_t>(COD_BLOCK_SIZE), SEEK_SET) != 0) message(413, name_);
-    }
+    void start() { output_.seek(COD_BLOCK_SIZE); }
 
     // Writes the next block and answers its number.
     uint32_t append(const uint8_t* block) {
-        if (fwrite(block, 1, COD_BLOCK_SIZE, out_) != COD_BLOCK_SIZE) message(413, name_);
+        output_.write(block, COD_BLOCK_SIZE);
         return next_++;
     }
 
-    void write_directory(const uint8_t* directory) {
-        if (fseeko(out_, 0, SEEK_SET) != 0 ||
-            fwrite(directory, 1, COD_BLOCK_SIZE, out_) != COD_BLOCK_SIZE || fflush(out_) != 0)
-            message(413, name_);
+    void write_directory(const CodDirectory& directory) {
+        ByteWriter block(ByteOrder::little);
+        block.record(directory);
+        output_.write_at(0, block.bytes());
+        output_.finish();
     }
 
   private:
-    FILE* out_;
-    const char* name_;
+    OutputFile output_;
     uint32_t next_ = 1;
 };
 
@@ -356,9 +422,25 @@ class BlockFile {
 // crosses a block boundary; the directory gets the table's first and last block.
 class TableWriter {
   public:
-    explicit TableWriter(BlockFile& file, size_t capacity = COD_BLOCK_SIZE)
-        : file_(file), capacity_(capacity) {}
+    TableWriter(BlockFile& file, CodTableSpan& span, size_t capacity = COD_BLOCK_SIZE)
+        : file_(file), span_(span), capacity_(capacity) {}
 
+    template <class R> void add(const R& record) {
+        encode(reserve(record_size<R>()), record, ByteOrder::little);
+    }
+    void add(const std::vector<uint8_t>& bytes) {
+        memcpy(reserve(bytes.size()), bytes.data(), bytes.size());
+    }
+
+    // Writes the last block and enters the table in the directory (0 and 0 when the
+    // table has no block).
+    void finish() {
+        if (used_ != 0) flush();
+        span_.first = static_cast<uint16_t>(first_);
+        span_.last = static_cast<uint16_t>(last_);
+    }
+
+  private:
     // Zero-filled room for a record of size bytes, in the next block when the rest of
     // this one is too small.
     uint8_t* reserve(size_t size) {
@@ -368,14 +450,6 @@ class TableWriter {
         return at;
     }
 
-    // Writes the last block and enters the table in the directory (0 and 0 when the
-    // table has no block).
-    void finish(uint8_t* directory, size_t field) {
-        if (used_ != 0) flush();
-        put_le16(put_le16(directory + field, first_), last_);
-    }
-
-  private:
     void flush() {
         last_ = file_.append(block_);
         if (first_ == 0) first_ = last_;
@@ -384,6 +458,7 @@ class TableWriter {
     }
 
     BlockFile& file_;
+    CodTableSpan& span_;
     size_t capacity_;
     uint8_t block_[COD_BLOCK_SIZE] = {};
     size_t used_ = 0;
@@ -632,34 +707,34 @@ std::vector<PlainSymbol> plain_symbols() {
 
 // Directory.
 
-void fill_directory(uint8_t* directory, const char* output_name) {
+void fill_directory(CodDirectory& directory, const char* output_name) {
     static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    put_text(directory + DIR_SOURCE, SOURCE_FIELD, output_name);
+    put_text(directory.source, output_name);
     time_t now = now_time();
     tm local{};
     if (localtime_r(&now, &local)) {
         char date[16];
         snprintf(date, sizeof date, "%02d%s%02d", local.tm_mday % 100, MONTHS[local.tm_mon % 12],
                  (local.tm_year % 100 + 100) % 100);
-        put_text(directory + DIR_DATE, DATE_FIELD, date);
-        put_le16(directory + DIR_TIME, static_cast<uint32_t>(local.tm_hour * 100 + local.tm_min));
+        put_text(directory.date, date);
+        directory.time = static_cast<uint16_t>(local.tm_hour * 100 + local.tm_min);
     }
-    put_text(directory + DIR_COMPILER, COMPILER_FIELD, COMPILER_NAME);
-    put_text(directory + DIR_NOTICE, NOTICE_FIELD, NOTICE_TEXT);
-    put_le16(directory + DIR_CODE_TYPE, CODE_TYPE);
-    put_text(directory + DIR_PROCESSOR, PROCESSOR_FIELD, options.processor_name);
+    put_text(directory.compiler, COMPILER_NAME);
+    put_text(directory.notice, NOTICE_TEXT);
+    directory.code_type = CODE_TYPE;
+    put_text(directory.processor, options.processor_name);
 }
 
 // Memory map and code pages.
 
-void write_memory_map(BlockFile& file, uint8_t* directory) {
-    TableWriter map(file, MEMORY_MAP_BLOCK_ENTRIES * MEMORY_MAP_ENTRY_SIZE);
-    for (const DataBlock* block : store.data) {
-        uint8_t* entry = map.reserve(MEMORY_MAP_ENTRY_SIZE);
-        put_le16(put_le16(entry, block->address), block->address + block->size - 1);
-    }
-    map.finish(directory, DIR_MEMORY_MAP);
+void write_memory_map(BlockFile& file, CodDirectory& directory) {
+    TableWriter map(file, directory.memory_map,
+                    MEMORY_MAP_BLOCK_ENTRIES * record_size<CodMemoryRange>());
+    for (const DataBlock* block : store.data)
+        map.add(CodMemoryRange{static_cast<uint16_t>(block->address),
+                               static_cast<uint16_t>(block->address + block->size - 1)});
+    map.finish();
 }
 
 // The bytes of the data blocks, in store order, gathered into one page at a time; a
@@ -667,7 +742,7 @@ void write_memory_map(BlockFile& file, uint8_t* directory) {
 // written again and its index entry then names the later block.
 class PageWriter {
   public:
-    PageWriter(BlockFile& file, uint8_t* directory) : file_(file), directory_(directory) {}
+    PageWriter(BlockFile& file, CodDirectory& directory) : file_(file), directory_(directory) {}
 
     void add(uint32_t address, const uint8_t* bytes, uint32_t size) {
         while (size != 0) {
@@ -689,20 +764,20 @@ class PageWriter {
     void flush() {
         if (!open_) return;
         uint32_t block = file_.append(page_bytes_);
-        if (page_ < CODE_INDEX_ENTRIES) put_le16(directory_ + DIR_CODE_INDEX + 2 * page_, block);
+        if (page_ < CODE_INDEX_ENTRIES) directory_.code_index[page_] = static_cast<uint16_t>(block);
         memset(page_bytes_, 0, sizeof page_bytes_);
         open_ = false;
     }
 
   private:
     BlockFile& file_;
-    uint8_t* directory_;
+    CodDirectory& directory_;
     uint8_t page_bytes_[COD_BLOCK_SIZE] = {};
     uint32_t page_ = 0;
     bool open_ = false;
 };
 
-void write_code_pages(BlockFile& file, uint8_t* directory) {
+void write_code_pages(BlockFile& file, CodDirectory& directory) {
     PageWriter pages(file, directory);
     for (const DataBlock* block : store.data)
         pages.add(block->address, block->bytes.data(),
@@ -777,8 +852,8 @@ LineSpans line_spans() {
 
 class LineTableWriter {
   public:
-    explicit LineTableWriter(BlockFile& file)
-        : table_(file), file_index_(store.files.count() + 1, NO_INDEX) {}
+    LineTableWriter(BlockFile& file, CodDirectory& directory)
+        : table_(file, directory.lines), file_index_(store.files.count() + 1, NO_INDEX) {}
 
     void write(const LineSpans& spans) {
         const SegmentRecord* code = find_segment("CODE");
@@ -810,7 +885,7 @@ class LineTableWriter {
         }
     }
 
-    void finish(uint8_t* directory) { table_.finish(directory, DIR_LINES); }
+    void finish() { table_.finish(); }
 
     // The files in the order the line table first names them.
     const std::vector<const FileRecord*>& names() const { return names_; }
@@ -827,10 +902,8 @@ class LineTableWriter {
     }
 
     void entry(uint32_t file, uint8_t flags, uint32_t line, uint32_t address) {
-        uint8_t* at = table_.reserve(LINE_ENTRY_SIZE);
-        at[0] = static_cast<uint8_t>(file);
-        at[1] = flags;
-        put_le16(put_le16(at + 2, line), address);
+        table_.add(CodLineEntry{static_cast<uint8_t>(file), flags, static_cast<uint16_t>(line),
+                                static_cast<uint16_t>(address)});
     }
 
     TableWriter table_;
@@ -840,43 +913,51 @@ class LineTableWriter {
 
 // File names and symbols.
 
-void write_file_names(BlockFile& file, uint8_t* directory,
+void write_file_names(BlockFile& file, CodDirectory& directory,
                       const std::vector<const FileRecord*>& names) {
-    TableWriter table(file);
-    for (const FileRecord* record : names)
-        put_text(table.reserve(FILE_NAME_SIZE), FILE_NAME_SIZE, record->name);
-    table.finish(directory, DIR_NAMES);
+    TableWriter table(file, directory.names);
+    for (const FileRecord* record : names) {
+        CodFileName entry;
+        put_text(entry.name, record->name);
+        table.add(entry);
+    }
+    table.finish();
 }
 
 void short_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) {
-    uint8_t* at = table.reserve(SHORT_SYMBOL_SIZE);
-    put_text(at, SHORT_SYMBOL_NAME, table_name(name));
-    at[SHORT_SYMBOL_NAME] = symbol.type;
-    put_le16(at + SHORT_SYMBOL_NAME + 1, symbol.value);
+    CodShortSymbol entry;
+    put_text(entry.name, table_name(name));
+    entry.type = symbol.type;
+    entry.value = static_cast<uint16_t>(symbol.value);
+    table.add(entry);
 }
 
+// A long symbol entry: the name after its length, the type widened to two bytes and the
+// value, four bytes most significant first.
 void long_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) {
     name = table_name(name);
     size_t length = std::min(name.size(), LONG_NAME_LIMIT);
-    uint8_t* at = table.reserve(LONG_SYMBOL_FIXED_SIZE + length);
-    at[0] = static_cast<uint8_t>(length);
-    memcpy(at + 1, name.data(), length);
-    put_be32(put_le16(at + 1 + length, symbol.type), symbol.value);
+    ByteWriter entry(ByteOrder::little);
+    entry.u8(length);
+    entry.text(name.substr(0, length));
+    entry.u16(symbol.type);
+    entry.u32(symbol.value, ByteOrder::big);
+    table.add(entry.bytes());
 }
 
-void write_short_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& scopes,
+void write_short_symbols(BlockFile& file, CodDirectory& directory, const ScopeTables& scopes,
                          const std::vector<PlainSymbol>& plain) {
-    TableWriter table(file);
+    TableWriter table(file, directory.symbols);
     for (const LocatedVariable& variable : scopes.externs)
         short_symbol(table, variable.name, variable.symbol);
     for (const PlainSymbol& symbol : plain)
         short_symbol(table, symbol.name, symbol.symbol);
-    table.finish(directory, DIR_SYMBOLS);
+    table.finish();
 }
 
-void write_long_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& scopes,
+void write_long_symbols(BlockFile& file, CodDirectory& directory, const ScopeTables& scopes,
                         const std::vector<PlainSymbol>& plain) {
-    TableWriter table(file);
+    TableWriter table(file, directory.long_symbols);
     for (const LocatedVariable& variable : scopes.externs)
         long_symbol(table, variable.name, variable.symbol);
     if (options.fake_globals) {
@@ -892,36 +973,37 @@ void write_long_symbols(BlockFile& file, uint8_t* directory, const ScopeTables& 
     }
     for (const PlainSymbol& symbol : plain)
         long_symbol(table, symbol.name, symbol.symbol);
-    table.finish(directory, DIR_LONG_SYMBOLS);
+    table.finish();
 }
 
 // Each kept record: a header with its address range in bytes (two per instruction
 // word), then its variables.
-void write_locals(BlockFile& file, uint8_t* directory, const ScopeTables& scopes) {
-    TableWriter table(file);
+void write_locals(BlockFile& file, CodDirectory& directory, const ScopeTables& scopes) {
+    TableWriter table(file, directory.locals);
     for (const FunctionRecord& record : scopes.records) {
         if (!record.kept) continue;
-        uint8_t* header = table.reserve(LOCALS_RECORD_SIZE);
-        put_text(header, LOCAL_HEADER_NAME, LOCAL_HEADER_TEXT);
-        uint8_t* at = put_le16(header + LOCAL_HEADER_NAME, record.start * 2);
-        put_le16(put_le16(put_le16(at, 0), record.end * 2), 0);
+        CodLocalsHeader header;
+        put_text(header.name, LOCAL_HEADER_TEXT);
+        header.start = static_cast<uint16_t>(record.start * 2);
+        header.end = static_cast<uint16_t>(record.end * 2);
+        table.add(header);
         for (const LocatedVariable& variable : record.variables)
             short_symbol(table, variable.name, variable.symbol);
     }
-    table.finish(directory, DIR_LOCALS);
+    table.finish();
 }
 
 int cod_write(FILE* out, const char* name) {
     if (options.program_classes.empty()) options.program_classes = {"CODE", "ENTRY"};
-    uint8_t directory[COD_BLOCK_SIZE] = {};
+    CodDirectory directory;
     fill_directory(directory, name);
     BlockFile file(out, name);
     file.start();
     write_memory_map(file, directory);
     write_code_pages(file, directory);
-    LineTableWriter lines(file);
+    LineTableWriter lines(file, directory);
     lines.write(line_spans());
-    lines.finish(directory);
+    lines.finish();
     ScopeTables scopes = collect_scopes();
     std::vector<PlainSymbol> plain = plain_symbols();
     write_file_names(file, directory, lines.names());
@@ -929,22 +1011,24 @@ int cod_write(FILE* out, const char* name) {
     write_long_symbols(file, directory, scopes, plain);
     if (!options.fake_globals) write_locals(file, directory, scopes);
     file.write_directory(directory);
+    // Its fields are laid out in both byte orders, and the run's order is left at the one
+    // used last: the little-endian table entries of the directory.
+    options.big_endian = false;
     return 1;
 }
 
 // ---------------------------------------------------------------------------
 // Dump
 
-// A length-prefixed text of a field of the given width, as a terminated string.
-std::string field_text(const uint8_t* field, size_t width) {
-    size_t length = std::min<size_t>(field[0], width - 1);
+// A length-prefixed text of a field, as a terminated string.
+template <size_t N> std::string field_text(const uint8_t (&field)[N]) {
+    size_t length = std::min<size_t>(field[0], N - 1);
     std::string text(reinterpret_cast<const char*>(field + 1), length);
     return text.substr(0, text.find('\0'));
 }
 
-bool read_block(FILE* in, uint32_t block, uint8_t* out) {
-    return fseeko(in, static_cast<off_t>(block) * COD_BLOCK_SIZE, SEEK_SET) == 0 &&
-           fread(out, 1, COD_BLOCK_SIZE, in) == COD_BLOCK_SIZE;
+bool read_block(ByteReader& input, uint32_t block, uint8_t* out) {
+    return input.read_at(uint64_t(block) * COD_BLOCK_SIZE, out, COD_BLOCK_SIZE);
 }
 
 // Block numbers are 16-bit, so a block's offset fits an unsigned int (messages 618
@@ -953,17 +1037,14 @@ unsigned block_offset(uint32_t block) {
     return static_cast<unsigned>(block * COD_BLOCK_SIZE);
 }
 
-// Calls visit(block number, bytes) for each block of the table whose first and last
-// block numbers are at field; a block that cannot be read gives the message with its
-// file offset and ends the table.
+// Calls visit(block number, bytes) for each block of a table; a block that cannot be
+// read gives the message with its file offset and ends the table.
 template <typename Visit>
-void for_each_table_block(FILE* in, const uint8_t* directory, size_t field, unsigned failure,
+void for_each_table_block(ByteReader& input, const CodTableSpan& span, unsigned failure,
                           Visit visit) {
-    uint32_t first = get16_le(directory + field);
-    uint32_t last = get16_le(directory + field + 2);
     uint8_t block[COD_BLOCK_SIZE];
-    for (uint32_t number = first; first != 0 && number <= last; ++number) {
-        if (!read_block(in, number, block)) {
+    for (uint32_t number = span.first; span.first != 0 && number <= span.last; ++number) {
+        if (!read_block(input, number, block)) {
             message(failure, block_offset(number));
             return;
         }
@@ -971,10 +1052,16 @@ void for_each_table_block(FILE* in, const uint8_t* directory, size_t field, unsi
     }
 }
 
-void print_short_symbol(const uint8_t* entry) {
-    std::string name = field_text(entry, SHORT_SYMBOL_NAME);
-    printf("\t%-14.12s", name.c_str());
-    unsigned type = entry[13];
+// Calls visit(record) for each record of type R that fills the block's slots.
+template <class R, typename Visit> void for_each_slot(const uint8_t* block, Visit visit) {
+    constexpr size_t size = record_size<R>();
+    for (size_t at = 0; at + size <= COD_BLOCK_SIZE; at += size)
+        visit(decode<R>(block + at, ByteOrder::little));
+}
+
+void print_short_symbol(const CodShortSymbol& entry) {
+    printf("\t%-14.12s", field_text(entry.name).c_str());
+    unsigned type = entry.type;
     int width;
     if (type >= 1 && type < SYMBOL_TYPE_COUNT) {
         printf(" (%s)", SYMBOL_TYPE_NAMES[type]);
@@ -984,40 +1071,39 @@ void print_short_symbol(const uint8_t* entry) {
         width = 20 - 2;
     }
     printf("%*s", width, "");
-    printf("%5.4X\n", unsigned(get16_le(entry + 14)));
+    printf("%5.4X\n", unsigned(entry.value));
 }
 
-bool has_name(const uint8_t* entry) {
-    return entry[0] != 0 && entry[1] != 0;
+// An empty slot, or one whose name is empty, holds no symbol.
+bool has_name(const CodShortSymbol& entry) {
+    return entry.name[0] != 0 && entry.name[1] != 0;
 }
 
-void print_directory(const uint8_t* d) {
-    unsigned time = get16_le(d + DIR_TIME);
-    printf("Source:\t%s\n", field_text(d + DIR_SOURCE, 64).c_str());
-    printf("Date:\t%s\t", field_text(d + DIR_DATE, 8).c_str());
+void print_directory(const CodDirectory& d) {
+    unsigned time = d.time;
+    printf("Source:\t%s\n", field_text(d.source).c_str());
+    printf("Date:\t%s\t", field_text(d.date).c_str());
     printf("Time:\t%2.2d:%2.2d\n", int(time / 100), int(time % 100));
-    printf("Version:%s\t", field_text(d + DIR_VERSION, 20).c_str());
-    printf("Compiler: %s\n", field_text(d + DIR_COMPILER, 12).c_str());
-    printf("Notice:\t%s\n", field_text(d + DIR_NOTICE, 64).c_str());
-    auto n = [d](size_t at) { return int(get16_le(d + at)); };
-    printf("Symtab:\t%d/%d; Namtab: %d/%d; Lsttab: %d/%d\n", n(DIR_SYMBOLS), n(DIR_SYMBOLS + 2),
-           n(DIR_NAMES), n(DIR_NAMES + 2), n(DIR_LINES), n(DIR_LINES + 2));
-    printf("Addr:\t%d, highaddr %X\n", int(d[DIR_ADDRESS_SIZE]), unsigned(n(DIR_HIGH_ADDRESS)));
-    printf("Memmap:\t%d/%d; Locals: %d/%d; Lsymtab %d/%d; Messtab %d/%d\n", n(DIR_MEMORY_MAP),
-           n(DIR_MEMORY_MAP + 2), n(DIR_LOCALS), n(DIR_LOCALS + 2), n(DIR_LONG_SYMBOLS),
-           n(DIR_LONG_SYMBOLS + 2), n(DIR_MESSAGES), n(DIR_MESSAGES + 2));
-    printf("Codtyp:\t%d; Processor %s\n", n(DIR_CODE_TYPE),
-           field_text(d + DIR_PROCESSOR, 9).c_str());
+    printf("Version:%s\t", field_text(d.version).c_str());
+    printf("Compiler: %s\n", field_text(d.compiler).c_str());
+    printf("Notice:\t%s\n", field_text(d.notice).c_str());
+    printf("Symtab:\t%d/%d; Namtab: %d/%d; Lsttab: %d/%d\n", d.symbols.first, d.symbols.last,
+           d.names.first, d.names.last, d.lines.first, d.lines.last);
+    printf("Addr:\t%d, highaddr %X\n", int(d.address_size), unsigned(d.high_address));
+    printf("Memmap:\t%d/%d; Locals: %d/%d; Lsymtab %d/%d; Messtab %d/%d\n", d.memory_map.first,
+           d.memory_map.last, d.locals.first, d.locals.last, d.long_symbols.first,
+           d.long_symbols.last, d.messages.first, d.messages.last);
+    printf("Codtyp:\t%d; Processor %s\n", int(d.code_type), field_text(d.processor).c_str());
 }
 
-void print_code_pages(FILE* in, const uint8_t* directory) {
+void print_code_pages(ByteReader& input, const CodDirectory& directory) {
     uint8_t page[COD_BLOCK_SIZE];
     for (unsigned p = 0; p < CODE_INDEX_ENTRIES; ++p) {
-        uint32_t block = get16_le(directory + DIR_CODE_INDEX + 2 * p);
+        uint32_t block = directory.code_index[p];
         if (block == 0) continue;
         printf("Code: 0%Xh at block %d\n", unsigned(p * COD_BLOCK_SIZE), int(block));
         if (options.verbose_level < 1) continue;
-        if (!read_block(in, block, page)) {
+        if (!read_block(input, block, page)) {
             message(618, block_offset(block));
             continue;
         }
@@ -1025,63 +1111,67 @@ void print_code_pages(FILE* in, const uint8_t* directory) {
     }
 }
 
-void print_symbols_and_locals(FILE* in, const uint8_t* directory) {
+void print_symbols_and_locals(ByteReader& input, const CodDirectory& directory) {
     printf("Symbols:\n");
-    for_each_table_block(in, directory, DIR_SYMBOLS, 619, [](uint32_t, const uint8_t* block) {
-        for (size_t at = 0; at < COD_BLOCK_SIZE; at += SHORT_SYMBOL_SIZE)
-            if (has_name(block + at)) print_short_symbol(block + at);
+    for_each_table_block(input, directory.symbols, 619, [](uint32_t, const uint8_t* block) {
+        for_each_slot<CodShortSymbol>(block, [](const CodShortSymbol& entry) {
+            if (has_name(entry)) print_short_symbol(entry);
+        });
     });
     printf("Locals:\n");
-    for_each_table_block(in, directory, DIR_LOCALS, 619, [](uint32_t, const uint8_t* block) {
+    for_each_table_block(input, directory.locals, 619, [](uint32_t, const uint8_t* block) {
         for (size_t at = 0; at < COD_BLOCK_SIZE; at += SHORT_SYMBOL_SIZE) {
-            const uint8_t* record = block + at;
-            if (record[0] == 7 && memcmp(record + 1, "__LOCAL", 7) == 0)
-                printf("Block: 0x%lX-0x%lX\n", static_cast<unsigned long>(get16_le(record + 8)),
-                       static_cast<unsigned long>(get16_le(record + 12)));
-            else if (has_name(record))
-                print_short_symbol(record);
+            CodLocalsHeader header = decode<CodLocalsHeader>(block + at, ByteOrder::little);
+            if (field_text(header.name) == LOCAL_HEADER_TEXT) {
+                printf("Block: 0x%lX-0x%lX\n", static_cast<unsigned long>(header.start),
+                       static_cast<unsigned long>(header.end));
+                continue;
+            }
+            CodShortSymbol entry = decode<CodShortSymbol>(block + at, ByteOrder::little);
+            if (has_name(entry)) print_short_symbol(entry);
         }
     });
 }
 
-void print_files_and_lines(FILE* in, const uint8_t* directory) {
+void print_files_and_lines(ByteReader& input, const CodDirectory& directory) {
     std::vector<std::string> files;
     printf("Files:\n");
-    for_each_table_block(in, directory, DIR_NAMES, 619, [&files](uint32_t, const uint8_t* block) {
-        for (size_t at = 0; at < COD_BLOCK_SIZE; at += FILE_NAME_SIZE) {
-            std::string name = field_text(block + at, FILE_NAME_SIZE);
-            if (name.empty()) continue;
+    for_each_table_block(input, directory.names, 619, [&files](uint32_t, const uint8_t* block) {
+        for_each_slot<CodFileName>(block, [&files](const CodFileName& entry) {
+            std::string name = field_text(entry.name);
+            if (name.empty()) return;
             printf("\t%-63.64s\n", name.c_str());
             if (files.size() < MAX_REMEMBERED_FILES) files.push_back(name);
-        }
+        });
     });
     printf("Line numbers:\n");
-    for_each_table_block(in, directory, DIR_LINES, 619,
-                         [&files](uint32_t number, const uint8_t* block) {
-                             printf("Line number block %u\n", unsigned(number));
-                             bool reported = false;
-                             for (unsigned k = 0; k < LINE_ENTRIES_PER_BLOCK; ++k) {
-                                 const uint8_t* entry = block + k * LINE_ENTRY_SIZE;
-                                 const char* name = "??";
-                                 if (entry[0] < files.size()) {
-                                     name = files[entry[0]].c_str();
-                                 } else if (!reported) {
-                                     message(620, unsigned(number));
-                                     reported = true;
-                                 }
-                                 printf("\t%5d %2.2X %4.4X %.32s\n", int(get16_le(entry + 2)),
-                                        unsigned(entry[1]), unsigned(get16_le(entry + 4)), name);
-                             }
-                         });
+    for_each_table_block(
+        input, directory.lines, 619, [&files](uint32_t number, const uint8_t* block) {
+            printf("Line number block %u\n", unsigned(number));
+            bool reported = false;
+            for (unsigned k = 0; k < LINE_ENTRIES_PER_BLOCK; ++k) {
+                CodLineEntry entry =
+                    decode<CodLineEntry>(block + k * LINE_ENTRY_SIZE, ByteOrder::little);
+                const char* name = "??";
+                if (entry.file < files.size()) {
+                    name = files[entry.file].c_str();
+                } else if (!reported) {
+                    message(620, unsigned(number));
+                    reported = true;
+                }
+                printf("\t%5d %2.2X %4.4X %.32s\n", int(entry.line), unsigned(entry.flags),
+                       unsigned(entry.address), name);
+            }
+        });
 }
 
 // A .COD file's directory dates it with seven characters, two digits, three letters and
 // two digits: the second must be a digit and the third and fourth letters.
 bool cod_detect(FILE* in) {
-    uint8_t directory[COD_BLOCK_SIZE];
-    if (fread(directory, 1, sizeof directory, in) != sizeof directory) return false;
+    CodDirectory directory;
+    if (!ByteReader(in).record_at(0, &directory)) return false;
     char date[16] = {};
-    memcpy(date, directory + DIR_DATE + 1, std::min<size_t>(directory[DIR_DATE], 15));
+    memcpy(date, directory.date + 1, std::min<size_t>(directory.date[0], 15));
     auto is = [&date](int k, int (*test)(int)) {
         return test(static_cast<unsigned char>(date[k])) != 0;
     };
@@ -1089,17 +1179,18 @@ bool cod_detect(FILE* in) {
 }
 
 bool cod_dump(FILE* in) {
-    uint8_t directory[COD_BLOCK_SIZE];
-    if (!read_block(in, 0, directory)) fatal_message(1037, "directory block");
+    ByteReader input(in, ByteOrder::little);
+    CodDirectory directory;
+    if (!input.record_at(0, &directory)) fatal_message(1037, "directory block");
     print_directory(directory);
-    print_code_pages(in, directory);
-    print_symbols_and_locals(in, directory);
-    print_files_and_lines(in, directory);
+    print_code_pages(input, directory);
+    print_symbols_and_locals(input, directory);
+    print_files_and_lines(input, directory);
     return true;
 }
 
 } // namespace
 
 const FormatDescriptor cod_format = {
-    cod_detect, read_placeholder, cod_write, cod_dump, ".COD", "cod", "cod", true,
+    cod_detect, read_placeholder, cod_write, cod_dump, reset_nothing, ".COD", "cod", "cod", true,
 };

@@ -3,6 +3,13 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor elf_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder, "ELF/DWARF", "elf", "elf",
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    reset_nothing,
+    "ELF/DWARF",
+    "elf",
+    "elf",
     true,
 };

@@ -3,12 +3,7 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor eomf51_format = {
-    detect_never,
-    read_placeholder,
-    write_placeholder,
-    dump_placeholder,
-    "Extended OMF-51",
-    "eomf51",
-    "abs",
+    detect_never,  read_placeholder,  write_placeholder, dump_placeholder,
+    reset_nothing, "Extended OMF-51", "eomf51",          "abs",
     true,
 };

@@ -6,6 +6,10 @@
 
 uint32_t entry_address = 0;
 
+void reset_entry_address() {
+    entry_address = 0;
+}
+
 HexPairTable::HexPairTable() {
     for (unsigned first = 0; first < 256; ++first)
         for (unsigned second = 0; second < 256; ++second) {

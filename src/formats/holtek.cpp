@@ -3,6 +3,13 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor htk_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder, "Holtek DBG", "htk", "dbg",
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    reset_nothing,
+    "Holtek DBG",
+    "htk",
+    "dbg",
     true,
 };

@@ -30,6 +30,10 @@ enum : unsigned {
     KIND_FILE = 55,
 };
 
+// Line-number entries: a 4-byte address and a 2-byte line.
+constexpr unsigned ICOFF_LINE_WIDTH = 2;
+constexpr size_t ICOFF_LINE_SIZE = record_size<CoffLine>(ICOFF_LINE_WIDTH);
+
 // The dump remembers at most this many file entries.
 constexpr unsigned ICOFF_MAX_FILE_ENTRIES = 8192;
 
@@ -90,7 +94,7 @@ std::string type_text(uint8_t type) {
 
 // As for COFF read with -i: a target already chosen stays, else the magic must be
 // ICOFF's.
-bool read_icoff_header(CoffInput& input, CoffFileHeader* header) {
+bool read_icoff_header(ByteReader& input, CoffFileHeader* header) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
     bool ok = input.read_at(0, raw, sizeof raw);
     if (ok && coff_state.icoff_target == 0) {
@@ -104,7 +108,8 @@ bool read_icoff_header(CoffInput& input, CoffFileHeader* header) {
         message(1037, "COFF header");
         return false;
     }
-    *header = decode_file_header(raw);
+    input.set_order(run_byte_order());
+    *header = decode<CoffFileHeader>(raw, input.order());
     return true;
 }
 
@@ -113,35 +118,28 @@ uint64_t icoff_string_offset(const CoffFileHeader& header) {
 }
 
 // The string table runs from the end of the symbol table to the end of the file.
-bool read_icoff_strings(CoffInput& input, const CoffFileHeader& header, CoffStrings* strings) {
+bool read_icoff_strings(ByteReader& input, const CoffFileHeader& header, CoffStrings* strings) {
     uint64_t offset = icoff_string_offset(header);
-    if (!input.holds(offset, 0)) {
-        message(1037, "COFF string table");
-        return false;
-    }
-    strings->bytes.assign(input.size() - offset, 0);
     strings->first_name = 0;
-    if (!input.read_at(offset, strings->bytes.data(), strings->bytes.size())) {
+    if (!input.holds(offset, 0) || !input.read_at(offset, input.size() - offset, &strings->bytes)) {
         message(1037, "COFF string table");
         return false;
     }
     return true;
 }
 
-bool read_icoff_symbol(CoffInput& input, const CoffFileHeader& header, uint32_t index,
+bool read_icoff_symbol(ByteReader& input, const CoffFileHeader& header, uint32_t index,
                        IcoffSymbol* symbol) {
-    uint8_t raw[COFF_SYMBOL_SIZE];
-    if (!input.read_at(header.symptr + uint64_t(index) * COFF_SYMBOL_SIZE, raw, sizeof raw)) {
+    if (!input.record_at(header.symptr + uint64_t(index) * ICOFF_SYMBOL_SIZE, symbol)) {
         message(1037, "COFF symbol table");
         return false;
     }
-    *symbol = decode_icoff_symbol(raw);
     return true;
 }
 
 bool icoff_detect(FILE* in) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
-    if (fread(raw, 1, sizeof raw, in) != sizeof raw) return false;
+    if (!ByteReader(in).read_at(0, raw, sizeof raw)) return false;
     if (get16_be(raw) != icoff_targets[1].magic) return false;
     options.big_endian = icoff_targets[1].big_endian;
     if (!coff_header_plausible(raw)) return false;
@@ -150,7 +148,7 @@ bool icoff_detect(FILE* in) {
 }
 
 int icoff_read(FILE* in, const char*) {
-    CoffInput input(in);
+    ByteReader input(in);
     CoffFileHeader header;
     if (!read_icoff_header(input, &header)) return 0;
     CoffStrings strings;
@@ -168,7 +166,8 @@ int icoff_read(FILE* in, const char*) {
         if (!read_icoff_symbol(input, header, index, &symbol)) return 0;
         if (symbol.kind >= KIND_GLOBAL && symbol.kind <= KIND_LABEL) {
             if (!strings.name_at(symbol.name_offset, &name)) continue;
-            uint32_t segment = symbol.section < 0 ? 0 : uint32_t(symbol.section);
+            int32_t section = icoff_section(symbol, input.order());
+            uint32_t segment = section < 0 ? 0 : uint32_t(section);
             add_symbol(name.c_str(), symbol.value, segment, current_file, 0);
         } else if (symbol.kind == KIND_FILE) {
             if (!strings.name_at(symbol.name_offset, &name)) continue;
@@ -178,17 +177,17 @@ int icoff_read(FILE* in, const char*) {
             message(633, int(symbol.kind));
         }
     }
-    return add_lines_to_store(input, sections, files, 6) ? 1 : 0;
+    return add_lines_to_store(input, sections, files, ICOFF_LINE_SIZE) ? 1 : 0;
 }
 
 void print_icoff_symbol(const std::vector<CoffSectionHeader>& sections,
                         const std::vector<std::string>& section_names, uint32_t index,
-                        const IcoffSymbol& s, const std::string& name) {
+                        const IcoffSymbol& s, int32_t section_number, const std::string& name) {
     const char* kind = kind_name(s.kind);
     printf("%5u: %5u:\t%20.20s\t", unsigned(index), unsigned(s.name_offset),
            kind ? kind : "??Unknown");
-    const char* section = s.section >= 1 && size_t(s.section) <= sections.size()
-                              ? section_names[size_t(s.section) - 1].c_str()
+    const char* section = section_number >= 1 && size_t(section_number) <= sections.size()
+                              ? section_names[size_t(section_number) - 1].c_str()
                               : "(abs)";
     const char* n = name.c_str();
     unsigned long value = s.value;
@@ -197,7 +196,7 @@ void print_icoff_symbol(const std::vector<CoffSectionHeader>& sections,
     else if (s.kind >= 4 && s.kind <= 8)
         printf("%s = %lX:%s\n", n, value, section);
     else if (s.kind == KIND_SECTION_SIZE)
-        printf("%s, value=%lX, section=%ld\n", n, value, long(s.section));
+        printf("%s, value=%lX, section=%ld\n", n, value, long(section_number));
     else if (s.kind == KIND_SIMPLE_TYPE)
         printf("%s %s\n", n, type_text(s.type).c_str());
     else if (s.kind == KIND_LOCAL_VARIABLE || s.kind == KIND_PARAMETER)
@@ -209,7 +208,7 @@ void print_icoff_symbol(const std::vector<CoffSectionHeader>& sections,
 }
 
 bool icoff_dump(FILE* in) {
-    CoffInput input(in);
+    ByteReader input(in);
     CoffFileHeader h;
     if (!read_icoff_header(input, &h)) return false;
     time_t stamp = static_cast<time_t>(h.timdat);
@@ -247,7 +246,8 @@ bool icoff_dump(FILE* in) {
             if (!read_icoff_symbol(input, h, index, &symbol)) return false;
             strings.name_at(symbol.name_offset, &name);
             if (symbol.kind == KIND_FILE && file_entries++ == ICOFF_MAX_FILE_ENTRIES) message(625);
-            print_icoff_symbol(sections, names, index, symbol, name);
+            print_icoff_symbol(sections, names, index, symbol, icoff_section(symbol, input.order()),
+                               name);
         }
         for (size_t k = 0; k < sections.size(); ++k)
             if (sections[k].nlnno != 0) printf("Section %d line numbers:\n", int(k));
@@ -265,7 +265,7 @@ constexpr uint8_t ICOFF_MARKED_TYPE = 0x1C; // byte 17 of a symbol with the kind
 
 // One section per store segment, its contents being the data blocks of that segment,
 // each at its distance from the segment's address.
-std::vector<CoffSectionHeader> write_icoff_sections(CoffOutput& output, uint64_t* offset) {
+std::vector<CoffSectionHeader> write_icoff_sections(OutputFile& output, uint64_t* offset) {
     const uint32_t count = store.segments.count();
     std::vector<std::vector<const DataBlock*>> blocks(count);
     for (const DataBlock* block : store.data)
@@ -307,12 +307,10 @@ std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers,
         for (const LineRecord* line : file->lines)
             if (line->segment >= 1 && line->segment <= headers.size())
                 by_section[line->segment - 1].emplace_back(file, line);
-    std::vector<uint8_t> bytes;
-    uint8_t raw[6];
+    ByteWriter bytes(run_byte_order());
     uint32_t entries = 0;
     auto put = [&](uint32_t address, uint32_t line) {
-        encode_line(raw, CoffLine{address, line}, sizeof raw);
-        bytes.insert(bytes.end(), raw, raw + sizeof raw);
+        bytes.record(CoffLine{address, line}, ICOFF_LINE_WIDTH);
         ++entries;
     };
     for (size_t k = 0; k < headers.size(); ++k) {
@@ -326,7 +324,7 @@ std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers,
         }
         headers[k].nlnno = static_cast<uint16_t>(entries);
     }
-    return bytes;
+    return bytes.take();
 }
 
 // The names of every file and symbol, sorted, each once, after a single NUL.
@@ -359,28 +357,25 @@ class IcoffStrings {
 
 // A file entry for each file that has symbols, then its symbols.
 std::vector<uint8_t> icoff_symbols(const IcoffStrings& strings) {
-    std::vector<uint8_t> bytes;
-    uint8_t raw[COFF_SYMBOL_SIZE];
+    ByteWriter bytes(run_byte_order());
     for (const FileRecord* file : store.files) {
         if (file->symbol_count == 0) continue;
         IcoffSymbol entry;
         entry.name_offset = strings.offset(file->name);
         entry.kind = KIND_FILE;
-        encode_icoff_symbol(raw, entry);
-        bytes.insert(bytes.end(), raw, raw + sizeof raw);
+        bytes.record(entry);
         for (const SymbolRecord* symbol : file->symbols) {
             IcoffSymbol s;
             s.name_offset = strings.offset(symbol->name);
             s.value = symbol->value;
             bool absolute = (symbol->flags & SYM_ABSOLUTE) || symbol->segment == 0;
-            s.section = absolute ? -1 : static_cast<int32_t>(symbol->segment);
+            s.section = absolute ? 0xFFFF : static_cast<uint16_t>(symbol->segment);
             s.kind = (symbol->flags & SYM_LOCAL) ? KIND_LOCAL : KIND_GLOBAL;
             s.type = (symbol->flags & SYM_KIND_MARK) ? ICOFF_MARKED_TYPE : 0;
-            encode_icoff_symbol(raw, s);
-            bytes.insert(bytes.end(), raw, raw + sizeof raw);
+            bytes.record(s);
         }
     }
-    return bytes;
+    return bytes.take();
 }
 
 int icoff_write(FILE* out, const char* name) {
@@ -390,7 +385,7 @@ int icoff_write(FILE* out, const char* name) {
     }
     const IcoffTarget& target =
         icoff_targets[coff_state.icoff_target <= ICOFF_TARGET_COUNT ? coff_state.icoff_target : 1];
-    CoffOutput output(out, name);
+    OutputFile output(out, name, 413);
     const uint32_t nscns = store.segments.count();
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;
     std::vector<CoffSectionHeader> headers = write_icoff_sections(output, &offset);
@@ -412,7 +407,7 @@ int icoff_write(FILE* out, const char* name) {
     CoffFileHeader header;
     header.magic = target.magic;
     header.timdat = static_cast<uint32_t>(now_time());
-    header.nsyms = static_cast<uint32_t>(symbols.size() / COFF_SYMBOL_SIZE);
+    header.nsyms = static_cast<uint32_t>(symbols.size() / ICOFF_SYMBOL_SIZE);
     header.flags = ICOFF_FILE_FLAGS;
     write_coff_tail(output, header, offset, symbols, strings.table(), COFF_FILE_HEADER_SIZE,
                     headers);
@@ -422,5 +417,6 @@ int icoff_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor icoff_format = {
-    icoff_detect, icoff_read, icoff_write, icoff_dump, "ICOFF", "icoff", "cof", true,
+    icoff_detect, icoff_read, icoff_write, icoff_dump, reset_coff_family,
+    "ICOFF",      "icoff",    "cof",       true,
 };

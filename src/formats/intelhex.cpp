@@ -142,5 +142,6 @@ int ihex_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor ihex_format = {
-    ihex_detect, ihex_read, ihex_write, dump_placeholder, "Intel HEX", "ihex", "hex", false,
+    ihex_detect, ihex_read, ihex_write, dump_placeholder, reset_entry_address, "Intel HEX",
+    "ihex",      "hex",     false,
 };

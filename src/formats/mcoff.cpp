@@ -17,7 +17,7 @@ namespace {
 
 bool mcoff_detect(FILE* in) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
-    if (fread(raw, 1, sizeof raw, in) != sizeof raw) return false;
+    if (!ByteReader(in).read_at(0, raw, sizeof raw)) return false;
     if (get16_be(raw) != MCOFF_MAGIC) return false;
     // Microchip COFF is little-endian; the order stays set even when a later check fails.
     options.big_endian = false;
@@ -78,7 +78,7 @@ bool choose_parameters() {
 CoffDialect microchip_dialect(const MicrochipParameters& m) {
     CoffDialect d;
     d.microchip = true;
-    d.entry_size = MCOFF_SYMBOL_SIZE;
+    d.type_width = MCOFF_TYPE_WIDTH;
     d.layout = &microchip_type_words;
     d.sizes = microchip_type_sizes;
     d.pointer_size = m.pointer_size;
@@ -98,7 +98,7 @@ constexpr uint32_t MAX_SECTION_LINE_ENTRIES = 0xFFFF;
 
 // One 16-byte entry per instruction address of each line.
 struct LineEntries {
-    std::vector<uint8_t> bytes;
+    ByteWriter bytes{ByteOrder::little};
     uint32_t entries = 0;
 
     // The line from its address to end by step, each entry naming the source file's
@@ -113,9 +113,7 @@ struct LineEntries {
         count = std::min<uint64_t>(count, MAX_SECTION_LINE_ENTRIES - entries);
         for (uint64_t k = 0; k < count; ++k) {
             entry.paddr = line->address + static_cast<uint32_t>(k) * step;
-            size_t at = bytes.size();
-            bytes.resize(at + MCOFF_LINE_SIZE);
-            encode_microchip_line(bytes.data() + at, entry);
+            bytes.record(entry);
         }
         entries += static_cast<uint32_t>(count);
     }
@@ -159,7 +157,7 @@ std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
         }
         section.header.nlnno = static_cast<uint16_t>(entries.entries);
         section.header.lnnoptr = entries.entries ? static_cast<uint32_t>(offset + bytes.size()) : 0;
-        bytes.insert(bytes.end(), entries.bytes.begin(), entries.bytes.end());
+        bytes.insert(bytes.end(), entries.bytes.bytes().begin(), entries.bytes.bytes().end());
     }
     return bytes;
 }
@@ -170,17 +168,17 @@ int mcoff_write(FILE* out, const char* name) {
     options.big_endian = false;
     const MicrochipParameters& m = coff_state.microchip;
     CoffImage image = build_coff_image(microchip_dialect(m));
-    CoffOutput output(out, name);
+    OutputFile output(out, name, 413);
 
-    uint8_t optional[MCOFF_OPTIONAL_HEADER_SIZE];
     MicrochipOptionalHeader o;
     o.magic = MCOFF_OPTIONAL_MAGIC;
     o.version = MCOFF_OPTIONAL_VERSION;
     o.processor = m.processor;
     o.rom_width = m.rom_width;
     o.ram_width = m.ram_width;
-    encode_microchip_optional_header(optional, o);
-    output.write_at(COFF_FILE_HEADER_SIZE, optional, sizeof optional);
+    ByteWriter optional(ByteOrder::little);
+    optional.record(o);
+    output.write_at(COFF_FILE_HEADER_SIZE, optional.bytes());
 
     const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
     const uint64_t headers_at = COFF_FILE_HEADER_SIZE + MCOFF_OPTIONAL_HEADER_SIZE;
@@ -202,5 +200,6 @@ int mcoff_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor mcoff_format = {
-    mcoff_detect, mcoff_read, mcoff_write, mcoff_dump, "Microchip COFF", "mcoff", "cof", true,
+    mcoff_detect,     mcoff_read, mcoff_write, mcoff_dump, reset_coff_family,
+    "Microchip COFF", "mcoff",    "cof",       true,
 };

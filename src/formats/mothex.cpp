@@ -111,5 +111,6 @@ int s19_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor s19_format = {
-    s19_detect, s19_read, s19_write, dump_placeholder, "Motorola HEX", "s19", "hex", false,
+    s19_detect, s19_read, s19_write, dump_placeholder, reset_entry_address, "Motorola HEX",
+    "s19",      "hex",    false,
 };

@@ -338,6 +338,13 @@ void NorvalWriter::reset() {
     *this = NorvalWriter();
 }
 
+namespace {
+void reset_norval_writer() {
+    norval_writer.reset();
+}
+} // namespace
+
 const FormatDescriptor norval_format = {
-    detect, read, write, dump_placeholder, "NORVALE Software", "norval", "sym", false,
+    detect,   read,  write, dump_placeholder, reset_norval_writer, "NORVALE Software",
+    "norval", "sym", false,
 };

@@ -3,6 +3,7 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor omf51_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder, "OMF-51", "omf51", "omf",
+    detect_never,  read_placeholder, write_placeholder, dump_placeholder,
+    reset_nothing, "OMF-51",         "omf51",           "omf",
     true,
 };

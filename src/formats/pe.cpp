@@ -3,5 +3,13 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor pe_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder, "P&E", "pe", "pe", true,
+    detect_never,
+    read_placeholder,
+    write_placeholder,
+    dump_placeholder,
+    reset_nothing,
+    "P&E",
+    "pe",
+    "pe",
+    true,
 };

@@ -87,5 +87,6 @@ bool titxt_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor titxt_format = {
-    titxt_detect, titxt_read, titxt_write, titxt_dump, "TI-.TXT", "titxt", "txt", false,
+    titxt_detect, titxt_read, titxt_write, titxt_dump, reset_nothing,
+    "TI-.TXT",    "titxt",    "txt",       false,
 };

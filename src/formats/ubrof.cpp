@@ -3,6 +3,7 @@
 #include "formats/descriptors.h"
 
 const FormatDescriptor ubrof_format = {
-    detect_never, read_placeholder, write_placeholder, dump_placeholder, "UBROF", "ubrof", "d43",
+    detect_never,  read_placeholder, write_placeholder, dump_placeholder,
+    reset_nothing, "UBROF",          "ubrof",           "d43",
     true,
 };

@@ -46,14 +46,14 @@ struct TestCoff {
         CoffSymbol s;
         uint32_t offset = 4 + uint32_t(strings.size());
         if (name.size() > COFF_NAME_SIZE) strings += name + '\0';
-        set_name_field(s.name, name, offset);
+        set_name_field(s.name, name, offset, run_byte_order());
         s.value = value;
         s.scnum = scnum;
         s.type = type;
         s.sclass = static_cast<int8_t>(sclass);
         s.numaux = static_cast<uint8_t>(aux.size());
         Bytes raw(entry_size());
-        encode_symbol(raw.data(), s, microchip);
+        encode(raw.data(), s, run_byte_order(), (microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH));
         symbols.push_back(raw);
         for (Bytes& a : aux) {
             a.resize(entry_size());
@@ -81,7 +81,7 @@ struct TestCoff {
         h.symptr = uint32_t(offset);
         h.nsyms = uint32_t(symbols.size());
         h.opthdr = uint16_t(optional.size());
-        encode_file_header(out.data(), h);
+        encode(out.data(), h, run_byte_order());
         out.insert(out.end(), optional.begin(), optional.end());
         for (size_t k = 0; k < sections.size(); ++k) {
             const Section& s = sections[k];
@@ -94,7 +94,7 @@ struct TestCoff {
             sh.nlnno = uint16_t(s.lines.size());
             sh.flags = s.flags;
             uint8_t raw[COFF_SECTION_HEADER_SIZE];
-            encode_section_header(raw, sh);
+            encode(raw, sh, run_byte_order());
             out.insert(out.end(), raw, raw + sizeof raw);
         }
         for (const Section& s : sections)
@@ -106,9 +106,9 @@ struct TestCoff {
                     MicrochipLine m;
                     m.lnno = uint16_t(line.line);
                     m.paddr = line.address;
-                    encode_microchip_line(raw, m);
+                    encode(raw, m, run_byte_order());
                 } else {
-                    encode_line(raw, line, line_size);
+                    encode(raw, line, run_byte_order(), unsigned(line_size - 4));
                 }
                 out.insert(out.end(), raw, raw + line_size);
             }
@@ -182,78 +182,98 @@ TEST_F(Coff, FileHeaderKeepsTheMagicMostSignificantFirstInBothOrders) {
     h.opthdr = 28;
     h.flags = 0x0103;
     uint8_t raw[COFF_FILE_HEADER_SIZE];
-    options.big_endian = false;
-    EXPECT_EQ(encode_file_header(raw, h), raw + COFF_FILE_HEADER_SIZE);
+    EXPECT_EQ(encode(raw, h, ByteOrder::little), raw + COFF_FILE_HEADER_SIZE);
     const uint8_t little[] = {0x34, 0x12, 2, 0, 4, 3, 2, 1, 0, 1, 0, 0, 7, 0, 0, 0, 28, 0, 3, 1};
     EXPECT_EQ(0, memcmp(raw, little, sizeof little));
-    options.big_endian = true;
-    encode_file_header(raw, h);
+    encode(raw, h, ByteOrder::big);
     const uint8_t big[] = {0x34, 0x12, 0, 2, 1, 2, 3, 4, 0, 0, 1, 0, 0, 0, 0, 7, 0, 28, 1, 3};
     EXPECT_EQ(0, memcmp(raw, big, sizeof big));
-    CoffFileHeader back = decode_file_header(raw);
+    CoffFileHeader back = decode<CoffFileHeader>(raw, ByteOrder::big);
     EXPECT_EQ(back.magic, 0x3412);
     EXPECT_EQ(back.timdat, 0x01020304u);
     EXPECT_EQ(back.flags, 0x0103);
 }
 
+// The documented positions of the fields the readers, writers and dumps rely on.
+TEST_F(Coff, RecordLayoutsPlaceTheirFieldsWhereTheFormatHasThem) {
+    auto places = [](const std::vector<FieldPlace>& fields) {
+        std::string text;
+        for (const FieldPlace& f : fields) {
+            text += std::string(f.name) + "@" + std::to_string(f.offset) + "/" +
+                    std::to_string(f.width);
+            if (f.count > 1) text += "x" + std::to_string(f.count);
+            text += " ";
+        }
+        return text;
+    };
+    EXPECT_EQ(places(field_places<CoffSymbol>(COFF_TYPE_WIDTH)),
+              "name@0/1x8 value@8/4 scnum@12/2 type@14/2 sclass@16/1 numaux@17/1 ");
+    EXPECT_EQ(places(field_places<CoffSymbol>(MCOFF_TYPE_WIDTH)),
+              "name@0/1x8 value@8/4 scnum@12/2 type@14/4 sclass@18/1 numaux@19/1 ");
+    EXPECT_EQ(places(field_places<CoffAux>()), "tag_index@0/4 line@4/2 size@6/2 dimensions@8/2x4 ");
+    EXPECT_EQ(places(field_places<CoffAuxLinks>()),
+              "tag_index@0/4 line@4/2 size@6/2 line_pointer@8/4 next_index@12/4 ");
+    EXPECT_EQ(places(field_places<MicrochipLine>()),
+              "srcndx@0/4 lnno@4/2 paddr@6/4 flags@10/2 fcnndx@12/4 ");
+    EXPECT_EQ(COFF_SECTION_HEADER_SIZE, 40u);
+    EXPECT_EQ(COFF_AOUT_HEADER_SIZE, 28u);
+    EXPECT_EQ(MCOFF_OPTIONAL_HEADER_SIZE, 18u);
+    EXPECT_EQ(ICOFF_SYMBOL_SIZE, COFF_SYMBOL_SIZE);
+}
+
 TEST_F(Coff, SymbolEntriesOfBothWidths) {
     CoffSymbol s;
-    set_name_field(s.name, "_main", 0);
+    set_name_field(s.name, "_main", 0, ByteOrder::big);
     s.value = 0x1234;
     s.scnum = -2;
     s.type = 0x24;
     s.sclass = CLASS_END_OF_FUNCTION;
     s.numaux = 1;
-    options.big_endian = true;
     uint8_t raw[MCOFF_SYMBOL_SIZE] = {};
-    EXPECT_EQ(encode_symbol(raw, s, false), raw + COFF_SYMBOL_SIZE);
+    EXPECT_EQ(encode(raw, s, ByteOrder::big, COFF_TYPE_WIDTH), raw + COFF_SYMBOL_SIZE);
     const uint8_t coff[] = {'_', 'm',  'a',  'i',  'n',  0, 0,    0,    0,
                             0,   0x12, 0x34, 0xFF, 0xFE, 0, 0x24, 0xFF, 1};
     EXPECT_EQ(0, memcmp(raw, coff, sizeof coff));
-    CoffSymbol back = decode_symbol(raw, false);
+    CoffSymbol back = decode<CoffSymbol>(raw, ByteOrder::big, COFF_TYPE_WIDTH);
     EXPECT_EQ(back.scnum, -2);
     EXPECT_EQ(back.sclass, -1);
     EXPECT_EQ(back.type, 0x24u);
 
-    options.big_endian = false;
     s.type = 0x00012345;
-    EXPECT_EQ(encode_symbol(raw, s, true), raw + MCOFF_SYMBOL_SIZE);
+    EXPECT_EQ(encode(raw, s, ByteOrder::little, MCOFF_TYPE_WIDTH), raw + MCOFF_SYMBOL_SIZE);
     EXPECT_EQ(get32_le(raw + 14), 0x00012345u);
     EXPECT_EQ(raw[18], 0xFF);
     EXPECT_EQ(raw[19], 1);
-    EXPECT_EQ(decode_symbol(raw, true).type, 0x00012345u);
+    EXPECT_EQ(decode<CoffSymbol>(raw, ByteOrder::little, MCOFF_TYPE_WIDTH).type, 0x00012345u);
 }
 
 TEST_F(Coff, NameFieldsInPlaceOrByOffset) {
     uint8_t field[COFF_NAME_SIZE];
-    set_name_field(field, "exactly8", 99);
+    set_name_field(field, "exactly8", 99, ByteOrder::big);
     uint32_t offset = 0;
-    EXPECT_TRUE(name_in_place(field, &offset));
+    EXPECT_TRUE(name_in_place(field, ByteOrder::big, &offset));
     EXPECT_EQ(name_from_field(field, COFF_NAME_SIZE), "exactly8");
-    options.big_endian = true;
-    set_name_field(field, "ninechars", 0x1C);
-    EXPECT_FALSE(name_in_place(field, &offset));
+    set_name_field(field, "ninechars", 0x1C, ByteOrder::big);
+    EXPECT_FALSE(name_in_place(field, ByteOrder::big, &offset));
     EXPECT_EQ(offset, 0x1Cu);
 }
 
 TEST_F(Coff, LineEntriesOfEachSize) {
-    options.big_endian = true;
     uint8_t raw[MCOFF_LINE_SIZE] = {};
-    encode_line(raw, {0x100, 0x12345}, 6);
-    EXPECT_EQ(decode_line(raw, 6).line, 0x2345u); // 2-byte line numbers
-    encode_line(raw, {0x100, 0x12345}, 8);
+    EXPECT_EQ(encode(raw, CoffLine{0x100, 0x12345}, ByteOrder::big, 2u), raw + 6);
+    EXPECT_EQ(decode<CoffLine>(raw, ByteOrder::big, 2u).line, 0x2345u); // 2-byte line numbers
+    encode(raw, CoffLine{0x100, 0x12345}, ByteOrder::big, 4u);
     EXPECT_EQ(get32_be(raw + 4), 0x12345u);
-    EXPECT_EQ(decode_line(raw, 8).line, 0x12345u);
-    options.big_endian = false;
+    EXPECT_EQ(decode<CoffLine>(raw, ByteOrder::big, 4u).line, 0x12345u);
     MicrochipLine m;
     m.srcndx = 3;
     m.lnno = 42;
     m.paddr = 0x200;
     m.fcnndx = 9;
-    EXPECT_EQ(encode_microchip_line(raw, m), raw + MCOFF_LINE_SIZE);
+    EXPECT_EQ(encode(raw, m, ByteOrder::little), raw + MCOFF_LINE_SIZE);
     EXPECT_EQ(get16_le(raw + 4), 42);
     EXPECT_EQ(get32_le(raw + 6), 0x200u);
-    EXPECT_EQ(decode_microchip_line(raw).fcnndx, 9u);
+    EXPECT_EQ(decode<MicrochipLine>(raw, ByteOrder::little).fcnndx, 9u);
 }
 
 // ---- Type words and targets ----
@@ -485,7 +505,7 @@ TEST_F(Coff, DamagedCountsAndSizesFailWithTheirMessages) {
     file.symbol("a_long_name_here", 1, 1, CLASS_EXTERNAL);
     Bytes good = file.build();
     coff_state.target = 1;
-    CoffFileHeader h = decode_file_header(good.data());
+    CoffFileHeader h = decode<CoffFileHeader>(good.data(), ByteOrder::big);
     size_t strtab = h.symptr + 18 * h.nsyms;
 
     Bytes small = good;
@@ -550,7 +570,7 @@ Bytes microchip_file(uint32_t rom_width, uint32_t version = MCOFF_OPTIONAL_VERSI
     o.rom_width = rom_width;
     o.ram_width = 8;
     file.optional.resize(MCOFF_OPTIONAL_HEADER_SIZE);
-    encode_microchip_optional_header(file.optional.data(), o);
+    encode(file.optional.data(), o, run_byte_order());
     file.optional.resize(opthdr);
     TestCoff::Section text{"a_long_section", 0x80, COFF_SECTION_TEXT,
                            Bytes(6),         0,    {{0x80, 12}, {0x81, 13}}};
@@ -612,24 +632,24 @@ Bytes icoff_file(const std::string& strings, uint32_t section_field) {
     h.symptr = uint32_t(out.size());
     h.nsyms = 2;
     h.flags = 0x1003;
-    encode_file_header(out.data(), h);
+    encode(out.data(), h, run_byte_order());
     CoffSectionHeader s;
-    set_name_field(s.name, "text", 0);
+    set_name_field(s.name, "text", 0, run_byte_order());
     s.paddr = 0x400;
     s.size = 0x10;
     s.flags = 0x4080;
-    encode_section_header(out.data() + COFF_FILE_HEADER_SIZE, s);
+    encode(out.data() + COFF_FILE_HEADER_SIZE, s, run_byte_order());
     uint8_t raw[COFF_SYMBOL_SIZE];
     IcoffSymbol file;
     file.kind = 55;
     file.name_offset = strings.size() > 1 ? 1 : 0;
-    encode_icoff_symbol(raw, file);
+    encode(raw, file, run_byte_order());
     out.insert(out.end(), raw, raw + sizeof raw);
     IcoffSymbol global;
     global.kind = 1;
     global.name_offset = strings.size() > 1 ? 1 : 0;
     global.value = 0x404;
-    encode_icoff_symbol(raw, global);
+    encode(raw, global, run_byte_order());
     put32_be(raw + 12, section_field);
     out.insert(out.end(), raw, raw + sizeof raw);
     out.insert(out.end(), strings.begin(), strings.end());

@@ -13,6 +13,8 @@
 #include "formats/coff.h"
 #include "formats/coff_internal.h"
 #include "formats/descriptors.h"
+#include "formats/hexfields.h"
+#include "formats/norval.h"
 #include "model/encdec.h"
 #include "model/store.h"
 
@@ -38,10 +40,10 @@ struct Image {
 
     Image(std::vector<uint8_t> written, bool mc) : bytes(std::move(written)), microchip(mc) {
         if (bytes.size() < COFF_FILE_HEADER_SIZE) return;
-        header = decode_file_header(bytes.data());
+        header = decode<CoffFileHeader>(bytes.data(), run_byte_order());
         for (unsigned k = 0; k < header.nscns; ++k)
-            sections.push_back(decode_section_header(bytes.data() + COFF_FILE_HEADER_SIZE +
-                                                     header.opthdr + 40 * k));
+            sections.push_back(decode<CoffSectionHeader>(
+                bytes.data() + COFF_FILE_HEADER_SIZE + header.opthdr + 40 * k, run_byte_order()));
     }
     size_t entry_size() const { return microchip ? MCOFF_SYMBOL_SIZE : COFF_SYMBOL_SIZE; }
     const uint8_t* entry(uint32_t k) const {
@@ -49,7 +51,8 @@ struct Image {
     }
     std::string name(const uint8_t* field) const {
         uint32_t offset = 0;
-        if (name_in_place(field, &offset)) return name_from_field(field, COFF_NAME_SIZE);
+        if (name_in_place(field, run_byte_order(), &offset))
+            return name_from_field(field, COFF_NAME_SIZE);
         const char* strings = reinterpret_cast<const char*>(bytes.data()) + header.symptr +
                               header.nsyms * entry_size();
         return strings + offset;
@@ -61,7 +64,8 @@ struct Image {
     std::vector<std::string> table() const {
         std::vector<std::string> rows;
         for (uint32_t k = 0; k < header.nsyms; ++k) {
-            CoffSymbol s = decode_symbol(entry(k), microchip);
+            CoffSymbol s = decode<CoffSymbol>(entry(k), run_byte_order(),
+                                              microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH);
             char row[160];
             snprintf(row, sizeof row, "%s %d %X %d %X", name(s.name).c_str(), s.sclass,
                      unsigned(s.value), int(s.scnum), unsigned(s.type));
@@ -79,22 +83,24 @@ struct Image {
             snprintf(piece, sizeof piece, " %s%u", label, unsigned(value));
             text += piece;
         };
-        add("t", aux_tag_index(aux));
-        add("l", aux_line(aux));
-        add("s", aux_size(aux));
-        if (aux_dimension(aux, 0) || aux_dimension(aux, 1)) {
-            snprintf(piece, sizeof piece, " d%u,%u", unsigned(aux_dimension(aux, 0)),
-                     unsigned(aux_dimension(aux, 1)));
+        CoffAux entry = decode<CoffAux>(aux, run_byte_order());
+        add("t", entry.tag_index);
+        add("l", entry.line);
+        add("s", entry.size);
+        if (entry.dimensions[0] || entry.dimensions[1]) {
+            snprintf(piece, sizeof piece, " d%u,%u", unsigned(entry.dimensions[0]),
+                     unsigned(entry.dimensions[1]));
             text += piece;
         }
-        add("n", aux_next_index(aux));
+        add("n", decode<CoffAuxLinks>(aux, run_byte_order()).next_index);
         return text;
     }
     // Line entries of a section: "address:line" (6 or 8 bytes each).
     std::vector<std::string> lines(unsigned k, size_t size) const {
         std::vector<std::string> found;
         for (unsigned j = 0; j < sections[k].nlnno; ++j) {
-            CoffLine line = decode_line(bytes.data() + sections[k].lnnoptr + j * size, size);
+            CoffLine line = decode<CoffLine>(bytes.data() + sections[k].lnnoptr + j * size,
+                                             run_byte_order(), unsigned(size - 4));
             found.push_back(std::to_string(line.address) + ":" + std::to_string(line.line));
         }
         return found;
@@ -397,8 +403,8 @@ TEST_F(CoffWrite, EveryFailedWriteIsReported) {
 std::vector<std::string> microchip_lines(const Image& image, unsigned k) {
     std::vector<std::string> found;
     for (unsigned j = 0; j < image.sections[k].nlnno; ++j) {
-        MicrochipLine l =
-            decode_microchip_line(image.bytes.data() + image.sections[k].lnnoptr + 16 * j);
+        MicrochipLine l = decode<MicrochipLine>(
+            image.bytes.data() + image.sections[k].lnnoptr + 16 * j, ByteOrder::little);
         char text[64];
         snprintf(text, sizeof text, "%u:%u:%X:%u", unsigned(l.srcndx), unsigned(l.lnno),
                  unsigned(l.paddr), unsigned(l.fcnndx));
@@ -424,7 +430,8 @@ TEST_F(CoffWrite, MicrochipTargetParameters) {
         program("[p GLOBOPT ]\n");
         Image image(write_to_bytes(mcoff_format), true);
         ASSERT_EQ(image.header.opthdr, 18u) << c.name;
-        MicrochipOptionalHeader o = decode_microchip_optional_header(image.bytes.data() + 20);
+        MicrochipOptionalHeader o =
+            decode<MicrochipOptionalHeader>(image.bytes.data() + 20, ByteOrder::little);
         EXPECT_EQ(o.magic, 5000u);
         EXPECT_EQ(o.version, 96003u);
         EXPECT_EQ(o.processor, c.id);
@@ -534,13 +541,13 @@ TEST(IcoffWrite, SectionsSymbolsSharedNamesAndLines) {
     std::vector<uint8_t> bytes = write_to_bytes(icoff_format);
     ASSERT_GE(bytes.size(), 20u + 3 * 40);
     EXPECT_TRUE(options.big_endian);
-    CoffFileHeader h = decode_file_header(bytes.data());
+    CoffFileHeader h = decode<CoffFileHeader>(bytes.data(), run_byte_order());
     EXPECT_EQ(h.magic, 0x181);
     EXPECT_EQ(h.flags, 0x1003);
     EXPECT_EQ(h.nscns, 3u);
     std::vector<CoffSectionHeader> s;
     for (unsigned k = 0; k < 3; ++k)
-        s.push_back(decode_section_header(bytes.data() + 20 + 40 * k));
+        s.push_back(decode<CoffSectionHeader>(bytes.data() + 20 + 40 * k, run_byte_order()));
     EXPECT_EQ(s[0].flags, 0x4020u);
     EXPECT_EQ(s[1].flags, 0x4040u);
     EXPECT_EQ(s[2].flags, 0x4080u);
@@ -555,7 +562,7 @@ TEST(IcoffWrite, SectionsSymbolsSharedNamesAndLines) {
     ASSERT_EQ(s[0].nlnno, 5u);
     std::vector<std::string> lines;
     for (unsigned j = 0; j < 5; ++j) {
-        CoffLine l = decode_line(bytes.data() + s[0].lnnoptr + 6 * j, 6);
+        CoffLine l = decode<CoffLine>(bytes.data() + s[0].lnnoptr + 6 * j, run_byte_order(), 2u);
         lines.push_back(std::to_string(l.address) + ":" + std::to_string(l.line));
     }
     EXPECT_EQ(lines, rows({"0:0", "260:7", "3:0", "268:8", "264:9"}));
@@ -566,7 +573,7 @@ TEST(IcoffWrite, SectionsSymbolsSharedNamesAndLines) {
               std::string("\0a.c\0abs\0b.c\0empty.c\0local\0shared\0", 34));
     std::vector<std::string> table;
     for (unsigned k = 0; k < 6; ++k) {
-        IcoffSymbol sym = decode_icoff_symbol(bytes.data() + h.symptr + 18 * k);
+        IcoffSymbol sym = decode<IcoffSymbol>(bytes.data() + h.symptr + 18 * k, run_byte_order());
         table.push_back(std::string(strings + sym.name_offset) + " " + std::to_string(sym.kind) +
                         " " + std::to_string(sym.value) + " " +
                         std::to_string(get16(bytes.data() + h.symptr + 18 * k + 12)) + " " +
@@ -574,6 +581,23 @@ TEST(IcoffWrite, SectionsSymbolsSharedNamesAndLines) {
     }
     EXPECT_EQ(table, rows({"a.c 55 0 0 0", "shared 1 260 1 0", "local 2 512 2 0", "b.c 55 0 0 0",
                            "shared 1 264 1 28", "abs 1 5 65535 0"}));
+}
+
+// A run starts from formats that have forgotten the earlier run: its COFF target, its
+// generated names, its start address and what its symbol-file writer wrote once.
+TEST(RunState, EveryFormatForgetsWhatTheLastRunKept) {
+    reset_run_state();
+    coff_state.target = 3;
+    coff_state.icoff_target = 1;
+    coff_state.generated_names = 5;
+    entry_address = 0x1234;
+    norval_writer.locals_written = true;
+    reset_run_state();
+    EXPECT_EQ(coff_state.target, 0u);
+    EXPECT_EQ(coff_state.icoff_target, 0u);
+    EXPECT_EQ(coff_state.generated_names, 0u);
+    EXPECT_EQ(entry_address, 0u);
+    EXPECT_FALSE(norval_writer.locals_written);
 }
 
 } // namespace
