@@ -1,6 +1,7 @@
 // COFF files of the eleven targets: detection, the reader, the writer and the dump. The
-// Microchip variant (mcoff) shares the reader and the dump, which differ only in its
-// layouts, and the symbol-table half of the writer (coff_writer.cpp).
+// Microchip module (mcoff) shares the reader and the dump, through its CoffMember (how it
+// learns the target) and its CoffDialect (layouts, widths, names), and the symbol-table
+// half of the writer (coff_writer.cpp).
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -16,34 +17,11 @@
 
 namespace {
 
-size_t symbol_entry_size(bool microchip) {
-    return microchip ? MCOFF_SYMBOL_SIZE : COFF_SYMBOL_SIZE;
-}
-
-// A read or dump that detection did not precede (the format was named with -i) takes
-// the target and byte order from the file's magic, as detection would; a target that
-// is already chosen stays. False when the magic is not one of this format's.
-bool establish_target(const uint8_t* raw, bool microchip) {
-    uint16_t magic = get16_be(raw);
-    if (microchip) {
-        if (magic != MCOFF_MAGIC) return false;
-        options.big_endian = false;
-        return true;
-    }
-    if (coff_state.target == 0) {
-        unsigned row = find_coff_target_by_magic(magic);
-        if (row == 0) return false;
-        options.big_endian = coff_targets[row].big_endian;
-        coff_state.target = row;
-    }
-    return true;
-}
-
 // Reads and decodes the file header (message 1037 "COFF header"); the input then
 // follows the target's byte order.
-bool read_file_header(ByteReader& input, bool microchip, CoffFileHeader* header) {
+bool read_file_header(ByteReader& input, const CoffMember& member, CoffFileHeader* header) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
-    if (!input.read_at(0, raw, sizeof raw) || !establish_target(raw, microchip)) {
+    if (!input.read_at(0, raw, sizeof raw) || !member.establish_target(get16_be(raw))) {
         message(1037, "COFF header");
         return false;
     }
@@ -52,34 +30,8 @@ bool read_file_header(ByteReader& input, bool microchip, CoffFileHeader* header)
     return true;
 }
 
-uint64_t string_table_offset(const CoffFileHeader& header, bool microchip) {
-    return uint64_t(header.symptr) + symbol_entry_size(microchip) * uint64_t(header.nsyms);
-}
-
-uint32_t units_of_width(uint32_t bits) {
-    return bits == 0 ? 1 : bits / 8 + (bits % 8 != 0);
-}
-
-// The Microchip target parameters from the optional header (messages 1037, 1043, 639).
-bool read_microchip_parameters(ByteReader& input, const CoffFileHeader& header) {
-    MicrochipParameters& m = coff_state.microchip;
-    if (header.opthdr == MCOFF_OPTIONAL_HEADER_SIZE) {
-        MicrochipOptionalHeader optional;
-        if (!input.record_at(COFF_FILE_HEADER_SIZE, &optional)) {
-            message(1037, "Microchip optional header");
-            return false;
-        }
-        m.processor = optional.processor;
-        m.rom_width = optional.rom_width;
-        m.ram_width = optional.ram_width;
-    } else {
-        message(1043);
-    }
-    if (m.rom_width == 0 || m.ram_width == 0) message(639);
-    m.code_unit = units_of_width(m.rom_width);
-    m.data_unit = units_of_width(m.ram_width);
-    m.pointer_size = 2;
-    return true;
+uint64_t string_table_offset(const CoffFileHeader& header, const CoffDialect& dialect) {
+    return uint64_t(header.symptr) + dialect.entry_size() * uint64_t(header.nsyms);
 }
 
 // A symbol's name: in place, or from the string table (false after message 626).
@@ -93,7 +45,7 @@ bool symbol_name(const CoffSymbol& symbol, const CoffStrings& strings, ByteOrder
     return strings.name_at(offset, name);
 }
 
-bool class_is_ignored(int sclass, bool microchip) {
+bool class_is_ignored(int sclass, const CoffDialect& dialect) {
     switch (sclass) {
     case CLASS_NULL:
     case CLASS_AUTOMATIC:
@@ -112,7 +64,7 @@ bool class_is_ignored(int sclass, bool microchip) {
     case CLASS_END_OF_STRUCT: return true;
     case CLASS_END_OF_FILE:
     case CLASS_LIST:
-    case CLASS_SECTION: return microchip;
+    case CLASS_SECTION: return dialect.microchip_extensions;
     default: return false;
     }
 }
@@ -120,14 +72,13 @@ bool class_is_ignored(int sclass, bool microchip) {
 // Every entry is read as a symbol, auxiliary entries included: a well-formed auxiliary
 // entry has 0 where the class byte would be, and class 0 is ignored.
 bool read_symbols(ByteReader& input, const CoffFileHeader& header, const CoffStrings& strings,
-                  bool microchip, FileEntries* files) {
-    size_t size = symbol_entry_size(microchip);
-    unsigned type_width = microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH;
+                  const CoffDialect& dialect, FileEntries* files) {
+    const size_t size = dialect.entry_size();
     uint32_t current_file = 0;
     std::string name;
     CoffSymbol symbol;
     for (uint32_t index = 0; index < header.nsyms; ++index) {
-        if (!input.record_at(header.symptr + uint64_t(index) * size, &symbol, type_width)) {
+        if (!input.record_at(header.symptr + uint64_t(index) * size, &symbol, dialect.type_width)) {
             message(1037, "COFF symbol table");
             return false;
         }
@@ -140,7 +91,7 @@ bool read_symbols(ByteReader& input, const CoffFileHeader& header, const CoffStr
             if (!symbol_name(symbol, strings, input.order(), &name)) continue;
             current_file = add_file(name.c_str());
             files->emplace(index, current_file);
-        } else if (!class_is_ignored(sclass, microchip)) {
+        } else if (!class_is_ignored(sclass, dialect)) {
             message(633, sclass);
         }
     }
@@ -176,7 +127,7 @@ const char* const BASE_TYPE_NAMES[19] = {
 
 struct CoffDump {
     ByteReader& input;
-    bool microchip;
+    CoffDialect dialect;
     CoffFileHeader header;
     CoffStrings strings;
     std::vector<CoffSectionHeader> sections;
@@ -192,13 +143,10 @@ struct CoffDump {
         if (index >= header.nsyms || index >= named.size() || !named[index]) return "??";
         return names[index].c_str();
     }
-    const uint8_t* sizes() const {
-        return microchip ? microchip_type_sizes : current_coff_target().sizes;
+    uint32_t type_size(uint32_t type) const {
+        return type_word_size(type, layout(), dialect.sizes, dialect.pointer_size);
     }
-    uint32_t pointer_size() const { return microchip ? 2 : current_coff_target().pointer_size; }
-    const TypeWordLayout& layout() const {
-        return microchip ? microchip_type_words : coff_type_words;
-    }
+    const TypeWordLayout& layout() const { return *dialect.type_words; }
     ByteOrder order() const { return input.order(); }
 };
 
@@ -208,7 +156,7 @@ void print_header(const CoffDump& dump) {
     uint8_t raw[2];
     store_uint(raw, h.magic, 2, ByteOrder::big);
     printf("COFF header:\n\tMagic:\t\t0x%X", unsigned(load_uint(raw, 2, dump.order())));
-    if (!dump.microchip && coff_state.target != 0) printf(" (%s)", current_coff_target().name);
+    if (dump.dialect.target_name) printf(" (%s)", dump.dialect.target_name);
     printf("\n");
     time_t stamp = static_cast<time_t>(h.timdat);
     const char* dated = ctime(&stamp);
@@ -220,29 +168,12 @@ void print_header(const CoffDump& dump) {
     printf("\n\n");
 }
 
-// Reads the optional header, which must be as long as its layout: message 1036 with the
-// kind when it is not, 1037 with the header's name when the file is cut short.
-template <class Header>
-bool read_optional_header(CoffDump& dump, Header* header, const char* kind,
-                          const char* header_name) {
-    const size_t size = record_size<Header>();
-    if (dump.header.opthdr != size) {
-        message(1036, kind, int(size));
-        return false;
-    }
-    if (!dump.input.record_at(COFF_FILE_HEADER_SIZE, header)) {
-        message(1037, header_name);
-        return false;
-    }
-    return true;
-}
-
 // The PIC targets' "AOUT" optional header.
-void print_aout_header(CoffDump& dump) {
-    uint16_t magic = dump.header.magic;
-    if (magic == COFF_MAGIC_PIC || magic == COFF_MAGIC_PIC30) {
+void print_aout_header(ByteReader& input, const CoffFileHeader& header) {
+    if (header.opthdr == 0) return;
+    if (header.magic == COFF_MAGIC_PIC || header.magic == COFF_MAGIC_PIC30) {
         AoutHeader a;
-        if (read_optional_header(dump, &a, "AOUT", "AOUT optional header")) {
+        if (read_optional_header(input, header, &a, "AOUT", "AOUT optional header")) {
             printf("AOUT optional header:\n\tMagic:\t\t0x%X", unsigned(a.magic));
             printf("\n\tVersion:\t0x%X\n\tText size:\t0x%lX\n\tInit. data:\t0x%lX\n"
                    "\tUninit. data:\t0x%lX\n\tEntry point:\t0x%lX\n\tText base:\t0x%lX\n"
@@ -256,26 +187,8 @@ void print_aout_header(CoffDump& dump) {
     printf("\n");
 }
 
-void print_microchip_optional_header(CoffDump& dump) {
-    MicrochipOptionalHeader o;
-    if (read_optional_header(dump, &o, "optional", "optional header")) {
-        printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
-        if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");
-        printf("\n\tVersion:\t%ld\n\tProcessor:\t0x%lX\n\tROM width:\t%lu\n\tRAM width:\t%lu\n",
-               static_cast<long>(o.version), static_cast<unsigned long>(o.processor),
-               static_cast<unsigned long>(o.rom_width), static_cast<unsigned long>(o.ram_width));
-        if (o.version != MCOFF_OPTIONAL_VERSION) message(638, int(MCOFF_OPTIONAL_VERSION));
-        MicrochipParameters& m = coff_state.microchip;
-        m.processor = o.processor;
-        m.rom_width = o.rom_width;
-        m.ram_width = o.ram_width;
-        m.pointer_size = 2;
-    }
-    printf("\n");
-}
-
 void print_sections(const CoffDump& dump) {
-    int top_flag = dump.microchip ? 16 : 7;
+    int top_flag = dump.dialect.microchip_extensions ? 16 : 7;
     for (size_t k = 0; k < dump.sections.size(); ++k) {
         const CoffSectionHeader& s = dump.sections[k];
         printf("Section %d: %s: @%lX", int(k + 1), dump.section_names[k].c_str(),
@@ -301,7 +214,7 @@ void print_sections(const CoffDump& dump) {
 void print_string_table(const CoffDump& dump) {
     const std::vector<uint8_t>& bytes = dump.strings.bytes;
     printf("\nString table: %ld bytes, file offset 0x%lX\n", static_cast<long>(bytes.size()),
-           static_cast<unsigned long>(string_table_offset(dump.header, dump.microchip)));
+           static_cast<unsigned long>(string_table_offset(dump.header, dump.dialect)));
     if (options.verbose_level >= 2) print_strings(bytes, 4);
     printf("\n");
 }
@@ -340,7 +253,7 @@ std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* au
         }
     }
     uint32_t base = type_base(type, layout);
-    size_t known = dump.microchip ? 19 : 17;
+    size_t known = dump.dialect.microchip_extensions ? 19 : 17;
     if (base < known) {
         text += BASE_TYPE_NAMES[base];
     } else {
@@ -358,7 +271,7 @@ std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* au
 std::string aux_file_name(const CoffDump& dump, const uint8_t* aux) {
     std::string name;
     uint32_t offset = 0;
-    if (dump.microchip)
+    if (dump.dialect.file_aux_offset)
         dump.strings.name_at(decode<MicrochipAuxFile>(aux, dump.order()).name_offset, &name);
     else if (name_in_place(aux, dump.order(), &offset))
         name = name_from_field(aux, COFF_AUX_NAME_SIZE);
@@ -414,14 +327,14 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
                    static_cast<unsigned long>(links.next_index));
         break;
     case CLASS_FILE:
-        if (dump.microchip && aux)
+        if (dump.dialect.file_aux_offset && aux)
             printf("%s [%u]", aux_file_name(dump, aux).c_str(),
                    unsigned(decode<MicrochipAuxFile>(aux, dump.order()).number));
         else
             printf("%s", aux ? aux_file_name(dump, aux).c_str() : n);
         break;
     default:
-        if (!dump.microchip) break;
+        if (!dump.dialect.microchip_extensions) break;
         if (sclass == CLASS_END_OF_FILE) {
             printf("%s", n);
         } else if (sclass == CLASS_LIST) {
@@ -443,7 +356,7 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
 void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, const uint8_t* aux,
                   const std::string& name) {
     const TypeWordLayout& layout = dump.layout();
-    uint32_t size = type_word_size(s.type, layout, dump.sizes(), dump.pointer_size());
+    uint32_t size = dump.type_size(s.type);
     uint32_t count = 1;
     if (aux) {
         uint32_t base = type_base(s.type, layout);
@@ -451,17 +364,17 @@ void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, con
         if (base >= BASE_STRUCT && base <= BASE_ENUM) size = aux_size;
         if (type_derived(s.type, 0, layout) == DERIVED_ARRAY) {
             size = aux_size;
-            uint32_t element = type_word_size(s.type, layout, dump.sizes(), dump.pointer_size());
+            uint32_t element = dump.type_size(s.type);
             if (element != 0) count = size / element;
         }
     }
     char class_text[32];
-    const char* class_name = coff_class_name(s.sclass, dump.microchip);
+    const char* class_name = coff_class_name(s.sclass, dump.dialect);
     if (!class_name) {
         snprintf(class_text, sizeof class_text, "??Unknown (%u)", unsigned(uint8_t(s.sclass)));
         class_name = class_text;
     }
-    if (dump.microchip)
+    if (dump.dialect.microchip_extensions)
         printf("%5u:\t%24.24s %u %lu[%lu]\t", unsigned(index), class_name, unsigned(s.numaux),
                static_cast<unsigned long>(size), static_cast<unsigned long>(count));
     else
@@ -474,7 +387,7 @@ void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, con
 
 bool print_symbols(CoffDump& dump) {
     printf("Symbol table:\n");
-    size_t size = symbol_entry_size(dump.microchip);
+    size_t size = dump.dialect.entry_size();
     const CoffFileHeader& h = dump.header;
     uint8_t raw[MCOFF_SYMBOL_SIZE];
     uint8_t first_aux[MCOFF_SYMBOL_SIZE];
@@ -485,8 +398,7 @@ bool print_symbols(CoffDump& dump) {
             message(1037, "COFF symbol table");
             return false;
         }
-        CoffSymbol symbol = decode<CoffSymbol>(raw, dump.order(),
-                                               dump.microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH);
+        CoffSymbol symbol = decode<CoffSymbol>(raw, dump.order(), dump.dialect.type_width);
         if (uint64_t(index) + symbol.numaux >= h.nsyms) {
             message(1039);
             return false;
@@ -510,7 +422,8 @@ bool print_symbols(CoffDump& dump) {
 }
 
 bool print_lines(CoffDump& dump) {
-    size_t size = dump.microchip ? MCOFF_LINE_SIZE : current_coff_target().line_entry_size;
+    const size_t size = dump.dialect.line_entry_size;
+    const bool microchip_lines = size == MCOFF_LINE_SIZE;
     if (size == 0) return false;
     for (size_t k = 0; k < dump.sections.size(); ++k) {
         const CoffSectionHeader& s = dump.sections[k];
@@ -521,12 +434,12 @@ bool print_lines(CoffDump& dump) {
             uint64_t at = s.lnnoptr + uint64_t(j) * size;
             MicrochipLine line;
             CoffLine entry;
-            if (dump.microchip ? !dump.input.record_at(at, &line)
-                               : !read_line_entry(dump.input, at, size, &entry)) {
+            if (microchip_lines ? !dump.input.record_at(at, &line)
+                                : !read_line_entry(dump.input, at, size, &entry)) {
                 message(1037, "COFF line number");
                 return false;
             }
-            if (dump.microchip) {
+            if (microchip_lines) {
                 if (line.lnno != 0)
                     printf("%5.5ld:\tsrcndx: %lu, paddr: 0x%lX, flags 0x%X, fcnndx: %lu\n",
                            long(line.lnno), static_cast<unsigned long>(line.srcndx),
@@ -560,12 +473,32 @@ bool coff_detect(FILE* in) {
     return true;
 }
 
+// A file that detection did not look at takes its target from the magic; a target that
+// is already chosen stays.
+bool establish_generic_target(uint16_t magic) {
+    if (coff_state.target == 0) {
+        unsigned row = find_coff_target_by_magic(magic);
+        if (row == 0) return false;
+        options.big_endian = coff_targets[row].big_endian;
+        coff_state.target = row;
+    }
+    return true;
+}
+
+bool read_generic_target(ByteReader&, const CoffFileHeader&) {
+    return true;
+}
+
+CoffDialect current_generic_dialect() {
+    return generic_coff_dialect(current_coff_target());
+}
+
 int coff_read(FILE* in, const char*) {
-    return read_coff_family(in, false);
+    return read_coff_family(in, generic_coff_member);
 }
 
 bool coff_dump(FILE* in) {
-    return dump_coff_family(in, false);
+    return dump_coff_family(in, generic_coff_member);
 }
 
 // ---- Writer ----
@@ -588,20 +521,6 @@ bool choose_target() {
     coff_state.target = row;
     options.big_endian = coff_targets[row].big_endian;
     return true;
-}
-
-CoffDialect generic_dialect(const CoffTarget& target) {
-    CoffDialect d;
-    d.pic30 = target.magic == COFF_MAGIC_PIC30;
-    d.sizes = target.sizes;
-    d.pointer_size = target.pointer_size;
-    d.code_unit = target.code_unit;
-    d.data_unit = target.data_unit;
-    const uint32_t signed_bases[4] = {BASE_CHAR, BASE_SHORT, 0, BASE_LONG};
-    const uint32_t unsigned_bases[4] = {BASE_UCHAR, BASE_USHORT, 0, BASE_ULONG};
-    std::copy(signed_bases, signed_bases + 4, d.signed_bases);
-    std::copy(unsigned_bases, unsigned_bases + 4, d.unsigned_bases);
-    return d;
 }
 
 // The line-number entries of every text section: for each function placed there that
@@ -633,7 +552,7 @@ int coff_write(FILE* out, const char* name) {
     if (options.program_classes.empty()) message(599);
     if (!choose_target()) return 0;
     const CoffTarget& target = current_coff_target();
-    CoffImage image = build_coff_image(generic_dialect(target));
+    CoffImage image = build_coff_image(generic_coff_dialect(target));
     OutputFile output(out, name, 413);
     const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
     // Each store segment leaves 40 bytes after the section headers that nothing writes.
@@ -654,50 +573,69 @@ int coff_write(FILE* out, const char* name) {
 
 } // namespace
 
+const CoffMember generic_coff_member = {
+    establish_generic_target,
+    read_generic_target,
+    print_aout_header,
+    current_generic_dialect,
+};
+
+CoffDialect generic_coff_dialect(const CoffTarget& target) {
+    CoffDialect d;
+    d.line_entry_size = target.line_entry_size;
+    d.sizes = target.sizes;
+    d.pointer_size = target.pointer_size;
+    d.code_unit = target.code_unit;
+    d.data_unit = target.data_unit;
+    const uint32_t signed_bases[4] = {BASE_CHAR, BASE_SHORT, 0, BASE_LONG};
+    const uint32_t unsigned_bases[4] = {BASE_UCHAR, BASE_USHORT, 0, BASE_ULONG};
+    std::copy(signed_bases, signed_bases + 4, d.signed_bases);
+    std::copy(unsigned_bases, unsigned_bases + 4, d.unsigned_bases);
+    d.target_name = target.name;
+    // The PIC30/PIC24 writer's additions.
+    bool pic30 = target.magic == COFF_MAGIC_PIC30;
+    d.windows_file_names = pic30;
+    d.entry_starts = pic30;
+    d.frame_pointer_entries = pic30;
+    d.first_lines_outside_data_copy = pic30;
+    return d;
+}
+
 bool coff_header_plausible(const uint8_t* raw) {
     CoffFileHeader header = decode<CoffFileHeader>(raw, run_byte_order());
     return header.nscns <= COFF_MAX_SECTIONS && static_cast<int32_t>(header.symptr) >= 0 &&
            static_cast<int32_t>(header.nsyms) >= 0;
 }
 
-int read_coff_family(FILE* in, bool microchip) {
+int read_coff_family(FILE* in, const CoffMember& member) {
     ByteReader input(in);
     CoffFileHeader header;
-    if (!read_file_header(input, microchip, &header)) return 0;
-    uint32_t code_unit = current_coff_target().code_unit;
-    if (microchip) {
-        if (!read_microchip_parameters(input, header)) return 0;
-        code_unit = coff_state.microchip.code_unit;
-    }
+    if (!read_file_header(input, member, &header) || !member.read_target(input, header)) return 0;
+    const CoffDialect dialect = member.dialect();
     CoffStrings strings;
-    if (!read_coff_strings(input, string_table_offset(header, microchip), &strings)) return 0;
+    if (!read_coff_strings(input, string_table_offset(header, dialect), &strings)) return 0;
     std::vector<CoffSectionHeader> sections;
     std::vector<std::string> names;
-    if (!read_section_headers(input, header, microchip ? &strings : nullptr, &sections, &names))
-        return 0;
-    if (!add_sections_to_store(input, sections, names, code_unit)) return 0;
+    const CoffStrings* long_names = dialect.long_section_names ? &strings : nullptr;
+    if (!read_section_headers(input, header, long_names, &sections, &names)) return 0;
+    if (!add_sections_to_store(input, sections, names, dialect.code_unit)) return 0;
     FileEntries files;
-    if (!read_symbols(input, header, strings, microchip, &files)) return 0;
-    size_t line_size = microchip ? MCOFF_LINE_SIZE : current_coff_target().line_entry_size;
-    if (!add_lines_to_store(input, sections, files, line_size)) return 0;
+    if (!read_symbols(input, header, strings, dialect, &files)) return 0;
+    if (!add_lines_to_store(input, sections, files, dialect.line_entry_size)) return 0;
     return 1;
 }
 
-bool dump_coff_family(FILE* in, bool microchip) {
+bool dump_coff_family(FILE* in, const CoffMember& member) {
     ByteReader input(in);
-    CoffDump dump{input, microchip, {}, {}, {}, {}, {}, {}};
-    if (!read_file_header(input, microchip, &dump.header)) return false;
+    CoffDump dump{input, {}, {}, {}, {}, {}, {}, {}};
+    if (!read_file_header(input, member, &dump.header)) return false;
+    dump.dialect = member.dialect();
     print_header(dump);
-    if (dump.header.opthdr != 0) {
-        if (microchip)
-            print_microchip_optional_header(dump);
-        else
-            print_aout_header(dump);
-    }
-    if (!read_coff_strings(input, string_table_offset(dump.header, microchip), &dump.strings))
+    member.print_target(input, dump.header);
+    if (!read_coff_strings(input, string_table_offset(dump.header, dump.dialect), &dump.strings))
         return false;
-    if (!read_section_headers(input, dump.header, microchip ? &dump.strings : nullptr,
-                              &dump.sections, &dump.section_names))
+    const CoffStrings* long_names = dump.dialect.long_section_names ? &dump.strings : nullptr;
+    if (!read_section_headers(input, dump.header, long_names, &dump.sections, &dump.section_names))
         return false;
     print_sections(dump);
     print_string_table(dump);

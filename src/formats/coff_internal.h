@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/alert.h"
 #include "formats/binio.h"
 #include "formats/coff.h"
 
@@ -19,6 +20,7 @@ constexpr unsigned COFF_MAX_SECTIONS = 1000;
 
 // Magic numbers (bytes 0-1 read most significant first).
 constexpr uint16_t MCOFF_MAGIC = 0x4012;
+constexpr uint32_t MCOFF_POINTER_SIZE = 2; // bytes of a Microchip pointer
 constexpr uint16_t ICOFF_MAGIC = 0x0181;
 constexpr uint16_t COFF_MAGIC_PIC30 = 0x3612;
 constexpr uint16_t COFF_MAGIC_PIC = 0x3412;
@@ -420,6 +422,79 @@ uint32_t add_derived_type(uint32_t type, unsigned d, const TypeWordLayout& layou
 uint32_t type_word_size(uint32_t type, const TypeWordLayout& layout, const uint8_t* sizes,
                         uint32_t pointer_size);
 
+// ---- Dialects ----
+
+// One member of the COFF family as its reader, writer and dump see it: the layouts and
+// widths of its files, and each rule in which the generic and Microchip files differ.
+struct CoffDialect {
+    // Layouts and widths.
+    unsigned type_width = COFF_TYPE_WIDTH; // of a symbol entry's type word
+    size_t line_entry_size = 8;            // 6 or 8 (address and line), or MCOFF_LINE_SIZE
+    const TypeWordLayout* type_words = &coff_type_words;
+    const uint8_t* sizes = nullptr; // base-type sizes, COFF_SIZE_TABLE_ENTRIES entries
+    uint32_t pointer_size = 0;
+    uint32_t code_unit = 1; // bytes per code address
+    uint32_t data_unit = 1; // bytes per data address
+    // Base types of integers by size in bytes (index size - 1); 0 where there is none.
+    uint32_t signed_bases[4] = {};
+    uint32_t unsigned_bases[4] = {};
+    const char* target_name = nullptr; // the dump names the target after the magic
+
+    // What the files hold.
+    bool long_section_names = false;   // a section name past 8 characters is in the string table
+    bool file_aux_offset = false;      // a file entry's auxiliary entry holds a string-table
+                                       // offset and a number, not the name
+    bool microchip_extensions = false; // storage classes 107 to 109, base types 17 and 18
+                                       // and section flags past 0x80 exist; the dump's
+                                       // symbol lines leave the section number out
+
+    // How the writer lays the symbol table out.
+    bool absolute_section = false;         // an absolute section "ABS" comes first
+    bool scoped_functions = false;         // functions are written by their scopes: their own
+                                           // entry first, parameters after ".bf", the body as one
+                                           // block ending before ".ef", markers at the function's
+                                           // start in its section; lines from its segment
+    bool locals_as_statics = false;        // automatic, parameter and register variables
+    bool variable_type_checks = false;     // a double of the float's size is a float, an array
+                                           // of no size is left out
+    bool end_of_file_entries = false;      // ".eof" ends each file; a file that gave nothing is
+                                           // taken out again
+    bool grouped_bits = false;             // bit variables become members of generated structures
+    bool honours_strip_underscore = false; // -m takes one leading underscore off names
+    bool assembler_files = false;          // ".as" files with lines get file entries
+    bool windows_file_names = false;       // file names after --pathspec=, with "\" between parts
+    bool entry_starts = false;             // an "entry$" symbol gives a function's start
+    bool frame_pointer_entries = false;    // "___FP" after each ".bf"
+    bool first_lines_outside_data_copy = false; // a function's lines: one per line number,
+                                                // none in code that copies initialised data
+    int16_t label_section = -1;                 // section number of the store's plain labels
+
+    // Symbol and auxiliary entries take this many bytes each.
+    size_t entry_size() const { return record_size<CoffSymbol>(type_width); }
+};
+
+// The generic dialect of a target row, and the Microchip one of its target parameters.
+CoffDialect generic_coff_dialect(const CoffTarget& target);
+CoffDialect microchip_coff_dialect(const MicrochipParameters& parameters);
+
+// How each of the generic and Microchip modules learns a file's target; the rest of
+// their read and dump is one.
+struct CoffMember {
+    // The magic of a file that detection did not precede (the format was named with
+    // -i): chooses the target and the byte order as detection would. False when the
+    // magic is not one of this module's.
+    bool (*establish_target)(uint16_t magic);
+    // Reads what the file says of its target after the file header (an optional
+    // header); false when reading cannot go on.
+    bool (*read_target)(ByteReader& input, const CoffFileHeader& header);
+    // The dump's part of the same: prints the optional header.
+    void (*print_target)(ByteReader& input, const CoffFileHeader& header);
+    // The dialect of the target established.
+    CoffDialect (*dialect)();
+};
+extern const CoffMember generic_coff_member;
+extern const CoffMember microchip_coff_member;
+
 // ---- Reading ----
 
 // A string table held whole. first_name is the lowest offset a name may have (4 past
@@ -465,6 +540,23 @@ std::string section_name(const CoffSectionHeader& header, const CoffStrings* lon
 // A line-number entry of the given size (6, 8 or MCOFF_LINE_SIZE) as its address and line.
 bool read_line_entry(ByteReader& input, uint64_t offset, size_t entry_size, CoffLine* line);
 
+// Reads the optional header, which must be as long as its layout: message 1036 with the
+// kind when it is not, 1037 with the header's name when the file is cut short.
+template <class Header>
+bool read_optional_header(ByteReader& input, const CoffFileHeader& file, Header* header,
+                          const char* kind, const char* header_name) {
+    const size_t size = record_size<Header>();
+    if (file.opthdr != size) {
+        message(1036, kind, int(size));
+        return false;
+    }
+    if (!input.record_at(COFF_FILE_HEADER_SIZE, header)) {
+        message(1037, header_name);
+        return false;
+    }
+    return true;
+}
+
 // ---- Dumping ----
 
 // Names of the file-header flag bits 0 to 12.
@@ -475,12 +567,12 @@ void print_file_flags(uint16_t flags);
 // offset; a last string without its terminator ends at the table's end.
 void print_strings(const std::vector<uint8_t>& table, size_t start);
 // The storage-class name, or null when the class has none.
-const char* coff_class_name(int sclass, bool microchip);
+const char* coff_class_name(int sclass, const CoffDialect& dialect);
 
 // Detection's checks after the magic and byte order: at most COFF_MAX_SECTIONS
 // sections, and a symbol-table offset and count that are not negative.
 bool coff_header_plausible(const uint8_t* raw);
 
-// The generic and Microchip read and dump, which differ only in their layouts.
-int read_coff_family(FILE* in, bool microchip);
-bool dump_coff_family(FILE* in, bool microchip);
+// The read and the dump of the generic and Microchip modules.
+int read_coff_family(FILE* in, const CoffMember& member);
+bool dump_coff_family(FILE* in, const CoffMember& member);

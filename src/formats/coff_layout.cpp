@@ -288,7 +288,7 @@ void print_strings(const std::vector<uint8_t>& table, size_t start) {
     }
 }
 
-const char* coff_class_name(int sclass, bool microchip) {
+const char* coff_class_name(int sclass, const CoffDialect& dialect) {
     static const char* const low[] = {
         "null class",
         "automatic variable",
@@ -326,7 +326,7 @@ const char* coff_class_name(int sclass, bool microchip) {
     };
     if (sclass == CLASS_END_OF_FUNCTION) return "physical end of function";
     if (sclass >= 0 && sclass <= CLASS_END_OF_BLOCK_DUMMY) return low[sclass];
-    int last = microchip ? CLASS_SECTION : CLASS_HIDDEN;
+    int last = dialect.microchip_extensions ? CLASS_SECTION : CLASS_HIDDEN;
     if (sclass >= CLASS_BLOCK && sclass <= last) return high[sclass - CLASS_BLOCK];
     if (sclass == CLASS_WEAK) return "weak symbol (GNU)";
     return nullptr;

@@ -226,7 +226,7 @@ void plan_sections(const CoffDialect& d, CoffImage& image, SymbolTable& symbols)
     uint32_t segment_count = store.segments.count();
     map.programs_upto.assign(size_t(segment_count) + 1, 0);
     std::unordered_map<std::string, uint32_t> seen; // segments met so far by name
-    if (d.microchip) {
+    if (d.absolute_section) {
         CoffSection absolute;
         absolute.name = "ABS";
         memcpy(absolute.header.name, "ABS", 3);
@@ -262,7 +262,7 @@ void plan_sections(const CoffDialect& d, CoffImage& image, SymbolTable& symbols)
     }
     for (size_t k = map.base; k < image.sections.size(); ++k) {
         CoffSection& section = image.sections[k];
-        if (d.microchip)
+        if (d.long_section_names)
             symbols.set_name(section.header.name, section.name);
         else
             memcpy(section.header.name, section.name.data(),
@@ -325,7 +325,8 @@ class Builder {
 
     // The name an entry is written with: -m takes one leading underscore off (Microchip).
     const std::string& visible_name(const std::string& name) {
-        if (!d_.microchip || !options.strip_underscore || name.empty() || name[0] != '_')
+        if (!d_.honours_strip_underscore || !options.strip_underscore || name.empty() ||
+            name[0] != '_')
             return name;
         stripped_.assign(name, 1, std::string::npos);
         return stripped_;
@@ -364,12 +365,10 @@ CoffImage Builder::build() {
     if (type_model.global_scope)
         for (const ScopeEntry* entry : type_model.global_scope->entries)
             if (entry->sclass == SC_MODULE) walk_module(entry);
-    if (d_.microchip) {
-        group_bit_variables();
-        close_file();
-    }
+    if (d_.grouped_bits) group_bit_variables();
+    close_file();
     plain_labels();
-    if (d_.microchip) assembler_files();
+    if (d_.assembler_files) assembler_files();
     gather_lines();
     symbols_.finish();
     return std::move(image_);
@@ -389,8 +388,8 @@ bool Builder::enter(const ScopeEntry* entry, const ScopeEntry* holder) {
     case SC_EXTERN:
     case SC_STATIC: variable(entry, holder); return false;
     case SC_PARAM:
-        // Microchip parameters were written after their function's ".bf".
-        if (d_.microchip && holder->sclass == SC_FUNC) return false;
+        // Parameters of functions written by their scopes came after ".bf".
+        if (d_.scoped_functions && holder->sclass == SC_FUNC) return false;
         local(entry, holder);
         return false;
     case SC_AUTO:
@@ -409,19 +408,19 @@ void Builder::leave(const ScopeEntry* scope) {
     levels_.pop_back();
 }
 
-// PIC30/PIC24 and Microchip file names are written the Windows way, after --pathspec=.
+// File names written the Windows way, after --pathspec=.
 std::string Builder::file_name_for(const std::string& name) const {
-    if (!d_.microchip && !d_.pic30) return name;
+    if (!d_.windows_file_names) return name;
     std::string written = apply_pathspec(name);
     std::replace(written.begin(), written.end(), '/', '\\');
     return written;
 }
 
 void Builder::file_entry(const std::string& name) {
-    if (d_.microchip) close_file();
+    close_file();
     uint32_t index = symbols_.add(".file", 0, SECTION_DEBUG, 0, CLASS_FILE, 1);
     std::string written = file_name_for(name);
-    if (d_.microchip) {
+    if (d_.file_aux_offset) {
         MicrochipAuxFile aux;
         aux.name_offset = symbols_.long_name_offset(written);
         symbols_.add_aux(aux);
@@ -431,7 +430,7 @@ void Builder::file_entry(const std::string& name) {
         symbols_.add_aux(aux);
     }
     FileRecord* record = find_file(name.c_str());
-    if (d_.microchip) {
+    if (d_.end_of_file_entries) {
         open_file_ = index;
         open_file_record_ = record;
         open_file_previous_index_ = record ? record->output_index : 0;
@@ -464,11 +463,11 @@ SymbolRecord* Builder::symbol_for(const char* prefix, const ScopeEntry* entry,
 }
 
 void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
-    // Microchip functions are written by their function scopes.
-    if (d_.microchip && is_function_type(entry->type)) return;
+    // Functions written by their scopes are not written here too.
+    if (d_.scoped_functions && is_function_type(entry->type)) return;
     ValuePair at;
     if (!variable_location(const_cast<ScopeEntry*>(entry), holder, &at)) return;
-    if (d_.microchip) {
+    if (d_.grouped_bits) {
         TypeRef base(entry->type, 0);
         if (base && base.kind() == TYPE_BASIC && base.node().value == BASIC_BIT) {
             bool alias = entry->sclass == SC_STATIC && !entry->asm_name.empty();
@@ -477,7 +476,7 @@ void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
         }
     }
     bool function = is_function_type(entry->type);
-    if (d_.pic30 && function)
+    if (d_.entry_starts && function)
         if (const SymbolRecord* start = symbol_for("entry$", entry, holder))
             at.value = start->value;
     uint32_t index = write_variable(entry, at);
@@ -490,11 +489,12 @@ void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
 uint32_t Builder::write_variable(const ScopeEntry* entry, ValuePair at) {
     CoffType type = convert(entry->type);
     ensure_tag(type.structure);
-    if (d_.microchip) {
+    if (d_.variable_type_checks) {
         if (type.word == BASE_DOUBLE && entry->defined == d_.sizes[BASE_FLOAT] &&
             d_.sizes[BASE_FLOAT] != d_.sizes[BASE_DOUBLE])
             type.word = BASE_FLOAT;
-        if (type_derived(type.word, 0, *d_.layout) == DERIVED_ARRAY && (type.size & 0xFFFF) == 0)
+        if (type_derived(type.word, 0, *d_.type_words) == DERIVED_ARRAY &&
+            (type.size & 0xFFFF) == 0)
             return NONE;
     }
     int sclass = entry->sclass == SC_STATIC ? CLASS_STATIC
@@ -511,7 +511,7 @@ void Builder::local(const ScopeEntry* entry, const ScopeEntry* holder) {
     if (!variable_location(const_cast<ScopeEntry*>(entry), holder, &at)) return;
     CoffType type = convert(entry->type);
     ensure_tag(type.structure);
-    if (d_.microchip) {
+    if (d_.locals_as_statics) {
         add_typed(visible_name(entry->name), at.value, image_.section_of(at.value, at.segment),
                   type, CLASS_STATIC);
         return;
@@ -528,7 +528,7 @@ void Builder::local(const ScopeEntry* entry, const ScopeEntry* holder) {
 uint32_t Builder::add_block_marker(const char* name, size_t function, uint32_t line) {
     uint32_t value = 0;
     int32_t section = SECTION_DEBUG;
-    if (d_.microchip) {
+    if (d_.scoped_functions) {
         section = 0;
         if (function != NO_FUNCTION) {
             value = image_.functions[function].start;
@@ -544,8 +544,9 @@ void Builder::begin_block(const ScopeEntry* block) {
     Level& outer = levels_.back();
     uint32_t index = add_block_marker(".bb", outer.function, block->first_line);
     uint32_t aux = index + 1;
-    // The generic writer links the blocks of one level: each ".bb" to the next one.
-    if (!d_.microchip) {
+    // Blocks of functions not written by their scopes link each ".bb" of one level to
+    // the next one.
+    if (!d_.scoped_functions) {
         set_next(outer.last_block_aux, index);
         outer.last_block_aux = aux;
     }
@@ -556,7 +557,7 @@ void Builder::end_block(const ScopeEntry* block) {
     const Level& level = levels_.back();
     uint32_t index = add_block_marker(".eb", level.function, block->last_line);
     uint32_t aux = index + 1;
-    if (d_.microchip) {
+    if (d_.scoped_functions) {
         set_next(level.open_aux, aux);
     } else {
         set_next(level.open_aux, index);
@@ -573,25 +574,26 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
         function.entry && variable_location(const_cast<ScopeEntry*>(function.entry), holder, &at);
     if (!located && function.entry)
         at = {function.entry->location_value, function.entry->location_segment};
-    if (d_.pic30 && function.entry)
+    if (d_.entry_starts && function.entry)
         if (const SymbolRecord* start = symbol_for("entry$", function.entry, holder))
             at.value = start->value;
     function.start = at.value;
     function.section = image_.section_of(at.value, at.segment);
-    if (d_.microchip && located) {
+    if (d_.scoped_functions && located) {
         uint32_t index = write_variable(function.entry, at);
         if (index != NONE) entry_index_[function.entry] = index;
     }
     image_.functions.push_back(function);
     size_t number = image_.functions.size() - 1;
 
-    int32_t section = d_.microchip ? function.section : SECTION_DEBUG;
+    int32_t section = d_.scoped_functions ? function.section : SECTION_DEBUG;
     uint32_t bf = symbols_.add(".bf", function.start, section, 0, CLASS_FUNCTION, 1);
     uint32_t bf_aux = symbols_.add_aux(line_aux(scope->first_line));
-    if (!d_.microchip) {
+    if (!d_.scoped_functions) {
         set_next(previous_bf_aux_, bf);
         previous_bf_aux_ = bf_aux;
-        if (d_.pic30) symbols_.add("___FP", 15, SECTION_ABSOLUTE, BASE_INT, CLASS_REGISTER, 0);
+        if (d_.frame_pointer_entries)
+            symbols_.add("___FP", 15, SECTION_ABSOLUTE, BASE_INT, CLASS_REGISTER, 0);
         levels_.push_back(Level{scope, bf_aux, NONE, number, NONE});
         return;
     }
@@ -610,7 +612,7 @@ void Builder::end_function(const ScopeEntry* scope) {
     if (function.entry) {
         const ScopeEntry* holder = scope->parent ? scope->parent : scope;
         const SymbolRecord* end = nullptr;
-        if (d_.microchip) {
+        if (d_.scoped_functions) {
             std::string name = "__end_of" + function.entry->name;
             if (name.size() > 127) name.resize(127);
             end = find_symbol(name.c_str());
@@ -619,8 +621,8 @@ void Builder::end_function(const ScopeEntry* scope) {
         }
         if (end) value = end->value - 1;
     }
-    int32_t section = d_.microchip ? function.section : SECTION_DEBUG;
-    if (d_.microchip) {
+    int32_t section = d_.scoped_functions ? function.section : SECTION_DEBUG;
+    if (d_.scoped_functions) {
         symbols_.add(".eb", function.start, section, 0, CLASS_BLOCK, 1);
         uint32_t eb_aux = symbols_.add_aux(line_aux(scope->last_line));
         set_next(level.open_aux, eb_aux);
@@ -663,17 +665,21 @@ CoffType Builder::convert(const Type* type) const {
             t.structure_size = node.entry ? node.entry->size : 0;
             t.size = t.structure_size;
             break;
-        case TYPE_POINTER: t.word = add_derived_type(t.word, DERIVED_POINTER, *d_.layout); break;
-        case TYPE_FUNCTION: t.word = add_derived_type(t.word, DERIVED_FUNCTION, *d_.layout); break;
+        case TYPE_POINTER:
+            t.word = add_derived_type(t.word, DERIVED_POINTER, *d_.type_words);
+            break;
+        case TYPE_FUNCTION:
+            t.word = add_derived_type(t.word, DERIVED_FUNCTION, *d_.type_words);
+            break;
         case TYPE_ARRAY: {
             uint32_t element;
-            if (type_derived(t.word, 0, *d_.layout) == DERIVED_POINTER)
+            if (type_derived(t.word, 0, *d_.type_words) == DERIVED_POINTER)
                 element = d_.pointer_size;
-            else if (type_base(t.word, *d_.layout) == BASE_STRUCT)
+            else if (type_base(t.word, *d_.type_words) == BASE_STRUCT)
                 element = t.structure_size;
             else
-                element = type_word_size(t.word, *d_.layout, d_.sizes, d_.pointer_size);
-            t.word = add_derived_type(t.word, DERIVED_ARRAY, *d_.layout);
+                element = type_word_size(t.word, *d_.type_words, d_.sizes, d_.pointer_size);
+            t.word = add_derived_type(t.word, DERIVED_ARRAY, *d_.type_words);
             t.has_aux = true;
             for (unsigned k = 3; k > 0; --k)
                 t.dimensions[k] = t.dimensions[k - 1];
@@ -808,7 +814,7 @@ void Builder::group_bit_variables() {
 
 // The store symbols that no typed entry described.
 void Builder::plain_labels() {
-    int32_t section = d_.microchip ? 0 : SECTION_ABSOLUTE;
+    int32_t section = d_.label_section;
     for (const FileRecord* file : store.files)
         for (const SymbolRecord* symbol : file->symbols)
             if (!(symbol->flags & (SYM_LOCAL | SYM_DESCRIBED)))
@@ -909,12 +915,13 @@ void Builder::gather_lines() {
         uint32_t last = scope->last_line ? scope->last_line : scope->first_line;
         uint32_t segment = function.entry ? function.entry->location_segment : 0;
         files.lines_between(scope->file_name, scope->first_line, last, [&](const LineRecord* line) {
-            bool wanted = d_.microchip ? line->segment == segment
-                                       : is_program_class(segment_name(line->segment)) &&
-                                             !(d_.pic30 && in_data_copy(line->address));
+            bool wanted = d_.scoped_functions ? line->segment == segment
+                                              : is_program_class(segment_name(line->segment)) &&
+                                                    !(d_.first_lines_outside_data_copy &&
+                                                      in_data_copy(line->address));
             if (wanted) function.lines.push_back(line);
         });
-        if (d_.pic30) reduce_to_first_lines(function.lines);
+        if (d_.first_lines_outside_data_copy) reduce_to_first_lines(function.lines);
     }
 }
 

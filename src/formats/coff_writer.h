@@ -1,7 +1,7 @@
 // The half of a COFF write that the generic (coff.cpp) and Microchip (mcoff.cpp) writers
 // share: the sections made from segments and data blocks, the symbol table made from the
 // scopes and types of the side files and the store's symbols, and the line records of
-// each function. The two differ in the widths and rules that CoffDialect holds; each lays
+// each function. The two differ in the widths and rules their CoffDialect holds; each lays
 // out its own line-number entries, headers and file order. The ICOFF writer uses only
 // OutputFile.
 #pragma once
@@ -20,30 +20,6 @@
 void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
                      uint64_t sections_at, const std::vector<CoffSectionHeader>& sections);
-
-// What differs between the generic and the Microchip symbol tables.
-struct CoffDialect {
-    // The Microchip rules: an absolute first section, long section names in the string
-    // table, ".eof" entries (and no empty files), functions written by their scopes with
-    // parameters after ".bf" and the body as one block, locals as statics, bit variables
-    // grouped into structures, -m, assembler files.
-    bool microchip = false;
-    // The PIC30/PIC24 additions of the generic writer: "entry$" start addresses,
-    // "___FP" entries, Windows-style file names, lines outside initialised-data copies.
-    bool pic30 = false;
-    unsigned type_width = COFF_TYPE_WIDTH; // of a symbol entry's type word
-    const TypeWordLayout* layout = &coff_type_words;
-    const uint8_t* sizes = nullptr; // base-type sizes, COFF_SIZE_TABLE_ENTRIES entries
-    uint32_t pointer_size = 0;
-    uint32_t code_unit = 1; // bytes per code address
-    uint32_t data_unit = 1; // bytes per data address
-    // Base types of integers by size in bytes (index size - 1); 0 where there is none.
-    uint32_t signed_bases[4] = {};
-    uint32_t unsigned_bases[4] = {};
-
-    // Symbol and auxiliary entries take this many bytes each.
-    size_t entry_size() const { return record_size<CoffSymbol>(type_width); }
-};
 
 struct CoffSection {
     std::string name;

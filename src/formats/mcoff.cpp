@@ -1,6 +1,6 @@
-// Microchip COFF files: detection and the writer here; the reader and the dump are the
-// COFF family's (coff.cpp) with the Microchip layouts, and the writer's symbol table is
-// built by the walk it shares with the generic writer (coff_writer.cpp).
+// Microchip COFF files: detection, how a file gives its target, the dialect and the
+// writer here; the reader and the dump are the COFF family's (coff.cpp), and the writer's
+// symbol table is built by the walk it shares with the generic writer (coff_writer.cpp).
 #include <algorithm>
 #include <cstring>
 
@@ -24,12 +24,68 @@ bool mcoff_detect(FILE* in) {
     return coff_header_plausible(raw);
 }
 
+// Microchip COFF is little-endian whatever the file says.
+bool establish_microchip_target(uint16_t magic) {
+    if (magic != MCOFF_MAGIC) return false;
+    options.big_endian = false;
+    return true;
+}
+
+uint32_t units_of_width(uint32_t bits) {
+    return bits == 0 ? 1 : bits / 8 + (bits % 8 != 0);
+}
+
+// The target parameters from the optional header (messages 1037, 1043, 639).
+bool read_microchip_target(ByteReader& input, const CoffFileHeader& header) {
+    MicrochipParameters& m = coff_state.microchip;
+    if (header.opthdr == MCOFF_OPTIONAL_HEADER_SIZE) {
+        MicrochipOptionalHeader optional;
+        if (!input.record_at(COFF_FILE_HEADER_SIZE, &optional)) {
+            message(1037, "Microchip optional header");
+            return false;
+        }
+        m.processor = optional.processor;
+        m.rom_width = optional.rom_width;
+        m.ram_width = optional.ram_width;
+    } else {
+        message(1043);
+    }
+    if (m.rom_width == 0 || m.ram_width == 0) message(639);
+    m.code_unit = units_of_width(m.rom_width);
+    m.data_unit = units_of_width(m.ram_width);
+    m.pointer_size = MCOFF_POINTER_SIZE;
+    return true;
+}
+
+void print_microchip_target(ByteReader& input, const CoffFileHeader& header) {
+    if (header.opthdr == 0) return;
+    MicrochipOptionalHeader o;
+    if (read_optional_header(input, header, &o, "optional", "optional header")) {
+        printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
+        if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");
+        printf("\n\tVersion:\t%ld\n\tProcessor:\t0x%lX\n\tROM width:\t%lu\n\tRAM width:\t%lu\n",
+               static_cast<long>(o.version), static_cast<unsigned long>(o.processor),
+               static_cast<unsigned long>(o.rom_width), static_cast<unsigned long>(o.ram_width));
+        if (o.version != MCOFF_OPTIONAL_VERSION) message(638, int(MCOFF_OPTIONAL_VERSION));
+        MicrochipParameters& m = coff_state.microchip;
+        m.processor = o.processor;
+        m.rom_width = o.rom_width;
+        m.ram_width = o.ram_width;
+        m.pointer_size = MCOFF_POINTER_SIZE;
+    }
+    printf("\n");
+}
+
+CoffDialect current_microchip_dialect() {
+    return microchip_coff_dialect(coff_state.microchip);
+}
+
 int mcoff_read(FILE* in, const char*) {
-    return read_coff_family(in, true);
+    return read_coff_family(in, microchip_coff_member);
 }
 
 bool mcoff_dump(FILE* in) {
-    return dump_coff_family(in, true);
+    return dump_coff_family(in, microchip_coff_member);
 }
 
 // ---- Writer ----
@@ -70,25 +126,9 @@ bool choose_parameters() {
         m.code_unit = 2;
         m.rom_width = 0;
     }
-    m.pointer_size = 2;
+    m.pointer_size = MCOFF_POINTER_SIZE;
     coff_state.microchip = m;
     return true;
-}
-
-CoffDialect microchip_dialect(const MicrochipParameters& m) {
-    CoffDialect d;
-    d.microchip = true;
-    d.type_width = MCOFF_TYPE_WIDTH;
-    d.layout = &microchip_type_words;
-    d.sizes = microchip_type_sizes;
-    d.pointer_size = m.pointer_size;
-    d.code_unit = m.code_unit;
-    d.data_unit = m.data_unit;
-    const uint32_t signed_bases[4] = {BASE_CHAR, BASE_INT, BASE_SHORT_LONG, BASE_LONG};
-    const uint32_t unsigned_bases[4] = {BASE_UCHAR, BASE_UINT, BASE_USHORT_LONG, BASE_ULONG};
-    std::copy(signed_bases, signed_bases + 4, d.signed_bases);
-    std::copy(unsigned_bases, unsigned_bases + 4, d.unsigned_bases);
-    return d;
 }
 
 // A section's line entries are counted in a 16-bit field: a reader finds no more than
@@ -167,7 +207,7 @@ int mcoff_write(FILE* out, const char* name) {
     if (!choose_parameters()) return 0;
     options.big_endian = false;
     const MicrochipParameters& m = coff_state.microchip;
-    CoffImage image = build_coff_image(microchip_dialect(m));
+    CoffImage image = build_coff_image(microchip_coff_dialect(m));
     OutputFile output(out, name, 413);
 
     MicrochipOptionalHeader o;
@@ -198,6 +238,42 @@ int mcoff_write(FILE* out, const char* name) {
 }
 
 } // namespace
+
+const CoffMember microchip_coff_member = {
+    establish_microchip_target,
+    read_microchip_target,
+    print_microchip_target,
+    current_microchip_dialect,
+};
+
+CoffDialect microchip_coff_dialect(const MicrochipParameters& m) {
+    CoffDialect d;
+    d.type_width = MCOFF_TYPE_WIDTH;
+    d.line_entry_size = MCOFF_LINE_SIZE;
+    d.type_words = &microchip_type_words;
+    d.sizes = microchip_type_sizes;
+    d.pointer_size = MCOFF_POINTER_SIZE;
+    d.code_unit = m.code_unit;
+    d.data_unit = m.data_unit;
+    const uint32_t signed_bases[4] = {BASE_CHAR, BASE_INT, BASE_SHORT_LONG, BASE_LONG};
+    const uint32_t unsigned_bases[4] = {BASE_UCHAR, BASE_UINT, BASE_USHORT_LONG, BASE_ULONG};
+    std::copy(signed_bases, signed_bases + 4, d.signed_bases);
+    std::copy(unsigned_bases, unsigned_bases + 4, d.unsigned_bases);
+    d.long_section_names = true;
+    d.file_aux_offset = true;
+    d.microchip_extensions = true;
+    d.absolute_section = true;
+    d.scoped_functions = true;
+    d.locals_as_statics = true;
+    d.variable_type_checks = true;
+    d.end_of_file_entries = true;
+    d.grouped_bits = true;
+    d.honours_strip_underscore = true;
+    d.assembler_files = true;
+    d.windows_file_names = true;
+    d.label_section = 0;
+    return d;
+}
 
 const FormatDescriptor mcoff_format = {
     mcoff_detect,     mcoff_read, mcoff_write, mcoff_dump, reset_coff_family,
