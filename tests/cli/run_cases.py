@@ -2,7 +2,8 @@
 """End-to-end cases: run the built program and compare what it did.
 
 Each case is a directory below tests/cli holding a file "cmd" (the argument words, split
-as a POSIX shell would, on one line; "#" lines are comments). The program runs in a fresh
+as a POSIX shell would, on one line; "#" lines are comments) and a file "purpose" (one
+line saying what the case checks, printed when it fails). The program runs in a fresh
 directory that holds the case's other files and a link "data" to tests/data. Expected:
   status     exit status (default 0)
   stderr     standard error, exactly (default: empty)
@@ -23,7 +24,8 @@ import subprocess
 import sys
 import tempfile
 
-CONTROL = {"cmd", "status", "stderr", "stdout", "stdin", "env", "expected", "README", "inputs"}
+CONTROL = {"cmd", "purpose", "status", "stderr", "stdout", "stdin", "env", "expected", "README",
+           "inputs"}
 
 
 def read(path, default=b""):
@@ -135,9 +137,15 @@ def main():
     for rel, path in case_dirs(a.cases, a.only):
         count += 1
         problems = run_case(program, data, path, a.update, a.timeout)
+        purpose = read(os.path.join(path, "purpose"), None)
+        if purpose is None or not purpose.strip():
+            problems.append("no purpose: write one line saying what this case checks "
+                            "into %s" % os.path.join(path, "purpose"))
         if problems:
             failed += 1
             print("FAIL %s" % rel)
+            if purpose and purpose.strip():
+                print("  purpose: %s" % purpose.decode(errors="replace").strip())
             for p in problems:
                 print("  " + p.replace("\n", "\n  "))
         else:
