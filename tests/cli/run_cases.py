@@ -15,6 +15,9 @@ added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cl
 directory first (a directory gives all its files), for inputs that name other files
 relative to the current directory (a .sym file's object modules and their .sdb files).
 With --update the actual results are written into the case for review.
+
+Cases named on the command line run alone: "coff/generic/read" runs that case and any case
+below its directory, not "coff/generic/read-big". With none, every case runs.
 """
 import argparse
 import os
@@ -36,12 +39,16 @@ def read(path, default=b""):
         return default
 
 
+def selected(rel, only):
+    return not only or any(rel == o or rel.startswith(o + "/") for o in only)
+
+
 def case_dirs(root, only):
     for dirpath, dirnames, filenames in os.walk(root):
         dirnames.sort()
         if "cmd" in filenames:
-            rel = os.path.relpath(dirpath, root)
-            if not only or any(rel.startswith(o) for o in only):
+            rel = os.path.relpath(dirpath, root).replace(os.sep, "/")
+            if selected(rel, only):
                 yield rel, dirpath
 
 
@@ -128,13 +135,20 @@ def main():
     ap.add_argument("--data", required=True)
     ap.add_argument("--update", action="store_true")
     ap.add_argument("--timeout", type=float, default=60)
-    ap.add_argument("only", nargs="*", help="run only cases whose path starts so")
+    ap.add_argument("only", nargs="*",
+                    help="run only these cases (paths below --cases) and the cases below them")
     a = ap.parse_args()
+    a.only = [o.strip("/") for o in a.only]
     program = os.path.abspath(a.program)
     data = os.path.abspath(a.data)
     failed = 0
     count = 0
-    for rel, path in case_dirs(a.cases, a.only):
+    cases = list(case_dirs(a.cases, a.only))
+    for o in a.only:
+        if not any(selected(rel, [o]) for rel, _ in cases):
+            print("FAIL %s: no such case" % o)
+            failed += 1
+    for rel, path in cases:
         count += 1
         problems = run_case(program, data, path, a.update, a.timeout)
         purpose = read(os.path.join(path, "purpose"), None)
