@@ -2,7 +2,8 @@
 """End-to-end cases: run the built program and compare what it did.
 
 Each case is a directory below tests/cli holding a file "cmd" (the argument words, split
-as a POSIX shell would, on one line; "#" lines are comments). The program runs in a fresh
+as a POSIX shell would, on one line; "#" lines are comments) and a file "purpose" (one
+line saying what the case checks, printed when it fails). The program runs in a fresh
 directory that holds the case's other files and a link "data" to tests/data. Expected:
   status     exit status (default 0)
   stderr     standard error, exactly (default: empty)
@@ -14,8 +15,16 @@ added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cl
 directory first (a directory gives all its files), for inputs that name other files
 relative to the current directory (a .sym file's object modules and their .sdb files).
 With --update the actual results are written into the case for review.
+
+Cases named on the command line run alone: "coff/generic/read" runs that case and any case
+below its directory, not "coff/generic/read-big". With none, every case runs.
+
+When an output differs, a text file shows a unified diff; a binary file shows its size,
+the first differing offset and the bytes around it, and, for formats the program can dump
+(-d -v), a unified diff of the two dumps.
 """
 import argparse
+import difflib
 import os
 import shlex
 import shutil
@@ -23,7 +32,15 @@ import subprocess
 import sys
 import tempfile
 
-CONTROL = {"cmd", "status", "stderr", "stdout", "stdin", "env", "expected", "README", "inputs"}
+CONTROL = {"cmd", "purpose", "status", "stderr", "stdout", "stdin", "env", "expected", "README",
+           "inputs"}
+
+# Output formats with a dump, by file extension.
+DUMPABLE = {".cod", ".cof", ".tsk", ".txt"}
+# Lines of a diff shown before the rest is only counted.
+DIFF_LINES = 60
+# Bytes shown on each side of the first difference of a binary output.
+CONTEXT_BYTES = 16
 
 
 def read(path, default=b""):
@@ -34,13 +51,98 @@ def read(path, default=b""):
         return default
 
 
+def selected(rel, only):
+    return not only or any(rel == o or rel.startswith(o + "/") for o in only)
+
+
 def case_dirs(root, only):
     for dirpath, dirnames, filenames in os.walk(root):
         dirnames.sort()
         if "cmd" in filenames:
-            rel = os.path.relpath(dirpath, root)
-            if not only or any(rel.startswith(o) for o in only):
+            rel = os.path.relpath(dirpath, root).replace(os.sep, "/")
+            if selected(rel, only):
                 yield rel, dirpath
+
+
+def is_text(data):
+    if b"\0" in data:
+        return False
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
+def unified(want, got, what):
+    """A unified diff of two texts, cut after DIFF_LINES lines."""
+    lines = list(difflib.unified_diff(want.splitlines(), got.splitlines(),
+                                      "expected " + what, "actual " + what, lineterm=""))
+    if not lines:
+        return "the lines agree, their ends differ: expected ends %r, actual ends %r" % (
+            want[-20:], got[-20:])
+    if len(lines) > DIFF_LINES:
+        lines = lines[:DIFF_LINES] + ["... %d more diff lines" % (len(lines) - DIFF_LINES)]
+    return "\n".join(lines)
+
+
+def hex_window(data, start, end):
+    return " ".join("%02x" % b for b in data[start:end]) or "(nothing)"
+
+
+def binary_difference(want, got):
+    """Sizes, the first differing offset and the bytes around it in both files."""
+    n = min(len(want), len(got))
+    first = next((i for i in range(n) if want[i] != got[i]), n)
+    start = max(0, first - CONTEXT_BYTES) & ~0xF
+    end = first + CONTEXT_BYTES
+    expected = "  expected @0x%06x: " % start
+    return ("%d bytes, expected %d; first difference at offset %d (0x%x)\n"
+            "%s%s\n"
+            "  actual   @0x%06x: %s\n"
+            "%s^^" % (len(got), len(want), first, first,
+                      expected, hex_window(want, start, end),
+                      start, hex_window(got, start, end),
+                      " " * (len(expected) + 3 * (first - start))))
+
+
+def dump(program, work, env, name, timeout):
+    try:
+        proc = subprocess.run([program, "-d", "-v", name], cwd=work, env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return "(dump timed out)\n"
+    return (proc.stdout + proc.stderr).decode(errors="replace")
+
+
+def dump_difference(program, work, env, name, want, timeout):
+    """Dumps the actual output, then the expected one put in its place under the same name,
+    so that names printed by the dump agree; the actual output is left as it was."""
+    path = os.path.join(work, name)
+    got_dump = dump(program, work, env, name, timeout)
+    with open(path, "rb") as f:
+        got = f.read()
+    with open(path, "wb") as f:
+        f.write(want)
+    try:
+        want_dump = dump(program, work, env, name, timeout)
+    finally:
+        with open(path, "wb") as f:
+            f.write(got)
+    if want_dump == got_dump:
+        return "the dumps (-d -v) do not differ"
+    return unified(want_dump, got_dump, "dump of " + name)
+
+
+def output_difference(program, work, env, name, want, got, timeout):
+    if is_text(want) and is_text(got):
+        return "output %s differs (%d bytes, expected %d):\n%s" % (
+            name, len(got), len(want),
+            unified(want.decode(), got.decode(), name))
+    text = "output %s differs: %s" % (name, binary_difference(want, got))
+    if os.path.splitext(name)[1].lower() in DUMPABLE:
+        text += "\n" + dump_difference(program, work, env, name, want, timeout)
+    return text
 
 
 def run_case(program, data, path, update, timeout):
@@ -104,8 +206,8 @@ def run_case(program, data, path, update, timeout):
             want = read(os.path.join(path, stream))
             got = getattr(proc, stream)
             if got != want:
-                problems.append("%s differs:\n--- expected\n%s\n--- actual\n%s" % (
-                    stream, want.decode(errors="replace"), got.decode(errors="replace")))
+                problems.append("%s differs:\n%s" % (stream, unified(
+                    want.decode(errors="replace"), got.decode(errors="replace"), stream)))
         exp = os.path.join(path, "expected")
         if os.path.isdir(exp):
             for name in sorted(os.listdir(exp)):
@@ -114,8 +216,8 @@ def run_case(program, data, path, update, timeout):
                 if got is None:
                     problems.append("output %s was not written" % name)
                 elif got != want:
-                    problems.append("output %s differs (%d bytes, expected %d)" % (
-                        name, len(got), len(want)))
+                    problems.append(output_difference(program, work, env, name, want, got,
+                                                      timeout))
         return problems
 
 
@@ -126,18 +228,31 @@ def main():
     ap.add_argument("--data", required=True)
     ap.add_argument("--update", action="store_true")
     ap.add_argument("--timeout", type=float, default=60)
-    ap.add_argument("only", nargs="*", help="run only cases whose path starts so")
+    ap.add_argument("only", nargs="*",
+                    help="run only these cases (paths below --cases) and the cases below them")
     a = ap.parse_args()
+    a.only = [o.strip("/") for o in a.only]
     program = os.path.abspath(a.program)
     data = os.path.abspath(a.data)
     failed = 0
     count = 0
-    for rel, path in case_dirs(a.cases, a.only):
+    cases = list(case_dirs(a.cases, a.only))
+    for o in a.only:
+        if not any(selected(rel, [o]) for rel, _ in cases):
+            print("FAIL %s: no such case" % o)
+            failed += 1
+    for rel, path in cases:
         count += 1
         problems = run_case(program, data, path, a.update, a.timeout)
+        purpose = read(os.path.join(path, "purpose"), None)
+        if purpose is None or not purpose.strip():
+            problems.append("no purpose: write one line saying what this case checks "
+                            "into %s" % os.path.join(path, "purpose"))
         if problems:
             failed += 1
             print("FAIL %s" % rel)
+            if purpose and purpose.strip():
+                print("  purpose: %s" % purpose.decode(errors="replace").strip())
             for p in problems:
                 print("  " + p.replace("\n", "\n  "))
         else:

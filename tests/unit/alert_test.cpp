@@ -9,7 +9,7 @@
 namespace {
 
 class Messages : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         reset_without_messages();
         unsetenv("NVC_ERR_FORMAT");
@@ -26,9 +26,8 @@ protected:
 TEST_F(Messages, NoDescriptionCountsAsAnErrorWithTheFileName) {
     set_message_context("prog.cof");
     std::string out = capture_stderr([] { message(1037, "COFF header"); });
-    EXPECT_EQ(out,
-              "prog.cof: (1037) An error, warning or message was generated, but no "
-              "description is available\n");
+    EXPECT_EQ(out, "prog.cof: (1037) An error, warning or message was generated, but no "
+                   "description is available\n");
     EXPECT_TRUE(errors_reported());
 }
 
@@ -73,7 +72,8 @@ TEST_F(Messages, LetteredErrorsStopAtTheFourthUnlessInitialised) {
     int status = 0;
     std::string out = capture_stderr(
         [] {
-            for (int k = 0; k < 5; ++k) alert("E", "lettered %d", k);
+            for (int k = 0; k < 5; ++k)
+                alert("E", "lettered %d", k);
         },
         &status);
     EXPECT_EQ(out, "(0) lettered 0\n(0) lettered 1\n(0) lettered 2\ntoo many errors (4)\n");
@@ -112,7 +112,8 @@ TEST_F(Messages, DisableZeroHidesEveryWarning) {
 }
 
 TEST_F(Messages, MalformedLinesAreReportedAndSkipped) {
-    std::string path = temp_file("# comment\n70 E\n71 X odd kind\n20000 E too big\n-1 E neg\n\n72 E ok\n");
+    std::string path =
+        temp_file("# comment\n70 E\n71 X odd kind\n20000 E too big\n-1 E neg\n\n72 E ok\n");
     std::string out = capture_stderr([&] { load_message_file(path.c_str()); });
     std::string expected;
     for (unsigned line : {2u, 3u, 4u, 5u, 6u})
@@ -180,7 +181,8 @@ std::string conversions(const std::string& t) {
     for (size_t k = 0; k < t.size(); ++k) {
         if (t[k] != '%') continue;
         size_t j = k + 1;
-        while (j < t.size() && strchr("-+ #0123456789.", t[j])) ++j;
+        while (j < t.size() && strchr("-+ #0123456789.", t[j]))
+            ++j;
         if (j < t.size() && t[j] != '%' && t[j] != 'm') out += t[j];
         k = j;
     }
@@ -218,4 +220,4 @@ TEST(MessageFile, EveryLineIsWellFormedAndTranslationsAgree) {
     reset_run_state();
 }
 
-}  // namespace
+} // namespace

@@ -145,4 +145,4 @@ TEST(HexDump, AddressBytesAndTextColumn) {
     EXPECT_EQ(dump_to_string(data, 0, 16, true), "");
 }
 
-}  // namespace
+} // namespace

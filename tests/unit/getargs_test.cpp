@@ -63,4 +63,4 @@ TEST(Getargs, OverlongLinesAreReportedAndReadOn) {
     reset_run_state();
 }
 
-}  // namespace
+} // namespace

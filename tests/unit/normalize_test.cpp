@@ -7,7 +7,7 @@
 namespace {
 
 class Normalize : public testing::Test {
-protected:
+  protected:
     void SetUp() override { reset_without_messages(); }
     void TearDown() override { reset_run_state(); }
 
@@ -127,11 +127,10 @@ TEST_F(Normalize, SummaryAtLevelOne) {
     add_segment("text", 0x100, 0x20, 0x100, 0);
     add_segment("bss", 0x40, 0, 0x40, 0);
     block(0x100, 4, 0);
-    EXPECT_EQ(run(),
-              "\nFiles: 1, syms: 1, lines: 1\n"
-              "\nFile: main.c\nSymbols: 1\nLines: 1\n"
-              "\nData blocks: 1, total size 4\n"
-              "\nSegments: 2\n\ttext 100-11F\n\tbss  40\n\n");
+    EXPECT_EQ(run(), "\nFiles: 1, syms: 1, lines: 1\n"
+                     "\nFile: main.c\nSymbols: 1\nLines: 1\n"
+                     "\nData blocks: 1, total size 4\n"
+                     "\nSegments: 2\n\ttext 100-11F\n\tbss  40\n\n");
 }
 
 TEST_F(Normalize, SummaryAtLevelTwo) {
@@ -144,18 +143,17 @@ TEST_F(Normalize, SummaryAtLevelTwo) {
     add_line(7, 0x104, 0, f, 2);
     block(0x180, 4, 0);
     block(0x900, 2, 0);
-    EXPECT_EQ(run(),
-              "\nFiles: 1, syms: 2, lines: 2\n"
-              "\nFile: main.c\nSymbols: 2\n"
-              "\ttext 12       x\n"
-              "\t     13       y\n"
-              "Lines: 2\n"
-              "\t00005: 100-103 text\n"
-              "\t00007: 104-104 \n"
-              "\nData blocks: 2, total size 6\n"
-              "\t900-901 seg -1\n"
-              "\t180-183 text\n"
-              "\nSegments: 1\n\ttext 100-11F Load@180\n\n");
+    EXPECT_EQ(run(), "\nFiles: 1, syms: 2, lines: 2\n"
+                     "\nFile: main.c\nSymbols: 2\n"
+                     "\ttext 12       x\n"
+                     "\t     13       y\n"
+                     "Lines: 2\n"
+                     "\t00005: 100-103 text\n"
+                     "\t00007: 104-104 \n"
+                     "\nData blocks: 2, total size 6\n"
+                     "\t900-901 seg -1\n"
+                     "\t180-183 text\n"
+                     "\nSegments: 1\n\ttext 100-11F Load@180\n\n");
 }
 
 TEST_F(Normalize, SegmentSummaryWithoutData) {
@@ -164,4 +162,4 @@ TEST_F(Normalize, SegmentSummaryWithoutData) {
     EXPECT_EQ(run(), "\nFiles: 0, syms: 0, lines: 0\n\nSegments: 1\n\ta 0\n\n");
 }
 
-}  // namespace
+} // namespace

@@ -9,7 +9,7 @@ namespace {
 using Words = std::vector<std::string>;
 
 class CommandLineTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { reset_without_messages(); }
     void TearDown() override { reset_run_state(); }
 
@@ -36,7 +36,7 @@ TEST_F(CommandLineTest, OutputKeyTakesTheNextWordOnlyWhenItIsNoOption) {
     std::string err;
     int status = 0;
     parse({"-o", "-v"}, &err, &status);
-    EXPECT_EQ(status, 1);  // empty key
+    EXPECT_EQ(status, 1); // empty key
     EXPECT_NE(err.find("(602)"), std::string::npos);
 }
 
@@ -63,7 +63,8 @@ TEST_F(CommandLineTest, ProcessorNameAndList) {
 
 TEST_F(CommandLineTest, ProgramClassesAccumulateUpTo63) {
     std::string list;
-    for (int k = 0; k < 62; ++k) list += (k ? "," : "") + std::to_string(k);
+    for (int k = 0; k < 62; ++k)
+        list += (k ? "," : "") + std::to_string(k);
     std::string err;
     parse({"-n" + list}, &err);
     EXPECT_EQ(err, "");
@@ -71,12 +72,14 @@ TEST_F(CommandLineTest, ProgramClassesAccumulateUpTo63) {
     parse({"-nA,B"}, &err);
     EXPECT_EQ(options.program_classes.size(), 63u);
     EXPECT_EQ(options.program_classes.back(), "A");
-    EXPECT_EQ(err, "(0) Maximum number of program classes reached. List may be truncated. (warning)\n");
+    EXPECT_EQ(err,
+              "(0) Maximum number of program classes reached. List may be truncated. (warning)\n");
 }
 
 TEST_F(CommandLineTest, SixtyThreeClassesInOneOptionStillWarn) {
     std::string list;
-    for (int k = 0; k < 63; ++k) list += (k ? "," : "") + std::to_string(k);
+    for (int k = 0; k < 63; ++k)
+        list += (k ? "," : "") + std::to_string(k);
     std::string err;
     parse({"-n" + list}, &err);
     EXPECT_EQ(options.program_classes.size(), 63u);
@@ -108,7 +111,7 @@ TEST_F(CommandLineTest, TemplateForms) {
     EXPECT_FALSE(options.strip_extensions);
     parse({"-e3", "-e"});
     EXPECT_TRUE(options.strip_extensions);
-    EXPECT_TRUE(message_state.template_mode);  // the value 3 stays
+    EXPECT_TRUE(message_state.template_mode); // the value 3 stays
     reset_without_messages();
     parse({"-e0", "-e"});
     EXPECT_FALSE(message_state.template_mode);
@@ -136,7 +139,8 @@ TEST_F(CommandLineTest, MissingDescriptionFileIsReportedAndTheRunGoesOn) {
 
 TEST_F(CommandLineTest, TablesHoldAtMost127Entries) {
     Words words;
-    for (int k = 0; k < 127; ++k) words.push_back("in" + std::to_string(k));
+    for (int k = 0; k < 127; ++k)
+        words.push_back("in" + std::to_string(k));
     int status = 0;
     RunTables t = parse(words, nullptr, &status);
     EXPECT_EQ(status, -1);
@@ -174,7 +178,7 @@ TEST(OutputNames, ExtensionRulesAndTheChain) {
     EXPECT_EQ(output_file_name(unnamed, "", longname, "hex").size(), 127u);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -182,11 +186,11 @@ TEST(FormatKeys, ExactPrefixAndAmbiguousMatches) {
     reset_without_messages();
     unsigned got = 0;
     std::string err = capture_stderr([&] { got = find_format_key("c"); });
-    EXPECT_EQ(got, 7u);  // cod comes before coff
+    EXPECT_EQ(got, 7u); // cod comes before coff
     EXPECT_EQ(err, "(603) An error, warning or message was generated, but no description is "
                    "available\n");
     err = capture_stderr([&] { got = find_format_key("i"); });
-    EXPECT_EQ(got, 5u);  // ihex, with icoff reported
+    EXPECT_EQ(got, 5u); // ihex, with icoff reported
     EXPECT_EQ(err.rfind("(603) ", 0), 0u);
     err = capture_stderr([&] {
         EXPECT_EQ(find_format_key("cod"), 7u);
@@ -196,7 +200,7 @@ TEST(FormatKeys, ExactPrefixAndAmbiguousMatches) {
     });
     EXPECT_EQ(err, "");
     err = capture_stderr([&] { got = find_format_key("t"); });
-    EXPECT_EQ(got, 14u);  // tsk, with titxt reported
+    EXPECT_EQ(got, 14u); // tsk, with titxt reported
     EXPECT_EQ(err.rfind("(603) ", 0), 0u);
     int status = 0;
     capture_stderr([&] { find_format_key("hex"); }, &status);
@@ -207,4 +211,4 @@ TEST(FormatKeys, ExactPrefixAndAmbiguousMatches) {
     reset_run_state();
 }
 
-}  // namespace
+} // namespace

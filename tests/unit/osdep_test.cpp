@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string str(const std::unique_ptr<char[]>& p) { return p ? p.get() : "(none)"; }
+std::string str(const std::unique_ptr<char[]>& p) {
+    return p ? p.get() : "(none)";
+}
 
 TEST(Paths, JoinPutsExactlyOneSeparator) {
     EXPECT_EQ(str(path_join("dir/", "/name")), "dir/name");
@@ -48,4 +50,4 @@ TEST(Time, SourceDateEpochFixesNow) {
     unsetenv("SOURCE_DATE_EPOCH");
 }
 
-}  // namespace
+} // namespace

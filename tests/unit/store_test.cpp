@@ -6,7 +6,7 @@
 namespace {
 
 class StoreTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { reset_run_state(); }
     void TearDown() override { reset_run_state(); }
 };
@@ -38,7 +38,7 @@ TEST_F(StoreTest, FirstSymbolOfANameOrValueWins) {
     EXPECT_EQ(find_symbol("x")->value, 0x10u);
     EXPECT_EQ(find_symbol_by_value(0x10)->name, "x");
     EXPECT_EQ(store.symbols.count(), 3u);
-    EXPECT_EQ(store.files[0]->symbol_count, 2u);  // file 0 counts towards no file
+    EXPECT_EQ(store.files[0]->symbol_count, 2u); // file 0 counts towards no file
     ValuePair pair;
     EXPECT_TRUE(lookup_symbol("y", &pair));
     EXPECT_EQ(pair.value, 0x10u);
@@ -81,8 +81,8 @@ TEST_F(StoreTest, SegmentsByNameNumberAndAddress) {
     EXPECT_STREQ(segment_name(4), "data");
     EXPECT_EQ(segment_of_address({0x120, 1}, 1), 1u);
     EXPECT_EQ(segment_of_address({0x120, 2}, 1), 4u);
-    EXPECT_EQ(segment_of_address({0x404, 1}, 2), 2u);  // scaled into the second segment
-    EXPECT_EQ(segment_of_address({0x300, 1}, 1), 1u);  // size 0 never matches
+    EXPECT_EQ(segment_of_address({0x404, 1}, 2), 2u); // scaled into the second segment
+    EXPECT_EQ(segment_of_address({0x300, 1}, 1), 1u); // size 0 never matches
     EXPECT_EQ(segment_of_address({0x9000, 7}, 1), 7u);
 }
 
@@ -108,4 +108,4 @@ TEST_F(StoreTest, BoundsAndDataAreOwnedCopies) {
     EXPECT_EQ(store.data[0]->bytes[0], 1);
 }
 
-}  // namespace
+} // namespace

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -24,8 +24,7 @@ inline std::string temp_file(const std::string& text, const char* suffix = ".txt
 
 // Runs f with standard error captured; answers what it wrote. A RunEnd thrown by f is
 // caught and its status stored in *status (which is -1 when f returned normally).
-template <typename F>
-std::string capture_stderr(F f, int* status = nullptr) {
+template <typename F> std::string capture_stderr(F f, int* status = nullptr) {
     testing::internal::CaptureStderr();
     int got = -1;
     try {
@@ -39,8 +38,7 @@ std::string capture_stderr(F f, int* status = nullptr) {
 }
 
 // What f writes to the stream it is given, as text.
-template <typename F>
-std::string written_text(F f) {
+template <typename F> std::string written_text(F f) {
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
@@ -54,6 +52,6 @@ std::string written_text(F f) {
 // A clean process state with no message description file at all.
 inline void reset_without_messages() {
     reset_run_state();
-    message_state.message_file_named = true;  // no language file
-    message_state.fallback_loaded = true;     // and an empty fallback table
+    message_state.message_file_named = true; // no language file
+    message_state.fallback_loaded = true;    // and an empty fallback table
 }
