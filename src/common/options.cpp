@@ -14,6 +14,12 @@ std::string apply_pathspec(const std::string& name) {
     return out;
 }
 
+bool is_program_class(const char* name) {
+    for (const std::string& program_class : options.program_classes)
+        if (program_class == name) return true;
+    return false;
+}
+
 void verbose(const char* format, ...) {
     if (options.verbose_level == 0) return;
     fflush(stdout);

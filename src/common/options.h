@@ -31,5 +31,8 @@ extern Options options;
 // The --pathspec= substitution: the first occurrence of the find text replaced.
 std::string apply_pathspec(const std::string& name);
 
+// Whether a segment name is one of the -n program classes (exact, case-sensitive).
+bool is_program_class(const char* name);
+
 // The verbose trace: "==> " and the text on standard error, when -v or -c was given.
 void verbose(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -194,13 +194,33 @@ void OutputFile::seek(uint64_t offset) {
     position_ = offset;
 }
 
-void OutputFile::write_at(uint64_t offset, const void* data, size_t count) {
-    if (count == 0) return;
+// Writes at offset (seeking when the stream stands elsewhere); false after a failure,
+// which leaves the position unknown.
+bool OutputFile::put(uint64_t offset, const void* data, size_t count) {
     if (offset != position_) {
-        seek(offset);
-        if (position_ != offset) return;
+        if (offset > UINT32_MAX || fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) {
+            position_ = UNKNOWN;
+            return false;
+        }
+        position_ = offset;
     }
-    write(data, count);
+    if (count > UINT32_MAX - position_ || fwrite(data, 1, count, file_) != count) {
+        position_ = UNKNOWN;
+        return false;
+    }
+    position_ += count;
+    return true;
+}
+
+void OutputFile::write_at(uint64_t offset, const void* data, size_t count) {
+    if (count != 0 && !put(offset, data, count)) report();
+}
+
+void OutputFile::write_at(uint64_t offset, const std::vector<uint8_t>& data,
+                          unsigned failure_message, const char* piece) {
+    if (data.empty() || put(offset, data.data(), data.size())) return;
+    ++failures_;
+    message(failure_message, piece, name_);
 }
 
 void OutputFile::write(const void* data, size_t count) {

@@ -332,6 +332,10 @@ class OutputFile {
     void write_at(uint64_t offset, const std::vector<uint8_t>& data) {
         write_at(offset, data.data(), data.size());
     }
+    // A piece whose failure a format reports with a message of its own, naming the piece
+    // and then the output.
+    void write_at(uint64_t offset, const std::vector<uint8_t>& data, unsigned failure_message,
+                  const char* piece);
     // At the current position.
     void write(const void* data, size_t count);
     void write(const std::vector<uint8_t>& data) { write(data.data(), data.size()); }
@@ -343,6 +347,7 @@ class OutputFile {
 
   private:
     void report();
+    bool put(uint64_t offset, const void* data, size_t count);
 
     FILE* file_;
     const char* name_;

@@ -54,12 +54,6 @@ void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                     sections);
 }
 
-bool is_program_class(const char* name) {
-    for (const std::string& cls : options.program_classes)
-        if (cls == name) return true;
-    return false;
-}
-
 std::vector<uint8_t> CoffImage::string_table() const {
     ByteWriter table(run_byte_order());
     table.u32(4 + long_names.size());

@@ -89,6 +89,3 @@ uint64_t write_section_contents(OutputFile& output, CoffImage& image, uint64_t o
 // write_coff_tail with the image's symbol table, string table and section headers.
 void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const CoffImage& image, uint64_t sections_at);
-
-// Whether a name is in the -n program-class list.
-bool is_program_class(const char* name);

@@ -48,3 +48,25 @@ const ProcessorDescriptor pic32_processor = {
     4, // last_instruction_length
 };
 // clang-format on
+
+namespace {
+
+constexpr uint16_t EM_MIPS = 8;
+constexpr uint8_t STO_MIPS16 = 0xF0;
+constexpr uint32_t SHT_MIPS_DWARF = 0x7000001E;
+
+bool accepts_mips(uint16_t machine) {
+    return machine == EM_MIPS;
+}
+
+// A function whose bounds record says it was compiled as MIPS16 code.
+uint8_t mips16_other(const SymbolRecord& symbol) {
+    return symbol.bounds && symbol.bounds->init == 1 ? STO_MIPS16 : 0;
+}
+
+} // namespace
+
+const ElfMachineHooks mips_elf_hooks = {
+    accepts_mips, elf_header_unchanged, elf_flags_by_contents,
+    mips16_other, elf_byte_addresses,   SHT_MIPS_DWARF,
+};
