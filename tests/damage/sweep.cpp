@@ -5,7 +5,10 @@
 //
 // usage: damage_sweep DATA_DIR LIST_FILE... [--only TEXT]
 // Each list holds lines "key path [option...]" (path relative to DATA_DIR); "#" starts a
-// comment. The options are set before each pass as the command line sets them.
+// comment. The options are set before each pass as the command line sets them, except
+// "side=NAME": then the listed file is read whole each time and the side file NAME of its
+// directory (a module's symbolic-debug file) is the one cut and flipped, in a scratch copy
+// of the directory.
 // Each sample runs in its own directory, so that files it names by relative paths (a
 // symbol file's object modules and their side files) are found.
 #include <climits>
@@ -13,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,6 +45,53 @@ void on_alarm(int) {
 std::vector<uint8_t> load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void save(const std::string& path, const std::vector<uint8_t>& bytes, size_t length) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(length));
+}
+
+// A scratch copy of a directory's files; answers its path, empty on failure.
+std::string scratch_copy(const std::string& dir) {
+    char scratch[] = "/tmp/symvert-sweep-XXXXXX";
+    if (!mkdtemp(scratch)) return "";
+    DIR* listing = opendir(dir.c_str());
+    if (!listing) return "";
+    while (dirent* item = readdir(listing)) {
+        std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        std::vector<uint8_t> bytes = load(dir + "/" + name);
+        save(std::string(scratch) + "/" + name, bytes, bytes.size());
+    }
+    closedir(listing);
+    return scratch;
+}
+
+// Runs every damaged variant of bytes: cut at each length, then each byte flipped. apply
+// puts a variant in place and answers the input to exercise.
+template <typename Apply>
+unsigned long sweep_variants(const std::string& label_base, const std::vector<uint8_t>& bytes,
+                             Apply apply) {
+    unsigned long variants = 0;
+    static std::string label;
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        label = label_base + " cut at " + std::to_string(cut) + "\n";
+        current_variant = label.c_str();
+        alarm(20);
+        apply(bytes, cut);
+        ++variants;
+    }
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        std::vector<uint8_t> flipped = bytes;
+        flipped[at] ^= (at & 1) ? 0xFF : 0x81;
+        label = label_base + " flipped at " + std::to_string(at) + "\n";
+        current_variant = label.c_str();
+        alarm(20);
+        apply(flipped, flipped.size());
+        ++variants;
+    }
+    return variants;
 }
 
 } // namespace
@@ -76,8 +128,13 @@ int main(int argc, char** argv) {
             std::string key, path, word;
             if (!(words >> key >> path) || key[0] == '#') continue;
             std::vector<std::string> option_words;
-            while (words >> word && word[0] != '#')
-                option_words.push_back(word);
+            std::string side;
+            while (words >> word && word[0] != '#') {
+                if (word.rfind("side=", 0) == 0)
+                    side = word.substr(5);
+                else
+                    option_words.push_back(word);
+            }
             if (only && path.find(only) == std::string::npos) continue;
             unsigned number = find_format_key(key.c_str());
             std::string full = std::string(data_dir) + "/" + path;
@@ -85,23 +142,22 @@ int main(int argc, char** argv) {
             if (chdir(sample_dir.c_str()) != 0) return 2;
             std::vector<uint8_t> original = load(full);
             ++samples;
-            std::string label;
-            for (size_t cut = 0; cut <= original.size(); ++cut) {
-                label = path + " cut at " + std::to_string(cut) + "\n";
-                current_variant = label.c_str();
-                alarm(20);
-                exercise(number, original, cut, option_words);
-                ++variants;
+            if (side.empty()) {
+                variants += sweep_variants(path, original, [&](const auto& bytes, size_t length) {
+                    exercise(number, bytes, length, option_words);
+                });
+                continue;
             }
-            for (size_t at = 0; at < original.size(); ++at) {
-                std::vector<uint8_t> flipped = original;
-                flipped[at] ^= (at & 1) ? 0xFF : 0x81;
-                label = path + " flipped at " + std::to_string(at) + "\n";
-                current_variant = label.c_str();
-                alarm(20);
-                exercise(number, flipped, flipped.size(), option_words);
-                ++variants;
-            }
+            std::string scratch = scratch_copy(sample_dir);
+            if (scratch.empty() || chdir(scratch.c_str()) != 0) return 2;
+            std::string side_path = scratch + "/" + side;
+            std::vector<uint8_t> side_bytes = load(side_path);
+            variants += sweep_variants(
+                path + " with " + side, side_bytes, [&](const auto& bytes, size_t length) {
+                    save(side_path, bytes, length);
+                    exercise(number, original, original.size(), option_words);
+                });
+            std::filesystem::remove_all(scratch);
         }
     }
     alarm(0);
