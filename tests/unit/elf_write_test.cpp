@@ -536,7 +536,8 @@ TEST_F(ElfWrite, EntriesPastTheLimitAreCutAndReported) {
             "[v _deep *[2]*[2]*[2]*[2]*[2]*S2 0 e 1 @4096 ]\n";
     symbols.push_back({"_s", 0x1000, false});
     symbols.push_back({"_deep", 0x1000, false});
-    symbols.push_back({strdup(("_" + std::string(3000, 'n')).c_str()), 0x1000, false});
+    const std::string long_name = "_" + std::string(3000, 'n');
+    symbols.push_back({long_name.c_str(), 0x1000, false});
     std::string err = capture_stderr([&] {
         program({{"m.obj", side}});
         write_elf();
@@ -575,6 +576,35 @@ TEST_F(ElfWrite, FailedWritesAreReported) {
     EXPECT_EQ(count_of(err, "(621)"), 3u) << err;
     EXPECT_NE(err.find(".debug_info"), std::string::npos);
     EXPECT_NE(err.find("(413)"), std::string::npos);
+}
+
+// The address size follows the plain data pointer: three bytes become four; a size
+// DWARF has no addresses of is reported and its address fields are left out.
+TEST(ElfFile, AddressSizeFromThePointerSize) {
+    for (uint32_t pointer : {3u, 0u}) {
+        reset_run_state();
+        ProcessorDescriptor processor = arm_processor;
+        processor.type_size = {pointer, 0, 0};
+        machine.selected = &processor;
+        machine.selection_done = true;
+        create_global_scope();
+        add_symbol("_f", 0x100, 0, add_file("m.c"), 0);
+        read_text("[p GLOBOPT ]\n\"1 m.c\n[v _f `(i 0 e 1 @0 ]\n{\n}\n1 0 0 0\n");
+        normalize_store();
+        Bytes bytes;
+        std::string err = capture_stderr([&] { bytes = write_elf(); });
+        Elf elf(bytes);
+        Bytes info = elf.contents(".debug_info");
+        ASSERT_GT(info.size(), 11u);
+        if (pointer == 3) {
+            EXPECT_EQ(info[10], 4);
+            EXPECT_EQ(err, "");
+        } else {
+            EXPECT_EQ(info[10], 0);
+            EXPECT_EQ(err, "(632) unusual address size 0 (warning)\n");
+        }
+        machine.reset();
+    }
 }
 
 } // namespace
