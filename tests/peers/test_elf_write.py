@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Peer check: the ELF file with DWARF 2 that symvert writes (-oelf) from each of the
-seven debug-information samples (prog.sym, the modules' .sdb side files, prog.hex), run
-from the sample's directory with the processor options below and -nCODE.
+seven debug-information samples and the ELF-side sample (prog.sym, the modules' .sdb side
+files, prog.hex), run from the sample's directory with the processor options below and
+-nCODE.
 
 The tools must read each file without complaints other than the accepted ones:
 llvm-dwarfdump --verify --debug-info --debug-line, readelf -h -S -s -l
@@ -71,16 +72,18 @@ import tempfile
 import peerlib
 from peerlib import dies, die_location, die_number, parse_hex, parse_summary
 
-# Sample directory, processor options, family, readelf's machine name, e_flags.
+# Sample directory below the test data, processor options, family, readelf's machine
+# name, e_flags.
 SAMPLES = [
-    ("arm", ["-pAT91R40008,ARM"], "arm", "ARM", 0),
-    ("pic32", ["-p32MX360F512L,PIC32MX"], "pic32", "MIPS R3000", 0),
-    ("dspic", ["-p30F2010,dsPIC30F"], "dspic",
+    ("debug/arm", ["-pAT91R40008,ARM"], "arm", "ARM", 0),
+    ("debug/pic32", ["-p32MX360F512L,PIC32MX"], "pic32", "MIPS R3000", 0),
+    ("debug/dspic", ["-p30F2010,dsPIC30F"], "dspic",
      "Microchip Technology dsPIC30F Digital Signal Controller", 5),
-    ("pic16", ["-p16F877"], "pic", "None", 0),
-    ("pic18", [], "pic18", "None", 0),
-    ("holtek", [], "holtek", "None", 0),
-    ("i8051", ["-pAT89C51,8051"], "8051", "None", 0),
+    ("debug/pic16", ["-p16F877"], "pic", "None", 0),
+    ("debug/pic18", [], "pic18", "None", 0),
+    ("debug/holtek", [], "holtek", "None", 0),
+    ("debug/i8051", ["-pAT89C51,8051"], "8051", "None", 0),
+    ("elfside", ["-pAT91R40008,ARM"], "arm", "ARM", 0),
 ]
 PROGRAM_CLASSES = ["CODE"]
 
@@ -452,7 +455,7 @@ def check_eu_readelf(where, path, work, peer, address_size, problems):
 
 def check_sample(program_path, data, sample, options, family, machine, flags, problems, faults):
     with tempfile.TemporaryDirectory() as work:
-        peerlib.copy_sample(data, os.path.join("debug", sample), work)
+        peerlib.copy_sample(data, sample, work)
         args = [program_path] + options + ["-n" + ",".join(PROGRAM_CLASSES), "prog.sym",
                                            "prog.hex", "-oelf"]
         proc = peerlib.run(args + ["out.elf"], work)
