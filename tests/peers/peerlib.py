@@ -890,8 +890,9 @@ class Readelf:
     offset, vaddr, paddr, filesz, memsz), the symbols (-W -s: dicts index, value, type,
     bind, other, ndx, name), the abbreviations, the units of .debug_info (when asked
     for; dicts offset, pointer_size, root: a DIE tree of dicts tag, offset, attrs,
-    children) and the decoded line tables (-wL: one list of (file, line or None at an
-    end of sequence, address) per table)."""
+    children, and end: the offset after the zero that ends the children) and the decoded
+    line tables (-wL: one list of (file, line or None at an end of sequence, address) per
+    table)."""
 
     def __init__(self, path, debug_info=True):
         text = lambda *options: run(["readelf"] + list(options) + [path]).stdout
@@ -953,7 +954,10 @@ class Readelf:
                          line)
             if m:
                 current = None
-                if m.group(3) == "0":
+                if m.group(3) == "0":  # the end of the children of the entry above
+                    depth = int(m.group(1))
+                    if 0 < depth <= len(stack):
+                        stack[depth - 1]["end"] = int(m.group(2), 16) + 1
                     continue
                 depth = int(m.group(1))
                 current = dict(tag=m.group(4), offset=int(m.group(2), 16), attrs={},

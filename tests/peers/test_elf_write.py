@@ -2,7 +2,7 @@
 """Peer check: the ELF file with DWARF 2 that symvert writes (-oelf) from each of the
 seven debug-information samples and the ELF-side sample (prog.sym, the modules' .sdb side
 files, prog.hex), run from the sample's directory with the processor options below and
--nCODE.
+-nCODE; PIC32 also big-endian (-b).
 
 The tools must read each file without complaints other than the accepted ones:
 llvm-dwarfdump --verify --debug-info --debug-line, readelf -h -S -s -l
@@ -84,6 +84,7 @@ SAMPLES = [
     ("debug/holtek", [], "holtek", "None", 0),
     ("debug/i8051", ["-pAT89C51,8051"], "8051", "None", 0),
     ("elfside", ["-pAT91R40008,ARM"], "arm", "ARM", 0),
+    ("debug/pic32", ["-b", "-p32MX360F512L,PIC32MX"], "pic32", "MIPS R3000", 0),
 ]
 PROGRAM_CLASSES = ["CODE"]
 
@@ -203,14 +204,18 @@ def expected_symbols(program, family):
     return out
 
 
-def check_layout(where, path, peer, sections, family, machine, flags, problems):
+def check_layout(where, path, peer, sections, options, family, machine, flags, problems):
     header = peer.header
+    order = "big endian" if "-b" in options else "little endian"
+    if not header.get("Data", "").endswith(order):
+        problems.append("%s: data %s, want %s" % (where, header.get("Data"), order))
     if header.get("Machine") != machine or header.get("Flags", "").split(",")[0] != hex(flags):
         problems.append("%s: machine %s, flags %s; want %s, 0x%x" % (
             where, header.get("Machine"), header.get("Flags"), machine, flags))
-    if header.get("OS/ABI") != "<unknown: ff>" or header.get("Type", "").split()[0] != "EXEC":
-        problems.append("%s: OS/ABI %s, type %s" % (where, header.get("OS/ABI"),
-                                                    header.get("Type")))
+    if (header.get("OS/ABI"), header.get("Type", "").split()[:1], header.get(
+            "Entry point address")) != ("<unknown: ff>", ["EXEC"], "0x0"):
+        problems.append("%s: OS/ABI %s, type %s, entry %s (the images give no start)" % (
+            where, header.get("OS/ABI"), header.get("Type"), header.get("Entry point address")))
     got = peer.sections
     names = [s["name"] for s in sections] + [".strtab", ".symtab", ".debug_abbrev",
                                              ".debug_info", ".debug_line", ".shstrtab"]
@@ -242,6 +247,12 @@ def check_layout(where, path, peer, sections, family, machine, flags, problems):
     symtab = got[len(sections) + 2]
     if (symtab["entsize"], symtab["link"], symtab["info"]) != (16, len(sections) + 1, 0):
         problems.append("%s: .symtab entsize/link/info %s" % (where, symtab))
+    # Names are not shared: each string table holds every name once per use.
+    symbol_names = sum(len(s["name"]) + 1 for s in peer.symbols[1:])
+    if (got[len(sections) + 1]["size"], got[-1]["size"]) != (
+            1 + symbol_names, 1 + sum(len(name) + 1 for name in names)):
+        problems.append("%s: string table sizes %d, %d" % (
+            where, got[len(sections) + 1]["size"], got[-1]["size"]))
     section_table = int(header["Start of section headers"].split()[0])
     if section_table != offset or int(header["Start of program headers"].split()[0]) != \
             offset + 40 * len(got):
@@ -324,6 +335,10 @@ def check_units(where, peer, program, family, problems, faults):
                 for d in node["children"] if d["tag"] in ("variable", "formal_parameter")],
                 [(v["tag"], v["name"], v["location"]) for v in function["locals"]], problems)
         everything = list(dies(root))
+        for d in everything:
+            if "sibling" in d["attrs"] and die_number(d["attrs"]["sibling"]) != d.get("end"):
+                problems.append("%s: %s at <%x> has sibling %s, its children end at %s" % (
+                    at, d["tag"], d["offset"], d["attrs"]["sibling"], d.get("end")))
         compare_lists(at, "typedefs", [d["attrs"]["name"] for d in everything
                                        if d["tag"] == "typedef"], want["typedefs"], problems)
         check_types(at, everything, want, sizes, problems)
@@ -454,13 +469,14 @@ def check_eu_readelf(where, path, work, peer, address_size, problems):
 
 
 def check_sample(program_path, data, sample, options, family, machine, flags, problems, faults):
+    label = sample + (" (big-endian)" if "-b" in options else "")
     with tempfile.TemporaryDirectory() as work:
         peerlib.copy_sample(data, sample, work)
         args = [program_path] + options + ["-n" + ",".join(PROGRAM_CLASSES), "prog.sym",
                                            "prog.hex", "-oelf"]
         proc = peerlib.run(args + ["out.elf"], work)
         if proc.returncode != 0 or proc.stderr:
-            problems.append("%s: write status %d\n%s" % (sample, proc.returncode, proc.stderr))
+            problems.append("%s: write status %d\n%s" % (label, proc.returncode, proc.stderr))
             return
         summary = peerlib.run(args[:1] + ["-v", "-v"] + args[1:] + ["summary.elf"], work)
         blocks = parse_summary(summary.stderr)[2]
@@ -474,20 +490,20 @@ def check_sample(program_path, data, sample, options, family, machine, flags, pr
         dump = "--debug-dump=" + ("abbrev,line" if size_one else "info,line")
         complaints = peerlib.run(["readelf", "-h", "-S", "-s", "-l", dump, path]).stderr
         for line in unexpected(complaints.splitlines(), READELF_ACCEPTED):
-            problems.append("%s: readelf: %s" % (sample, line))
+            problems.append("%s: readelf: %s" % (label, line))
         peer = peerlib.Readelf(path, debug_info=not size_one)
-        check_layout(sample, path, peer, expected_sections(program, family, blocks, image),
-                     family, machine, flags, problems)
-        check_symbols(sample, peer, program, family, problems)
+        check_layout(label, path, peer, expected_sections(program, family, blocks, image),
+                     options, family, machine, flags, problems)
+        check_symbols(label, peer, program, family, problems)
         if not size_one:
-            check_units(sample, peer, program, family, problems, faults)
-        check_rows(sample, peer, program, problems)
-        check_llvm(sample, path, size_one, len(program.units), problems)
-        check_eu_readelf(sample, path, work, peer, address_size, problems)
+            check_units(label, peer, program, family, problems, faults)
+        check_rows(label, peer, program, problems)
+        check_llvm(label, path, size_one, len(program.units), problems)
+        check_eu_readelf(label, path, work, peer, address_size, problems)
         lint = peerlib.run(["eu-elflint", path])
         for line in unexpected(lint.stdout.splitlines() + lint.stderr.splitlines(),
                                ELFLINT_ACCEPTED):
-            problems.append("%s: eu-elflint: %s" % (sample, line))
+            problems.append("%s: eu-elflint: %s" % (label, line))
 
 
 def main():
