@@ -620,6 +620,9 @@ class SideFile:
             member = dict(type=token, width=0, position=0)
             token = self.next()
             if token[0].isdigit():
+                if token.endswith("a"):
+                    member["type"] = "[%d]%s" % (int(re.match(r"\d*", token).group() or 0),
+                                                 member["type"].lstrip("`"))
                 token = self.next()
             member["name"] = None if token == "." else token
             member["size"], member["offset"] = int(self.next()), int(self.next())
@@ -665,20 +668,21 @@ def _numbered(prefix, first, last):
 # register number, where autos and parameters lie ("symbols": at the symbol ?a<function>
 # (or ??<function>) or ?<function> plus the offset; "numbers": at the second or fourth
 # number after the function's closing brace plus the offset), whether statics are looked
-# up in their own module's symbols first, the basic types' sizes and the DWARF address
-# size (the size of a plain data pointer).
+# up in their own module's symbols first, the basic types' sizes, the DWARF address size
+# (the size of a plain data pointer) and the qualifier letters whose bits make a const
+# (0x400) or volatile (0x2) type.
 FAMILIES = {
     "pic": dict(registers=["", "w", "wreg", "fsr", "fsr1", "tblptrl", "tblptrh", "prodl",
                            "prodh", "tablreg", "prod"],
                 dwarf_register=lambda n: None, frames="symbols", auto="?a", pro=True,
-                file_statics=False, address_size=1,
+                file_statics=False, address_size=1, const="X", volatile="VE",
                 sizes=dict(i=2, s=2, c=1, m=3, l=4, ui=2, us=2, uc=1, um=3, ul=4, f=3, d=4,
                            x=2, ux=2, b=0)),
     "pic18": dict(registers=["", "w", "wreg", "fsr0l", "fsr0h", "fsr1l", "fsr1h", "fsr2l",
                              "fsr2h", "tblptrl", "tblptrh", "tblptru", "prodl", "prodh",
                              "fsr0", "fsr1", "fsr2", "tblptr", "prod"],
                   dwarf_register=lambda n: None, frames="symbols", auto="?a", pro=True,
-                  file_statics=False, address_size=2,
+                  file_statics=False, address_size=2, const="", volatile="V",
                   sizes=dict(i=2, s=2, c=1, m=3, l=4, ui=2, us=2, uc=1, um=3, ul=4, f=3,
                              d=4, x=2, ux=2, b=0)),
     "dspic": dict(registers=[""] + _numbered("w", 0, 15) + [
@@ -686,14 +690,15 @@ FAMILIES = {
                       "w57", "a", "b", "PARAMREG", "LPARAMREG"],
                   dwarf_register=lambda n: n - 1 if 1 <= n <= 16 else
                   2 * n - 34 if 17 <= n <= 23 else None,
-                  frames="numbers", file_statics=True, address_size=2,
+                  frames="numbers", file_statics=True, address_size=2, const="CD",
+                  volatile="V",
                   sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=2,
                              nx=1, unx=1, b=0)),
     "pic32": dict(registers=["", "zero", "at", "v0", "v1"] + _numbered("a", 0, 3) +
                   _numbered("t", 0, 9) + _numbered("s", 0, 7) +
                   ["k0", "k1", "gp", "sp", "s8", "ra"],
                   dwarf_register=lambda n: n - 1, frames="numbers", file_statics=False,
-                  address_size=4,
+                  address_size=4, const="W", volatile="V",
                   sizes=dict(i=4, s=2, c=1, l=4, ui=4, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=4,
                              b=0)),
     "8051": dict(registers=[""] + _numbered("r", 0, 7) + _numbered("WR", 0, 3) +
@@ -701,6 +706,7 @@ FAMILIES = {
                  dwarf_register=lambda n: n - 1 if 1 <= n <= 8 else 2 * n - 18 if 9 <= n <= 12
                  else 4 * n - 52 if 13 <= n <= 14 else None,
                  frames="symbols", auto="?a", pro=False, file_statics=False, address_size=2,
+                 const="Y", volatile="V",
                  sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=2,
                             b=0)),
     "arm": dict(registers=[""] + _numbered("r", 0, 15) + [
@@ -709,11 +715,12 @@ FAMILIES = {
                 dwarf_register=lambda n: n - 1 if 1 <= n <= 16 else n - 17 if 17 <= n <= 23
                 else n - 15 if 24 <= n <= 26 else None,
                 frames="symbols", auto="?a", pro=False, file_statics=False, address_size=4,
+                const="T", volatile="V",
                 sizes=dict(i=4, s=2, c=1, l=4, ui=4, us=2, uc=1, ul=4, f=4, d=4, x=4, ux=4,
                            nx=1, unx=1, b=10)),
     "holtek": dict(registers=["", "a", "iar0"],
                    dwarf_register=lambda n: {1: 5, 2: 0}.get(n), frames="symbols", auto="??",
-                   pro=False, file_statics=False, address_size=1,
+                   pro=False, file_statics=False, address_size=1, const="X", volatile="V",
                    sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=3, d=4, x=2,
                               ux=2, b=0)),
 }
@@ -735,11 +742,11 @@ def base_name(path):
 class DebugProgram:
     """What the ELF writer is to put in DWARF for a sample directory (prog.sym and the
     modules' side files), derived from those files: one unit per module (dicts: name,
-    files, functions, variables, typedefs, structs, enums, rows, low, high). A function
-    holds name, external, line, file, low, high, returns and its locals; a variable holds
-    tag, name, external, location (("addr", address), ("fbreg", offset) or ("regx",
-    register)), line and file. Rows are (file, line or None at a sequence end, address)
-    as a reader of the line program sees them."""
+    side, files, functions, variables, typedefs (name, type), structs, enums, rows, low,
+    high). A function holds name, type, external, line, file, low, high, returns and its
+    locals; a variable holds tag, name, external, location (("addr", address), ("fbreg",
+    offset) or ("regx", register)), line, file and type. Rows are (file, line or None at a
+    sequence end, address) as a reader of the line program sees them."""
 
     def __init__(self, directory, family):
         self.family = FAMILIES[family]
@@ -792,8 +799,8 @@ class DebugProgram:
         return None
 
     def unit(self, module, side):
-        unit = dict(name=module, files=[], functions=[], variables=[], typedefs=[],
-                    structs=[], enums=[])
+        unit = dict(name=module, side=side, files=[], functions=[], variables=[],
+                    typedefs=[], structs=[], enums=[])
         state = dict(file=0)
 
         def visit(scope, function, target):
@@ -807,7 +814,7 @@ class DebugProgram:
                         unit["files"].append(dict(name=base, record=record))
                     state["file"] = known[0] + 1 if known else len(unit["files"])
                 elif kind == "var" and entry["cls"] == "t":
-                    unit["typedefs"].append(entry["name"])
+                    unit["typedefs"].append(dict(name=entry["name"], type=entry["type"]))
                 elif kind == "var" and not is_function_type(entry["type"]):
                     place = self.location(entry, module, function)
                     if place is not None:
@@ -827,8 +834,9 @@ class DebugProgram:
                     high = self.sym.find("__end_of" + declared["name"])
                     returned = declared["type"].lstrip("`").split("(", 1)[1]
                     function_entry = dict(
-                        name=declared["name"], external=declared["cls"] == "e",
-                        line=declared["line"], file=state["file"], low=low,
+                        name=declared["name"], type=declared["type"],
+                        external=declared["cls"] == "e", line=declared["line"],
+                        file=state["file"], low=low,
                         high=high["value"] if high else low + 1, locals=[],
                         returns=re.sub(r"^(?:[A-Z](?![0-9]))*", "", returned) != "v")
                     unit["functions"].append(function_entry)
@@ -1025,3 +1033,27 @@ class Gdb:
         parts = re.split(r"^@@@(\d+)\n", proc.stdout, flags=re.M)
         for k, body in zip(parts[1::2], parts[2::2]):
             self.answers[commands[int(k)]] = [l.rstrip() for l in body.splitlines() if l.strip()]
+
+
+def llvm_units(path):
+    """The units of llvm-dwarfdump --debug-info as DIE trees (dicts tag, attrs: attribute
+    -> the text llvm shows in its parentheses, children)."""
+    units, stack, current = [], [], None
+    for line in run(["llvm-dwarfdump", "--debug-info", path]).stdout.splitlines():
+        m = re.match(r"0x[0-9a-f]+:( +)(DW_TAG_(\w+)|NULL)", line)
+        if m:
+            depth = (len(m.group(1)) - 1) // 2
+            current = None
+            if m.group(3) is None:
+                continue
+            current = dict(tag=m.group(3), attrs={}, children=[])
+            if depth == 0:
+                units.append(current)
+            elif depth <= len(stack):
+                stack[depth - 1]["children"].append(current)
+            stack[depth:] = [current]
+            continue
+        m = re.match(r"\s+DW_AT_(\w+)\s+\((.*)\)$", line)
+        if m and current is not None:
+            current["attrs"][m.group(1)] = m.group(2)
+    return units

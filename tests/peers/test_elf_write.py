@@ -27,7 +27,11 @@ show must be what the sample implies:
    their DW_OP_addr, the locals of each function (fbreg offsets from the ?a/? frame
    symbols or the numbers after the closing brace, registers by the processor's rules),
    the typedefs, the structures and unions with their members, the enumerations and the
-   base types;
+   base types, each DW_AT_sibling; and, by the names llvm-dwarfdump gives the referred
+   types, the type of every variable, parameter, typedef, member and function result as
+   its side-file type string describes it (const and volatile from the processor's
+   qualifier bits 0x400 and 0x2; llvm 14 shows an array of pointers to functions
+   without its closing ")()");
  - the line rows of each unit: the symbol file's line records of the files the module's
    side file names, by address.
 
@@ -340,7 +344,8 @@ def check_units(where, peer, program, family, problems, faults):
                 problems.append("%s: %s at <%x> has sibling %s, its children end at %s" % (
                     at, d["tag"], d["offset"], d["attrs"]["sibling"], d.get("end")))
         compare_lists(at, "typedefs", [d["attrs"]["name"] for d in everything
-                                       if d["tag"] == "typedef"], want["typedefs"], problems)
+                                       if d["tag"] == "typedef"],
+                      [t["name"] for t in want["typedefs"]], problems)
         check_types(at, everything, want, sizes, problems)
 
 
@@ -385,6 +390,128 @@ def base_type(code):
     if code in BASE_NAMES:
         return BASE_NAMES[code]
     return code, 2 if code == "b" else 5 if code in SIGNED else 4 if code in "fd" else 7
+
+
+def type_nodes(text, side, sizes):
+    """The nodes of a side-file type string, outermost first: ("qual", letters), ("ptr",),
+    ("array", count), ("func",), then ("base", code), ("struct", tag) or ("enum", tag); a
+    typedef's name gives the nodes of its type."""
+    text, nodes = text.lstrip("`"), []
+    while text:
+        if text[0] == "(":
+            nodes.append(("func",))
+            text = text[1:]
+        elif text[0] == "*":
+            nodes.append(("ptr",))
+            text = text[3:] if text[1:2] == "." else text[1:]
+        elif text[0] == "[":
+            m = re.match(r"\[(\d*)\]?", text)
+            nodes.append(("array", int(m.group(1) or 0)))
+            text = text[m.end():]
+        elif text[0].isupper() and not text[1:2].isdigit():
+            if nodes and nodes[-1][0] == "qual":
+                nodes[-1] = ("qual", nodes[-1][1] + text[0])
+            else:
+                nodes.append(("qual", text[0]))
+            text = text[1:]
+        else:
+            named = resolve(text, side, sizes)
+            if nodes and named and nodes[-1][0] == named[0][0] == "qual":
+                return nodes[:-1] + [("qual", nodes[-1][1] + named[0][1])] + named[1:]
+            return nodes + named
+    return nodes
+
+
+def resolve(name, side, sizes):
+    if name in sizes or name == "v":
+        return [("base", name)]
+    for entry in peerlib.walk(side.module):
+        if entry.get("name") in (name, "_" + name):
+            if entry["kind"] == "var" and entry["cls"] == "t":
+                return type_nodes(entry["type"], side, sizes)
+            if entry["kind"] in ("struct", "enum"):
+                tag = entry["tag"] if entry["tag"] != "." else None
+                return [(entry["kind"], tag)]
+    return [("unknown", name)]
+
+
+def c_name(nodes, family):
+    """The type's name as llvm-dwarfdump shows it, or None for an anonymous type: const
+    and volatile only from the letters whose bits the writer turns into them."""
+    def go(k, inner, prefix):
+        kind = nodes[k][0]
+        if kind == "qual":
+            words = [w for w, letters in (("const", family["const"]),
+                                          ("volatile", family["volatile"]))
+                     if any(c in letters for c in nodes[k][1])]
+            if words and nodes[k + 1][0] == "ptr":
+                return go(k + 1, " ".join(words) + (" " + inner if inner else ""), prefix)
+            return go(k + 1, inner, prefix + words)
+        if kind == "ptr":
+            pointer = "*" + inner
+            return go(k + 1, "(%s)" % pointer if nodes[k + 1][0] in ("array", "func")
+                      else pointer, prefix)
+        if kind == "array":
+            return go(k + 1, inner + "[%d]" % nodes[k][1], prefix)
+        if kind == "func":
+            return go(k + 1, inner + "()", prefix)
+        if kind == "base":
+            name = "void" if nodes[k][1] == "v" else base_type(nodes[k][1])[0]
+        else:
+            name = nodes[k][1]
+        if name is None:
+            return None
+        text = " ".join(prefix + [name])
+        return text + ("" if not inner or inner.startswith("[") else " ") + inner
+    return go(0, "", [])
+
+
+def check_type_names(where, path, program, family, problems):
+    """Every variable, parameter, typedef, member and function return type refers to the
+    type its side-file type string describes, by the name llvm-dwarfdump gives it. llvm
+    14 shows an array of pointers to functions without its closing ")()"."""
+    fam = peerlib.FAMILIES[family]
+    for root, unit in zip(peerlib.llvm_units(path), program.units):
+        side, sizes = unit["side"], fam["sizes"]
+        name_of = lambda text: c_name(type_nodes(text, side, sizes), fam)
+        want = [("", "variable", v["name"], name_of(v["type"])) for v in unit["variables"]]
+        want += [("", "typedef", t["name"], name_of(t["type"])) for t in unit["typedefs"]]
+        for f in unit["functions"]:
+            returned = type_nodes(f["type"], side, sizes)
+            returned = returned[[n[0] for n in returned].index("func") + 1:]
+            if returned != [("base", "v")]:
+                want.append(("", "subprogram", f["name"], c_name(returned, fam)))
+            want += [(f["name"], v["tag"], v["name"], name_of(v["type"])) for v in f["locals"]]
+        for s in unit["structs"]:
+            if s["tag"] is not None:
+                want += [(s["tag"], "member", m["name"] or "", name_of(m["type"]))
+                         for m in s["members"]]
+        got = []
+        for node in dies_of(root):
+            attrs = node["attrs"]
+            m = re.match(r'0x[0-9a-f]+ "(.*)"$', attrs.get("type", ""))
+            if node["tag"] not in ("variable", "formal_parameter", "typedef", "subprogram",
+                                   "member") or not m:
+                continue
+            shown = re.sub(r"(\(\*(\[\d+\])+)$", r"\1)()", m.group(1))
+            got.append((node["scope"], node["tag"], attrs["name"].strip('"'), shown))
+        want = [w for w in want if w[0] is not None and w[3] is not None]
+        got = [g for g in got if g[0] is not None]
+        if sorted(got) != sorted(want):
+            problems.append("%s %s: types: %s, want %s" % (
+                where, unit["name"], sorted(set(got) - set(want)), sorted(set(want) - set(got))))
+
+
+def dies_of(node, scope=""):
+    """The entries below an llvm DIE, each with its scope: the function it lies in, the
+    structure tag of a member (None when anonymous), or "" at unit level."""
+    for child in node["children"]:
+        child["scope"] = scope
+        yield child
+        inner = scope
+        if child["tag"] in ("subprogram", "structure_type", "union_type"):
+            inner = child["attrs"].get("name", '""').strip('"') or None
+        yield from dies_of(child, inner)
 
 
 def check_rows(where, peer, program, problems):
@@ -497,6 +624,7 @@ def check_sample(program_path, data, sample, options, family, machine, flags, pr
         check_symbols(label, peer, program, family, problems)
         if not size_one:
             check_units(label, peer, program, family, problems, faults)
+            check_type_names(label, path, program, family, problems)
         check_rows(label, peer, program, problems)
         check_llvm(label, path, size_one, len(program.units), problems)
         check_eu_readelf(label, path, work, peer, address_size, problems)
