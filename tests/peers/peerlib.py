@@ -742,8 +742,8 @@ def base_name(path):
 class DebugProgram:
     """What the ELF writer is to put in DWARF for a sample directory (prog.sym and the
     modules' side files), derived from those files: one unit per module (dicts: name,
-    side, files, functions, variables, typedefs (name, type), structs, enums, rows, low,
-    high). A function holds name, type, external, line, file, low, high, returns and its
+    side, files, functions, variables, typedefs (name, type, line, file), structs, enums,
+    rows, low, high). A function holds name, type, external, line, file, low, high, returns and its
     locals; a variable holds tag, name, external, location (("addr", address), ("fbreg",
     offset) or ("regx", register)), line, file and type. Rows are (file, line or None at a
     sequence end, address) as a reader of the line program sees them."""
@@ -814,7 +814,8 @@ class DebugProgram:
                         unit["files"].append(dict(name=base, record=record))
                     state["file"] = known[0] + 1 if known else len(unit["files"])
                 elif kind == "var" and entry["cls"] == "t":
-                    unit["typedefs"].append(dict(name=entry["name"], type=entry["type"]))
+                    unit["typedefs"].append(dict(name=entry["name"], type=entry["type"],
+                                                 line=entry["line"], file=state["file"]))
                 elif kind == "var" and not is_function_type(entry["type"]):
                     place = self.location(entry, module, function)
                     if place is not None:

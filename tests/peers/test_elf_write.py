@@ -322,30 +322,33 @@ def check_units(where, peer, program, family, problems, faults):
         children = root["children"]
         by_tag = lambda tag, nodes=children: [d for d in nodes if d["tag"] == tag]
         functions = by_tag("subprogram")
+        declared = lambda a: (die_number(a["decl_file"]), die_number(a["decl_line"]))
         compare_lists(at, "subprograms", [
             (d["attrs"]["name"], die_number(d["attrs"]["low_pc"]),
              die_number(d["attrs"]["high_pc"]), die_number(d["attrs"]["external"]),
-             "type" in d["attrs"]) for d in functions],
+             "type" in d["attrs"], declared(d["attrs"])) for d in functions],
             [(f["name"], program.mask(f["low"]), program.mask(f["high"]), int(f["external"]),
-              f["returns"]) for f in want["functions"]], problems)
+              f["returns"], (f["file"], f["line"])) for f in want["functions"]], problems)
         compare_lists(at, "variables", [
-            (d["attrs"]["name"], "external" in d["attrs"], die_location(d["attrs"]["location"]))
-            for d in by_tag("variable")],
-            [(v["name"], v["external"], v["location"]) for v in want["variables"]], problems)
+            (d["attrs"]["name"], "external" in d["attrs"], die_location(d["attrs"]["location"]),
+             declared(d["attrs"])) for d in by_tag("variable")],
+            [(v["name"], v["external"], v["location"], (v["file"], v["line"]))
+             for v in want["variables"]], problems)
         for node, function in zip(functions, want["functions"]):
             compare_lists("%s %s" % (at, function["name"]), "locals", [
                 (d["tag"], d["attrs"]["name"], repaired(die_location(d["attrs"]["location"]),
-                                                        faults))
+                                                        faults), declared(d["attrs"]))
                 for d in node["children"] if d["tag"] in ("variable", "formal_parameter")],
-                [(v["tag"], v["name"], v["location"]) for v in function["locals"]], problems)
+                [(v["tag"], v["name"], v["location"], (v["file"], v["line"]))
+                 for v in function["locals"]], problems)
         everything = list(dies(root))
         for d in everything:
             if "sibling" in d["attrs"] and die_number(d["attrs"]["sibling"]) != d.get("end"):
                 problems.append("%s: %s at <%x> has sibling %s, its children end at %s" % (
                     at, d["tag"], d["offset"], d["attrs"]["sibling"], d.get("end")))
-        compare_lists(at, "typedefs", [d["attrs"]["name"] for d in everything
-                                       if d["tag"] == "typedef"],
-                      [t["name"] for t in want["typedefs"]], problems)
+        compare_lists(at, "typedefs", [(d["attrs"]["name"], declared(d["attrs"]))
+                                       for d in everything if d["tag"] == "typedef"],
+                      [(t["name"], (t["file"], t["line"])) for t in want["typedefs"]], problems)
         check_types(at, everything, want, sizes, problems)
 
 
