@@ -558,9 +558,11 @@ def check_eu_readelf(where, path, work, peer, address_size, problems):
         m = re.match(r"\s+attr: (\w+), form: (\w+), offset:", line)
         if m and abbreviations:
             abbreviations[-1][3].append(m.groups())
+    kinds = {(tag, children, tuple(pairs)) for _, tag, children, pairs in abbreviations}
     if abbreviations != peer.abbreviations or [a[0] for a in abbreviations] != list(
-            range(1, len(abbreviations) + 1)):
-        problems.append("%s: abbreviations: eu-readelf %s, readelf %s" % (
+            range(1, len(abbreviations) + 1)) or len(kinds) != len(abbreviations):
+        problems.append("%s: abbreviations (numbered from 1, each kind once): eu-readelf %s, "
+                        "readelf %s" % (
             where, abbreviations, peer.abbreviations))
     if address_size != 4:
         return
