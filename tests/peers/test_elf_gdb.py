@@ -336,14 +336,13 @@ GCC = ["arm-none-eabi-gcc", "-g", "-gdwarf-2", "-gstrict-dwarf", "-gno-as-loc-su
        "-c"]
 NAMES = ["channels", "last_word", "ticks", "counter", "history", "limits", "scale", "main",
          "value", "factor", "sum", "k", "ch", "i", "w"]
-TYPE_QUESTIONS = ["ptype struct channel", "ptype struct flags", "ptype union word",
-                  "ptype enum mode", "ptype/o struct channel", "whatis channels",
-                  "ptype last_word", "whatis ticks", "whatis counter", "whatis history",
-                  "whatis limits", "ptype u8", "ptype scale", "ptype main",
-                  "info address counter", "info address history", "info line prog.c:41",
-                  "info line prog.c:44", "info line prog.c:57", "info line prog.c:61",
-                  "info scope scale", "info scope main",
-                  "info functions", "info variables"]
+QUESTIONS = ["ptype struct channel", "ptype struct flags", "ptype union word", "ptype enum mode",
+             "ptype/o struct channel", "whatis channels", "ptype last_word", "whatis ticks",
+             "whatis counter", "whatis history", "whatis limits", "ptype u8", "ptype scale",
+             "ptype main", "info address counter", "info address history",
+             "info line prog.c:41", "info line prog.c:44", "info line prog.c:57",
+             "info line prog.c:61", "info scope scale", "info scope main", "info functions",
+             "info variables"]
 
 
 def ours(text):
@@ -361,18 +360,12 @@ def accepted(line):
     m = re.match(r"(/\*\s+\d+): (\d+)(\s+\|.*\*/.*: (\d+);)$", line)
     if m:  # a bit-field (ptype/o): wider ones sit (width - 1) bits lower
         line = "%s: %d%s" % (m.group(1), int(m.group(2)) - int(m.group(4)) + 1, m.group(3))
-    m = re.match(r"(Symbol \w+ is a variable) at frame base reg \S+ offset \S+(, length \d+\.)$",
-                 line)
-    if m:
-        line = m.group(1) + " at the frame base" + m.group(2)
-    if re.match(r'(Symbol "\w+" is static storage at address|Line \d+ of "prog\.c" starts at '
-                r'address) ', line):
-        line = re.sub(r"0x[0-9a-f]+", "ADDRESS", line)
-    return line
+    return put_aside(line)
 
 
-def accepted_ours(line):
-    """symvert's answer line with what may differ (addresses, frame places) put aside."""
+def put_aside(line):
+    """An answer line with what may differ between the files (addresses, the frame base
+    register and offsets) put aside."""
     m = re.match(r"(Symbol \w+ is a variable) at frame base reg \S+ offset \S+(, length \d+\.)$",
                  line)
     if m:
@@ -394,12 +387,12 @@ def check_elfside(program_path, data, problems):
             problems.append("elfside: gcc status %d\n%s" % (compiled.returncode,
                                                              compiled.stderr))
             return
-        theirs = peerlib.Gdb(os.path.join(work, "gcc.o"), TYPE_QUESTIONS)
-        mine = peerlib.Gdb(path, [ours(q) for q in TYPE_QUESTIONS])
-    for question in TYPE_QUESTIONS:
+        theirs = peerlib.Gdb(os.path.join(work, "gcc.o"), QUESTIONS)
+        mine = peerlib.Gdb(path, [ours(q) for q in QUESTIONS])
+    for question in QUESTIONS:
         want = [accepted(plain(l)) for l in theirs.answers.get(question, [])
                 if not re.match(r"/\* XXX", l)]
-        seen = [accepted_ours(plain(l)) for l in mine.answers.get(ours(question), [])
+        seen = [put_aside(plain(l)) for l in mine.answers.get(ours(question), [])
                 if not re.match(r"/\* XXX", l) and not l.endswith(" is a typedef.")
                 and not re.search(r"unsigned char : \d+;$", l)]
         if question.startswith("info functions") or question.startswith("info variables"):
