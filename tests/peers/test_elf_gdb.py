@@ -16,6 +16,9 @@ sample's .sdb and .sym imply:
  - ptype and whatis of structures (with bit-fields), unions, enumerations, arrays,
    pointers, typedefs and functions: written below, as the side files declare them.
 Accepted, because the writer is to write it so:
+ - sections hold only the stored bytes, packed without alignment, while their size is
+   the segment's: gdb warns "Loadable section ... outside of ELF segments" and "Discarding
+   section ... larger than the file size";
  - the last row of each line-number program is the end of its sequence for gdb (the
    programs have no end_sequence), so its line has no code and is not asked;
  - a unit's low/high pc span its functions; gdb gives each address to the first unit
@@ -70,6 +73,20 @@ GDB_REGISTERS = {
     "pic32": ["zero", "at", "v0", "v1", "a0", "a1", "a2", "a3"] + ["t%d" % k for k in range(8)]
              + ["s%d" % k for k in range(8)] + ["t8", "t9", "k0", "k1", "gp", "sp", "s8", "ra"]}
 FRAME_BASE = {"arm": "$bad_register_number", "pic32": "$sp"}
+
+# gdb's warnings on loading the file that are accepted: a section that holds fewer bytes
+# than its segment's size (only the stored bytes are in the file, packed without
+# alignment) lies outside the PT_LOAD that gdb matches by file size, or beyond the file.
+GDB_ACCEPTED = [r'warning: Loadable section "[^"]+" outside of ELF segments', r"in /\S+",
+                r"warning: Discarding section \S+ which has a section size \([0-9a-f]+\) "
+                r"larger than the file size \[in module /\S+\]"]
+
+
+def check_complaints(where, gdb, problems):
+    for line in gdb.complaints:
+        if not any(re.fullmatch(p, line.strip()) for p in GDB_ACCEPTED):
+            problems.append("%s: gdb: %s" % (where, line))
+
 
 # What the side files declare, as gdb shows it.
 TYPES = {
@@ -308,6 +325,7 @@ def check_sample(program_path, data, sample, options, family, problems):
         want.update({k: v.splitlines() for k, v in TYPES[family].items()})
         commands = ["info functions", "info variables", "maint info line-table"] + list(want)
         gdb = peerlib.Gdb(path, commands)
+    check_complaints(sample, gdb, problems)
     for reason in expect.not_asked:
         print("%s: not asked: %s" % (sample, reason))
     for command, entries in (("info functions", functions), ("info variables", variables)):
@@ -389,6 +407,8 @@ def check_elfside(program_path, data, problems):
             return
         theirs = peerlib.Gdb(os.path.join(work, "gcc.o"), QUESTIONS)
         mine = peerlib.Gdb(path, [ours(q) for q in QUESTIONS])
+    check_complaints("elfside (symvert)", mine, problems)
+    check_complaints("elfside (gcc)", theirs, problems)
     for question in QUESTIONS:
         want = [accepted(plain(l)) for l in theirs.answers.get(question, [])
                 if not re.match(r"/\* XXX", l)]
