@@ -488,7 +488,11 @@ def check_type_names(where, path, program, family, problems):
     type its side-file type string describes, by the name llvm-dwarfdump gives it. llvm
     14 shows an array of pointers to functions without its closing ")()"."""
     fam = peerlib.FAMILIES[family]
-    for root, unit in zip(peerlib.llvm_units(path), program.units):
+    roots = peerlib.llvm_units(path)
+    if len(roots) != len(program.units):
+        problems.append("%s: llvm-dwarfdump shows %d units, want %d" % (
+            where, len(roots), len(program.units)))
+    for root, unit in zip(roots, program.units):
         side, sizes = unit["side"], fam["sizes"]
         name_of = lambda text: c_name(type_nodes(text, side, sizes), fam)
         want = [("", "variable", v["name"], name_of(v["type"])) for v in unit["variables"]]
