@@ -15,6 +15,11 @@ srecord
 gputils
 binutils-h8300-hms
 binutils
+gdb-multiarch
+llvm
+elfutils
+binutils-multiarch
+gcc-arm-none-eabi
 clang-format
 "
 

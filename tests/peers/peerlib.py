@@ -1,12 +1,14 @@
 """What the peer checks share: the command line they are run with, running symvert and
 the peers, skipping when a peer is missing, readers of symvert's own output (the -v -v
 summary, Intel HEX files, the COFF dumps, symbol files) and of the peers' output
-(objdump, gpvo, gpvc)."""
+(objdump, gpvo, gpvc, readelf, gdb), and for the ELF checks a model of what the symbol
+file and the side files of a sample put into DWARF."""
 import argparse
 import collections
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 
@@ -413,3 +415,646 @@ class Gpvc:
                 lines = lines[:k]
                 break
         return "\n".join(l for l in lines if not l.startswith("ERROR: Source file")) + "\n"
+
+
+# ---- The tool chain's symbol file and side files, as the ELF writer reads them ----
+
+SOURCE_MARKS = (".obj", ".OBJ", ".c", ".C", ".as", ".AS")  # a line naming a file has one
+
+
+class SymbolFile:
+    """A symbol file read by the reader's line rules (a line containing ".c" anywhere
+    names a file, so a segment line ".const ..." does too). Holds the segments of
+    %segments (dicts: name, address, size, cls or None for ABS, load), the symbols
+    (dicts: name, value, segment name or None when absolute, file, local, index), the
+    line records (line, address, file), the bounds records (name -> low, high, init, in
+    the order they were made) and the file names in order."""
+
+    def __init__(self, path):
+        self.segments, self.symbols, self.lines, self.files = [], [], [], []
+        self.bounds = {}
+        in_segments = in_locals = False
+        current = None
+        for text in open(path, newline=""):
+            if not text.endswith("\n"):
+                break  # a last line without its end is not read
+            text = text.rstrip("\n").rstrip("\r")
+            if text in ("%segments", "%locals"):
+                in_segments = text == "%segments"
+                in_locals = in_locals or text == "%locals"
+                continue
+            if any(mark in text for mark in SOURCE_MARKS):
+                current = text
+                if text not in self.files:
+                    self.files.append(text)
+                continue
+            if current is None:
+                current = os.path.basename(path)
+                self.files.append(current)
+            fields = text.split()
+            if len(fields) < 2:
+                continue
+            segment = fields[3] if len(fields) > 3 and fields[3] != "ABS" else None
+            value = int(fields[1], 16) & 0xFFFFFFFF
+            if in_segments:
+                self.segments.append(dict(
+                    name=fields[0], address=value, size=int(fields[2], 16) - value + 1,
+                    cls=segment, load=int(fields[4], 16) if len(fields) > 4 else value))
+            elif fields[0][0].isdigit():
+                self.lines.append((int(fields[0]), value, current))
+            elif fields[0][:3] in ("__L", "__H", "__B", "__I"):
+                record = self.bounds.setdefault(fields[0][3:], dict(low=0, high=0, init=0))
+                key = dict(L="low", H="high", I="init").get(fields[0][2])
+                if key:
+                    record[key] = value
+            else:
+                self.symbols.append(dict(name=fields[0], value=value, segment=segment,
+                                         file=current, local=in_locals,
+                                         index=len(self.symbols)))
+
+    def written_segments(self):
+        """The segments that become sections: those of %segments with a class."""
+        return [s for s in self.segments if s["cls"] is not None]
+
+    def find(self, name, file=None):
+        """The first symbol of that name (of that file, when one is given)."""
+        return next((s for s in self.symbols
+                     if s["name"] == name and file in (None, s["file"])), None)
+
+    def bounds_of(self, value):
+        """The bounds record a symbol of this value gets: the last one holding it."""
+        found = None
+        for record in self.bounds.values():
+            if record["low"] <= value <= record["high"]:
+                found = record
+        return found
+
+
+class SideFile:
+    """One module's symbolic-debug side file (.sdb) as a scope tree. A scope is a dict
+    (kind "module", "func" or "block"; entries; numbers, the four numbers after its
+    closing brace; function, the declaring variable of a func scope). Entries are dicts
+    by kind: "var" (name, asm_name, type, cls: a e p r s t, defined, value, register,
+    line, file), "struct" (name, tag, size, union, members: name, size, offset, width,
+    position), "enum" (name, tag, base, items), "file" (name, line) and "scope". A
+    parameter or auto whose place names a register becomes class r; redeclarations
+    merge as the reader merges them."""
+
+    def __init__(self, path, registers):
+        self.registers = registers
+        self.defines = {}
+        text = open(path).read()
+        self.first_line = text.split("\n", 1)[0]
+        body = text[len(self.first_line):]
+        self.tokens = self.tokenize(body)
+        self.position = 0
+        self.line, self.file = 1, None
+        self.module = self.scope("module", None)
+
+    @staticmethod
+    def tokenize(text):
+        """Tokens, with a line directive's file name (the rest of its line when the
+        directive did not end the line) joined to it as a pair."""
+        tokens, position = [], 0
+        while True:
+            m = re.compile(r"\S+").search(text, position)
+            if not m:
+                return tokens
+            token, position = m.group(), m.end()
+            if token.startswith('"') and position < len(text) and text[position] not in "\r\n":
+                start = re.compile(r"\s*").match(text, position).end()
+                end = re.compile(r"[^\r\n]*").match(text, start).end()
+                tokens.append((token, text[start:end]))
+                position = end
+            else:
+                tokens.append((token, None))
+
+    def next(self):
+        if self.position >= len(self.tokens):
+            return None
+        self.position += 1
+        return self.tokens[self.position - 1][0]
+
+    def scope(self, kind, function):
+        scope = dict(kind=kind, entries=[], numbers=[0, 0, 0, 0], function=function)
+        pending, last_scope, number_index = None, None, 0
+        while self.position < len(self.tokens):
+            token, file_name = self.tokens[self.position]
+            self.position += 1
+            if token == "[v":
+                entry = self.variable(scope)
+                if entry is not None and is_function_type(entry["type"]):
+                    pending = entry
+            elif token in ("[s", "[u"):
+                self.structure(scope, token == "[u")
+            elif token == "[e":
+                self.enumeration(scope)
+            elif token == "[d":
+                name, value = self.next(), self.next()
+                self.next()
+                self.defines[name] = value
+            elif token.startswith("["):
+                pending = None
+            elif token == "{":
+                inner = self.scope("func" if pending else "block", pending)
+                scope["entries"].append(dict(kind="scope", scope=inner))
+                last_scope, pending, number_index = inner, None, 0
+            elif token == "}":
+                break
+            elif token.startswith('"'):
+                self.line = int(token[1:] or 0)
+                if file_name is not None and file_name != self.file:
+                    self.file = file_name
+                    scope["entries"].append(dict(kind="file", name=file_name, line=self.line))
+            elif token[0].isdigit() or token[0] == "-":
+                if last_scope is not None and number_index < 4:
+                    last_scope["numbers"][number_index] = int(re.match(r"-?\d*", token).group()
+                                                              or 0)
+                number_index += 1
+            else:
+                break
+        return scope
+
+    def variable(self, scope):
+        name, type_text, dimension, letter = self.next(), self.next(), self.next(), self.next()
+        if dimension and dimension.endswith("a"):
+            type_text = "[%d]%s" % (int(re.match(r"\d*", dimension).group() or 0),
+                                    type_text.lstrip("`"))
+        defined = int(re.match(r"-?\d*", self.next()).group() or 0)
+        place = self.next() if letter != "t" else None
+        self.next()  # "]"
+        entry = dict(kind="var", name=name, asm_name=None, type=type_text, cls=letter,
+                     defined=defined, value=0, register=None, line=self.line, file=self.file)
+        if letter in ("a", "p") and place in self.registers:
+            entry["cls"], entry["register"] = "r", place
+        elif letter == "r":
+            entry["register"] = place
+        elif letter == "s" and name.startswith("F") and re.match(r"[A-Za-z_]", place):
+            entry["asm_name"], entry["name"] = name, "_" + place
+        elif letter != "t":
+            entry["value"] = int(re.match(r"-?\d*", place.lstrip("@")).group() or 0) & 0xFFFFFFFF
+        if entry["cls"] in ("a", "p", "r") and scope["kind"] == "module":
+            return None
+        earlier = next((e for e in reversed(scope["entries"])
+                        if e["kind"] == "var" and e["name"] == entry["name"]), None)
+        if earlier is not None and earlier["cls"] == entry["cls"]:
+            if entry["cls"] in ("e", "s") and earlier["value"] == entry["value"] \
+                    and earlier["defined"] <= defined:
+                earlier["type"], earlier["defined"] = entry["type"], defined
+                return earlier
+            if entry["cls"] in ("a", "p", "r") and (earlier["value"], earlier["register"],
+                                                    earlier["defined"]) == (
+                    entry["value"], entry["register"], defined):
+                return earlier
+        scope["entries"].append(entry)
+        return entry
+
+    def structure(self, scope, union):
+        entry = dict(kind="struct", name=self.next(), union=union, line=self.line,
+                     file=self.file, members=[])
+        tag = self.next()
+        entry["tag"] = None if tag == "." else tag
+        entry["size"] = int(self.next())
+        token = self.next()
+        while token is not None and not token.startswith("]"):
+            member = dict(type=token, width=0, position=0)
+            token = self.next()
+            if token[0].isdigit():
+                if token.endswith("a"):
+                    member["type"] = "[%d]%s" % (int(re.match(r"\d*", token).group() or 0),
+                                                 member["type"].lstrip("`"))
+                token = self.next()
+            member["name"] = None if token == "." else token
+            member["size"], member["offset"] = int(self.next()), int(self.next())
+            token = self.next()
+            if token is not None and token.startswith(":"):
+                member["width"], member["position"] = (int(x) for x in token[1:].split(":"))
+                token = self.next()
+            entry["members"].append(member)
+        scope["entries"].append(entry)
+
+    def enumeration(self, scope):
+        entry = dict(kind="enum", name=self.next(), tag=self.next(), base=None, items=[])
+        token = self.next()
+        if token is not None and token.startswith("`"):
+            entry["base"] = token[1:]
+            token = self.next()
+        while token is not None and not token.startswith("]"):
+            entry["items"].append((token, int(self.next())))
+            token = self.next()
+        scope["entries"].append(entry)
+
+
+def is_function_type(text):
+    """Whether a type string is a function type: "(" after the qualifier letters."""
+    rest = re.sub(r"^(?:[A-Z](?![0-9]))*", "", text.lstrip("`"))
+    return rest.startswith("(")
+
+
+def walk(scope):
+    """The entries of a scope and of the scopes inside it, depth first."""
+    for entry in scope["entries"]:
+        yield entry
+        if entry["kind"] == "scope":
+            yield from walk(entry["scope"])
+
+
+def _numbered(prefix, first, last):
+    return ["%s%d" % (prefix, k) for k in range(first, last + 1)]
+
+
+# What the ELF writer takes from each processor family: the register names in the order
+# that numbers them (a register's number is its index, from 1), the DWARF register of a
+# register number, where autos and parameters lie ("symbols": at the symbol ?a<function>
+# (or ??<function>) or ?<function> plus the offset; "numbers": at the second or fourth
+# number after the function's closing brace plus the offset), whether statics are looked
+# up in their own module's symbols first, the basic types' sizes, the DWARF address size
+# (the size of a plain data pointer) and the qualifier letters whose bits make a const
+# (0x400) or volatile (0x2) type.
+FAMILIES = {
+    "pic": dict(registers=["", "w", "wreg", "fsr", "fsr1", "tblptrl", "tblptrh", "prodl",
+                           "prodh", "tablreg", "prod"],
+                dwarf_register=lambda n: None, frames="symbols", auto="?a", pro=True,
+                file_statics=False, address_size=1, const="X", volatile="VE",
+                sizes=dict(i=2, s=2, c=1, m=3, l=4, ui=2, us=2, uc=1, um=3, ul=4, f=3, d=4,
+                           x=2, ux=2, b=0)),
+    "pic18": dict(registers=["", "w", "wreg", "fsr0l", "fsr0h", "fsr1l", "fsr1h", "fsr2l",
+                             "fsr2h", "tblptrl", "tblptrh", "tblptru", "prodl", "prodh",
+                             "fsr0", "fsr1", "fsr2", "tblptr", "prod"],
+                  dwarf_register=lambda n: None, frames="symbols", auto="?a", pro=True,
+                  file_statics=False, address_size=2, const="", volatile="V",
+                  sizes=dict(i=2, s=2, c=1, m=3, l=4, ui=2, us=2, uc=1, um=3, ul=4, f=3,
+                             d=4, x=2, ux=2, b=0)),
+    "dspic": dict(registers=[""] + _numbered("w", 0, 15) + [
+                      "w01", "w23", "w45", "w67", "w89", "w1011", "w1213", "w37", "w40",
+                      "w57", "a", "b", "PARAMREG", "LPARAMREG"],
+                  dwarf_register=lambda n: n - 1 if 1 <= n <= 16 else
+                  2 * n - 34 if 17 <= n <= 23 else None,
+                  frames="numbers", file_statics=True, address_size=2, const="CD",
+                  volatile="V",
+                  sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=2,
+                             nx=1, unx=1, b=0)),
+    "pic32": dict(registers=["", "zero", "at", "v0", "v1"] + _numbered("a", 0, 3) +
+                  _numbered("t", 0, 9) + _numbered("s", 0, 7) +
+                  ["k0", "k1", "gp", "sp", "s8", "ra"],
+                  dwarf_register=lambda n: n - 1, frames="numbers", file_statics=False,
+                  address_size=4, const="W", volatile="V",
+                  sizes=dict(i=4, s=2, c=1, l=4, ui=4, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=4,
+                             b=0)),
+    "8051": dict(registers=[""] + _numbered("r", 0, 7) + _numbered("WR", 0, 3) +
+                 ["LR0", "LR1"],
+                 dwarf_register=lambda n: n - 1 if 1 <= n <= 8 else 2 * n - 18 if 9 <= n <= 12
+                 else 4 * n - 52 if 13 <= n <= 14 else None,
+                 frames="symbols", auto="?a", pro=False, file_statics=False, address_size=2,
+                 const="Y", volatile="V",
+                 sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=2,
+                            b=0)),
+    "arm": dict(registers=[""] + _numbered("r", 0, 15) + [
+                    "r0_1", "r1_2", "r2_3", "r3_4", "r4_5", "r5_6", "r6_7", "r8_9", "r9_10",
+                    "r10_11", "PARAMREG", "DATAREG"],
+                dwarf_register=lambda n: n - 1 if 1 <= n <= 16 else n - 17 if 17 <= n <= 23
+                else n - 15 if 24 <= n <= 26 else None,
+                frames="symbols", auto="?a", pro=False, file_statics=False, address_size=4,
+                const="T", volatile="V",
+                sizes=dict(i=4, s=2, c=1, l=4, ui=4, us=2, uc=1, ul=4, f=4, d=4, x=4, ux=4,
+                           nx=1, unx=1, b=10)),
+    "holtek": dict(registers=["", "a", "iar0"],
+                   dwarf_register=lambda n: {1: 5, 2: 0}.get(n), frames="symbols", auto="??",
+                   pro=False, file_statics=False, address_size=1, const="X", volatile="V",
+                   sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=3, d=4, x=2,
+                              ux=2, b=0)),
+}
+
+
+def signed32(value):
+    value &= 0xFFFFFFFF
+    return value - (1 << 32) if value & 0x80000000 else value
+
+
+def base_name(path):
+    """The file name after the last "\\", else "/", else ":"."""
+    for separator in ("\\", "/", ":"):
+        if separator in path:
+            return path.rsplit(separator, 1)[1]
+    return path
+
+
+class DebugProgram:
+    """What the ELF writer is to put in DWARF for a sample directory (prog.sym and the
+    modules' side files), derived from those files: one unit per module (dicts: name,
+    side, files, functions, variables, typedefs (name, type, line, file), structs, enums,
+    rows, low, high). A function holds name, type, external, line, file, low, high, returns and its
+    locals; a variable holds tag, name, external, location (("addr", address), ("fbreg",
+    offset) or ("regx", register)), line, file and type. Rows are (file, line or None at a
+    sequence end, address) as a reader of the line program sees them."""
+
+    def __init__(self, directory, family):
+        self.family = FAMILIES[family]
+        self.sym = SymbolFile(os.path.join(directory, "prog.sym"))
+        self.modules = []
+        for name in self.sym.files:
+            if ".obj" in name or ".OBJ" in name:
+                path = os.path.join(directory, (name.rsplit(".", 1)[0]) + ".sdb")
+                self.modules.append((name, SideFile(path, self.family["registers"])))
+        self.defines = {}
+        for _, side in self.modules:
+            self.defines.update(side.defines)
+        self.units = [self.unit(name, side) for name, side in self.modules]
+
+    def mask(self, address):
+        return address & ((1 << 8 * self.family["address_size"]) - 1)
+
+    def location(self, entry, module, function):
+        family, cls = self.family, entry["cls"]
+        if cls in ("e", "s"):
+            symbol = None
+            if entry["asm_name"]:
+                symbol = self.sym.find(entry["asm_name"])
+            else:
+                if family["file_statics"] and cls == "s":
+                    symbol = self.sym.find(entry["name"], module)
+                symbol = symbol or self.sym.find(entry["name"])
+            return ("addr", symbol["value"]) if symbol else None
+        if cls in ("a", "p"):
+            if function is None:
+                return None
+            numbers = function["numbers"]
+            if family["frames"] == "numbers":
+                place = numbers[1 if cls == "a" else 3] + entry["value"]
+            else:
+                prefix = "?"
+                if cls == "a":
+                    pro = family["pro"] and self.defines.get("edition") == "pro"
+                    prefix = "??" if pro else family["auto"]
+                symbol = self.sym.find(prefix + function["function"]["name"])
+                if symbol is None:
+                    return None
+                place = symbol["value"] + entry["value"]
+            return ("fbreg", signed32(place - numbers[0]))
+        if cls == "r":
+            registers = family["registers"]
+            number = registers.index(entry["register"]) if entry["register"] in registers[1:] else 0
+            register = family["dwarf_register"](number)
+            return ("regx", register) if register is not None else None
+        return None
+
+    def unit(self, module, side):
+        unit = dict(name=module, side=side, files=[], functions=[], variables=[],
+                    typedefs=[], structs=[], enums=[])
+        state = dict(file=0)
+
+        def visit(scope, function, target):
+            for entry in scope["entries"]:
+                kind = entry["kind"]
+                if kind == "file":
+                    base = base_name(entry["name"])
+                    known = [k for k, f in enumerate(unit["files"]) if f["name"] == base]
+                    if not known:
+                        record = entry["name"] if entry["name"] in self.sym.files else None
+                        unit["files"].append(dict(name=base, record=record))
+                    state["file"] = known[0] + 1 if known else len(unit["files"])
+                elif kind == "var" and entry["cls"] == "t":
+                    unit["typedefs"].append(dict(name=entry["name"], type=entry["type"],
+                                                 line=entry["line"], file=state["file"]))
+                elif kind == "var" and not is_function_type(entry["type"]):
+                    place = self.location(entry, module, function)
+                    if place is not None:
+                        target.append(dict(
+                            tag="formal_parameter" if entry["cls"] == "p" else "variable",
+                            name=entry["name"], external=entry["cls"] == "e", location=place,
+                            line=entry["line"], file=state["file"], type=entry["type"]))
+                elif kind == "struct":
+                    unit["structs"].append(entry)
+                elif kind == "enum":
+                    unit["enums"].append(entry)
+                elif kind == "scope" and entry["scope"]["kind"] == "func":
+                    inner = entry["scope"]
+                    declared = inner["function"]
+                    low = self.sym.find(declared["name"])
+                    low = low["value"] if low else 0
+                    high = self.sym.find("__end_of" + declared["name"])
+                    returned = declared["type"].lstrip("`").split("(", 1)[1]
+                    function_entry = dict(
+                        name=declared["name"], type=declared["type"],
+                        external=declared["cls"] == "e", line=declared["line"],
+                        file=state["file"], low=low,
+                        high=high["value"] if high else low + 1, locals=[],
+                        returns=re.sub(r"^(?:[A-Z](?![0-9]))*", "", returned) != "v")
+                    unit["functions"].append(function_entry)
+                    visit(inner, inner, function_entry["locals"])
+                elif kind == "scope":
+                    visit(entry["scope"], function, target)
+
+        visit(side.module, None, unit["variables"])
+        self.line_rows(unit)
+        return unit
+
+    def line_rows(self, unit):
+        """The unit's rows: the symbol file's line records of the files its side file
+        names, by address then line; a record whose line equals the one before ends the
+        sequence there. A sequence's first address is written with the address size."""
+        index = {}
+        for k, f in enumerate(unit["files"]):
+            if f["record"] is not None:
+                index[f["record"]] = k + 1
+        records = sorted((r for r in self.sym.lines if r[2] in index),
+                         key=lambda r: (r[1], r[0]))
+        addresses = [f["low"] for f in unit["functions"]] + [r[1] for r in records]
+        highs = [f["high"] for f in unit["functions"]] + [r[1] for r in records]
+        unit["low"] = min(addresses) if addresses else 0xFFFFFFFF
+        unit["high"] = max(highs) if highs else 0
+        rows, address, line, shift = [], 0, 1, 0
+        for number, at, record in records:
+            name = unit["files"][index[record] - 1]["name"]
+            if number == line:
+                rows.append((name, None, at + shift))
+                address, line = 0, 1
+                continue
+            if address == 0:
+                shift = self.mask(at) - at
+            rows.append((name, number, at + shift))
+            address, line = at, number
+        unit["rows"] = rows
+
+    def global_entry(self, name):
+        """The kind of the first entry of that name in the type model, depth first:
+        "typedef" for a basic type, "module", or the side file's entry."""
+        if name in self.family["sizes"] or name == "v":
+            return "typedef"
+        for module, side in self.modules:
+            if module == name:
+                return "module"
+            for entry in walk(side.module):
+                if entry.get("name") == name and entry["kind"] != "scope":
+                    return entry
+        return None
+
+
+# ---- ELF files and the tools that read them ----
+
+class Readelf:
+    """What binutils readelf says about an ELF file, from separate runs: the header
+    (-h, field name -> text), the sections (-W -S: dicts index, name, type, address,
+    offset, size, entsize, flags, link, info), the program headers (-l: dicts type,
+    offset, vaddr, paddr, filesz, memsz), the symbols (-W -s: dicts index, value, type,
+    bind, other, ndx, name), the abbreviations, the units of .debug_info (when asked
+    for; dicts offset, pointer_size, root: a DIE tree of dicts tag, offset, attrs,
+    children, and end: the offset after the zero that ends the children) and the decoded
+    line tables (-wL: one list of (file, line or None at an end of sequence, address) per
+    table)."""
+
+    def __init__(self, path, debug_info=True):
+        text = lambda *options: run(["readelf"] + list(options) + [path]).stdout
+        self.header = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$",
+                                      text("-h").split("ELF Header:", 1)[-1], re.M))
+        self.sections = [dict(index=int(k), name=n, type=t, address=int(a, 16),
+                              offset=int(o, 16), size=int(z, 16), entsize=int(e, 16), flags=f,
+                              link=int(l), info=int(i))
+                         for k, n, t, a, o, z, e, f, l, i in re.findall(
+                             r"^\s*\[\s*(\d+)\] (.*?)\s+(\S+)\s+([0-9a-f]{8}) ([0-9a-f]{6}) "
+                             r"([0-9a-f]{6}) ([0-9a-f]{2})\s+([A-Za-z]*)\s+(\d+)\s+(\d+)\s+\d+$",
+                             text("-W", "-S"), re.M)]
+        self.segments = [dict(type=t, offset=int(o, 16), vaddr=int(v, 16), paddr=int(p, 16),
+                              filesz=int(f, 16), memsz=int(m, 16))
+                         for t, o, v, p, f, m in re.findall(
+                             r"^\s+([A-Z_]+)\s+0x([0-9a-f]+) 0x([0-9a-f]+) 0x([0-9a-f]+) "
+                             r"0x([0-9a-f]+) 0x([0-9a-f]+)", text("-l"), re.M)]
+        self.symbols = [dict(index=int(k), value=int(v, 16), type=t, bind=b, other=o or "",
+                             ndx=x, name=n)
+                        for k, v, t, b, o, x, n in re.findall(
+                            r"^\s*(\d+): ([0-9a-f]+)\s+\d+\s+(\w+)\s+(\w+)\s+\w+\s+"
+                            r"(?:\[([^\]]*)\]\s+)?(\w+) ?(.*)$", text("-W", "-s"), re.M)]
+        self.abbreviations = self.parse_abbreviations(text("--debug-dump=abbrev"))
+        self.units = self.parse_units(text("--debug-dump=info")) if debug_info else []
+        self.line_tables = []
+        for line in text("--debug-dump=decodedline").splitlines():
+            if line.startswith("CU: "):
+                self.line_tables.append([])
+            m = re.match(r"(\S+)\s+(\d+|-)\s+(0x[0-9a-f]+|\d+)(?:\s+\d+)?(?:\s+x)?\s*$", line)
+            if m and self.line_tables:
+                self.line_tables[-1].append((m.group(1), None if m.group(2) == "-" else
+                                             int(m.group(2)), int(m.group(3), 0)))
+
+    @staticmethod
+    def parse_abbreviations(text):
+        """(code, tag, has children, [(attribute, form)]) per abbreviation."""
+        found = []
+        for line in text.splitlines():
+            m = re.match(r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]", line)
+            if m:
+                found.append((int(m.group(1)), m.group(2), m.group(3) == "has", []))
+            m = re.match(r"\s+DW_AT_(\w+)\s+DW_FORM_(\w+)", line)
+            if m and found:
+                found[-1][3].append((m.group(1), m.group(2)))
+        return found
+
+    @staticmethod
+    def parse_units(text):
+        units, stack, current = [], [], None
+        for line in text.splitlines():
+            m = re.match(r"\s*Compilation Unit @ offset (0x[0-9a-f]+|\d+):", line)
+            if m:
+                units.append(dict(offset=int(m.group(1), 0), pointer_size=None, root=None))
+                continue
+            m = re.match(r"\s*Pointer Size:\s+(\d+)", line)
+            if m and units:
+                units[-1]["pointer_size"] = int(m.group(1))
+            m = re.match(r"\s*<(\d+)><([0-9a-f]+)>: Abbrev Number: (\d+)(?: \(DW_TAG_(\w+)\))?",
+                         line)
+            if m:
+                current = None
+                if m.group(3) == "0":  # the end of the children of the entry above
+                    depth = int(m.group(1))
+                    if 0 < depth <= len(stack):
+                        stack[depth - 1]["end"] = int(m.group(2), 16) + 1
+                    continue
+                depth = int(m.group(1))
+                current = dict(tag=m.group(4), offset=int(m.group(2), 16), attrs={},
+                               children=[])
+                if depth == 0:
+                    units[-1]["root"] = current
+                elif depth <= len(stack):
+                    stack[depth - 1]["children"].append(current)
+                stack[depth:] = [current]
+                continue
+            m = re.match(r"\s*<[0-9a-f]+>\s+DW_AT_(\w+)\s*: ?(.*?)\s*$", line)
+            if m and current is not None:
+                current["attrs"][m.group(1)] = m.group(2)
+        return units
+
+
+def die_number(text):
+    """The number at the start of a readelf attribute value ("0x2000", "1\t(ANSI C)",
+    "<0x3e>")."""
+    return int(re.match(r"<?(0x[0-9a-f]+|-?\d+)", text).group(1), 0)
+
+
+def die_location(text):
+    """A location expression of one operation as (kind, number): ("addr", address),
+    ("fbreg", offset), ("regx", register) or ("plus_uconst", offset)."""
+    m = re.search(r"\(DW_OP_(\w+): (-?[0-9a-f]+)", text)
+    return m.group(1), int(m.group(2), 16 if m.group(1) == "addr" else 10)
+
+
+def dies(node):
+    """A DIE and all DIEs below it, depth first."""
+    yield node
+    for child in node["children"]:
+        yield from dies(child)
+
+
+def retyped_copy(path, copy):
+    """Copies an ELF file, giving the sections named .debug_* sh_type 1 (SHT_PROGBITS)
+    and changing nothing else; eu-readelf dumps DWARF only from such sections."""
+    raw = bytearray(open(path, "rb").read())
+    order = "<" if raw[5] == 1 else ">"
+    shoff = struct.unpack_from(order + "I", raw, 32)[0]
+    count, names = struct.unpack_from(order + "HH", raw, 48)
+    strings = struct.unpack_from(order + "I", raw, shoff + 40 * names + 16)[0]
+    for k in range(count):
+        header = shoff + 40 * k
+        start = strings + struct.unpack_from(order + "I", raw, header)[0]
+        if raw[start:raw.index(0, start)].startswith(b".debug_"):
+            struct.pack_into(order + "I", raw, header + 4, 1)
+    open(copy, "wb").write(raw)
+
+
+class Gdb:
+    """gdb-multiarch's answers to a list of commands about one file, run in one batch
+    without init files: command -> its output lines (blank lines dropped); the warnings
+    it gives while reading the file are in complaints."""
+
+    def __init__(self, path, commands):
+        args = ["gdb-multiarch", "-nx", "-batch"]
+        for k, command in enumerate(commands):
+            args += ["-ex", "echo @@@%d\\n" % k, "-ex", command]
+        proc = run(args + [path])
+        self.complaints = [l for l in proc.stderr.splitlines() if l.strip()]
+        self.answers = {}
+        parts = re.split(r"^@@@(\d+)\n", proc.stdout, flags=re.M)
+        for k, body in zip(parts[1::2], parts[2::2]):
+            self.answers[commands[int(k)]] = [l.rstrip() for l in body.splitlines() if l.strip()]
+
+
+def llvm_units(path):
+    """The units of llvm-dwarfdump --debug-info as DIE trees (dicts tag, attrs: attribute
+    -> the text llvm shows in its parentheses, children)."""
+    units, stack, current = [], [], None
+    for line in run(["llvm-dwarfdump", "--debug-info", path]).stdout.splitlines():
+        m = re.match(r"0x[0-9a-f]+:( +)(DW_TAG_(\w+)|NULL)", line)
+        if m:
+            depth = (len(m.group(1)) - 1) // 2
+            current = None
+            if m.group(3) is None:
+                continue
+            current = dict(tag=m.group(3), attrs={}, children=[])
+            if depth == 0:
+                units.append(current)
+            elif depth <= len(stack):
+                stack[depth - 1]["children"].append(current)
+            stack[depth:] = [current]
+            continue
+        m = re.match(r"\s+DW_AT_(\w+)\s+\((.*)\)$", line)
+        if m and current is not None:
+            current["attrs"][m.group(1)] = m.group(2)
+    return units
