@@ -539,12 +539,13 @@ void DwarfWriter::write_variable(ScopeEntry* entry, uint32_t location, int32_t f
     switch (entry->sclass) {
     case SC_AUTO:
     case SC_PARAM:
+        // Frame offsets are signed 32-bit numbers: a family may keep autos below the base.
         expression.u8(DW_OP_fbreg);
-        expression.sleb128(int64_t(entry->location_value) - frame_base);
+        expression.sleb128(int32_t(entry->location_value - uint32_t(frame_base)));
         break;
     case SC_REG:
         expression.u8(DW_OP_regx);
-        expression.uleb128(location);
+        expression.uleb128(dwarf_register(location));
         break;
     default:
         expression.u8(DW_OP_addr);

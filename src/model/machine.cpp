@@ -275,3 +275,7 @@ const ElfMachineHooks* elf_hooks_for(uint16_t machine) {
         if (hooks->accepts_machine(machine)) return hooks;
     return nullptr;
 }
+
+uint32_t dwarf_register(uint32_t location) {
+    return selected_processor() == &pic32_processor ? mips_dwarf_register(location) : location;
+}

@@ -108,6 +108,10 @@ const char* register_name(uint32_t number);
 bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer);
 // Size in bytes of the type whose outermost node is the one referred to.
 uint32_t type_size(TypeRef node);
+// The DWARF number of a register location variable_location found: the same number,
+// except where the family's register table orders registers otherwise than its
+// architecture numbers them (PIC32 lists t8 and t9 before s0 to s7).
+uint32_t dwarf_register(uint32_t location);
 
 // How an ELF file is adapted to a processor family. The writer asks the records in the
 // order of elf_hooks_for and keeps the first that accepts its e_machine.
@@ -124,9 +128,10 @@ struct ElfMachineHooks {
     uint32_t debug_section_type; // sh_type of the DWARF sections
 };
 
-extern const ElfMachineHooks mips_elf_hooks;    // PIC32 (machpic32)
-extern const ElfMachineHooks dspic_elf_hooks;   // dsPIC (machdspic)
-extern const ElfMachineHooks generic_elf_hooks; // every other machine
+extern const ElfMachineHooks mips_elf_hooks;     // PIC32 (machpic32)
+uint32_t mips_dwarf_register(uint32_t location); // machpic32
+extern const ElfMachineHooks dspic_elf_hooks;    // dsPIC (machdspic)
+extern const ElfMachineHooks generic_elf_hooks;  // every other machine
 
 // The first of the three hook records that accepts the machine.
 const ElfMachineHooks* elf_hooks_for(uint16_t machine);

@@ -70,3 +70,12 @@ const ElfMachineHooks mips_elf_hooks = {
     accepts_mips, elf_header_unchanged, elf_flags_by_contents,
     mips16_other, elf_byte_addresses,   SHT_MIPS_DWARF,
 };
+
+// The register table lists t0 to t9, then s0 to s7; MIPS numbers s0 to s7 16 to 23 and
+// t8 and t9 24 and 25.
+uint32_t mips_dwarf_register(uint32_t location) {
+    constexpr uint32_t T8 = 16, S0 = 18, S7 = 25;
+    if (location == T8 || location == T8 + 1) return location + 8;
+    if (location >= S0 && location <= S7) return location - 2;
+    return location;
+}

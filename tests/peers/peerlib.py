@@ -671,6 +671,12 @@ def _numbered(prefix, first, last):
 # up in their own module's symbols first, the basic types' sizes, the DWARF address size
 # (the size of a plain data pointer) and the qualifier letters whose bits make a const
 # (0x400) or volatile (0x2) type.
+_PIC32_REGISTERS = (["", "zero", "at", "v0", "v1"] + _numbered("a", 0, 3) + _numbered("t", 0, 9) +
+                    _numbered("s", 0, 7) + ["k0", "k1", "gp", "sp", "s8", "ra"])
+# The MIPS general registers in the order of their numbers (DWARF's too).
+_MIPS_DWARF_ORDER = (["zero", "at", "v0", "v1"] + _numbered("a", 0, 3) + _numbered("t", 0, 7) +
+                     _numbered("s", 0, 7) + ["t8", "t9", "k0", "k1", "gp", "sp", "s8", "ra"])
+
 FAMILIES = {
     "pic": dict(registers=["", "w", "wreg", "fsr", "fsr1", "tblptrl", "tblptrh", "prodl",
                            "prodh", "tablreg", "prod"],
@@ -694,10 +700,11 @@ FAMILIES = {
                   volatile="V",
                   sizes=dict(i=2, s=2, c=1, l=4, ui=2, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=2,
                              nx=1, unx=1, b=0)),
-    "pic32": dict(registers=["", "zero", "at", "v0", "v1"] + _numbered("a", 0, 3) +
-                  _numbered("t", 0, 9) + _numbered("s", 0, 7) +
-                  ["k0", "k1", "gp", "sp", "s8", "ra"],
-                  dwarf_register=lambda n: n - 1, frames="numbers", file_statics=False,
+    "pic32": dict(registers=_PIC32_REGISTERS,
+                  # The side files' table lists t8 and t9 before s0; DWARF numbers the
+                  # registers as MIPS does.
+                  dwarf_register=lambda n: _MIPS_DWARF_ORDER.index(_PIC32_REGISTERS[n]),
+                  frames="numbers", file_statics=False,
                   address_size=4, const="W", volatile="V",
                   sizes=dict(i=4, s=2, c=1, l=4, ui=4, us=2, uc=1, ul=4, f=4, d=4, x=2, ux=4,
                              b=0)),

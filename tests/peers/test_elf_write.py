@@ -145,11 +145,7 @@ ELFLINT_ACCEPTED = [
 # Differences from the writer's intended output that are known writer faults, each
 # accepted until the fault is mended; an entry that no sample shows any more fails the
 # check, so that it is removed with the mend.
-KNOWN_WRITER_FAULTS = {
-    "fbreg-unsigned": "an auto or parameter below its function's frame base gets DW_OP_fbreg "
-                      "of the unsigned 32-bit difference (4294967285 for -11): the location "
-                      "is widened to 64 bits before the frame base is taken from it",
-}
+KNOWN_WRITER_FAULTS = {}
 
 BASE_NAMES = {  # side-file code -> (name the writer gives it, DW_ATE encoding)
     "c": ("char", 6), "s": ("short int", 5), "i": ("int", 5), "m": ("short long int", 5),
