@@ -23,56 +23,20 @@
 #include "driver/run.h"
 #include "formats/descriptors.h"
 #include "synthetic_program.h"
+#include "timed_write.h"
 
 namespace {
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-struct Timing {
-    double read = 0, normalise = 0, write = 0;
-    long peak_kib = 0;
-    long output_kib = 0;
-};
+using Timing = WriteTiming;
 
 // The program read, normalised and written in the format, in a child process; the
 // timing goes through the pipe.
 template <const FormatDescriptor& format> void timed_run(const std::string& dir, int report) {
-    if (chdir(dir.c_str()) != 0) _exit(2);
-    reset_run_state();
-    message_state.error_limit = 1000000;
-    options.processor_name = "18F452";
-    options.processor_list = {"H8/300"};
-    options.program_classes = {"CODE"};
-    FILE* sym = fopen("prog.sym", "r");
-    FILE* hex = fopen("prog.hex", "r");
-    FILE* out = fopen("out.bin", "wb");
-    if (!sym || !hex || !out) _exit(2);
-    Timing t;
-    try {
-        auto at = std::chrono::steady_clock::now();
-        norval_format.read(sym, "prog.sym");
-        ihex_format.read(hex, "prog.hex");
-        t.read = seconds_since(at);
-        at = std::chrono::steady_clock::now();
-        normalize_store();
-        t.normalise = seconds_since(at);
-        at = std::chrono::steady_clock::now();
-        format.write(out, "out.bin");
-        fflush(out);
-        t.write = seconds_since(at);
-    } catch (const RunEnd&) {
-        _exit(3);
-    }
-    fseek(out, 0, SEEK_END);
-    t.output_kib = ftell(out) / 1024;
-    fclose(out);
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    t.peak_kib = usage.ru_maxrss;
-    if (write(report, &t, sizeof t) != sizeof t) _exit(4);
-    _exit(0);
+    timed_write(dir, report, format, "out.bin", [] {
+        options.processor_name = "18F452";
+        options.processor_list = {"H8/300"};
+        options.program_classes = {"CODE"};
+    });
 }
 
 // The best of three runs (by the write's time).
