@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/binio.h"
+#include "formats/elf.h"
 
 struct LineRecord;
 
@@ -21,6 +22,12 @@ struct DebugSection {
 // no processor was selected (there is no global scope). Multi-byte fields follow the
 // run's byte order.
 void dwarf_emit(std::vector<DebugSection>& sections);
+
+// Prints the DWARF sections among an ELF file's sections on standard output: the
+// abbreviations, the units and their entries, the line-number programs they refer to,
+// and the string, frame, name, range, macro and location sections.
+void dwarf_dump(ByteReader& file, const std::vector<ElfSectionHeader>& sections,
+                const std::vector<uint8_t>& section_names);
 
 // ---- Shared by the unit writer and the line-number program ----
 

@@ -50,3 +50,9 @@ enum DwarfOperation : uint8_t {
 #include "formats/dwarf.def"
 #undef DW_OP
 };
+
+enum DwarfFrameInstruction : uint8_t {
+#define DW_CFA(value, name) DW_CFA_##name = value,
+#include "formats/dwarf.def"
+#undef DW_CFA
+};

@@ -1,11 +1,13 @@
-// ELF files: the writer, which puts the whole store into one 32-bit ELF executable with
-// the DWARF sections of dwarf.cpp. Every piece follows the one before it without
+// ELF files: detection, the dump (whose DWARF part is dwarf_dump.cpp) and the writer,
+// which puts the whole store into one 32-bit ELF executable with the DWARF sections of
+// dwarf.cpp. Every piece follows the one before it without
 // padding: the segments' sections, ".strtab", ".symtab", the DWARF sections and
 // ".shstrtab", then the section and program header tables; the header is written last,
 // at offset 0.
 #include "formats/elf.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 
@@ -405,10 +407,313 @@ int elf_write(FILE* out, const char* name) {
     return 1;
 }
 
+// ---- Detection and dump ----
+
+struct NamedValue {
+    uint32_t value;
+    const char* name;
+};
+
+const NamedValue CLASS_NAMES[] = {
+    {0, "Invalid class"}, {1, "32-bit objects"}, {2, "64-bit objects"}, {0, nullptr}};
+const NamedValue DATA_NAMES[] = {{0, "Invalid data encoding"},
+                                 {1, "2's complement, little endian"},
+                                 {2, "2's complement, big endian"},
+                                 {0, nullptr}};
+const NamedValue OSABI_NAMES[] = {{0, "UNIX System V Revision 4"},
+                                  {1, "HP-UX"},
+                                  {2, "NetBSD"},
+                                  {3, "Linux"},
+                                  {4, "Hurd"},
+                                  {6, "Solaris"},
+                                  {7, "AIX"},
+                                  {8, "IRIX"},
+                                  {9, "FreeBSD"},
+                                  {10, "TRU64 UNIX"},
+                                  {11, "Novell Modesto"},
+                                  {12, "OpenBSD"},
+                                  {97, "ARM"},
+                                  {255, "Standalone (embedded)"},
+                                  {0, nullptr}};
+const NamedValue TYPE_NAMES[] = {{0, "ET_NONE"}, {2, "ET_EXEC"}, {1, "ET_REL"},
+                                 {3, "ET_DYN"},  {4, "ET_CORE"}, {0, nullptr}};
+const NamedValue SECTION_TYPE_NAMES[] = {{0, "Unused"},
+                                         {1, "Program data"},
+                                         {2, "Symbol table"},
+                                         {3, "String table"},
+                                         {4, "Reloc entries with addends"},
+                                         {5, "Symbol hash table"},
+                                         {6, "Dynamic linking information"},
+                                         {7, "Notes"},
+                                         {8, "Prog space without data (bss)"},
+                                         {9, "Reloc entries, no addends"},
+                                         {10, "Reserved"},
+                                         {11, "Dynamic linker symbol table"},
+                                         {0x60000000, "Start OS-specific"},
+                                         {0x6FFFFFFB, "Sun-specific low bound. "},
+                                         {0x6FFFFFFD, "Version definition section. "},
+                                         {0x6FFFFFFE, "Version needs section. "},
+                                         {0x6FFFFFFF, "Version symbol table. "},
+                                         {0x6FFFFFFF, "Sun-specific high bound. "},
+                                         {0x6FFFFFFF, "End OS-specific type"},
+                                         {0x70000000, "Start of processor-specific"},
+                                         {0x7FFFFFFF, "End of processor-specific"},
+                                         {0x80000000, "Start of application-specific"},
+                                         {0x8FFFFFFF, "End of application-specific"},
+                                         {0, nullptr}};
+const NamedValue SEGMENT_TYPE_NAMES[] = {{0, "Unused"},
+                                         {1, "Loadable program segment"},
+                                         {2, "Dynamic linking information"},
+                                         {3, "Program interpreter"},
+                                         {4, "Auxiliary information"},
+                                         {5, "Reserved"},
+                                         {6, "Program header table"},
+                                         {0, nullptr}};
+const NamedValue SYMBOL_TYPE_NAMES[] = {{0, "unspecified"}, {1, "data object"},
+                                        {2, "code object"}, {3, "associated with a section"},
+                                        {4, "file name"},   {0, nullptr}};
+const NamedValue BINDING_NAMES[] = {
+    {0, "Local symbol"}, {1, "Global symbol"}, {2, "Weak symbol"}, {0, nullptr}};
+
+// A value by its table: its name, with the value at -v -v -v; 0x%X when it has none.
+std::string value_name(const NamedValue* table, uint32_t value) {
+    char text[128];
+    for (const NamedValue* row = table; row->name; ++row)
+        if (row->value == value) {
+            if (options.verbose_level >= 3)
+                snprintf(text, sizeof text, "%s (0x%X)", row->name, unsigned(value));
+            else
+                snprintf(text, sizeof text, "%s", row->name);
+            return text;
+        }
+    snprintf(text, sizeof text, "0x%X", unsigned(value));
+    return text;
+}
+
+std::string machine_name(uint16_t machine) {
+    std::vector<NamedValue> table;
+    for (const ElfMachineName* row = elf_machine_names; row->description; ++row)
+        table.push_back({row->machine, row->description});
+    table.push_back({0, nullptr});
+    return value_name(table.data(), machine);
+}
+
+// The header's identification checks; the run's byte order follows the file from the
+// moment its data encoding is known to be valid. Each failed check is told at -v -v.
+bool identify(const uint8_t* ident) {
+    auto refuse = [](const char* format, int value) {
+        if (options.verbose_level >= 2) fprintf(stderr, format, value);
+        return false;
+    };
+    if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F')
+        return refuse("Magic number not ELF\n", 0);
+    if (ident[EI_CLASS] != ELFCLASS32) return refuse("Not 32 bit ELF\n", 0);
+    uint8_t data = ident[EI_DATA];
+    if (data != ELFDATA2LSB && data != ELFDATA2MSB)
+        return refuse("Not big or little-endian ELF (%d)\n", data);
+    options.big_endian = data == ELFDATA2MSB;
+    if (ident[EI_VERSION] != EV_CURRENT)
+        return refuse("Unsupported ELF Version %d\n", ident[EI_VERSION]);
+    return true;
+}
+
+bool elf_detect(FILE* in) {
+    uint8_t raw[ELF_HEADER_SIZE];
+    if (!ByteReader(in).read_at(0, raw, sizeof raw)) {
+        if (options.verbose_level >= 2) fputs("ELF header too short\n", stderr);
+        return false;
+    }
+    return identify(raw);
+}
+
+// A NUL-terminated name at an offset of a string table; "(unknown)" outside it.
+std::string table_name(const std::vector<uint8_t>& table, uint32_t offset) {
+    if (offset >= table.size()) return "(unknown)";
+    const uint8_t* start = table.data() + offset;
+    const void* end = memchr(start, 0, table.size() - offset);
+    size_t length = end ? size_t(static_cast<const uint8_t*>(end) - start) : table.size() - offset;
+    return std::string(reinterpret_cast<const char*>(start), length);
+}
+
+// What the dump loads before it prints: the header, the section and program headers
+// and the two string tables.
+struct ElfFile {
+    ElfHeader header;
+    std::vector<ElfSectionHeader> sections;
+    std::vector<ElfProgramHeader> programs;
+    std::vector<uint8_t> section_names;
+    std::vector<uint8_t> symbol_names;
+};
+
+// A table of count entries of entry_size bytes at offset, each holding one record.
+template <class Record>
+bool read_table(ByteReader& input, uint32_t offset, uint32_t count, uint32_t entry_size,
+                std::vector<Record>* records) {
+    if (entry_size < record_size<Record>()) return false;
+    for (uint32_t k = 0; k < count; ++k) {
+        Record record;
+        if (!input.record_at(offset + uint64_t(k) * entry_size, &record)) return false;
+        records->push_back(record);
+    }
+    return true;
+}
+
+// A section's bytes; empty when they are not in the file.
+std::vector<uint8_t> section_bytes(ByteReader& input, const ElfSectionHeader& section) {
+    std::vector<uint8_t> bytes;
+    if (section.type == SHT_NOBITS || !input.read_at(section.offset, section.size, &bytes))
+        bytes.clear();
+    return bytes;
+}
+
+bool load_elf(ByteReader& input, ElfFile* file) {
+    uint8_t raw[ELF_HEADER_SIZE];
+    if (!input.read_at(0, raw, sizeof raw)) {
+        message(1037, "ELF header");
+        return false;
+    }
+    if (!identify(raw)) return false;
+    input.set_order(run_byte_order());
+    file->header = decode<ElfHeader>(raw, input.order());
+    const ElfHeader& h = file->header;
+    if (h.shnum != 0) {
+        if (!read_table(input, h.shoff, h.shnum, h.shentsize, &file->sections)) {
+            message(1037, "ELF section headers");
+            return false;
+        }
+        if (h.shstrndx >= h.shnum) {
+            alert("E", "Bad ELF string table index\n");
+            return false;
+        }
+        file->section_names = section_bytes(input, file->sections[h.shstrndx]);
+        for (const ElfSectionHeader& section : file->sections)
+            if (table_name(file->section_names, section.name) == ".strtab")
+                file->symbol_names = section_bytes(input, section);
+    }
+    if (h.phnum != 0 && !read_table(input, h.phoff, h.phnum, h.phentsize, &file->programs)) {
+        message(1037, "ELF program headers");
+        return false;
+    }
+    return true;
+}
+
+void print_elf_header(const ElfHeader& h) {
+    printf("ELF header:\n");
+    printf("\tClass:   \t%s\n", value_name(CLASS_NAMES, h.ident[EI_CLASS]).c_str());
+    printf("\tData:   \t%s\n", value_name(DATA_NAMES, h.ident[EI_DATA]).c_str());
+    printf("\tVersion:\t0x%X\n", unsigned(h.ident[EI_VERSION]));
+    printf("\tOS ABI:\t\t%s\n", value_name(OSABI_NAMES, h.ident[EI_OSABI]).c_str());
+    printf("\tType:   \t%s\n", value_name(TYPE_NAMES, h.type).c_str());
+    printf("\tMachine:\t%s\n", machine_name(h.machine).c_str());
+    printf("\tProg hdrs:\t%d [0x%X]", int(h.phnum), unsigned(h.phentsize));
+    if (options.verbose_level >= 2) printf(" (@ 0x%lX)", static_cast<unsigned long>(h.phoff));
+    printf("\n\tSec hdrs:\t%d [0x%X]", int(h.shnum), unsigned(h.shentsize));
+    if (options.verbose_level >= 2) printf(" (@ 0x%lX)", static_cast<unsigned long>(h.shoff));
+    printf("\n\tStrtab:\t\t0x%X\n", unsigned(h.shstrndx));
+    printf("\tStart addr:\t0x%lX\n\n", static_cast<unsigned long>(h.entry));
+}
+
+void print_strings(const std::vector<uint8_t>& table) {
+    for (size_t at = 0; at < table.size();) {
+        const void* end = memchr(table.data() + at, 0, table.size() - at);
+        size_t length = end ? size_t(static_cast<const uint8_t*>(end) - (table.data() + at))
+                            : table.size() - at;
+        printf("%08lX: %.*s\n", static_cast<unsigned long>(at), int(length),
+               reinterpret_cast<const char*>(table.data() + at));
+        at += length + 1;
+    }
+}
+
+// At -v -v -v: the first bytes (at most 16) of what lies at offset.
+void print_first_bytes(ByteReader& input, uint32_t offset, uint32_t size) {
+    if (options.verbose_level < 3) return;
+    uint8_t bytes[16];
+    size_t count =
+        std::min<uint64_t>({sizeof bytes, size, input.size() > offset ? input.size() - offset : 0});
+    input.read_at(offset, bytes, count);
+    printf("\n\t%4lX: ", static_cast<unsigned long>(offset));
+    for (size_t k = 0; k < count; ++k)
+        printf(" %2.2X", bytes[k]);
+}
+
+void print_symbols(ByteReader& input, const ElfFile& file, const ElfSectionHeader& section) {
+    printf("Section header entry size: 0x%X\n", unsigned(section.entsize));
+    printf("Symbol Table\n");
+    if (section.entsize == 0) return;
+    for (uint64_t k = 0; k < section.size / section.entsize; ++k) {
+        ElfSymbol symbol;
+        if (!input.record_at(section.offset + k * section.entsize, &symbol)) break;
+        std::string kind = value_name(BINDING_NAMES, symbol.info >> 4) + "/" +
+                           value_name(SYMBOL_TYPE_NAMES, symbol.info & 0xF);
+        printf("\t%-20s  0x%08lX  %-5ld  %-26s  0x%02X  0x%04X\n",
+               table_name(file.symbol_names, symbol.name).c_str(),
+               static_cast<unsigned long>(symbol.value),
+               static_cast<long>(static_cast<int32_t>(symbol.size)), kind.c_str(),
+               unsigned(symbol.other), unsigned(symbol.shndx));
+    }
+}
+
+void print_sections(ByteReader& input, const ElfFile& file) {
+    printf("\nString table:\n\n");
+    print_strings(file.symbol_names);
+    if (options.verbose_level >= 3) print_strings(file.section_names);
+    printf(
+        "\nSections:\n\nNo.   Name                 Type                           Address  Size   "
+        "  Link     ");
+    if (options.verbose_level >= 2) printf("Offset   Info     Align    ");
+    printf("Flags\n");
+    for (size_t k = 0; k < file.sections.size(); ++k) {
+        const ElfSectionHeader& s = file.sections[k];
+        printf("%4.4X  %-20.20s %-30.30s", unsigned(k),
+               table_name(file.section_names, s.name).c_str(),
+               value_name(SECTION_TYPE_NAMES, s.type).c_str());
+        for (uint32_t field : {s.addr, s.size, s.link})
+            printf(" %08lX", static_cast<unsigned long>(field));
+        if (options.verbose_level >= 2)
+            for (uint32_t field : {s.offset, s.info, s.addralign})
+                printf(" %08lX", static_cast<unsigned long>(field));
+        if (s.flags & 0x1) printf(" WRITE");
+        if (s.flags & 0x2) printf(" ALLOC");
+        if (s.flags & 0x4) printf(" EXECINSTR");
+        if (s.size != 0 && (s.flags & 0x2) && s.type != SHT_NOBITS)
+            print_first_bytes(input, s.offset, s.size);
+        printf("\n");
+        if (options.verbose_level != 0 && s.type == SHT_SYMTAB) print_symbols(input, file, s);
+    }
+}
+
+void print_programs(ByteReader& input, const ElfFile& file) {
+    printf("\nProgram Headers:\n\nNo.   Type                                 Virtual  Physical "
+           "Filesize Memsize  Flg ");
+    if (options.verbose_level >= 2) printf("Align    ");
+    printf("\n");
+    for (size_t k = 0; k < file.programs.size(); ++k) {
+        const ElfProgramHeader& p = file.programs[k];
+        printf("%4.4X  %-36.36s", unsigned(k), value_name(SEGMENT_TYPE_NAMES, p.type).c_str());
+        for (uint32_t field : {p.vaddr, p.paddr, p.filesz, p.memsz})
+            printf(" %08lX", static_cast<unsigned long>(field));
+        printf(" %c%c%c", (p.flags & 0x4) ? 'r' : '-', (p.flags & 0x2) ? 'w' : '-',
+               (p.flags & 0x1) ? 'x' : '-');
+        if (options.verbose_level >= 2) printf(" %08lX", static_cast<unsigned long>(p.align));
+        if (p.filesz != 0) print_first_bytes(input, p.offset, p.filesz);
+        printf("\n");
+    }
+}
+
+bool elf_dump(FILE* in) {
+    ByteReader input(in);
+    ElfFile file;
+    if (!load_elf(input, &file)) return false;
+    print_elf_header(file.header);
+    if (!file.sections.empty()) print_sections(input, file);
+    print_programs(input, file);
+    if (!file.sections.empty()) dwarf_dump(input, file.sections, file.section_names);
+    return true;
+}
+
 } // namespace
 
 const FormatDescriptor elf_format = {
-    detect_never,  read_placeholder, elf_write, dump_placeholder,
-    reset_nothing, "ELF/DWARF",      "elf",     "elf",
+    elf_detect, read_placeholder, elf_write, elf_dump, reset_nothing, "ELF/DWARF", "elf", "elf",
     true,
 };
