@@ -118,7 +118,6 @@ struct CodFileName {
 template <class F> constexpr void layout(F& f, CodFileName& r) {
     f("name", r.name);
 }
-constexpr size_t FILE_NAME_SIZE = record_size<CodFileName>();
 
 struct CodLineEntry {
     uint8_t file = 0; // index in the file-name table
