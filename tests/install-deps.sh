@@ -20,6 +20,8 @@ llvm
 elfutils
 binutils-multiarch
 gcc-arm-none-eabi
+gcc-mips-linux-gnu
+sdcc
 clang-format
 "
 

@@ -1065,3 +1065,739 @@ def llvm_units(path):
         if m and current is not None:
             current["attrs"][m.group(1)] = m.group(2)
     return units
+
+
+# ---- symvert's ELF/DWARF dump, and what readelf and llvm-dwarfdump show of a file ----
+
+def numbers_in(text):
+    """The numbers of a text in order: r12 gives 12, 0x1F gives 31, -4 gives -4."""
+    return [int(m.group(1)) if m.group(1) else int(m.group(2), 16 if "x" in m.group(2) else 10)
+            for m in re.finditer(r"\br(\d+)\b|(-?0x[0-9A-Fa-f]+|-?\d+)", text)]
+
+
+def unrelocated_copy(path, copy):
+    """Copies an ELF file, giving its relocation sections (SHT_RELA, SHT_REL) sh_type
+    0x80000000, so that readers show the stored bytes of the sections they relocate
+    (readelf and llvm-dwarfdump apply the relocations of a relocatable file)."""
+    raw = bytearray(open(path, "rb").read())
+    order = "<" if raw[5] == 1 else ">"
+    shoff = struct.unpack_from(order + "I", raw, 32)[0]
+    count = struct.unpack_from(order + "H", raw, 48)[0]
+    for k in range(count):
+        header = shoff + 40 * k
+        if struct.unpack_from(order + "I", raw, header + 4)[0] in (4, 9):
+            struct.pack_into(order + "I", raw, header + 4, 0x80000000)
+    open(copy, "wb").write(raw)
+
+
+def named_value(text):
+    """The number of a value that the dump names: "NAME (0x1F)" or "0x1F"; None when
+    the number is not shown."""
+    m = re.search(r"(?:^| \()0x([0-9A-F]+)\)?$", text)
+    return int(m.group(1), 16) if m else None
+
+
+class ElfDump:
+    """symvert's dump of an ELF file (-d -v -v -v), from its standard output.
+
+    header: field -> text; strings: (offset, text) of the string tables in order;
+    sections: dicts index, name, type (text), address, size, link, offset, info, align,
+    flags (set of words), bytes (first bytes shown, or None), entsize and symbols (dicts
+    name, value, size, kind (binding/type text), other, shndx) for a symbol table;
+    segments: dicts index, type (text), vaddr, paddr, filesz, memsz, flags ("rwx" with
+    "-"), align, bytes. dwarf: None without a DWARF part, False for "No DWARF found",
+    else True, and then headings (section name -> True when dumped, False when reported
+    missing) and the parts below, each parsed from its section's lines."""
+
+    def __init__(self, text):
+        self.text = text
+        self.header, self.strings, self.sections, self.segments = {}, [], [], []
+        self.dwarf = None
+        self.headings, self.parts = {}, {}
+        self.line_note = None
+        self.str = self.abbrev = self.info = self.line = self.frame = []
+        self.pubnames = self.aranges = self.macinfo = self.loc = []
+        lines = text.split("\n")
+        part = None
+        for k, line in enumerate(lines):
+            if line in ("ELF header:", "String table:", "Sections:", "Program Headers:"):
+                part = line
+                continue
+            if line in ("DWARF:", "No DWARF found"):
+                self.dwarf = line == "DWARF:"
+                self.split_dwarf(lines[k + 1:])
+                break
+            if part == "ELF header:":
+                m = re.match(r"\t([^:\t]+):[ \t]+(.*)$", line)
+                if m:
+                    self.header[m.group(1).strip()] = m.group(2)
+            elif part == "String table:":
+                m = re.match(r"([0-9A-F]{8}): (.*)$", line)
+                if m:
+                    self.strings.append((int(m.group(1), 16), m.group(2)))
+            elif part == "Sections:":
+                self.section_line(line)
+            elif part == "Program Headers:":
+                self.segment_line(line)
+
+    def section_line(self, line):
+        m = re.match(r"([0-9A-F]{4})  (.{20}) (.{30})((?: [0-9A-F]{8}){6})((?: WRITE| ALLOC| "
+                     r"EXECINSTR)*)$", line)
+        if m:
+            address, size, link, offset, info, align = (int(v, 16) for v in m.group(4).split())
+            self.sections.append(dict(
+                index=int(m.group(1), 16), name=m.group(2).rstrip(), type=m.group(3).rstrip(),
+                address=address, size=size, link=link, offset=offset, info=info, align=align,
+                flags=set(m.group(5).split()), bytes=None, entsize=None, symbols=None))
+            return
+        m = re.match(r"\t *([0-9A-F]+): ((?: [0-9A-F]{2})*)$", line)
+        if m and self.sections:
+            self.sections[-1]["bytes"] = (int(m.group(1), 16), bytes.fromhex(m.group(2)))
+            return
+        m = re.match(r"Section header entry size: 0x([0-9A-F]+)$", line)
+        if m and self.sections:
+            self.sections[-1]["entsize"] = int(m.group(1), 16)
+            self.sections[-1]["symbols"] = []
+            return
+        m = re.match(r"\t(.*?) *  0x([0-9A-F]{8})  (-?\d+) *  (\S.*?) *  0x([0-9A-F]{2})  "
+                     r"0x([0-9A-F]{4,})$", line)
+        if m and self.sections and self.sections[-1]["symbols"] is not None:
+            self.sections[-1]["symbols"].append(dict(
+                name=m.group(1), value=int(m.group(2), 16), size=int(m.group(3)),
+                kind=m.group(4), other=int(m.group(5), 16), shndx=int(m.group(6), 16)))
+
+    def segment_line(self, line):
+        m = re.match(r"([0-9A-F]{4})  (.{36})((?: [0-9A-F]{8}){4}) ([r-][w-][x-]) ([0-9A-F]{8})$",
+                     line)
+        if m:
+            vaddr, paddr, filesz, memsz = (int(v, 16) for v in m.group(3).split())
+            self.segments.append(dict(index=int(m.group(1), 16), type=m.group(2).rstrip(),
+                                      vaddr=vaddr, paddr=paddr, filesz=filesz, memsz=memsz,
+                                      flags=m.group(4), align=int(m.group(5), 16), bytes=None))
+            return
+        m = re.match(r"\t *([0-9A-F]+): ((?: [0-9A-F]{2})*)$", line)
+        if m and self.segments:
+            self.segments[-1]["bytes"] = (int(m.group(1), 16), bytes.fromhex(m.group(2)))
+
+    def split_dwarf(self, lines):
+        """Cuts the DWARF part at the section headings and parses each section."""
+        current = None
+        for line in lines:
+            m = re.match(r"No (.+) \(from (\.debug_\w+)\)$", line)
+            if m:
+                self.headings[m.group(2)] = False
+                current = None
+                continue
+            m = re.match(r"[A-Z][a-z ]+ \((\.debug_\w+)\):$", line)
+            if m:
+                self.headings[m.group(1)] = True
+                current = self.parts.setdefault(m.group(1), [])
+                continue
+            if line == "No references to line number information":
+                self.line_note = line
+                current = None
+                continue
+            if current is not None:
+                current.append(line)
+        parsers = {".debug_str": self.parse_strings, ".debug_abbrev": self.parse_abbreviations,
+                   ".debug_info": self.parse_units, ".debug_line": self.parse_line_groups,
+                   ".debug_frame": self.parse_frames, ".debug_pubnames": self.parse_pubnames,
+                   ".debug_aranges": self.parse_aranges, ".debug_macinfo": self.parse_macinfo,
+                   ".debug_loc": self.parse_loc}
+        for name, parse in parsers.items():
+            setattr(self, name[len(".debug_"):], parse(self.parts.get(name, [])))
+
+    @staticmethod
+    def parse_strings(lines):
+        """(offset, text) per string."""
+        return [(int(m.group(1), 16), m.group(2)) for m in
+                (re.match(r'0x([0-9A-F]{8}): "(.*)"$', l) for l in lines) if m]
+
+    @staticmethod
+    def parse_abbreviations(lines):
+        """Dicts offset, code, children ("Y", "N", "?"), tag (full style) and attributes:
+        [(attribute, form)], both in full style."""
+        found, offset = [], None
+        for line in lines:
+            m = re.match(r"@ 0x([0-9A-F]{8})$", line)
+            if m:
+                offset = int(m.group(1), 16)
+                continue
+            m = re.match(r"(\d{5,})\(([YN?])\): (.*)$", line)
+            if m:
+                found.append(dict(offset=offset, code=int(m.group(1)), children=m.group(2),
+                                  tag=m.group(3), attributes=[]))
+                continue
+            m = re.match(r" {10}(\S.*?) +(\S+|\?\? 0x[0-9A-F]+)$", line)
+            if m and found:
+                found[-1]["attributes"].append((m.group(1), m.group(2)))
+        return found
+
+    @staticmethod
+    def parse_units(lines):
+        """Dicts number, offset, size, version, abbrev_offset, address_size and entries:
+        dicts depth, tag (plain style), code, unit_offset, offset and attributes:
+        [(attribute (plain style), form (plain style), value text)]."""
+        units = []
+        for line in lines:
+            m = re.match(r"Compilation Unit (\d+) @ 0x([0-9A-F]{8})$", line)
+            if m:
+                units.append(dict(number=int(m.group(1)), offset=int(m.group(2), 16),
+                                  size=None, version=None, abbrev_offset=None,
+                                  address_size=None, entries=[]))
+                continue
+            m = re.match(r"size=(\d+) ver=0x([0-9A-F]{4}) abbrev offset=0x([0-9A-F]{8}), "
+                         r"addrsize=(\d+)$", line)
+            if m and units:
+                units[-1].update(size=int(m.group(1)), version=int(m.group(2), 16),
+                                 abbrev_offset=int(m.group(3), 16),
+                                 address_size=int(m.group(4)))
+                continue
+            m = re.match(r"( *)\+(.*) \((\d+)\) @ 0x([0-9A-F]+) \(0x([0-9A-F]+)\)$", line)
+            if m and units:
+                units[-1]["entries"].append(dict(
+                    depth=len(m.group(1)) // 2, tag=m.group(2), code=int(m.group(3)),
+                    unit_offset=int(m.group(4), 16), offset=int(m.group(5), 16),
+                    attributes=[]))
+                continue
+            m = re.match(r" *\+<NULL ENTRY>$", line)
+            if m:
+                continue
+            m = re.match(r" * (\S[^\[]*)\[([^\]]+)\] = (.*)$", line)
+            if m and units and units[-1]["entries"]:
+                units[-1]["entries"][-1]["attributes"].append(m.groups())
+        return units
+
+    @staticmethod
+    def parse_line_groups(lines):
+        """Dicts number, offset, the header fields (size, version, prolog, min_len,
+        def_stmt, line_base, line_range, opcode_base, lengths, marks: the opcode lengths
+        followed by "(?)"), includes: [name], files: [(name, dir, time, length)],
+        sequences: [dicts opcodes: [(offset, name, operand text)], matrix: [(offset,
+        address, file, line, column, is_stmt, basic_block)]]."""
+        groups, part = [], None
+        for line in lines:
+            m = re.match(r"Group (\d+) @ 0x([0-9A-F]{8})$", line)
+            if m:
+                groups.append(dict(number=int(m.group(1)), offset=int(m.group(2), 16),
+                                   includes=[], files=[], sequences=[]))
+                part = None
+                continue
+            if not groups:
+                continue
+            group = groups[-1]
+            m = re.match(r"size=(\d+) ver=(\d+) prolog=(\d+)$", line)
+            if m:
+                group.update(size=int(m.group(1)), version=int(m.group(2)),
+                             prolog=int(m.group(3)))
+                continue
+            m = re.match(r"min_len=(\d+) def_stmt=(true|false) line_base=(-?\d+) "
+                         r"line_range=(\d+) opcode_base=(\d+)$", line)
+            if m:
+                group.update(min_len=int(m.group(1)), def_stmt=m.group(2) == "true",
+                             line_base=int(m.group(3)), line_range=int(m.group(4)),
+                             opcode_base=int(m.group(5)))
+                continue
+            m = re.match(r"opcode lengths:((?: \d+(?:\(\?\))?)*)$", line)
+            if m:
+                words = m.group(1).split()
+                group["lengths"] = [int(w.replace("(?)", "")) for w in words]
+                group["marks"] = [k + 1 for k, w in enumerate(words) if w.endswith("(?)")]
+                continue
+            if line.startswith("Includes:") or line.startswith("Files:"):
+                part = line.split(":")[0]
+                line = line.split(":", 1)[1]
+            m = re.match(r'Statement program sequence (\d+)$', line)
+            if m:
+                group["sequences"].append(dict(opcodes=[], matrix=[]))
+                part = "program"
+                continue
+            if part == "Includes":
+                m = re.match(r' *(\d+)\.  "(.*)"$', line)
+                if m:
+                    group["includes"].append(m.group(2))
+            elif part == "Files":
+                m = re.match(r' *(\d+)\.  "(.*?)"(?:\s|$)', line)
+                if m:
+                    group["files"].append([m.group(2), None, None, None])
+                m = re.search(r"dir: *(\d+), time: .* \(0x([0-9A-F]{8})\), (\d+) bytes?$", line)
+                if m and group["files"]:
+                    group["files"][-1][1:] = [int(m.group(1)), int(m.group(2), 16),
+                                              int(m.group(3))]
+            elif part == "program" and group["sequences"]:
+                sequence = group["sequences"][-1]
+                m = re.match(r"(\d{5,}):  ([0-9A-F]{16})  (\d+) +(-?\d+) +(-?\d+) +(true|false) +"
+                             r"(true|false)\s*$", line)
+                if m:
+                    sequence["matrix"].append((
+                        int(m.group(1)), int(m.group(2), 16), int(m.group(3)), int(m.group(4)),
+                        int(m.group(5)), m.group(6) == "true", m.group(7) == "true"))
+                    continue
+                m = re.match(r"(\d{5,}):  .*?SPECIAL\((line=-?\d+, addr=-?\d+)\)\s*$", line)
+                if m:
+                    sequence["opcodes"].append((int(m.group(1)), "SPECIAL", m.group(2)))
+                    continue
+                m = re.match(r"(\d{5,}):  (DW_\w+|\?\? 0x[0-9A-F]+(?: \(user-defined\))?)"
+                             r" *(?:: (.*))?$", line)
+                if m:
+                    sequence["opcodes"].append((int(m.group(1)), m.group(2), m.group(3) or ""))
+        return groups
+
+    @staticmethod
+    def parse_frames(lines):
+        """Dicts kind ("CIE" or "FDE"), offset, size, and for a CIE version,
+        augmentation, code_align, data_align, return_column; for an FDE cie_pointer,
+        low, high; and instructions: [(name, operand text)]."""
+        entries = []
+        for line in lines:
+            m = re.match(r"(Common Information|Frame Description) Entry @ 0x([0-9A-F]{8})$",
+                         line)
+            if m:
+                entries.append(dict(kind="CIE" if m.group(1)[0] == "C" else "FDE",
+                                    offset=int(m.group(2), 16), instructions=[]))
+                continue
+            if not entries:
+                continue
+            entry = entries[-1]
+            m = re.match(r"size=(\d+) ver=(\d+)$", line)
+            if m:
+                entry.update(size=int(m.group(1)), version=int(m.group(2)))
+                continue
+            m = re.match(r'Augmentation: (None|"(.*)" \(unknown\))$', line)
+            if m:
+                entry["augmentation"] = m.group(2) or ""
+                continue
+            m = re.match(r"code align=(\d+), data align=(-?\d+), return col=(-?\d+)$", line)
+            if m:
+                entry.update(code_align=int(m.group(1)), data_align=int(m.group(2)),
+                             return_column=int(m.group(3)))
+                continue
+            m = re.match(r"size=(\d+) CIE_pointer=0x([0-9A-F]{8}) location range="
+                         r"0x([0-9A-F]{8,})\.\.0x([0-9A-F]{8,})$", line)
+            if m:
+                entry.update(size=int(m.group(1)), cie_pointer=int(m.group(2), 16),
+                             low=int(m.group(3), 16), high=int(m.group(4), 16))
+                continue
+            m = re.match(r" {8}(DW_CFA_\w+|\?\? 0x[0-9A-F]+(?: \(user-defined\))?)(.*)$", line)
+            if m:
+                entry["instructions"].append((m.group(1), m.group(2)))
+        return entries
+
+    @staticmethod
+    def parse_sets(lines, header, entry):
+        """Sets of a name-lookup or address-range table: dicts number, offset, the
+        header's fields (named groups of the header pattern) and entries (the groups of
+        each line the entry pattern matches)."""
+        sets = []
+        for line in lines:
+            m = re.match(r"Set (\d+) @ 0x([0-9A-F]{8})$", line)
+            if m:
+                sets.append(dict(number=int(m.group(1)), offset=int(m.group(2), 16),
+                                 entries=[]))
+                continue
+            m = re.match(header, line)
+            if m and sets:
+                sets[-1].update({k: v if k == "flat" else int(v, 0)
+                                 for k, v in m.groupdict().items()})
+                continue
+            m = re.match(entry, line)
+            if m and sets:
+                sets[-1]["entries"].append(m.groups())
+        return sets
+
+    def parse_pubnames(self, lines):
+        return self.parse_sets(
+            lines, r"size=(?P<size>\d+), ver=(?P<version>\d+), offs=(?P<info_offset>0x[0-9A-F]{8})"
+                   r", debug size=(?P<info_size>\d+)$", r'  0x([0-9A-F]{8}): "(.*)"$')
+
+    def parse_aranges(self, lines):
+        return self.parse_sets(
+            lines, r"size=(?P<size>\d+), ver=(?P<version>\d+), offs=(?P<info_offset>0x[0-9A-F]{8})"
+                   r" addrsize=(?P<address_size>\d+), segsize=(?P<segment_size>\d+)"
+                   r"(?P<flat> \(flat\))?$", r"  0x([0-9A-F]{8,})\.\.0x([0-9A-F]{8,})$")
+
+    @staticmethod
+    def parse_macinfo(lines):
+        """Sets: dicts number, offset, entries: [(type name, number, string or number)]."""
+        sets = []
+        for line in lines:
+            m = re.match(r"Set (\d+) @ 0x([0-9A-F]{8})$", line)
+            if m:
+                sets.append(dict(number=int(m.group(1)), offset=int(m.group(2), 16),
+                                 entries=[]))
+                continue
+            m = re.match(r'  (DW_MACINFO_\w+|\?\? 0x[0-9A-F]+)'
+                         r'(?:\((-?\d+), (?:"(.*)"|(-?\d+))\))?$', line)
+            if m and sets:
+                name, first, text, second = m.groups()
+                sets[-1]["entries"].append((
+                    name, None if first is None else int(first),
+                    text if text is not None else None if second is None else int(second)))
+        return sets
+
+    @staticmethod
+    def parse_loc(lines):
+        """Lists: dicts number, offset, entries: dicts low, high, size, operations:
+        [(name, [numbers])]."""
+        lists = []
+        for line in lines:
+            m = re.match(r"Set (\d+) @ 0x([0-9A-F]{8})", line)
+            if m:
+                lists.append(dict(number=int(m.group(1)), offset=int(m.group(2), 16),
+                                  entries=[]))
+                line = line[m.end():]
+            m = re.match(r"range=0x([0-9A-F]+)\.\.0x([0-9A-F]+) size=(\d+)$", line)
+            if m and lists:
+                lists[-1]["entries"].append(dict(low=int(m.group(1), 16),
+                                                 high=int(m.group(2), 16),
+                                                 size=int(m.group(3)), operations=[]))
+                continue
+            m = re.match(r"  (DW_OP_\w+|\?\? 0x[0-9A-F]+(?: \(user-defined\))?) *(?:\((.*)\))?$",
+                         line)
+            if m and lists and lists[-1]["entries"]:
+                lists[-1]["entries"][-1]["operations"].append(
+                    (m.group(1), numbers_in(m.group(2) or "")))
+        return lists
+
+
+# readelf's names of the ELF values that the dump check compares.
+READELF_SECTION_TYPES = {
+    "NULL": 0, "PROGBITS": 1, "SYMTAB": 2, "STRTAB": 3, "RELA": 4, "HASH": 5, "DYNAMIC": 6,
+    "NOTE": 7, "NOBITS": 8, "REL": 9, "SHLIB": 10, "DYNSYM": 11, "INIT_ARRAY": 14,
+    "FINI_ARRAY": 15, "GNU_ATTRIBUTES": 0x6FFFFFF5, "ARM_EXIDX": 0x70000001,
+    "ARM_ATTRIBUTES": 0x70000003, "MIPS_REGINFO": 0x70000006, "MIPS_DWARF": 0x7000001E,
+    "MIPS_ABIFLAGS": 0x7000002A}
+READELF_SEGMENT_TYPES = {"NULL": 0, "LOAD": 1, "DYNAMIC": 2, "INTERP": 3, "NOTE": 4, "SHLIB": 5,
+                         "PHDR": 6, "TLS": 7, "GNU_STACK": 0x6474E551, "EXIDX": 0x70000001,
+                         "ABIFLAGS": 0x70000003, "REGINFO": 0x70000000}
+READELF_FILE_TYPES = {"NONE": 0, "REL": 1, "EXEC": 2, "DYN": 3, "CORE": 4}
+READELF_MACHINES = {"None": 0, "MIPS R3000": 8, "ARM": 40,
+                    "Motorola MC68HC08 Microcontroller": 71,
+                    "Microchip Technology dsPIC30F Digital Signal Controller": 118}
+READELF_SYMBOL_TYPES = {"NOTYPE": 0, "OBJECT": 1, "FUNC": 2, "SECTION": 3, "FILE": 4,
+                        "COMMON": 5, "TLS": 6}
+READELF_BINDINGS = {"LOCAL": 0, "GLOBAL": 1, "WEAK": 2}
+READELF_VISIBILITIES = {"DEFAULT": 0, "INTERNAL": 1, "HIDDEN": 2, "PROTECTED": 3}
+READELF_SECTION_INDEXES = {"UND": 0, "ABS": 0xFFF1, "COM": 0xFFF2}
+
+
+class ReadelfView:
+    """What binutils readelf shows of an ELF file, as numbers where the ELF fields are
+    numbers. The ELF part comes from the file itself: header (-h: the ident bytes of
+    Magic and the fields by name), sections (-W -S), segments (-W -l), symbols (-W -s:
+    table name -> dicts), string tables (-p). The DWARF part comes from dwarf_path (the
+    file, or a copy without relocation sections): abbreviation tables, units of entries,
+    decoded line rows, frames, name-lookup sets, address-range sets, macro entries and
+    location-list operations."""
+
+    def __init__(self, path, dwarf_path=None):
+        dwarf_path = dwarf_path or path
+        self.complaints = []
+
+        def text(options, file=path):
+            proc = run(["readelf"] + options + [file])
+            self.complaints += [l for l in proc.stderr.splitlines() if l.strip()]
+            return proc.stdout
+
+        self.parse_header(text(["-h"]))
+        self.sections = [dict(index=int(k), name=n, type=t, address=int(a, 16),
+                              offset=int(o, 16), size=int(z, 16), entsize=int(e, 16),
+                              flags=f.strip(), link=int(l), info=int(i), align=int(g))
+                         for k, n, t, a, o, z, e, f, l, i, g in re.findall(
+                             r"^\s*\[\s*(\d+)\] (.*?)\s+(\S+)\s+([0-9a-f]{8}) ([0-9a-f]{6,}) "
+                             r"([0-9a-f]{6,}) ([0-9a-f]{2}) ([A-Za-z ]*?)\s*(\d+)\s+(\d+)\s+(\d+)$",
+                             text(["-W", "-S"]), re.M)]
+        self.segments = [dict(type=t, offset=int(o, 16), vaddr=int(v, 16), paddr=int(p, 16),
+                              filesz=int(f, 16), memsz=int(m, 16), flags=g, align=int(a, 16))
+                         for t, o, v, p, f, m, g, a in re.findall(
+                             r"^\s+(\w+)\s+0x([0-9a-f]+) 0x([0-9a-f]+) 0x([0-9a-f]+) "
+                             r"0x([0-9a-f]+) 0x([0-9a-f]+) ([RWE ]{3}) 0x([0-9a-f]+)$",
+                             text(["-W", "-l"]), re.M)]
+        self.symbols = {}
+        table = None
+        for line in text(["-W", "-s"]).splitlines():
+            m = re.match(r"Symbol table '(.*)' contains \d+ entries:", line)
+            if m:
+                table = self.symbols.setdefault(m.group(1), [])
+            m = re.match(r"\s*(\d+): ([0-9a-f]{8})\s+(\d+|0x[0-9a-f]+)\s+(\w+)\s+(\w+)\s+(\w+)"
+                         r"(?:\s+\[[^\]]*\])?\s+(\w+|PRC\[0x[0-9a-f]+\]) ?(.*)$", line)
+            if m and table is not None:
+                table.append(dict(index=int(m.group(1)), value=int(m.group(2), 16),
+                                  size=int(m.group(3), 0), type=m.group(4), bind=m.group(5),
+                                  visibility=m.group(6), ndx=m.group(7), name=m.group(8)))
+        self.string_tables = {}
+        for section in self.sections:
+            if section["type"] == "STRTAB":
+                self.string_tables[section["name"]] = self.parse_strings(
+                    text(["-p", section["name"]]))
+        self.debug_strings = []
+        if any(s["name"] == ".debug_str" for s in self.sections):
+            self.debug_strings = self.parse_strings(text(["-p", ".debug_str"], dwarf_path))
+
+        def dwarf(kind):
+            return text(["--debug-dump=" + kind], dwarf_path)
+
+        self.abbreviations = self.parse_abbreviations(dwarf("abbrev"))
+        self.units = self.parse_units(dwarf("info"))
+        self.line_tables = self.parse_decoded_lines(dwarf("decodedline"))
+        self.frames = self.parse_frames(dwarf("frames"))
+        self.pubnames = self.parse_sets(dwarf("pubnames"), "Offset into .debug_info section",
+                                        r"\s+([0-9a-f]+)\s+\t(.*)$")
+        self.aranges = self.parse_sets(dwarf("aranges"), "Offset into .debug_info",
+                                       r"\s+([0-9a-f]{8,}) ([0-9a-f]{8,})\s*$")
+        self.macros = self.parse_macros(dwarf("macro"))
+        self.locations = self.parse_locations(dwarf("loc"))
+
+    def parse_header(self, text):
+        self.header = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$",
+                                      text.split("ELF Header:", 1)[-1], re.M))
+        self.ident = bytes.fromhex(self.header.get("Magic", ""))
+        self.file_type = READELF_FILE_TYPES.get(self.header.get("Type", "").split(" ")[0])
+        self.machine = READELF_MACHINES.get(self.header.get("Machine"))
+
+    @staticmethod
+    def parse_strings(text):
+        """(offset, text) of readelf -p: the strings that are not empty."""
+        return [(int(o, 16), s) for o, s in re.findall(r"^\s+\[\s*([0-9a-f]+)\]  (.*)$", text,
+                                                        re.M)]
+
+    @staticmethod
+    def parse_abbreviations(text):
+        """Tables: dicts offset, abbreviations: [(code, tag, has children, [(attribute,
+        form)])], names without their DW_ prefixes."""
+        tables = []
+        for line in text.splitlines():
+            m = re.match(r"\s+Number TAG \((0x[0-9a-f]+|\d+)\)", line)
+            if m:
+                tables.append(dict(offset=int(m.group(1), 0), abbreviations=[]))
+            m = re.match(r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]", line)
+            if m and tables:
+                tables[-1]["abbreviations"].append((int(m.group(1)), m.group(2),
+                                                    m.group(3) == "has", []))
+            m = re.match(r"\s+DW_AT_(\w+)\s+DW_FORM_(\w+)", line)
+            if m and tables and tables[-1]["abbreviations"]:
+                tables[-1]["abbreviations"][-1][3].append((m.group(1), m.group(2)))
+        return tables
+
+    @staticmethod
+    def parse_units(text):
+        """Units: dicts offset, entries: dicts depth, offset, code, tag, attributes:
+        [(attribute, value text)]; the zero entries ending sibling chains left out."""
+        units = []
+        for line in text.splitlines():
+            m = re.match(r"\s*Compilation Unit @ offset (0x[0-9a-f]+|\d+):", line)
+            if m:
+                units.append(dict(offset=int(m.group(1), 0), entries=[]))
+                continue
+            m = re.match(r"\s*<(\d+)><([0-9a-f]+)>: Abbrev Number: (\d+)(?: \(DW_TAG_(\w+)\))?",
+                         line)
+            if m and units:
+                if m.group(3) != "0":
+                    units[-1]["entries"].append(dict(
+                        depth=int(m.group(1)), offset=int(m.group(2), 16), code=int(m.group(3)),
+                        tag=m.group(4), attributes=[]))
+                continue
+            m = re.match(r"\s*<[0-9a-f]+>\s+DW_AT_(\w+)\s*: ?(.*)$", line)
+            if m and units and units[-1]["entries"]:
+                units[-1]["entries"][-1]["attributes"].append((m.group(1), m.group(2)))
+        return units
+
+    @staticmethod
+    def parse_decoded_lines(text):
+        """One list of (file name, line or None at an end of sequence, address) per
+        line-number program."""
+        tables = []
+        for line in text.splitlines():
+            if line.startswith("File name ") and "Starting address" in line:
+                tables.append([])
+                continue
+            m = re.match(r"(\S+)\s+(\d+|-)\s+(0x[0-9a-f]+|\d+)(?:\s+\d+)?(?:\s+x)?\s*$", line)
+            if m and tables:
+                tables[-1].append((m.group(1), None if m.group(2) == "-" else int(m.group(2)),
+                                   int(m.group(3), 0)))
+        return tables
+
+    @staticmethod
+    def parse_frames(text):
+        """Entries: dicts offset, length, kind, pointer (the CIE id or pointer), low,
+        high (FDE), version, augmentation, code_align, data_align, return_column (CIE),
+        instructions: [(name without DW_CFA_, operand text)]."""
+        entries = []
+        for line in text.splitlines():
+            m = re.match(r"([0-9a-f]{8}) ([0-9a-f]{8,16}) ([0-9a-f]{8}) (CIE|FDE)"
+                         r"(?: cie=[0-9a-f]+ pc=([0-9a-f]+)\.\.([0-9a-f]+))?", line)
+            if m:
+                entries.append(dict(offset=int(m.group(1), 16), length=int(m.group(2), 16),
+                                    pointer=int(m.group(3), 16), kind=m.group(4),
+                                    low=m.group(5) and int(m.group(5), 16),
+                                    high=m.group(6) and int(m.group(6), 16), instructions=[]))
+                continue
+            if not entries:
+                continue
+            for key, pattern in (("version", r"\s+Version:\s+(\d+)$"),
+                                 ("augmentation", r'\s+Augmentation:\s+"(.*)"$'),
+                                 ("code_align", r"\s+Code alignment factor: (\d+)$"),
+                                 ("data_align", r"\s+Data alignment factor: (-?\d+)$"),
+                                 ("return_column", r"\s+Return address column: (\d+)$")):
+                m = re.match(pattern, line)
+                if m:
+                    entries[-1][key] = m.group(1) if key == "augmentation" else int(m.group(1))
+            m = re.match(r"  DW_CFA_(\w+)(?:: (.*))?$", line)
+            if m:
+                entries[-1]["instructions"].append((m.group(1), m.group(2) or ""))
+        return entries
+
+    @staticmethod
+    def parse_sets(text, offset_label, entry):
+        """Sets of .debug_pubnames or .debug_aranges: dicts length, version, info_offset,
+        info_size or address_size and segment_size, entries (the groups of each line the
+        entry pattern matches)."""
+        sets = []
+        for line in text.splitlines():
+            m = re.match(r"\s+Length:\s+(\d+)$", line)
+            if m:
+                sets.append(dict(length=int(m.group(1)), entries=[]))
+                continue
+            if not sets:
+                continue
+            for key, pattern in (("version", r"\s+Version:\s+(\d+)$"),
+                                 ("info_offset", r"\s+%s:\s+(0x[0-9a-f]+|\d+)$" % offset_label),
+                                 ("info_size", r"\s+Size of area in .debug_info section:\s+(\d+)$"),
+                                 ("address_size", r"\s+Pointer Size:\s+(\d+)$"),
+                                 ("segment_size", r"\s+Segment Size:\s+(\d+)$")):
+                m = re.match(pattern, line)
+                if m:
+                    sets[-1][key] = int(m.group(1), 0)
+            m = re.match(entry, line)
+            if m:
+                sets[-1]["entries"].append(m.groups())
+        return sets
+
+    @staticmethod
+    def parse_macros(text):
+        """(type name without DW_MACINFO_, line or constant, string or file number)."""
+        found = []
+        for line in text.splitlines():
+            m = re.match(r" DW_MACINFO_(\w+)(?: - (?:lineno|constant) ?: (\d+) "
+                         r"(?:(?:macro|string) : (.*)|filenum: (\d+)))?$", line)
+            if m:
+                name, number, text_value, file_number = m.groups()
+                found.append((name, None if number is None else int(number),
+                              text_value if text_value is not None else
+                              None if file_number is None else int(file_number)))
+        return found
+
+    @staticmethod
+    def parse_locations(text):
+        """Lists: dicts offset, entries: dicts offset, operations: [(name, [numbers])],
+        end: the offset of the list's end entry."""
+        lists, current = [], None
+        for line in text.splitlines():
+            m = re.match(r"\s+([0-9a-f]{8}) (?:[0-9a-f]{8} [0-9a-f]{8} \((.*?)\)(?: \(start == "
+                         r"end\))?|<End of list>)\s*$", line)
+            if not m:
+                continue
+            offset = int(m.group(1), 16)
+            if current is None:
+                current = dict(offset=offset, entries=[])
+                lists.append(current)
+            if m.group(2) is None:
+                current["end"] = offset
+                current = None
+                continue
+            operations = []
+            for operation in m.group(2).split("; "):
+                name, _, rest = operation.partition(" ")
+                name = name.rstrip(":")
+                rest = re.sub(r"\([^)]*\)", "", rest).replace(":", " ")
+                if name == "DW_OP_addr":
+                    operations.append((name, [int(w, 16) for w in rest.split()]))
+                else:
+                    operations.append((name, [int(w) for w in rest.split()]))
+            current["entries"].append(dict(offset=offset, operations=operations))
+        return lists
+
+
+def llvm_verbose_units(path):
+    """llvm-dwarfdump -v --debug-info: units (dicts offset, length, version,
+    abbrev_offset, address_size, entries: dicts offset, depth, tag, code, children,
+    attributes: [(attribute, form, value text up to the line end)])."""
+    units = []
+    proc = run(["llvm-dwarfdump", "-v", "--debug-info", path])
+    for line in proc.stdout.splitlines():
+        m = re.match(r"0x([0-9a-f]{8}): Compile Unit: length = 0x([0-9a-f]+), format = DWARF32, "
+                     r"version = 0x([0-9a-f]+),(?: unit_type = \w+,)? abbr_offset = "
+                     r"0x([0-9a-f]+), addr_size = 0x([0-9a-f]+)", line)
+        if m:
+            units.append(dict(zip(("offset", "length", "version", "abbrev_offset",
+                                   "address_size"), (int(g, 16) for g in m.groups())),
+                              entries=[]))
+            continue
+        m = re.match(r"0x([0-9a-f]{8}):( +)(DW_TAG_\w+|NULL)(?: \[(\d+)\])?( \*)?", line)
+        if m and units:
+            if m.group(3) != "NULL":
+                units[-1]["entries"].append(dict(
+                    offset=int(m.group(1), 16), depth=(len(m.group(2)) - 1) // 2,
+                    tag=m.group(3)[len("DW_TAG_"):], code=int(m.group(4)),
+                    children=bool(m.group(5)), attributes=[]))
+            continue
+        m = re.match(r"\s+DW_AT_(\w+) \[DW_FORM_(\w+)\]\t\((.*)$", line)
+        if m and units and units[-1]["entries"]:
+            units[-1]["entries"][-1]["attributes"].append(m.groups())
+    return units, proc
+
+
+def llvm_line_tables(path):
+    """llvm-dwarfdump --debug-line: offset -> dicts of the header fields (total_length,
+    version, prologue_length, min_inst_length, default_is_stmt, line_base, line_range,
+    opcode_base), lengths, includes, files: [(name, dir, time, length)], rows:
+    [(address, line, column, file, is_stmt, end_sequence)]."""
+    tables, table, file_entry = {}, None, None
+    for line in run(["llvm-dwarfdump", "--debug-line", path]).stdout.splitlines():
+        m = re.match(r"debug_line\[0x([0-9a-f]{8})\]", line)
+        if m:
+            table = tables[int(m.group(1), 16)] = dict(lengths=[], includes=[], files=[],
+                                                       rows=[])
+            continue
+        if table is None:
+            continue
+        m = re.match(r"\s*(total_length|version|prologue_length|min_inst_length|default_is_stmt|"
+                     r"line_base|line_range|opcode_base): (-?0x[0-9a-f]+|-?\d+)$", line)
+        if m:
+            table[m.group(1)] = int(m.group(2), 0)
+        m = re.match(r"standard_opcode_lengths\[\w+\] = (\d+)$", line)
+        if m:
+            table["lengths"].append(int(m.group(1)))
+        m = re.match(r'include_directories\[\s*\d+\] = "(.*)"$', line)
+        if m:
+            table["includes"].append(m.group(1))
+        m = re.match(r"file_names\[\s*\d+\]:$", line)
+        if m:
+            file_entry = [None, None, None, None]
+            table["files"].append(file_entry)
+        for k, key in enumerate(("name", "dir_index", "mod_time", "length")):
+            m = re.match(r"\s+%s: (.*)$" % key, line)
+            if m and file_entry is not None:
+                file_entry[k] = m.group(1)[1:-1] if key == "name" else int(m.group(1), 0)
+        m = re.match(r"0x([0-9a-f]{16})\s+(\d+)\s+(\d+)\s+(\d+)\s+\d+\s+\d+\s*(.*)$", line)
+        if m:
+            flags = m.group(5).split()
+            table["rows"].append((int(m.group(1), 16), int(m.group(2)), int(m.group(3)),
+                                  int(m.group(4)), "is_stmt" in flags, "end_sequence" in flags))
+    for table in tables.values():
+        table["files"] = [tuple(f) for f in table["files"]]
+    return tables
+
+
+def llvm_location_ranges(path):
+    """llvm-dwarfdump --debug-loc: list offset -> [(start, end)] as stored."""
+    lists, current = {}, None
+    for line in run(["llvm-dwarfdump", "--debug-loc", path]).stdout.splitlines():
+        m = re.match(r"0x([0-9a-f]{8}):\s*$", line)
+        if m:
+            current = lists.setdefault(int(m.group(1), 16), [])
+            continue
+        m = re.match(r"\s+\(0x([0-9a-f]+), 0x([0-9a-f]+)\)", line)
+        if m and current is not None:
+            current.append((int(m.group(1), 16), int(m.group(2), 16)))
+    return lists
