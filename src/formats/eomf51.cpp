@@ -269,13 +269,12 @@ class TypedWriter {
     unsigned next_index_ = TI_FIRST_TYPEDEF;
     std::map<DescriptorKey, unsigned> cache_;
     std::vector<DescriptorKey> added_; // cache keys in the order they were entered
+    bool full_reported_ = false;       // message 622 given for the item being written
 
     std::string source_name_; // the current source file
     std::string named_source_;
     bool written_any_ = false;
     uint32_t written_low_ = 0, written_high_ = 0;
-    // Line records of a file by line number, built when a function first needs them.
-    std::map<const FileRecord*, std::vector<uint32_t>> lines_by_number_;
 
     void before_flush();
     Mark mark() const { return {typedefs_.size(), next_index_, added_.size()}; }
@@ -326,7 +325,8 @@ void TypedWriter::undo(const Mark& at) {
 unsigned TypedWriter::add_descriptor(DescriptorKey key, const ByteWriter& descriptor) {
     unsigned index = TI_TYPELESS;
     if (typedefs_.size() + descriptor.size() > TYPEDEF_LIMIT) {
-        message(622);
+        if (!full_reported_) message(622);
+        full_reported_ = true;
     } else {
         typedefs_.bytes(descriptor.bytes().data(), descriptor.size());
         index = next_index_++;
@@ -490,6 +490,7 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
 // and the type described again in a fresh typedef record.
 void TypedWriter::typed_item(uint8_t definition, uint8_t info, uint32_t address,
                              const ScopeEntry* entry) {
+    full_reported_ = false;
     Mark before = mark();
     unsigned index = type_index(TypeRef(entry->type), 0);
     if (next_index_ > TI_LAST + 1 || !writer_.joins_pending(OMF_TYPED_ITEM, definition)) {
@@ -575,36 +576,27 @@ void TypedWriter::write_function(ScopeEntry* function, const FileRecord* line_fi
     writer_.scope(OMF_DO_BLOCK, "");
     write_scope(function, line_file, depth + 1);
 
-    std::vector<uint32_t> chosen; // positions in the file's line records
     if (line_file) {
-        std::vector<uint32_t>& by_number = lines_by_number_[line_file];
+        // The file's line records are sorted by line number.
         const std::vector<LineRecord*>& lines = line_file->lines;
-        if (by_number.empty() && uint32_t(lines.size())) {
-            for (uint32_t k = 0; k < uint32_t(lines.size()); ++k)
-                by_number.push_back(k);
-            std::stable_sort(by_number.begin(), by_number.end(), [&](uint32_t a, uint32_t b) {
-                return lines[a]->line < lines[b]->line;
-            });
-        }
-        auto first =
-            std::lower_bound(by_number.begin(), by_number.end(), function->first_line,
-                             [&](uint32_t k, uint32_t line) { return lines[k]->line < line; });
-        for (auto at = first; at != by_number.end() && lines[*at]->line <= function->last_line;
-             ++at)
-            chosen.push_back(*at);
-        std::sort(chosen.begin(), chosen.end());
-        if (!chosen.empty()) {
+        auto first = std::lower_bound(
+            lines.begin(), lines.end(), function->first_line,
+            [](const LineRecord* record, uint32_t line) { return record->line < line; });
+        auto last = first;
+        while (last != lines.end() && (*last)->line <= function->last_line)
+            ++last;
+        if (first != last) {
             uint32_t low = UINT32_MAX, high = 0;
-            for (uint32_t k : chosen) {
-                low = std::min(low, lines[k]->address);
-                high = std::max(high, lines[k]->address);
-                if (k + 1 < uint32_t(lines.size())) high = std::max(high, lines[k + 1]->address);
+            for (auto at = first; at != last; ++at) {
+                low = std::min(low, (*at)->address);
+                high = std::max(high, (*at)->address);
+                if (at + 1 != lines.end()) high = std::max(high, at[1]->address);
             }
             write_range(low, high);
         }
-        for (uint32_t k : chosen)
+        for (auto at = first; at != last; ++at)
             writer_.item(OMF_DEBUG_ITEM, OMF_LINES,
-                         OmfWriter::line_item(lines[k]->address, lines[k]->line));
+                         OmfWriter::line_item((*at)->address, (*at)->line));
     }
     writer_.scope(OMF_DO_END_BLOCK, "");
     writer_.scope(OMF_PROCEDURE_END_BLOCK, name);

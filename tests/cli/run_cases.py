@@ -36,7 +36,7 @@ CONTROL = {"cmd", "purpose", "status", "stderr", "stdout", "stdin", "env", "expe
            "inputs"}
 
 # Output formats with a dump, by file extension.
-DUMPABLE = {".cod", ".cof", ".tsk", ".txt"}
+DUMPABLE = {".cod", ".cof", ".tsk", ".txt", ".omf", ".abs"}
 # Lines of a diff shown before the rest is only counted.
 DIFF_LINES = 60
 # Bytes shown on each side of the first difference of a binary output.
