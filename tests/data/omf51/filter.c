@@ -29,13 +29,13 @@ int filter_step(int input)
 {
     int sum = 0;
     unsigned char k;
-    int tap;
 
     taps[position] = input;
     position = (position + 1) & 3;
     for (k = 0; k < 4; k++) {
-        tap = taps[(position + k) & 3];
-        sum += weights[k] == 2 ? tap + tap : tap;
+        sum += taps[(position + k) & 3];
+        if (weights[k] == 2)
+            sum += taps[(position + k) & 3];
     }
     return clamp(sum >> 3);
 }
