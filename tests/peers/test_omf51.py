@@ -59,7 +59,6 @@ missing.
 import collections
 import os
 import re
-import shutil
 import sys
 import tempfile
 
@@ -117,7 +116,7 @@ def name_at(content, at):
     return content[at + 1:at + 1 + n].decode("latin-1"), at + 1 + n
 
 
-def debug_items(content, typed):
+def debug_items(content):
     """Definition type and items of a Debug Item record: symbols as (memory type name,
     info byte, offset, type index, name), lines as (segment id, offset, line)."""
     kind, items, at = content[0], [], 1
@@ -130,7 +129,7 @@ def debug_items(content, typed):
             info = content[at + 1]
             name, after = name_at(content, at + 5)
             items.append((MEMORY_TYPES[info & 7], info, content[at + 2] | content[at + 3] << 8,
-                          content[at + 4] if typed else 0, name))
+                          content[at + 4], name))
             at = after
         else:
             break
@@ -165,7 +164,7 @@ def omf_model(records):
             block, name = r.content[0], name_at(r.content, 1)[0]
             current = name if block == 0 else None if block == 3 else current
         elif r.type in (0x12, 0x22):
-            kind, items = debug_items(r.content, r.type == 0x22)
+            kind, items = debug_items(r.content)
             if kind in (0, 1):
                 symbols[current] += [(m, o, n) for m, i, o, t, n in items]
             elif kind == 3:
@@ -279,7 +278,7 @@ def check_dump(where, proc, records, extended, problems):
             expected = "%s; Name = '%s'" % (BLOCKS[c[0]] if c[0] < 6 else "UNKNOWN",
                                             name_at(c, 1)[0])
         elif r.type in (0x12, 0x22):
-            kind, items = debug_items(c, r.type == 0x22)
+            kind, items = debug_items(c)
             expected = DEFINITIONS[kind] if kind < 4 else "Unknown type"
             items = [i if len(i) == 3 else
                      (i[0], shown_info(kind, i[1]), i[2], type_name(i[3]) if extended and
@@ -454,8 +453,14 @@ def compare_by_module(where, what, got, want, problems):
     for module in sorted(set(got) | set(want), key=str):
         a, b = sorted(got.get(module, [])), sorted(want.get(module, []))
         if a != b:
-            problems.append("%s: module %s: %s %s, expected %s (missing %s, extra %s)" % (
-                where, module, what, a, b, sorted(set(b) - set(a)), sorted(set(a) - set(b))))
+            missing, extra = list(b), []
+            for item in a:
+                if item in missing:
+                    missing.remove(item)
+                else:
+                    extra.append(item)
+            problems.append("%s: module %s: %d %s, expected %d; missing %s, not expected %s"
+                            % (where, module, len(a), what, len(b), missing, extra))
 
 
 def check_sdcc_sample(program, data, name, problems):
