@@ -28,11 +28,13 @@ namespace {
 
 using Timing = WriteTiming;
 
-// The program read, normalised and written in the format, in a child process; the
-// timing goes through the pipe. The processor is the synthetic program's own (its side
-// files name its registers); the writer takes pointer sizes from it.
+// The program read, normalised and written in the format (to "out.abs" or "out.omf", the
+// format's own extension), in a child process; the timing goes through the pipe. The
+// processor is the synthetic program's own (its side files name its registers); the
+// writer takes pointer sizes from it.
 template <const FormatDescriptor& format> void timed_run(const std::string& dir, int report) {
-    timed_write(dir, report, format, "out.abs", [] {
+    std::string output = std::string("out.") + format.extension;
+    timed_write(dir, report, format, output.c_str(), [] {
         options.processor_name = "18F452";
         options.program_classes = {"CODE"};
     });
