@@ -8,6 +8,14 @@ bool RecordReader::next(OmfRecord* record, bool report) {
     record->offset = position_;
     uint8_t type;
     if (!input_.read_at(position_, &type, 1)) return false; // the end of the file
+    if (escape_ >= 0 && type == escape_) {
+        if (!input_.holds(position_ + 1, 3)) {
+            if (report) message(1041);
+            return false;
+        }
+        position_ += 4;
+        if (!input_.read_at(position_, &type, 1)) return false;
+    }
     uint8_t length_bytes[2];
     bool whole = input_.read_at(position_ + 1, length_bytes, 2);
     uint16_t length = whole ? uint16_t(length_bytes[0] | length_bytes[1] << 8) : 0;

@@ -14,7 +14,7 @@
 struct OmfRecord {
     uint8_t type = 0;
     uint16_t length = 0;        // the content's bytes and the checksum
-    uint64_t offset = 0;        // of the type byte in the file
+    uint64_t offset = 0;        // where the record's reading began in the file
     std::vector<uint8_t> bytes; // the content and the checksum, `length` of them
 
     size_t content_size() const { return bytes.empty() ? 0 : bytes.size() - 1; }
@@ -24,10 +24,13 @@ struct OmfRecord {
     }
 };
 
-// Reads one record after the other from a file.
+// Reads one record after the other from a file. With an escape type, a type byte of that
+// value is followed by three bytes outside any record, and the byte after them is the
+// record's type.
 class RecordReader {
   public:
-    explicit RecordReader(FILE* file) : input_(file, ByteOrder::little) {}
+    explicit RecordReader(FILE* file, int escape = -1)
+        : input_(file, ByteOrder::little), escape_(escape) {}
     // The next record. False at the end of the file, and for a record cut short (message
     // 1041) or with a wrong checksum (message 1040 with the type and the sum) when
     // reporting; at -v -v a reported record's bytes are printed as a hex dump.
@@ -35,6 +38,7 @@ class RecordReader {
 
   private:
     ByteReader input_;
+    int escape_;
     uint64_t position_ = 0;
 };
 
