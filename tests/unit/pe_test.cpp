@@ -1,0 +1,265 @@
+// P&E map files: detection, the reader and the writer. Expected files are laid out byte
+// by byte here; written files are read back through the format's own reader.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/normalize.h"
+#include "formats/descriptors.h"
+#include "model/store.h"
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes text(const std::string& s) {
+    Bytes bytes(s.begin(), s.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+const Bytes MAGIC = [] {
+    Bytes magic = text("P&E Microcomputer Map File");
+    magic.back() = 0x1A;
+    return magic;
+}();
+
+// The header: magic, record count (big-endian), file count.
+Bytes header(unsigned records, unsigned files) {
+    return MAGIC + Bytes{uint8_t(records >> 8), uint8_t(records), uint8_t(files)};
+}
+
+// One record: address (little-endian), file byte, line (big-endian), name.
+Bytes record(uint32_t address, uint8_t file, uint16_t line, const std::string& name) {
+    return Bytes{uint8_t(address),
+                 uint8_t(address >> 8),
+                 uint8_t(address >> 16),
+                 uint8_t(address >> 24),
+                 file,
+                 uint8_t(line >> 8),
+                 uint8_t(line)} +
+           text(name);
+}
+
+Bytes write_pe(std::string* err = nullptr) {
+    FILE* out = tmpfile();
+    std::string messages = capture_stderr([&] { pe_format.write(out, "out.pe"); });
+    if (err)
+        *err = messages;
+    else
+        EXPECT_EQ(messages, "");
+    fflush(out);
+    Bytes bytes(size_t(ftell(out)));
+    rewind(out);
+    EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), out), bytes.size());
+    fclose(out);
+    return bytes;
+}
+
+struct ReadOutcome {
+    int result = 0;
+    std::string err;
+};
+
+ReadOutcome read_pe(const Bytes& bytes) {
+    ReadOutcome o;
+    FILE* in = fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
+    o.err = capture_stderr([&] { o.result = pe_format.read(in, "in.pe"); });
+    fclose(in);
+    return o;
+}
+
+bool detects(const Bytes& bytes) {
+    FILE* in = bytes.empty() ? tmpfile()
+                             : fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
+    bool answer = pe_format.detect(in);
+    fclose(in);
+    return answer;
+}
+
+// The symbols as name=value/file and the line records as line@address/file, in list order.
+std::string contents() {
+    std::string text;
+    char item[200];
+    for (const SymbolRecord* s : store.symbols) {
+        snprintf(item, sizeof item, "%s=%X/%u ", s->name.c_str(), s->value, s->file);
+        text += item;
+    }
+    for (const LineRecord* l : store.lines) {
+        snprintf(item, sizeof item, "%u@%X/%u ", l->line, l->address, l->file);
+        text += item;
+    }
+    return text;
+}
+
+TEST(PeDetect, TheWholeMagic) {
+    EXPECT_TRUE(detects(header(0, 0)));
+    EXPECT_TRUE(detects(MAGIC)); // the magic alone
+    Bytes no_eof_mark = header(0, 0);
+    no_eof_mark[26] = 0;
+    EXPECT_FALSE(detects(no_eof_mark));
+    Bytes lower = header(0, 0);
+    lower[4] = 'm';
+    EXPECT_FALSE(detects(lower));
+    EXPECT_FALSE(detects(Bytes(MAGIC.begin(), MAGIC.end() - 1)));
+    EXPECT_FALSE(detects({}));
+}
+
+// ---- Writing ----
+
+class PeWrite : public testing::Test {
+  protected:
+    void SetUp() override {
+        reset_run_state();
+        add_segment("CODE", 0, 0x10000, 0, 0);
+        add_segment("DATA", 0, 0x100, 0, 1);
+    }
+    // Symbols and line records in an order the sort has to change, equal places among
+    // them. Worked through the sort's steps, the symbols end up as low, abs, _alias,
+    // _main, Count, helper (the two at file 1, segment 1, 0x100 exchanged) and the lines
+    // as 12, 300, 0x1234, 7.
+    void program() {
+        main_c = add_file("main.c");
+        unused = add_file("unused.h");
+        lib_c = add_file("Lib.c");
+        add_symbol("_main", 0x100, 1, main_c, 0);
+        add_symbol("Count", 0x20, 2, main_c, 0);
+        add_symbol("_alias", 0x100, 1, main_c, 0);
+        add_symbol("abs", 0x80000000, 0, 0, 0); // above every signed 32-bit value
+        add_symbol("helper", 0x10, 1, lib_c, 0);
+        add_symbol("low", 5, 0, 0, 0);
+        add_line(12, 0x100, 1, main_c, 2);
+        add_line(300, 0x104, 1, main_c, 2);
+        add_line(7, 0x10, 1, lib_c, 2);
+        add_line(0x1234, 0x8, 1, lib_c, 2);
+        file_of(unused)->output_index = 9; // left by an earlier writer
+        normalize_store();
+    }
+    uint32_t main_c = 0, unused = 0, lib_c = 0;
+};
+
+TEST_F(PeWrite, MergedRecordsByHand) {
+    program();
+    Bytes expected = header(8, 2) + text("MAIN.C") + text("LIB.C") + record(5, 0, 0, "LOW") +
+                     record(0x80000000, 0, 0, "ABS") +
+                     record(0x100, 1, 12, "_ALIAS") + // a symbol and a line share a record
+                     record(0x100, 0, 0, "_MAIN") +   // the second symbol: file byte 0
+                     record(0x104, 1, 300, "") +      // segment 1 before Count's segment 2
+                     record(0x20, 0, 0, "COUNT") +    // file 1 before the line's file 3
+                     record(0x8, 2, 0x1234, "") +     // lib.c is the second file written
+                     record(0x10, 2, 7, "HELPER");
+    EXPECT_EQ(write_pe(), expected);
+    // The lists stay sorted for the writers that follow; output indexes are set.
+    EXPECT_EQ(contents(), "low=5/0 abs=80000000/0 _alias=100/1 _main=100/1 Count=20/1 "
+                          "helper=10/3 12@100/1 300@104/1 4660@8/3 7@10/3 ");
+    EXPECT_EQ(file_of(main_c)->output_index, 1u);
+    EXPECT_EQ(file_of(unused)->output_index, 0u);
+    EXPECT_EQ(file_of(lib_c)->output_index, 2u);
+}
+
+TEST_F(PeWrite, OwnOutputReadsBackUpperCased) {
+    program();
+    Bytes bytes = write_pe();
+    reset_run_state();
+    EXPECT_EQ(read_pe(bytes).result, 1);
+    ASSERT_EQ(store.files.count(), 2u);
+    EXPECT_EQ(store.files[0]->name + " " + store.files[1]->name, "MAIN.C LIB.C");
+    EXPECT_EQ(contents(), "LOW=5/0 ABS=80000000/0 _ALIAS=100/1 _MAIN=100/0 COUNT=20/0 "
+                          "HELPER=10/2 12@100/1 300@104/1 4660@8/2 7@10/2 ");
+}
+
+TEST_F(PeWrite, NoFilesAndLinesOfUnknownFiles) {
+    add_symbol("only", 0x1234, 0, 0, 0);
+    add_line(70000, 0x40, 0, 5, 2); // a file number no file has; the line's low 16 bits
+    EXPECT_EQ(write_pe(),
+              header(2, 0) + record(0x1234, 0, 0, "ONLY") + record(0x40, 0, 70000 & 0xFFFF, ""));
+}
+
+// Names are cut to 151 characters, what the reader holds.
+TEST_F(PeWrite, LongNamesAreCut) {
+    std::string long_file = std::string(200, 'f') + ".c";
+    uint32_t file = add_file(long_file.c_str());
+    add_symbol(std::string(300, 's').c_str(), 1, 0, file, 0);
+    EXPECT_EQ(write_pe(),
+              header(1, 1) + text(std::string(151, 'F')) + record(1, 0, 0, std::string(151, 'S')));
+}
+
+// More than a byte of files or two bytes of records: the output is left empty.
+TEST_F(PeWrite, CountLimits) {
+    for (int k = 0; k < 255; ++k)
+        add_line(1, uint32_t(k), 0, add_file(("f" + std::to_string(k)).c_str()), 2);
+    Bytes bytes = write_pe();
+    ASSERT_GT(bytes.size(), 30u);
+    EXPECT_EQ(bytes[29], 255);
+    add_line(1, 0, 0, add_file("one_more"), 2);
+    std::string err;
+    EXPECT_TRUE(write_pe(&err).empty());
+    EXPECT_EQ(err, "(414) \"out.pe\" is not written: a P&E file holds at most 255 source files "
+                   "and 65535 records, not 256 and 256\n");
+
+    reset_run_state();
+    for (uint32_t k = 0; k < 65535; ++k)
+        add_symbol("s", k * 2, 0, 0, 0);
+    add_line(9, 4, 0, 0, 2); // shares the record of the symbol at 4
+    bytes = write_pe();
+    EXPECT_EQ(Bytes(bytes.begin() + 27, bytes.begin() + 30), (Bytes{0xFF, 0xFF, 0}));
+    add_line(9, 5, 0, 0, 2); // a record of its own: one too many
+    EXPECT_TRUE(write_pe(&err).empty());
+    EXPECT_EQ(err, "(414) \"out.pe\" is not written: a P&E file holds at most 255 source files "
+                   "and 65535 records, not 0 and 65536\n");
+}
+
+// ---- Reading ----
+
+TEST(PeRead, FileBytesAreStoreFileNumbers) {
+    reset_run_state();
+    add_file("earlier.c"); // from an earlier input: file 1
+    Bytes file = header(5, 2) + text("a.c") + text("b.c") + record(0x100, 1, 10, "Both") +
+                 record(0x80000002, 0, 0, "sym") + record(0x104, 2, 0xABCD, "") +
+                 record(0x108, 7, 11, "far") + // a file byte past the list
+                 record(0x10C, 1, 0, "");      // neither: adds nothing
+    ReadOutcome o = read_pe(file);
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(o.err, "");
+    ASSERT_EQ(store.files.count(), 3u);
+    EXPECT_EQ(store.files[2]->name, "b.c");
+    EXPECT_EQ(contents(), "Both=100/1 sym=80000002/0 far=108/7 10@100/1 43981@104/2 11@108/7 ");
+    EXPECT_EQ(store.lines[0]->kind, 2u);
+    EXPECT_EQ(store.files[0]->symbol_count + store.files[0]->line_count, 2u);
+}
+
+// Counts that promise more than the file holds end the read where the bytes end; what
+// was read before stays in the store.
+TEST(PeRead, CountsPastTheEnd) {
+    reset_run_state();
+    Bytes file = header(0xFFFF, 1) + text("a.c") + record(0x10, 1, 3, "first");
+    ReadOutcome o = read_pe(file);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.err, "(1037) cannot read the P&E record: the file is cut short\n");
+    EXPECT_EQ(contents(), "first=10/1 3@10/1 ");
+
+    reset_run_state();
+    file.pop_back(); // the last name has no terminator
+    EXPECT_EQ(read_pe(file).err, "(1037) cannot read the P&E record: the file is cut short\n");
+    EXPECT_EQ(contents(), "");
+
+    reset_run_state();
+    o = read_pe(header(1, 200) + text("a.c"));
+    EXPECT_EQ(o.err, "(1037) cannot read the P&E file name: the file is cut short\n");
+    EXPECT_EQ(store.files.count(), 1u);
+
+    reset_run_state();
+    o = read_pe(MAGIC + Bytes{0});
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.err, "(1037) cannot read the P&E file header: the file is cut short\n");
+}
+
+} // namespace
