@@ -10,3 +10,7 @@ std::vector<uint8_t> alloc(size_t size);
 
 // Reports exhaustion for a request of size bytes and ends the run (status 1).
 [[noreturn]] void out_of_memory(size_t size);
+// Only the report, for the handler that ends the run itself.
+void report_out_of_memory(size_t size);
+// The size of the last request that operator new could not meet.
+size_t last_failed_allocation();

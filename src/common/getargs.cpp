@@ -14,8 +14,8 @@ const size_t WORD_LIMIT = 255;
 // logical line.
 class WordReader {
   public:
-    WordReader(FILE* in, const char* program_name, bool interactive)
-        : in_(in), program_name_(program_name), interactive_(interactive) {}
+    WordReader(FILE* in, const char* program_name, bool interactive, const char* source)
+        : in_(in), program_name_(program_name), interactive_(interactive), source_(source) {}
 
     int peek() {
         for (;;) {
@@ -44,12 +44,24 @@ class WordReader {
             fprintf(stderr, "%s> ", program_name_);
             fflush(stderr);
         }
+        // As fgets reads a line into the buffer, counting every byte taken (a line's text
+        // ends at a zero byte, as the buffer's would).
         char buffer[LINE_BUFFER];
-        if (!fgets(buffer, sizeof buffer, in_)) {
+        size_t taken = 0;
+        for (int c; taken < LINE_BUFFER - 1 && (c = getc(in_)) != EOF;) {
+            buffer[taken++] = static_cast<char>(c);
+            if (c == '\n') break;
+        }
+        if (taken == 0) {
             eof_ = true;
             return false;
         }
-        line_ = buffer;
+        total_ += taken;
+        if (total_ > COMMAND_TEXT_LIMIT) {
+            message(416, source_, std::to_string(COMMAND_TEXT_LIMIT).c_str(), "command");
+            end_run(1);
+        }
+        line_.assign(buffer, strnlen(buffer, taken));
         pos_ = 0;
         if (line_.size() >= LINE_BUFFER - 1) message(337);
         return true;
@@ -58,6 +70,8 @@ class WordReader {
     FILE* in_;
     const char* program_name_;
     bool interactive_;
+    const char* source_;
+    uint64_t total_ = 0;
     std::string line_ = "\\"; // a lone continuation: the first request reads a line
     size_t pos_ = 0;
     bool eof_ = false;
@@ -69,8 +83,9 @@ bool is_blank(int c) {
 
 } // namespace
 
-std::vector<std::string> getargs(FILE* in, const char* program_name, bool interactive) {
-    WordReader reader(in, program_name, interactive);
+std::vector<std::string> getargs(FILE* in, const char* program_name, bool interactive,
+                                 const char* source) {
+    WordReader reader(in, program_name, interactive, source);
     std::vector<std::string> words{""};
     for (;;) {
         while (is_blank(reader.peek()))
@@ -101,6 +116,6 @@ std::vector<std::string> getargs(FILE* in, const char* program_name, bool intera
     return words;
 }
 
-std::vector<std::string> getargs(const char* program_name) {
-    return getargs(stdin, program_name, isatty(fileno(stdin)) != 0);
+std::vector<std::string> getargs(const char* program_name, const char* source) {
+    return getargs(stdin, program_name, isatty(fileno(stdin)) != 0, source);
 }

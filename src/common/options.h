@@ -22,6 +22,7 @@ struct Options {
     std::string pathspec_find;                // --pathspec= first item
     std::string pathspec_replace;             // --pathspec= second item
     bool pathspec_set = false;
+    std::string current_input; // the input being read or dumped, for messages about it
 
     void reset() { *this = Options(); }
 };

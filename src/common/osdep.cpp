@@ -123,11 +123,16 @@ int stricmp_portable(const char* a, const char* b) {
     return strcasecmp(a, b);
 }
 
-std::vector<uint8_t> read_stream(FILE* stream) {
-    std::vector<uint8_t> out;
+bool read_stream(FILE* stream, uint64_t limit, std::vector<uint8_t>* out) {
+    out->clear();
     uint8_t buffer[65536];
     size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0)
-        out.insert(out.end(), buffer, buffer + got);
-    return out;
+    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0) {
+        if (got > limit - out->size()) {
+            out->clear();
+            return false;
+        }
+        out->insert(out->end(), buffer, buffer + got);
+    }
+    return true;
 }

@@ -34,8 +34,9 @@ void upper_case(char* text);
 // Case-insensitive comparison of two texts.
 int stricmp_portable(const char* a, const char* b);
 
-// The whole rest of a stream, from its current position.
-std::vector<uint8_t> read_stream(FILE* stream);
+// The whole rest of a stream, from its current position, into *out; false (and *out
+// empty) when it holds more than limit bytes, as a device that never ends does.
+bool read_stream(FILE* stream, uint64_t limit, std::vector<uint8_t>* out);
 
 // Copies a string into a new owned buffer.
 std::unique_ptr<char[]> copy_text(const std::string& text);

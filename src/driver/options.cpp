@@ -237,10 +237,12 @@ const char* last_component(const std::string& name) {
     return name.c_str() + (slash == std::string::npos ? 0 : slash + 1);
 }
 
+// A name made from a stem and an extension holds at most 127 characters. A longer one is
+// refused: cutting it would put the output under another name.
 std::string compose(const std::string& stem, const char* extension) {
-    char buffer[NAME_BUFFER];
-    snprintf(buffer, sizeof buffer, "%s.%s", stem.c_str(), extension);
-    return buffer;
+    std::string name = stem + "." + extension;
+    if (name.size() >= NAME_BUFFER) fatal_message(417, name.c_str());
+    return name;
 }
 
 } // namespace

@@ -2,14 +2,17 @@
 
 #include <cstdio>
 #include <new>
+#include <sys/stat.h>
 
 #include "common/alert.h"
+#include "common/alloc.h"
 #include "common/getargs.h"
 #include "common/options.h"
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
 #include "formats/sdb.h"
+#include "formats/textio.h"
 #include "model/machine.h"
 #include "model/store.h"
 #include "model/type.h"
@@ -23,7 +26,8 @@ std::vector<std::string> acquire_words(const std::vector<std::string>& args) {
         const char* file = args[0].c_str() + 1;
         if (!freopen(file, "r", stdin)) fatal_message(141, "command", file);
     }
-    std::vector<std::string> words = getargs("symvert");
+    std::vector<std::string> words =
+        getargs("symvert", args.empty() ? "standard input" : args[0].c_str() + 1);
     words.erase(words.begin()); // stands where a program name would
     return words;
 }
@@ -51,10 +55,21 @@ const FormatDescriptor& detect_format(const char* name) {
     fatal_message(605);
 }
 
+// The size a reader's allowance is measured by: a regular file's size. A device or pipe
+// has none; its reading is bounded by the text readers' limits, and it is measured as a
+// file of the largest size they accept.
+uint64_t input_size_for_allowance() {
+    struct stat info;
+    if (fstat(fileno(stdin), &info) == 0 && S_ISREG(info.st_mode))
+        return static_cast<uint64_t>(info.st_size);
+    return TEXT_IMAGE_LIMIT;
+}
+
 void read_inputs(const RunTables& tables) {
     int count = 0;
     for (const std::string& input : tables.inputs) {
         const char* name = input.c_str();
+        options.current_input = input;
         reopen_input(name, "rb");
         const FormatDescriptor& format = detect_format(name);
         if (!format.binary)
@@ -63,13 +78,18 @@ void read_inputs(const RunTables& tables) {
             rewind(stdin);
         if (options.dump_inputs) {
             fflush(stderr);
-            if (!format.dump(stdin)) message(634, name);
+            begin_read_allowance(name, input_size_for_allowance(), 419);
+            bool dumped = format.dump(stdin);
+            end_read_allowance();
+            if (!dumped) message(634, name);
             fputc('\n', stdout);
             fflush(stdout);
         } else if (!options.identify_only) {
             verbose("Reading '%s' as %s", name, format.name);
             fflush(stderr);
+            begin_read_allowance(name, input_size_for_allowance());
             format.read(stdin, name);
+            end_read_allowance();
             fflush(stdout);
         }
         ++count;
@@ -134,8 +154,8 @@ int run(const std::vector<std::string>& args) {
     } catch (const RunEnd& end) {
         return end.status;
     } catch (const std::bad_alloc&) {
-        fprintf(stderr, "can't allocate memory\n");
-        fflush(stderr);
+        fflush(stdout);
+        report_out_of_memory(last_failed_allocation());
         return 1;
     }
 }

@@ -15,6 +15,7 @@
 #include "common/options.h"
 #include "formats/dwarf.h"
 #include "formats/dwarf_constants.h"
+#include "model/store.h"
 
 namespace {
 
@@ -677,6 +678,8 @@ void DwarfDump::dump_line_program(uint64_t offset) {
         message(649, unsigned(end));
         return;
     }
+    // Units may name programs that overlap one another; what they print is measured.
+    charge_read_allowance(end - offset);
     uint16_t version = in.u16();
     uint32_t header_length = in.u32();
     uint64_t program = in.position() + uint64_t(header_length);

@@ -558,9 +558,12 @@ bool read_table(ByteReader& input, uint32_t offset, uint32_t count, uint32_t ent
     return true;
 }
 
-// A section's bytes; empty when they are not in the file.
+// A section's bytes; empty when they are not in the file. Sections may share one area,
+// so what is loaded is measured.
 std::vector<uint8_t> section_bytes(ByteReader& input, const ElfSectionHeader& section) {
     std::vector<uint8_t> bytes;
+    if (section.type != SHT_NOBITS && input.holds(section.offset, section.size))
+        charge_read_allowance(section.size);
     if (section.type == SHT_NOBITS || !input.read_at(section.offset, section.size, &bytes))
         bytes.clear();
     return bytes;
@@ -641,6 +644,8 @@ void print_symbols(ByteReader& input, const ElfFile& file, const ElfSectionHeade
     printf("Symbol Table\n");
     if (section.entsize == 0) return;
     for (uint64_t k = 0; k < section.size / section.entsize; ++k) {
+        // Symbol-table sections may share one area; what they print is measured.
+        charge_read_allowance(1);
         ElfSymbol symbol;
         if (!input.record_at(section.offset + k * section.entsize, &symbol)) break;
         std::string kind = value_name(BINDING_NAMES, symbol.info >> 4) + "/" +

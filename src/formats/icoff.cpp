@@ -263,38 +263,63 @@ constexpr uint32_t ICOFF_DATA = 0x4040;
 constexpr uint32_t ICOFF_NO_CONTENTS = 0x4080;
 constexpr uint8_t ICOFF_MARKED_TYPE = 0x1C; // byte 17 of a symbol with the kind mark
 
-// One section per store segment, its contents being the data blocks of that segment,
-// each at its distance from the segment's address.
-std::vector<CoffSectionHeader> write_icoff_sections(OutputFile& output, uint64_t* offset) {
+// Offsets in the file are 32 bits: nothing may begin or end past 4 GiB.
+constexpr uint64_t ICOFF_OFFSET_LIMIT = uint64_t(1) << 32;
+
+// Where each section's contents go: one section per store segment, its contents being
+// the data blocks of that segment, each at its distance from the segment's address.
+struct IcoffSections {
+    std::vector<CoffSectionHeader> headers;
+    std::vector<std::vector<const DataBlock*>> blocks;
+    // The first part that would pass the offset limit, and where it would begin.
+    std::string overflow;
+    uint64_t overflow_at = 0;
+};
+
+IcoffSections lay_out_icoff_sections(uint64_t* offset) {
     const uint32_t count = store.segments.count();
-    std::vector<std::vector<const DataBlock*>> blocks(count);
+    IcoffSections layout;
+    layout.blocks.resize(count);
     for (const DataBlock* block : store.data)
         if (block->segment >= 1 && block->segment <= count)
-            blocks[block->segment - 1].push_back(block);
-    std::vector<CoffSectionHeader> headers(count);
+            layout.blocks[block->segment - 1].push_back(block);
+    layout.headers.resize(count);
     for (uint32_t k = 0; k < count; ++k) {
         const SegmentRecord* segment = store.segments[k];
-        CoffSectionHeader& h = headers[k];
+        CoffSectionHeader& h = layout.headers[k];
         memcpy(h.name, segment->name.data(), std::min(segment->name.size(), COFF_NAME_SIZE));
         h.paddr = h.vaddr = segment->address;
         h.size = segment->size;
-        h.scnptr = static_cast<uint32_t>(*offset);
+        const uint64_t start = *offset;
+        h.scnptr = static_cast<uint32_t>(start);
         bool contents = false;
-        for (const DataBlock* block : blocks[k]) {
-            uint32_t at = h.scnptr + (block->address - segment->address);
-            output.write_at(at, block->bytes.data(),
-                            std::min<size_t>(block->size, block->bytes.size()));
+        for (const DataBlock* block : layout.blocks[k]) {
+            uint64_t at = start + uint32_t(block->address - segment->address);
+            if (layout.overflow.empty() && at + block->size > ICOFF_OFFSET_LIMIT) {
+                layout.overflow = "section \"" + segment->name + "\"";
+                layout.overflow_at = start;
+            }
             *offset += block->size;
             contents = true;
         }
-        if (contents && *offset < uint64_t(h.scnptr) + segment->size)
-            *offset = uint64_t(h.scnptr) + segment->size;
+        if (contents && *offset < start + segment->size) *offset = start + segment->size;
         if (find_text_nocase(segment->name.c_str(), "text"))
             h.flags = ICOFF_TEXT;
         else
             h.flags = contents ? ICOFF_DATA : ICOFF_NO_CONTENTS;
     }
-    return headers;
+    return layout;
+}
+
+void write_icoff_sections(OutputFile& output, const IcoffSections& layout) {
+    for (size_t k = 0; k < layout.headers.size(); ++k) {
+        const SegmentRecord* segment = store.segments[static_cast<uint32_t>(k)];
+        for (const DataBlock* block : layout.blocks[k]) {
+            uint32_t at = layout.headers[k].scnptr + (block->address - segment->address);
+            output.write_at(at, block->bytes.data(),
+                            std::min<size_t>(block->size, block->bytes.size()));
+        }
+    }
 }
 
 // Per section, the line records of each file in that segment, each file's run after a
@@ -385,10 +410,10 @@ int icoff_write(FILE* out, const char* name) {
     }
     const IcoffTarget& target =
         icoff_targets[coff_state.icoff_target <= ICOFF_TARGET_COUNT ? coff_state.icoff_target : 1];
-    OutputFile output(out, name, 413);
     const uint32_t nscns = store.segments.count();
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;
-    std::vector<CoffSectionHeader> headers = write_icoff_sections(output, &offset);
+    IcoffSections layout = lay_out_icoff_sections(&offset);
+    std::vector<CoffSectionHeader>& headers = layout.headers;
 
     // Each file with symbols takes its file entry and one entry per symbol.
     uint32_t index = 0;
@@ -399,11 +424,31 @@ int icoff_write(FILE* out, const char* name) {
         index += 1 + file->symbol_count;
     }
     std::vector<uint8_t> lines = icoff_line_entries(headers, offset);
-    output.write_at(offset, lines.data(), lines.size());
-    offset += lines.size();
-
     IcoffStrings strings;
     std::vector<uint8_t> symbols = icoff_symbols(strings);
+
+    // The whole file is laid out before anything is written: an offset that a 32-bit
+    // field cannot hold is refused, naming what would lie there.
+    if (layout.overflow.empty()) {
+        const uint64_t tail[] = {offset, offset + lines.size(),
+                                 offset + lines.size() + symbols.size()};
+        const uint64_t ends[] = {tail[1], tail[2], tail[2] + strings.table().size()};
+        const char* const parts[] = {"line-number table", "symbol table", "string table"};
+        for (int k = 0; k < 3 && layout.overflow.empty(); ++k)
+            if (ends[k] > ICOFF_OFFSET_LIMIT) {
+                layout.overflow = parts[k];
+                layout.overflow_at = tail[k];
+            }
+    }
+    if (!layout.overflow.empty()) {
+        message(418, name, layout.overflow.c_str(), std::to_string(layout.overflow_at).c_str(),
+                "ICOFF");
+        return 0;
+    }
+    OutputFile output(out, name, 413);
+    write_icoff_sections(output, layout);
+    output.write_at(offset, lines.data(), lines.size());
+    offset += lines.size();
     CoffFileHeader header;
     header.magic = target.magic;
     header.timdat = static_cast<uint32_t>(now_time());

@@ -47,7 +47,7 @@ struct IhexReader {
 };
 
 int ihex_read(FILE* in, const char* name) {
-    LineReader lines(in, LINE_LIMIT);
+    LineReader lines(in, LINE_LIMIT, "Intel HEX");
     IhexReader reader;
     uint8_t bytes[256];
     while (lines.next()) {

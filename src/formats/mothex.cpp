@@ -38,7 +38,7 @@ struct DataLayout {
 };
 
 int s19_read(FILE* in, const char*) {
-    LineReader lines(in, LINE_LIMIT);
+    LineReader lines(in, LINE_LIMIT, "S-record");
     uint8_t bytes[256];
     while (lines.next()) {
         const char* text = lines.text();

@@ -21,7 +21,10 @@
 namespace {
 
 const size_t FIRST_LINE_LIMIT = 1023; // characters of the first line read as such
-const size_t FILE_NAME_LIMIT = 2047;  // characters kept of a line directive's file name
+// A side file describes one module; compilers write a few hundred kilobytes for a large
+// one. Anything longer (a link to a device, say) is refused rather than read into memory.
+const uint64_t SDB_SIZE_LIMIT = uint64_t(64) << 20;
+const size_t FILE_NAME_LIMIT = 2047; // characters kept of a line directive's file name
 // The dump indents by 4 per nesting level up to this width, so that pathologically deep
 // nesting gives output that grows with the number of scopes, not with its square.
 const int MAX_DUMP_INDENT = 400;
@@ -561,8 +564,13 @@ ScopeEntry* read_sdb(const char* object_name) {
     std::string sdb_name = sdb_file_name(object_name);
     FILE* in = fopen(sdb_name.c_str(), "rb");
     if (!in) return read_sdb_contents(object_name, sdb_name.c_str(), nullptr);
-    std::vector<uint8_t> contents = read_stream(in);
+    std::vector<uint8_t> contents;
+    bool whole = read_stream(in, SDB_SIZE_LIMIT, &contents);
     fclose(in);
+    if (!whole) {
+        message(416, sdb_name.c_str(), std::to_string(SDB_SIZE_LIMIT).c_str(), "side (.sdb)");
+        return nullptr;
+    }
     return read_sdb_contents(object_name, sdb_name.c_str(), &contents);
 }
 

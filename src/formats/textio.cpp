@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/alert.h"
+#include "common/options.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -13,13 +14,20 @@ constexpr size_t CHUNK_SIZE = 1 << 16;
 constexpr size_t OUTPUT_SIZE = 1 << 16;
 } // namespace
 
-LineReader::LineReader(FILE* in, size_t limit)
-    : in_(in), limit_(limit < 511 ? limit : 511), chunk_(CHUNK_SIZE + SLACK) {}
+LineReader::LineReader(FILE* in, size_t limit, const char* kind, uint64_t max_bytes)
+    : in_(in), limit_(limit < 511 ? limit : 511), kind_(kind), max_bytes_(max_bytes),
+      chunk_(CHUNK_SIZE + SLACK) {}
 
 bool LineReader::refill() {
     if (at_end_) return false;
     chunk_end_ = fread(chunk_.data(), 1, CHUNK_SIZE, in_);
     chunk_pos_ = 0;
+    total_ += chunk_end_;
+    if (total_ > max_bytes_) {
+        message(416, options.current_input.c_str(), std::to_string(max_bytes_).c_str(),
+                kind_ ? kind_ : "text");
+        chunk_end_ = 0;
+    }
     if (chunk_end_ == 0) at_end_ = true;
     return chunk_end_ != 0;
 }

@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+// The longest text image read: a full 4 GiB address space would take more, but no
+// firmware image comes near it.
+constexpr uint64_t TEXT_IMAGE_LIMIT = uint64_t(1) << 30;
+
 // Reads a stream line by line the way a fixed line buffer does: a line is at most
 // `limit` characters, its newline included; a longer one is delivered in pieces of
 // `limit` characters, each counting as a line of its own. The text is followed by at
@@ -20,7 +24,11 @@ class LineReader {
   public:
     static constexpr size_t PADDING = 16;
 
-    LineReader(FILE* in, size_t limit);
+    // A stream longer than max_bytes is refused with message 416 naming the kind of
+    // file, and its reading ends there: no real file of its format is that long, but a
+    // device that never ends would be read forever.
+    LineReader(FILE* in, size_t limit, const char* kind = nullptr,
+               uint64_t max_bytes = TEXT_IMAGE_LIMIT);
 
     // The next line, or false at the end of the stream.
     bool next();
@@ -39,6 +47,9 @@ class LineReader {
 
     FILE* in_;
     size_t limit_;
+    const char* kind_;
+    uint64_t max_bytes_;
+    uint64_t total_ = 0;
     std::vector<char> chunk_; // the block read, then room for the padding
     size_t chunk_pos_ = 0;
     size_t chunk_end_ = 0;

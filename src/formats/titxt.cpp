@@ -9,6 +9,9 @@
 namespace {
 
 constexpr size_t LINE_LIMIT = 127;
+// A TI-TXT file holds an image of a 20-bit address space at three characters a byte:
+// some 3 MiB of text at most.
+constexpr uint64_t TITXT_SIZE_LIMIT = uint64_t(16) << 20;
 constexpr unsigned BYTES_PER_LINE = 16;
 
 bool titxt_detect(FILE* in) {
@@ -60,7 +63,7 @@ int titxt_write(FILE* out, const char* name) {
 
 bool titxt_dump(FILE* in) {
     fputs("TI-.txt file dump:\n\n", stdout);
-    LineReader lines(in, LINE_LIMIT);
+    LineReader lines(in, LINE_LIMIT, "TI-TXT", TITXT_SIZE_LIMIT);
     uint32_t address = 0;
     while (lines.next()) {
         const char* text = lines.text();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "common/alert.h"
 #include "common/options.h"
 
 Store store;
@@ -69,9 +70,42 @@ void Store::reset() {
     *this = Store();
 }
 
+void begin_read_allowance(const char* file, uint64_t file_size, unsigned message) {
+    ReadAllowance& a = store.allowance;
+    a.message = message;
+    a.file = file;
+    a.file_size = file_size;
+    a.limit = 2 * file_size + READ_ALLOWANCE_SLACK;
+    a.used = 0;
+}
+
+void end_read_allowance() {
+    store.allowance = ReadAllowance();
+}
+
+void charge_read_allowance(uint64_t count) {
+    ReadAllowance& a = store.allowance;
+    a.used += count;
+    if (a.used <= a.limit) return;
+    std::string file = a.file;
+    std::string size = std::to_string(a.file_size), limit = std::to_string(a.limit);
+    unsigned number = a.message;
+    end_read_allowance();
+    fatal_message(number, file.c_str(), size.c_str(), limit.c_str());
+}
+
+namespace {
+
+void charge(uint64_t count) {
+    charge_read_allowance(count);
+}
+
+} // namespace
+
 uint32_t add_file(const char* name) {
     std::string key = file_key(name);
     if (FileRecord** found = store.file_names.find(key)) return (*found)->number;
+    charge(1);
     FileRecord& file = store.file_pool.emplace_back();
     file.name = std::move(key);
     store.file_names.insert(file.name, &file);
@@ -87,6 +121,7 @@ FileRecord* find_file(const char* name) {
 }
 
 void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file, uint32_t flags) {
+    charge(1);
     SymbolRecord& symbol = store.symbol_pool.emplace_back();
     symbol.name = name;
     symbol.value = value;
@@ -138,6 +173,7 @@ bool lookup_file_symbol(const char* file_name, const char* symbol_name, ValuePai
 }
 
 void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, uint32_t kind) {
+    charge(1);
     LineRecord& record = store.line_pool.emplace_back();
     record.line = line;
     record.address = address;
@@ -150,6 +186,7 @@ void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, 
 
 void add_segment(const char* name, uint32_t address, uint32_t size, uint32_t load_address,
                  uint32_t space) {
+    charge(1);
     SegmentRecord& segment = store.segment_pool.emplace_back();
     segment.name = name;
     segment.address = address;
@@ -192,6 +229,7 @@ uint32_t segment_of_address(ValuePair pair, uint32_t scale) {
 }
 
 BoundsRecord* add_bounds(const char* name, uint32_t low, uint32_t high, uint32_t init) {
+    charge(1);
     BoundsRecord& bounds = store.bounds_pool.emplace_back();
     bounds.name = name;
     bounds.low = low;
@@ -208,6 +246,7 @@ BoundsRecord* find_bounds(const char* name) {
 }
 
 void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment) {
+    charge(uint64_t(size) + 1);
     DataBlock& block = store.data_pool.emplace_back();
     block.address = address;
     block.size = size;
@@ -253,6 +292,7 @@ void add_data_piece(uint32_t address, uint32_t size, const uint8_t* bytes, uint3
     uint64_t end = uint64_t(address) + size;
     if (last && !last->pieces.empty() && size != 0 && last->size != 0 && last->segment == segment &&
         uint64_t(last->address) + last->size == address && end <= UINT32_MAX) {
+        charge(size);
         make_room(last->bytes, size);
         last->bytes.insert(last->bytes.end(), bytes, bytes + size);
         last->size += size;

@@ -113,6 +113,21 @@ struct FileNameEqual {
     bool operator()(std::string_view a, std::string_view b) const;
 };
 
+// What one input file may add to the store. Every record and every data byte a reader
+// makes comes from at least one byte of the file, and no two of them from the same
+// byte, so a file of n bytes makes at most n of them. A file that makes more than
+// twice that (with a small allowance for tiny files) uses areas of itself more than
+// once, as sections sharing one line table or one data area do; it is refused with a
+// message before it can take memory out of all proportion to its size.
+struct ReadAllowance {
+    std::string file;
+    uint64_t file_size = 0;
+    uint64_t limit = UINT64_MAX; // no limit outside a read
+    uint64_t used = 0;
+    unsigned message = 415; // 415 for a read, 419 for a dump
+};
+constexpr uint64_t READ_ALLOWANCE_SLACK = 4096;
+
 struct Store {
     Vector<FileRecord*> files{25};
     Vector<SymbolRecord*> symbols{100};
@@ -134,10 +149,21 @@ struct Store {
     std::deque<DataBlock> data_pool;
     std::deque<LineRecord> line_pool;
 
+    ReadAllowance allowance;
+
     void reset();
 };
 
 extern Store store;
+
+// The allowance of the input file about to be read (its name and size), and its end.
+// A dump measures what it prints from areas that several entries may point at by the
+// same allowance, and is refused with message 419 past it.
+void begin_read_allowance(const char* file, uint64_t file_size, unsigned message = 415);
+void end_read_allowance();
+// Counts records, data bytes or printed entries against the allowance; past it the run
+// ends with the allowance's message.
+void charge_read_allowance(uint64_t count);
 
 uint32_t add_file(const char* name);
 FileRecord* find_file(const char* name);

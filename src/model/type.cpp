@@ -281,13 +281,15 @@ void add_entry(ScopeEntry* entry) {
 void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
     if (!scope || entry->name.empty()) return;
     if (!scope->chains) scope->chains = std::make_unique<ScopeChains>();
-    ChainEnds& ends = (*scope->chains)[chain_key(entry->name)];
+    std::string_view key = chain_key(entry->name);
+    ChainEnds& ends = (*scope->chains)[key];
     entry->next = nullptr;
     if (ends.last)
         ends.last->next = entry;
     else
         ends.first = entry;
     ends.last = entry;
+    ends.latest[key.size() != entry->name.size()] = entry;
 }
 
 ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint32_t line) {
@@ -438,9 +440,7 @@ ScopeEntry* find_type_name(std::string_view name) {
 ScopeEntry* find_redeclaration(std::string_view name) {
     for (ScopeEntry* scope = type_model.current_scope; scope; scope = scope->parent) {
         const ChainEnds* chain = find_chain(scope, name);
-        ScopeEntry* latest = nullptr;
-        for (ScopeEntry* e = chain ? chain->first : nullptr; e; e = e->next)
-            if (e->name == name) latest = e;
+        ScopeEntry* latest = chain ? chain->latest[chain_key(name).size() != name.size()] : nullptr;
         if (latest) return latest;
         if (!(scope->flags & ENTRY_FAKED)) break;
     }

@@ -150,10 +150,14 @@ struct Enumerator {
     int32_t value = 0;
 };
 
-// The two ends of the chain of entries whose names hash alike in one scope.
+// The two ends of the chain of entries whose names hash alike in one scope, and the
+// latest entry of each of the two names the chain holds: its key ("x"), and the key
+// after a "_" ("_x"). A redeclaration is found through these without walking a chain
+// that a scope declaring one name many times makes long.
 struct ChainEnds {
     ScopeEntry* first = nullptr;
     ScopeEntry* last = nullptr;
+    ScopeEntry* latest[2] = {nullptr, nullptr}; // [0] named as the key, [1] "_" and the key
 };
 using ScopeChains = std::unordered_map<std::string_view, ChainEnds>;
 

@@ -17,6 +17,7 @@
 #include "formats/norval.h"
 #include "model/encdec.h"
 #include "model/store.h"
+#include "test_support.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ std::vector<uint8_t> write_to_bytes(const FormatDescriptor& format, FILE* out = 
     format.write(out, "out.cof");
     fflush(out);
     rewind(out);
-    std::vector<uint8_t> bytes = read_stream(out);
+    std::vector<uint8_t> bytes = read_all(out);
     fclose(out);
     return bytes;
 }

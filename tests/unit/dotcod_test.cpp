@@ -12,6 +12,7 @@
 #include "formats/dotcod.h"
 #include "model/encdec.h"
 #include "model/store.h"
+#include "test_support.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ CodFile write_cod() {
     cod_format.write(out, "t.cod");
     CodFile file;
     rewind(out);
-    file.bytes = read_stream(out);
+    file.bytes = read_all(out);
     fclose(out);
     return file;
 }

@@ -17,6 +17,7 @@
 #include "formats/elf.h"
 #include "formats/hexfields.h"
 #include "model/store.h"
+#include "test_support.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ Bytes write_elf() {
     elf_format.write(out, "out.elf");
     fflush(out);
     rewind(out);
-    Bytes bytes = read_stream(out);
+    Bytes bytes = read_all(out);
     fclose(out);
     return bytes;
 }

@@ -174,8 +174,13 @@ TEST(OutputNames, ExtensionRulesAndTheChain) {
     EXPECT_EQ(output_file_name(unnamed, "", "a.obj", "cod"), "a.cod");
     EXPECT_EQ(output_file_name(unnamed, "a.cod", "a.obj", "hex"), "a.hex");
     EXPECT_EQ(output_file_name(unnamed, "", "prog", "hex"), "prog.hex");
-    std::string longname(200, 'n');
-    EXPECT_EQ(output_file_name(unnamed, "", longname, "hex").size(), 127u);
+    EXPECT_EQ(output_file_name(unnamed, "", std::string(123, 'n'), "hex").size(), 127u);
+    // One character more is refused rather than cut to another name.
+    int status = 0;
+    std::string err = capture_stderr(
+        [&] { output_file_name(unnamed, "", std::string(124, 'n'), "hex"); }, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("(417)"), std::string::npos) << err;
 }
 
 } // namespace

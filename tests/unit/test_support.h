@@ -1,10 +1,12 @@
 // Helpers shared by the unit tests.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -54,4 +56,13 @@ inline void reset_without_messages() {
     reset_run_state();
     message_state.message_file_named = true; // no language file
     message_state.fallback_loaded = true;    // and an empty fallback table
+}
+
+// The rest of a stream, whatever its length.
+inline std::vector<uint8_t> read_all(FILE* in) {
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[65536];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, in)) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    return bytes;
 }
