@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs with apt-get (Debian) what building and testing symvert needs, when missing:
 # the tool chain, GoogleTest, Python 3, the independent tools the peer checks compare
-# against, and clang-format for the formatting check. Uses sudo when not run as root.
+# against, clang-format for the formatting check, and groff, dpkg-dev and lintian for
+# the release checks (manual page, Debian package). Uses sudo when not run as root.
 # Add a package by adding its line below.
 set -eu
 
@@ -23,6 +24,9 @@ gcc-arm-none-eabi
 gcc-mips-linux-gnu
 sdcc
 clang-format
+groff-base
+dpkg-dev
+lintian
 "
 
 missing=""

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/registry.h"
+#include "common/version.h"
 
 namespace {
 
@@ -94,15 +95,35 @@ std::unique_ptr<char[]> install_file(int index, const char* name) {
     return path_join(dir.get(), name);
 }
 
-time_t now_time() {
+namespace {
+
+// SOURCE_DATE_EPOCH as a time, when it is set to a valid count of seconds.
+bool source_date_epoch(time_t* out) {
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
-    if (epoch && *epoch) {
-        char* end = nullptr;
-        errno = 0;
-        long long value = strtoll(epoch, &end, 10);
-        if (errno == 0 && end && *end == '\0' && value >= 0) return static_cast<time_t>(value);
-    }
+    if (!epoch || !*epoch) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long value = strtoll(epoch, &end, 10);
+    if (errno != 0 || !end || *end != '\0' || value < 0) return false;
+    *out = static_cast<time_t>(value);
+    return true;
+}
+
+} // namespace
+
+time_t now_time() {
+    time_t epoch;
+    if (source_date_epoch(&epoch)) return epoch;
     return time(nullptr);
+}
+
+bool now_calendar(tm* out) {
+    time_t epoch;
+    // A given epoch is shown in UTC, so that the file does not depend on the time zone
+    // of the machine that wrote it; the real clock is shown in local time.
+    if (source_date_epoch(&epoch)) return gmtime_r(&epoch, out) != nullptr;
+    time_t now = time(nullptr);
+    return localtime_r(&now, out) != nullptr;
 }
 
 void upper_case(char* text) {
@@ -113,9 +134,9 @@ void upper_case(char* text) {
 void print_version_banner() {
     char edition[] = "std";
     upper_case(edition);
-    printf("\nProduct:\t%s\nEdition:\t%s\nComponent:\t%s\nVersion:\t9.60%s\nBuild date:\tAug 20 "
+    printf("\nProduct:\t%s\nEdition:\t%s\nComponent:\t%s\nVersion:\t%s%s\nBuild date:\tAug 20 "
            "2009\nRelease:\t%s\n",
-           "QXCC", edition, "symvert", "PL3", "");
+           "QXCC", edition, "symvert", SYMVERT_VERSION, "PL3", "");
     printf("Portable build: settings come from the command line and the environment.\n");
 }
 

@@ -27,6 +27,9 @@ std::unique_ptr<char[]> install_file(int index, const char* name);
 
 // "Now" for time stamps written into files: SOURCE_DATE_EPOCH when set.
 time_t now_time();
+// "Now" as a calendar date and time for dates written into files: SOURCE_DATE_EPOCH in
+// UTC when set, else the clock in local time. False when it cannot be converted.
+bool now_calendar(tm* out);
 
 void print_version_banner();
 void upper_case(char* text);

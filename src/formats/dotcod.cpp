@@ -710,14 +710,13 @@ void fill_directory(CodDirectory& directory, const char* output_name) {
     static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     put_text(directory.source, output_name);
-    time_t now = now_time();
-    tm local{};
-    if (localtime_r(&now, &local)) {
+    tm when{};
+    if (now_calendar(&when)) {
         char date[16];
-        snprintf(date, sizeof date, "%02d%s%02d", local.tm_mday % 100, MONTHS[local.tm_mon % 12],
-                 (local.tm_year % 100 + 100) % 100);
+        snprintf(date, sizeof date, "%02d%s%02d", when.tm_mday % 100, MONTHS[when.tm_mon % 12],
+                 (when.tm_year % 100 + 100) % 100);
         put_text(directory.date, date);
-        directory.time = static_cast<uint16_t>(local.tm_hour * 100 + local.tm_min);
+        directory.time = static_cast<uint16_t>(when.tm_hour * 100 + when.tm_min);
     }
     put_text(directory.compiler, COMPILER_NAME);
     put_text(directory.notice, NOTICE_TEXT);
