@@ -132,7 +132,7 @@ TEST(Bounds, SectionsSharingOneLineTableAreRefused) {
         SCOPED_TRACE(kind.key);
         std::string dir = scratch_dir();
         write_file(dir + "/shared.cof",
-                   shared_area_coff(kind.magic, kind.order, kind.optional_size, 200, 65535, false));
+                   shared_area_coff(kind.magic, kind.order, kind.optional_size, 200, 8192, false));
         int status = 0;
         std::string err = run_words(
             {"-i" + std::string(kind.key), dir + "/shared.cof", "-oihex", dir + "/out.hex"},
@@ -151,7 +151,7 @@ TEST(Bounds, DumpOfSectionsSharingOneLineTableIsRefused) {
         SCOPED_TRACE(kind.key);
         std::string dir = scratch_dir();
         write_file(dir + "/shared.cof",
-                   shared_area_coff(kind.magic, kind.order, kind.optional_size, 200, 65535, false));
+                   shared_area_coff(kind.magic, kind.order, kind.optional_size, 200, 8192, false));
         int status = 0;
         std::string err =
             run_words({"-d", "-v", "-i" + std::string(kind.key), dir + "/shared.cof"}, &status);
