@@ -94,6 +94,17 @@ void charge_read_allowance(uint64_t count) {
     fatal_message(number, file.c_str(), size.c_str(), limit.c_str());
 }
 
+bool visit_side_file(const std::string& identity, uint64_t regular_size) {
+    ReadAllowance& a = store.allowance;
+    auto [at, first] = a.side_files.emplace(identity, false);
+    if (first && a.limit != UINT64_MAX) a.limit += 2 * regular_size;
+    return !at->second;
+}
+
+void refuse_side_file(const std::string& identity) {
+    store.allowance.side_files[identity] = true;
+}
+
 namespace {
 
 void charge(uint64_t count) {

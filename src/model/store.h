@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,6 +126,9 @@ struct ReadAllowance {
     uint64_t limit = UINT64_MAX; // no limit outside a read
     uint64_t used = 0;
     unsigned message = 415; // 415 for a read, 419 for a dump
+    // The side files read for this file, by identity (device and inode): whether each
+    // was refused.
+    std::map<std::string, bool> side_files;
 };
 constexpr uint64_t READ_ALLOWANCE_SLACK = 4096;
 
@@ -164,6 +168,12 @@ void end_read_allowance();
 // Counts records, data bytes or printed entries against the allowance; past it the run
 // ends with the allowance's message.
 void charge_read_allowance(uint64_t count);
+// A side file about to be read for the file being read, known by identity. The first
+// visit of a regular file widens the allowance by twice its size, and every read of it
+// is charged by its bytes, so a side file named many times cannot multiply the work.
+// Answers false when an earlier visit refused it (a device that never ends, say).
+bool visit_side_file(const std::string& identity, uint64_t regular_size);
+void refuse_side_file(const std::string& identity);
 
 uint32_t add_file(const char* name);
 FileRecord* find_file(const char* name);

@@ -1,7 +1,7 @@
 // Damaged-input sweep: every listed sample, cut at each length and with each byte
 // flipped, goes through detection, the read (then normalisation and every writer) and
-// the dump of its format, in-process. Any crash, sanitizer report or hang fails; a
-// damaged file may only produce messages and a failing status.
+// the dump of its format, in-process (a cut at every verbose level, a flip at one). Any crash,
+// sanitizer report or hang fails; a damaged file may only produce messages and a failing status.
 //
 // usage: damage_sweep DATA_DIR LIST_FILE... [--only TEXT]
 // Each list holds lines "key path [option...]" (path relative to DATA_DIR); "#" starts a
@@ -69,7 +69,8 @@ std::string scratch_copy(const std::string& dir) {
 }
 
 // Runs every damaged variant of bytes: cut at each length, then each byte flipped. apply
-// puts a variant in place and answers the input to exercise.
+// puts a variant in place and exercises it with the dump level given: a cut is dumped at
+// every level, a flip at one, in turn, so that each level meets a third of the flips.
 template <typename Apply>
 unsigned long sweep_variants(const std::string& label_base, const std::vector<uint8_t>& bytes,
                              Apply apply) {
@@ -79,7 +80,7 @@ unsigned long sweep_variants(const std::string& label_base, const std::vector<ui
         label = label_base + " cut at " + std::to_string(cut) + "\n";
         current_variant = label.c_str();
         alarm(20);
-        apply(bytes, cut);
+        apply(bytes, cut, -1);
         ++variants;
     }
     for (size_t at = 0; at < bytes.size(); ++at) {
@@ -88,7 +89,7 @@ unsigned long sweep_variants(const std::string& label_base, const std::vector<ui
         label = label_base + " flipped at " + std::to_string(at) + "\n";
         current_variant = label.c_str();
         alarm(20);
-        apply(flipped, flipped.size());
+        apply(flipped, flipped.size(), static_cast<int>(at % 3));
         ++variants;
     }
     return variants;
@@ -143,20 +144,22 @@ int main(int argc, char** argv) {
             std::vector<uint8_t> original = load(full);
             ++samples;
             if (side.empty()) {
-                variants += sweep_variants(path, original, [&](const auto& bytes, size_t length) {
-                    exercise(number, bytes, length, option_words);
-                });
+                variants += sweep_variants(path, original,
+                                           [&](const auto& bytes, size_t length, int level) {
+                                               exercise(number, bytes, length, option_words, level);
+                                           });
                 continue;
             }
             std::string scratch = scratch_copy(sample_dir);
             if (scratch.empty() || chdir(scratch.c_str()) != 0) return 2;
             std::string side_path = scratch + "/" + side;
             std::vector<uint8_t> side_bytes = load(side_path);
-            variants += sweep_variants(
-                path + " with " + side, side_bytes, [&](const auto& bytes, size_t length) {
-                    save(side_path, bytes, length);
-                    exercise(number, original, original.size(), option_words);
-                });
+            variants +=
+                sweep_variants(path + " with " + side, side_bytes,
+                               [&](const auto& bytes, size_t length, int level) {
+                                   save(side_path, bytes, length);
+                                   exercise(number, original, original.size(), option_words, level);
+                               });
             std::filesystem::remove_all(scratch);
         }
     }
