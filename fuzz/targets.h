@@ -12,10 +12,13 @@
 //          a 32-bit ELF file that goes through exercise() as an ELF file
 #pragma once
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,33 +93,57 @@ inline std::string sdb_symbol_file(const std::string& dir) {
            "14 16E 0 CODE\n";
 }
 
-// The private directory of the symbol file's module side file: named after the process,
-// made for each input and removed after it, so that nothing is left behind however the
-// process ends between inputs.
+// The private directory of the symbol file's module side file, named after the process
+// and kept while it runs (on a memory file system when there is one). The fuzzer ends
+// without running destructors, so each process first removes the directories of
+// processes that have gone.
 class SdbScratch {
   public:
     SdbScratch() {
+        struct stat status;
+        std::string base =
+            stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) ? "/dev/shm" : "/tmp";
+        remove_stale(base);
         char name[64];
-        snprintf(name, sizeof name, "/tmp/symvert-fuzz-sdb-%010ld", static_cast<long>(getpid()));
-        dir_ = name;
+        snprintf(name, sizeof name, "/%s%010ld", PREFIX, static_cast<long>(getpid()));
+        dir_ = base + name;
         side_ = dir_ + "/mod.sdb";
         symbols_ = sdb_symbol_file(dir_);
-    }
-    void put_side_file(const uint8_t* data, size_t size) const {
         mkdir(dir_.c_str(), 0700);
+    }
+    ~SdbScratch() { remove(dir_); }
+    SdbScratch(const SdbScratch&) = delete;
+    SdbScratch& operator=(const SdbScratch&) = delete;
+
+    void put_side_file(const uint8_t* data, size_t size) const {
         FILE* out = fopen(side_.c_str(), "wb");
         if (!out || (size && fwrite(data, 1, size, out) != size) || fclose(out) != 0) {
             perror(side_.c_str());
             abort();
         }
     }
-    void remove_side_file() const {
-        unlink(side_.c_str());
-        rmdir(dir_.c_str());
-    }
     const std::string& symbols() const { return symbols_; }
 
   private:
+    static constexpr const char* PREFIX = "symvert-fuzz-sdb-";
+
+    static void remove(const std::string& dir) {
+        unlink((dir + "/mod.sdb").c_str());
+        rmdir(dir.c_str());
+    }
+    static void remove_stale(const std::string& base) {
+        DIR* listing = opendir(base.c_str());
+        if (!listing) return;
+        size_t prefix_length = strlen(PREFIX);
+        while (dirent* item = readdir(listing)) {
+            if (strncmp(item->d_name, PREFIX, prefix_length) != 0) continue;
+            long pid = atol(item->d_name + prefix_length);
+            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                remove(base + "/" + item->d_name);
+        }
+        closedir(listing);
+    }
+
     std::string dir_, side_, symbols_;
 };
 
@@ -150,7 +177,6 @@ inline void run_sdb(const uint8_t* data, size_t size) {
     } catch (const RunEnd&) {
     }
     fclose(in);
-    scratch.remove_side_file();
 }
 
 // ---- dwarf ----
