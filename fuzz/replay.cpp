@@ -1,0 +1,92 @@
+// Replays kept fuzz inputs through a target's code, built with the ordinary compiler:
+// each file named, and each file of each directory named (in name order), runs once as
+// the libFuzzer target would run it. A crash, a sanitizer report or an input that takes
+// too long fails; messages and dumps go to /dev/null.
+//
+// usage: fuzz_replay TARGET FILE_OR_DIRECTORY...
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "targets.h"
+
+namespace {
+
+const unsigned INPUT_SECONDS = 20; // for one input, under the sanitizers on a slow machine
+
+std::string current_input;
+int report_fd = 2; // standard error as it was before it went to /dev/null
+
+void on_alarm(int) {
+    const char text[] = "fuzz_replay: an input took too long (hang): ";
+    (void)!write(report_fd, text, sizeof text - 1);
+    (void)!write(report_fd, current_input.c_str(), current_input.size());
+    (void)!write(report_fd, "\n", 1);
+    _exit(2);
+}
+
+} // namespace
+
+// Sanitizer reports go where standard error went before; present in sanitized builds only.
+extern "C" void __sanitizer_set_report_fd(void* fd) __attribute__((weak));
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: fuzz_replay TARGET FILE_OR_DIRECTORY...\n");
+        return 2;
+    }
+    fuzz::Target target;
+    if (!target.choose(argv[1])) {
+        fprintf(stderr, "fuzz_replay: no target %s\n", argv[1]);
+        return 2;
+    }
+    namespace fs = std::filesystem;
+    std::vector<std::string> inputs;
+    for (int k = 2; k < argc; ++k) {
+        std::error_code error;
+        if (fs::is_directory(argv[k], error)) {
+            std::vector<std::string> files;
+            for (const fs::directory_entry& entry : fs::directory_iterator(argv[k]))
+                if (entry.is_regular_file()) files.push_back(entry.path().string());
+            std::sort(files.begin(), files.end());
+            inputs.insert(inputs.end(), files.begin(), files.end());
+        } else if (fs::is_regular_file(argv[k], error)) {
+            inputs.push_back(argv[k]);
+        } else {
+            fprintf(stderr, "fuzz_replay: no file or directory %s\n", argv[k]);
+            return 2;
+        }
+    }
+    signal(SIGALRM, on_alarm);
+    FILE* report = fdopen(dup(1), "w");
+    report_fd = dup(2);
+    if (!report || report_fd < 0 || !freopen("/dev/null", "w", stdout) ||
+        !freopen("/dev/null", "w", stderr))
+        return 2;
+    if (__sanitizer_set_report_fd)
+        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(report_fd)));
+    auto start = std::chrono::steady_clock::now();
+    for (const std::string& input : inputs) {
+        std::ifstream in(input, std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        current_input = input;
+        fprintf(report, "%s\n", input.c_str());
+        fflush(report);
+        alarm(INPUT_SECONDS);
+        target.run(bytes.data(), bytes.size());
+    }
+    alarm(0);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fprintf(report, "%s: %zu inputs in %.1f s\n", argv[1], inputs.size(), seconds);
+    fclose(report);
+    return 0;
+}
