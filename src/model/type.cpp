@@ -1,5 +1,6 @@
 #include "model/type.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -19,13 +20,6 @@ const char* const CLASS_NAMES[] = {"null",  "extern",  "global", "static", "auto
 std::string_view chain_key(std::string_view name) {
     if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
     return name;
-}
-
-// Whether an entry's name is the name looked for, or "_" followed by it.
-bool name_or_underscored(const std::string& entry_name, std::string_view name) {
-    if (entry_name == name) return true;
-    return entry_name.size() == name.size() + 1 && entry_name[0] == '_' &&
-           std::string_view(entry_name).substr(1) == name;
 }
 
 const ChainEnds* find_chain(const ScopeEntry* scope, std::string_view name) {
@@ -289,7 +283,9 @@ void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
     else
         ends.first = entry;
     ends.last = entry;
-    ends.latest[key.size() != entry->name.size()] = entry;
+    const bool underscored = key.size() != entry->name.size();
+    if (!ends.first_of[underscored]) ends.first_of[underscored] = entry;
+    ends.latest[underscored] = entry;
 }
 
 ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint32_t line) {
@@ -404,18 +400,38 @@ bool is_bit_type(const Type* type) {
     return at.kind() == TYPE_BASIC && at.node().value == BASIC_BIT;
 }
 
+namespace {
+
+// The latest entry named exactly name among the first `before` entries of the scope,
+// blocks and modules left out.
+ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32_t before) {
+    if (!scope->positions) scope->positions = std::make_unique<ScopePositions>();
+    ScopePositions& p = *scope->positions;
+    for (; p.indexed < scope->entry_count(); ++p.indexed) {
+        const ScopeEntry* e = scope->entries[p.indexed];
+        if (e->sclass != SC_BLOCK && e->sclass != SC_MODULE && !e->name.empty())
+            p.by_name[e->name].push_back(p.indexed);
+    }
+    auto found = p.by_name.find(std::string(name));
+    if (found == p.by_name.end()) return nullptr;
+    const std::vector<uint32_t>& at = found->second;
+    auto after = std::lower_bound(at.begin(), at.end(), before);
+    return after == at.begin() ? nullptr : scope->entries[*(after - 1)];
+}
+
+} // namespace
+
 ScopeEntry* find_type_name(std::string_view name) {
     ScopeEntry* scope = type_model.current_scope;
     uint32_t limit = scope ? scope->entry_count() : 0;
     while (scope) {
         if (!scope->entries.empty()) {
+            // The first entry of the chain that is the name or "_" and the name: any entry
+            // when the name is the chain's key, else the first named "_" and the key.
             const ChainEnds* chain = find_chain(scope, name);
-            ScopeEntry* hit = nullptr;
-            for (ScopeEntry* e = chain ? chain->first : nullptr; e; e = e->next)
-                if (name_or_underscored(e->name, name)) {
-                    hit = e;
-                    break;
-                }
+            ScopeEntry* hit = !chain                                  ? nullptr
+                              : chain_key(name).size() == name.size() ? chain->first
+                                                                      : chain->first_of[1];
             if (hit) {
                 if (hit->sclass != SC_AUTO && hit->sclass != SC_REG && hit->sclass != SC_PARAM)
                     return hit;
@@ -423,12 +439,7 @@ ScopeEntry* find_type_name(std::string_view name) {
                 // the inner scope was opened: take the latest declaration up to there.
                 uint32_t from = scope->sclass == SC_MODULE ? scope->entry_count() : limit;
                 if (from > scope->entry_count()) from = scope->entry_count();
-                for (uint32_t k = from; k-- > 0;) {
-                    ScopeEntry* e = scope->entries[k];
-                    if (e->sclass != SC_BLOCK && e->sclass != SC_MODULE && !e->name.empty() &&
-                        e->name == name)
-                        return e;
-                }
+                if (ScopeEntry* e = latest_named_before(scope, name, from)) return e;
             }
         }
         limit = scope->parent_count;

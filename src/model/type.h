@@ -157,9 +157,18 @@ struct Enumerator {
 struct ChainEnds {
     ScopeEntry* first = nullptr;
     ScopeEntry* last = nullptr;
-    ScopeEntry* latest[2] = {nullptr, nullptr}; // [0] named as the key, [1] "_" and the key
+    ScopeEntry* first_of[2] = {nullptr, nullptr}; // [0] named as the key, [1] "_" and the key
+    ScopeEntry* latest[2] = {nullptr, nullptr};
 };
 using ScopeChains = std::unordered_map<std::string_view, ChainEnds>;
+
+// Where each name stands in a scope's entries (blocks and modules left out), in
+// declaration order; filled up to `indexed` as look-ups need it, so that the latest
+// declaration of a name before a point is found by a binary search.
+struct ScopePositions {
+    uint32_t indexed = 0;
+    std::unordered_map<std::string, std::vector<uint32_t>> by_name;
+};
 
 // One declared thing or one scope. Which fields mean something depends on `sclass`.
 struct ScopeEntry {
@@ -185,7 +194,8 @@ struct ScopeEntry {
     std::vector<ScopeEntry*> entries;    // in declaration order, nested scopes included
     int32_t numbers[4] = {0, 0, 0, 0};   // the numbers after the scope's closing brace
     std::unique_ptr<ScopeChains> chains; // keyed by the name without a leading "_"
-    ScopeEntry* function = nullptr;      // func scope: the entry that declared the function
+    std::unique_ptr<ScopePositions> positions;
+    ScopeEntry* function = nullptr; // func scope: the entry that declared the function
     ScopeEntry* parent = nullptr;
     uint32_t parent_count = 0; // the parent's entry_count when this scope was opened
 

@@ -242,6 +242,31 @@ TEST(Bounds, RedeclarationsStayLinear) {
     EXPECT_EQ(plain->value, 5u);
 }
 
+// Type names are found without walking a scope: a function whose many locals are typed
+// by a name that one local hides reads in linear time, and each look-up still finds the
+// latest declaration before its point ("word" the local, "_word" the typedef).
+TEST(Bounds, TypeNameLookupsStayLinear) {
+    start_run("16F877");
+    std::string text = "[p GLOBOPT AUTOSTATIC ]\n\"1 m.c\n[v _word `ui 0 t 0 ]\n"
+                       "[v _f `(v 0 e 1 @0 ]\n{\n\"2\n[v word `uc 0 a 0 0 ]\n";
+    const int count = 80000;
+    for (int k = 0; k < count; ++k)
+        text += "[v a" + std::to_string(k) + " `word 0 a 0 " + std::to_string(k) + " ]\n";
+    text += "[v _w `_word 0 a 0 0 ]\n}\n";
+    ScopeEntry* module = read_text(text);
+    ASSERT_NE(module, nullptr);
+    ScopeEntry* function = first_scope(module, SC_FUNC);
+    ASSERT_NE(function, nullptr);
+    EXPECT_EQ(function->entry_count(), uint32_t(count + 2));
+    type_model.current_scope = function;
+    ScopeEntry* local = find_type_name("word");
+    ASSERT_NE(local, nullptr);
+    EXPECT_EQ(local->sclass, SC_AUTO);
+    ScopeEntry* typedef_entry = find_type_name("_word");
+    ASSERT_NE(typedef_entry, nullptr);
+    EXPECT_EQ(typedef_entry->sclass, SC_TYPEDEF);
+}
+
 // A side file that never ends is refused at its limit; the module is read without it.
 TEST(Bounds, SideFileOnADeviceIsRefused) {
     std::string dir = scratch_dir();
