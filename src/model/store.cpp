@@ -105,18 +105,10 @@ void refuse_side_file(const std::string& identity) {
     store.allowance.side_files[identity] = true;
 }
 
-namespace {
-
-void charge(uint64_t count) {
-    charge_read_allowance(count);
-}
-
-} // namespace
-
 uint32_t add_file(const char* name) {
     std::string key = file_key(name);
     if (FileRecord** found = store.file_names.find(key)) return (*found)->number;
-    charge(1);
+    charge_read_allowance(1);
     FileRecord& file = store.file_pool.emplace_back();
     file.name = std::move(key);
     store.file_names.insert(file.name, &file);
@@ -132,7 +124,7 @@ FileRecord* find_file(const char* name) {
 }
 
 void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file, uint32_t flags) {
-    charge(1);
+    charge_read_allowance(1);
     SymbolRecord& symbol = store.symbol_pool.emplace_back();
     symbol.name = name;
     symbol.value = value;
@@ -184,7 +176,7 @@ bool lookup_file_symbol(const char* file_name, const char* symbol_name, ValuePai
 }
 
 void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, uint32_t kind) {
-    charge(1);
+    charge_read_allowance(1);
     LineRecord& record = store.line_pool.emplace_back();
     record.line = line;
     record.address = address;
@@ -197,7 +189,7 @@ void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, 
 
 void add_segment(const char* name, uint32_t address, uint32_t size, uint32_t load_address,
                  uint32_t space) {
-    charge(1);
+    charge_read_allowance(1);
     SegmentRecord& segment = store.segment_pool.emplace_back();
     segment.name = name;
     segment.address = address;
@@ -240,7 +232,7 @@ uint32_t segment_of_address(ValuePair pair, uint32_t scale) {
 }
 
 BoundsRecord* add_bounds(const char* name, uint32_t low, uint32_t high, uint32_t init) {
-    charge(1);
+    charge_read_allowance(1);
     BoundsRecord& bounds = store.bounds_pool.emplace_back();
     bounds.name = name;
     bounds.low = low;
@@ -257,7 +249,7 @@ BoundsRecord* find_bounds(const char* name) {
 }
 
 void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment) {
-    charge(uint64_t(size) + 1);
+    charge_read_allowance(uint64_t(size) + 1);
     DataBlock& block = store.data_pool.emplace_back();
     block.address = address;
     block.size = size;
@@ -303,7 +295,7 @@ void add_data_piece(uint32_t address, uint32_t size, const uint8_t* bytes, uint3
     uint64_t end = uint64_t(address) + size;
     if (last && !last->pieces.empty() && size != 0 && last->size != 0 && last->segment == segment &&
         uint64_t(last->address) + last->size == address && end <= UINT32_MAX) {
-        charge(size);
+        charge_read_allowance(size);
         make_room(last->bytes, size);
         last->bytes.insert(last->bytes.end(), bytes, bytes + size);
         last->size += size;
