@@ -16,17 +16,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <utility>
+#include <vector>
 
-#include "child_run.h"
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "synthetic_program.h"
 #include "timed_write.h"
 
 namespace {
-
-using Timing = WriteTiming;
 
 // The program read, normalised and written in the format (to "out.abs" or "out.omf", the
 // format's own extension), in a child process; the timing goes through the pipe. The
@@ -40,49 +37,16 @@ template <const FormatDescriptor& format> void timed_run(const std::string& dir,
     });
 }
 
-// The best of three runs (by the write's time).
-bool best_of_three(void (*run)(const std::string&, int), const std::string& dir, Timing* best) {
-    for (int k = 0; k < 3; ++k) {
-        Timing t;
-        if (!run_in_child(run, dir, &t)) return false;
-        if (k == 0 || t.write < best->write) *best = t;
-    }
-    return true;
-}
-
-double total(const Timing& t) {
-    return t.read + t.normalise + t.write;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     std::string root = synthetic::work_root(argc, argv, "symvert-eomf51-bench");
     if (root.empty()) return 2;
-    const synthetic::Size* sizes[2] = {&synthetic::TENTH, &synthetic::FULL};
-    const char* labels[2] = {"tenth", "full"};
-    Timing extended[2], plain[2];
-    for (int k = 0; k < 2; ++k) {
-        std::string dir = root + "/" + labels[k];
-        if (system(("mkdir -p " + dir).c_str()) != 0) return 2;
-        synthetic::generate(dir, *sizes[k]);
-        synthetic::generate_image(dir, *sizes[k]);
-        if (!best_of_three(timed_run<eomf51_format>, dir, &extended[k]) ||
-            !best_of_three(timed_run<omf51_format>, dir, &plain[k])) {
-            fprintf(stderr, "a run at %s failed\n", dir.c_str());
-            return 1;
-        }
-        for (auto [name, t] :
-             {std::pair{"Extended OMF-51", extended[k]}, std::pair{"OMF-51", plain[k]}})
-            printf("%-6s %-15s read %.3f s, normalise %.3f s, write %.3f s (%ld KiB), peak "
-                   "memory %ld MiB\n",
-                   labels[k], name, t.read, t.normalise, t.write, t.output_kib, t.peak_kib / 1024);
-    }
-    double ratio = total(extended[1]) / total(extended[0]);
-    // A writer that writes nothing yet takes no measurable time: no ratio for it.
-    auto write_ratio = [](const Timing* t) {
-        return t[0].write > 0 ? t[1].write / t[0].write : 0.0;
-    };
+    std::vector<WriterRun> writers = {{"Extended OMF-51", timed_run<eomf51_format>, {}},
+                                      {"OMF-51", timed_run<omf51_format>, {}}};
+    if (!measure_writers(root, writers)) return 1;
+    const WriterRun &extended = writers[0], &plain = writers[1];
+    double ratio = total_time(extended.at[1]) / total_time(extended.at[0]);
     printf("ratio full / tenth, run with Extended OMF-51: %.2f (near-linear when at most 12); "
            "the write alone %.2f; OMF-51's write %.2f\n",
            ratio, write_ratio(extended), write_ratio(plain));
