@@ -22,13 +22,7 @@
 namespace {
 
 std::vector<uint8_t> write_to_bytes(const FormatDescriptor& format, FILE* out = nullptr) {
-    if (!out) out = tmpfile();
-    format.write(out, "out.cof");
-    fflush(out);
-    rewind(out);
-    std::vector<uint8_t> bytes = read_all(out);
-    fclose(out);
-    return bytes;
+    return written_by(format, "out.cof", out);
 }
 
 // A written COFF or Microchip COFF file taken apart; the run's byte order is the

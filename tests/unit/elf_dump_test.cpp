@@ -87,22 +87,10 @@ struct ElfBuilder {
 };
 
 // What a dump printed and reported.
-struct Dumped {
-    bool result = false;
-    std::string out, err;
-};
-
-Dumped dump(const Bytes& bytes, unsigned verbose = 1) {
+Outcome dump(const Bytes& bytes, unsigned verbose = 1) {
     reset_run_state();
-    options.verbose_level = uint8_t(verbose);
-    Dumped d;
-    FILE* in = fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
-    testing::internal::CaptureStdout();
-    d.err = capture_stderr([&] { d.result = elf_format.dump(in); });
-    fflush(stdout);
-    d.out = testing::internal::GetCapturedStdout();
-    fclose(in);
-    return d;
+    return run_on(
+        bytes, [](FILE* in) { return elf_format.dump(in); }, verbose);
 }
 
 bool contains(const std::string& text, const std::string& part) {
@@ -253,7 +241,7 @@ TEST(ElfDump, NamesLevelsAndSymbolTables) {
     b.add(".symtab", SHT_SYMTAB, symbols.take(), ELF_SYMBOL_SIZE);
     b.add(".symtab", SHT_SYMTAB, Bytes(32, 1), 0); // entry size 0: nothing listed
     b.add("odd", 0x12345, {});
-    Dumped d = dump(b.build());
+    Outcome d = dump(b.build());
     EXPECT_TRUE(d.result) << d.err;
     EXPECT_TRUE(contains(d.out, "\tMachine:\tAdvanced RISC Machines ARM\n")) << d.out;
     EXPECT_TRUE(contains(d.out, "00000001: f\n"));
@@ -284,7 +272,7 @@ TEST(ElfDump, HeadersThatCannotBeRead) {
     EXPECT_TRUE(contains(dump(cut).err, "ELF section headers"));
     ElfBuilder small;
     small.header.shentsize = 39;
-    Dumped d = dump(small.build());
+    Outcome d = dump(small.build());
     EXPECT_FALSE(d.result);
     EXPECT_TRUE(contains(d.err, "(1037)"));
     EXPECT_EQ(d.out, "");
@@ -307,7 +295,7 @@ TEST(ElfDump, HeadersThatCannotBeRead) {
 TEST(DwarfDump, UnitsEntriesAndOneGroupPerLineProgram) {
     Bytes line = line_program({0, 5, 2, 0, 1, 0, 0, 1, 0x14, 0, 1, 1});
     Bytes info = concat({unit(unit_entries(0)), unit(unit_entries(0))});
-    Dumped d = dump(dwarf_file(info, line).build());
+    Outcome d = dump(dwarf_file(info, line).build());
     EXPECT_EQ(d.err, "");
     EXPECT_TRUE(contains(d.out, "Compilation Unit 2 @ 0x0000001E\n"
                                 "size=26 ver=0x0002 abbrev offset=0x00000000, addrsize=4\n\n"
@@ -357,12 +345,12 @@ TEST(DwarfDump, DamagedUnitsAreReported) {
         {concat({unit(entries), {0xFF, 0xFF, 0xFF, 0x7F}}), ""}, // a length past the section
     };
     for (const Case& c : cases) {
-        Dumped d = dump(dwarf_file(c.info).build());
+        Outcome d = dump(dwarf_file(c.info).build());
         EXPECT_TRUE(contains(d.err, c.wanted)) << c.wanted << "\n" << d.err;
         EXPECT_TRUE(d.result);
         EXPECT_TRUE(contains(d.out, "No call frame information")); // the rest goes on
     }
-    Dumped d = dump(ElfBuilder().add(".debug_info", 1, unit(entries)).build());
+    Outcome d = dump(ElfBuilder().add(".debug_info", 1, unit(entries)).build());
     EXPECT_TRUE(contains(d.out, "\n\nDWARF:\n"));
     EXPECT_TRUE(contains(d.err, "(667)"));
 }
@@ -377,7 +365,7 @@ TEST(DwarfDump, DamagedLinePrograms) {
     long_program[0] = 0xF0;
     EXPECT_TRUE(contains(lines(long_program).err, "(649)"));
     // No opcode base, or no line range: every opcode is special and advances nothing.
-    Dumped d = lines(line_program({1, 2, 3, 0x20}, 0));
+    Outcome d = lines(line_program({1, 2, 3, 0x20}, 0));
     EXPECT_TRUE(contains(d.out, "00024:  SPECIAL(line=-4, addr=0)\n00025:  SPECIAL(line=-3, "
                                 "addr=0)\n00026:  SPECIAL(line=-2, addr=0)\n00027:  SPECIAL("
                                 "line=-3, addr=2)\n"))
@@ -484,7 +472,7 @@ TEST(DwarfDump, FramesNamesRangesMacrosAndLocations) {
     b.add(".debug_aranges", 1, aranges.take());
     b.add(".debug_macinfo", 1, macros.take());
     b.add(".debug_loc", 1, locations.take());
-    Dumped d = dump(b.build());
+    Outcome d = dump(b.build());
     EXPECT_TRUE(contains(d.out, "code align=2, data align=-4, return col=14\n"
                                 "        DW_CFA_def_cfa (r13, 0)\n"
                                 "        DW_CFA_nop\n"));

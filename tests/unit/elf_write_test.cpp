@@ -84,13 +84,7 @@ struct Elf {
 };
 
 Bytes write_elf() {
-    FILE* out = tmpfile();
-    elf_format.write(out, "out.elf");
-    fflush(out);
-    rewind(out);
-    Bytes bytes = read_all(out);
-    fclose(out);
-    return bytes;
+    return written_by(elf_format, "out.elf");
 }
 
 // ---- A reader of the debugging entries symvert writes ----

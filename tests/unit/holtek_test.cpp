@@ -53,14 +53,7 @@ const Bytes START = {0x4A, 0x03, 0x00, 0x01, 0x00, 0xB2, 0xCB, 0x55, 0x55, 0x00}
 const Bytes END = frame(0xCA, {});
 
 Bytes written() {
-    FILE* out = tmpfile();
-    htk_format.write(out, "out.dbg");
-    fflush(out);
-    Bytes bytes(size_t(ftell(out)));
-    rewind(out);
-    EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), out), bytes.size());
-    fclose(out);
-    return bytes;
+    return written_by(htk_format, "out.dbg");
 }
 
 // The framed records after the header and its escape.
@@ -79,23 +72,6 @@ std::vector<OmfRecord> records_after_start(const Bytes& bytes) {
 
 Bytes content_of(const OmfRecord& r) {
     return Bytes(r.bytes.begin(), r.bytes.end() - 1);
-}
-
-struct Outcome {
-    int result = 0;
-    std::string out, err;
-};
-
-template <typename F> Outcome run_on(const Bytes& bytes, F operation, unsigned verbose = 0) {
-    options.verbose_level = uint8_t(verbose);
-    Outcome o;
-    FILE* in = fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
-    testing::internal::CaptureStdout();
-    o.err = capture_stderr([&] { o.result = int(operation(in)); });
-    fflush(stdout);
-    o.out = testing::internal::GetCapturedStdout();
-    fclose(in);
-    return o;
 }
 
 // ---- Writing ----

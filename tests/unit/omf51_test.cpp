@@ -57,14 +57,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 // What a format's write produced.
 Bytes written(const FormatDescriptor& format, const char* file_name = "out.abs") {
-    FILE* out = tmpfile();
-    format.write(out, file_name);
-    fflush(out);
-    Bytes bytes(size_t(ftell(out)));
-    rewind(out);
-    EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), out), bytes.size());
-    fclose(out);
-    return bytes;
+    return written_by(format, file_name);
 }
 
 // The records of a file, checked as they are read.
@@ -95,23 +88,6 @@ std::string types_of(const std::vector<OmfRecord>& records) {
         text += cell;
     }
     return text;
-}
-
-struct Outcome {
-    int result = 0;
-    std::string out, err;
-};
-
-template <typename F> Outcome run_on(const Bytes& bytes, F operation, unsigned verbose = 0) {
-    options.verbose_level = uint8_t(verbose);
-    Outcome o;
-    FILE* in = fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
-    testing::internal::CaptureStdout();
-    o.err = capture_stderr([&] { o.result = int(operation(in)); });
-    fflush(stdout);
-    o.out = testing::internal::GetCapturedStdout();
-    fclose(in);
-    return o;
 }
 
 Outcome dump(const FormatDescriptor& format, const Bytes& bytes, unsigned verbose = 0) {

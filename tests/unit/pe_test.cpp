@@ -50,17 +50,12 @@ Bytes record(uint32_t address, uint8_t file, uint16_t line, const std::string& n
 }
 
 Bytes write_pe(std::string* err = nullptr) {
-    FILE* out = tmpfile();
-    std::string messages = capture_stderr([&] { pe_format.write(out, "out.pe"); });
+    Bytes bytes;
+    std::string messages = capture_stderr([&] { bytes = written_by(pe_format, "out.pe"); });
     if (err)
         *err = messages;
     else
         EXPECT_EQ(messages, "");
-    fflush(out);
-    Bytes bytes(size_t(ftell(out)));
-    rewind(out);
-    EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), out), bytes.size());
-    fclose(out);
     return bytes;
 }
 
@@ -78,8 +73,7 @@ ReadOutcome read_pe(const Bytes& bytes) {
 }
 
 bool detects(const Bytes& bytes) {
-    FILE* in = bytes.empty() ? tmpfile()
-                             : fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
+    FILE* in = open_bytes(bytes);
     bool answer = pe_format.detect(in);
     fclose(in);
     return answer;

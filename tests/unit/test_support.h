@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "common/alert.h"
+#include "common/format.h"
+#include "common/options.h"
 #include "driver/run.h"
 
 // Writes text to a fresh temporary file and answers its path.
@@ -65,4 +67,43 @@ inline std::vector<uint8_t> read_all(FILE* in) {
     for (size_t got; (got = fread(buffer, 1, sizeof buffer, in)) > 0;)
         bytes.insert(bytes.end(), buffer, buffer + got);
     return bytes;
+}
+
+// A stream over bytes; an empty one is an empty temporary file, since fmemopen refuses a
+// size of 0.
+inline FILE* open_bytes(const std::vector<uint8_t>& bytes) {
+    if (bytes.empty()) return tmpfile();
+    return fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
+}
+
+// What a format's writer wrote, under the output name given, to out (a fresh temporary file
+// when none is given); out is closed.
+inline std::vector<uint8_t> written_by(const FormatDescriptor& format, const char* name,
+                                       FILE* out = nullptr) {
+    if (!out) out = tmpfile();
+    format.write(out, name);
+    fflush(out);
+    rewind(out);
+    std::vector<uint8_t> bytes = read_all(out);
+    fclose(out);
+    return bytes;
+}
+
+// What an operation on a stream over some bytes answered, printed and reported.
+struct Outcome {
+    int result = 0;
+    std::string out, err;
+};
+
+template <typename F>
+Outcome run_on(const std::vector<uint8_t>& bytes, F operation, unsigned verbose = 0) {
+    options.verbose_level = uint8_t(verbose);
+    Outcome o;
+    FILE* in = open_bytes(bytes);
+    testing::internal::CaptureStdout();
+    o.err = capture_stderr([&] { o.result = int(operation(in)); });
+    fflush(stdout);
+    o.out = testing::internal::GetCapturedStdout();
+    fclose(in);
+    return o;
 }

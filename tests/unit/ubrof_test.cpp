@@ -24,28 +24,14 @@ const Bytes HEADER = {0xA5, 0x09, 0x07, 0x0E, 0x05, 0x03, 0x7C};
 const std::string HEADER_LINE = "UBROF file: 2024/3/5 14:07:09 ";
 const Bytes END = {0xFF};
 
-struct Outcome {
-    bool result = false;
-    std::string out, err;
-};
-
 Outcome dump(const Bytes& bytes, unsigned verbose = 0) {
     reset_run_state();
-    options.verbose_level = uint8_t(verbose);
-    Outcome o;
-    FILE* in = bytes.empty() ? tmpfile()
-                             : fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
-    testing::internal::CaptureStdout();
-    o.err = capture_stderr([&] { o.result = ubrof_format.dump(in); });
-    fflush(stdout);
-    o.out = testing::internal::GetCapturedStdout();
-    fclose(in);
-    return o;
+    return run_on(
+        bytes, [](FILE* in) { return ubrof_format.dump(in); }, verbose);
 }
 
 bool detects(const Bytes& bytes) {
-    FILE* in = bytes.empty() ? tmpfile()
-                             : fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
+    FILE* in = open_bytes(bytes);
     bool yes = ubrof_format.detect(in);
     fclose(in);
     return yes;
