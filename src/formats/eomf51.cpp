@@ -523,8 +523,11 @@ void TypedWriter::write_data_item(ScopeEntry* entry, ScopeEntry* scope) {
     case SC_AUTO:
     case SC_PARAM:
     case SC_REG:
+        // The item carries the location the entry keeps: a register variable keeps none,
+        // so its offset is 0 whatever register it lives in.
         if (!variable_location(entry, scope, &at)) return;
-        typed_item(OMF_LOCAL, item_info(omf_memory_type(at.segment), entry), at.value, entry);
+        typed_item(OMF_LOCAL, item_info(omf_memory_type(at.segment), entry), entry->location_value,
+                   entry);
         return;
     default: return;
     }
