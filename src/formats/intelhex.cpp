@@ -67,9 +67,10 @@ int ihex_read(FILE* in, const char* name) {
                 entry_address = reader.start_base;
                 return 1;
             }
-            // A record whose line ends before its checksum cannot be checked: its data
-            // are not there to keep.
-            if (DATA_FIELD + 2 * size_t(count) + 2 > lines.length()) {
+            // A record's data are stored before its checksum is looked at, so a line that
+            // stops after its data field keeps them and then fails the check below. A line
+            // that stops inside the data field has no data to keep.
+            if (DATA_FIELD + 2 * size_t(count) > lines.content_length()) {
                 message(636, name, lines.number());
                 return 0;
             }
