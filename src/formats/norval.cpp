@@ -182,7 +182,9 @@ struct SymReader {
             flags = 0;
         }
         read_hex(fields.at[1], &value);
-        bool has_second = fields.count >= 3 && read_hex(fields.at[2], &second);
+        // An unreadable third field keeps the earlier line's value, as value does.
+        bool has_second = fields.count >= 3;
+        if (has_second) read_hex(fields.at[2], &second);
         std::string_view name = fields.at[0];
         if (in_segments) {
             uint32_t load = value;
