@@ -354,6 +354,72 @@ bool next_token(const char*& p, std::string& token) {
     return true;
 }
 
+// What each numbered message passes after its number, one letter an argument: "s" a
+// text, "d" an integer (int or unsigned, a character code included). A number not listed
+// passes nothing.
+struct MessageArguments {
+    unsigned number;
+    const char* kinds;
+};
+const MessageArguments MESSAGE_ARGUMENTS[] = {
+    {141, "ss"},  {157, "d"},    {378, "ss"},   {413, "s"},   {414, "sdd"},  {415, "sss"},
+    {416, "sss"}, {417, "s"},    {418, "ssss"}, {419, "sss"}, {425, "ss"},   {426, "sd"},
+    {427, "sd"},  {523, "d"},    {601, "s"},    {603, "s"},   {604, "s"},    {618, "d"},
+    {619, "d"},   {620, "d"},    {621, "ss"},   {626, "d"},   {627, "dsdd"}, {629, "ssdd"},
+    {630, "s"},   {631, "ssdd"}, {632, "d"},    {633, "d"},   {634, "s"},    {635, "sd"},
+    {636, "sd"},  {637, "ss"},   {638, "d"},    {648, "d"},   {649, "d"},    {655, "d"},
+    {657, "d"},   {659, "d"},    {660, "d"},    {661, "d"},   {662, "d"},    {663, "d"},
+    {664, "d"},   {666, "ss"},   {1036, "sd"},  {1037, "s"},  {1040, "dd"},  {1042, "sd"},
+    {1045, "d"},
+};
+
+const char* message_arguments(unsigned number) {
+    for (const MessageArguments& m : MESSAGE_ARGUMENTS)
+        if (m.number == number) return m.kinds;
+    return "";
+}
+
+// Whether a text's conversions take no more arguments than its message passes, each of
+// the kind passed: printf would otherwise read arguments that are not there. "%m" and
+// "%%" take none; "*" for a width or precision takes an integer; length modifiers other
+// than "h" and "hh" would read a wider integer than is passed, and other conversions
+// ("%f", "%p", "%n", ...) never fit.
+bool conversions_fit(const std::string& text, const char* kinds) {
+    size_t next = 0, passed = strlen(kinds);
+    auto take = [&](char kind) { return next < passed && kinds[next++] == kind; };
+    for (size_t k = 0; k < text.size(); ++k) {
+        if (text[k] != '%') continue;
+        if (++k >= text.size()) return false;
+        if (text[k] == '%' || text[k] == 'm') continue;
+        k += strspn(text.c_str() + k, "-+ #0");
+        for (int field = 0; field < 2; ++field) { // width, then precision
+            if (field == 1) {
+                if (text[k] != '.') break;
+                ++k;
+            }
+            if (text[k] == '*') {
+                if (!take('d')) return false;
+                ++k;
+            } else {
+                k += strspn(text.c_str() + k, "0123456789");
+            }
+        }
+        size_t length = strspn(text.c_str() + k, "h");
+        if (length > 2) return false;
+        k += length;
+        if (k >= text.size()) return false;
+        char conversion = text[k];
+        if (conversion == 's' && length == 0) {
+            if (!take('s')) return false;
+        } else if (conversion != '\0' && strchr("diouxXc", conversion)) {
+            if (!take('d')) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 void malformed(unsigned line_number, const char* file_name) {
     alert_numbered(3, "M", "Malformed error information on line %u, in file %s\n", line_number,
                    file_name);
@@ -409,6 +475,10 @@ bool load_message_table(MessageTable& table, const char* name) {
             continue;
         }
         entry.text.assign(p, length);
+        if (!conversions_fit(entry.text, message_arguments(entry.number))) {
+            malformed(line_number, name);
+            continue;
+        }
         store_entry(table, std::move(entry));
     }
     fclose(file);

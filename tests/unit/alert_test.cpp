@@ -32,11 +32,11 @@ TEST_F(Messages, NoDescriptionCountsAsAnErrorWithTheFileName) {
 }
 
 TEST_F(Messages, PlainLayoutByKind) {
-    use_file("10 E bad %s\n11 M note %u\n12 3 careful %d\n13 F stop\n");
+    use_file("1037 E bad %s\n659 M note %u\n523 3 careful %d\n13 F stop\n");
     set_message_context("a.sym");
-    EXPECT_EQ(capture_stderr([] { message(10, "thing"); }), "a.sym: (10) bad thing\n");
-    EXPECT_EQ(capture_stderr([] { message(11, 7u); }), "a.sym: note 7\n");
-    EXPECT_EQ(capture_stderr([] { message(12, -4); }), "a.sym: (12) careful -4 (warning)\n");
+    EXPECT_EQ(capture_stderr([] { message(1037, "thing"); }), "a.sym: (1037) bad thing\n");
+    EXPECT_EQ(capture_stderr([] { message(659, 7u); }), "a.sym: note 7\n");
+    EXPECT_EQ(capture_stderr([] { message(523, -4); }), "a.sym: (523) careful -4 (warning)\n");
     EXPECT_EQ(message_state.error_count, 1u);
     EXPECT_EQ(message_state.warning_count, 1u);
     int status = 0;
@@ -147,10 +147,10 @@ TEST_F(Messages, TemplatesReplaceTheLayout) {
     setenv("NVC_ERR_FORMAT", "%a|%f|%l|%n|%s|%q%%|%c", 1);
     setenv("NVC_WARN_FORMAT", "W:%n:%s%", 1);
     setenv("NVC_MSG_FORMAT", "M:%s", 1);
-    use_file("100 E bad %s\n101 4 careful\n102 M fyi\n");
+    use_file("1037 E bad %s\n101 4 careful\n102 M fyi\n");
     set_template_mode(true);
     set_message_context("in.hex");
-    EXPECT_EQ(capture_stderr([] { message(100, "x"); }), "symvert|in.hex||100|bad x|q%|\n");
+    EXPECT_EQ(capture_stderr([] { message(1037, "x"); }), "symvert|in.hex||1037|bad x|q%|\n");
     EXPECT_EQ(capture_stderr([] { message(101); }), "W:101:careful\n");
     EXPECT_EQ(capture_stderr([] { message(102); }), "M:fyi\n");
     unsetenv("NVC_ERR_FORMAT");
@@ -167,10 +167,10 @@ TEST_F(Messages, WarningsCountAsErrorsOnlyWhenAsked) {
 }
 
 TEST_F(Messages, OverlongTextIsCutNotOverrun) {
-    use_file("120 E %s\n");
+    use_file("1037 E %s\n");
     std::string huge(5000, 'y');
-    std::string out = capture_stderr([&] { message(120, huge.c_str()); });
-    EXPECT_EQ(out, "(120) " + std::string(511 - 6, 'y') + "\n");
+    std::string out = capture_stderr([&] { message(1037, huge.c_str()); });
+    EXPECT_EQ(out, "(1037) " + std::string(511 - 7, 'y') + "\n");
     std::string line = capture_stderr([&] { message_line("%s", huge.c_str()); });
     EXPECT_EQ(line.size(), 2047u);
 }
