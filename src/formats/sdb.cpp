@@ -27,9 +27,12 @@ const size_t FIRST_LINE_LIMIT = 1023; // characters of the first line read as su
 // one. Anything longer (a link to a device, say) is refused rather than read into memory.
 const uint64_t SDB_SIZE_LIMIT = uint64_t(64) << 20;
 const size_t FILE_NAME_LIMIT = 2047; // characters kept of a line directive's file name
-// The dump indents by 4 per nesting level up to this width, so that pathologically deep
-// nesting gives output that grows with the number of scopes, not with its square.
-const int MAX_DUMP_INDENT = 400;
+// The dump indents by 4 for each nested scope, which a side file opens with a few bytes:
+// real nesting prints a few blanks for each byte read, and only scopes nested thousands
+// deep print more than this many. The dump stops there (message 426), so that its output
+// stays in proportion to the side files; the slack serves tiny files.
+const uint64_t DUMP_INDENT_PER_BYTE = 16;
+const uint64_t DUMP_INDENT_SLACK = 65536;
 
 // The numeric value of a text as atoi and atol read it, clamped to 32 bits.
 int32_t to_int(const char* text) {
@@ -546,6 +549,7 @@ std::string sdb_file_name(const char* object_name) {
 ScopeEntry* read_sdb_contents(const char* object_name, const char* sdb_name,
                               const std::vector<uint8_t>* contents) {
     type_model.current_file_name.clear();
+    if (contents) type_model.side_file_bytes += contents->size();
     ScopeEntry* scope = nullptr;
     if (!contents || contents->empty()) {
         if (!select_processor("")) return nullptr;
@@ -579,7 +583,7 @@ ScopeEntry* read_sdb(const char* object_name) {
         message(416, sdb_name.c_str(), std::to_string(SDB_SIZE_LIMIT).c_str(), "side (.sdb)");
         return nullptr;
     }
-    charge_read_allowance(contents.size());
+    charge_side_file_read(contents.size());
     return read_sdb_contents(object_name, sdb_name.c_str(), &contents);
 }
 
@@ -640,13 +644,28 @@ void dump_scope_header(const ScopeEntry* scope, FILE* out) {
 } // namespace
 
 void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
+    const uint64_t allowed = DUMP_INDENT_PER_BYTE * type_model.side_file_bytes + DUMP_INDENT_SLACK;
+    uint64_t printed = 0;
+    bool stopped = false;
+    // Indents a line; false once the indentation printed would pass what is allowed.
+    auto indented = [&](int at) {
+        if (stopped) return false;
+        printed += static_cast<uint64_t>(at);
+        if (printed > allowed) {
+            stopped = true;
+            message(426, std::to_string(allowed).c_str(), int(DUMP_INDENT_PER_BYTE));
+            return false;
+        }
+        fprintf(out, "%*s", at, "");
+        return true;
+    };
     // The indentation of each open scope's entries.
     std::vector<int> indents{indent};
     walk_scope(
         scope,
         [&](const ScopeEntry* entry, const ScopeEntry*) {
             int at = indents.back();
-            fprintf(out, "%*s", at, "");
+            if (!indented(at)) return false;
             if (const char* class_name = storage_class_name(entry->sclass))
                 fprintf(out, "%s: ", class_name);
             if (!entry->is_scope()) {
@@ -654,13 +673,14 @@ void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
                 return false;
             }
             dump_scope_header(entry, out);
-            fprintf(out, "%*s{\n", at, "");
-            indents.push_back(std::min(at + 4, MAX_DUMP_INDENT));
+            if (!indented(at)) return false;
+            fputs("{\n", out);
+            indents.push_back(at + 4);
             return true;
         },
         [&](const ScopeEntry*) {
             indents.pop_back();
-            fprintf(out, "%*s}\n", indents.back(), "");
+            if (indented(indents.back())) fputs("}\n", out);
         });
 }
 

@@ -1,5 +1,6 @@
 #include "model/store.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <strings.h>
@@ -77,6 +78,8 @@ void begin_read_allowance(const char* file, uint64_t file_size, unsigned message
     a.file_size = file_size;
     a.limit = 2 * file_size + READ_ALLOWANCE_SLACK;
     a.used = 0;
+    a.side_file_limit = a.limit;
+    a.side_file_used = 0;
 }
 
 void end_read_allowance() {
@@ -97,8 +100,21 @@ void charge_read_allowance(uint64_t count) {
 bool visit_side_file(const std::string& identity, uint64_t regular_size) {
     ReadAllowance& a = store.allowance;
     auto [at, first] = a.side_files.emplace(identity, false);
-    if (first && a.limit != UINT64_MAX) a.limit += 2 * regular_size;
+    if (first && a.limit != UINT64_MAX) {
+        uint64_t again = std::min((SIDE_FILE_READINGS - 1) * regular_size, SIDE_FILE_REREADING);
+        a.side_file_limit += regular_size + again;
+    }
     return !at->second;
+}
+
+void charge_side_file_read(uint64_t bytes) {
+    ReadAllowance& a = store.allowance;
+    if (a.limit == UINT64_MAX) return;
+    a.side_file_used += bytes;
+    if (a.side_file_used <= a.side_file_limit) return;
+    std::string file = a.file, limit = std::to_string(a.side_file_limit);
+    end_read_allowance();
+    fatal_message(425, file.c_str(), limit.c_str());
 }
 
 void refuse_side_file(const std::string& identity) {

@@ -129,8 +129,21 @@ struct ReadAllowance {
     // The side files read for this file, by identity (device and inode): whether each
     // was refused.
     std::map<std::string, bool> side_files;
+    // What the side files of the modules a symbol file names may cost to read, in bytes,
+    // and what they have cost.
+    uint64_t side_file_limit = 0;
+    uint64_t side_file_used = 0;
 };
 constexpr uint64_t READ_ALLOWANCE_SLACK = 4096;
+
+// A symbol file names a module once in each list its symbols appear in (globals and
+// locals, say): a few times, never thousands. Each mention reads the module's side file
+// again and makes a module scope of that file's size, so a mention costs the file's
+// bytes. Each side file may be read this many times in full, and its readings after the
+// first may add at most SIDE_FILE_REREADING bytes, so that mentions of a large side file
+// cannot make memory grow past what its first reading takes by much.
+constexpr uint64_t SIDE_FILE_READINGS = 32;
+constexpr uint64_t SIDE_FILE_REREADING = uint64_t(16) << 20;
 
 struct Store {
     Vector<FileRecord*> files{25};
@@ -169,10 +182,13 @@ void end_read_allowance();
 // ends with the allowance's message.
 void charge_read_allowance(uint64_t count);
 // A side file about to be read for the file being read, known by identity. The first
-// visit of a regular file widens the allowance by twice its size, and every read of it
-// is charged by its bytes, so a side file named many times cannot multiply the work.
-// Answers false when an earlier visit refused it (a device that never ends, say).
+// visit of a regular file allows SIDE_FILE_READINGS readings of it (see above), and
+// every reading is charged by its bytes with charge_side_file_read, which ends the run
+// with message 425 past what the side files visited allow: a symbol file that names a
+// module over and over cannot multiply the work. Answers false when an earlier visit
+// refused the file (a device that never ends, say).
 bool visit_side_file(const std::string& identity, uint64_t regular_size);
+void charge_side_file_read(uint64_t bytes);
 void refuse_side_file(const std::string& identity);
 
 uint32_t add_file(const char* name);

@@ -216,6 +216,7 @@ void TypeModel::reset() {
     current_scope = nullptr;
     current_line = 0;
     current_file_name.clear();
+    side_file_bytes = 0;
     defines.reset();
     visited_a.clear();
     visited_b.clear();

@@ -253,6 +253,7 @@ struct TypeModel {
     ScopeEntry* current_scope = nullptr; // the scope that receives new entries
     uint32_t current_line = 0;           // kept by the side-file reader
     std::string current_file_name;       // empty: none
+    uint64_t side_file_bytes = 0;        // bytes of the side files read, which measure the dump
 
     // Defines of the side files, name to value text; the first define of a name wins.
     std::unique_ptr<HashTable<std::string, std::string>> defines;

@@ -362,20 +362,24 @@ TEST_F(SdbTest, DeepNestingIsReadAndDumpedInConstantStack) {
     EXPECT_EQ(levels, depth);
     EXPECT_EQ(scope->entries.at(0)->name, "_deep");
     EXPECT_EQ(find_global_entry("_deep"), scope->entries[0]);
-    // The dump stops indenting at 100 levels; every scope is still opened and closed.
-    FILE* sink = fopen("/dev/null", "w");
-    dump_scope(module, sink);
-    fclose(sink);
+    // Indenting 100,000 levels deep would print 60 GB: the dump stops with message 426
+    // once its indentation passes 16 blanks for each byte read (plus 64 KiB).
+    std::string err;
+    std::string deep_dump =
+        written_text([&](FILE* out) { err = capture_stderr([&] { dump_scope(module, out); }); });
+    EXPECT_TRUE(has_message(err, 426, {std::to_string(16 * text.size() + 65536)})) << err;
+    EXPECT_LT(deep_dump.size(), 16 * text.size() + 65536 + 64 * 1024);
+    // 101 levels stay within it: the indentation grows by 4 for each, with no cap.
+    start_run("16F877");
     std::string shallow = HEAD;
-    for (int k = 0; k < 150; ++k)
+    for (int k = 0; k < 101; ++k)
         shallow += "{\n";
     shallow += "[v _deep `i 0 a 0 1 ]\n";
-    for (int k = 0; k < 150; ++k)
+    for (int k = 0; k < 101; ++k)
         shallow += "}\n";
     std::string dump = dump_text(read_text(shallow));
-    EXPECT_EQ(std::count(dump.begin(), dump.end(), '}'), 150);
-    EXPECT_NE(dump.find(std::string(400, ' ') + "auto: _deep `i2 "), std::string::npos);
-    EXPECT_EQ(dump.find(std::string(401, ' ')), std::string::npos);
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '}'), 101);
+    EXPECT_NE(dump.find("\n" + std::string(404, ' ') + "auto: _deep `i2 "), std::string::npos);
     // Cut in the middle, the open scopes all end with the file.
     start_run("16F877");
     module = read_text(text.substr(0, text.size() / 2));
