@@ -130,7 +130,7 @@ uint32_t containing_segment(uint32_t address, uint32_t size) {
     for (uint32_t k = 0; k < store.segments.count(); ++k) {
         const SegmentRecord* segment = store.segments[k];
         if (segment->load_address <= address &&
-            address + size <= segment->load_address + segment->size)
+            uint64_t(address) + size <= uint64_t(segment->load_address) + segment->size)
             return k + 1;
     }
     return 0;

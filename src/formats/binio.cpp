@@ -216,9 +216,9 @@ void OutputFile::write_at(uint64_t offset, const void* data, size_t count) {
     if (count != 0 && !put(offset, data, count)) report();
 }
 
-void OutputFile::write_at(uint64_t offset, const std::vector<uint8_t>& data,
-                          unsigned failure_message, const char* piece) {
-    if (data.empty() || put(offset, data.data(), data.size())) return;
+void OutputFile::write_at(uint64_t offset, const void* data, size_t count, unsigned failure_message,
+                          const char* piece) {
+    if (count == 0 || put(offset, data, count)) return;
     ++failures_;
     message(failure_message, piece, name_);
 }

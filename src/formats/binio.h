@@ -334,8 +334,12 @@ class OutputFile {
     }
     // A piece whose failure a format reports with a message of its own, naming the piece
     // and then the output.
-    void write_at(uint64_t offset, const std::vector<uint8_t>& data, unsigned failure_message,
+    void write_at(uint64_t offset, const void* data, size_t count, unsigned failure_message,
                   const char* piece);
+    void write_at(uint64_t offset, const std::vector<uint8_t>& data, unsigned failure_message,
+                  const char* piece) {
+        write_at(offset, data.data(), data.size(), failure_message, piece);
+    }
     // At the current position.
     void write(const void* data, size_t count);
     void write(const std::vector<uint8_t>& data) { write(data.data(), data.size()); }

@@ -193,17 +193,30 @@ struct PlacedSymbol {
 class ElfWriter {
   public:
     ElfWriter(FILE* out, const char* name, const ElfMachineHooks& hooks, uint16_t machine);
-    void write();
+    // False when the file is not written.
+    bool write();
 
   private:
-    void add_symbol(const SymbolRecord& symbol, uint16_t section);
-    void write_segments();
-    void write_section(const SegmentRecord& segment, const SegmentRecord& space,
-                       const std::vector<const DataBlock*>& blocks);
-    uint32_t add_section(const std::string& name, ElfSectionHeader header);
-    uint32_t write_piece(const std::vector<uint8_t>& bytes, const std::string& name, uint32_t type,
-                         unsigned failure);
+    // A run of bytes of the file, written once the whole file is laid out.
+    struct Piece {
+        uint64_t offset;
+        const uint8_t* bytes;
+        size_t size;
+        unsigned failure; // 413, or the message that names the piece
+        std::string name;
+    };
 
+    void add_symbol(const SymbolRecord& symbol, uint16_t section);
+    void lay_out_segments();
+    void lay_out_section(const SegmentRecord& segment, const SegmentRecord& space,
+                         const std::vector<const DataBlock*>& blocks);
+    uint32_t add_section(const std::string& name, ElfSectionHeader header);
+    uint32_t add_piece(const std::vector<uint8_t>& bytes, const std::string& name, uint32_t type,
+                       unsigned failure);
+    void place(const std::vector<uint8_t>& bytes, const std::string& what);
+    bool fits(const std::string& what, uint64_t size);
+
+    const char* name_;
     OutputFile output_;
     const ElfMachineHooks& hooks_;
     ByteOrder order_;
@@ -215,11 +228,17 @@ class ElfWriter {
     ByteWriter symbols_;
     std::unordered_map<std::string_view, const ScopeEntry*> entries_;
     std::vector<PlacedSymbol> by_value_; // the symbols with a segment, sorted by value
+    std::vector<Piece> pieces_;
+    std::string overflow_; // the first part that would pass the 32-bit offsets, if any
+    uint64_t overflow_at_ = 0;
 };
 
+// ELF32 offsets and sizes are 32-bit: no part of the file may end past 4 GiB.
+constexpr uint64_t ELF_OFFSET_LIMIT = uint64_t(1) << 32;
+
 ElfWriter::ElfWriter(FILE* out, const char* name, const ElfMachineHooks& hooks, uint16_t machine)
-    : output_(out, name, 413), hooks_(hooks), order_(run_byte_order()), sections_(1), programs_(1),
-      symbols_(order_), entries_(global_entries()) {
+    : name_(name), output_(out, name, 413), hooks_(hooks), order_(run_byte_order()), sections_(1),
+      programs_(1), symbols_(order_), entries_(global_entries()) {
     header_.machine = machine;
 }
 
@@ -242,23 +261,39 @@ uint32_t ElfWriter::add_section(const std::string& name, ElfSectionHeader header
     return static_cast<uint32_t>(sections_.size() - 1);
 }
 
+// Whether a part of the file that begins at the current offset ends within 4 GiB; the
+// first that does not is kept, with its end, for the message.
+bool ElfWriter::fits(const std::string& what, uint64_t size) {
+    if (offset_ + size <= ELF_OFFSET_LIMIT) return true;
+    if (overflow_.empty()) {
+        overflow_ = what;
+        overflow_at_ = offset_ + size;
+    }
+    return false;
+}
+
+// Bytes that follow the last piece.
+void ElfWriter::place(const std::vector<uint8_t>& bytes, const std::string& what) {
+    fits(what, bytes.size());
+    pieces_.push_back({offset_, bytes.data(), bytes.size(), 413, what});
+    offset_ += bytes.size();
+}
+
 // A section whose bytes follow the last piece; answers its index.
-uint32_t ElfWriter::write_piece(const std::vector<uint8_t>& bytes, const std::string& name,
-                                uint32_t type, unsigned failure) {
+uint32_t ElfWriter::add_piece(const std::vector<uint8_t>& bytes, const std::string& name,
+                              uint32_t type, unsigned failure) {
     ElfSectionHeader header;
     header.type = type;
     header.offset = static_cast<uint32_t>(offset_);
     header.size = static_cast<uint32_t>(bytes.size());
-    if (failure == 413)
-        output_.write_at(offset_, bytes);
-    else
-        output_.write_at(offset_, bytes, failure, name.c_str());
+    fits("section \"" + name + "\"", bytes.size());
+    pieces_.push_back({offset_, bytes.data(), bytes.size(), failure, name});
     offset_ += bytes.size();
     return add_section(name, header);
 }
 
-void ElfWriter::write_section(const SegmentRecord& segment, const SegmentRecord& space,
-                              const std::vector<const DataBlock*>& blocks) {
+void ElfWriter::lay_out_section(const SegmentRecord& segment, const SegmentRecord& space,
+                                const std::vector<const DataBlock*>& blocks) {
     int unit = hooks_.address_unit(space);
     if (unit < 1) unit = 1;
     uint32_t address = segment.address / uint32_t(unit);
@@ -276,10 +311,11 @@ void ElfWriter::write_section(const SegmentRecord& segment, const SegmentRecord&
             block->address < segment.load_address ? segment.load_address - block->address : 0;
         size_t held = std::min<size_t>(block->size, block->bytes.size());
         if (skip < held)
-            output_.write_at(offset_ + (uint64_t(block->address) + skip - segment.load_address),
-                             block->bytes.data() + skip, held - skip);
+            pieces_.push_back({offset_ + (uint64_t(block->address) + skip - segment.load_address),
+                               block->bytes.data() + skip, held - skip, 413, segment.name});
         stored = std::max(stored, end - segment.load_address);
     }
+    fits("section \"" + segment.name + "\"", stored);
     if (segment.size != 0) {
         ElfProgramHeader load;
         load.type = PT_LOAD;
@@ -308,7 +344,7 @@ void ElfWriter::write_section(const SegmentRecord& segment, const SegmentRecord&
 }
 
 // One section per segment whose space is another segment of the list.
-void ElfWriter::write_segments() {
+void ElfWriter::lay_out_segments() {
     std::vector<std::vector<const DataBlock*>> blocks(store.segments.count() + 1);
     for (const DataBlock* block : store.data)
         if (block->segment >= 1 && block->segment <= store.segments.count())
@@ -317,11 +353,11 @@ void ElfWriter::write_segments() {
         const SegmentRecord* segment = store.segments[k - 1];
         const SegmentRecord* space = segment_of(segment->space);
         if (!space || space == segment) continue;
-        write_section(*segment, *space, blocks[k]);
+        lay_out_section(*segment, *space, blocks[k]);
     }
 }
 
-void ElfWriter::write() {
+bool ElfWriter::write() {
     symbols_.zeros(ELF_SYMBOL_SIZE); // the null symbol
     uint32_t order = 0;
     for (const FileRecord* file : store.files)
@@ -336,17 +372,19 @@ void ElfWriter::write() {
                      [](const PlacedSymbol& a, const PlacedSymbol& b) {
                          return a.record->value < b.record->value;
                      });
-    write_segments();
+    // The whole file is laid out before anything is written, so that a file that would
+    // pass the 4 GiB its offsets reach is refused with nothing written.
+    lay_out_segments();
     hooks_.finish_header(&header_.flags);
 
-    uint32_t strtab = write_piece(names_.bytes(), ".strtab", SHT_STRTAB, 413);
-    uint32_t symtab = write_piece(symbols_.bytes(), ".symtab", SHT_SYMTAB, 413);
+    uint32_t strtab = add_piece(names_.bytes(), ".strtab", SHT_STRTAB, 413);
+    uint32_t symtab = add_piece(symbols_.bytes(), ".symtab", SHT_SYMTAB, 413);
     sections_[symtab].link = strtab;
     sections_[symtab].entsize = ELF_SYMBOL_SIZE;
     std::vector<DebugSection> debug;
     dwarf_emit(debug);
     for (const DebugSection& section : debug)
-        write_piece(section.bytes, section.name, hooks_.debug_section_type, 621);
+        add_piece(section.bytes, section.name, hooks_.debug_section_type, 621);
     // The section-name table names itself.
     uint32_t shstrtab_name = section_names_.add(".shstrtab");
     ElfSectionHeader names;
@@ -354,8 +392,7 @@ void ElfWriter::write() {
     names.type = SHT_STRTAB;
     names.offset = static_cast<uint32_t>(offset_);
     names.size = static_cast<uint32_t>(section_names_.bytes().size());
-    output_.write_at(offset_, section_names_.bytes());
-    offset_ += section_names_.bytes().size();
+    place(section_names_.bytes(), "section \".shstrtab\"");
     sections_.push_back(names);
     header_.shstrndx = static_cast<uint16_t>(sections_.size() - 1);
 
@@ -364,8 +401,7 @@ void ElfWriter::write() {
         table.record(section);
     header_.shoff = static_cast<uint32_t>(offset_);
     header_.shnum = static_cast<uint16_t>(sections_.size());
-    output_.write_at(offset_, table.bytes());
-    offset_ += table.size();
+    place(table.bytes(), "section header table");
 
     header_.phoff = static_cast<uint32_t>(offset_);
     header_.phnum = static_cast<uint16_t>(programs_.size());
@@ -376,7 +412,18 @@ void ElfWriter::write() {
     ByteWriter program_table(order_);
     for (const ElfProgramHeader& program : programs_)
         program_table.record(program);
-    output_.write_at(offset_, program_table.bytes());
+    place(program_table.bytes(), "program header table");
+    if (!overflow_.empty()) {
+        message(418, name_, overflow_.c_str(), std::to_string(overflow_at_).c_str(), "ELF");
+        return false;
+    }
+    for (const Piece& piece : pieces_) {
+        if (piece.failure == 413)
+            output_.write_at(piece.offset, piece.bytes, piece.size);
+        else
+            output_.write_at(piece.offset, piece.bytes, piece.size, piece.failure,
+                             piece.name.c_str());
+    }
 
     const uint8_t magic[4] = {0x7F, 'E', 'L', 'F'};
     std::copy(magic, magic + 4, header_.ident);
@@ -394,6 +441,7 @@ void ElfWriter::write() {
     header.record(header_);
     output_.write_at(0, header.bytes());
     output_.finish();
+    return true;
 }
 
 int elf_write(FILE* out, const char* name) {
@@ -403,8 +451,7 @@ int elf_write(FILE* out, const char* name) {
         alert("C", "ELF: Could not find valid extension");
         return 0;
     }
-    ElfWriter(out, name, *hooks, machine).write();
-    return 1;
+    return ElfWriter(out, name, *hooks, machine).write() ? 1 : 0;
 }
 
 // ---- Detection and dump ----

@@ -297,7 +297,7 @@ IcoffSections lay_out_icoff_sections(uint64_t* offset) {
             uint64_t at = start + uint32_t(block->address - segment->address);
             if (layout.overflow.empty() && at + block->size > ICOFF_OFFSET_LIMIT) {
                 layout.overflow = "section \"" + segment->name + "\"";
-                layout.overflow_at = start;
+                layout.overflow_at = at + block->size;
             }
             *offset += block->size;
             contents = true;
@@ -437,7 +437,7 @@ int icoff_write(FILE* out, const char* name) {
         for (int k = 0; k < 3 && layout.overflow.empty(); ++k)
             if (ends[k] > ICOFF_OFFSET_LIMIT) {
                 layout.overflow = parts[k];
-                layout.overflow_at = tail[k];
+                layout.overflow_at = ends[k];
             }
     }
     if (!layout.overflow.empty()) {

@@ -95,6 +95,13 @@ TEST_F(Normalize, UnassignedBlocksSortFirstAndMergeAmongThemselves) {
     EXPECT_EQ(store.data[0]->address, 0x10u);
     EXPECT_EQ(store.data[0]->size, 0x30u);
     EXPECT_EQ(store.data[1]->segment, 1u);
+    // A block that ends at 4 GiB lies in no segment that ends below it, however the end
+    // wraps in 32 bits (an empty segment at 0 included).
+    reset_without_messages();
+    add_segment("empty", 0, 0, 0, 0);
+    block(0xFFFFFFFE, 2);
+    run();
+    EXPECT_EQ(store.data[0]->segment, 0u);
 }
 
 TEST_F(Normalize, SegmentsWidenToTheirFirstBlock) {

@@ -13,25 +13,6 @@ namespace {
 
 const char* const HEAD = "[p GLOBOPT AUTOSTATIC ]\n";
 
-// Whether one line of the messages carries the number and every fragment (the texts
-// themselves belong to the message description file).
-bool has_message(const std::string& messages, unsigned number,
-                 std::vector<std::string> fragments = {}) {
-    std::string tag = "(" + std::to_string(number) + ")";
-    size_t start = 0;
-    while (start < messages.size()) {
-        size_t end = messages.find('\n', start);
-        if (end == std::string::npos) end = messages.size();
-        std::string line = messages.substr(start, end - start);
-        bool all = line.find(tag) != std::string::npos;
-        for (const std::string& f : fragments)
-            all = all && line.find(f) != std::string::npos;
-        if (all) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 class SdbTest : public testing::Test {
   protected:
     void SetUp() override { start_run("16F877"); }
