@@ -648,7 +648,8 @@ uint32_t Builder::basic_word(const TypeNode& node) const {
 CoffType Builder::convert(const Type* type) const {
     CoffType t;
     if (!type) return t;
-    for (const TypeNode& node : type->nodes) {
+    for (const TypeNode* at : type->base_first()) {
+        const TypeNode& node = *at;
         switch (node.kind) {
         case TYPE_BASIC: t.word = basic_word(node); break;
         case TYPE_ENUM: t.word = BASE_CHAR; break;

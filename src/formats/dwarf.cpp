@@ -367,7 +367,7 @@ uint8_t choose_address_size() {
     TypeNode node;
     node.kind = TYPE_POINTER;
     node.text = "*";
-    pointer.nodes.push_back(node);
+    pointer.push(node);
     uint32_t size = type_size(TypeRef(&pointer));
     if (size == 3) size = 4;
     if (size >= 5 && size <= 8) size = 8;
@@ -507,7 +507,7 @@ void DwarfWriter::write_entries(const ScopeEntry* module) {
                 node.kind = TYPE_ENUM;
                 node.text = entry->name;
                 node.entry = variable;
-                enumeration.nodes.push_back(node);
+                enumeration.push(node);
                 type_offset(TypeRef(&enumeration), 0);
                 return false;
             }

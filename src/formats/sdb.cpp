@@ -68,7 +68,7 @@ Type* add_dimension(Type* type, const std::string& token) {
     char text[32];
     snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(node.value));
     node.text = text;
-    type->nodes.push_back(std::move(node));
+    type->push(std::move(node));
     return type;
 }
 

@@ -79,7 +79,7 @@ Type* type_of_name(const char* name) {
         Type* type = new_type();
         TypeNode node = make_node(entry->sclass == SC_STRUCT ? TYPE_STRUCT : TYPE_ENUM, name, 0);
         node.entry = entry;
-        type->nodes.push_back(std::move(node));
+        type->push(std::move(node));
         return type;
     }
     if (!entry->type || entry->type->empty()) return nullptr;
@@ -88,8 +88,8 @@ Type* type_of_name(const char* name) {
 
 void apply_qualifier(Type* type, char letter) {
     if (type->empty() || type->outermost().kind != TYPE_QUALIFIER)
-        type->nodes.push_back(make_node(TYPE_QUALIFIER, "", 0));
-    TypeNode& node = type->outermost();
+        type->push(make_node(TYPE_QUALIFIER, "", 0));
+    TypeNode& node = type->own_outermost();
     const ProcessorDescriptor* processor = selected_processor();
     const QualifierInfo* found = nullptr;
     if (processor)
@@ -222,6 +222,7 @@ void TypeModel::reset() {
     visited_b.clear();
     entry_pool.clear();
     type_pool.clear();
+    link_pool.clear();
 }
 
 ScopeEntry* new_entry(uint32_t sclass) {
@@ -236,8 +237,39 @@ Type* new_type() {
 
 Type* copy_type(const Type* type) {
     Type* copy = new_type();
-    if (type) copy->nodes = type->nodes;
+    if (type) *copy = *type;
     return copy;
+}
+
+void Type::push(TypeNode node) {
+    TypeLink& link = type_model.link_pool.emplace_back();
+    link.node = std::move(node);
+    link.inner = outer;
+    outer = &link;
+    if (!base_link) base_link = &link;
+    ++nodes;
+}
+
+TypeNode& Type::own_outermost() {
+    TypeLink& copy = type_model.link_pool.emplace_back(*outer);
+    if (base_link == outer) base_link = &copy;
+    outer = &copy;
+    return copy.node;
+}
+
+std::vector<const TypeNode*> Type::base_first() const {
+    std::vector<const TypeNode*> out(nodes);
+    size_t k = nodes;
+    for (const TypeLink* at = outer; at && k > 0; at = at->inner)
+        out[--k] = &at->node;
+    return out;
+}
+
+TypeRef::TypeRef(const Type* whole, int32_t node_index) : type(whole), index(node_index) {
+    if (!whole || node_index < 0 || node_index >= static_cast<int32_t>(whole->nodes)) return;
+    link = whole->outer;
+    for (int32_t k = static_cast<int32_t>(whole->nodes) - 1; k > node_index; --k)
+        link = link->inner;
 }
 
 ScopeEntry* new_scope(uint32_t sclass) {
@@ -262,7 +294,7 @@ void create_global_scope() {
         entry->type = new_type();
         TypeNode node = make_node(TYPE_BASIC, basic->name, basic->basic_class);
         node.extra = basic->size;
-        entry->type->nodes.push_back(std::move(node));
+        entry->type->push(std::move(node));
         add_entry(entry);
         chain_entry(global, entry);
     }
@@ -338,12 +370,10 @@ Type* parse_type(const char* text) {
     for (size_t k = prefixes.size(); k-- > 0;) {
         const TypePrefix& prefix = prefixes[k];
         switch (prefix.kind) {
-        case TYPE_FUNCTION: type->nodes.push_back(make_node(TYPE_FUNCTION, "(", 0)); break;
-        case TYPE_POINTER:
-            type->nodes.push_back(make_node(TYPE_POINTER, prefix.text, prefix.value));
-            break;
+        case TYPE_FUNCTION: type->push(make_node(TYPE_FUNCTION, "(", 0)); break;
+        case TYPE_POINTER: type->push(make_node(TYPE_POINTER, prefix.text, prefix.value)); break;
         case TYPE_ARRAY:
-            type->nodes.push_back(make_node(TYPE_ARRAY, array_text(prefix.value), prefix.value));
+            type->push(make_node(TYPE_ARRAY, array_text(prefix.value), prefix.value));
             break;
         default: apply_qualifier(type, prefix.letter); break;
         }

@@ -101,16 +101,32 @@ struct TypeNode {
     ScopeEntry* entry = nullptr; // enumeration or structure: its entry
 };
 
-// Node 0 is the innermost (the base), the last node the outermost.
-struct Type {
-    std::vector<TypeNode> nodes;
+// One node of a type and the node inside it. Links never change once made, so that a
+// type built on another (a typedef naming a typedef, a pointer to it) shares its nodes
+// instead of copying them: a chain of n typedefs takes n nodes, not n * n / 2.
+struct TypeLink {
+    TypeNode node;
+    const TypeLink* inner = nullptr;
+};
 
-    uint32_t count() const { return static_cast<uint32_t>(nodes.size()); }
-    bool empty() const { return nodes.empty(); }
-    TypeNode& outermost() { return nodes.back(); }
-    const TypeNode& outermost() const { return nodes.back(); }
-    TypeNode& base() { return nodes.front(); }
-    const TypeNode& base() const { return nodes.front(); }
+// Node 0 is the innermost (the base), node count() - 1 the outermost. Each declaration
+// has a Type of its own (writers tell types apart by it), its nodes shared.
+struct Type {
+    const TypeLink* outer = nullptr;
+    const TypeLink* base_link = nullptr;
+    uint32_t nodes = 0;
+
+    uint32_t count() const { return nodes; }
+    bool empty() const { return nodes == 0; }
+    const TypeNode& outermost() const { return outer->node; }
+    const TypeNode& base() const { return base_link->node; }
+    // Adds a node outside the others.
+    void push(TypeNode node);
+    // The outermost node, made a copy of its own first, for a change that must not reach
+    // the types that share it.
+    TypeNode& own_outermost();
+    // The nodes, base first.
+    std::vector<const TypeNode*> base_first() const;
 };
 
 // A type seen from one of its nodes inwards: the node at `index` is the outermost of
@@ -120,20 +136,26 @@ struct Type {
 struct TypeRef {
     const Type* type = nullptr;
     int32_t index = -1;
+    const TypeLink* link = nullptr; // the node at index
 
     TypeRef() = default;
     // The whole type (its outermost node); a null type gives an invalid reference.
     TypeRef(const Type* whole)
-        : type(whole), index(whole ? static_cast<int32_t>(whole->nodes.size()) - 1 : -1) {}
-    TypeRef(const Type* whole, int32_t node_index) : type(whole), index(node_index) {}
+        : type(whole), index(whole ? static_cast<int32_t>(whole->nodes) - 1 : -1),
+          link(whole ? whole->outer : nullptr) {}
+    // The node at an index of a type (found by walking inwards from the outermost).
+    TypeRef(const Type* whole, int32_t node_index);
 
-    explicit operator bool() const {
-        return type && index >= 0 && index < static_cast<int32_t>(type->nodes.size());
+    explicit operator bool() const { return link != nullptr; }
+    const TypeNode& node() const { return link->node; }
+    uint32_t kind() const { return link ? link->node.kind : 0; }
+    TypeRef inner() const {
+        TypeRef next = *this;
+        next.index = index - 1;
+        next.link = link ? link->inner : nullptr;
+        return next;
     }
-    const TypeNode& node() const { return type->nodes[static_cast<size_t>(index)]; }
-    uint32_t kind() const { return *this ? node().kind : 0; }
-    TypeRef inner() const { return TypeRef(type, index - 1); }
-    const TypeNode& base() const { return type->nodes.front(); }
+    const TypeNode& base() const { return type->base(); }
 };
 
 struct Member {
@@ -264,6 +286,7 @@ struct TypeModel {
     // Owners of the entries and types; the tree points into these.
     std::deque<ScopeEntry> entry_pool;
     std::deque<Type> type_pool;
+    std::deque<TypeLink> link_pool;
 
     void reset();
 };

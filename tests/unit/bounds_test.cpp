@@ -267,6 +267,25 @@ TEST(Bounds, TypeNameLookupsStayLinear) {
     EXPECT_EQ(typedef_entry->sclass, SC_TYPEDEF);
 }
 
+// A typedef that names another shares its nodes: 8,000 chained typedefs, each a pointer
+// to the one before, make one node each, not 32 million in all.
+TEST(Bounds, TypedefChainsShareTheirNodes) {
+    start_run("16F877");
+    const int count = 8000;
+    std::string text = "[p GLOBOPT AUTOSTATIC ]\n\"1 m.c\n[v _t0 `i 0 t 0 ]\n";
+    for (int k = 1; k < count; ++k)
+        text += "[v _t" + std::to_string(k) + " `*_t" + std::to_string(k - 1) + " 0 t 0 ]\n";
+    text += "[v _v `_t" + std::to_string(count - 1) + " 0 e 1 @32 ]\n";
+    ScopeEntry* module = read_text(text);
+    ASSERT_NE(module, nullptr);
+    const Type* type = entries_named(module, "_v").at(0)->type;
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->count(), uint32_t(count));
+    EXPECT_EQ(type->outermost().kind, TYPE_POINTER);
+    EXPECT_EQ(type->base().kind, TYPE_BASIC);
+    EXPECT_LT(type_model.link_pool.size(), size_t(2 * count));
+}
+
 // A side file that never ends is refused at its limit; the module is read without it.
 TEST(Bounds, SideFileOnADeviceIsRefused) {
     std::string dir = scratch_dir();

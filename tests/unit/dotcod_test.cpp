@@ -131,7 +131,7 @@ TEST_F(CodWrite, TypeCodesFollowTheOutermostNodesPastOneQualifier) {
     EXPECT_EQ(code_of("`[2]S1"), 12);
     // A float of a size the format does not name, and no type at all.
     Type odd;
-    odd.nodes.push_back({TYPE_BASIC, "d8", BASIC_FLOAT, 8, nullptr});
+    odd.push({TYPE_BASIC, "d8", BASIC_FLOAT, 8, nullptr});
     EXPECT_EQ(cod_type_code(TypeRef(&odd), false), 163);
     EXPECT_EQ(cod_type_code(TypeRef(), false), 0);
     // Under -f only functions and pointers keep their codes.

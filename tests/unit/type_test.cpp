@@ -45,8 +45,8 @@ class TypeModelTest : public testing::Test {
 
 std::vector<uint32_t> kinds(const Type* type) {
     std::vector<uint32_t> out;
-    for (const TypeNode& node : type->nodes)
-        out.push_back(node.kind);
+    for (const TypeNode* node : type->base_first())
+        out.push_back(node->kind);
     return out;
 }
 
@@ -54,8 +54,8 @@ TEST_F(TypeModelTest, PrefixesBecomeNodesWithTheFirstOutermost) {
     Type* type = parse_type("*[4]S1");
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(kinds(type), (std::vector<uint32_t>{TYPE_STRUCT, TYPE_ARRAY, TYPE_POINTER}));
-    EXPECT_EQ(type->nodes[1].text, "[4]");
-    EXPECT_EQ(type->nodes[1].value, 4u);
+    EXPECT_EQ(TypeRef(type, 1).node().text, "[4]");
+    EXPECT_EQ(TypeRef(type, 1).node().value, 4u);
     // The undeclared S1 became a forward structure entry of the current scope.
     ScopeEntry* s1 = type->base().entry;
     ASSERT_NE(s1, nullptr);
