@@ -220,6 +220,9 @@ void TypeModel::reset() {
     defines.reset();
     visited_a.clear();
     visited_b.clear();
+    open_path.clear();
+    unfaked_at.clear();
+    scopes_with_key.clear();
     entry_pool.clear();
     type_pool.clear();
     link_pool.clear();
@@ -310,6 +313,10 @@ void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
     if (!scope->chains) scope->chains = std::make_unique<ScopeChains>();
     std::string_view key = chain_key(entry->name);
     ChainEnds& ends = (*scope->chains)[key];
+    if (!ends.listed) {
+        ends.listed = true;
+        type_model.scopes_with_key[key].push_back(scope);
+    }
     entry->next = nullptr;
     if (ends.last)
         ends.last->next = entry;
@@ -450,43 +457,99 @@ ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32
     return after == at.begin() ? nullptr : scope->entries[*(after - 1)];
 }
 
+bool on_open_path(const ScopeEntry* scope) {
+    const std::vector<ScopeEntry*>& path = type_model.open_path;
+    return scope->path_index < path.size() && path[scope->path_index] == scope;
+}
+
+// Brings the open path up to the current scope: the scopes that are no longer on it
+// leave, and the current scope and those of its enclosing scopes not yet on it join,
+// listed again under the keys of their chains where a look-up had dropped them.
+void follow_current_scope() {
+    TypeModel& m = type_model;
+    std::vector<ScopeEntry*> joining;
+    ScopeEntry* scope = m.current_scope;
+    while (scope && !on_open_path(scope)) {
+        joining.push_back(scope);
+        scope = scope->parent;
+    }
+    size_t keep = scope ? scope->path_index + 1 : 0;
+    for (size_t k = keep; k < m.open_path.size(); ++k)
+        m.open_path[k]->path_index = UINT32_MAX;
+    m.open_path.resize(keep);
+    m.unfaked_at.resize(keep);
+    for (auto at = joining.rbegin(); at != joining.rend(); ++at) {
+        ScopeEntry* joined = *at;
+        uint32_t index = static_cast<uint32_t>(m.open_path.size());
+        joined->path_index = index;
+        m.open_path.push_back(joined);
+        bool faked = (joined->flags & ENTRY_FAKED) && index > 0;
+        m.unfaked_at.push_back(faked ? m.unfaked_at.back() : index);
+        if (joined->chains)
+            for (auto& [key, ends] : *joined->chains)
+                if (!ends.listed) {
+                    ends.listed = true;
+                    m.scopes_with_key[key].push_back(joined);
+                }
+    }
+}
+
+// Calls visit(scope, chain) for each scope on the open path that has a chain of the
+// name's key, innermost first, until it answers true.
+template <typename Visit> void visit_open_scopes_with_key(std::string_view name, Visit visit) {
+    follow_current_scope();
+    auto found = type_model.scopes_with_key.find(chain_key(name));
+    if (found == type_model.scopes_with_key.end()) return;
+    std::vector<ScopeEntry*>& scopes = found->second;
+    for (size_t k = scopes.size(); k-- > 0;) {
+        ScopeEntry* scope = scopes[k];
+        if (!on_open_path(scope)) {
+            if (k + 1 == scopes.size()) {
+                (*scope->chains)[chain_key(name)].listed = false;
+                scopes.pop_back();
+            }
+            continue;
+        }
+        if (visit(scope, *find_chain(scope, name))) return;
+    }
+}
+
 } // namespace
 
 ScopeEntry* find_type_name(std::string_view name) {
-    ScopeEntry* scope = type_model.current_scope;
-    uint32_t limit = scope ? scope->entry_count() : 0;
-    while (scope) {
-        if (!scope->entries.empty()) {
-            // The first entry of the chain that is the name or "_" and the name: any entry
-            // when the name is the chain's key, else the first named "_" and the key.
-            const ChainEnds* chain = find_chain(scope, name);
-            ScopeEntry* hit = !chain                                  ? nullptr
-                              : chain_key(name).size() == name.size() ? chain->first
-                                                                      : chain->first_of[1];
-            if (hit) {
-                if (hit->sclass != SC_AUTO && hit->sclass != SC_REG && hit->sclass != SC_PARAM)
-                    return hit;
-                // A local of that name hides nothing declared before the point where
-                // the inner scope was opened: take the latest declaration up to there.
-                uint32_t from = scope->sclass == SC_MODULE ? scope->entry_count() : limit;
-                if (from > scope->entry_count()) from = scope->entry_count();
-                if (ScopeEntry* e = latest_named_before(scope, name, from)) return e;
-            }
+    ScopeEntry* found = nullptr;
+    visit_open_scopes_with_key(name, [&](ScopeEntry* scope, const ChainEnds& chain) {
+        // The first entry of the chain that is the name or "_" and the name: any entry
+        // when the name is the chain's key, else the first named "_" and the key.
+        ScopeEntry* hit = chain_key(name).size() == name.size() ? chain.first : chain.first_of[1];
+        if (!hit) return false;
+        if (hit->sclass != SC_AUTO && hit->sclass != SC_REG && hit->sclass != SC_PARAM) {
+            found = hit;
+            return true;
         }
-        limit = scope->parent_count;
-        scope = scope->parent;
-    }
-    return nullptr;
+        // A local of that name hides nothing declared before the point where the inner
+        // scope on the way here was opened: take the latest declaration up to there.
+        const std::vector<ScopeEntry*>& path = type_model.open_path;
+        uint32_t limit = scope == type_model.current_scope
+                             ? scope->entry_count()
+                             : path[scope->path_index + 1]->parent_count;
+        uint32_t from = scope->sclass == SC_MODULE ? scope->entry_count() : limit;
+        if (from > scope->entry_count()) from = scope->entry_count();
+        found = latest_named_before(scope, name, from);
+        return found != nullptr;
+    });
+    return found;
 }
 
 ScopeEntry* find_redeclaration(std::string_view name) {
-    for (ScopeEntry* scope = type_model.current_scope; scope; scope = scope->parent) {
-        const ChainEnds* chain = find_chain(scope, name);
-        ScopeEntry* latest = chain ? chain->latest[chain_key(name).size() != name.size()] : nullptr;
-        if (latest) return latest;
-        if (!(scope->flags & ENTRY_FAKED)) break;
-    }
-    return nullptr;
+    // The current scope and the faked blocks around it, up to the first real scope.
+    ScopeEntry* found = nullptr;
+    visit_open_scopes_with_key(name, [&](ScopeEntry* scope, const ChainEnds& chain) {
+        if (scope->path_index < type_model.unfaked_at.back()) return true;
+        found = chain.latest[chain_key(name).size() != name.size()];
+        return found != nullptr;
+    });
+    return found;
 }
 
 ScopeEntry* find_global_entry(std::string_view name) {

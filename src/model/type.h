@@ -181,6 +181,7 @@ struct ChainEnds {
     ScopeEntry* last = nullptr;
     ScopeEntry* first_of[2] = {nullptr, nullptr}; // [0] named as the key, [1] "_" and the key
     ScopeEntry* latest[2] = {nullptr, nullptr};
+    bool listed = false; // the scope stands in the type model's list of scopes with the key
 };
 using ScopeChains = std::unordered_map<std::string_view, ChainEnds>;
 
@@ -219,7 +220,8 @@ struct ScopeEntry {
     std::unique_ptr<ScopePositions> positions;
     ScopeEntry* function = nullptr; // func scope: the entry that declared the function
     ScopeEntry* parent = nullptr;
-    uint32_t parent_count = 0; // the parent's entry_count when this scope was opened
+    uint32_t parent_count = 0;        // the parent's entry_count when this scope was opened
+    uint32_t path_index = UINT32_MAX; // place in the type model's open path, while on it
 
     // Structures and unions.
     uint8_t is_union = 0;
@@ -282,6 +284,17 @@ struct TypeModel {
 
     // Structures met by the structure comparison in progress.
     VisitedList visited_a, visited_b;
+
+    // Look-ups walk outwards from the current scope through every enclosing one, which
+    // a side file can nest tens of thousands deep (a faked block inside the last). So
+    // that a look-up costs what it finds, not that depth, the scopes from the global one
+    // to the current one are kept as the open path, each with the place of the innermost
+    // scope at or above it that is not a faked block; and for each chain key, the scopes
+    // that have a chain of it, outer ones first. Those that have left the path are
+    // dropped from the end of a list as look-ups meet them.
+    std::vector<ScopeEntry*> open_path;
+    std::vector<uint32_t> unfaked_at;
+    std::unordered_map<std::string_view, std::vector<ScopeEntry*>> scopes_with_key;
 
     // Owners of the entries and types; the tree points into these.
     std::deque<ScopeEntry> entry_pool;

@@ -267,6 +267,39 @@ TEST(Bounds, TypeNameLookupsStayLinear) {
     EXPECT_EQ(typedef_entry->sclass, SC_TYPEDEF);
 }
 
+// Under -k, a local redeclared after each line directive opens a faked block inside the
+// one before; look-ups from the innermost still find the latest declaration, and type
+// names declared outside all of them (the typedef "_word" and the basic "i").
+TEST(Bounds, NestedFakedBlocksKeepTheirAnswers) {
+    start_run("16F877");
+    options.fake_redefinitions = true;
+    const int count = 20000;
+    std::string text = "[p GLOBOPT AUTOSTATIC ]\n\"1 m.c\n[v _word `ui 0 t 0 ]\n"
+                       "[v _f `(v 0 e 1 @0 ]\n{\n";
+    for (int k = 0; k < count; ++k)
+        text += "\"" + std::to_string(k + 2) + "\n[v x `i 0 a 0 " + std::to_string(k) + " ]\n";
+    text += "[v w `_word 0 a 0 0 ]\n}\n";
+    ScopeEntry* module = read_text(text);
+    ASSERT_NE(module, nullptr);
+    ScopeEntry* scope = first_scope(module, SC_FUNC);
+    int depth = 0;
+    while (ScopeEntry* inner = first_scope(scope, SC_BLOCK)) {
+        EXPECT_TRUE(inner->flags & ENTRY_FAKED);
+        scope = inner;
+        ++depth;
+    }
+    EXPECT_EQ(depth, count - 1);
+    ASSERT_EQ(entries_named(scope, "x").size(), 1u);
+    EXPECT_EQ(entries_named(scope, "x")[0]->value, uint32_t(count - 1));
+    const ScopeEntry* w = entries_named(scope, "w").at(0);
+    ASSERT_NE(w->type, nullptr);
+    EXPECT_EQ(w->type->base().text, "ui");
+    type_model.current_scope = scope;
+    EXPECT_EQ(find_redeclaration("x"), entries_named(scope, "x")[0]);
+    EXPECT_EQ(find_type_name("_word")->sclass, SC_TYPEDEF);
+    EXPECT_EQ(find_type_name("i")->sclass, SC_TYPEDEF);
+}
+
 // A typedef that names another shares its nodes: 8,000 chained typedefs, each a pointer
 // to the one before, make one node each, not 32 million in all.
 TEST(Bounds, TypedefChainsShareTheirNodes) {
