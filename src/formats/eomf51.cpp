@@ -249,7 +249,7 @@ enum : int32_t { KEY_STRUCT = -1, KEY_TAG = -2, KEY_BIT_FIELD = -3, KEY_MEMBER_L
 class TypedWriter {
   public:
     TypedWriter(FILE* out, const char* name)
-        : writer_(out, name, NAME_RULES), module_(without_extension(base_name(name))) {
+        : name_(name), writer_(out, name, NAME_RULES), module_(without_extension(base_name(name))) {
         writer_.before_flush = [this] { before_flush(); };
     }
     void write();
@@ -261,8 +261,11 @@ class TypedWriter {
         size_t added;
     };
 
+    const char* name_;
     OmfWriter writer_;
     std::string module_;
+    bool depth_reported_ = false; // message 427 given: something nested too deep was left out
+    bool too_deep(unsigned depth);
 
     // The typedef record being gathered for the pending debug items.
     ByteWriter typedefs_;
@@ -291,6 +294,15 @@ class TypedWriter {
     void write_function(ScopeEntry* function, const FileRecord* line_file, unsigned depth);
     void write_range(uint32_t low, uint32_t high);
 };
+
+// Types and scopes nested past DEPTH_LIMIT are left out (a type as typeless), with one
+// warning per file.
+bool TypedWriter::too_deep(unsigned depth) {
+    if (depth <= DEPTH_LIMIT) return false;
+    if (!depth_reported_) message(427, name_, int(DEPTH_LIMIT));
+    depth_reported_ = true;
+    return true;
+}
 
 void TypedWriter::before_flush() {
     if (source_name_ != named_source_) {
@@ -377,7 +389,7 @@ unsigned TypedWriter::type_index(TypeRef type, unsigned depth) {
     const TypeNode& node = type.node();
     if (node.kind == TYPE_BASIC) return basic_index(node);
     if (node.kind == TYPE_ENUM) return enumeration_index(node.entry);
-    if (depth > DEPTH_LIMIT) return TI_TYPELESS;
+    if (too_deep(depth)) return TI_TYPELESS;
     if (node.kind == TYPE_STRUCT) return structure_index(node.entry, depth);
 
     DescriptorKey key{type.type, type.index};
@@ -540,7 +552,7 @@ const FileRecord* line_file_of(const ScopeEntry* entry, const FileRecord* line_f
 
 // A scope's variables, then its inner scopes.
 void TypedWriter::write_scope(ScopeEntry* scope, const FileRecord* line_file, unsigned depth) {
-    if (depth > DEPTH_LIMIT) return;
+    if (too_deep(depth)) return;
     writer_.flush();
     const FileRecord* file = line_file;
     for (ScopeEntry* entry : scope->entries) {

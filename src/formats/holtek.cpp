@@ -70,15 +70,19 @@ const RecordKind* record_kind(uint8_t type) {
 }
 
 // Numbers (file indexes, line positions, symbol indexes): one byte below 128, else two,
-// the first 0x80 with the high bits.
-void put_number(ByteWriter& out, uint32_t value) {
-    value &= 0x7FFF;
+// the first 0x80 with the high bits. A number holds 15 bits: a larger value keeps its
+// low 15 bits, and the answer is false.
+constexpr uint32_t NUMBER_LIMIT = 0x7FFF;
+bool put_number(ByteWriter& out, uint32_t value) {
+    bool fits = value <= NUMBER_LIMIT;
+    value &= NUMBER_LIMIT;
     if (value < 0x80) {
         out.u8(value);
     } else {
         out.u8(0x80 | value >> 8);
         out.u8(value & 0xFF);
     }
+    return fits;
 }
 
 uint32_t get_number(ByteReader& in) {
@@ -143,11 +147,18 @@ class PendingRecord {
 
 class DbgWriter {
   public:
-    DbgWriter(FILE* out, const char* name) : record_(out, name) {}
+    DbgWriter(FILE* out, const char* name) : name_(name), record_(out, name) {}
     void write();
 
   private:
+    const char* name_;
     PendingRecord record_;
+    // What the format cannot hold is told once per file: numbers past its 15 bits (block
+    // ids past 16), and scopes nested past DEPTH_LIMIT, which are left out.
+    bool wrap_reported_ = false;
+    bool depth_reported_ = false;
+    void number(ByteWriter& out, uint32_t value);
+    void report_wrap();
     uint32_t next_file_index_ = 1;
     uint32_t next_symbol_index_ = 1;
     uint32_t next_block_id_ = 1;
@@ -200,7 +211,7 @@ void DbgWriter::symbol_entry(uint32_t file_index, uint8_t section, const std::st
     uint32_t header = file_index << 8 | section;
     if (record_.pending(DBG_SYMBOL_INFO) && header != symbol_header_) record_.flush();
     if (record_.ask(DBG_SYMBOL_INFO)) {
-        put_number(record_.content(), file_index);
+        number(record_.content(), file_index);
         record_.content().u8(section);
         symbol_header_ = header;
     }
@@ -278,7 +289,7 @@ void DbgWriter::lines() {
     for (FileRecord* file : store.files) {
         if (file->lines.empty()) continue;
         ByteWriter header(ByteOrder::little);
-        put_number(header, file->output_index);
+        number(header, file->output_index);
         header.u8(1);
         bool begun = false;
         for (LineRecord* line : file->lines) {
@@ -306,21 +317,35 @@ uint32_t DbgWriter::line_position(uint32_t line, bool last) const {
     return last && position > 1 ? position - 1 : position;
 }
 
+void DbgWriter::number(ByteWriter& out, uint32_t value) {
+    if (!put_number(out, value)) report_wrap();
+}
+
+void DbgWriter::report_wrap() {
+    if (!wrap_reported_) message(428, name_, int(NUMBER_LIMIT));
+    wrap_reported_ = true;
+}
+
 void DbgWriter::scope_header(const ScopeEntry* scope, uint32_t parent, bool after_walk) {
     uint32_t& id = block_id_[scope];
     if (!id) id = next_block_id_++;
     ByteWriter& out = record_.content();
+    if (id > 0xFFFF) report_wrap();
     out.u16(id);
     out.u16(parent);
     bool fixed = after_walk && id == 1;
-    put_number(out, fixed ? 1 : line_position(scope->first_line, false));
-    put_number(out, fixed ? 1 : line_position(scope->last_line, true));
+    number(out, fixed ? 1 : line_position(scope->first_line, false));
+    number(out, fixed ? 1 : line_position(scope->last_line, true));
 }
 
 // A scope's C scope records: its variables' symbol index pairs under a header naming its
 // block, its parent and its line range; then its inner blocks and functions.
 void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
-    if (depth > DEPTH_LIMIT) return;
+    if (depth > DEPTH_LIMIT) {
+        if (!depth_reported_) message(427, name_, int(DEPTH_LIMIT));
+        depth_reported_ = true;
+        return;
+    }
     if (!scope->file_name.empty())
         if (FileRecord* file = find_file(scope->file_name.c_str())) current_file_ = file;
     bool marked = false;
@@ -340,8 +365,8 @@ void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
             auto index = symbol_index_.find(entry);
             if (index == symbol_index_.end()) continue;
             if (record_.ask(DBG_C_SCOPE)) scope_header(scope, parent, false);
-            put_number(record_.content(), index->second);
-            put_number(record_.content(), index->second);
+            number(record_.content(), index->second);
+            number(record_.content(), index->second);
         }
     }
     if ((marked || first_scope_) && record_.ask(DBG_C_SCOPE)) scope_header(scope, parent, true);

@@ -58,6 +58,10 @@ void dump_module_end(const OmfRecord& record) {
 }
 
 void dump_content(const OmfRecord& record) {
+    if (record.length < 4) { // not even the segment id and offset
+        printf("Bad length\n");
+        return;
+    }
     ByteReader in = record.content();
     unsigned segment = in.u8();
     unsigned offset = in.u16();

@@ -14,6 +14,7 @@
 #include "common/getargs.h"
 #include "debug_helpers.h"
 #include "driver/formats.h"
+#include "driver/normalize.h"
 #include "formats/coff_internal.h"
 #include "model/encdec.h"
 #include "model/store.h"
@@ -421,6 +422,43 @@ TEST(Bounds, FilesPast32BitOffsetsAreRefused) {
         fseek(out, 0, SEEK_END);
         EXPECT_EQ(ftell(out), 0);
         fclose(out);
+    }
+}
+
+// What a writer's format cannot hold it leaves out with one warning per file: scopes
+// nested past 400 levels (Extended OMF-51, Holtek DBG), and numbers past the 15 bits of
+// a Holtek DBG number (33,000 file indexes here).
+TEST(Bounds, WritersTellOnceWhatTheyLeaveOut) {
+    auto nested = [] {
+        std::string text = "[p GLOBOPT AUTOSTATIC ]\n\"1 m.c\n[v _f `(v 0 e 1 @0 ]\n";
+        for (int k = 0; k < 402; ++k)
+            text += "{\n[v a" + std::to_string(k) + " `i 0 a 0 0 ]\n";
+        for (int k = 0; k < 402; ++k)
+            text += "}\n";
+        read_text(text);
+    };
+    auto many_files = [] {
+        for (uint32_t k = 0; k < 33000; ++k)
+            add_line(1, k, 0, add_file(("f" + std::to_string(k) + ".c").c_str()), 2);
+    };
+    struct Case {
+        const char* key;
+        void (*fill)();
+        unsigned number;
+    };
+    for (const Case& c :
+         {Case{"eomf51", nested, 427}, Case{"htk", nested, 427}, Case{"htk", many_files, 428}}) {
+        SCOPED_TRACE(std::string(c.key) + " " + std::to_string(c.number));
+        start_run("16F877");
+        c.fill();
+        normalize_store();
+        FILE* out = tmpfile();
+        std::string err =
+            capture_stderr([&] { format_at(find_format_key(c.key)).write(out, "o"); });
+        fclose(out);
+        EXPECT_TRUE(has_message(err, c.number, {"\"o\""})) << err;
+        EXPECT_EQ(err.find("(" + std::to_string(c.number) + ")"),
+                  err.rfind("(" + std::to_string(c.number) + ")"));
     }
 }
 
