@@ -8,7 +8,9 @@
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "formats/dwarf_constants.h"
+#include "formats/dwarf_dump_parts.h"
 #include "formats/elf.h"
+#include "model/store.h"
 #include "test_support.h"
 
 namespace {
@@ -331,18 +333,27 @@ TEST(DwarfDump, DamagedUnitsAreReported) {
     Bytes unknown_code = entries;
     unknown_code[0] = 9;
     Bytes trailing = concat({entries, {0, 7}});
-    Bytes long_leb = {1, 'm', 0, 0, 0, 0, 0, 1, 0, 2};
-    Bytes endless_leb =
-        concat({{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}});
+    Bytes no_nul = {1, 'm', 'n'};
+    Bytes endless = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+    // A unit of another version, then one of the 64-bit format: each is passed over with
+    // its message and the unit after it is dumped.
+    Bytes version6 = unit(entries);
+    version6[4] = 6;
+    Bytes wide = {0xFF, 0xFF, 0xFF, 0xFF, 9, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0};
     const Case cases[] = {
         {{3, 0, 0, 0, 2, 0}, "(659) compilation unit length 3 is too short"},
         {unit(entries, 4, 500), "(660) abbreviation offset lies outside .debug_abbrev"},
         {unit(entries, 3), "(661) unsupported address size 3"},
         {unit(unknown_code), "(658)"},
         {unit(trailing), "(662)"},
-        {unit(endless_leb), ""}, // a code that never ends: the unit's dump stops
-        {unit(long_leb), ""},    // a string without its end, then a unit cut short
-        {concat({unit(entries), {0xFF, 0xFF, 0xFF, 0x7F}}), ""}, // a length past the section
+        {unit(endless), "(422) .debug_info: a value at 0xB runs past the end of its unit"},
+        {unit(no_nul), "(422) .debug_info: a value at 0xC runs past the end of its unit"},
+        {concat({unit(entries), {0xFF, 0xFF, 0xFF, 0x7F}}),
+         "(422) .debug_info: a value at 0x1E runs past the end of its section"},
+        {concat({version6, unit(entries)}),
+         "(420) the unit at 0x0 has version 6, which the dump does not read"},
+        {concat({wide, unit(entries)}),
+         "(421) the unit at 0x0 is in the 64-bit DWARF format, which the dump does not read"},
     };
     for (const Case& c : cases) {
         Outcome d = dump(dwarf_file(c.info).build());
@@ -350,9 +361,39 @@ TEST(DwarfDump, DamagedUnitsAreReported) {
         EXPECT_TRUE(d.result);
         EXPECT_TRUE(contains(d.out, "No call frame information")); // the rest goes on
     }
+    EXPECT_TRUE(contains(dump(dwarf_file(concat({version6, unit(entries)})).build()).out,
+                         "Compilation Unit 2 @ 0x0000001E\nsize=26 ver=0x0002"));
+    EXPECT_TRUE(contains(dump(dwarf_file(concat({wide, unit(entries)})).build()).out,
+                         "Compilation Unit 2 @ 0x00000015\nsize=26 ver=0x0002"));
     Outcome d = dump(ElfBuilder().add(".debug_info", 1, unit(entries)).build());
     EXPECT_TRUE(contains(d.out, "\n\nDWARF:\n"));
     EXPECT_TRUE(contains(d.err, "(667)"));
+}
+
+// Forms the abbreviations name that cannot be read: one no version knows, and a table
+// whose form never ends.
+TEST(DwarfDump, BadFormsAreReported) {
+    ByteWriter a = le();
+    for (unsigned field : {1u, unsigned(DW_TAG_variable), 0u, unsigned(DW_AT_name), 0x7Fu, 0u, 0u})
+        a.uleb128(field);
+    a.u8(0);
+    ElfBuilder b;
+    b.add(".debug_abbrev", 1, a.take());
+    b.add(".debug_info", 1, unit({1, 5, 0}));
+    Outcome d = dump(b.build());
+    EXPECT_TRUE(contains(d.out, "+variable (1) @ 0xB (0xB)\n name[?? 0x0000007F] = ?? Unknown form "
+                                "0x7F\n"))
+        << d.out;
+    EXPECT_TRUE(contains(d.err, "(647) bad DWARF attribute form")) << d.err;
+    Bytes endless_form = {1, 0x34, 0, 3, 0x80, 0x80, 0x80};
+    d = dump(ElfBuilder()
+                 .add(".debug_abbrev", 1, endless_form)
+                 .add(".debug_info", 1, unit({1}))
+                 .build());
+    EXPECT_TRUE(contains(d.err, "(422) .debug_abbrev: a value at 0x7 runs past the end of its "
+                                "section"))
+        << d.err;
+    EXPECT_TRUE(contains(d.err, "(658)")); // the unit finds no abbreviation of its code
 }
 
 TEST(DwarfDump, DamagedLinePrograms) {
@@ -376,9 +417,22 @@ TEST(DwarfDump, DamagedLinePrograms) {
     d = lines(line_program({12, 0x81, 0x01, 5, 1}, 13));
     EXPECT_TRUE(contains(d.out, "DW_LNS_?? 0x0000000C") || contains(d.out, "?? 0x0000000C"));
     EXPECT_TRUE(contains(d.out, ": 2 args\n")) << d.out;
-    // An extended opcode longer than the program.
+    // An extended opcode longer than the program; one of length 0.
     d = lines(line_program({0, 100, 2}));
+    EXPECT_TRUE(contains(d.err, "(422) .debug_line: a value at 0x21 runs past the end of its "
+                                "program"))
+        << d.err;
+    d = lines(line_program({0, 0, 1}));
     EXPECT_TRUE(contains(d.out, "?? extended opcode")) << d.out;
+    EXPECT_TRUE(contains(d.err, "(650)")) << d.err;
+    // A program that ends without DW_LNE_end_sequence prints no rows for its last
+    // sequence.
+    d = lines(line_program({0, 5, 2, 0, 1, 0, 0, 1, 0x14, 0, 1, 1, 0x14, 0x15}));
+    EXPECT_EQ(d.out.find("Generated line number matrix"),
+              d.out.rfind("Generated line number matrix"));
+    EXPECT_TRUE(contains(d.out, "Statement program sequence 2\n\n00045:  SPECIAL(line=5, "
+                                "addr=0)\n00046:  SPECIAL(line=6, addr=0)\n"))
+        << d.out;
 }
 
 TEST(DwarfDump, FramesNamesRangesMacrosAndLocations) {
@@ -499,6 +553,161 @@ TEST(DwarfDump, FramesNamesRangesMacrosAndLocations) {
                                 "  DW_OP_bregx(3, -1)\n  DW_OP_piece"))
         << d.out;
     EXPECT_TRUE(contains(d.err, "(665)"));
+}
+
+// The name tables of version 2 hold the standard's names without the bounds of the
+// user ranges (TAG adds the four vendor tags of its time); later versions add theirs.
+TEST(DwarfDump, NameTablesFollowTheVersion) {
+    using namespace dwarf_dump_parts;
+    struct Family {
+        const NameFamily& names;
+        uint32_t last;
+        unsigned count;
+    };
+    const Family families[] = {
+        {TAG, 0xFFFF, 51},  {AT, 0x3FFF, 59}, {FORM, 0xFF, 21},   {OP, 0xFF, 145}, {CFA, 0xFF, 18},
+        {MACINFO, 0xFF, 5}, {ATE, 0xFF, 8},   {LANG, 0xFFFF, 10}, {LNS, 0xFF, 9},  {LNE, 0xFF, 3}};
+    for (const Family& f : families) {
+        unsigned count = 0;
+        for (uint32_t value = 0; value <= f.last; ++value)
+            count += f.names.has(value, 2);
+        EXPECT_EQ(count, f.count) << f.names.full(1, 2);
+    }
+    EXPECT_STREQ(TAG.full(0x4080, 2), "?? 0x00004080 (user-defined)");
+    EXPECT_STREQ(TAG.full(0x4081, 2), "DW_TAG_MIPS_loop");
+    EXPECT_STREQ(AT.full(0x2000, 2), "?? 0x00002000 (user-defined)");
+    EXPECT_STREQ(AT.full(0x3FFF, 5), "?? 0x00003FFF (user-defined)");
+    EXPECT_STREQ(CFA.full(0x1C, 2), "?? 0x0000001C (user-defined)");
+    EXPECT_STREQ(TAG.plain(0x37, 2), "?? 0x00000037");
+    EXPECT_STREQ(TAG.plain(0x37, 3), "restrict type");
+    EXPECT_STREQ(AT.plain(0x2E, 2), "stride size");
+    EXPECT_STREQ(AT.plain(0x2E, 3), "bit stride");
+    EXPECT_FALSE(FORM.has(DW_FORM_flag_present, 3));
+    EXPECT_STREQ(FORM.full(DW_FORM_flag_present, 4), "DW_FORM_flag_present");
+    EXPECT_STREQ(FORM.full(DW_FORM_strx1, 4), "?? 0x00000025");
+    EXPECT_STREQ(LANG.plain(0x1D, 5), "C11");
+    EXPECT_STREQ(OP.full(0x9F, 3), "?? 0x0000009F");
+}
+
+// The location lists read their addresses with the size read last, here an address range
+// set's.
+TEST(DwarfDump, LocationListsTakeTheLastAddressSize) {
+    ByteWriter aranges = le();
+    aranges.u32(16);
+    aranges.u16(2);
+    aranges.u32(0);
+    aranges.u8(2);
+    aranges.u8(0);
+    aranges.u16(0x100); // at 12, a multiple of 4
+    aranges.u16(0x20);
+    aranges.u32(0);
+    ByteWriter locations = le();
+    locations.u16(0x100);
+    locations.u16(0x110);
+    locations.u16(1);
+    locations.u8(DW_OP_reg0 + 1);
+    locations.u32(0);
+    ElfBuilder b = dwarf_file(unit(unit_entries(0)));
+    b.add(".debug_aranges", 1, aranges.take());
+    b.add(".debug_loc", 1, locations.take());
+    Outcome d = dump(b.build());
+    EXPECT_TRUE(contains(d.out, "addrsize=2, segsize=0 (flat)\n  0x00000100..0x00000120\n"));
+    EXPECT_TRUE(contains(d.out, "Set 1 @ 0x00000000\nrange=0x00000100..0x00000110 size=1\n"
+                                "  DW_OP_reg1\n\n"))
+        << d.out;
+    EXPECT_EQ(d.err, "");
+}
+
+// Files shaped to make the dump print far more than they hold: each is refused with the
+// dump allowance's message once what it prints passes what its size allows.
+TEST(DwarfDump, HostileFilesAreRefused) {
+    auto entry_unit = [](const Bytes& entries) { return unit(entries); };
+    // Abbreviation tables that units name at every offset of one long table.
+    ByteWriter long_table = le();
+    for (unsigned code = 1; code <= 2000; ++code) {
+        for (unsigned field : {code, unsigned(DW_TAG_variable), 0u, unsigned(DW_AT_name),
+                               unsigned(DW_FORM_string), 0u, 0u})
+            long_table.uleb128(field);
+    }
+    long_table.u8(0);
+    Bytes offsets;
+    for (uint32_t k = 0; k < 2000; ++k) {
+        ByteWriter u = le();
+        u.u32(8);
+        u.u16(2);
+        u.u32(k < 127 ? 7 * k : 9 * (k - 127) + 889); // codes of one byte, then of two
+        u.u8(4);
+        u.u8(0);
+        offsets = concat({offsets, u.take()});
+    }
+    // Entries nested 20000 deep.
+    ByteWriter deep_table = le();
+    for (unsigned field : {1u, unsigned(DW_TAG_lexical_block), 1u, 0u, 0u, 0u})
+        deep_table.uleb128(field);
+    // One long string that many attributes name.
+    ByteWriter strings_table = le();
+    strings_table.uleb128(1);
+    strings_table.uleb128(DW_TAG_variable);
+    strings_table.u8(0);
+    for (unsigned k = 0; k < 2000; ++k) {
+        strings_table.uleb128(DW_AT_name);
+        strings_table.uleb128(DW_FORM_strp);
+    }
+    strings_table.zeros(3);
+    // Attributes without bytes: a flag that is present, a thousand times an entry.
+    ByteWriter flags_table = le();
+    flags_table.uleb128(1);
+    flags_table.uleb128(DW_TAG_compile_unit);
+    flags_table.u8(1);
+    flags_table.zeros(2);
+    flags_table.uleb128(2);
+    flags_table.uleb128(DW_TAG_variable);
+    flags_table.u8(0);
+    for (unsigned k = 0; k < 1000; ++k) {
+        flags_table.uleb128(DW_AT_external);
+        flags_table.uleb128(DW_FORM_flag_present);
+    }
+    flags_table.zeros(3);
+    ByteWriter flags_unit = le();
+    flags_unit.u32(7 + 1 + 4000);
+    flags_unit.u16(4);
+    flags_unit.u32(0);
+    flags_unit.u8(4);
+    flags_unit.u8(1);
+    flags_unit.bytes(Bytes(4000, 2).data(), 4000);
+    struct Case {
+        const char* what;
+        Bytes abbrev, info, str;
+    };
+    const Case cases[] = {
+        {"abbreviation offsets", long_table.take(), offsets, {}},
+        {"deep nesting",
+         deep_table.take(),
+         entry_unit(concat({Bytes(20000, 1), Bytes(20000, 0)})),
+         {}},
+        {"one string", strings_table.take(), entry_unit(concat({{1}, Bytes(8000, 0)})),
+         concat({Bytes(16384, 'x'), {0}})},
+        {"flags present", flags_table.take(), flags_unit.take(), {}},
+    };
+    for (const Case& c : cases) {
+        ElfBuilder b;
+        b.add(".debug_str", 1, c.str);
+        b.add(".debug_abbrev", 1, c.abbrev);
+        b.add(".debug_info", 1, c.info);
+        Bytes file = b.build();
+        Outcome d = run_on(
+            file,
+            [&](FILE* in) {
+                begin_read_allowance("hostile.elf", file.size(), 419);
+                bool dumped = elf_format.dump(in);
+                end_read_allowance();
+                return dumped;
+            },
+            1);
+        end_read_allowance();
+        EXPECT_TRUE(contains(d.err, "(419)")) << c.what << "\n" << d.err;
+        EXPECT_LT(d.out.size(), 40 * file.size()) << c.what;
+    }
 }
 
 } // namespace
