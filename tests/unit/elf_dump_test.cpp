@@ -710,4 +710,154 @@ TEST(DwarfDump, HostileFilesAreRefused) {
     }
 }
 
+// A file of version 5: a compile unit whose attributes use the forms of versions 4 and 5
+// (indexed strings and addresses with their bases given after their first use), a type
+// unit, a unit of an unknown type; a line-number program with entry formats, and the
+// string offset, address, range list and location list sections.
+TEST(DwarfDump, Version5UnitsProgramsAndLists) {
+    ByteWriter a = le();
+    const unsigned table[] = {1,
+                              DW_TAG_compile_unit,
+                              1,
+                              DW_AT_producer,
+                              DW_FORM_strx1,
+                              DW_AT_str_offsets_base,
+                              DW_FORM_sec_offset,
+                              DW_AT_addr_base,
+                              DW_FORM_sec_offset,
+                              DW_AT_low_pc,
+                              DW_FORM_addrx1,
+                              DW_AT_comp_dir,
+                              DW_FORM_line_strp,
+                              DW_AT_stmt_list,
+                              DW_FORM_sec_offset,
+                              DW_AT_language,
+                              DW_FORM_data1,
+                              0,
+                              0,
+                              2,
+                              DW_TAG_variable,
+                              0,
+                              DW_AT_name,
+                              DW_FORM_strx,
+                              DW_AT_decl_file,
+                              DW_FORM_implicit_const,
+                              3,
+                              DW_AT_external,
+                              DW_FORM_flag_present,
+                              DW_AT_const_value,
+                              DW_FORM_data16,
+                              DW_AT_location,
+                              DW_FORM_exprloc,
+                              0,
+                              0,
+                              3,
+                              DW_TAG_type_unit,
+                              0,
+                              DW_AT_name,
+                              DW_FORM_string,
+                              0,
+                              0,
+                              0};
+    for (unsigned field : table)
+        a.uleb128(field);
+    ByteWriter info = le();
+    info.u32(49);
+    info.u16(5);
+    info.u8(DW_UT_compile);
+    info.u8(4);
+    info.u32(0);
+    Bytes entries = {1, 0, 8, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1D, 2, 1};
+    for (uint8_t k = 1; k <= 16; ++k)
+        entries.push_back(k);
+    entries.insert(entries.end(), {1, DW_OP_reg0, 0});
+    info.bytes(entries.data(), entries.size());
+    info.u32(23); // a type unit
+    info.u16(5);
+    info.u8(DW_UT_type);
+    info.u8(4);
+    info.u32(0);
+    info.u64(0x1122334455667788);
+    info.u32(0x18);
+    info.bytes("\3T", 3);
+    info.u32(8); // a unit of no known type
+    info.u16(5);
+    info.u8(7);
+    info.u8(4);
+    info.u32(0);
+    ByteWriter line = le();
+    const uint8_t header[] = {5,    0, 4, 0, 37, 0, 0, 0,    1,    1, 1,    uint8_t(-5), 14, 13,
+                              0,    1, 1, 1, 1,  0, 0, 0,    1,    0, 0,    1,           1,  1,
+                              0x1F, 1, 0, 0, 0,  0, 2, 1,    0x1F, 2, 0x0F, 1,           5,  0,
+                              0,    0, 0, 0, 5,  2, 0, 0x10, 0,    0, 1,    0,           1,  1};
+    line.u32(sizeof header);
+    line.bytes(header, sizeof header);
+    const Bytes offsets = {12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0};
+    ByteWriter addresses = le();
+    addresses.u32(8);
+    addresses.u16(5);
+    addresses.u8(4);
+    addresses.u8(0);
+    addresses.u32(0x1000);
+    const Bytes ranges = {16, 0, 0, 0, 5, 0, 4, 0, 1, 0, 0, 0, 4, 0, 0, 0, 4, 0x10, 0x20, 0};
+    const Bytes locations = {17, 0, 0, 0,    5, 0, 4, 0, 0,          0, 0,
+                             0,  8, 0, 0x10, 0, 0, 8, 1, DW_OP_reg0, 0};
+    ElfBuilder b;
+    b.add(".debug_str", 1, {'g', 'c', 'c', 0, 'x', 0});
+    b.add(".debug_line_str", 1, {'/', 's', 'r', 'c', 0, 'm', '.', 'c', 0});
+    b.add(".debug_str_offsets", 1, offsets);
+    b.add(".debug_addr", 1, addresses.take());
+    b.add(".debug_abbrev", 1, a.take());
+    b.add(".debug_info", 1, info.take());
+    b.add(".debug_line", 1, line.take());
+    b.add(".debug_rnglists", 1, ranges);
+    b.add(".debug_loclists", 1, locations);
+    Outcome d = dump(b.build());
+    EXPECT_EQ(d.err, "(420) the unit at 0x50 has unit type 7, which the dump does not read: it is "
+                     "passed over\n");
+    for (const char* wanted :
+         {"          DW_AT_decl_file                DW_FORM_implicit_const: 3\n",
+          "Compilation Unit 1 @ 0x00000000\n"
+          "size=49 ver=0x0005 unit type=DW_UT_compile abbrev offset=0x00000000, addrsize=4\n\n"
+          "+compile unit (1) @ 0xC (0xC)\n"
+          " producer[strx1] = \"gcc\"\n"
+          " str offsets base[sec offset] = 0x00000008\n"
+          " addr base[sec offset] = 0x00000008\n"
+          " low pc[addrx1] = 0x00001000\n"
+          " comp dir[line strp] = \"/src\"\n"
+          " stmt list[sec offset] = 0x00000000\n"
+          " language[data1] = C11 (0x1D)\n"
+          "  +variable (2) @ 0x20 (0x20)\n"
+          "   name[strx] = \"x\"\n"
+          "   decl file[implicit const] = 3\n"
+          "   external[flag present] = true\n"
+          "   const value[data16] = 0x100F0E0D0C0B0A090807060504030201\n"
+          "   location[exprloc] = 0x0001\n",
+          "size=23 ver=0x0005 unit type=DW_UT_type abbrev offset=0x00000000, addrsize=4 "
+          "signature=0x1122334455667788 type offset=0x00000018\n\n+type unit (3) @ 0x18 (0x4D)\n"
+          " name[string] = \"T\"\n",
+          "size=8 ver=0x0005 unit type=?? 0x00000007 abbrev offset=0x00000000, addrsize=4\n",
+          "size=56 ver=5 addrsize=4 segsize=0 prolog=37\n"
+          "min_len=1 max_ops=1 def_stmt=true line_base=-5 line_range=14 opcode_base=13\n"
+          "opcode lengths: 0 1 1 1 1 0 0 0 1 0 0 1\n"
+          "Directory entry format: DW_LNCT_path[DW_FORM_line_strp]\nIncludes:\n    0.  \"/src\"\n"
+          "File entry format: DW_LNCT_path[DW_FORM_line_strp] "
+          "DW_LNCT_directory_index[DW_FORM_udata]\nFiles:\n    0.  \"m.c\"\n           dir:     "
+          "0\n",
+          "00056:  0000000000001000  1           1           0           true         false\n"
+          "00057:  0000000000001000  1           1           0           true         false\n",
+          "String offsets table (.debug_str_offsets):\n\nSet 1 @ 0x00000000\nsize=12, ver=5\n"
+          "      0: 0x00000000 \"gcc\"\n      1: 0x00000004 \"x\"\n",
+          "Address table (.debug_addr):\n\nSet 1 @ 0x00000000\nsize=8, ver=5, addrsize=4, "
+          "segsize=0\n      0: 0x00001000\n",
+          "Range lists (.debug_rnglists):\n\nSet 1 @ 0x00000000\nsize=16, ver=5, addrsize=4, "
+          "segsize=0, offsets=1\n  offset     0: 0x00000004\nList @ 0x00000010\n"
+          "  DW_RLE_offset_pair(0x00000010, 0x00000020)\n  DW_RLE_end_of_list\n",
+          "Location lists (.debug_loclists):\n\nSet 1 @ 0x00000000\nsize=17, ver=5, addrsize=4, "
+          "segsize=0, offsets=0\nList @ 0x0000000C\n"
+          "  DW_LLE_start_length(0x00001000, 0x00000008) size=1\n  DW_OP_reg0\n"
+          "  DW_LLE_end_of_list\n"})
+        EXPECT_TRUE(contains(d.out, wanted)) << wanted << "\n----\n" << d.out;
+}
+
 } // namespace
