@@ -88,7 +88,8 @@ def version_flags(version):
     """FLAGS for DWARF 2 or DWARF 5."""
     if version == 2:
         return FLAGS
-    return [f for f in FLAGS if f not in ("-gdwarf-2", "-gstrict-dwarf")] + ["-gdwarf-%d" % version]
+    return [f for f in FLAGS if f not in ("-gdwarf-2", "-gstrict-dwarf")] + [
+        "-gdwarf-%d" % version]
 
 
 def compile_module(source, obj, flags):

@@ -75,8 +75,8 @@ import peerlib
 import test_elf_write  # its samples and program classes; its checks do not run here
 from peerlib import named_value, numbers_in
 
-SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf", "arm-v3.elf", "arm-v4.elf",
-           "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o"]
+SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf", "arm-v3.elf",
+           "arm-v4.elf", "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o"]
 
 KNOWN_SECTIONS = [".debug_str", ".debug_abbrev", ".debug_info", ".debug_line", ".debug_frame",
                   ".debug_pubnames", ".debug_pubtypes", ".debug_aranges", ".debug_macinfo",
