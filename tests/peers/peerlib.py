@@ -1384,7 +1384,8 @@ class ElfDump:
             if m:
                 entry["augmentation"] = m.group(2) or ""
                 continue
-            m = re.match(r"code align=(\d+), data align=(-?\d+), return col=(-?\d+)$", line)
+            m = re.match(r"(?:addrsize=\d+, segsize=\d+, )?code align=(\d+), "
+                         r"data align=(-?\d+), return col=(-?\d+)$", line)
             if m:
                 entry.update(code_align=int(m.group(1)), data_align=int(m.group(2)),
                              return_column=int(m.group(3)))
@@ -1736,8 +1737,9 @@ class ReadelfView:
                 section, current = m.group(1), None
                 continue
             m = re.match(r"\s+([0-9a-f]{8}) (?:v([0-9a-f]+) v([0-9a-f]+) (location view pair|"
-                         r"views at [0-9a-f]+ for:)|([0-9a-f]{8}) (?:([0-9a-f]{8})(?: \((.*?)\))?|"
-                         r"\(base address\))(?: \(start == end\))?|(<End of list>))\s*$", line)
+                         r"views at [0-9a-f]+ for:)|([0-9a-f]{8}) (?:([0-9a-f]{8})(?: \((.*?)\)|"
+                         r" (DW_OP.*?))?|\(base address\))(?: \(start == end\))?|"
+                         r"(<End of list>))\s*$", line)
             if m is None and pending is not None:
                 m2 = re.match(r"\s+([0-9a-f]{8}) ([0-9a-f]{8}) \((.*)\)\s*$", line)
                 if m2:
@@ -1753,7 +1755,7 @@ class ReadelfView:
             if current is None or (current["views"] != views):
                 current = dict(section=section, offset=offset, entries=[], views=views)
                 lists.append(current)
-            if m.group(8):
+            if m.group(9):
                 current["end"] = offset
                 current = None
                 continue
@@ -1766,7 +1768,7 @@ class ReadelfView:
             elif m.group(6) is None:
                 entry.update(kind="base", values=[int(m.group(5), 16)])
             else:
-                expression = m.group(7) if m.group(7) != "start == end" else ""
+                expression = m.group(7) if m.group(7) not in (None, "start == end") else m.group(8)
                 entry.update(kind="range", values=[int(m.group(5), 16), int(m.group(6), 16)],
                              operations=ReadelfView.operations(expression or ""))
         return lists

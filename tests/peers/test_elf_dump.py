@@ -76,7 +76,8 @@ import test_elf_write  # its samples and program classes; its checks do not run 
 from peerlib import named_value, numbers_in
 
 SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf", "arm-v3.elf",
-           "arm-v4.elf", "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o"]
+           "arm-v4.elf", "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o",
+           "clang-v5.o"]
 
 KNOWN_SECTIONS = [".debug_str", ".debug_abbrev", ".debug_info", ".debug_line", ".debug_frame",
                   ".debug_pubnames", ".debug_pubtypes", ".debug_aranges", ".debug_macinfo",
@@ -308,14 +309,19 @@ def check_abbreviations(c, dump, peer):
 
 
 def readelf_value(form, text):
-    """readelf's value text as the dump shows the value's number or text."""
+    """readelf's value text as the dump shows the value's number or text; None where
+    readelf shows no number (an expression in place of its length)."""
     if form in STRING_FORMS:
         return re.sub(r"^\((?:indirect (?:line )?string, offset|indexed string): "
                       r"(?:0x[0-9a-f]+|\d+)\): ", "", text).rstrip()
     if form.startswith("block") or form == "exprloc":
-        return int(re.match(r"(\d+) byte block", text).group(1))
+        m = re.match(r"\s*(\d+) byte block", text)
+        return int(m.group(1)) if m else None
     if form in ("flag", "flag_present"):
         return int(text.split()[0], 0) != 0
+    m = re.match(r"\(index: (0x[0-9a-f]+|\d+)\): (0x[0-9a-f]+|\d+)", text)
+    if m:  # an index, and what it names: the dump shows the index of a list, an address
+        return int(m.group(2 if form.startswith("addrx") else 1), 0)
     return int(re.match(r"<?(-?0x[0-9a-f]+|-?\d+)", text).group(1), 0)
 
 
@@ -375,7 +381,9 @@ def check_units_readelf(c, dump, peer):
                 value = dump_value(form, name, text, c, at + " " + name, got_unit["version"])
                 if form.startswith("ref") and form != "ref_addr" and isinstance(value, int):
                     value += got_unit["offset"]
-                c.same("%s %s[%s]" % (at, name, form), value, readelf_value(form, peer_text))
+                want = readelf_value(form, peer_text)
+                if want is not None:
+                    c.same("%s %s[%s]" % (at, name, form), value, want)
 
 
 def llvm_value(form, text):
@@ -511,9 +519,12 @@ def check_lines(c, dump, llvm_tables, readelf_tables=None):
                        [(a, f, l, col, s) for a, l, col, f, s, _ in mine])
         c.same(where + " rows", rows, table["rows"])
         if readelf_tables is not None and k < len(readelf_tables):
-            names = [f[0] for f in group["files"]]
-            decoded = [(names[f - 1] if 0 < f <= len(names) else f, None if end else line, a)
-                       for a, line, _, f, _, end in rows]
+            # Files count from 1, from version 5 on from 0.
+            names = [None] + [f[0] for f in group["files"]]
+            if group.get("version", 2) >= 5:
+                names = names[1:]
+            decoded = [(names[f] if 0 <= f < len(names) and names[f] else f,
+                        None if end else line, a) for a, line, _, f, _, end in rows]
             c.same(where + " rows (readelf)", [(os.path.basename(str(n)), l, a)
                                                for n, l, a in decoded],
                    [(os.path.basename(n), l, a) for n, l, a in readelf_tables[k]])

@@ -44,3 +44,8 @@ $arm $later -gdwarf-5 -gsplit-dwarf -O2 -c -o arm-split-v5.o prog.c
 rm -f arm-split-v5.dwo
 # A big-endian MIPS relocatable object with the compiler's default, DWARF 5.
 mips-linux-gnu-gcc -EB $later -O1 -c -o mips-be.o prog.c
+# clang (the LLVM tools' compiler, which the fuzz build needs too) writes what gcc does
+# not: indexed strings, addresses and lists (.debug_str_offsets, .debug_addr, offset
+# tables in .debug_rnglists and .debug_loclists) and version 4 common information entries.
+clang --target=armv4t-none-eabi -g -gdwarf-5 -O2 -ffreestanding -fno-addrsig \
+  -fdebug-prefix-map="$here"=. -c -o clang-v5.o prog.c
