@@ -121,16 +121,18 @@ struct FormValue {
     bool missing = false; // an address index that names no address
 };
 
-// An abbreviation: its tag, whether it has children, its attribute and form pairs, with
-// the value of each implicit_const pair.
+// An attribute and form pair of an abbreviation, with the value an implicit_const pair
+// gives.
 struct AttributeSpec {
     uint64_t attribute, form;
     int64_t implicit_value;
 };
+// An abbreviation: its tag, whether it has children, and where its pairs lie in the
+// dump's list of pairs.
 struct Abbreviation {
     uint64_t tag = 0;
     uint8_t children = 0;
-    uint32_t first = 0, count = 0; // its pairs in the dump's list of pairs
+    uint32_t first = 0, count = 0;
 };
 struct AbbreviationTable {
     std::unordered_map<uint64_t, Abbreviation> by_code;
