@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Makes the input of the ELF/DWARF dump benchmark: two ARM executables with DWARF 2 built
-by arm-none-eabi-gcc from generated C modules, one with about 20 MB of DWARF (all
-modules) and one with a tenth of it (the first tenth of the modules).
+"""Makes the input of the ELF/DWARF dump benchmarks: two ARM executables with DWARF 2 (or,
+with --dwarf 5, DWARF 5) built by arm-none-eabi-gcc from generated C modules, one with
+about 20 MB of DWARF (all modules) and one with a tenth of it (the first tenth of the
+modules).
 
 Each module has structures (bit-fields, arrays, unions, pointers to one another), an
 enumeration, typedefs, globals and statics, and functions with parameters, locals, loops
@@ -9,10 +10,12 @@ and calls, so that every DWARF section the dump reads gets its share: entries wi
 attributes, line programs, frame entries, name-lookup and address-range sets and, from
 -O0's frame bases, location lists. The modules are made from a fixed seed, so the same
 compiler gives the same files. Each module is compiled on its own
-(-g -gdwarf-2 -gstrict-dwarf -gno-as-loc-support -gpubnames -O0 -c, two at a time) and
-the objects are linked without library or start-up code.
+(-g -gdwarf-2 -gstrict-dwarf -gno-as-loc-support -gpubnames -O0 -c, two at a time; with
+--dwarf 5, -gdwarf-5 in place of -gdwarf-2 -gstrict-dwarf, so that gcc writes its own
+version 5 units and line-number programs, with .debug_line_str) and the objects are
+linked without library or start-up code.
 
-usage: make_dwarf_elf.py OUTPUT_DIR [--modules N]
+usage: make_dwarf_elf.py OUTPUT_DIR [--modules N] [--dwarf 2|5]
 Writes OUTPUT_DIR/dwarf-full.elf and OUTPUT_DIR/dwarf-tenth.elf (the C sources and objects
 go to OUTPUT_DIR/src) and prints the DWARF bytes of each.
 """
@@ -81,8 +84,16 @@ def call(k, f, count):
     return "fn_%d_%d(&global_%d_%d%s)" % (k, f, k, f % STRUCTS, ", 1" * count)
 
 
-def compile_module(source, obj):
-    proc = subprocess.run([CC] + FLAGS + ["-c", "-o", obj, source], capture_output=True,
+def version_flags(version):
+    """FLAGS for DWARF 2 or DWARF 5."""
+    if version == 2:
+        return FLAGS
+    return [f for f in FLAGS if f not in ("-gdwarf-2", "-gstrict-dwarf")] + [
+        "-gdwarf-%d" % version]
+
+
+def compile_module(source, obj, flags):
+    proc = subprocess.run([CC] + flags + ["-c", "-o", obj, source], capture_output=True,
                           text=True)
     if proc.returncode != 0:
         sys.exit("%s failed:\n%s" % (source, proc.stderr))
@@ -99,7 +110,9 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("output")
     ap.add_argument("--modules", type=int, default=MODULES)
+    ap.add_argument("--dwarf", type=int, choices=(2, 5), default=2)
     a = ap.parse_args()
+    flags = version_flags(a.dwarf)
     src = os.path.join(a.output, "src")
     os.makedirs(src, exist_ok=True)
     rng = random.Random(20240601)
@@ -113,14 +126,14 @@ def main():
         sources.append(path)
     objects = [s[:-2] + ".o" for s in sources]
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-        jobs = [pool.submit(compile_module, s, o) for s, o in zip(sources, objects)
+        jobs = [pool.submit(compile_module, s, o, flags) for s, o in zip(sources, objects)
                 if not os.path.exists(o) or os.path.getmtime(o) < os.path.getmtime(s)]
         for job in jobs:
             job.result()
     for name, count in (("dwarf-full.elf", a.modules), ("dwarf-tenth.elf",
                                                         max(1, a.modules // 10))):
         out = os.path.join(a.output, name)
-        proc = subprocess.run([CC] + FLAGS + LINK + ["-o", out] + objects[:count],
+        proc = subprocess.run([CC] + flags + LINK + ["-o", out] + objects[:count],
                               capture_output=True, text=True)
         if proc.returncode != 0:
             sys.exit("linking %s failed:\n%s" % (name, proc.stderr))

@@ -4,7 +4,7 @@
 #   files/   for every format target: the test samples, and what the peers' tools make
 #            (gputils: .hex, .cod, .cof; srecord: S-records, Intel HEX, TI-TXT; binutils:
 #            H8/300 COFF and its images, images of ELF files; sdcc: 8051 OMF-51 and HEX,
-#            HC08 ELF; gcc-arm-none-eabi and gcc-mips-linux-gnu: ELF with DWARF 2 to 4)
+#            HC08 ELF; gcc-arm-none-eabi and gcc-mips-linux-gnu: ELF with DWARF 2 to 5)
 #   sdb/     the side files of tests/data, each behind an option byte (fuzz/targets.h)
 #   dwarf/   the DWARF sections of every 32-bit ELF file in files/, behind a byte order byte
 # A tool that is missing is left out, with a line saying so. The seeds themselves are not
@@ -123,6 +123,21 @@ if have arm-none-eabi-gcc; then
   $arm -g -gdwarf-3 $common -O2 -mbig-endian -o arm-be.elf $elfsources
   # shellcheck disable=SC2086
   $arm -g -gdwarf-2 -gstrict-dwarf -c -o arm-prog.o "$data/elfreal/prog.c"
+  # DWARF 3 to 5 as gcc writes them by default (location views, call sites, version 5
+  # units with the assembler's line-number programs), DWARF 5 with gcc's own programs,
+  # and a skeleton unit of split DWARF with its address table.
+  later="-fno-asynchronous-unwind-tables -fno-unwind-tables -ffreestanding -nostdlib
+         -nostartfiles -Wl,-e,main -Wl,-z,max-page-size=0x10"
+  # shellcheck disable=SC2086
+  for version in 3 4 5; do
+    $arm -g -gdwarf-$version $later -O2 -o arm-d$version-O2.elf $elfsources
+  done
+  # shellcheck disable=SC2086
+  $arm -g -gdwarf-5 -gno-as-loc-support $later -Os -mthumb -o arm-d5-own.elf $elfsources
+  # shellcheck disable=SC2086
+  $arm -g3 -undef -gdwarf-5 $later -O0 -o arm-g3-d5.elf $elfsources
+  $arm -g -gdwarf-5 -gsplit-dwarf -O2 -c -o arm-split.o "$data/elfreal/prog.c"
+  rm -f ./*.dwo
   for file in *.elf *.o; do cp "$file" "$out/files/gcc_$file"; done
   # Images of the programs, by the multiarch objcopy.
   if have objcopy; then
@@ -136,6 +151,8 @@ if have mips-linux-gnu-gcc; then
   # shellcheck disable=SC2086
   mips-linux-gnu-gcc -EB -g -gdwarf-2 -gstrict-dwarf -O1 -c -o "$out/files/gcc_mips-be.o" \
     "$data/elfreal/prog.c"
+  mips-linux-gnu-gcc -EB -g -O2 -c -o "$out/files/gcc_mips-be-d5.o" "$data/elfreal/prog.c"
+  mips-linux-gnu-gcc -EL -g -gdwarf-4 -O2 -c -o "$out/files/gcc_mips-d4.o" "$data/elfreal/prog.c"
 fi
 
 # sdcc: 8051 programs (OMF-51 with --debug, Intel HEX) and an HC08 ELF file.
@@ -207,7 +224,8 @@ python3 - "$out/files" "$out/dwarf" <<'EOF'
 import os, struct, sys
 SECTIONS = [".debug_abbrev", ".debug_info", ".debug_line", ".debug_str", ".debug_frame",
             ".debug_pubnames", ".debug_pubtypes", ".debug_aranges", ".debug_macinfo",
-            ".debug_loc", ".debug_ranges"]
+            ".debug_loc", ".debug_ranges", ".debug_str_offsets", ".debug_line_str",
+            ".debug_addr", ".debug_rnglists", ".debug_loclists"]
 source, target = sys.argv[1], sys.argv[2]
 for name in sorted(os.listdir(source)):
     data = open(os.path.join(source, name), "rb").read()

@@ -184,9 +184,10 @@ inline void run_sdb(const uint8_t* data, size_t size) {
 const char DWARF_SEPARATOR[] = "!SEC";
 const size_t DWARF_SEPARATOR_SIZE = sizeof DWARF_SEPARATOR - 1;
 const char* const DWARF_SECTIONS[] = {
-    ".debug_abbrev",  ".debug_info",     ".debug_line",     ".debug_str",
-    ".debug_frame",   ".debug_pubnames", ".debug_pubtypes", ".debug_aranges",
-    ".debug_macinfo", ".debug_loc",      ".debug_ranges",
+    ".debug_abbrev",   ".debug_info",     ".debug_line",     ".debug_str",
+    ".debug_frame",    ".debug_pubnames", ".debug_pubtypes", ".debug_aranges",
+    ".debug_macinfo",  ".debug_loc",      ".debug_ranges",   ".debug_str_offsets",
+    ".debug_line_str", ".debug_addr",     ".debug_rnglists", ".debug_loclists",
 };
 const size_t DWARF_SECTION_COUNT = sizeof DWARF_SECTIONS / sizeof DWARF_SECTIONS[0];
 

@@ -24,8 +24,10 @@ struct DebugSection {
 void dwarf_emit(std::vector<DebugSection>& sections);
 
 // Prints the DWARF sections among an ELF file's sections on standard output: the
-// abbreviations, the units and their entries, the line-number programs they refer to,
-// and the string, frame, name, range, macro and location sections.
+// abbreviations, the units (versions 2 to 5) and their entries, the line-number programs
+// they refer to, the string, frame, name, range, macro and location sections, and the
+// sections of version 5 that the file has (string offsets, line strings, addresses,
+// range and location lists).
 void dwarf_dump(ByteReader& file, const std::vector<ElfSectionHeader>& sections,
                 const std::vector<uint8_t>& section_names);
 

@@ -1116,7 +1116,8 @@ class ElfDump:
         self.headings, self.parts = {}, {}
         self.line_note = None
         self.str = self.abbrev = self.info = self.line = self.frame = []
-        self.pubnames = self.aranges = self.macinfo = self.loc = []
+        self.pubnames = self.aranges = self.macinfo = self.loc = self.loclists = []
+        self.rnglists = self.line_str = self.addr = []
         lines = text.split("\n")
         part = None
         for k, line in enumerate(lines):
@@ -1203,7 +1204,10 @@ class ElfDump:
                    ".debug_info": self.parse_units, ".debug_line": self.parse_line_groups,
                    ".debug_frame": self.parse_frames, ".debug_pubnames": self.parse_pubnames,
                    ".debug_aranges": self.parse_aranges, ".debug_macinfo": self.parse_macinfo,
-                   ".debug_loc": self.parse_loc}
+                   ".debug_loc": self.parse_loc,
+                   ".debug_loclists": lambda lines: self.parse_loc(lines, "List"),
+                   ".debug_rnglists": lambda lines: self.parse_loc(lines, "List"),
+                   ".debug_line_str": self.parse_strings, ".debug_addr": self.parse_addresses}
         for name, parse in parsers.items():
             setattr(self, name[len(".debug_"):], parse(self.parts.get(name, [])))
 
@@ -1212,6 +1216,13 @@ class ElfDump:
         """(offset, text) per string."""
         return [(int(m.group(1), 16), m.group(2)) for m in
                 (re.match(r'0x([0-9A-F]{8}): "(.*)"$', l) for l in lines) if m]
+
+    @staticmethod
+    def parse_addresses(lines):
+        """(index, address) of every set."""
+        return [(int(k), int(a, 16)) for k, a in
+                (re.match(r" +(\d+): 0x([0-9A-F]+)$", l).groups() for l in lines
+                 if re.match(r" +(\d+): 0x([0-9A-F]+)$", l))]
 
     @staticmethod
     def parse_abbreviations(lines):
@@ -1228,7 +1239,7 @@ class ElfDump:
                 found.append(dict(offset=offset, code=int(m.group(1)), children=m.group(2),
                                   tag=m.group(3), attributes=[]))
                 continue
-            m = re.match(r" {10}(\S.*?) +(\S+|\?\? 0x[0-9A-F]+)$", line)
+            m = re.match(r" {10}(\S.*?) +(\S+?|\?\? 0x[0-9A-F]+)(?:: -?\d+)?$", line)
             if m and found:
                 found[-1]["attributes"].append((m.group(1), m.group(2)))
         return found
@@ -1246,12 +1257,14 @@ class ElfDump:
                                   size=None, version=None, abbrev_offset=None,
                                   address_size=None, entries=[]))
                 continue
-            m = re.match(r"size=(\d+) ver=0x([0-9A-F]{4}) abbrev offset=0x([0-9A-F]{8}), "
-                         r"addrsize=(\d+)$", line)
+            m = re.match(r"size=(\d+) ver=0x([0-9A-F]{4}) (?:unit type=(\S+) )?"
+                         r"abbrev offset=0x([0-9A-F]{8}), addrsize=(\d+)"
+                         r"(?: dwo id=0x([0-9A-F]{16}))?$", line)
             if m and units:
                 units[-1].update(size=int(m.group(1)), version=int(m.group(2), 16),
-                                 abbrev_offset=int(m.group(3), 16),
-                                 address_size=int(m.group(4)))
+                                 unit_type=m.group(3), abbrev_offset=int(m.group(4), 16),
+                                 address_size=int(m.group(5)),
+                                 dwo_id=m.group(6) and int(m.group(6), 16))
                 continue
             m = re.match(r"( *)\+(.*) \((\d+)\) @ 0x([0-9A-F]+) \(0x([0-9A-F]+)\)$", line)
             if m and units:
@@ -1286,17 +1299,20 @@ class ElfDump:
             if not groups:
                 continue
             group = groups[-1]
-            m = re.match(r"size=(\d+) ver=(\d+) prolog=(\d+)$", line)
+            m = re.match(r"size=(\d+) ver=(\d+)(?: addrsize=(\d+) segsize=(\d+))? "
+                         r"prolog=(\d+)$", line)
             if m:
                 group.update(size=int(m.group(1)), version=int(m.group(2)),
-                             prolog=int(m.group(3)))
+                             address_size=m.group(3) and int(m.group(3)),
+                             segment_size=m.group(4) and int(m.group(4)),
+                             prolog=int(m.group(5)))
                 continue
-            m = re.match(r"min_len=(\d+) def_stmt=(true|false) line_base=(-?\d+) "
-                         r"line_range=(\d+) opcode_base=(\d+)$", line)
+            m = re.match(r"min_len=(\d+)(?: max_ops=(\d+))? def_stmt=(true|false) "
+                         r"line_base=(-?\d+) line_range=(\d+) opcode_base=(\d+)$", line)
             if m:
-                group.update(min_len=int(m.group(1)), def_stmt=m.group(2) == "true",
-                             line_base=int(m.group(3)), line_range=int(m.group(4)),
-                             opcode_base=int(m.group(5)))
+                group.update(min_len=int(m.group(1)), max_ops=m.group(2) and int(m.group(2)),
+                             def_stmt=m.group(3) == "true", line_base=int(m.group(4)),
+                             line_range=int(m.group(5)), opcode_base=int(m.group(6)))
                 continue
             m = re.match(r"opcode lengths:((?: \d+(?:\(\?\))?)*)$", line)
             if m:
@@ -1320,10 +1336,11 @@ class ElfDump:
                 m = re.match(r' *(\d+)\.  "(.*?)"(?:\s|$)', line)
                 if m:
                     group["files"].append([m.group(2), None, None, None])
-                m = re.search(r"dir: *(\d+), time: .* \(0x([0-9A-F]{8})\), (\d+) bytes?$", line)
+                m = re.search(r"dir: *(\d+)(?:, time: .* \(0x([0-9A-F]{8})\))?"
+                              r"(?:, (\d+) bytes?)?(?:, md5: 0x[0-9A-F]+)?$", line)
                 if m and group["files"]:
-                    group["files"][-1][1:] = [int(m.group(1)), int(m.group(2), 16),
-                                              int(m.group(3))]
+                    group["files"][-1][1:] = [int(m.group(1)), m.group(2) and int(m.group(2), 16),
+                                              m.group(3) and int(m.group(3))]
             elif part == "program" and group["sequences"]:
                 sequence = group["sequences"][-1]
                 m = re.match(r"(\d{5,}):  ([0-9A-F]{16})  (\d+) +(-?\d+) +(-?\d+) +(true|false) +"
@@ -1367,7 +1384,8 @@ class ElfDump:
             if m:
                 entry["augmentation"] = m.group(2) or ""
                 continue
-            m = re.match(r"code align=(\d+), data align=(-?\d+), return col=(-?\d+)$", line)
+            m = re.match(r"(?:addrsize=\d+, segsize=\d+, )?code align=(\d+), "
+                         r"data align=(-?\d+), return col=(-?\d+)$", line)
             if m:
                 entry.update(code_align=int(m.group(1)), data_align=int(m.group(2)),
                              return_column=int(m.group(3)))
@@ -1436,21 +1454,31 @@ class ElfDump:
         return sets
 
     @staticmethod
-    def parse_loc(lines):
-        """Lists: dicts number, offset, entries: dicts low, high, size, operations:
-        [(name, [numbers])]."""
+    def parse_loc(lines, heading="Set"):
+        """Lists of .debug_loc or .debug_loclists: dicts number, offset, entries: dicts
+        kind ("views", "range", "base", or the DW_LLE_ name without its prefix), values
+        (the numbers shown), size (of the expression), operations: [(name, [numbers])].
+        A .debug_loc list is headed "Set N @", a .debug_loclists list "List @"."""
         lists = []
         for line in lines:
-            m = re.match(r"Set (\d+) @ 0x([0-9A-F]{8})", line)
+            m = re.match(r"%s(?: \d+)? @ 0x([0-9A-F]{8})$" % heading, line)
             if m:
-                lists.append(dict(number=int(m.group(1)), offset=int(m.group(2), 16),
+                lists.append(dict(number=len(lists) + 1, offset=int(m.group(1), 16),
                                   entries=[]))
-                line = line[m.end():]
-            m = re.match(r"range=0x([0-9A-F]+)\.\.0x([0-9A-F]+) size=(\d+)$", line)
+                continue
+            m = re.match(r" *views=(\d+)\.\.(\d+)$", line)
             if m and lists:
-                lists[-1]["entries"].append(dict(low=int(m.group(1), 16),
-                                                 high=int(m.group(2), 16),
-                                                 size=int(m.group(3)), operations=[]))
+                lists[-1]["entries"].append(dict(kind="views", values=[int(m.group(1)),
+                                                                        int(m.group(2))],
+                                                 size=None, operations=[]))
+                continue
+            m = re.match(r"(range|base)=((?:0x[0-9A-F]+(?:\.\.)?)+)(?: size=(\d+))?$", line)
+            if m is None:
+                m = re.match(r"  DW_[LR]LE_(\w+)(?:\((.*)\))?(?: size=(\d+))?$", line)
+            if m and lists:
+                lists[-1]["entries"].append(dict(
+                    kind=m.group(1), values=numbers_in((m.group(2) or "").replace("..", " ")),
+                    size=int(m.group(3)) if m.group(3) else None, operations=[]))
                 continue
             m = re.match(r"  (DW_OP_\w+|\?\? 0x[0-9A-F]+(?: \(user-defined\))?) *(?:\((.*)\))?$",
                          line)
@@ -1541,12 +1569,20 @@ class ReadelfView:
         self.units = self.parse_units(dwarf("info"))
         self.line_tables = self.parse_decoded_lines(dwarf("decodedline"))
         self.frames = self.parse_frames(dwarf("frames"))
-        self.pubnames = self.parse_sets(dwarf("pubnames"), "Offset into .debug_info section",
+        pubnames = dwarf("pubnames").split("Contents of the .debug_gnu_pubnames")[0]
+        self.pubnames = self.parse_sets(pubnames, "Offset into .debug_info section",
                                         r"\s+([0-9a-f]+)\s+\t(.*)$")
         self.aranges = self.parse_sets(dwarf("aranges"), "Offset into .debug_info",
                                        r"\s+([0-9a-f]{8,}) ([0-9a-f]{8,})\s*$")
         self.macros = self.parse_macros(dwarf("macro"))
         self.locations = self.parse_locations(dwarf("loc"))
+        self.range_lists = [l for l in self.parse_locations(dwarf("Ranges"))
+                            if l["section"] == ".debug_rnglists"]
+        self.addresses = [(int(k), int(a, 16)) for k, a in re.findall(
+            r"^\t(\d+):\t([0-9a-f]+)$", dwarf("addr"), re.M)]
+        self.line_strings = []
+        if any(s["name"] == ".debug_line_str" for s in self.sections):
+            self.line_strings = self.parse_strings(text(["-p", ".debug_line_str"], dwarf_path))
 
     def parse_header(self, text):
         self.header = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$",
@@ -1689,33 +1725,70 @@ class ReadelfView:
 
     @staticmethod
     def parse_locations(text):
-        """Lists: dicts offset, entries: dicts offset, operations: [(name, [numbers])],
-        end: the offset of the list's end entry."""
-        lists, current = [], None
+        """The lists of .debug_loc and .debug_loclists: dicts section, offset, entries:
+        dicts offset, kind ("views", "range", "base"), values (the two view numbers, the
+        range's begin and end as readelf shows them, with the base address added, or the
+        base address), operations: [(name, [numbers])]. A run of view pairs is a list of
+        its own; "<End of list>" ends a location list, and its offset is the list's end."""
+        lists, current, section, pending = [], None, None, None
         for line in text.splitlines():
-            m = re.match(r"\s+([0-9a-f]{8}) (?:[0-9a-f]{8} [0-9a-f]{8} \((.*?)\)(?: \(start == "
-                         r"end\))?|<End of list>)\s*$", line)
-            if not m:
+            m = re.match(r"Contents of the (\.debug_\w+) section:", line)
+            if m:
+                section, current = m.group(1), None
+                continue
+            m = re.match(r"\s+([0-9a-f]{8}) (?:v([0-9a-f]+) v([0-9a-f]+) (location view pair|"
+                         r"views at [0-9a-f]+ for:)|([0-9a-f]{8}) (?:([0-9a-f]{8})(?: \((.*?)\)|"
+                         r" (DW_OP.*?))?|\(base address\))(?: \(start == end\))?|"
+                         r"(<End of list>))\s*$", line)
+            if m is None and pending is not None:
+                m2 = re.match(r"\s+([0-9a-f]{8}) ([0-9a-f]{8}) \((.*)\)\s*$", line)
+                if m2:
+                    pending.update(kind="range", values=[int(m2.group(1), 16),
+                                                         int(m2.group(2), 16)],
+                                   operations=ReadelfView.operations(m2.group(3)))
+                    pending = None
+                continue
+            if m is None:
                 continue
             offset = int(m.group(1), 16)
-            if current is None:
-                current = dict(offset=offset, entries=[])
+            views = m.group(4) == "location view pair"
+            if current is None or (current["views"] != views):
+                current = dict(section=section, offset=offset, entries=[], views=views)
                 lists.append(current)
-            if m.group(2) is None:
+            if m.group(9):
                 current["end"] = offset
                 current = None
                 continue
-            operations = []
-            for operation in m.group(2).split("; "):
-                name, _, rest = operation.partition(" ")
-                name = name.rstrip(":")
-                rest = re.sub(r"\([^)]*\)", "", rest).replace(":", " ")
-                if name == "DW_OP_addr":
-                    operations.append((name, [int(w, 16) for w in rest.split()]))
-                else:
-                    operations.append((name, [int(w) for w in rest.split()]))
-            current["entries"].append(dict(offset=offset, operations=operations))
+            entry = dict(offset=offset, operations=[])
+            current["entries"].append(entry)
+            if views:
+                entry.update(kind="views", values=[int(m.group(2), 16), int(m.group(3), 16)])
+            elif m.group(4):
+                pending = entry  # the range follows on the next line
+            elif m.group(6) is None:
+                entry.update(kind="base", values=[int(m.group(5), 16)])
+            else:
+                expression = m.group(7) if m.group(7) not in (None, "start == end") else m.group(8)
+                entry.update(kind="range", values=[int(m.group(5), 16), int(m.group(6), 16)],
+                             operations=ReadelfView.operations(expression or ""))
         return lists
+
+    @staticmethod
+    def operations(text):
+        """readelf's operations of an expression: [(name, [numbers])]; an operation
+        holding an expression of its own (entry_value) is given by its name alone."""
+        found = []
+        for operation in re.split(r"; (?![^(]*\))", text) if text else []:
+            name, _, rest = operation.partition(" ")
+            name = name.rstrip(":")
+            if "entry_value" in name:
+                found.append((name, None))
+                continue
+            rest = re.sub(r"\([^)]*\)", "", rest).replace(":", " ").replace("<", " ")
+            rest = rest.replace(">", " ")
+            found.append((name, [int(w, 16) if name == "DW_OP_addr" else int(w, 0)
+                                 for w in rest.split()]))
+        return found
 
 
 def llvm_verbose_units(path):
@@ -1787,17 +1860,3 @@ def llvm_line_tables(path):
     for table in tables.values():
         table["files"] = [tuple(f) for f in table["files"]]
     return tables
-
-
-def llvm_location_ranges(path):
-    """llvm-dwarfdump --debug-loc: list offset -> [(start, end)] as stored."""
-    lists, current = {}, None
-    for line in run(["llvm-dwarfdump", "--debug-loc", path]).stdout.splitlines():
-        m = re.match(r"0x([0-9a-f]{8}):\s*$", line)
-        if m:
-            current = lists.setdefault(int(m.group(1), 16), [])
-            continue
-        m = re.match(r"\s+\(0x([0-9a-f]+), 0x([0-9a-f]+)\)", line)
-        if m and current is not None:
-            current.append((int(m.group(1), 16), int(m.group(2), 16)))
-    return lists

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Peer check: symvert's dump of ELF files with DWARF 2 (symvert -d -v -v -v FILE)
+"""Peer check: symvert's dump of ELF files with DWARF 2 to 5 (symvert -d -v -v -v FILE)
 against readelf and llvm-dwarfdump.
 
-1. The real compilers' files of tests/data/elfreal (ARM from gcc at -O0, -O2 and -g3, a
-   MIPS relocatable object, sdcc's big-endian HC08 file). The dump must show what the
-   peers show:
+1. The real compilers' files of tests/data/elfreal (ARM from gcc at -O0, -O2 and -g3 with
+   DWARF 2, at -O2 with DWARF 3, 4 and 5, at -g3 with DWARF 5, a skeleton unit of split
+   DWARF 5; MIPS relocatable objects, little-endian with DWARF 2 and big-endian with
+   DWARF 5; sdcc's big-endian HC08 file). The dump must show what the peers show:
    - ELF header: class, data encoding, EI_VERSION and OS ABI (readelf's ident bytes),
      type, machine, the program and section header counts, sizes and offsets, the
      section-name table index and the entry address;
@@ -26,8 +27,11 @@ against readelf and llvm-dwarfdump.
      that the dump's listed opcodes produce, which must equal both llvm's rows and the
      dump's own matrices, and readelf's decoded rows; the frame entries with their
      instructions; the name-lookup and address-range sets; the macro entries and their
-     sets (one per DW_AT_macro_info); the location lists: ranges (llvm) and operations
-     and expression lengths (readelf).
+     sets (one per DW_AT_macro_info); the location lists of .debug_loc and
+     .debug_loclists, with GNU location views: views, ranges, base addresses,
+     operations and the expression lengths of .debug_loc (readelf); the strings of
+     .debug_line_str, the addresses of .debug_addr and the range lists of
+     .debug_rnglists that units name (readelf).
 2. The files symvert's ELF writer makes of the samples that test_elf_write.py writes:
    one unit per module, the abbreviation table once (all units at its offset, each
    code once), one line group per unit; where llvm reads the file (address sizes 2 and
@@ -48,9 +52,16 @@ Normalisations, where the layouts differ but the values must not:
  - the readers apply a relocatable file's relocations to its DWARF sections, the dump
    shows the stored bytes: the peers read a copy whose relocation sections are retyped
    (peerlib.unrelocated_copy);
- - readelf adds a unit's base address to location-list ranges: those come from llvm;
-   readelf shows an advance of the frame location as the location reached: the dump's
-   "loc ->" location is compared with it.
+ - readelf adds the base address (the low_pc of the unit that names a list, or the
+   list's own base address entry) to the ranges of location and range lists, and
+   resolves indexed addresses: the dump's offsets and indexes are made addresses the
+   same way; readelf names the operations of later versions and vendors that the dump
+   shows by number in a unit of an earlier version (OPERATIONS), and shows an
+   entry_value's expression where the dump shows its length (names compared alone);
+ - readelf shows an advance of the frame location as the location reached: the dump's
+   "loc ->" location is compared with it;
+ - names and values of later versions (LATER_VALUES) are expected only in units of
+   those versions.
 
 Skipped (status 77) while symvert does not recognise the files as ELF (symvert -c), that
 is before its ELF dump exists.
@@ -64,7 +75,9 @@ import peerlib
 import test_elf_write  # its samples and program classes; its checks do not run here
 from peerlib import named_value, numbers_in
 
-SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf"]
+SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf", "arm-v3.elf",
+           "arm-v4.elf", "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o",
+           "clang-v5.o"]
 
 KNOWN_SECTIONS = [".debug_str", ".debug_abbrev", ".debug_info", ".debug_line", ".debug_frame",
                   ".debug_pubnames", ".debug_pubtypes", ".debug_aranges", ".debug_macinfo",
@@ -104,8 +117,16 @@ ENCODINGS_ATE = {1: "address", 2: "boolean", 3: "complex float", 4: "float", 5: 
                  6: "signed char", 7: "unsigned", 8: "unsigned char"}
 INLINES = {0: "not inlined", 1: "inlined", 2: "declared not inlined", 3: "declared inlined"}
 NAMED_ATTRIBUTES = {"language": LANGUAGES, "encoding": ENCODINGS_ATE, "inline": INLINES}
-# Vendor attributes met in the samples, which the dump shows by number.
-VENDOR_ATTRIBUTES = {0x2134: "GNU_pubnames"}
+# Values of later versions met in the samples: (name, the first version that names it).
+LATER_VALUES = {"language": {0x0C: ("C99", 3), 0x1D: ("C11", 5)},
+                "encoding": {0x10: ("UTF", 4)}}
+# Vendor tags and attributes met in the samples, which the dump shows by number.
+VENDOR_ATTRIBUTES = {0x2111: "GNU_call_site_value", 0x2113: "GNU_call_site_target",
+                     0x2115: "GNU_tail_call", 0x2116: "GNU_all_tail_call_sites",
+                     0x2117: "GNU_all_call_sites", 0x2134: "GNU_pubnames",
+                     0x2137: "GNU_locviews", 0x2138: "GNU_entry_view",
+                     0x4109: "GNU_call_site", 0x410A: "GNU_call_site_parameter"}
+STRING_FORMS = ("string", "strp", "line_strp", "strx", "strx1", "strx2", "strx3", "strx4")
 STANDARD_LENGTHS = [0, 1, 1, 1, 1, 0, 0, 0]
 # The -v -v summary of what the run read (nothing, for a dump) on standard error.
 SUMMARY = r"(Files: \d+, syms: \d+, lines: \d+|Segments: \d+|Symbols:|Lines:|Data blocks:|\t)"
@@ -288,29 +309,36 @@ def check_abbreviations(c, dump, peer):
 
 
 def readelf_value(form, text):
-    """readelf's value text as the dump shows the value's number or text."""
-    if form in ("string", "strp"):
-        return re.sub(r"^\(indirect string, offset: (?:0x[0-9a-f]+|\d+)\): ", "", text).rstrip()
-    if form.startswith("block"):
-        return int(re.match(r"(\d+) byte block", text).group(1))
-    if form == "flag":
+    """readelf's value text as the dump shows the value's number or text; None where
+    readelf shows no number (an expression in place of its length)."""
+    if form in STRING_FORMS:
+        return re.sub(r"^\((?:indirect (?:line )?string, offset|indexed string): "
+                      r"(?:0x[0-9a-f]+|\d+)\): ", "", text).rstrip()
+    if form.startswith("block") or form == "exprloc":
+        m = re.match(r"\s*(\d+) byte block", text)
+        return int(m.group(1)) if m else None
+    if form in ("flag", "flag_present"):
         return int(text.split()[0], 0) != 0
+    m = re.match(r"\(index: (0x[0-9a-f]+|\d+)\): (0x[0-9a-f]+|\d+)", text)
+    if m:  # an index, and what it names: the dump shows the index of a list, an address
+        return int(m.group(2 if form.startswith("addrx") else 1), 0)
     return int(re.match(r"<?(-?0x[0-9a-f]+|-?\d+)", text).group(1), 0)
 
 
-def dump_value(form, attribute, text, c, at):
+def dump_value(form, attribute, text, c, at, version=2):
     """The dump's value text as a number (or text, or truth value); checks the name
-    shown with a named attribute's value."""
-    if form in ("string", "strp"):
+    shown with a named attribute's value (in a unit of the version given)."""
+    if form in STRING_FORMS:
         m = re.match(r'"(.*)"$', text)
         return m.group(1).rstrip() if m else text
-    if form == "flag":
+    if form in ("flag", "flag_present"):
         return {"true": True, "false": False}.get(text, text)
     if attribute in NAMED_ATTRIBUTES:
         m = re.match(r"(.*) \((.*)\)$", text)
         number = dump_value(form, None, m.group(2) if m else text, c, at)
+        name, since = LATER_VALUES.get(attribute, {}).get(number, (None, 6))
         c.same(at + " name of the value", m and m.group(1),
-               NAMED_ATTRIBUTES[attribute].get(number))
+               name if version >= since else NAMED_ATTRIBUTES[attribute].get(number))
         return number
     try:
         return int(text, 16) if text.startswith("0x") or form.startswith("block") or \
@@ -350,10 +378,12 @@ def check_units_readelf(c, dump, peer):
             for (name, form, text), (_, peer_text) in zip(entry["attributes"],
                                                           peer_entry["attributes"]):
                 name, form = attribute_name(name), form.replace(" ", "_")
-                value = dump_value(form, name, text, c, at + " " + name)
+                value = dump_value(form, name, text, c, at + " " + name, got_unit["version"])
                 if form.startswith("ref") and form != "ref_addr" and isinstance(value, int):
                     value += got_unit["offset"]
-                c.same("%s %s[%s]" % (at, name, form), value, readelf_value(form, peer_text))
+                want = readelf_value(form, peer_text)
+                if want is not None:
+                    c.same("%s %s[%s]" % (at, name, form), value, want)
 
 
 def llvm_value(form, text):
@@ -402,7 +432,8 @@ def check_units_llvm(c, dump, units):
                 want_value = llvm_value(form, peer_text)
                 if want_value is not None:
                     c.same("%s %s[%s]" % (at, name, form),
-                           dump_value(form, name, text, c, at + " " + name), want_value)
+                           dump_value(form, name, text, c, at + " " + name,
+                                      got_unit["version"]), want_value)
 
 
 def attribute_values(dump, name):
@@ -488,9 +519,12 @@ def check_lines(c, dump, llvm_tables, readelf_tables=None):
                        [(a, f, l, col, s) for a, l, col, f, s, _ in mine])
         c.same(where + " rows", rows, table["rows"])
         if readelf_tables is not None and k < len(readelf_tables):
-            names = [f[0] for f in group["files"]]
-            decoded = [(names[f - 1] if 0 < f <= len(names) else f, None if end else line, a)
-                       for a, line, _, f, _, end in rows]
+            # Files count from 1, from version 5 on from 0.
+            names = [None] + [f[0] for f in group["files"]]
+            if group.get("version", 2) >= 5:
+                names = names[1:]
+            decoded = [(names[f] if 0 <= f < len(names) and names[f] else f,
+                        None if end else line, a) for a, line, _, f, _, end in rows]
             c.same(where + " rows (readelf)", [(os.path.basename(str(n)), l, a)
                                                for n, l, a in decoded],
                    [(os.path.basename(n), l, a) for n, l, a in readelf_tables[k]])
@@ -567,17 +601,93 @@ def check_macros(c, dump, peer, section_size):
                              for n, a, b in s["entries"]], peer.macros)
 
 
-def check_locations(c, dump, peer, ranges, address_size):
-    if not c.same("location lists", [(l["number"], l["offset"]) for l in dump.loc],
-                  [(k + 1, l["offset"]) for k, l in enumerate(peer.locations)]):
+# Operations the dump shows by number (those of a later version than their unit's, or a
+# vendor's) and readelf by name.
+OPERATIONS = {0x9E: "implicit_value", 0x9F: "stack_value", 0xA3: "entry_value",
+              0xF2: "GNU_implicit_pointer", 0xF3: "GNU_entry_value", 0xF5: "GNU_regval_type",
+              0xF7: "GNU_convert", 0xFA: "GNU_parameter_ref"}
+LOCATION_ATTRIBUTES = {"location", "string_length", "return_addr", "data_member_location",
+                       "frame_base", "segment", "static_link", "use_location",
+                       "vtable_elem_location"}
+
+
+def list_bases(dump):
+    """(section, list offset) -> the low_pc of the unit that names the list, the base
+    address readelf adds to its ranges."""
+    bases = {}
+    for unit in dump.info:
+        entries = unit["entries"]
+        low = [named_value(t) for n, f, t in entries[0]["attributes"]
+               if attribute_name(n) == "low_pc"] if entries else []
+        for entry in entries:
+            for name, form, text in entry["attributes"]:
+                name = attribute_name(name)
+                if name in LOCATION_ATTRIBUTES:
+                    section = ".debug_loclists" if unit["version"] == 5 else ".debug_loc"
+                elif name == "ranges" and unit["version"] == 5:
+                    section = ".debug_rnglists"
+                else:
+                    continue
+                if form in ("sec offset", "data4") and text.startswith("0x"):
+                    bases.setdefault((section, int(text, 16)), low[0] if low else 0)
+    return bases
+
+
+def operations(shown):
+    """The dump's operations as readelf names and shows them."""
+    found = []
+    for name, numbers in shown:
+        m = re.match(r"\?\? 0x([0-9A-F]+)", name)
+        if m and int(m.group(1), 16) in OPERATIONS:
+            name = "DW_OP_" + OPERATIONS[int(m.group(1), 16)]
+        found.append((name, None if "entry_value" in name else numbers))
+    return found
+
+
+def location_lists(dump, sections=(".debug_loc", ".debug_loclists")):
+    """The dump's location (or range) lists as readelf shows them: [(section, offset,
+    entries)], entries [(kind, values, operations)] with the offset pairs made addresses."""
+    bases, found, addresses = list_bases(dump), [], dict(dump.addr)
+    for section in sections:
+        lists = getattr(dump, section[len(".debug_"):])
+        for l in lists:
+            base, entries = bases.get((section, l["offset"]), 0), []
+            for e in l["entries"]:
+                kind, v, ops = e["kind"], e["values"], operations(e["operations"])
+                if kind == "views":
+                    entries.append(("views", v, []))
+                elif kind in ("base", "base_address"):
+                    base = v[-1]
+                    entries.append(("base", [base], []))
+                elif kind in ("range", "offset_pair"):
+                    entries.append(("range", [base + v[0], base + v[1]], ops))
+                elif kind == "start_length":
+                    entries.append(("range", [v[0], v[0] + v[1]], ops))
+                elif kind == "startx_length" and v[0] in addresses:
+                    start = addresses[v[0]]
+                    entries.append(("range", [start, start + v[1]], ops))
+                elif kind == "start_end":
+                    entries.append(("range", v, ops))
+            found.append((section, l["offset"], entries))
+    return found
+
+
+def check_locations(c, dump, peer, address_size):
+    """The location lists of both sections, entry by entry, against readelf's; the
+    expression lengths of .debug_loc against the distances of readelf's entries."""
+    got = location_lists(dump)
+    want = [(l["section"], l["offset"], [(e["kind"], e["values"], e["operations"])
+                                         for e in l["entries"]]) for l in peer.locations]
+    if not c.same("location lists", [g[:2] for g in got], [w[:2] for w in want]):
         return
-    for got, want in zip(dump.loc, peer.locations):
-        at = "location list @ 0x%x" % got["offset"]
-        offsets = [e["offset"] for e in want["entries"]] + [want.get("end")]
-        sizes = [b - a - 2 * address_size - 2 for a, b in zip(offsets, offsets[1:])]
-        c.same(at, [(e["low"], e["high"], e["size"], e["operations"]) for e in got["entries"]],
-               [(r[0], r[1], s, e["operations"]) for r, s, e in zip(
-                   ranges.get(want["offset"], []), sizes, want["entries"])])
+    for (section, offset, entries), (_, _, wanted) in zip(got, want):
+        c.same("%s list @ 0x%x" % (section, offset), entries, wanted)
+    for l, peer_list in zip(dump.loc, [l for l in peer.locations if l["section"] == ".debug_loc"]):
+        offsets = [e["offset"] for e in peer_list["entries"]] + [peer_list.get("end")]
+        sizes = [b - a - 2 * address_size - 2 if e["kind"] == "range" else None
+                 for e, a, b in zip(peer_list["entries"], offsets, offsets[1:])]
+        c.same(".debug_loc list @ 0x%x expression lengths" % l["offset"],
+               [e["size"] for e in l["entries"]], sizes)
 
 
 # ---- The checks ----
@@ -600,6 +710,14 @@ def check_real_file(program, data, name, work, problems):
     section_names = {s["name"]: s for s in peer.sections}
     check_headings(c, dump, section_names)
     c.same(".debug_str strings", [s for s in dump.str if s[1]], peer.debug_strings)
+    c.same(".debug_line_str strings", [s for s in dump.line_str if s[1]], peer.line_strings)
+    c.same(".debug_addr addresses", dump.addr, peer.addresses)
+    # readelf shows the range lists that units name, not those of their entries.
+    shown = {l["offset"] for l in peer.range_lists}
+    c.same(".debug_rnglists lists", [l for l in location_lists(dump, (".debug_rnglists",))
+                                     if l[1] in shown],
+           [(l["section"], l["offset"], [(e["kind"], e["values"], e["operations"])
+                                         for e in l["entries"]]) for l in peer.range_lists])
     check_abbreviations(c, dump, peer)
     check_units_readelf(c, dump, peer)
     units, _ = peerlib.llvm_verbose_units(dwarf_path)
@@ -608,8 +726,7 @@ def check_real_file(program, data, name, work, problems):
     check_frames(c, dump, peer)
     check_sets(c, dump, peer)
     check_macros(c, dump, peer, section_names.get(".debug_macinfo", {}).get("size", 0))
-    address_size = units[0]["address_size"] if units else 4
-    check_locations(c, dump, peer, peerlib.llvm_location_ranges(dwarf_path), address_size)
+    check_locations(c, dump, peer, units[0]["address_size"] if units else 4)
 
 
 def check_written_file(program, data, sample, options, family, problems):

@@ -8,7 +8,9 @@
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "formats/dwarf_constants.h"
+#include "formats/dwarf_dump_parts.h"
 #include "formats/elf.h"
+#include "model/store.h"
 #include "test_support.h"
 
 namespace {
@@ -331,18 +333,27 @@ TEST(DwarfDump, DamagedUnitsAreReported) {
     Bytes unknown_code = entries;
     unknown_code[0] = 9;
     Bytes trailing = concat({entries, {0, 7}});
-    Bytes long_leb = {1, 'm', 0, 0, 0, 0, 0, 1, 0, 2};
-    Bytes endless_leb =
-        concat({{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}});
+    Bytes no_nul = {1, 'm', 'n'};
+    Bytes endless = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+    // A unit of another version, then one of the 64-bit format: each is passed over with
+    // its message and the unit after it is dumped.
+    Bytes version6 = unit(entries);
+    version6[4] = 6;
+    Bytes wide = {0xFF, 0xFF, 0xFF, 0xFF, 9, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0};
     const Case cases[] = {
         {{3, 0, 0, 0, 2, 0}, "(659) compilation unit length 3 is too short"},
         {unit(entries, 4, 500), "(660) abbreviation offset lies outside .debug_abbrev"},
         {unit(entries, 3), "(661) unsupported address size 3"},
         {unit(unknown_code), "(658)"},
         {unit(trailing), "(662)"},
-        {unit(endless_leb), ""}, // a code that never ends: the unit's dump stops
-        {unit(long_leb), ""},    // a string without its end, then a unit cut short
-        {concat({unit(entries), {0xFF, 0xFF, 0xFF, 0x7F}}), ""}, // a length past the section
+        {unit(endless), "(422) .debug_info: a value at 0xB runs past the end of its unit"},
+        {unit(no_nul), "(422) .debug_info: a value at 0xC runs past the end of its unit"},
+        {concat({unit(entries), {0xFF, 0xFF, 0xFF, 0x7F}}),
+         "(422) .debug_info: a value at 0x1E runs past the end of its section"},
+        {concat({version6, unit(entries)}),
+         "(420) the unit at 0x0 has version 6, which the dump does not read"},
+        {concat({wide, unit(entries)}),
+         "(421) the unit at 0x0 is in the 64-bit DWARF format, which the dump does not read"},
     };
     for (const Case& c : cases) {
         Outcome d = dump(dwarf_file(c.info).build());
@@ -350,9 +361,39 @@ TEST(DwarfDump, DamagedUnitsAreReported) {
         EXPECT_TRUE(d.result);
         EXPECT_TRUE(contains(d.out, "No call frame information")); // the rest goes on
     }
+    EXPECT_TRUE(contains(dump(dwarf_file(concat({version6, unit(entries)})).build()).out,
+                         "Compilation Unit 2 @ 0x0000001E\nsize=26 ver=0x0002"));
+    EXPECT_TRUE(contains(dump(dwarf_file(concat({wide, unit(entries)})).build()).out,
+                         "Compilation Unit 2 @ 0x00000015\nsize=26 ver=0x0002"));
     Outcome d = dump(ElfBuilder().add(".debug_info", 1, unit(entries)).build());
     EXPECT_TRUE(contains(d.out, "\n\nDWARF:\n"));
     EXPECT_TRUE(contains(d.err, "(667)"));
+}
+
+// Forms the abbreviations name that cannot be read: one no version knows, and a table
+// whose form never ends.
+TEST(DwarfDump, BadFormsAreReported) {
+    ByteWriter a = le();
+    for (unsigned field : {1u, unsigned(DW_TAG_variable), 0u, unsigned(DW_AT_name), 0x7Fu, 0u, 0u})
+        a.uleb128(field);
+    a.u8(0);
+    ElfBuilder b;
+    b.add(".debug_abbrev", 1, a.take());
+    b.add(".debug_info", 1, unit({1, 5, 0}));
+    Outcome d = dump(b.build());
+    EXPECT_TRUE(contains(d.out, "+variable (1) @ 0xB (0xB)\n name[?? 0x0000007F] = ?? Unknown form "
+                                "0x7F\n"))
+        << d.out;
+    EXPECT_TRUE(contains(d.err, "(647) bad DWARF attribute form")) << d.err;
+    Bytes endless_form = {1, 0x34, 0, 3, 0x80, 0x80, 0x80};
+    d = dump(ElfBuilder()
+                 .add(".debug_abbrev", 1, endless_form)
+                 .add(".debug_info", 1, unit({1}))
+                 .build());
+    EXPECT_TRUE(contains(d.err, "(422) .debug_abbrev: a value at 0x7 runs past the end of its "
+                                "section"))
+        << d.err;
+    EXPECT_TRUE(contains(d.err, "(658)")); // the unit finds no abbreviation of its code
 }
 
 TEST(DwarfDump, DamagedLinePrograms) {
@@ -376,9 +417,22 @@ TEST(DwarfDump, DamagedLinePrograms) {
     d = lines(line_program({12, 0x81, 0x01, 5, 1}, 13));
     EXPECT_TRUE(contains(d.out, "DW_LNS_?? 0x0000000C") || contains(d.out, "?? 0x0000000C"));
     EXPECT_TRUE(contains(d.out, ": 2 args\n")) << d.out;
-    // An extended opcode longer than the program.
+    // An extended opcode longer than the program; one of length 0.
     d = lines(line_program({0, 100, 2}));
+    EXPECT_TRUE(contains(d.err, "(422) .debug_line: a value at 0x21 runs past the end of its "
+                                "program"))
+        << d.err;
+    d = lines(line_program({0, 0, 1}));
     EXPECT_TRUE(contains(d.out, "?? extended opcode")) << d.out;
+    EXPECT_TRUE(contains(d.err, "(650)")) << d.err;
+    // A program that ends without DW_LNE_end_sequence prints no rows for its last
+    // sequence.
+    d = lines(line_program({0, 5, 2, 0, 1, 0, 0, 1, 0x14, 0, 1, 1, 0x14, 0x15}));
+    EXPECT_EQ(d.out.find("Generated line number matrix"),
+              d.out.rfind("Generated line number matrix"));
+    EXPECT_TRUE(contains(d.out, "Statement program sequence 2\n\n00045:  SPECIAL(line=5, "
+                                "addr=0)\n00046:  SPECIAL(line=6, addr=0)\n"))
+        << d.out;
 }
 
 TEST(DwarfDump, FramesNamesRangesMacrosAndLocations) {
@@ -499,6 +553,311 @@ TEST(DwarfDump, FramesNamesRangesMacrosAndLocations) {
                                 "  DW_OP_bregx(3, -1)\n  DW_OP_piece"))
         << d.out;
     EXPECT_TRUE(contains(d.err, "(665)"));
+}
+
+// The name tables of version 2 hold the standard's names without the bounds of the
+// user ranges (TAG adds the four vendor tags of its time); later versions add theirs.
+TEST(DwarfDump, NameTablesFollowTheVersion) {
+    using namespace dwarf_dump_parts;
+    struct Family {
+        const NameFamily& names;
+        uint32_t last;
+        unsigned count;
+    };
+    const Family families[] = {
+        {TAG, 0xFFFF, 51},  {AT, 0x3FFF, 59}, {FORM, 0xFF, 21},   {OP, 0xFF, 145}, {CFA, 0xFF, 18},
+        {MACINFO, 0xFF, 5}, {ATE, 0xFF, 8},   {LANG, 0xFFFF, 10}, {LNS, 0xFF, 9},  {LNE, 0xFF, 3}};
+    for (const Family& f : families) {
+        unsigned count = 0;
+        for (uint32_t value = 0; value <= f.last; ++value)
+            count += f.names.has(value, 2);
+        EXPECT_EQ(count, f.count) << f.names.full(1, 2);
+    }
+    EXPECT_STREQ(TAG.full(0x4080, 2), "?? 0x00004080 (user-defined)");
+    EXPECT_STREQ(TAG.full(0x4081, 2), "DW_TAG_MIPS_loop");
+    EXPECT_STREQ(AT.full(0x2000, 2), "?? 0x00002000 (user-defined)");
+    EXPECT_STREQ(AT.full(0x3FFF, 5), "?? 0x00003FFF (user-defined)");
+    EXPECT_STREQ(CFA.full(0x1C, 2), "?? 0x0000001C (user-defined)");
+    EXPECT_STREQ(TAG.plain(0x37, 2), "?? 0x00000037");
+    EXPECT_STREQ(TAG.plain(0x37, 3), "restrict type");
+    EXPECT_STREQ(AT.plain(0x2E, 2), "stride size");
+    EXPECT_STREQ(AT.plain(0x2E, 3), "bit stride");
+    EXPECT_FALSE(FORM.has(DW_FORM_flag_present, 3));
+    EXPECT_STREQ(FORM.full(DW_FORM_flag_present, 4), "DW_FORM_flag_present");
+    EXPECT_STREQ(FORM.full(DW_FORM_strx1, 4), "?? 0x00000025");
+    EXPECT_STREQ(LANG.plain(0x1D, 5), "C11");
+    EXPECT_STREQ(OP.full(0x9F, 3), "?? 0x0000009F");
+}
+
+// The location lists read their addresses with the size read last, here an address range
+// set's.
+TEST(DwarfDump, LocationListsTakeTheLastAddressSize) {
+    ByteWriter aranges = le();
+    aranges.u32(16);
+    aranges.u16(2);
+    aranges.u32(0);
+    aranges.u8(2);
+    aranges.u8(0);
+    aranges.u16(0x100); // at 12, a multiple of 4
+    aranges.u16(0x20);
+    aranges.u32(0);
+    ByteWriter locations = le();
+    locations.u16(0x100);
+    locations.u16(0x110);
+    locations.u16(1);
+    locations.u8(DW_OP_reg0 + 1);
+    locations.u32(0);
+    ElfBuilder b = dwarf_file(unit(unit_entries(0)));
+    b.add(".debug_aranges", 1, aranges.take());
+    b.add(".debug_loc", 1, locations.take());
+    Outcome d = dump(b.build());
+    EXPECT_TRUE(contains(d.out, "addrsize=2, segsize=0 (flat)\n  0x00000100..0x00000120\n"));
+    EXPECT_TRUE(contains(d.out, "Set 1 @ 0x00000000\nrange=0x00000100..0x00000110 size=1\n"
+                                "  DW_OP_reg1\n\n"))
+        << d.out;
+    EXPECT_EQ(d.err, "");
+}
+
+// Files shaped to make the dump print far more than they hold: each is refused with the
+// dump allowance's message once what it prints passes what its size allows.
+TEST(DwarfDump, HostileFilesAreRefused) {
+    auto entry_unit = [](const Bytes& entries) { return unit(entries); };
+    // Abbreviation tables that units name at every offset of one long table.
+    ByteWriter long_table = le();
+    for (unsigned code = 1; code <= 2000; ++code) {
+        for (unsigned field : {code, unsigned(DW_TAG_variable), 0u, unsigned(DW_AT_name),
+                               unsigned(DW_FORM_string), 0u, 0u})
+            long_table.uleb128(field);
+    }
+    long_table.u8(0);
+    Bytes offsets;
+    for (uint32_t k = 0; k < 2000; ++k) {
+        ByteWriter u = le();
+        u.u32(8);
+        u.u16(2);
+        u.u32(k < 127 ? 7 * k : 9 * (k - 127) + 889); // codes of one byte, then of two
+        u.u8(4);
+        u.u8(0);
+        offsets = concat({offsets, u.take()});
+    }
+    // Entries nested 20000 deep.
+    ByteWriter deep_table = le();
+    for (unsigned field : {1u, unsigned(DW_TAG_lexical_block), 1u, 0u, 0u, 0u})
+        deep_table.uleb128(field);
+    // One long string that many attributes name.
+    ByteWriter strings_table = le();
+    strings_table.uleb128(1);
+    strings_table.uleb128(DW_TAG_variable);
+    strings_table.u8(0);
+    for (unsigned k = 0; k < 2000; ++k) {
+        strings_table.uleb128(DW_AT_name);
+        strings_table.uleb128(DW_FORM_strp);
+    }
+    strings_table.zeros(3);
+    // Attributes without bytes: a flag that is present, a thousand times an entry.
+    ByteWriter flags_table = le();
+    flags_table.uleb128(1);
+    flags_table.uleb128(DW_TAG_compile_unit);
+    flags_table.u8(1);
+    flags_table.zeros(2);
+    flags_table.uleb128(2);
+    flags_table.uleb128(DW_TAG_variable);
+    flags_table.u8(0);
+    for (unsigned k = 0; k < 1000; ++k) {
+        flags_table.uleb128(DW_AT_external);
+        flags_table.uleb128(DW_FORM_flag_present);
+    }
+    flags_table.zeros(3);
+    ByteWriter flags_unit = le();
+    flags_unit.u32(7 + 1 + 4000);
+    flags_unit.u16(4);
+    flags_unit.u32(0);
+    flags_unit.u8(4);
+    flags_unit.u8(1);
+    flags_unit.bytes(Bytes(4000, 2).data(), 4000);
+    struct Case {
+        const char* what;
+        Bytes abbrev, info, str;
+    };
+    const Case cases[] = {
+        {"abbreviation offsets", long_table.take(), offsets, {}},
+        {"deep nesting",
+         deep_table.take(),
+         entry_unit(concat({Bytes(20000, 1), Bytes(20000, 0)})),
+         {}},
+        {"one string", strings_table.take(), entry_unit(concat({{1}, Bytes(8000, 0)})),
+         concat({Bytes(16384, 'x'), {0}})},
+        {"flags present", flags_table.take(), flags_unit.take(), {}},
+    };
+    for (const Case& c : cases) {
+        ElfBuilder b;
+        b.add(".debug_str", 1, c.str);
+        b.add(".debug_abbrev", 1, c.abbrev);
+        b.add(".debug_info", 1, c.info);
+        Bytes file = b.build();
+        Outcome d = run_on(
+            file,
+            [&](FILE* in) {
+                begin_read_allowance("hostile.elf", file.size(), 419);
+                bool dumped = elf_format.dump(in);
+                end_read_allowance();
+                return dumped;
+            },
+            1);
+        end_read_allowance();
+        EXPECT_TRUE(contains(d.err, "(419)")) << c.what << "\n" << d.err;
+        EXPECT_LT(d.out.size(), 40 * file.size()) << c.what;
+    }
+}
+
+// A file of version 5: a compile unit whose attributes use the forms of versions 4 and 5
+// (indexed strings and addresses with their bases given after their first use), a type
+// unit, a unit of an unknown type; a line-number program with entry formats, and the
+// string offset, address, range list and location list sections.
+TEST(DwarfDump, Version5UnitsProgramsAndLists) {
+    ByteWriter a = le();
+    const unsigned table[] = {1,
+                              DW_TAG_compile_unit,
+                              1,
+                              DW_AT_producer,
+                              DW_FORM_strx1,
+                              DW_AT_str_offsets_base,
+                              DW_FORM_sec_offset,
+                              DW_AT_addr_base,
+                              DW_FORM_sec_offset,
+                              DW_AT_low_pc,
+                              DW_FORM_addrx1,
+                              DW_AT_comp_dir,
+                              DW_FORM_line_strp,
+                              DW_AT_stmt_list,
+                              DW_FORM_sec_offset,
+                              DW_AT_language,
+                              DW_FORM_data1,
+                              0,
+                              0,
+                              2,
+                              DW_TAG_variable,
+                              0,
+                              DW_AT_name,
+                              DW_FORM_strx,
+                              DW_AT_decl_file,
+                              DW_FORM_implicit_const,
+                              3,
+                              DW_AT_external,
+                              DW_FORM_flag_present,
+                              DW_AT_const_value,
+                              DW_FORM_data16,
+                              DW_AT_location,
+                              DW_FORM_exprloc,
+                              0,
+                              0,
+                              3,
+                              DW_TAG_type_unit,
+                              0,
+                              DW_AT_name,
+                              DW_FORM_string,
+                              0,
+                              0,
+                              0};
+    for (unsigned field : table)
+        a.uleb128(field);
+    ByteWriter info = le();
+    info.u32(49);
+    info.u16(5);
+    info.u8(DW_UT_compile);
+    info.u8(4);
+    info.u32(0);
+    Bytes entries = {1, 0, 8, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1D, 2, 1};
+    for (uint8_t k = 1; k <= 16; ++k)
+        entries.push_back(k);
+    entries.insert(entries.end(), {1, DW_OP_reg0, 0});
+    info.bytes(entries.data(), entries.size());
+    info.u32(23); // a type unit
+    info.u16(5);
+    info.u8(DW_UT_type);
+    info.u8(4);
+    info.u32(0);
+    info.u64(0x1122334455667788);
+    info.u32(0x18);
+    info.bytes("\3T", 3);
+    info.u32(8); // a unit of no known type
+    info.u16(5);
+    info.u8(7);
+    info.u8(4);
+    info.u32(0);
+    ByteWriter line = le();
+    const uint8_t header[] = {5,    0, 4, 0, 37, 0, 0, 0,    1,    1, 1,    uint8_t(-5), 14, 13,
+                              0,    1, 1, 1, 1,  0, 0, 0,    1,    0, 0,    1,           1,  1,
+                              0x1F, 1, 0, 0, 0,  0, 2, 1,    0x1F, 2, 0x0F, 1,           5,  0,
+                              0,    0, 0, 0, 5,  2, 0, 0x10, 0,    0, 1,    0,           1,  1};
+    line.u32(sizeof header);
+    line.bytes(header, sizeof header);
+    const Bytes offsets = {12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0};
+    ByteWriter addresses = le();
+    addresses.u32(8);
+    addresses.u16(5);
+    addresses.u8(4);
+    addresses.u8(0);
+    addresses.u32(0x1000);
+    const Bytes ranges = {16, 0, 0, 0, 5, 0, 4, 0, 1, 0, 0, 0, 4, 0, 0, 0, 4, 0x10, 0x20, 0};
+    const Bytes locations = {17, 0, 0, 0,    5, 0, 4, 0, 0,          0, 0,
+                             0,  8, 0, 0x10, 0, 0, 8, 1, DW_OP_reg0, 0};
+    ElfBuilder b;
+    b.add(".debug_str", 1, {'g', 'c', 'c', 0, 'x', 0});
+    b.add(".debug_line_str", 1, {'/', 's', 'r', 'c', 0, 'm', '.', 'c', 0});
+    b.add(".debug_str_offsets", 1, offsets);
+    b.add(".debug_addr", 1, addresses.take());
+    b.add(".debug_abbrev", 1, a.take());
+    b.add(".debug_info", 1, info.take());
+    b.add(".debug_line", 1, line.take());
+    b.add(".debug_rnglists", 1, ranges);
+    b.add(".debug_loclists", 1, locations);
+    Outcome d = dump(b.build());
+    EXPECT_EQ(d.err, "(420) the unit at 0x50 has unit type 7, which the dump does not read: it is "
+                     "passed over\n");
+    for (const char* wanted :
+         {"          DW_AT_decl_file                DW_FORM_implicit_const: 3\n",
+          "Compilation Unit 1 @ 0x00000000\n"
+          "size=49 ver=0x0005 unit type=DW_UT_compile abbrev offset=0x00000000, addrsize=4\n\n"
+          "+compile unit (1) @ 0xC (0xC)\n"
+          " producer[strx1] = \"gcc\"\n"
+          " str offsets base[sec offset] = 0x00000008\n"
+          " addr base[sec offset] = 0x00000008\n"
+          " low pc[addrx1] = 0x00001000\n"
+          " comp dir[line strp] = \"/src\"\n"
+          " stmt list[sec offset] = 0x00000000\n"
+          " language[data1] = C11 (0x1D)\n"
+          "  +variable (2) @ 0x20 (0x20)\n"
+          "   name[strx] = \"x\"\n"
+          "   decl file[implicit const] = 3\n"
+          "   external[flag present] = true\n"
+          "   const value[data16] = 0x100F0E0D0C0B0A090807060504030201\n"
+          "   location[exprloc] = 0x0001\n",
+          "size=23 ver=0x0005 unit type=DW_UT_type abbrev offset=0x00000000, addrsize=4 "
+          "signature=0x1122334455667788 type offset=0x00000018\n\n+type unit (3) @ 0x18 (0x4D)\n"
+          " name[string] = \"T\"\n",
+          "size=8 ver=0x0005 unit type=?? 0x00000007 abbrev offset=0x00000000, addrsize=4\n",
+          "size=56 ver=5 addrsize=4 segsize=0 prolog=37\n"
+          "min_len=1 max_ops=1 def_stmt=true line_base=-5 line_range=14 opcode_base=13\n"
+          "opcode lengths: 0 1 1 1 1 0 0 0 1 0 0 1\n"
+          "Directory entry format: DW_LNCT_path[DW_FORM_line_strp]\nIncludes:\n    0.  \"/src\"\n"
+          "File entry format: DW_LNCT_path[DW_FORM_line_strp] "
+          "DW_LNCT_directory_index[DW_FORM_udata]\nFiles:\n    0.  \"m.c\"\n           dir:     "
+          "0\n",
+          "00056:  0000000000001000  1           1           0           true         false\n"
+          "00057:  0000000000001000  1           1           0           true         false\n",
+          "String offsets table (.debug_str_offsets):\n\nSet 1 @ 0x00000000\nsize=12, ver=5\n"
+          "      0: 0x00000000 \"gcc\"\n      1: 0x00000004 \"x\"\n",
+          "Address table (.debug_addr):\n\nSet 1 @ 0x00000000\nsize=8, ver=5, addrsize=4, "
+          "segsize=0\n      0: 0x00001000\n",
+          "Range lists (.debug_rnglists):\n\nSet 1 @ 0x00000000\nsize=16, ver=5, addrsize=4, "
+          "segsize=0, offsets=1\n  offset     0: 0x00000004\nList @ 0x00000010\n"
+          "  DW_RLE_offset_pair(0x00000010, 0x00000020)\n  DW_RLE_end_of_list\n",
+          "Location lists (.debug_loclists):\n\nSet 1 @ 0x00000000\nsize=17, ver=5, addrsize=4, "
+          "segsize=0, offsets=0\nList @ 0x0000000C\n"
+          "  DW_LLE_start_length(0x00001000, 0x00000008) size=1\n  DW_OP_reg0\n"
+          "  DW_LLE_end_of_list\n"})
+        EXPECT_TRUE(contains(d.out, wanted)) << wanted << "\n----\n" << d.out;
 }
 
 } // namespace
