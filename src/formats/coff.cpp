@@ -159,11 +159,12 @@ void print_header(const CoffDump& dump) {
     if (dump.dialect.target_name) printf(" (%s)", dump.dialect.target_name);
     printf("\n");
     time_t stamp = static_cast<time_t>(h.timdat);
-    const char* dated = ctime(&stamp);
+    std::string dated = ctime_text(stamp);
     printf("\tSections:\t%u\n\tDated:\t\t%s\tSymptr:\t\t0x%lX\n\tNsyms:\t\t%ld\n\tOpthdr:\t\t%u\n"
            "\tFlags:\t\t0x%X",
-           unsigned(h.nscns), dated ? dated : "?\n", static_cast<unsigned long>(h.symptr),
-           static_cast<long>(static_cast<int32_t>(h.nsyms)), unsigned(h.opthdr), unsigned(h.flags));
+           unsigned(h.nscns), dated.empty() ? "?\n" : dated.c_str(),
+           static_cast<unsigned long>(h.symptr), static_cast<long>(static_cast<int32_t>(h.nsyms)),
+           unsigned(h.opthdr), unsigned(h.flags));
     print_file_flags(h.flags);
     printf("\n\n");
 }
