@@ -111,6 +111,11 @@ int main(int argc, char** argv) {
     if (!report || report_fd < 0 || !freopen(NULL_DEVICE, "w", stdout) ||
         !freopen(NULL_DEVICE, "w", stderr))
         return 2;
+    // Buffered, as a file would be: the Windows runtime takes NUL for a terminal and would
+    // write every character on its own.
+    static char out_buffer[1 << 16], error_buffer[1 << 16];
+    setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+    setvbuf(stderr, error_buffer, _IOFBF, sizeof error_buffer);
     if (__sanitizer_set_report_fd)
         __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(report_fd)));
     auto start = std::chrono::steady_clock::now();
