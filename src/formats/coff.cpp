@@ -214,8 +214,9 @@ void print_sections(const CoffDump& dump) {
 
 void print_string_table(const CoffDump& dump) {
     const std::vector<uint8_t>& bytes = dump.strings.bytes;
-    printf("\nString table: %ld bytes, file offset 0x%lX\n", static_cast<long>(bytes.size()),
-           static_cast<unsigned long>(string_table_offset(dump.header, dump.dialect)));
+    printf("\nString table: %ld bytes, file offset 0x%lX\n",
+           static_cast<long>(static_cast<int32_t>(bytes.size())),
+           static_cast<unsigned long>(uint32_t(string_table_offset(dump.header, dump.dialect))));
     if (options.verbose_level >= 2) print_strings(bytes, 4);
     printf("\n");
 }
@@ -453,7 +454,7 @@ bool print_lines(CoffDump& dump) {
                            static_cast<unsigned long>(line.paddr));
             } else {
                 if (entry.line != 0)
-                    printf("%5.5ld:\t%lX\n", long(entry.line),
+                    printf("%5.5ld:\t%lX\n", long(int32_t(entry.line)),
                            static_cast<unsigned long>(entry.address));
                 else
                     printf("Symbol: %s (%lu)\n", dump.remembered_name(entry.address),

@@ -234,7 +234,7 @@ bool icoff_dump(FILE* in) {
     CoffStrings strings;
     if (!read_icoff_strings(input, h, &strings)) return false;
     const std::vector<uint8_t>& bytes = strings.bytes;
-    printf("String table: %ld bytes\n", static_cast<long>(bytes.size()));
+    printf("String table: %ld bytes\n", static_cast<long>(static_cast<int32_t>(bytes.size())));
     // The table opens with a single NUL; the names follow it.
     if (options.verbose_level >= 2) print_strings(bytes, !bytes.empty() && bytes[0] == 0);
 
