@@ -12,19 +12,17 @@
 //          a 32-bit ELF file that goes through exercise() as an ELF file
 #pragma once
 
-#include <cerrno>
-#include <csignal>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "../tests/damage/exercise.h"
+#include "common/osdep.h"
 #include "driver/formats.h"
 #include "formats/sdb.h"
 
@@ -100,16 +98,18 @@ inline std::string sdb_symbol_file(const std::string& dir) {
 class SdbScratch {
   public:
     SdbScratch() {
-        struct stat status;
-        std::string base =
-            stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) ? "/dev/shm" : "/tmp";
+        std::error_code error;
+        path base = std::filesystem::is_directory("/dev/shm", error)
+                        ? path("/dev/shm")
+                        : std::filesystem::temp_directory_path(error);
         remove_stale(base);
         char name[64];
-        snprintf(name, sizeof name, "/%s%010ld", PREFIX, static_cast<long>(getpid()));
-        dir_ = base + name;
-        side_ = dir_ + "/mod.sdb";
+        snprintf(name, sizeof name, "%s%010ld", PREFIX, process_id());
+        dir_ = (base / name).string();
+        side_ = (base / name / "mod.sdb").string();
         symbols_ = sdb_symbol_file(dir_);
-        mkdir(dir_.c_str(), 0700);
+        std::filesystem::create_directory(dir_, error);
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, error);
     }
     ~SdbScratch() { remove(dir_); }
     SdbScratch(const SdbScratch&) = delete;
@@ -125,23 +125,25 @@ class SdbScratch {
     const std::string& symbols() const { return symbols_; }
 
   private:
+    using path = std::filesystem::path;
     static constexpr const char* PREFIX = "symvert-fuzz-sdb-";
 
-    static void remove(const std::string& dir) {
-        unlink((dir + "/mod.sdb").c_str());
-        rmdir(dir.c_str());
+    static void remove(const path& dir) {
+        std::error_code error;
+        std::filesystem::remove_all(dir, error);
     }
-    static void remove_stale(const std::string& base) {
-        DIR* listing = opendir(base.c_str());
-        if (!listing) return;
+    static void remove_stale(const path& base) {
+        std::error_code error;
+        std::vector<path> stale;
         size_t prefix_length = strlen(PREFIX);
-        while (dirent* item = readdir(listing)) {
-            if (strncmp(item->d_name, PREFIX, prefix_length) != 0) continue;
-            long pid = atol(item->d_name + prefix_length);
-            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-                remove(base + "/" + item->d_name);
+        for (const auto& item : std::filesystem::directory_iterator(base, error)) {
+            std::string name = item.path().filename().string();
+            if (name.compare(0, prefix_length, PREFIX) != 0) continue;
+            long pid = atol(name.c_str() + prefix_length);
+            if (pid > 0 && !process_running(pid)) stale.push_back(item.path());
         }
-        closedir(listing);
+        for (const path& dir : stale)
+            remove(dir);
     }
 
     std::string dir_, side_, symbols_;
@@ -160,18 +162,19 @@ inline void run_sdb(const uint8_t* data, size_t size) {
     reset_run_state();
     parse_command_line(sdb_option_words(choice));
     set_message_context("fuzz.sym");
-    FILE* in = fmemopen(const_cast<char*>(symbols.data()), symbols.size(), "r");
+    FILE* in = open_bytes_stream(reinterpret_cast<const uint8_t*>(symbols.data()), symbols.size());
+    if (!in) abort();
     try {
         format_at(norval).read(in, "fuzz.sym");
         if (options.verbose_level != 0) {
-            FILE* out = fopen("/dev/null", "w");
+            FILE* out = fopen(NULL_DEVICE, "w");
             dump_global_scope(out);
             fclose(out);
         }
         normalize_store();
         for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
-            FILE* out = fopen("/dev/null", "wb");
-            format_at(k).write(out, "/dev/null");
+            FILE* out = fopen(NULL_DEVICE, "wb");
+            format_at(k).write(out, NULL_DEVICE);
             fclose(out);
         }
     } catch (const RunEnd&) {
@@ -268,10 +271,10 @@ inline std::vector<std::vector<uint8_t>> dwarf_sections(const uint8_t* data, siz
     std::vector<std::vector<uint8_t>> sections;
     const uint8_t* end = data + size;
     while (sections.size() < DWARF_SECTION_COUNT) {
-        const void* found = memmem(data, size_t(end - data), DWARF_SEPARATOR, DWARF_SEPARATOR_SIZE);
-        const uint8_t* stop = found ? static_cast<const uint8_t*>(found) : end;
+        const uint8_t* stop =
+            std::search(data, end, DWARF_SEPARATOR, DWARF_SEPARATOR + DWARF_SEPARATOR_SIZE);
         sections.emplace_back(data, stop);
-        if (!found) break;
+        if (stop == end) break;
         data = stop + DWARF_SEPARATOR_SIZE;
     }
     return sections;

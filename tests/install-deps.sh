@@ -2,7 +2,8 @@
 # Installs with apt-get (Debian) what building and testing symvert needs, when missing:
 # the tool chain, GoogleTest, Python 3, the independent tools the peer checks compare
 # against, clang-format for the formatting check, and groff, dpkg-dev and lintian for
-# the release checks (manual page, Debian package). Uses sudo when not run as root.
+# the release checks (manual page, Debian package), and the mingw-w64 cross compilers and
+# wine for the Windows program and its tests. Uses sudo when not run as root.
 # Add a package by adding its line below.
 set -eu
 
@@ -27,6 +28,10 @@ clang-format
 groff-base
 dpkg-dev
 lintian
+g++-mingw-w64-x86-64-posix
+g++-mingw-w64-i686-posix
+wine64
+wine
 "
 
 missing=""

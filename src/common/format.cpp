@@ -27,7 +27,7 @@ void hex_dump(FILE* out, unsigned long address, unsigned bytes_per_line, const u
 #pragma GCC diagnostic pop
         for (size_t k = 0; k < n; ++k)
             fprintf(out, " %02X", data[k]);
-        address += n;
+        address = (address + n) & 0xFFFFFFFFul; // 32 bits on every platform
         if (with_text) {
             for (size_t k = n; k < bytes_per_line; ++k)
                 fputs("   ", out);

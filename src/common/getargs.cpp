@@ -1,9 +1,9 @@
 #include "common/getargs.h"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "common/alert.h"
+#include "common/osdep.h"
 
 namespace {
 
@@ -117,5 +117,5 @@ std::vector<std::string> getargs(FILE* in, const char* program_name, bool intera
 }
 
 std::vector<std::string> getargs(const char* program_name, const char* source) {
-    return getargs(stdin, program_name, isatty(fileno(stdin)) != 0, source);
+    return getargs(stdin, program_name, stdin_is_terminal(), source);
 }

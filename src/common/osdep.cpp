@@ -2,11 +2,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
-#include <unistd.h>
 
 #include "common/registry.h"
 #include "common/version.h"
@@ -39,7 +36,7 @@ std::unique_ptr<char[]> path_join(const char* dir, const char* name) {
     if (!dir || !*dir) return nullptr;
     std::string out = dir;
     if (is_separator(out.back())) out.pop_back();
-    out += '/';
+    out += PATH_SEPARATOR;
     if (is_separator(*name)) ++name;
     out += name;
     return copy_text(out);
@@ -61,14 +58,6 @@ std::unique_ptr<char[]> dir_name(const char* path) {
     const char* p = last_separator(path);
     if (!p) return nullptr;
     return copy_text(std::string(path, p));
-}
-
-std::unique_ptr<char[]> program_path() {
-    char buffer[PATH_MAX + 1];
-    ssize_t length = readlink("/proc/self/exe", buffer, PATH_MAX);
-    if (length <= 0) return nullptr;
-    buffer[length] = '\0';
-    return copy_text(buffer);
 }
 
 std::unique_ptr<char[]> install_dir(int index) {
@@ -121,9 +110,22 @@ bool now_calendar(tm* out) {
     time_t epoch;
     // A given epoch is shown in UTC, so that the file does not depend on the time zone
     // of the machine that wrote it; the real clock is shown in local time.
-    if (source_date_epoch(&epoch)) return gmtime_r(&epoch, out) != nullptr;
-    time_t now = time(nullptr);
-    return localtime_r(&now, out) != nullptr;
+    if (source_date_epoch(&epoch)) return utc_calendar(epoch, out);
+    return local_calendar(time(nullptr), out);
+}
+
+std::string ctime_text(time_t when) {
+    static const char* const DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    tm at;
+    if (!local_calendar(when, &at) || at.tm_wday < 0 || at.tm_wday > 6 || at.tm_mon < 0 ||
+        at.tm_mon > 11)
+        return "";
+    char text[64];
+    snprintf(text, sizeof text, "%s %s%3d %.2d:%.2d:%.2d %d\n", DAYS[at.tm_wday], MONTHS[at.tm_mon],
+             at.tm_mday, at.tm_hour, at.tm_min, at.tm_sec, at.tm_year + 1900);
+    return text;
 }
 
 void upper_case(char* text) {
@@ -137,11 +139,7 @@ void print_version_banner() {
     printf("\nProduct:\t%s\nEdition:\t%s\nComponent:\t%s\nVersion:\t%s%s\nBuild date:\tAug 20 "
            "2009\nRelease:\t%s\n",
            "QXCC", edition, "symvert", SYMVERT_VERSION, "PL3", "");
-    printf("Portable build: settings come from the command line and the environment.\n");
-}
-
-int stricmp_portable(const char* a, const char* b) {
-    return strcasecmp(a, b);
+    printf("%s\n", BUILD_NOTICE);
 }
 
 bool read_stream(FILE* stream, uint64_t limit, std::vector<uint8_t>* out) {

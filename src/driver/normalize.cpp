@@ -307,10 +307,12 @@ void sort_and_merge_blocks() {
 
 void print_data_summary() {
     if (options.verbose_level < 1) return;
-    unsigned long total = 0;
+    // The sum as a 32-bit long holds it, on every platform.
+    uint32_t total = 0;
     for (const DataBlock* block : store.data)
         total += block->size;
-    fprintf(stderr, "\nData blocks: %u, total size %lX\n", store.data.count(), total);
+    fprintf(stderr, "\nData blocks: %u, total size %lX\n", store.data.count(),
+            static_cast<unsigned long>(total));
     if (options.verbose_level < 2) return;
     for (const DataBlock* block : store.data) {
         fprintf(stderr, "\t%lX-%lX", static_cast<unsigned long>(block->address),

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <new>
-#include <sys/stat.h>
 
 #include "common/alert.h"
 #include "common/alloc.h"
 #include "common/getargs.h"
 #include "common/options.h"
+#include "common/osdep.h"
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
@@ -59,10 +59,8 @@ const FormatDescriptor& detect_format(const char* name) {
 // has none; its reading is bounded by the text readers' limits, and it is measured as a
 // file of the largest size they accept.
 uint64_t input_size_for_allowance() {
-    struct stat info;
-    if (fstat(fileno(stdin), &info) == 0 && S_ISREG(info.st_mode))
-        return static_cast<uint64_t>(info.st_size);
-    return TEXT_IMAGE_LIMIT;
+    uint64_t size;
+    return regular_file_size(stdin, &size) ? size : TEXT_IMAGE_LIMIT;
 }
 
 void read_inputs(const RunTables& tables) {
@@ -100,7 +98,7 @@ void read_inputs(const RunTables& tables) {
 
 void write_outputs(const RunTables& tables) {
     // Standard input is done with; it is left attached to an empty stream.
-    if (!freopen("/dev/null", "r", stdin)) fclose(stdin);
+    if (!freopen(NULL_DEVICE, "r", stdin)) fclose(stdin);
     std::string last_output_name;
     const std::string first_input = tables.inputs.empty() ? "" : tables.inputs[0];
     int written = 0;

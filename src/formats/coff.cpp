@@ -159,11 +159,12 @@ void print_header(const CoffDump& dump) {
     if (dump.dialect.target_name) printf(" (%s)", dump.dialect.target_name);
     printf("\n");
     time_t stamp = static_cast<time_t>(h.timdat);
-    const char* dated = ctime(&stamp);
+    std::string dated = ctime_text(stamp);
     printf("\tSections:\t%u\n\tDated:\t\t%s\tSymptr:\t\t0x%lX\n\tNsyms:\t\t%ld\n\tOpthdr:\t\t%u\n"
            "\tFlags:\t\t0x%X",
-           unsigned(h.nscns), dated ? dated : "?\n", static_cast<unsigned long>(h.symptr),
-           static_cast<long>(static_cast<int32_t>(h.nsyms)), unsigned(h.opthdr), unsigned(h.flags));
+           unsigned(h.nscns), dated.empty() ? "?\n" : dated.c_str(),
+           static_cast<unsigned long>(h.symptr), static_cast<long>(static_cast<int32_t>(h.nsyms)),
+           unsigned(h.opthdr), unsigned(h.flags));
     print_file_flags(h.flags);
     printf("\n\n");
 }
@@ -213,8 +214,9 @@ void print_sections(const CoffDump& dump) {
 
 void print_string_table(const CoffDump& dump) {
     const std::vector<uint8_t>& bytes = dump.strings.bytes;
-    printf("\nString table: %ld bytes, file offset 0x%lX\n", static_cast<long>(bytes.size()),
-           static_cast<unsigned long>(string_table_offset(dump.header, dump.dialect)));
+    printf("\nString table: %ld bytes, file offset 0x%lX\n",
+           static_cast<long>(static_cast<int32_t>(bytes.size())),
+           static_cast<unsigned long>(uint32_t(string_table_offset(dump.header, dump.dialect))));
     if (options.verbose_level >= 2) print_strings(bytes, 4);
     printf("\n");
 }
@@ -452,7 +454,7 @@ bool print_lines(CoffDump& dump) {
                            static_cast<unsigned long>(line.paddr));
             } else {
                 if (entry.line != 0)
-                    printf("%5.5ld:\t%lX\n", long(entry.line),
+                    printf("%5.5ld:\t%lX\n", long(int32_t(entry.line)),
                            static_cast<unsigned long>(entry.address));
                 else
                     printf("Symbol: %s (%lu)\n", dump.remembered_name(entry.address),

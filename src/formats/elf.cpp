@@ -668,7 +668,7 @@ void print_strings(const std::vector<uint8_t>& table) {
         const void* end = memchr(table.data() + at, 0, table.size() - at);
         size_t length = end ? size_t(static_cast<const uint8_t*>(end) - (table.data() + at))
                             : table.size() - at;
-        printf("%08lX: %.*s\n", static_cast<unsigned long>(at), int(length),
+        printf("%08lX: %.*s\n", static_cast<unsigned long>(uint32_t(at)), int(length),
                reinterpret_cast<const char*>(table.data() + at));
         at += length + 1;
     }

@@ -87,11 +87,9 @@ void dump_source_name(const OmfRecord& record) {
 
 // Seconds since 1970 as the 24-character local calendar time.
 std::string calendar_time(uint32_t seconds) {
-    time_t at = time_t(seconds);
-    struct tm local;
-    char text[64];
-    if (!localtime_r(&at, &local) || !strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local))
-        return "?";
+    std::string text = ctime_text(time_t(seconds));
+    if (text.empty()) return "?";
+    text.pop_back();
     return text;
 }
 

@@ -577,7 +577,7 @@ bool htk_dump(FILE* in) {
         const RecordKind* kind = record_kind(record.type);
         char unknown[24];
         snprintf(unknown, sizeof unknown, "Unknown(0x%X)", unsigned(record.type));
-        printf("@%4.4lX %16.16s, len %3d: ", static_cast<unsigned long>(record.offset),
+        printf("@%4.4lX %16.16s, len %3d: ", static_cast<unsigned long>(uint32_t(record.offset)),
                kind ? kind->name : unknown, int(record.content_size()));
         ByteReader in = record.content();
         switch (record.type) {

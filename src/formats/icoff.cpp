@@ -212,10 +212,10 @@ bool icoff_dump(FILE* in) {
     CoffFileHeader h;
     if (!read_icoff_header(input, &h)) return false;
     time_t stamp = static_cast<time_t>(h.timdat);
-    const char* dated = ctime(&stamp);
+    std::string dated = ctime_text(stamp);
     printf("COFF header:\n\tMagic:\t0%o\n\tSections:\t%u\n\tDated:\t%s\tSymptr:\t%lX\n"
            "\tNsyms:\t%ld\n\tOpthdr:\t%u\n\tFlags:\t0x%X",
-           unsigned(h.magic), unsigned(h.nscns), dated ? dated : "?\n",
+           unsigned(h.magic), unsigned(h.nscns), dated.empty() ? "?\n" : dated.c_str(),
            static_cast<unsigned long>(h.symptr), static_cast<long>(static_cast<int32_t>(h.nsyms)),
            unsigned(h.opthdr), unsigned(h.flags));
     print_file_flags(h.flags);
@@ -234,7 +234,7 @@ bool icoff_dump(FILE* in) {
     CoffStrings strings;
     if (!read_icoff_strings(input, h, &strings)) return false;
     const std::vector<uint8_t>& bytes = strings.bytes;
-    printf("String table: %ld bytes\n", static_cast<long>(bytes.size()));
+    printf("String table: %ld bytes\n", static_cast<long>(static_cast<int32_t>(bytes.size())));
     // The table opens with a single NUL; the names follow it.
     if (options.verbose_level >= 2) print_strings(bytes, !bytes.empty() && bytes[0] == 0);
 

@@ -64,8 +64,9 @@ void print_microchip_target(ByteReader& input, const CoffFileHeader& header) {
         printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
         if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");
         printf("\n\tVersion:\t%ld\n\tProcessor:\t0x%lX\n\tROM width:\t%lu\n\tRAM width:\t%lu\n",
-               static_cast<long>(o.version), static_cast<unsigned long>(o.processor),
-               static_cast<unsigned long>(o.rom_width), static_cast<unsigned long>(o.ram_width));
+               static_cast<long>(static_cast<int32_t>(o.version)),
+               static_cast<unsigned long>(o.processor), static_cast<unsigned long>(o.rom_width),
+               static_cast<unsigned long>(o.ram_width));
         if (o.version != MCOFF_OPTIONAL_VERSION) message(638, int(MCOFF_OPTIONAL_VERSION));
         MicrochipParameters& m = coff_state.microchip;
         m.processor = o.processor;
@@ -101,8 +102,10 @@ bool choose_parameters() {
     MicrochipParameters m;
     const std::vector<std::string>& list = options.processor_list;
     if (!list.empty() && !list[0].empty()) {
-        unsigned long id = 0;
-        if (sscanf(list[0].c_str(), "%lX", &id) != 1) {
+        // Read wide and cut to 32 bits, so that a longer id gives its low bits whatever
+        // the width of long.
+        unsigned long long id = 0;
+        if (sscanf(list[0].c_str(), "%llX", &id) != 1) {
             message(600);
             return false;
         }

@@ -243,7 +243,7 @@ bool dump_omf_file(FILE* in, const char* title, const OmfRecordTable& table) {
                                  [&](const OmfRecordKind& k) { return k.type == record.type; });
         char unknown[24];
         snprintf(unknown, sizeof unknown, "Unknown(0x%X)", unsigned(record.type));
-        printf("@%4.4lX %16.16s, len %3d: ", static_cast<unsigned long>(record.offset),
+        printf("@%4.4lX %16.16s, len %3d: ", static_cast<unsigned long>(uint32_t(record.offset)),
                kind != table.end() ? kind->name : unknown, int(record.length));
         if (kind == table.end()) {
             printf("\n");

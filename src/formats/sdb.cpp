@@ -12,7 +12,6 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "common/alert.h"
 #include "common/options.h"
@@ -570,13 +569,12 @@ ScopeEntry* read_sdb(const char* object_name) {
     std::string sdb_name = sdb_file_name(object_name);
     FILE* in = fopen(sdb_name.c_str(), "rb");
     if (!in) return read_sdb_contents(object_name, sdb_name.c_str(), nullptr);
-    struct stat info = {};
-    fstat(fileno(in), &info);
-    const std::string identity = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    std::string identity = file_identity(in);
+    if (identity.empty()) identity = sdb_name;
+    uint64_t size = 0;
+    if (!regular_file_size(in, &size)) size = 0;
     std::vector<uint8_t> contents;
-    bool whole = visit_side_file(identity,
-                                 S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0) &&
-                 read_stream(in, SDB_SIZE_LIMIT, &contents);
+    bool whole = visit_side_file(identity, size) && read_stream(in, SDB_SIZE_LIMIT, &contents);
     fclose(in);
     if (!whole) {
         refuse_side_file(identity);

@@ -507,7 +507,8 @@ Step check_crc(UbrofDump& d) {
                      size_t(std::min<uint64_t>(d.crc.count, d.crc.copy.size())), "%04lX:", true);
         return Step::fail;
     }
-    if (verbose()) printf("CRC matched at %lX\n", static_cast<unsigned long>(d.tag_offset));
+    if (verbose())
+        printf("CRC matched at %lX\n", static_cast<unsigned long>(uint32_t(d.tag_offset)));
     d.crc.reset();
     return Step::next;
 }

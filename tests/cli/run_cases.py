@@ -16,6 +16,12 @@ directory first (a directory gives all its files), for inputs that name other fi
 relative to the current directory (a .sym file's object modules and their .sdb files).
 With --update the actual results are written into the case for review.
 
+The Windows build runs with --windows, under the words of --launcher (wine64, say). Its text
+outputs (standard output and error, and expected files that are text) must end every line in
+CR LF, which is removed before they are compared with the same expected files; other outputs
+are compared byte for byte. A case that depends on the platform it runs on holds a file
+"platform" saying why, and is skipped there with that reason.
+
 Cases named on the command line run alone: "coff/generic/read" runs that case and any case
 below its directory, not "coff/generic/read-big". With none, every case runs.
 
@@ -33,7 +39,7 @@ import sys
 import tempfile
 
 CONTROL = {"cmd", "purpose", "status", "stderr", "stdout", "stdin", "env", "expected", "README",
-           "inputs"}
+           "inputs", "platform"}
 
 # Output formats with a dump, by file extension.
 DUMPABLE = {".cod", ".cof", ".tsk", ".txt", ".omf", ".abs"}
@@ -106,9 +112,17 @@ def binary_difference(want, got):
                       " " * (len(expected) + 3 * (first - start))))
 
 
+def windows_text(data, what, problems):
+    """A Windows text output with each CR LF made a line end again; a line end without its
+    CR is a problem."""
+    if data.count(b"\n") != data.count(b"\r\n"):
+        problems.append("%s has a line end without CR, as text written on Windows has not" % what)
+    return data.replace(b"\r\n", b"\n")
+
+
 def dump(program, work, env, name, timeout):
     try:
-        proc = subprocess.run([program, "-d", "-v", name], cwd=work, env=env,
+        proc = subprocess.run(program + ["-d", "-v", name], cwd=work, env=env,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
     except subprocess.TimeoutExpired:
         return "(dump timed out)\n"
@@ -145,7 +159,7 @@ def output_difference(program, work, env, name, want, got, timeout):
     return text
 
 
-def run_case(program, data, path, update, timeout):
+def run_case(program, data, path, update, timeout, windows):
     lines = [l for l in read(os.path.join(path, "cmd")).decode().splitlines()
              if l.strip() and not l.lstrip().startswith("#")]
     args = shlex.split(" ".join(lines))
@@ -174,7 +188,7 @@ def run_case(program, data, path, update, timeout):
                     shutil.copy(item, os.path.join(work, os.path.basename(item)))
         before = set(os.listdir(work))
         try:
-            proc = subprocess.run([program] + args, cwd=work, env=env,
+            proc = subprocess.run(program + args, cwd=work, env=env,
                                   input=read(os.path.join(path, "stdin")),
                                   capture_output=True, timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -205,6 +219,8 @@ def run_case(program, data, path, update, timeout):
         for stream in ("stderr", "stdout"):
             want = read(os.path.join(path, stream))
             got = getattr(proc, stream)
+            if windows:
+                got = windows_text(got, stream, problems)
             if got != want:
                 problems.append("%s differs:\n%s" % (stream, unified(
                     want.decode(errors="replace"), got.decode(errors="replace"), stream)))
@@ -215,7 +231,10 @@ def run_case(program, data, path, update, timeout):
                 got = read(os.path.join(work, name), None)
                 if got is None:
                     problems.append("output %s was not written" % name)
-                elif got != want:
+                    continue
+                if windows and is_text(want) and b"\n" in want:
+                    got = windows_text(got, "output " + name, problems)
+                if got != want:
                     problems.append(output_difference(program, work, env, name, want, got,
                                                       timeout))
         return problems
@@ -227,23 +246,36 @@ def main():
     ap.add_argument("--cases", default=os.path.dirname(os.path.abspath(__file__)))
     ap.add_argument("--data", required=True)
     ap.add_argument("--update", action="store_true")
+    ap.add_argument("--launcher", default="",
+                    help="words that run the program (a Windows build under wine64, say)")
+    ap.add_argument("--windows", action="store_true",
+                    help="the program is the Windows build: text ends lines in CR LF, "
+                         "platform cases are skipped")
     ap.add_argument("--timeout", type=float, default=60)
     ap.add_argument("only", nargs="*",
                     help="run only these cases (paths below --cases) and the cases below them")
     a = ap.parse_args()
     a.only = [o.strip("/") for o in a.only]
-    program = os.path.abspath(a.program)
+    if a.update and (a.windows or a.launcher):
+        ap.error("--update takes the results of the native build only")
+    program = shlex.split(a.launcher) + [os.path.abspath(a.program)]
     data = os.path.abspath(a.data)
     failed = 0
     count = 0
+    skipped = 0
     cases = list(case_dirs(a.cases, a.only))
     for o in a.only:
         if not any(selected(rel, [o]) for rel, _ in cases):
             print("FAIL %s: no such case" % o)
             failed += 1
     for rel, path in cases:
+        platform = read(os.path.join(path, "platform"), None)
+        if a.windows and platform is not None:
+            skipped += 1
+            print("skip %s: %s" % (rel, platform.decode(errors="replace").strip()))
+            continue
         count += 1
-        problems = run_case(program, data, path, a.update, a.timeout)
+        problems = run_case(program, data, path, a.update, a.timeout, a.windows)
         purpose = read(os.path.join(path, "purpose"), None)
         if purpose is None or not purpose.strip():
             problems.append("no purpose: write one line saying what this case checks "
@@ -257,7 +289,9 @@ def main():
                 print("  " + p.replace("\n", "\n  "))
         else:
             print("ok   %s" % rel)
-    print("%d cases, %d failed" % (count, failed))
+    print("%d cases, %d failed%s" % (count, failed, ", %d skipped" % skipped if skipped else ""))
+    if failed == 0 and count == 0 and skipped:
+        return 77
     return 1 if failed or count == 0 else 0
 
 

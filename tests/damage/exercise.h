@@ -1,18 +1,20 @@
 // One damaged input through a format: detection, the read followed by normalisation
 // and every writer, and the dump at verbose levels 0, 1 and 2 (or at one of them). Shared by the
-// damage sweep and the fuzz targets. Output goes to /dev/null; a RunEnd is an allowed outcome.
-// Option words (such as -p and -n, which the debug writers need to choose a target) are
+// damage sweep and the fuzz targets. Output goes to the null device; a RunEnd is an allowed
+// outcome. Option words (such as -p and -n, which the debug writers need to choose a target) are
 // set as the command line would set them before each pass.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/alert.h"
 #include "common/options.h"
+#include "common/osdep.h"
 #include "driver/formats.h"
 #include "driver/normalize.h"
 #include "driver/options.h"
@@ -42,8 +44,11 @@ inline void exercise(unsigned format_number, const uint8_t* data, size_t length,
         if (!option_words.empty()) parse_command_line(option_words);
         options.verbose_level = static_cast<uint8_t>(pass == 0 ? 0 : pass - 1);
         set_message_context("damaged");
-        FILE* in = length ? fmemopen(const_cast<uint8_t*>(data), length, "rb") : nullptr;
-        if (!in) in = tmpfile();
+        FILE* in = open_bytes_stream(data, length);
+        if (!in) {
+            perror("exercise: a stream over the input");
+            abort();
+        }
         // The allowance covers the read or the dump only, as in the program: it ends
         // before the writers run, or when the read ends the run.
         begin_read_allowance("damaged", length, pass == 0 ? 415 : 419);
@@ -67,8 +72,8 @@ inline void exercise(unsigned format_number, const uint8_t* data, size_t length,
             normalize_store();
             const bool write = writers_have_new_work(option_words);
             for (unsigned k = 1; write && k <= FORMAT_COUNT; ++k) {
-                FILE* out = fopen("/dev/null", "wb");
-                format_at(k).write(out, "/dev/null");
+                FILE* out = fopen(NULL_DEVICE, "wb");
+                format_at(k).write(out, NULL_DEVICE);
                 fclose(out);
             }
         } catch (const RunEnd&) {

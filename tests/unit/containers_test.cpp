@@ -145,4 +145,13 @@ TEST(HexDump, AddressBytesAndTextColumn) {
     EXPECT_EQ(dump_to_string(data, 0, 16, true), "");
 }
 
+// Addresses are 32 bits wide, as on the 32-bit program, whatever the width of long.
+TEST(HexDump, AddressWrapsAt32Bits) {
+    const uint8_t data[6] = {};
+    EXPECT_EQ(
+        written_text([&](FILE* out) { hex_dump(out, 0xFFFFFFFCul, 4, data, 6, "%04lX:", false); }),
+        "FFFFFFFC: 00 00 00 00\n"
+        "0000: 00 00\n");
+}
+
 } // namespace

@@ -1,3 +1,4 @@
+// No registry on a POSIX system: every value is absent.
 #include "common/registry.h"
 
 namespace {
