@@ -58,7 +58,8 @@ const NameFamily::Names* NameFamily::find(uint64_t value, unsigned version) cons
 const char* NameFamily::unknown(uint64_t value) const {
     static char text[48];
     bool user = value >= user_low_ && value <= user_high_;
-    snprintf(text, sizeof text, "?? 0x%08lX%s", static_cast<unsigned long>(value),
+    // As the 32-bit long of the printed format holds it, on every platform.
+    snprintf(text, sizeof text, "?? 0x%08lX%s", static_cast<unsigned long>(uint32_t(value)),
              user ? " (user-defined)" : "");
     return text;
 }

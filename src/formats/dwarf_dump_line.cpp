@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/alert.h"
+#include "common/osdep.h"
 #include "formats/dwarf_constants.h"
 #include "formats/dwarf_dump_parts.h"
 
@@ -28,10 +29,9 @@ bool checked_length(unsigned opcode, unsigned version) {
 
 // A time stamp of a line-number file entry as text.
 std::string time_text(uint64_t stamp) {
-    time_t t = static_cast<time_t>(stamp);
-    const char* text = stamp <= UINT32_MAX ? ctime(&t) : nullptr;
-    std::string result = text ? text : "?";
-    if (!result.empty() && result.back() == '\n') result.pop_back();
+    std::string result = stamp <= UINT32_MAX ? ctime_text(static_cast<time_t>(stamp)) : "";
+    if (result.empty()) return "?";
+    if (result.back() == '\n') result.pop_back();
     return result;
 }
 
@@ -428,7 +428,8 @@ void DwarfDump::dump_statements(ByteReader& in, uint64_t start, uint64_t end,
                 printf("%5.5lu:  %016llX  %-10lu  %-10lld  %-10ld  %-5s        %-5s\n",
                        static_cast<unsigned long>(at), static_cast<unsigned long long>(s.address),
                        static_cast<unsigned long>(s.file), static_cast<long long>(s.line),
-                       static_cast<long>(s.column), bool_text(s.is_stmt), bool_text(s.basic_block));
+                       static_cast<long>(static_cast<int32_t>(s.column)), bool_text(s.is_stmt),
+                       bool_text(s.basic_block));
             if (step == Step::END || step == Step::OVERRUN || step == Step::BAD) break;
             after_row(s, step);
         }
