@@ -18,7 +18,7 @@
 #include "common/alert.h"
 #include "common/options.h"
 #include "driver/run.h"
-#include "formats/sdb.h"
+#include "formats/native/sdb.h"
 #include "model/machine.h"
 #include "model/type.h"
 

@@ -24,7 +24,7 @@
 #include "../tests/damage/exercise.h"
 #include "common/osdep.h"
 #include "driver/formats.h"
-#include "formats/sdb.h"
+#include "formats/native/sdb.h"
 
 namespace fuzz {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/binio.h"
+#include "common/binio.h"
 
 struct OmfRecord {
     uint8_t type = 0;

@@ -23,7 +23,9 @@ struct status {
 union word {
     unsigned long whole;
     byte_t bytes[4];
-    struct { unsigned short low, high; } halves;
+    struct {
+        unsigned short low, high;
+    } halves;
 };
 
 struct queue {
@@ -33,7 +35,7 @@ struct queue {
     enum mode mode;
 };
 
-extern int checksum(const byte_t *data, int length);
+extern int checksum(const byte_t* data, int length);
 extern long scale(sample_t value, int shift);
 
 #endif

@@ -8,7 +8,7 @@ struct sample {
     unsigned char flags;
 };
 
-__sbit __at(0x97) LED;          /* P1.7 */
+__sbit __at(0x97) LED; /* P1.7 */
 extern __bit running;
 extern __bit __at(0x08) overflow;
 extern __xdata struct sample log[8];

@@ -16,7 +16,7 @@ extern __pdata unsigned char ring_count;
 extern __bit __at(0x20) ring_full;
 
 void ring_put(unsigned char kind, long reading);
-__xdata entry_t *ring_get(unsigned char k);
-unsigned char checksum(const unsigned char *p, unsigned char n) __reentrant;
+__xdata entry_t* ring_get(unsigned char k);
+unsigned char checksum(const unsigned char* p, unsigned char n) __reentrant;
 
 #endif

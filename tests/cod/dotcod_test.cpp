@@ -1,0 +1,318 @@
+// The .COD writer: type codes, line addresses of scopes, and the layout of what it writes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/osdep.h"
+#include "debug_helpers.h"
+#include "driver/normalize.h"
+#include "formats/cod/dotcod.h"
+#include "formats/descriptors.h"
+#include "model/encdec.h"
+#include "model/store.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr size_t BLOCK = 512;
+
+// What the writer wrote, with accessors for its blocks and directory fields.
+struct CodFile {
+    std::vector<uint8_t> bytes;
+
+    const uint8_t* block(uint32_t n) const { return bytes.data() + n * BLOCK; }
+    uint32_t blocks() const { return static_cast<uint32_t>(bytes.size() / BLOCK); }
+    uint32_t dir16(size_t at) const { return get16_le(bytes.data() + at); }
+    // First and last block of the table whose directory field is at `at`.
+    std::pair<uint32_t, uint32_t> table(size_t at) const { return {dir16(at), dir16(at + 2)}; }
+    std::string text(size_t at) const {
+        return std::string(reinterpret_cast<const char*>(bytes.data() + at + 1), bytes[at]);
+    }
+};
+
+enum : size_t {
+    SYMBOLS = 426,
+    NAMES = 430,
+    LINES = 434,
+    MEMORY_MAP = 443,
+    LOCALS = 447,
+    LONG_SYMBOLS = 462,
+};
+
+CodFile write_cod() {
+    FILE* out = tmpfile();
+    cod_format.write(out, "t.cod");
+    CodFile file;
+    rewind(out);
+    file.bytes = read_all(out);
+    fclose(out);
+    return file;
+}
+
+// Line entries of the line table: (file, flags, line, address), padding left out.
+struct LineEntry {
+    uint32_t file, flags, line, address;
+    bool operator==(const LineEntry& o) const {
+        return file == o.file && flags == o.flags && line == o.line && address == o.address;
+    }
+};
+
+std::vector<LineEntry> line_entries(const CodFile& cod) {
+    std::vector<LineEntry> entries;
+    auto [first, last] = cod.table(LINES);
+    for (uint32_t b = first; first != 0 && b <= last; ++b)
+        for (size_t k = 0; k < 85; ++k) {
+            const uint8_t* e = cod.block(b) + 6 * k;
+            if (e[0] || e[1] || get16_le(e + 2) || get16_le(e + 4))
+                entries.push_back({e[0], e[1], get16_le(e + 2), get16_le(e + 4)});
+        }
+    return entries;
+}
+
+// Long symbols: (name, type, value).
+struct LongSymbol {
+    std::string name;
+    uint32_t type, value;
+};
+
+std::vector<LongSymbol> long_symbols(const CodFile& cod, std::vector<uint32_t>* blocks = nullptr) {
+    std::vector<LongSymbol> found;
+    auto [first, last] = cod.table(LONG_SYMBOLS);
+    for (uint32_t b = first; first != 0 && b <= last; ++b)
+        for (size_t at = 0; at < BLOCK && cod.block(b)[at] != 0;) {
+            const uint8_t* e = cod.block(b) + at;
+            found.push_back({std::string(reinterpret_cast<const char*>(e + 1), e[0]),
+                             get16_le(e + 1 + e[0]), get32_be(e + 3 + e[0])});
+            if (blocks) blocks->push_back(b);
+            at += 7 + e[0];
+        }
+    return found;
+}
+
+class CodWrite : public testing::Test {
+  protected:
+    void SetUp() override {
+        start_run("16F877");
+        setenv("TZ", "UTC", 1);
+        tzset();
+        setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
+    }
+    void TearDown() override { unsetenv("SOURCE_DATE_EPOCH"); }
+};
+
+uint8_t code_of(const char* type_string, bool fake = false) {
+    Type* type = parse_type(type_string);
+    return cod_type_code(TypeRef(type), fake);
+}
+
+TEST_F(CodWrite, TypeCodesFollowTheOutermostNodesPastOneQualifier) {
+    struct {
+        const char* type;
+        uint8_t code;
+    } cases[] = {
+        {"`c", 2},      {"`i", 3},      {"`l", 160},     {"`m", 0},         {"`uc", 4},
+        {"`ui", 5},     {"`ul", 159},   {"`um", 0},      {"`f", 166},       {"`d", 167},
+        {"`b", 145},    {"`v", 67},     {"`DVuc", 4},    {"`(i", 16},       {"`*c", 6},
+        {"`*(v", 31},   {"`*D(v", 31},  {"`D*(v", 31},   {"`[3]c", 12},     {"`[3]i", 14},
+        {"`[3]uc", 13}, {"`[3]ui", 15}, {"`[3]Dui", 15}, {"`[2][3]ui", 12}, {"`[3]l", 12},
+        {"`[3]*c", 12},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(code_of(c.type), c.code) << c.type;
+    // Structures, unions and enumerations.
+    read_text("[p PIC14 ]\n[s S1 pair 2 `c a 1 0 `c b 1 1 ]\n[u U1 . 2 `ui w 2 0 ]\n"
+              "[e E1 mode `uc A 0 B 1 ]\n[v _x S1 0 t 0 ]\n");
+    type_model.current_scope = type_model.global_scope->entries.back();
+    EXPECT_EQ(code_of("S1"), 77);
+    EXPECT_EQ(code_of("U1"), 77);
+    EXPECT_EQ(code_of("E1"), 0);
+    EXPECT_EQ(code_of("`[2]S1"), 12);
+    // A float of a size the format does not name, and no type at all.
+    Type odd;
+    odd.push({TYPE_BASIC, "d8", BASIC_FLOAT, 8, nullptr});
+    EXPECT_EQ(cod_type_code(TypeRef(&odd), false), 163);
+    EXPECT_EQ(cod_type_code(TypeRef(), false), 0);
+    // Under -f only functions and pointers keep their codes.
+    for (const char* type : {"`c", "`ul", "`f", "`b", "`v", "`[3]ui", "S1", "E1"})
+        EXPECT_EQ(code_of(type, true), 139) << type;
+    EXPECT_EQ(code_of("`(i", true), 16);
+    EXPECT_EQ(code_of("`*c", true), 6);
+    EXPECT_EQ(code_of("`*(v", true), 31);
+}
+
+TEST_F(CodWrite, LineAddressOfASourceLine) {
+    uint32_t file = add_file("a.c");
+    for (auto [line, address] :
+         {std::pair{10u, 0x100u}, {14u, 0x120u}, {14u, 0x110u}, {20u, 0x130u}})
+        add_line(line, address, 0, file, 2);
+    add_file("empty.c");
+    normalize_store();
+    const FileRecord& a = *file_of(file);
+    EXPECT_EQ(cod_line_address(a, 10), 0x100u);
+    EXPECT_EQ(cod_line_address(a, 14), 0x110u); // the lowest address of the line
+    EXPECT_EQ(cod_line_address(a, 12), 0x10Fu); // between: the next line's address - 1
+    EXPECT_EQ(cod_line_address(a, 25), 0x131u); // past the last: its address + 1
+    EXPECT_EQ(cod_line_address(a, 9), 0u);      // before the first
+    EXPECT_EQ(cod_line_address(*file_of(2), 1), 0u);
+}
+
+TEST_F(CodWrite, DirectoryOfAnEmptyStore) {
+    options.processor_name = "PIC16F877A";
+    normalize_store();
+    CodFile cod = write_cod();
+    ASSERT_EQ(cod.blocks(), 1u);
+    EXPECT_EQ(cod.text(256), "t.cod");
+    EXPECT_EQ(cod.text(320), "09Sep01");
+    EXPECT_EQ(cod.dir16(328), 146u); // 01:46
+    EXPECT_EQ(cod.text(350), "NORVALE");
+    EXPECT_EQ(cod.text(362).size(), 30u);
+    EXPECT_EQ(cod.dir16(451), 1u);
+    EXPECT_EQ(cod.text(453), "PIC16F87");
+    for (size_t at : {size_t(0), size_t(330), size_t(426), size_t(438), size_t(466)})
+        EXPECT_EQ(cod.bytes[at], 0) << at;
+    EXPECT_EQ(cod.table(MEMORY_MAP), std::make_pair(0u, 0u));
+    // Both defaults of the program classes stay for the rest of the run.
+    EXPECT_EQ(options.program_classes, (std::vector<std::string>{"CODE", "ENTRY"}));
+
+    setenv("SOURCE_DATE_EPOCH", "0", 1);
+    cod = write_cod();
+    EXPECT_EQ(cod.text(320), "01Jan70");
+    EXPECT_EQ(cod.dir16(328), 0u);
+}
+
+TEST_F(CodWrite, WithoutDataTheTablesStartAtBlockOne) {
+    add_segment("CODE", 0, 0, 0, 1);
+    uint32_t file = add_file("a.c");
+    add_line(3, 0x10, 1, file, 2);
+    add_symbol("_x", 0x10, 1, file, 0);
+    normalize_store();
+    CodFile cod = write_cod();
+    for (unsigned p = 0; p < 128; ++p)
+        EXPECT_EQ(cod.dir16(2 * p), 0u);
+    EXPECT_EQ(cod.table(MEMORY_MAP), std::make_pair(0u, 0u));
+    EXPECT_EQ(cod.table(LINES), std::make_pair(1u, 1u));
+    EXPECT_EQ(cod.table(NAMES), std::make_pair(2u, 2u));
+    EXPECT_EQ(cod.table(SYMBOLS), std::make_pair(3u, 3u));
+    EXPECT_EQ(cod.table(LONG_SYMBOLS), std::make_pair(4u, 4u));
+    EXPECT_EQ(cod.table(LOCALS), std::make_pair(0u, 0u));
+    EXPECT_EQ(cod.blocks(), 5u);
+}
+
+TEST_F(CodWrite, WithoutACodeSegmentLinesHaveNoAddressEntries) {
+    add_segment("text", 0, 0x100, 0, 0);
+    uint32_t file = add_file("a.c");
+    add_line(2, 0x10, 1, file, 2);
+    add_line(3, 0x12, 1, file, 2);
+    normalize_store();
+    EXPECT_EQ(line_entries(write_cod()),
+              (std::vector<LineEntry>{{0, 0xFF, 0, 0}, {0, 0x90, 1, 0}}));
+}
+
+TEST_F(CodWrite, LineNumbersAndSpansStayWithinTheirFields) {
+    add_segment("CODE", 0, 0, 0, 1);
+    uint32_t file = add_file("a.c");
+    add_line(1, 0x0, 1, file, 2);
+    add_line(2, 0x30000, 1, file, 2);
+    add_line(100000, 0x30001, 1, file, 2);
+    normalize_store();
+    std::vector<LineEntry> entries = line_entries(write_cod());
+    size_t first_line = 0, without_code = 0;
+    for (const LineEntry& e : entries) {
+        first_line += e.line == 1;
+        without_code += e.flags == 0x90;
+    }
+    EXPECT_EQ(first_line, 0x10000u);      // a span of 0x30000 addresses gives 0x10000
+    EXPECT_EQ(without_code, 0xFFFFu - 2); // lines 3 to 65535
+    EXPECT_EQ(entries.back().line, 100000u & 0xFFFF);
+}
+
+TEST_F(CodWrite, LongSymbolsArePackedWithoutCrossingBlocks) {
+    std::string name(200, 'n');
+    uint32_t file = add_file("a.c");
+    for (int k = 0; k < 3; ++k) {
+        name[0] = static_cast<char>('a' + k);
+        add_symbol(name.c_str(), 0x12345 + k, 0, file, 0);
+    }
+    add_symbol(std::string(300, 'z').c_str(), 1, 0, file, 0);
+    normalize_store();
+    CodFile cod = write_cod();
+    std::vector<uint32_t> blocks;
+    std::vector<LongSymbol> symbols = long_symbols(cod, &blocks);
+    ASSERT_EQ(symbols.size(), 4u);
+    EXPECT_EQ(symbols[0].name.size(), 200u);
+    EXPECT_EQ(symbols[0].type, 139u);
+    EXPECT_EQ(symbols[1].value, 0x12346u);
+    EXPECT_EQ(symbols[3].name, std::string(255, 'z'));
+    // Two 207-byte records fill 414 bytes; the third starts the next block, the 262 bytes
+    // of the fourth still fit after it.
+    EXPECT_EQ(blocks, (std::vector<uint32_t>{blocks[0], blocks[0], blocks[0] + 1, blocks[0] + 1}));
+    for (size_t at = 414; at < BLOCK; ++at)
+        ASSERT_EQ(cod.block(blocks[0])[at], 0);
+    // The short table keeps 12 characters.
+    EXPECT_EQ(cod.text(cod.table(SYMBOLS).first * BLOCK), std::string("a") + std::string(11, 'n'));
+}
+
+// A module with externs, a function with locals and a nested block, and its store.
+void read_program() {
+    add_segment("CODE", 0, 0, 0, 1);
+    add_segment("DATA", 0, 0, 0, 2);
+    uint32_t file = add_file("m.c");
+    for (uint32_t line = 3; line <= 9; ++line)
+        add_line(line, 0x100 + line, 1, file, 2);
+    add_symbol("_main", 0x103, 1, file, 0);
+    add_symbol("_count", 0x20, 2, file, 0);
+    add_symbol("_flag", 0x10B, 0, file, 1);
+    add_symbol("?a_main", 0x40, 2, file, 2);
+    add_symbol("_other", 0x50, 2, file, 2);
+    read_text("[p PIC14 ]\n\"1 m.c\n[v _count `ui 0 e 1 @0 ]\n[v _flag `b 0 e 1 @0 ]\n"
+              "\"3\n[v _main `(v 0 e 1 @0 ]\n{\n\"3\n[v _n `uc 0 a 0 2 ]\n\"5\n{\n\"5\n"
+              "[v _k `i 0 a 0 3 ]\n\"6\n}\n\"7\n{\n\"7\n\"8\n}\n\"9\n}\n1 4 0 0\n");
+    normalize_store();
+}
+
+TEST_F(CodWrite, FakeGlobalsAndStrippedUnderscores) {
+    options.fake_globals = true;
+    options.strip_underscore = true;
+    read_program();
+    CodFile cod = write_cod();
+    EXPECT_EQ(cod.table(LOCALS), std::make_pair(0u, 0u));
+    std::vector<std::string> names;
+    std::vector<uint32_t> types;
+    for (const LongSymbol& s : long_symbols(cod)) {
+        names.push_back(s.name);
+        types.push_back(s.type);
+    }
+    // Only the function's own locals become "function.local" symbols; under -m local
+    // store symbols are written too.
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"count", "flag", "main", "main._n", "?a_main", "other"}));
+    EXPECT_EQ(types, (std::vector<uint32_t>{139, 139, 16, 139, 2, 2}));
+}
+
+TEST_F(CodWrite, ByteOrderAfterTheWriteIsTheLastOneUsed) {
+    options.big_endian = true;
+    read_program();
+    write_cod();
+    EXPECT_FALSE(options.big_endian);
+}
+
+TEST_F(CodWrite, FailedBlockWritesReport413) {
+    FILE* full = fopen("/dev/full", "wb");
+    if (!full) GTEST_SKIP() << "no /dev/full";
+    setvbuf(full, nullptr, _IONBF, 0);
+    read_program();
+    int status = 0;
+    std::string text = capture_stderr([&] { cod_format.write(full, "full.cod"); }, &status);
+    fclose(full);
+    EXPECT_EQ(status, -1);
+    size_t count = 0;
+    for (size_t at = text.find("(413)"); at != std::string::npos; at = text.find("(413)", at + 1))
+        ++count;
+    // The line, file-name, short symbol, long symbol and locals blocks and the directory.
+    EXPECT_EQ(count, 6u) << text;
+    EXPECT_NE(text.find("full.cod"), std::string::npos);
+}
+
+} // namespace
