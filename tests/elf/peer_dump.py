@@ -1,0 +1,501 @@
+#!/usr/bin/env python3
+"""Peer check: symvert's dump of ELF files with DWARF 2 to 5 (-d -v -v -v) shows the values
+readelf and llvm-dwarfdump read in the files of tests/data/elfreal (gcc, clang and sdcc
+output): the ELF header, string tables, sections with their first bytes, symbols and
+program headers; the DWARF sections the dump names, strings, addresses, abbreviations,
+units with every entry and attribute value, line-number programs (header, files,
+opcodes, rows), frames, name-lookup and address-range sets, macros, location and range
+lists. Each side is normalised to lists of values. Where the two show a value otherwise:
+ - readelf and llvm apply a relocatable file's relocations: they read a copy whose
+   relocation sections are retyped, so that all show the stored bytes;
+ - readelf adds the unit's base address to .debug_loc ranges; the dump's ranges are
+   made addresses the same way;
+ - readelf names section symbols after their sections, shows section offsets for
+   references (the dump: unit offsets), and block lengths; llvm shows the line an
+   advance_line reaches, and expressions, file names and some indexes by what they name
+   (those values are left to the other peer);
+ - the dump names vendor tags and attributes by number (VENDOR), and values of later
+   DWARF versions only in units of those versions."""
+import os
+import re
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from peer_harness import Check, num, values  # noqa: E402
+
+SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf", "arm-v3.elf",
+           "arm-v4.elf", "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o",
+           "clang-v5.o"]
+KNOWN = [".debug_str", ".debug_abbrev", ".debug_info", ".debug_line", ".debug_frame",
+         ".debug_pubnames", ".debug_pubtypes", ".debug_aranges", ".debug_macinfo",
+         ".debug_loc", ".debug_ranges"]
+# readelf's words for ELF values.
+FILE_TYPES = dict(NONE=0, REL=1, EXEC=2, DYN=3, CORE=4)
+MACHINES = {"None": 0, "MIPS R3000": 8, "ARM": 40, "Motorola MC68HC08 Microcontroller": 71,
+            "Microchip Technology dsPIC30F Digital Signal Controller": 118}
+SECTION_TYPES = dict(NULL=0, PROGBITS=1, SYMTAB=2, STRTAB=3, RELA=4, NOTE=7, NOBITS=8, REL=9,
+                     GNU_ATTRIBUTES=0x6FFFFFF5,
+                     ARM_EXIDX=0x70000001, ARM_ATTRIBUTES=0x70000003,
+                     MIPS_REGINFO=0x70000006, MIPS_DWARF=0x7000001E, MIPS_ABIFLAGS=0x7000002A)
+SEGMENT_TYPES = dict(NULL=0, LOAD=1, PHDR=6, REGINFO=0x70000000, ABIFLAGS=0x70000003)
+SYMBOL = dict(NOTYPE=0, OBJECT=1, FUNC=2, SECTION=3, FILE=4, LOCAL=0, GLOBAL=1, WEAK=2,
+              DEFAULT=0, INTERNAL=1, HIDDEN=2, PROTECTED=3, UND=0, ABS=0xFFF1, COM=0xFFF2)
+VENDOR = {0x2111: "GNU_call_site_value", 0x2113: "GNU_call_site_target",
+          0x2115: "GNU_tail_call", 0x2116: "GNU_all_tail_call_sites",
+          0x2117: "GNU_all_call_sites", 0x2134: "GNU_pubnames", 0x2137: "GNU_locviews",
+          0x2138: "GNU_entry_view", 0x4109: "GNU_call_site", 0x410A: "GNU_call_site_parameter",
+          0x9E: "implicit_value", 0x9F: "stack_value", 0xA3: "entry_value",
+          0xF2: "GNU_implicit_pointer", 0xF3: "GNU_entry_value", 0xF5: "GNU_regval_type",
+          0xF7: "GNU_convert", 0xFA: "GNU_parameter_ref"}
+NAMED = ("language", "encoding", "inline")  # the dump names their values
+LOCATIONS = ("location", "frame_base", "data_member_location", "string_length",
+             "return_addr", "segment", "static_link", "use_location", "vtable_elem_location")
+
+
+def name(text):
+    """A tag, attribute, form or operation name without its DW_XX_ prefix, "_" for blanks;
+    a vendor's by VENDOR."""
+    m = re.match(r"\?\? (0x[0-9A-F]+)", text)
+    if m:
+        return VENDOR.get(int(m[1], 16), text)
+    return re.sub(r"^DW_[A-Z]+_", "", text.strip()).replace(" ", "_")
+
+
+def numbers(text):
+    """The numbers of a text: r12 gives 12, 0x1F 31, -4 -4."""
+    return [int(a) if a else int(b, 16 if "x" in b else 10) for a, b in
+            re.findall(r"\br(\d+)\b|(-?0x[0-9A-Fa-f]+|-?\b\d+)", text)]
+
+
+def parts(text):
+    """The dump cut at its headings: heading -> text; a DWARF section the dump reports
+    missing -> None."""
+    found, key = {}, None
+    for line in text.split("\n"):
+        m = re.match(r"(ELF header|String table|Sections|Program Headers):$|"
+                     r"[A-Z][a-z ]+ \((\.debug_\w+)\):$|No .* \(from (\.debug_\w+)\)$", line)
+        if m:
+            key = m[1] or m[2] or m[3]
+            found[key] = None if m[3] else ""
+        elif key and found[key] is not None:
+            found[key] += line + "\n"
+    return found
+
+
+def stored(path, copy):
+    """A copy of the file with its relocation sections retyped, so readers show the
+    stored bytes."""
+    raw = bytearray(open(path, "rb").read())
+    order = "<" if raw[5] == 1 else ">"
+    shoff, count = struct.unpack_from(order + "I", raw, 32)[0], struct.unpack_from(
+        order + "H", raw, 48)[0]
+    for k in range(count):
+        if struct.unpack_from(order + "I", raw, shoff + 40 * k + 4)[0] in (4, 9):
+            struct.pack_into(order + "I", raw, shoff + 40 * k + 4, 0x80000000)
+    open(copy, "wb").write(raw)
+    return copy
+
+
+def shown(text):
+    """The number of a value the dump shows as "NAME (0xN)" or "0xN"; None when cut."""
+    m = re.search(r"(?:^|\()(0x\w+)\)?$", text.strip())
+    return int(m[1], 16) if m else None
+
+
+def first_bytes(raw, offset, size):
+    return (offset, raw[offset:offset + min(16, size)].hex()) if size else None
+
+
+# ---- The ELF part, against readelf ----
+
+def elf_values(check, where, dump, path):
+    """(dump, readelf) value lists of the header, strings, sections with symbols and
+    program headers."""
+    raw = open(path, "rb").read()
+    readelf = lambda *o: check.run(["readelf", "-W"] + list(o) + [path]).stdout
+    head = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$", readelf("-h"), re.M))
+    ident = bytes.fromhex(head["Magic"])
+    n = lambda key: int(head[key].split()[0], 0)
+    want = [ident[4], ident[5], ident[6], ident[7], FILE_TYPES[head["Type"].split()[0]],
+            MACHINES.get(head["Machine"])] + [n(w % k) for k in ("program", "section") for w in (
+                "Number of %s headers", "Size of %s headers", "Start of %s headers")] + [
+        n("Section header string table index"), n("Entry point address")]
+    got = values(dump.get("ELF header", ""), (r"\t[^:]+:\s+(.*)$", lambda m: [shown(m[1])] if
+                                              shown(m[1]) is not None else numbers(m[1])))
+    check.same(where + ": ELF header", got, want)
+    sections = values(readelf("-S"), (r"\s*\[\s*(\d+)\] (.*?)\s+(\S+)\s+([0-9a-f]{8}) "
+                                      r"([0-9a-f]+) ([0-9a-f]+) [0-9a-f]+ ([WAXMSILOGTCxE ]*?)\s*"
+                                      r"(\d+)\s+(\d+)\s+(\d+)$",))
+    strtabs = [".strtab", sections[n("Section header string table index")][1]]
+    strings = lambda t: values(readelf("-p", t), (r"\s+\[\s*([0-9a-f]+)\]  (.*)$",
+                                                  lambda m: (int(m[1], 16), m[2])))
+    check.same(where + ": strings", values(dump.get("String table", ""), (r"([0-9A-F]{8}): (.+)$", lambda m:
+                                                                (int(m[1], 16), m[2]))),
+               [s for t in strtabs for s in strings(t)])
+    symbols, table = {}, None
+    for line in readelf("-s").splitlines():
+        m = re.match(r"Symbol table '(.*)'", line)
+        table = symbols.setdefault(m[1], []) if m else table
+        m = re.match(r"\s*\d+: ([0-9a-f]{8})\s+(\S+) (\w+)\s+(\w+)\s+(\w+)\s+(\w+) ?(.*)$", line)
+        if m:
+            ndx = SYMBOL.get(m[6]) if m[6] in SYMBOL else int(m[6])
+            table.append(("sym", None if m[3] == "SECTION" else m[7], int(m[1], 16), num(m[2]),
+                          SYMBOL[m[4]], SYMBOL[m[3]], SYMBOL[m[5]], ndx))
+    want = []
+    for k, label, kind, address, offset, size, flags, link, info, align in sections:
+        kind = SECTION_TYPES[kind]
+        want.append((int(k), label[:20], kind, int(address, 16), int(size, 16), int(link),
+                     int(offset, 16), int(info), int(align),
+                     "".join(w for w, f in zip("WAX", "WAX") if f in flags)))
+        if "A" in flags and kind != 8 and int(size, 16):
+            want.append(first_bytes(raw, int(offset, 16), int(size, 16)))
+        want += symbols.get(label, [])
+    got = values(dump.get("Sections", ""), (
+        r"([0-9A-F]{4})  (.{20}) (.{30})((?: [0-9A-F]{8}){6})(.*)$",
+        lambda m: (int(m[1], 16), m[2].rstrip(), shown(m[3]),
+                   *[int(v, 16) for v in m[4].split()], "".join(
+                       w[0] for w in m[5].split()).replace("E", "X"))),
+        (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16),
+                                                                m[2].replace(" ", "").lower())),
+        (r"\t(.*?) *  0x([0-9A-F]{8})  (-?\d+) *  \S.*?\((0x\w+)\)/.*\((0x\w+)\)  0x(\w+)  "
+         r"0x(\w+)$", lambda m: ("sym", m[1], int(m[2], 16), int(m[3]), int(m[4], 16),
+                                 int(m[5], 16), int(m[6], 16) & 3, int(m[7], 16))))
+    check.same(where + ": sections and symbols", got, want)
+    want = values(readelf("-l"), (r"\s+(\w+)\s+0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) "
+                                  r"([RWE ]{3}) 0x(\w+)$", lambda m: [
+        (SEGMENT_TYPES[m[1]], *[int(v, 16) for v in m.groups()[2:6]],
+         "".join(f.lower() if f in m[7] else "-" for f in "RWE").replace("e", "x"),
+         int(m[8], 16)), first_bytes(raw, int(m[2], 16), int(m[5], 16))]))
+    got = values(dump.get("Program Headers", ""), (
+        r"[0-9A-F]{4}  (.{36})((?: [0-9A-F]{8}){4}) ([r-][w-][x-]) ([0-9A-F]{8})$", lambda m: (
+            shown(m[1]),
+            *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16))),
+        (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16),
+                                                                m[2].replace(" ", "").lower())))
+    check.same(where + ": program headers", got, [v for v in want if v is not None])
+
+
+# ---- The DWARF part: entries ----
+
+def dump_value(form, attribute, text, unit):
+    if text.startswith('"'):
+        return text[1:-1].rstrip()
+    if text in ("true", "false"):
+        return int(text == "true")
+    m = re.match(r"(?:(.*) \()?(0x\w+|\d+)\)?$", text)
+    if attribute in NAMED and m:
+        return (int(m[2], 0), m[1] and m[1].lower().replace(" ", "_"))
+    if form.startswith("ref") and form != "ref_addr":
+        return int(text, 16) + unit
+    return num(text) if re.match(r"-?(0x)?[0-9A-F]+$", text) else text
+
+
+def readelf_value(form, attribute, text):
+    m = re.match(r"\(offset: \w+\): (.*)|(\d+) byte block|\(index: (\w+)\): (\w+)|"
+                 r"<?(-?0x[0-9a-f]+|-?\d+)", text)
+    if form.startswith(("str", "line_str")):
+        return (m[1] if m and m[1] is not None else text).rstrip()
+    if not m:  # an expression readelf shows without its length
+        return None
+    if m[2] or m[3]:  # a block's length; of an index, the dump shows the address it names
+        return int(m[2] or m[4 if form.startswith("addrx") else 3], 0)
+    return (int(m[5], 0), None) if attribute in NAMED else int(m[5], 0)
+
+
+def llvm_value(form, attribute, text):
+    m = re.search(r'= "(.*)"|^"(.*)"|\{(0x\w+)\}|^(true|0x0*1)\)?$', text)
+    if attribute in ("decl_file", "call_file") or "indexed (" in text and not (m and m[1]):
+        return None
+    if m:
+        return m[1].rstrip() if m[1] is not None else m[2].rstrip() if m[2] is not None \
+            else int(m[3], 16) if m[3] else 1
+    m = re.match(r"DW_[A-Z]+_(\w+)\)", text)
+    if m:
+        return (None, m[1].lower()) if attribute in NAMED else None
+    m = re.match(r"<(0x\w+)>|(-?0x[0-9a-f]+|-?\d+)(?::|\)?$)", text)
+    return None if not m or form.startswith("exprloc") else int(m[1] or m[2], 0)
+
+
+def dump_entries(text):
+    """Units, entries and attributes of the dump, with the dump's values; the list bases
+    (offset -> the unit's low pc) on the side."""
+    found, unit, bases, low, depth = [], 0, {}, None, 0
+    for line in text.splitlines():
+        m = re.match(r"Compilation Unit \d+ @ 0x(\w+)$", line)
+        if m:
+            unit, low = int(m[1], 16), None
+        m = re.match(r"size=(\d+) ver=0x(\w+) (?:unit type=\S+ )?abbrev offset=0x(\w+), "
+                     r"addrsize=(\d+)", line)
+        if m:
+            found.append(("unit", unit, int(m[1]), int(m[2], 16), int(m[3], 16), int(m[4])))
+        m = re.match(r"( *)\+(.*) \((\d+)\) @ 0x\w+ \(0x(\w+)\)$", line)
+        if m:
+            depth = len(m[1]) // 2
+            found.append(("die", depth, int(m[4], 16), int(m[3]), name(m[2])))
+        m = re.match(r" *(\S[^\[]*)\[([^\]]+)\] = (.*)$", line)
+        if m:
+            attribute, form = name(m[1]), name(m[2])
+            value = dump_value(form, attribute, m[3], unit)
+            found.append(("at", attribute, form, value))
+            low = value if attribute == "low_pc" and depth == 0 else low
+            if attribute in LOCATIONS and form in ("sec_offset", "data4"):
+                bases.setdefault(value, low or 0)
+    return found, bases
+
+
+def readelf_entries(text):
+    text = re.sub(r"Compilation Unit @ offset (\w+):\n\s+Length:\s+(\w+).*\n\s+Version:\s+(\d+)\n"
+                  r"(?:\s+Unit Type:.*\n)?\s+Abbrev Offset:\s+(\w+)\n\s+Pointer Size:\s+(\d+)",
+                  r"UNIT \1 \2 \3 \4 \5", text)
+    return values(text, (r"\s*UNIT (.*)", lambda m: ("unit", *[int(v, 0) for v in m[1].split()])),
+                  (r"\s*<(\d+)><(\w+)>: Abbrev Number: ([1-9]\d*) \(DW_TAG_(\w+)\)",
+                   lambda m: ("die", int(m[1]), int(m[2], 16), int(m[3]), m[4])),
+                  (r"\s*<\w+>\s+DW_AT_(\w+)\s*: \((\w+)\) ?(.*)$",
+                   lambda m: ("at", m[1], m[2], readelf_value(m[2], m[1], m[3]))))
+
+
+def llvm_entries(text):
+    return values(text, (r"0x(\w+): Compile Unit: length = (\w+), format = DWARF32, version = "
+                         r"(\w+),(?: unit_type = \w+,)? abbr_offset = (\w+), addr_size = (\w+)",
+                         lambda m: ("unit", *[int(v, 16) for v in m.groups()])),
+                  (r"0x(\w+):( +)DW_TAG_(\w+) \[(\d+)\]",
+                   lambda m: ("die", (len(m[2]) - 1) // 2, int(m[1], 16), int(m[4]), m[3])),
+                  (r"\s+DW_AT_(\w+) \[DW_FORM_(\w+)\]\t\((.*)$",
+                   lambda m: ("at", m[1], m[2], llvm_value(m[2], m[1], m[3]))))
+
+
+# ---- The DWARF part: the other sections ----
+
+def operations(text, separator):
+    """Operations as (name, first numbers): an entry value's expression is left out."""
+    found = []
+    for op in re.split(separator, text) if text.strip() else []:
+        op = re.sub(r"\((r\d+|[a-z]\w*)\)", "", op).strip()
+        word, rest = re.match(r"(\?\? 0x\w+|[^\s(:]+):?(.*)", op).groups()
+        word = name(word)
+        rest = re.sub(r"\b([0-9a-f]+)\b", r"0x\1", rest) if word == "addr" else rest
+        found.append(("op", word, None if "entry_value" in word else numbers(rest)))
+    return found
+
+
+def dump_lists(text, bases, addresses):
+    """Location or range lists of the dump as readelf shows them: offset pairs made
+    addresses from the base, indexes the addresses they name."""
+    found, base = [], 0
+    for line in text.splitlines():
+        m = re.match(r"(Set \d+|List) @ 0x(\w+)|size=(.*offsets=.*)|  offset +(\d+): 0x(\w+)|"
+                     r" *views=(\d+)\.\.(\d+)|(range|base)=0x(\w+)(?:\.\.0x(\w+))?|"
+                     r"  DW_[LR]LE_(\w+)(?:\((.*?)\))?(?: size=\d+)?$|  (.*)$", line)
+        if not m:
+            continue
+        kind, v = m[11], numbers(m[12] or "")
+        x = lambda k: addresses.get(v[k], v[k])
+        if m[1]:
+            base = bases.get(int(m[2], 16), 0)
+            found += [("list", int(m[2], 16))] if m[1] == "List" else []
+        elif m[3]:
+            continue  # readelf shows the header only with offset entries
+        elif m[4]:
+            found.append(("offset", int(m[4]), int(m[5], 16)))
+        elif m[6] or kind == "view_pair":
+            found.append(("views", *(v or [int(m[6]), int(m[7])])))
+        elif m[8] == "base" or kind in ("base_address", "base_addressx"):
+            base = int(m[9], 16) if m[8] else x(0)
+            found.append(("base", base))
+        elif m[8] or kind == "offset_pair":
+            found.append(("range", base + int(m[9], 16), base + int(m[10], 16)) if m[8] else (
+                "range", base + v[0], base + v[1]))
+        elif kind in ("start_length", "startx_length", "start_end", "startx_endx"):
+            start = x(0) if "x" in kind else v[0]
+            end = start + v[1] if "length" in kind else x(1) if "x" in kind else v[1]
+            found.append(("range", start, end))
+        elif m[13] and kind is None:
+            found += operations(m[13], r"\n")
+    return found
+
+
+def readelf_lists(text):
+    text = re.sub(r" \(start == end\)", "", text)
+    return values(text, (r"\s+Offset: 0x(\w+), Index", lambda m: ("list", int(m[1], 16))),
+                  (r"\s+\[\s*(\d+)\] 0x(\w+)$", lambda m: ("offset", int(m[1]), int(m[2], 16))),
+                  (r"\s+\w{8} v(\w+) v(\w+) location view pair",
+                   lambda m: ("views", int(m[1], 16), int(m[2], 16))),
+                  (r"\s+(?:\w{8} )?(\w{8}) \(base address\)", lambda m: ("base", int(m[1], 16))),
+                  (r"\s+(?:\w{8} )?(\w{8}) (\w{8})(?: \((DW_OP.*)\)| (DW_OP.*))?\s*$",
+                   lambda m: [("range", int(m[1], 16), int(m[2], 16))] + operations(
+                       m[3] or m[4] or "", r"; (?![^(]*\))")))
+
+
+def compare_lists(check, where, got, want):
+    """Lists compared as a whole, or (range lists) those readelf shows, by offset."""
+    is_list = lambda v: isinstance(v, tuple) and v[0] == "list"
+    if not any(map(is_list, want)):
+        return check.same(where, [v for v in got if not is_list(v)], want)
+    marks = lambda items: [k for k, v in enumerate(items) if is_list(v)] + [len(items)]
+    groups = lambda items: {items[a][1]: items[a + 1:b] for a, b in zip(marks(items),
+                                                                        marks(items)[1:])}
+    mine = groups(got)
+    for offset, entries in groups(want).items():
+        check.same("%s list @ 0x%x" % (where, offset), mine.get(offset), entries)
+
+
+def line_programs(dump, llvm):
+    """Headers, directories, files, opcodes and rows of each line-number program: (dump,
+    llvm, dump rows, llvm rows)."""
+    keys = dict(size="total_length", ver="version", addrsize="address_size",
+                segsize="seg_select_size", prolog="prologue_length", min_len="min_inst_length",
+                max_ops="max_ops_per_inst", def_stmt="default_is_stmt", line_base="line_base",
+                line_range="line_range", opcode_base="opcode_base")
+    got, rows = [], []
+    for group in re.split(r"^Group \d+ @ ", dump, flags=re.M)[1:]:
+        got.append(("group", int(group.split()[0], 16)))
+        got += [(keys[k], int(v) if v[0] in "-0123456789" else int(v == "true"))
+                for k, v in re.findall(r"(\w+)=(-?\w+)", group.split("opcode lengths")[0])]
+        got.append(("lengths", numbers(re.search(r"opcode lengths:(.*)", group)[1])))
+        includes, files = (group.split("\nFiles:") + [""])[:2]
+        got += [("dir", d) for d in re.findall(r' +\d+\.  "(.*)"', includes)]
+        got += values(files.split("Statement program")[0], (r' +\d+\.  "(.*)"', lambda m: ("file", m[1])),
+                      (r"\s+dir: *(\d+)(?:, time: .*\((0x\w+)\))?(?:, (\d+) bytes?)?", lambda m: [
+                          (k, int(v, 0)) for k, v in zip(("dir_index", "mod_time", "length"),
+                                                          m.groups()) if v is not None]))
+        got += values(group, (r"(\d{5,}):  SPECIAL\(line=(-?\d+), addr=(-?\d+)\)",
+                              lambda m: ("op", int(m[1]), "special", int(m[3]), int(m[2]))),
+                      (r"(\d{5,}):  (DW_\w+|\?\? \w+)\s*(?:: (.*))?$", lambda m: (
+                          "op", int(m[1]), None if "?" in m[2] else m[2], None if "advance_line"
+                          in m[2] or "?" in m[2] or not m[3] else numbers(m[3])[0])))
+        rows += values(group, (r"(\d{5,}):  ([0-9A-F]{16})  (\d+) +(-?\d+) +(-?\d+) +(true|false)",
+                               lambda m: (int(m[1]), int(m[2], 16), int(m[3]), int(m[4]),
+                                          int(m[5]), m[6] == "true")))
+    want, want_rows, at = [], [], 0
+    for line in llvm.splitlines():
+        m = re.match(r"debug_line\[0x(\w+)\]|\s*(\w+): (-?0x\w+|-?\d+)$|standard_opcode_"
+                     r"lengths\[\w+\] = (\d+)|include_directories\[ *\d+\] = (?:.*= )?\"(.*)\"|"
+                     r"\s+name: (?:.*= )?\"(.*)\"|0x(\w+): \w\w (?:address \+= (\d+),  line \+= "
+                     r"(-?\d+)|(DW_\w+)(?: \((.*)\))?)$|\s+0x(\w{16})\s+(\d+)\s+(\d+)\s+(\d+)\s+"
+                     r"\d+\s+\d+\s*(.*)$", line)
+        if not m:
+            continue
+        if m[1]:
+            want += [("group", int(m[1], 16)), ("lengths", [])]
+        elif m[2] in keys.values() or m[2] in ("dir_index", "mod_time", "length"):
+            item = (m[2], int(m[3], 0))
+            want.insert(len(want) - 1, item) if m[2] in keys.values() else want.append(item)
+        elif m[4]:
+            want[-1][1].append(int(m[4]))
+        elif m[5] is not None:
+            want.append(("dir", m[5]))
+        elif m[6] is not None:
+            want.append(("file", m[6]))
+        elif m[7]:
+            at = int(m[7], 16)
+            want.append(("op", at, "special", int(m[8]), int(m[9])) if m[8] else (
+                "op", at, m[10], None if re.search("advance_(line|pc)", m[10]) or not m[11]
+                else numbers(m[11])[0]))
+        elif m[12]:
+            want_rows.append((at, int(m[12], 16), int(m[15]), int(m[13]), int(m[14]),
+                              "is_stmt" in m[16]))
+    return got, want, rows, want_rows if rows else []
+
+
+def compare(check, where, path, text, work):
+    """symvert's dump of an ELF file against readelf and llvm-dwarfdump."""
+    dump = parts(text)
+    copy = stored(path, os.path.join(work, "stored-" + os.path.basename(path)))
+    elf_values(check, where, dump, path)
+    readelf = lambda *o: check.run(["readelf", "-W"] + list(o) + [copy]).stdout
+    llvm = lambda *o: check.run(["llvm-dwarfdump", "-v"] + list(o) + [copy]).stdout
+    present = re.findall(r"\] (\.debug_\w+)", readelf("-S"))
+    check.same(where + ": DWARF sections named", [(s, dump.get(s) is not None) for s in KNOWN],
+               [(s, s in present) for s in KNOWN])
+    strings = lambda s: values(dump.get(s) or "", (r'0x(\w{8}): "(.+)"$', lambda m: (int(m[1], 16), m[2])))
+    for section in (".debug_str", ".debug_line_str"):
+        check.same(where + ": " + section, strings(section), values(
+            readelf("-p", section) if section in present else "",
+            (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2]))))
+    check.same(where + ": .debug_addr", values(dump.get(".debug_addr") or "", (
+        r" +(\d+): 0x(\w+)$", lambda m: (int(m[1]), int(m[2], 16)))), values(
+            readelf("--debug-dump=addr"), (r"\t(\d+):\t(\w+)$", lambda m: (int(m[1]), int(m[2], 16)))))
+    abbrev = r"\s+DW_AT_(\w+)\s+DW_FORM_(\w+)(?:: (-?\d+))?"
+    got = values(dump.get(".debug_abbrev") or "", (r"@ 0x(\w+)$", lambda m: int(m[1], 16)),
+                 (r"(\d+)\(([YN?])\): (.*)$", lambda m: ("abbrev", int(m[1]), name(m[3]), m[2] == "Y")),
+                 (r" {10}(\S.*?) +(\S+?|\?\? 0x\w+)(?:: (-?\d+))?$", lambda m: (
+                     name(m[1]), name(m[2]), m[3] and int(m[3]))))
+    want = values(readelf("--debug-dump=abbrev"), (r"\s+Number TAG \((\w+)\)", lambda m: int(m[1], 0)),
+                  (r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]",
+                   lambda m: [None, ("abbrev", int(m[1]), m[2], m[3] == "has")]),
+                  (abbrev, lambda m: (m[1], m[2], m[3] and int(m[3]))))
+    want = [v for k, v in enumerate(want) if not (v is None and isinstance(want[k - 1], int))]
+    check.same(where + ": abbreviations", got, want)
+    entries, bases = dump_entries(dump.get(".debug_info") or "")
+    check.same(where + ": entries (readelf)", entries, readelf_entries(readelf("--debug-dump=info")))
+    check.same(where + ": entries (llvm)", entries, llvm_entries(llvm("--debug-info")))
+    got, want, rows, want_rows = line_programs(dump.get(".debug_line") or "", llvm("--debug-line"))
+    check.same(where + ": line programs", got, want)
+    check.same(where + ": line rows", rows, want_rows)
+    got = values(re.sub(r"Entry @ 0x(\w+)\n", r"Entry @ 0x\1 ", dump.get(".debug_frame") or ""), (
+        r"Common Information Entry @ 0x(\w+) size=(\d+) ver=(\d+)",
+        lambda m: [("CIE", int(m[1], 16), int(m[2])), ("version", int(m[3]))]),
+        (r"Frame Description Entry @ 0x(\w+) size=(\d+) CIE_pointer=0x(\w+) location range="
+         r"0x(\w+)\.\.0x(\w+)", lambda m: ("FDE", int(m[1], 16), int(m[2]),
+                                          *[int(v, 16) for v in m.groups()[2:]])),
+        (r'Augmentation: (?:None|"(.*)" \(unknown\))', lambda m: ("augmentation", m[1] or "")),
+        (r"(?:addrsize=\d+, segsize=\d+, )?code align=(\d+), data align=(-?\d+), return col=(\d+)",
+         lambda m: [("code", int(m[1])), ("data", int(m[2])), ("return", int(m[3]))]),
+        (r" {8}(DW_CFA_\w+|\?\? \w+)[^(]*(?:\((.*)\))?$", lambda m: (
+            name(m[1]), numbers(re.sub(r".*loc -> ", "", m[2] or "")))))
+    want = values(readelf("--debug-dump=frames"), (
+        r"(\w{8}) (\w{8,16}) (\w{8}) (CIE|FDE)(?: cie=\w+ pc=(\w+)\.\.(\w+))?",
+        lambda m: (m[4], int(m[1], 16), int(m[2], 16)) if m[4] == "CIE" else (
+            "FDE", *[int(v, 16) for v in m.groups() if v and v != "FDE"])),
+        (r"\s+Version:\s+(\d+)", lambda m: ("version", int(m[1]))),
+        (r'\s+Augmentation:\s+"(.*)"', lambda m: ("augmentation", m[1])),
+        (r"\s+Code alignment factor: (\d+)", lambda m: ("code", int(m[1]))),
+        (r"\s+Data alignment factor: (-?\d+)", lambda m: ("data", int(m[1]))),
+        (r"\s+Return address column: (\d+)", lambda m: ("return", int(m[1]))),
+        (r"  DW_CFA_(\w+)(?:: (.*))?$", lambda m: (m[1], [int(m[2].split()[-1], 16)] if re.match(
+            r"advance_loc|set_loc", m[1]) else numbers(re.sub(r"\(\w+\)", "", m[2] or "")))))
+    check.same(where + ": frames", got, want)
+    sets = [(r"  0x(\w+): \"(.*)\"$", lambda m: (int(m[1], 16), m[2])),
+            (r"  0x(\w+)\.\.0x(\w+)$", lambda m: (int(m[1], 16), int(m[2], 16) - int(m[1], 16))),
+            (r"size=(.*?)(?: \(flat\))?$", lambda m: ["set"] + numbers(re.sub(r"\w+ ?size=|\w+=", "", m[1])))]
+    peer_sets = [(r"\s+Length:\s+(\d+)", lambda m: ["set", int(m[1])]),
+                 (r"\s+(?:Version|Offset into .debug_info(?: section)?|Size of area in .debug_info "
+                  r"section|Pointer Size|Segment Size):\s+(\w+)$", lambda m: int(m[1], 0)),
+                 (r"    ([0-9a-f]+)\s+\t(.*)$", lambda m: (int(m[1], 16), m[2])),
+                 (r"    ([0-9a-f]{8,}) ([0-9a-f]{8,})\s*$", lambda m: (int(m[1], 16), int(m[2], 16))
+                  if int(m[1], 16) or int(m[2], 16) else None)]
+    check.same(where + ": name-lookup sets", values(dump.get(".debug_pubnames") or "", *sets), values(
+        readelf("--debug-dump=pubnames").split(".debug_gnu_pubnames")[0], *peer_sets))
+    check.same(where + ": address-range sets", values(dump.get(".debug_aranges") or "", *sets),
+               values(readelf("--debug-dump=aranges"), *peer_sets))
+    check.same(where + ": macros", values(dump.get(".debug_macinfo") or "", (
+        r'  DW_MACINFO_(\w+)(?:\((-?\d+), (?:"(.*)"|(-?\d+))\))?$', lambda m: (
+            m[1], m[2] and int(m[2]), m[3] if m[3] is not None else m[4] and int(m[4]))),),
+        values(readelf("--debug-dump=macro"), (
+            r" DW_MACINFO_(\w+)(?: - (?:lineno|constant) ?: (\d+) (?:(?:macro|string) : (.*)|"
+            r"filenum: (\d+)))?$", lambda m: (m[1], m[2] and int(m[2]), m[3] if m[3] is not None
+                                               else m[4] and int(m[4])))))
+    addresses = dict(values(dump.get(".debug_addr") or "", (r" +(\d+): 0x(\w+)$", lambda m: (
+        int(m[1]), int(m[2], 16)))))
+    for section, kind in ((".debug_loc", "loc"), (".debug_loclists", "loc"),
+                          (".debug_rnglists", "Ranges")):
+        want = readelf("--debug-dump=" + kind).split("Contents of the ")
+        want = next((w for w in want if w.startswith(section + " ")), "")
+        compare_lists(check, where + ": " + section, dump_lists(
+            dump.get(section) or "", bases, addresses), readelf_lists(want))
+
+
+def main():
+    check = Check("readelf", "llvm-dwarfdump")
+    work = check.sample()
+    for name in SAMPLES:
+        path = os.path.join(check.data, "elfreal", name)
+        proc = check.symvert("-d", "-v", "-v", "-v", path)
+        check.same(name + ": dump status", proc.returncode, 0)
+        compare(check, name, path, proc.stdout, work)
+    check.done("%d files dumped and read by readelf and llvm-dwarfdump" % len(SAMPLES))
+
+
+if __name__ == "__main__":
+    main()
