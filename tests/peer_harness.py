@@ -91,8 +91,7 @@ class Check:
         work = tempfile.mkdtemp(dir=self.scratch)
         for path in paths:
             source = os.path.join(self.data, path)
-            names = os.listdir(source) if os.path.isdir(source) else [""]
-            for name in names:
+            for name in os.listdir(source) if os.path.isdir(source) else [source]:
                 if os.path.isfile(os.path.join(source, name)):
                     shutil.copy(os.path.join(source, name), work)
         return work

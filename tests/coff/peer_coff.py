@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""Peer check: COFF against binutils' H8/300 objdump and gputils' gpvo.
+
+Written: H8/300 COFF from the debug samples read by h8300-hitachi-coff-objdump, and
+Microchip COFF (the main job: -p name, id and family, -nCODE) read by gpvo, show the
+sections, symbol entries and line numbers of symvert's dump, and the image's bytes in the
+code sections. Read: the files binutils and gplink made (committed, and rebuilt from their
+sources when the assembler and linker are installed) give symvert's reader (-v -v) the
+segments, symbols, data blocks, line count and bytes the peer shows, and its dump the
+peer's sections, entries and line numbers. Where a peer reads a field otherwise, the
+format as symvert defines it holds:
+ - symvert writes sections at virtual address 0 with the address as physical address,
+   and 5000 as Microchip's optional-header magic (gpvo says so, as the only complaints);
+   a prototype gets storage class 5, which BFD does not know for H8/300;
+ - symvert places Microchip sections at paddr times the code unit (2), data included;
+ - entries: a file entry is named by itself; gpvo numbers them from 1; the dump names no
+   external definition and shows a Microchip file entry by its file and listing toggles
+   as ON/OFF; gplink's optional-header version draws message 638."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from peer_harness import Check, SKIP, values  # noqa: E402
+
+OBJDUMP = "h8300-hitachi-coff-objdump"
+SAMPLES = [("pic18", "18F452"), ("arm", "AT91R40008"), ("holtek", "HT46R24"), ("pic16", "16F877"),
+           ("dspic", "30F2010"), ("i8051", "8051"), ("pic32", "32MX360F512L")]
+MCOFF = [("pic16", "16F877A,877A,PIC14", 2), ("pic18", "18F452,452F,PIC18", 1)]  # ROM bytes
+# per address gpvo shows
+CLASSES = {2: "external symbol", 3: "static", 5: "external definition", 6: "label",
+           1: "automatic variable", 4: "register variable", 8: "member of structure",
+           9: "function argument", 10: "structure tag", 18: "bit field", 100: ".bb or .eb",
+           101: ".bf or .ef", 102: "end of structure", 103: "file name", 107: "section",
+           104: "end of file", 108: "absolute listing toggle"}
+GPVO = dict(C_EXT=2, C_STAT=3, C_LABEL=6, C_FILE=103, C_EOF=104, C_EXTDEF=5, C_FCN=101,
+            C_BLOCK=100, C_STRTAG=10, C_MOS=8, C_FIELD=18, C_EOS=102, C_LIST=108, C_SECTION=107)
+
+
+def dumped(text):
+    """symvert's COFF dump: sections (name, address, size), entries (index, section,
+    class, aux count, name, value) and line numbers (marker index or file, line, address)."""
+    sections = values(text, (r"Section \d+: (\S*): @(\w+).* size 0x(\w+) lines", lambda m: (
+        m[1], int(m[2], 16), int(m[3], 16))))
+    entries = values(text, (r"\s*(\d+):(?: \((-?\d+)\))?\t\s*(.{0,24}?) (\d+) \d+\[\d+\]\t(.*)$",
+                            lambda m: (int(m[1]), m[2] and int(m[2]), m[3].strip(), int(m[4]), *(
+                                re.match(r"([^\s:=\[]*)(?: = (\w+))?", m[5]).groups()))))
+    files = {e[0]: e[4] for e in entries if e[2] == "file name"}
+    lines, marker = [], None
+    for m in re.finditer(r"^Symbol: .* \((\d+)\)$|^(\d{5,}):\t(?:srcndx: (\d+), paddr: 0x)?(\w+)"
+                         r"(?:, flags 0x0,)?", text, re.M):
+        marker = int(m[1]) if m[1] else marker
+        if m[2]:
+            lines.append((files.get(int(m[3])) if m[3] else marker, int(m[2]), int(m[4], 16)))
+    return sections, [e[:4] + (e[4] or None, e[5] and int(e[5], 16)) for e in entries], lines
+
+
+def objdump(check, path):
+    """objdump -h -t -s -l: the same, and the contents by address, the line count."""
+    proc = check.run([OBJDUMP, "-h", "-t", "-s", "-l", path])
+    check.quiet(path + ": objdump", proc.stderr, [r"Unrecognized storage class 5 for"])
+    text = proc.stdout
+    sections = values(text, (r"\s+\d+ (\S+)\s+(\w+)\s+(\w+)\s+(\w+)\s+\w+\s+2\*\*", lambda m: (
+        m[1], int(m[4], 16), int(m[2], 16), int(m[3], 16))))
+    entries, lines, contents, where = [], [], {}, None
+    for line in text.splitlines():
+        m = re.match(r"\[\s*(\d+)\]\(sec\s+(-?\d+)\)\(fl \w+\)\(ty\s+\w+\)\(scl\s+(-?\d+)\) \(nx "
+                     r"(\d+)\) 0x(\w+) (.*)$|\s+(\d+) : 0x(\w+)$|Contents of section (\S+):|"
+                     r" (\w{4,}) ((?:\w{2,8} ?)+)\s", line)
+        if m and m[1]:
+            entries.append((int(m[1]), int(m[2]), CLASSES[int(m[3])], int(m[4]), m[6],
+                            int(m[5], 16)))
+        elif m and m[7]:
+            lines.append((entries[-1][0], int(m[7]), int(m[8], 16)))
+        elif m and m[9]:
+            where = next(s for s in sections if s[0] == m[9])
+        elif m and m[10] and where:
+            data = bytes.fromhex(m[11].replace(" ", ""))
+            contents.update((where[1] - where[3] + int(m[10], 16) + k, b) for k, b in
+                            enumerate(data))
+    return [s[:3] for s in sections], entries, lines, contents
+
+
+def gpvo(check, path, unit=2):
+    """gpvo's sections, entries, line numbers and code words (by byte address)."""
+    proc = check.run(["gpvo", path])
+    check.quiet(path + ": gpvo", proc.stderr, [r"Invalid optional magic number \(0x1388\)",
+                                               r"Virtual address does not equal physical"])
+    sections, entries, lines, contents = [], [], [], {}
+    for block in proc.stdout.split("Section Header\n")[1:]:
+        head = dict(re.findall(r"^(Name|Physical address|Size of Section)\s+(\S+)", block, re.M))
+        sections.append((head["Name"], int(head["Physical address"], 16),
+                         int(head["Size of Section"])))
+        lines += values(block, (r"(\d+)\s+(0x\w+|0)\s+(\S+)\s*$", lambda m: (
+            m[3], int(m[1]), int(m[2], 16))))
+        for m in re.finditer(r"^(\w{6}):\s+(\w{4})\b", block.split("Symbol Table")[0], re.M):
+            at, word = unit * int(m[1], 16), int(m[2], 16)
+            contents.update({at: word & 0xFF, at + 1: word >> 8})
+    entries = values(proc.stdout, (r"(\d{4}) (\S+)\s+(\S+)\s+(0x\w+|0)\s+\S+\s+\S+\s+(C_\w+)\s+(\d+)",
+                                   lambda m: (int(m[1]) - 1, m[3], CLASSES[GPVO[m[5]]], int(m[6]),
+                                              None if m[5] in ("C_FILE", "C_LIST") else m[2],
+                                              int(m[4], 16))))
+    return sections, entries, lines, contents
+
+
+def summary(text):
+    """symvert's -v -v summary: segments, symbols, data blocks, line count."""
+    part, found = None, dict(Segments=[], Symbols=[], blocks=[], lines=None)
+    for line in text.splitlines():
+        m = re.match(r"(Segments|Symbols|Data blocks):|Files: \d+, syms: \d+, lines: (\d+)", line)
+        if m:
+            part = (m[1] or "").replace("Data ", "")
+            found["lines"] = int(m[2]) if m[2] else found["lines"]
+        m = re.match(r"\t(\S+)\s+(\w+)(?:-(\w+))?$", line) if part == "Segments" else re.match(
+            r"\t(\S*)\s+(\w+)\s+(\S+)$", line) if part == "Symbols" else re.match(
+            r"\t(\w+)-(\w+) (.*)$", line) if part == "blocks" else None
+        if m and part == "Segments":
+            found[part].append((m[1], int(m[2], 16), int(m[3] or m[2], 16) - int(m[2], 16) + (
+                1 if m[3] else 0)))
+        elif m:
+            found[part].append((m[1], int(m[2], 16), m[3]) if part == "Symbols" else (
+                int(m[1], 16), int(m[2], 16), m[3]))
+    return [found["Segments"], sorted(found["Symbols"]), sorted(found["blocks"]), found["lines"]]
+
+
+def read(check, where, path, peer, unit, wildcard_files=False):
+    """symvert reads and dumps a file the peer made as the peer does."""
+    sections, entries, lines, contents = peer
+    proc = check.symvert("-v", "-v", path, "-oihex", "back.hex")
+    sources = {e[0]: e[4] for e in entries if e[2] == "file name"}
+    want = [[(n, a * unit, z) for n, a, z in sections],
+            sorted((e[1] if isinstance(e[1], str) else sections[e[1] - 1][0] if 0 < e[1] <= len(
+                sections) else "", e[5], e[4]) for e in entries if e[2] in (
+                "external symbol", "static", "label")), sorted(
+                (a * unit, a * unit + z - 1, n) for n, a, z in sections if z and any(
+                    a * unit <= x < a * unit + z for x in contents)), len(lines)]
+    for part, got, peer_values in zip(("segments", "symbols", "blocks", "lines"),
+                                      summary(proc.stderr), want):
+        check.same("%s: read %s" % (where, part), got, peer_values)
+    check.same(where + ": bytes", check.peer_image("back.hex", ["-intel"]), sorted(contents.items()))
+    got = dumped(check.symvert("-d", "-v", "-v", path).stdout)
+    check.same(where + ": dumped sections", got[0], sections)
+    check.same(where + ": dumped entries", got[1], [e if unit == 1 else e[:1] + (None,) + e[2:]
+                                                    for e in entries])
+    check.same(where + ": dumped lines", [l for l in got[2] if not wildcard_files], [
+        (sources.get(f, f), l, a) for f, l, a in lines if not wildcard_files])
+
+
+def main():
+    check = Check()
+    have = [t for t in (OBJDUMP, "gpvo") if shutil.which(t)]
+    if not have:
+        print("skipped: neither %s nor gpvo installed" % OBJDUMP)
+        sys.exit(SKIP)
+    written = [(s, "-p%s,H8/300" % p, "coff", objdump) for s, p in SAMPLES if OBJDUMP in have]
+    written += [(s, "-p" + p, "mcoff", lambda c, f, u=u: gpvo(c, f, u)) for s, p, u in MCOFF
+                if "gpvo" in have]
+    for sample, processor, key, peer in written:
+        work, where = check.sample("debug/" + sample), "%s %s" % (sample, processor)
+        if not check.ran(where, check.symvert(processor, "-nCODE", "prog.sym", "prog.hex",
+                                              "-o" + key, "out.cof", cwd=work)):
+            continue
+        sections, entries, lines, contents = peer(check, os.path.join(work, "out.cof"))
+        got = dumped(check.symvert("-d", "-v", "-v", "out.cof", cwd=work).stdout)
+        check.same(where + ": sections", got[0], sections)
+        check.same(where + ": entries", got[1], [e if key == "coff" else e[:1] + (None,) + e[2:]
+                                                for e in entries])
+        check.same(where + ": lines", sorted(got[2]), sorted(lines))
+        image = dict(check.peer_image("prog.hex", ["-intel"], work))
+        check.same(where + ": code", sorted(contents.items()), sorted(
+            (a, image.get(a, 0)) for a in contents))
+    if OBJDUMP in have:
+        source, paths = os.path.join(check.data, "coff", "h8300"), []
+        scratch = check.sample("coff/h8300/main.s", "coff/h8300/util.s")
+        for name in ("main", "util"):
+            subprocess.run(["h8300-hitachi-coff-as", "-o", name + ".o", name + ".s"], cwd=scratch)
+        subprocess.run(["h8300-hitachi-coff-ld", "-o", "prog.coff", "main.o", "util.o"], cwd=scratch)
+        for directory in (source, scratch):
+            paths += [os.path.join(directory, n) for n in ("prog.coff", "main.o", "util.o")]
+        for path in paths:
+            read(check, path, path, objdump(check, path), 1)
+    if "gpvo" in have:
+        for path in [os.path.join(check.data, "pic", "blink.cof")]:
+            read(check, path, path, gpvo(check, path), 2)
+    check.done("COFF written and read against %s" % " and ".join(have))
+
+
+main()
