@@ -1,61 +1,50 @@
 #!/usr/bin/env python3
-"""Peer check: symvert's dump of ELF files with DWARF 2 to 5 (-d -v -v -v) shows the values
-readelf and llvm-dwarfdump read in the files of tests/data/elfreal (gcc, clang and sdcc
-output): the ELF header, string tables, sections with their first bytes, symbols and
-program headers; the DWARF sections the dump names, strings, addresses, abbreviations,
-units with every entry and attribute value, line-number programs (header, files,
-opcodes, rows), frames, name-lookup and address-range sets, macros, location and range
-lists. Each side is normalised to lists of values. Where the two show a value otherwise:
- - readelf and llvm apply a relocatable file's relocations: they read a copy whose
-   relocation sections are retyped, so that all show the stored bytes;
- - readelf adds the unit's base address to .debug_loc ranges; the dump's ranges are
-   made addresses the same way;
- - readelf names section symbols after their sections, shows section offsets for
-   references (the dump: unit offsets), and block lengths; llvm shows the line an
-   advance_line reaches, and expressions, file names and some indexes by what they name
-   (those values are left to the other peer);
- - the dump names vendor tags and attributes by number (VENDOR), and values of later
-   DWARF versions only in units of those versions."""
+"""Peer check: symvert's dump of ELF files with DWARF 2 to 5 (-d -v -v -v) shows what
+readelf and llvm-dwarfdump read in tests/data/elfreal (gcc, clang and sdcc output): ELF
+header, string tables, sections with their first bytes, symbols, program headers; the
+DWARF sections named, strings, addresses, abbreviations, every entry and attribute value,
+line programs (header, files, opcodes, rows), frames, name-lookup and address-range sets,
+macros, location and range lists. Both sides are normalised to value lists; where they
+show a value otherwise: the peers read a copy without relocation sections (they apply
+relocations, the dump shows the stored bytes); readelf adds base addresses to list ranges
+and shows a section symbol by its section's name; llvm shows the line an advance_line
+reaches and names what some values refer to (left to readelf); the dump shows vendor
+names by number (VENDOR) and later versions' names only in units of those versions."""
 import os
 import re
 import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from peer_harness import Check, num, values  # noqa: E402
+from peer_harness import Check, values  # noqa: E402
 
-SAMPLES = ["arm-O0.elf", "arm-O2.elf", "arm-g3.elf", "mips.o", "hc08.elf", "arm-v3.elf",
-           "arm-v4.elf", "arm-v5.elf", "arm-g3-v5.elf", "arm-split-v5.o", "mips-be.o",
-           "clang-v5.o"]
-KNOWN = [".debug_str", ".debug_abbrev", ".debug_info", ".debug_line", ".debug_frame",
-         ".debug_pubnames", ".debug_pubtypes", ".debug_aranges", ".debug_macinfo",
-         ".debug_loc", ".debug_ranges"]
+SAMPLES = "arm-O0.elf arm-O2.elf arm-g3.elf mips.o hc08.elf arm-v3.elf arm-v4.elf arm-v5.elf " \
+    "arm-g3-v5.elf arm-split-v5.o mips-be.o clang-v5.o".split()
+KNOWN = [".debug_" + s for s in "str abbrev info line frame pubnames pubtypes aranges macinfo "
+         "loc ranges".split()]
 # readelf's words for ELF values.
 FILE_TYPES = dict(NONE=0, REL=1, EXEC=2, DYN=3, CORE=4)
 MACHINES = {"None": 0, "MIPS R3000": 8, "ARM": 40, "Motorola MC68HC08 Microcontroller": 71,
             "Microchip Technology dsPIC30F Digital Signal Controller": 118}
 SECTION_TYPES = dict(NULL=0, PROGBITS=1, SYMTAB=2, STRTAB=3, RELA=4, NOTE=7, NOBITS=8, REL=9,
-                     GNU_ATTRIBUTES=0x6FFFFFF5,
-                     ARM_EXIDX=0x70000001, ARM_ATTRIBUTES=0x70000003,
+                     GNU_ATTRIBUTES=0x6FFFFFF5, ARM_EXIDX=0x70000001, ARM_ATTRIBUTES=0x70000003,
                      MIPS_REGINFO=0x70000006, MIPS_DWARF=0x7000001E, MIPS_ABIFLAGS=0x7000002A)
 SEGMENT_TYPES = dict(NULL=0, LOAD=1, PHDR=6, REGINFO=0x70000000, ABIFLAGS=0x70000003)
 SYMBOL = dict(NOTYPE=0, OBJECT=1, FUNC=2, SECTION=3, FILE=4, LOCAL=0, GLOBAL=1, WEAK=2,
               DEFAULT=0, INTERNAL=1, HIDDEN=2, PROTECTED=3, UND=0, ABS=0xFFF1, COM=0xFFF2)
-VENDOR = {0x2111: "GNU_call_site_value", 0x2113: "GNU_call_site_target",
-          0x2115: "GNU_tail_call", 0x2116: "GNU_all_tail_call_sites",
-          0x2117: "GNU_all_call_sites", 0x2134: "GNU_pubnames", 0x2137: "GNU_locviews",
-          0x2138: "GNU_entry_view", 0x4109: "GNU_call_site", 0x410A: "GNU_call_site_parameter",
-          0x9E: "implicit_value", 0x9F: "stack_value", 0xA3: "entry_value",
-          0xF2: "GNU_implicit_pointer", 0xF3: "GNU_entry_value", 0xF5: "GNU_regval_type",
-          0xF7: "GNU_convert", 0xFA: "GNU_parameter_ref"}
+VENDOR = dict(zip([0x2111, 0x2113, 0x2115, 0x2116, 0x2117, 0x2134, 0x2137, 0x2138, 0x4109,
+                   0x410A, 0x9E, 0x9F, 0xA3, 0xF2, 0xF3, 0xF5, 0xF7, 0xFA], (
+    "GNU_call_site_value GNU_call_site_target GNU_tail_call GNU_all_tail_call_sites "
+    "GNU_all_call_sites GNU_pubnames GNU_locviews GNU_entry_view GNU_call_site "
+    "GNU_call_site_parameter implicit_value stack_value entry_value GNU_implicit_pointer "
+    "GNU_entry_value GNU_regval_type GNU_convert GNU_parameter_ref").split()))
 NAMED = ("language", "encoding", "inline")  # the dump names their values
-LOCATIONS = ("location", "frame_base", "data_member_location", "string_length",
-             "return_addr", "segment", "static_link", "use_location", "vtable_elem_location")
+LOCATIONS = "location frame_base data_member_location string_length return_addr segment " \
+    "static_link use_location vtable_elem_location".split()
 
 
 def name(text):
-    """A tag, attribute, form or operation name without its DW_XX_ prefix, "_" for blanks;
-    a vendor's by VENDOR."""
+    """A DWARF name without its DW_XX_ prefix, "_" for blanks; a vendor's by VENDOR."""
     m = re.match(r"\?\? (0x[0-9A-F]+)", text)
     if m:
         return VENDOR.get(int(m[1], 16), text)
@@ -69,8 +58,7 @@ def numbers(text):
 
 
 def parts(text):
-    """The dump cut at its headings: heading -> text; a DWARF section the dump reports
-    missing -> None."""
+    """The dump cut at its headings: heading -> text (None: reported missing)."""
     found, key = {}, None
     for line in text.split("\n"):
         m = re.match(r"(ELF header|String table|Sections|Program Headers):$|"
@@ -84,8 +72,7 @@ def parts(text):
 
 
 def retyped(path, copy, change):
-    """A copy of an ELF file with the sh_type of its sections as change(name, sh_type)
-    answers."""
+    """A copy of an ELF file, each section's sh_type made change(name, sh_type)."""
     raw = bytearray(open(path, "rb").read())
     order = "<" if raw[5] == 1 else ">"
     field = lambda fmt, at: struct.unpack_from(order + fmt, raw, at)[0]
@@ -105,16 +92,14 @@ def shown(text):
     return int(m[1], 16) if m else None
 
 
-def first_bytes(raw, offset, size):
-    return (offset, raw[offset:offset + min(16, size)].hex()) if size else None
-
-
 # ---- The ELF part, against readelf ----
 
 def elf_values(check, where, dump, path):
-    """(dump, readelf) value lists of the header, strings, sections with symbols and
-    program headers."""
+    """The header, strings, sections with symbols and program headers."""
     raw = open(path, "rb").read()
+    first = lambda raw, at, size: (at, raw[at:at + min(16, size)].hex()) if size else None
+    hexes = (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16), m[2].replace(
+        " ", "").lower()))
     readelf = lambda *o: check.run(["readelf", "-W"] + list(o) + [path]).stdout
     head = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$", readelf("-h"), re.M))
     ident = bytes.fromhex(head["Magic"])
@@ -132,9 +117,8 @@ def elf_values(check, where, dump, path):
     strtabs = [".strtab", sections[n("Section header string table index")][1]]
     strings = lambda t: values(readelf("-p", t), (r"\s+\[\s*([0-9a-f]+)\]  (.*)$",
                                                   lambda m: (int(m[1], 16), m[2])))
-    check.same(where + ": strings", values(dump.get("String table", ""), (r"([0-9A-F]{8}): (.+)$", lambda m:
-                                                                (int(m[1], 16), m[2]))),
-               [s for t in strtabs for s in strings(t)])
+    check.same(where + ": strings", values(dump.get("String table", ""), (
+        r"([0-9A-F]{8}): (.+)$", lambda m: (int(m[1], 16), m[2]))), sum(map(strings, strtabs), []))
     symbols, table = {}, None
     for line in readelf("-s").splitlines():
         m = re.match(r"Symbol table '(.*)'", line)
@@ -143,7 +127,7 @@ def elf_values(check, where, dump, path):
                      r" ?(.*)$", line)
         if m:
             ndx = SYMBOL.get(m[6]) if m[6] in SYMBOL else int(m[6])
-            table.append(("sym", None if m[3] == "SECTION" else m[7], int(m[1], 16), num(m[2]),
+            table.append(("sym", None if m[3] == "SECTION" else m[7], int(m[1], 16), int(m[2], 0),
                           SYMBOL[m[4]], SYMBOL[m[3]], SYMBOL[m[5]], ndx))
     want = []
     for k, label, kind, address, offset, size, flags, link, info, align in sections:
@@ -152,16 +136,14 @@ def elf_values(check, where, dump, path):
                      int(offset, 16), int(info), int(align),
                      "".join(w for w, f in zip("WAX", "WAX") if f in flags)))
         if "A" in flags and kind != 8 and int(size, 16):
-            want.append(first_bytes(raw, int(offset, 16), int(size, 16)))
+            want.append(first(raw, int(offset, 16), int(size, 16)))
         want += symbols.get(label, [])
     got = values(dump.get("Sections", ""), (
         r"([0-9A-F]{4})  (.{20}) (.{30})((?: [0-9A-F]{8}){6})(.*)$",
         lambda m: (int(m[1], 16), m[2].rstrip(), shown(m[3]),
                    *[int(v, 16) for v in m[4].split()], "".join(
                        w[0] for w in m[5].split()).replace("E", "X"))),
-        (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16),
-                                                                m[2].replace(" ", "").lower())),
-        (r"\t(.*?) *  0x([0-9A-F]{8})  (-?\d+) *  \S.*?\((0x\w+)\)/.*\((0x\w+)\)  0x(\w+)  "
+        hexes, (r"\t(.*?) *  0x([0-9A-F]{8})  (-?\d+) *  \S.*?\((0x\w+)\)/.*\((0x\w+)\)  0x(\w+)  "
          r"0x(\w+)$", lambda m: ("sym", m[1], int(m[2], 16), int(m[3]), int(m[4], 16),
                                  int(m[5], 16), int(m[6], 16) & 3, int(m[7], 16))))
     check.same(where + ": sections and symbols", got, want)
@@ -169,13 +151,11 @@ def elf_values(check, where, dump, path):
                                   r"([RWE ]{3}) (0x\w+|\d+)$", lambda m: [
         (SEGMENT_TYPES[m[1]], *[int(v, 16) for v in m.groups()[2:6]],
          "".join(f.lower() if f in m[7] else "-" for f in "RWE").replace("e", "x"),
-         int(m[8], 0)), first_bytes(raw, int(m[2], 16), int(m[5], 16))]))
+         int(m[8], 0)), first(raw, int(m[2], 16), int(m[5], 16))]))
     got = values(dump.get("Program Headers", ""), (
         r"[0-9A-F]{4}  (.{36})((?: [0-9A-F]{8}){4}) ([r-][w-][x-]) ([0-9A-F]{8})$", lambda m: (
             shown(m[1]),
-            *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16))),
-        (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16),
-                                                                m[2].replace(" ", "").lower())))
+            *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16))), hexes)
     check.same(where + ": program headers", got, [v for v in want if v is not None])
 
 
@@ -191,7 +171,7 @@ def dump_value(form, attribute, text, unit):
         return (int(m[2], 0), m[1] and m[1].lower().replace(" ", "_"))
     if form.startswith("ref") and form != "ref_addr":
         return int(text, 16) + unit
-    return num(text) if re.match(r"-?(0x)?[0-9A-F]+$", text) else text
+    return int(text, 16 if "0x" in text else 10) if re.match(r"-?(0x[0-9A-F]+|\d+)$", text) else text
 
 
 def readelf_value(form, attribute, text):
