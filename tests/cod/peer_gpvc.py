@@ -1,22 +1,15 @@
 #!/usr/bin/env python3
 """Peer check: gpvc (gputils) reads the .COD files symvert writes as symvert's dump shows
-them: the directory's texts and table blocks, the code index and code words, the short and
-long symbols, the local scopes, the file names and the line entries. And symvert's dump of the .COD files gplink makes (the committed
-blink.cod, and one rebuilt from blink.asm when gpasm is installed) shows what gpvc does.
-
-Where gpvc reads a field otherwise, the file format as symvert writes it holds:
- - gpvc names some types otherwise (GPVC_NAMES), and shows type 0, and long-symbol types
-   above 128, as a_reg (compared as any type); its type table ends at 153 and it prints
-   rubbish past it, so it reads a copy in which types from 154 on are 0;
- - for a 12- or 14-bit processor it shows a scope's addresses as start / 2 and end / 2 - 1
-   and labels code with word addresses;
- - it leaves out file-change line entries (flags FF), the empty tail of the last block
-   and the 85th entry of each block;
- - gplink leaves the date's length byte 0, so symvert shows no date, and the dump shows
-   32 characters of a file name."""
+them: directory texts and table blocks, code index and code words, short and long
+symbols, local scopes, file names and line entries. Where gpvc reads a field otherwise,
+the format as symvert writes it holds: gpvc names some types otherwise (GPVC_NAMES) and
+shows type 0 and long-symbol types above 128 as a_reg (any type); its type table ends at
+153 and it prints rubbish past it, so it reads a copy with those types made 0; for a 12-
+or 14-bit processor it shows a scope as start / 2 to end / 2 - 1 and labels code words
+with word addresses; it leaves out file-change line entries (flags FF), the empty tail of
+the last block and the 85th entry of each block."""
 import os
 import re
-import shutil
 import struct
 import sys
 
@@ -61,90 +54,72 @@ def masked(path, copy):
     open(copy, "wb").write(data)
 
 
-def gpvc(check, path, cwd):
-    """gpvc's reading, cut at its headings."""
-    proc = check.run(["gpvc", path], cwd)
+def read(check, cwd, byte_labels):
+    """gpvc's reading of gpvc.cod: directory, code words, symbols, scopes, files, lines and
+    long symbols."""
+    proc = check.run(["gpvc", "gpvc.cod"], cwd)
     text = re.sub(r"^ERROR: Source file .* does not exist\.\n", "", proc.stdout, flags=re.M)
-    check.quiet(path + ": gpvc", proc.stderr + "\n".join(l for l in text.splitlines()
-                                                         if "error" in l.lower()))
-    parts = re.split(r"^(%s):$" % "|".join(HEADINGS), text, flags=re.M)
-    return dict(zip([""] + parts[1::2], parts[0::2]))
+    check.quiet("gpvc", proc.stderr + "\n".join(l for l in text.splitlines() if "rror" in l))
+    parts = re.split(r"^(%s):$" % "|".join(HEADINGS), text.replace("gpvc.cod", "out.cod"), flags=re.M)
+    part = dict(zip([""] + parts[1::2], parts[0::2])).get
+    entry = (ENTRY, lambda m: (m[1], int(m[2], 16), None if m[3] == "a_reg" else m[3]))
+    code = {}
+    for label, words in values(part("Formatted Code Dump", ""), (r"(\w{6}):((?: +\w{4})+)",)):
+        for k, word in enumerate(int(w, 16) for w in words.split()):
+            at = int(label, 16) + 2 * k if byte_labels else 2 * (int(label, 16) + k)
+            code.update({at: word & 0xFF, at + 1: word >> 8})
+    return dict(directory=values(part("") + part("Code blocks index", ""), (
+        r"\w+ - (Source file|Date|Time|Compiler version|Compiler|Notice|Processor):\s*(.*?)\s*$",),
+        (r".* start block:\s+(\w+)\s+end block:\s+(\w+)", lambda m: [int(m[1], 16), int(m[2], 16)]),
+        (r"(\w{6})-\w{6}: (\d+)$", lambda m: ("code", int(m[1], 16), int(m[2])))),
+        code=sorted((a, b) for a, b in code.items() if b),
+        symbols=values(part("Symbol Table Information", ""), entry),
+        scopes=values(part("Local Symbol Scoping Information", ""), (
+            r"Local symbols between (\w+) and (\w+):\s*(.*)", lambda m: [
+                ("block", int(m[1], 16), int(m[2], 16))] + values(m[3], entry)), entry),
+        files=[l.strip() for l in part("Source File Information", "").splitlines()
+               if l.strip() and l[0] != "-"],
+        lines=values(part("Line Number Information", ""), (
+            r"\s+\d+\s+(\d+)\s+(\w{6})\s+([ \w]\w) \S+\s+(\S+)", lambda m: (
+                int(m[1]), int(m[3], 16), int(m[2], 16), m[4]))),
+        long=values(part("Long Symbol Table Information", ""), (ENTRY, lambda m: (
+            m[1], int(m[2], 16)))))
 
 
-def peer_values(read, byte_labels):
-    """gpvc's directory, tables, code index, symbols, scopes, files and line entries."""
-    kind = lambda t: None if t == "a_reg" else t
-    return (values(read[""] + read.get("Code blocks index", ""), (r"\w+ - (Source file|Date|Time|Compiler version|Compiler|Notice|"
-                              r"Processor):\s*(.*?)\s*$",),
-                   (r".* start block:\s+(\w+)\s+end block:\s+(\w+)", lambda m: [
-                       int(m[1], 16), int(m[2], 16)]),
-                   (r"(\w{6})-\w{6}: (\d+)$", lambda m: ("code", int(m[1], 16), int(m[2])))),
-            values(read.get("Symbol Table Information", ""), (
-                ENTRY, lambda m: (m[1], int(m[2], 16), kind(m[3])))),
-            values(read.get("Local Symbol Scoping Information", ""), (
-                r"Local symbols between (\w+) and (\w+):\s*(.*)", lambda m: [
-                    ("block", int(m[1], 16), int(m[2], 16))] + values(m[3], (ENTRY, lambda e: (
-                        e[1], int(e[2], 16), kind(e[3]))))), (ENTRY, lambda m: (
-                            m[1], int(m[2], 16), kind(m[3])))),
-            [l.strip()[:32] for l in read.get("Source File Information", "").splitlines()
-             if l.strip() and l[0] != "-"],
-            values(read.get("Line Number Information", ""), (
-                r"\s+\d+\s+(\d+)\s+(\w{6})\s+([ \w]\w) \S+\s+(\S+)", lambda m: (
-                    int(m[1]), int(m[3], 16), int(m[2], 16), m[4][:32]))))
-
-
-def dump_values(text, byte_labels):
+def dumped(text, byte_labels):
     """The same values from symvert's dump (-d -v) of the file."""
-    kind = lambda t: GPVC_NAMES.get(t, t)
-    entry = (r"\t(.{14}) \((\S+)\)\s+(\w+)$", lambda m: (m[1].strip(), int(m[3], 16), kind(m[2])))
-    head, symbols = text.split("\nSymbols:\n") if "\nSymbols:\n" in text else (text, "Locals:")
-    symbols, rest = symbols.split("Locals:\n", 1) if "Locals:\n" in symbols else ("", symbols)
-    scopes, rest = rest.split("Files:\n", 1) if "Files:\n" in rest else ("", rest)
+    entry = (r"\t(.{14}) \((\S+)\)\s+(\w+)$", lambda m: (m[1].strip(), int(m[3], 16),
+                                                       GPVC_NAMES.get(m[2], m[2])))
+    head, rest = text.split("\nSymbols:\n")
+    symbols, rest = rest.split("Locals:\n", 1)
+    scopes, rest = rest.split("Files:\n", 1)
     files, rest = rest.split("Line numbers:\n", 1)
-    lines = [v for block in rest.split("Line number block ")[1:] for k, v in enumerate(values(
-        block, (r"\t\s*(\d+) (\w\w) (\w{4}) (.*)$", lambda m: (int(m[1]), int(m[2], 16), int(
-            m[3], 16), m[4][:32])))) if v[1] != 0xFF and v[:3] != (0, 0, 0) and k != 84]
-    return (values(head, (r"(Source):\t(.*)$", lambda m: ("Source file", m[2])),
-                   (r"Date:\t(.*)\tTime:\t(.*)$", lambda m: [("Date", m[1]), ("Time", m[2])]),
-                   (r"Version:(.*)\tCompiler: (.*)$", lambda m: [("Compiler version", m[1]), (
-                       "Compiler", m[2])]), (r"(Notice):\t(.*)$",),
-                   (r"Codtyp:\t1; (Processor) (.*)$",), (r"(?:Symtab|Memmap):\t(.*)$",
-                                                         lambda m: [int(v) for v in re.findall(
-                                                             r"\d+", m[1])]),
-                   (r"Code: 0(\w+)h at block (\d+)$", lambda m: ("code", int(m[1], 16),
-                                                                 int(m[2])))),
-            values(symbols, entry),
-            values(scopes, (r"Block: 0x(\w+)-0x(\w+)", lambda m: ("block", *(
-                (int(m[1], 16), int(m[2], 16)) if byte_labels else
-                (int(m[1], 16) // 2, int(m[2], 16) // 2 - 1)))), entry),
-            [l.strip()[:32] for l in files.splitlines() if l.strip()], lines)
-
-
-def code(check, where, read, dump, byte_labels):
-    """The code words gpvc shows are the bytes the dump shows."""
-    dumped, shown = {}, {}
-    for label, row in values(dump, (r"([0-9A-F]{4}):((?: [0-9A-F]{2}){16}) ",
-                                    lambda m: (int(m[1], 16), m[2].split()))):
-        dumped.update((label + k, int(b, 16)) for k, b in enumerate(row) if b != "00")
-    for label, words in values(read.get("Formatted Code Dump", ""), (
-            r"(\w{6}):((?: +\w{4})+)", lambda m: (int(m[1], 16), m[2].split()))):
-        for k, word in enumerate(words):
-            at = label + 2 * k if byte_labels else 2 * (label + k)
-            shown.update({at: int(word, 16) & 0xFF, at + 1: int(word, 16) >> 8})
-    check.same(where + ": code", sorted((a, b) for a, b in shown.items() if b),
-               sorted(dumped.items()))
-
-
-def compare(check, where, got, want, parts=("directory", "symbols", "scopes", "files", "lines")):
-    order = lambda v: 1 if isinstance(v, int) else 2 if v[0] == "code" else 0  # as gpvc shows
-    for part, a, b in zip(parts, got, want):
-        if part == "directory":
-            a, b = sorted(a, key=order), sorted(b, key=order)
-        check.same("%s: %s" % (where, part), a, b)
+    code = {}
+    for label, row in values(text, (r"([0-9A-F]{4}):((?: [0-9A-F]{2}){16}) ",)):
+        code.update((int(label, 16) + k, int(b, 16)) for k, b in enumerate(row.split()) if b != "00")
+    return dict(directory=values(head, (r"(Source):\t(.*)$", lambda m: ("Source file", m[2])),
+                                 (r"Date:\t(.*)\tTime:\t(.*)$", lambda m: [("Date", m[1]), ("Time", m[2])]),
+                                 (r"Version:(.*)\tCompiler: (.*)$", lambda m: [
+                                     ("Compiler version", m[1]), ("Compiler", m[2])]),
+                                 (r"(Notice):\t(.*)$",), (r"Codtyp:\t1; (Processor) (.*)$",),
+                                 (r"(?:Symtab|Memmap):\t(.*)$", lambda m: [
+                                     int(v) for v in re.findall(r"\d+", m[1])]),
+                                 (r"Code: 0(\w+)h at block (\d+)$", lambda m: (
+                                     "code", int(m[1], 16), int(m[2])))),
+                code=sorted(code.items()), symbols=values(symbols, entry),
+                scopes=values(scopes, (r"Block: 0x(\w+)-0x(\w+)", lambda m: ("block", *(
+                    (int(m[1], 16), int(m[2], 16)) if byte_labels else
+                    (int(m[1], 16) // 2, int(m[2], 16) // 2 - 1)))), entry),
+                files=[l.strip() for l in files.splitlines() if l.strip()],
+                lines=[v for block in rest.split("Line number block ")[1:] for k, v in enumerate(
+                    values(block, (r"\t\s*(\d+) (\w\w) (\w{4}) (.*)$", lambda m: (
+                        int(m[1]), int(m[2], 16), int(m[3], 16), m[4]))))
+                       if v[1] != 0xFF and v[:3] != (0, 0, 0) and k != 84])
 
 
 def main():
     check = Check("gpvc")
+    order = lambda v: 1 if isinstance(v, int) else 2 if v[0] == "code" else 0  # as gpvc shows
     local = {}
     for sample, options, byte_labels in SAMPLES:
         where = "%s %s" % (sample, " ".join(options))
@@ -152,44 +127,26 @@ def main():
         if not check.ran(where, check.symvert(*options, "-ocod", "out.cod", cwd=work)):
             continue
         masked(os.path.join(work, "out.cod"), os.path.join(work, "gpvc.cod"))
-        read = gpvc(check, "gpvc.cod", work)
-        read[""] = read[""].replace("gpvc.cod", "out.cod")
-        dump = check.symvert("-d", "-v", "out.cod", cwd=work).stdout
-        got = dump_values(dump, byte_labels)
-        compare(check, where, got, peer_values(read, byte_labels))
-        code(check, where, read, dump, byte_labels)
+        peer = read(check, work, byte_labels)
+        got = dumped(check.symvert("-d", "-v", "out.cod", cwd=work).stdout, byte_labels)
+        got["directory"].sort(key=order)
+        peer["directory"].sort(key=order)
+        for part, values_got in got.items():
+            check.same("%s: %s" % (where, part), values_got, peer[part])
         # The long symbols: the short ones with full names; under -f first each local
-        # as "function.local".
-        symbols, scopes = got[1], got[2]
+        # of the scopes (as written without -f) as "function.local".
+        scopes = got["scopes"]
         if "-f" not in options and "-m" not in options:
-            local[sample] = []
+            local[sample], function = [], None
             for k, entry in enumerate(scopes):
                 function = scopes[k + 1][0] if entry[0] == "block" else function
                 if entry[0] != "block" and scopes[k - 1][0] != "block":
                     local[sample].append(("%s.%s" % (function, entry[0]), entry[1]))
-        want = local.get(sample, []) if "-f" in options else []
-        longs = values(read.get("Long Symbol Table Information", ""), (ENTRY, lambda m: (
-            m[1], int(m[2], 16))))
-        check.same(where + ": long locals", [s for s in longs if "." in s[0]], want)
-        check.same(where + ": long symbols", [(n[:12], v & 0xFFFF) for n, v in longs
-                                              if "." not in n], [s[:2] for s in symbols])
-    blinks = [check.sample("pic")]
-    if shutil.which("gpasm") and shutil.which("gplink"):
-        blinks.append(check.sample("pic/blink.asm"))
-        check.ran("gpasm", check.run(["gpasm", "-c", "blink.asm"], blinks[-1]))
-        check.ran("gplink", check.run(["gplink", "-q", "-c", "-o", "blink.hex", "blink.o"],
-                                      blinks[-1]))
-    for work, where in zip(blinks, ["blink.cod", "blink.cod rebuilt"]):
-        dump = check.symvert("-icod", "-d", "-v", "blink.cod", cwd=work).stdout
-        read = gpvc(check, "blink.cod", work)
-        want = peer_values(read, False)
-        want[0][:] = [("Date", "") if isinstance(v, tuple) and v[0] == "Date" else v
-                      for v in want[0]]
-        compare(check, where, dump_values(dump, False), want, ("directory", "", "", "files",
-                                                               "lines"))
-        code(check, where, read, dump, False)
-    check.done("%d .COD files written and %d of gplink's read by gpvc" % (len(SAMPLES),
-                                                                          len(blinks)))
+        check.same(where + ": long locals", [s for s in peer["long"] if "." in s[0]],
+                   local.get(sample, []) if "-f" in options else [])
+        check.same(where + ": long symbols", [(n[:12], v & 0xFFFF) for n, v in peer["long"]
+                                              if "." not in n], [s[:2] for s in got["symbols"]])
+    check.done("%d .COD files written and read by gpvc" % len(SAMPLES))
 
 
 main()

@@ -162,16 +162,11 @@ def elf_values(check, where, dump, path):
 # ---- The DWARF part: entries ----
 
 def dump_value(form, attribute, text, unit):
-    if text.startswith('"'):
-        return text[1:-1].rstrip()
-    if text in ("true", "false"):
-        return int(text == "true")
-    m = re.match(r"(?:(.*) \()?(0x\w+|\d+)\)?$", text)
-    if attribute in NAMED and m:
-        return (int(m[2], 0), m[1] and m[1].lower().replace(" ", "_"))
-    if form.startswith("ref") and form != "ref_addr":
-        return int(text, 16) + unit
-    return int(text, 16 if "0x" in text else 10) if re.match(r"-?(0x[0-9A-F]+|\d+)$", text) else text
+    m = re.match(r'"(.*)"$|(true|false)$|(?:(.*) \()?(0x\w+|-?\d+)\)?$', text)
+    if not m or m[1] is not None or m[2]:
+        return m[1].rstrip() if m and m[1] is not None else int(m[2] == "true") if m else text
+    number = int(m[4], 0 if "x" in m[4] else 10) + (unit if re.match(r"ref\d|ref_u", form) else 0)
+    return (number, m[3] and m[3].lower().replace(" ", "_")) if attribute in NAMED else number
 
 
 def readelf_value(form, attribute, text):
@@ -179,51 +174,43 @@ def readelf_value(form, attribute, text):
                  r"<?(-?0x[0-9a-f]+|-?\d+)", text)
     if form.startswith(("str", "line_str")):
         return (m[1] if m and m[1] is not None else text).rstrip()
-    if not m:  # an expression readelf shows without its length
-        return None
-    if m[2] or m[3]:  # a block's length; of an index, the dump shows the address it names
+    if m and (m[2] or m[3]):  # a block's length; of an index, the dump shows an address
         return int(m[2] or m[4 if form.startswith("addrx") else 3], 0)
-    return (int(m[5], 0), None) if attribute in NAMED else int(m[5], 0)
+    return None if not m else (int(m[5], 0), None) if attribute in NAMED else int(m[5], 0)
 
 
 def llvm_value(form, attribute, text):
-    m = re.search(r'= "(.*)"|^"(.*)"|\{(0x\w+)\}|^(true|0x0*1)\)?$', text)
-    if attribute in ("decl_file", "call_file") or "indexed (" in text and not (m and m[1]):
+    m = re.search(r'= "(.*)"|^"(.*)"|\{(0x\w+)\}|^(true|0x0*1)\)?$|^DW_[A-Z]+_(\w+)\)|^<(0x\w+)>|'
+                  r"^(-?0x[0-9a-f]+|-?\d+)(?::|\)?$)", text)
+    if not m or attribute in ("decl_file", "call_file") or "indexed (" in text and m[1] is None:
         return None
-    if m:
-        return m[1].rstrip() if m[1] is not None else m[2].rstrip() if m[2] is not None \
-            else int(m[3], 16) if m[3] else 1
-    m = re.match(r"DW_[A-Z]+_(\w+)\)", text)
-    if m:
-        return (None, m[1].lower()) if attribute in NAMED else None
-    m = re.match(r"<(0x\w+)>|(-?0x[0-9a-f]+|-?\d+)(?::|\)?$)", text)
-    return None if not m or form.startswith("exprloc") else int(m[1] or m[2], 0)
+    if m[1] is not None or m[2] is not None:
+        return (m[1] if m[1] is not None else m[2]).rstrip()
+    if m[5]:
+        return (None, m[5].lower()) if attribute in NAMED else None
+    return 1 if m[4] else None if form == "exprloc" else int(m[3] or m[6] or m[7], 0)
 
 
 def dump_entries(text):
-    """Units, entries and attributes of the dump, with the dump's values; the list bases
-    (offset -> the unit's low pc) on the side."""
+    """Units, entries and attributes of the dump; the list bases (offset -> the low pc of
+    the unit that names the list) on the side."""
     found, unit, bases, low, depth = [], 0, {}, None, 0
-    for line in text.splitlines():
-        m = re.match(r"Compilation Unit \d+ @ 0x(\w+)$", line)
-        if m:
+    for m in re.finditer(r"^Compilation Unit \d+ @ 0x(\w+)$|^size=(\d+) ver=0x(\w+) (?:unit type="
+                         r"\S+ )?abbrev offset=0x(\w+), addrsize=(\d+)|^( *)\+(.*) \((\d+)\) @ 0x\w+"
+                         r" \(0x(\w+)\)$|^ *(\S[^\[]*)\[([^\]]+)\] = (.*)$", text, re.M):
+        if m[1]:
             unit, low = int(m[1], 16), None
-        m = re.match(r"size=(\d+) ver=0x(\w+) (?:unit type=\S+ )?abbrev offset=0x(\w+), "
-                     r"addrsize=(\d+)", line)
-        if m:
-            found.append(("unit", unit, int(m[1]), int(m[2], 16), int(m[3], 16), int(m[4])))
-        m = re.match(r"( *)\+(.*) \((\d+)\) @ 0x\w+ \(0x(\w+)\)$", line)
-        if m:
-            depth = len(m[1]) // 2
-            found.append(("die", depth, int(m[4], 16), int(m[3]), name(m[2])))
-        m = re.match(r" *(\S[^\[]*)\[([^\]]+)\] = (.*)$", line)
-        if m:
-            attribute, form = name(m[1]), name(m[2])
-            value = dump_value(form, attribute, m[3], unit)
-            found.append(("at", attribute, form, value))
-            low = value if attribute == "low_pc" and depth == 0 else low
+        elif m[2]:
+            found.append(("unit", unit, int(m[2]), int(m[3], 16), int(m[4], 16), int(m[5])))
+        elif m[7]:
+            depth = len(m[6]) // 2
+            found.append(("die", depth, int(m[9], 16), int(m[8]), name(m[7])))
+        else:
+            attribute, form = name(m[10]), name(m[11])
+            found.append(("at", attribute, form, dump_value(form, attribute, m[12], unit)))
+            low = found[-1][3] if attribute == "low_pc" and depth == 0 else low
             if attribute in LOCATIONS and form in ("sec_offset", "data4"):
-                bases.setdefault(value, low or 0)
+                bases.setdefault(found[-1][3], low or 0)
     return found, bases
 
 
@@ -324,61 +311,46 @@ def compare_lists(check, where, got, want):
 
 
 def line_programs(dump, llvm):
-    """Headers, directories, files, opcodes and rows of each line-number program: (dump,
+    """Each line program's header, directories, files and opcodes, and its rows: (dump,
     llvm, dump rows, llvm rows)."""
     keys = dict(size="total_length", ver="version", addrsize="address_size",
                 segsize="seg_select_size", prolog="prologue_length", min_len="min_inst_length",
                 max_ops="max_ops_per_inst", def_stmt="default_is_stmt", line_base="line_base",
                 line_range="line_range", opcode_base="opcode_base")
+    op = lambda at, kind, operand: ("op", at, None if "?" in kind else kind, None if re.search(
+        r"advance_line|\?", kind) or not operand else numbers(operand)[0])
     got, rows = [], []
     for group in re.split(r"^Group \d+ @ ", dump, flags=re.M)[1:]:
-        got.append(("group", int(group.split()[0], 16)))
-        got += [(keys[k], int(v) if v[0] in "-0123456789" else int(v == "true"))
-                for k, v in re.findall(r"(\w+)=(-?\w+)", group.split("opcode lengths")[0])]
-        got.append(("lengths", numbers(re.search(r"opcode lengths:(.*)", group)[1])))
-        includes, files = (group.split("\nFiles:") + [""])[:2]
-        got += [("dir", d) for d in re.findall(r' +\d+\.  "(.*)"', includes)]
+        head, files = (group.split("opcode lengths") + [""])[:2]
+        includes, files = (files.split("\nFiles:") + [""])[:2]
+        got += [("group", int(group.split()[0], 16))] + [(keys[k], int(v) if v[0] in "-0123456789"
+                                                          else int(v == "true"))
+                                                         for k, v in re.findall(r"(\w+)=(-?\w+)", head)]
+        got += [("length", n) for n in numbers(includes.split("\n")[0])] + [
+            ("dir", d) for d in re.findall(r' +\d+\.  "(.*)"', includes)]
         got += values(files.split("Statement program")[0], (r' +\d+\.  "(.*)"', lambda m: ("file", m[1])),
                       (r"\s+dir: *(\d+)(?:, time: .*\((0x\w+)\))?(?:, (\d+) bytes?)?", lambda m: [
                           (k, int(v, 0)) for k, v in zip(("dir_index", "mod_time", "length"),
                                                           m.groups()) if v is not None]))
         got += values(group, (r"(\d{5,}):  SPECIAL\(line=(-?\d+), addr=(-?\d+)\)",
                               lambda m: ("op", int(m[1]), "special", int(m[3]), int(m[2]))),
-                      (r"(\d{5,}):  (DW_\w+|\?\? \w+)\s*(?:: (.*))?$", lambda m: (
-                          "op", int(m[1]), None if "?" in m[2] else m[2], None if "advance_line"
-                          in m[2] or "?" in m[2] or not m[3] else numbers(m[3])[0])))
-        rows += values(group, (r"(\d{5,}):  ([0-9A-F]{16})  (\d+) +(-?\d+) +(-?\d+) +(true|false)",
-                               lambda m: (int(m[1]), int(m[2], 16), int(m[3]), int(m[4]),
-                                          int(m[5]), m[6] == "true")))
-    want, want_rows, at = [], [], 0
-    for line in llvm.splitlines():
-        m = re.match(r"debug_line\[0x(\w+)\]|\s*(\w+): (-?0x\w+|-?\d+)$|standard_opcode_"
-                     r"lengths\[\w+\] = (\d+)|include_directories\[ *\d+\] = (?:.*= )?\"(.*)\"|"
-                     r"\s+name: (?:.*= )?\"(.*)\"|0x(\w+): \w\w (?:address \+= (\d+),  line \+= "
-                     r"(-?\d+)|(DW_\w+)(?: \((.*)\))?)$|\s+0x(\w{16})\s+(\d+)\s+(\d+)\s+(\d+)\s+"
-                     r"\d+\s+\d+\s*(.*)$", line)
-        if not m:
-            continue
-        if m[1]:
-            want += [("group", int(m[1], 16)), ("lengths", [])]
-        elif m[2] in keys.values() or m[2] in ("dir_index", "mod_time", "length"):
-            item = (m[2], int(m[3], 0))
-            want.insert(len(want) - 1, item) if m[2] in keys.values() else want.append(item)
-        elif m[4]:
-            want[-1][1].append(int(m[4]))
-        elif m[5] is not None:
-            want.append(("dir", m[5]))
-        elif m[6] is not None:
-            want.append(("file", m[6]))
-        elif m[7]:
-            at = int(m[7], 16)
-            want.append(("op", at, "special", int(m[8]), int(m[9])) if m[8] else (
-                "op", at, m[10], None if re.search("advance_(line|pc)", m[10]) or not m[11]
-                else numbers(m[11])[0]))
-        elif m[12]:
-            want_rows.append((at, int(m[12], 16), int(m[15]), int(m[13]), int(m[14]),
-                              "is_stmt" in m[16]))
-    return got, want, rows, want_rows if rows else []
+                      (r"(\d{5,}):  (DW_\w+|\?\? \w+)\s*(?:: (.*))?$", lambda m: op(int(m[1]), m[2], m[3])))
+        rows += values(group, (r"\d{5,}:  ([0-9A-F]{16})  (\d+) +(-?\d+) +(-?\d+) +(true|false)",
+                               lambda m: (int(m[1], 16), *map(int, m.groups()[1:4]), m[5] == "true")))
+    want = values(llvm, (r"debug_line\[0x(\w+)\]", lambda m: ("group", int(m[1], 16))),
+                  (r"\s*(%s): (-?0x\w+|-?\d+)$" % "|".join(keys.values()), lambda m: (m[1], int(m[2], 0))),
+                  (r"standard_opcode_lengths\[\w+\] = (\d+)", lambda m: ("length", int(m[1]))),
+                  (r"include_directories\[ *\d+\] = (?:.*= )?\"(.*)\"", lambda m: ("dir", m[1])),
+                  (r"\s+name: (?:.*= )?\"(.*)\"", lambda m: ("file", m[1])),
+                  (r"\s+(dir_index|mod_time|length): (\w+)$", lambda m: (m[1], int(m[2], 0))),
+                  (r"0x(\w+): \w\w address \+= (\d+),  line \+= (-?\d+)$", lambda m: (
+                      "op", int(m[1], 16), "special", int(m[2]), int(m[3]))),
+                  (r"0x(\w+): \w\w (DW_\w+)(?: \((.*)\))?$", lambda m: op(
+                      int(m[1], 16), m[2], None if "advance_pc" in m[2] else m[3])),
+                  (r"\s+0x(\w{16})\s+(\d+)\s+(\d+)\s+(\d+)\s+\d+\s+\d+\s*(.*)$", lambda m: (
+                      "row", int(m[1], 16), int(m[4]), int(m[2]), int(m[3]), "is_stmt" in m[5])))
+    want_rows = [v[1:] for v in want if v[0] == "row"]
+    return got, [v for v in want if v[0] != "row"], rows, want_rows if rows else []
 
 
 def compare(check, where, path, text, work, entries=True):
