@@ -95,68 +95,52 @@ def shown(text):
 # ---- The ELF part, against readelf ----
 
 def elf_values(check, where, dump, path):
-    """The header, strings, sections with symbols and program headers."""
+    """The header, strings, sections with symbols and program headers (with their first
+    bytes in the file)."""
     raw = open(path, "rb").read()
-    first = lambda raw, at, size: (at, raw[at:at + min(16, size)].hex()) if size else None
-    hexes = (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16), m[2].replace(
-        " ", "").lower()))
+    first = lambda at, size: [(at, raw[at:at + min(16, size)].hex())] if size else []
+    hexes = (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16), m[2].replace(" ", "").lower()))
     readelf = lambda *o: check.run(["readelf", "-W"] + list(o) + [path]).stdout
     head = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$", readelf("-h"), re.M))
-    ident = bytes.fromhex(head["Magic"])
     n = lambda key: int(head[key].split()[0], 0)
-    want = [ident[4], ident[5], ident[6], ident[7], FILE_TYPES[head["Type"].split()[0]],
-            MACHINES.get(head["Machine"])] + [n(w % k) for k in ("program", "section") for w in (
-                "Number of %s headers", "Size of %s headers", "Start of %s headers")] + [
+    want = list(bytes.fromhex(head["Magic"])[4:8]) + [FILE_TYPES[head["Type"].split()[0]], MACHINES.get(
+        head["Machine"])] + [n(w % k) for k in ("program", "section") for w in (
+            "Number of %s headers", "Size of %s headers", "Start of %s headers")] + [
         n("Section header string table index"), n("Entry point address")]
-    got = values(dump.get("ELF header", ""), (r"\t[^:]+:\s+(.*)$", lambda m: [shown(m[1])] if
-                                              shown(m[1]) is not None else numbers(m[1])))
-    check.same(where + ": ELF header", got, want)
-    sections = values(readelf("-S"), (r"\s*\[\s*(\d+)\] (.*?)\s+(\S+)\s+([0-9a-f]{8}) "
-                                      r"([0-9a-f]+) ([0-9a-f]+) [0-9a-f]+ ([WAXMSILOGTCxE ]*?)\s*"
-                                      r"(\d+)\s+(\d+)\s+(\d+)$",))
-    strtabs = [".strtab", sections[n("Section header string table index")][1]]
-    strings = lambda t: values(readelf("-p", t), (r"\s+\[\s*([0-9a-f]+)\]  (.*)$",
-                                                  lambda m: (int(m[1], 16), m[2])))
-    check.same(where + ": strings", values(dump.get("String table", ""), (
-        r"([0-9A-F]{8}): (.+)$", lambda m: (int(m[1], 16), m[2]))), sum(map(strings, strtabs), []))
+    check.same(where + ": ELF header", values(dump.get("ELF header", ""), (r"\t[^:]+:\s+(.*)$", lambda m: [
+        shown(m[1])] if shown(m[1]) is not None else numbers(m[1]))), want)
+    sections = values(readelf("-S"), (r"\s*\[\s*(\d+)\] (.*?)\s+(\S+)\s+(\w{8}) (\w+) (\w+) \w+ "
+                                      r"([WAXMSILOGTCxE ]*?)\s*(\d+)\s+(\d+)\s+(\d+)$",))
+    strings = lambda t: values(readelf("-p", t), (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2])))
+    check.same(where + ": strings", values(dump.get("String table", ""), (r"(\w{8}): (.+)$", lambda m: (
+        int(m[1], 16), m[2]))), strings(".strtab") + strings(sections[n("Section header string table index")][1]))
     symbols, table = {}, None
-    for line in readelf("-s").splitlines():
-        m = re.match(r"Symbol table '(.*)'", line)
-        table = symbols.setdefault(m[1], []) if m else table
-        m = re.match(r"\s*\d+: ([0-9a-f]{8})\s+(\S+) (\w+)\s+(\w+)\s+(\w+)(?:\s+\[[^]]*\])?\s+(\w+)"
-                     r" ?(.*)$", line)
-        if m:
-            ndx = SYMBOL.get(m[6]) if m[6] in SYMBOL else int(m[6])
-            table.append(("sym", None if m[3] == "SECTION" else m[7], int(m[1], 16), int(m[2], 0),
-                          SYMBOL[m[4]], SYMBOL[m[3]], SYMBOL[m[5]], ndx))
+    for m in re.finditer(r"^Symbol table '(.*)'|^\s*\d+: (\w{8})\s+(\S+) (\w+)\s+(\w+)\s+(\w+)(?:\s+\[[^]]*\])?"
+                         r"\s+(\w+) ?(.*)$", readelf("-s"), re.M):
+        table = symbols.setdefault(m[1], []) if m[1] else table
+        if m[2]:  # readelf names a section symbol after its section
+            table += [("sym", None if m[4] == "SECTION" else m[8], int(m[2], 16), int(m[3], 0), SYMBOL[m[5]],
+                       SYMBOL[m[4]], SYMBOL[m[6]], SYMBOL.get(m[7]) if m[7] in SYMBOL else int(m[7]))]
     want = []
     for k, label, kind, address, offset, size, flags, link, info, align in sections:
-        kind = SECTION_TYPES[kind]
-        want.append((int(k), label[:20], kind, int(address, 16), int(size, 16), int(link),
-                     int(offset, 16), int(info), int(align),
-                     "".join(w for w, f in zip("WAX", "WAX") if f in flags)))
-        if "A" in flags and kind != 8 and int(size, 16):
-            want.append(first(raw, int(offset, 16), int(size, 16)))
-        want += symbols.get(label, [])
-    got = values(dump.get("Sections", ""), (
-        r"([0-9A-F]{4})  (.{20}) (.{30})((?: [0-9A-F]{8}){6})(.*)$",
-        lambda m: (int(m[1], 16), m[2].rstrip(), shown(m[3]),
-                   *[int(v, 16) for v in m[4].split()], "".join(
-                       w[0] for w in m[5].split()).replace("E", "X"))),
-        hexes, (r"\t(.*?) *  0x([0-9A-F]{8})  (-?\d+) *  \S.*?\((0x\w+)\)/.*\((0x\w+)\)  0x(\w+)  "
-         r"0x(\w+)$", lambda m: ("sym", m[1], int(m[2], 16), int(m[3]), int(m[4], 16),
-                                 int(m[5], 16), int(m[6], 16) & 3, int(m[7], 16))))
-    check.same(where + ": sections and symbols", got, want)
-    want = values(readelf("-l"), (r"\s+(\w+)\s+0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) "
-                                  r"([RWE ]{3}) (0x\w+|\d+)$", lambda m: [
-        (SEGMENT_TYPES[m[1]], *[int(v, 16) for v in m.groups()[2:6]],
-         "".join(f.lower() if f in m[7] else "-" for f in "RWE").replace("e", "x"),
-         int(m[8], 0)), first(raw, int(m[2], 16), int(m[5], 16))]))
-    got = values(dump.get("Program Headers", ""), (
+        want += [(int(k), label[:20], SECTION_TYPES[kind], int(address, 16), int(size, 16), int(link),
+                  int(offset, 16), int(info), int(align), "".join(f for f in "WAX" if f in flags))]
+        want += (first(int(offset, 16), int(size, 16)) if "A" in flags and kind != "NOBITS" else []) + \
+            symbols.get(label, [])
+    check.same(where + ": sections and symbols", values(dump.get("Sections", ""), (
+        r"([0-9A-F]{4})  (.{20}) (.{30})((?: [0-9A-F]{8}){6})(.*)$", lambda m: (
+            int(m[1], 16), m[2].rstrip(), shown(m[3]), *[int(v, 16) for v in m[4].split()],
+            "".join(w[0] for w in m[5].split()).replace("E", "X"))), hexes,
+        (r"\t(.*?) *  0x(\w{8})  (-?\d+) *  \S.*?\((0x\w+)\)/.*\((0x\w+)\)  0x(\w+)  0x(\w+)$", lambda m: (
+            "sym", m[1], int(m[2], 16), int(m[3]), int(m[4], 16), int(m[5], 16), int(m[6], 16) & 3,
+            int(m[7], 16)))), want)
+    check.same(where + ": program headers", values(dump.get("Program Headers", ""), (
         r"[0-9A-F]{4}  (.{36})((?: [0-9A-F]{8}){4}) ([r-][w-][x-]) ([0-9A-F]{8})$", lambda m: (
-            shown(m[1]),
-            *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16))), hexes)
-    check.same(where + ": program headers", got, [v for v in want if v is not None])
+            shown(m[1]), *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16))), hexes),
+        values(readelf("-l"), (r"\s+(\w+)\s+0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) ([RWE ]{3}) (0x\w+|\d+)$",
+                               lambda m: [(SEGMENT_TYPES[m[1]], *[int(v, 16) for v in m.groups()[2:6]], "".join(
+                                   f if f in m[7] else "-" for f in "RWE").lower().replace("e", "x"), int(
+                                       m[8], 0))] + first(int(m[2], 16), int(m[5], 16)))))
 
 
 # ---- The DWARF part: entries ----
@@ -353,11 +337,60 @@ def line_programs(dump, llvm):
     return got, [v for v in want if v[0] != "row"], rows, want_rows if rows else []
 
 
+STRINGS = ((r'0x(\w{8}): "(.+)"$', lambda m: (int(m[1], 16), m[2])),), (
+    (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2])),)
+SETS = ((r'  0x(\w+): "(.*)"$', lambda m: (int(m[1], 16), m[2])),
+        (r"  0x(\w+)\.\.0x(\w+)$", lambda m: (int(m[1], 16), int(m[2], 16) - int(m[1], 16))),
+        (r"size=(.*?)(?: \(flat\))?$", lambda m: ["set"] + numbers(re.sub(r"\w+ ?size=|\w+=", "", m[1])))), (
+    (r"\s+Length:\s+(\d+)", lambda m: ["set", int(m[1])]),
+    (r"\s+(?:Version|Offset into .debug_info(?: section)?|Size of area in .debug_info section|Pointer Size|"
+     r"Segment Size):\s+(\w+)$", lambda m: int(m[1], 0)),
+    (r"    (\w+)\s+\t(.*)$", lambda m: (int(m[1], 16), m[2])),
+    (r"    (\w{8,}) (\w{8,})\s*$", lambda m: (int(m[1], 16), int(m[2], 16)) if int(m[1] + m[2], 16) else None))
+MACRO = r"(?:\((-?\d+), (?:\"(.*)\"|(-?\d+))\)| - (?:lineno|constant) ?: (\d+) (?:(?:macro|string) : (.*)|filenum: (\d+)))?$"
+# What the dump shows of a DWARF section and readelf's reading of it: (section, readelf's
+# option, dump rules, readelf rules).
+ASPECTS = [
+    (".debug_str", "-p.debug_str") + STRINGS, (".debug_line_str", "-p.debug_line_str") + STRINGS,
+    (".debug_addr", "--debug-dump=addr", ((r" +(\d+): 0x(\w+)$", lambda m: (int(m[1]), int(m[2], 16))),),
+     ((r"\t(\d+):\t(\w+)$", lambda m: (int(m[1]), int(m[2], 16))),)),
+    (".debug_abbrev", "--debug-dump=abbrev", (
+        (r"@ 0x(\w+)$", lambda m: int(m[1], 16)),
+        (r"(\d+)\(([YN?])\): (.*)$", lambda m: ("abbrev", int(m[1]), name(m[3]), m[2] == "Y")),
+        (r" {10}(\S.*?) +(\S+?|\?\? 0x\w+)(?:: (-?\d+))?$", lambda m: (name(m[1]), name(m[2]), m[3] and int(m[3])))), (
+        (r"\s+Number TAG \((\w+)\)", lambda m: int(m[1], 0)),  # a table's offset, the dump's of each
+        (r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]", lambda m: [None, ("abbrev", int(m[1]), m[2], m[3] == "has")]),
+        (r"\s+DW_AT_(\w+)\s+DW_FORM_(\w+)(?:: (-?\d+))?", lambda m: (m[1], m[2], m[3] and int(m[3]))))),
+    (".debug_frame", "--debug-dump=frames", (
+        (r"Common Information Entry @ 0x(\w+) size=(\d+) ver=(\d+)", lambda m: [
+            ("CIE", int(m[1], 16), int(m[2])), ("version", int(m[3]))]),
+        (r"Frame Description Entry @ 0x(\w+) size=(\d+) CIE_pointer=0x(\w+) location range=0x(\w+)\.\.0x(\w+)",
+         lambda m: ("FDE", int(m[1], 16), int(m[2]), *[int(v, 16) for v in m.groups()[2:]])),
+        (r'Augmentation: (?:None|"(.*)" \(unknown\))', lambda m: ("augmentation", m[1] or "")),
+        (r"(?:addrsize=\d+, segsize=\d+, )?code align=(\d+), data align=(-?\d+), return col=(\d+)",
+         lambda m: list(zip(("code", "data", "return"), map(int, m.groups())))),
+        (r" {8}(DW_CFA_\w+|\?\? \w+)[^(]*(?:\((.*)\))?$", lambda m: (  # an advance: where it leads
+            name(m[1]), numbers(re.sub(r".*loc -> ", "", m[2] or ""))))), (
+        (r"(\w{8}) (\w{8,16}) \w{8} CIE", lambda m: ("CIE", int(m[1], 16), int(m[2], 16))),
+        (r"(\w{8}) (\w{8,16}) (\w{8}) FDE cie=\w+ pc=(\w+)\.\.(\w+)", lambda m: (
+            "FDE", *[int(v, 16) for v in m.groups()])),
+        (r"\s+(Version|Augmentation|Code alignment factor|Data alignment factor|Return address column):\s+"
+         r"\"?(.*?)\"?$", lambda m: ({"Version": "version", "Augmentation": "augmentation"}.get(
+             m[1], m[1].split()[0].lower()), int(m[2]) if m[1][0] != "A" else m[2])),
+        (r"  DW_CFA_(\w+)(?:: (.*))?$", lambda m: (m[1], [int(m[2].split()[-1], 16)] if re.match(
+            r"advance_loc|set_loc", m[1]) else numbers(re.sub(r"\(\w+\)", "", m[2] or "")))))),
+    (".debug_pubnames", "--debug-dump=pubnames") + SETS, (".debug_aranges", "--debug-dump=aranges") + SETS,
+    (".debug_macinfo", "--debug-dump=macro", ((r"  DW_MACINFO_(\w+)" + MACRO, lambda m: (
+        m[1], m[2] and int(m[2]), m[3] if m[3] is not None else m[4] and int(m[4]))),), (
+        (r" DW_MACINFO_(\w+)" + MACRO, lambda m: (m[1], m[5] and int(m[5]), m[6] if m[6] is not None
+                                                   else m[7] and int(m[7]))),)),
+]
+
+
 def compare(check, where, path, text, work, entries=True):
     """symvert's dump of an ELF file against readelf and llvm-dwarfdump (the entries and
     line programs left out where the peers cannot read them)."""
     dump = parts(text)
-    # readelf and llvm apply relocations: a copy without them shows the stored bytes
     copy = retyped(path, os.path.join(work, "stored-" + os.path.basename(path)),
                    lambda label, kind: 0x80000000 if kind in (4, 9) else kind)
     elf_values(check, where, dump, path)
@@ -366,25 +399,14 @@ def compare(check, where, path, text, work, entries=True):
     present = re.findall(r"\] (\.debug_\w+)", readelf("-S"))
     check.same(where + ": DWARF sections named", [(s, dump.get(s) is not None) for s in KNOWN],
                [(s, s in present) for s in KNOWN])
-    strings = lambda s: values(dump.get(s) or "", (r'0x(\w{8}): "(.+)"$', lambda m: (int(m[1], 16), m[2])))
-    for section in (".debug_str", ".debug_line_str"):
-        check.same(where + ": " + section, strings(section), values(
-            readelf("-p", section) if section in present else "",
-            (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2]))))
-    check.same(where + ": .debug_addr", values(dump.get(".debug_addr") or "", (
-        r" +(\d+): 0x(\w+)$", lambda m: (int(m[1]), int(m[2], 16)))), values(
-            readelf("--debug-dump=addr"), (r"\t(\d+):\t(\w+)$", lambda m: (int(m[1]), int(m[2], 16)))))
-    abbrev = r"\s+DW_AT_(\w+)\s+DW_FORM_(\w+)(?:: (-?\d+))?"
-    got = values(dump.get(".debug_abbrev") or "", (r"@ 0x(\w+)$", lambda m: int(m[1], 16)),
-                 (r"(\d+)\(([YN?])\): (.*)$", lambda m: ("abbrev", int(m[1]), name(m[3]), m[2] == "Y")),
-                 (r" {10}(\S.*?) +(\S+?|\?\? 0x\w+)(?:: (-?\d+))?$", lambda m: (
-                     name(m[1]), name(m[2]), m[3] and int(m[3]))))
-    want = values(readelf("--debug-dump=abbrev"), (r"\s+Number TAG \((\w+)\)", lambda m: int(m[1], 0)),
-                  (r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]",
-                   lambda m: [None, ("abbrev", int(m[1]), m[2], m[3] == "has")]),
-                  (abbrev, lambda m: (m[1], m[2], m[3] and int(m[3]))))
-    want = [v for k, v in enumerate(want) if not (v is None and isinstance(want[k - 1], int))]
-    check.same(where + ": abbreviations", got, want)
+    for section, option, mine, theirs in ASPECTS:
+        text = readelf(option) if section in present or option[1] == "-" else ""
+        text = text.split(".debug_gnu_pubnames")[0]  # the name-lookup section the dump shows
+        want = values(re.sub(r"Entry @ 0x(\w+)\n", r"Entry @ 0x\1 ", text), *theirs)
+        if section == ".debug_abbrev":  # a table's offset is its first abbreviation's
+            want = [v for k, v in enumerate(want) if not (v is None and isinstance(want[k - 1], int))]
+        check.same(where + ": " + section, values(re.sub(r"Entry @ 0x(\w+)\n", r"Entry @ 0x\1 ", dump.get(
+            section) or ""), *mine), want)
     found, bases = dump_entries(dump.get(".debug_info") or "")
     if entries:
         check.same(where + ": entries (readelf)", found, readelf_entries(readelf("--debug-dump=info")))
@@ -392,57 +414,12 @@ def compare(check, where, path, text, work, entries=True):
         got, want, rows, want_rows = line_programs(dump.get(".debug_line") or "", llvm("--debug-line"))
         check.same(where + ": line programs", got, want)
         check.same(where + ": line rows", rows, want_rows)
-    got = values(re.sub(r"Entry @ 0x(\w+)\n", r"Entry @ 0x\1 ", dump.get(".debug_frame") or ""), (
-        r"Common Information Entry @ 0x(\w+) size=(\d+) ver=(\d+)",
-        lambda m: [("CIE", int(m[1], 16), int(m[2])), ("version", int(m[3]))]),
-        (r"Frame Description Entry @ 0x(\w+) size=(\d+) CIE_pointer=0x(\w+) location range="
-         r"0x(\w+)\.\.0x(\w+)", lambda m: ("FDE", int(m[1], 16), int(m[2]),
-                                          *[int(v, 16) for v in m.groups()[2:]])),
-        (r'Augmentation: (?:None|"(.*)" \(unknown\))', lambda m: ("augmentation", m[1] or "")),
-        (r"(?:addrsize=\d+, segsize=\d+, )?code align=(\d+), data align=(-?\d+), return col=(\d+)",
-         lambda m: [("code", int(m[1])), ("data", int(m[2])), ("return", int(m[3]))]),
-        (r" {8}(DW_CFA_\w+|\?\? \w+)[^(]*(?:\((.*)\))?$", lambda m: (
-            name(m[1]), numbers(re.sub(r".*loc -> ", "", m[2] or "")))))
-    want = values(readelf("--debug-dump=frames"), (
-        r"(\w{8}) (\w{8,16}) (\w{8}) (CIE|FDE)(?: cie=\w+ pc=(\w+)\.\.(\w+))?",
-        lambda m: (m[4], int(m[1], 16), int(m[2], 16)) if m[4] == "CIE" else (
-            "FDE", *[int(v, 16) for v in m.groups() if v and v != "FDE"])),
-        (r"\s+Version:\s+(\d+)", lambda m: ("version", int(m[1]))),
-        (r'\s+Augmentation:\s+"(.*)"', lambda m: ("augmentation", m[1])),
-        (r"\s+Code alignment factor: (\d+)", lambda m: ("code", int(m[1]))),
-        (r"\s+Data alignment factor: (-?\d+)", lambda m: ("data", int(m[1]))),
-        (r"\s+Return address column: (\d+)", lambda m: ("return", int(m[1]))),
-        (r"  DW_CFA_(\w+)(?:: (.*))?$", lambda m: (m[1], [int(m[2].split()[-1], 16)] if re.match(
-            r"advance_loc|set_loc", m[1]) else numbers(re.sub(r"\(\w+\)", "", m[2] or "")))))
-    check.same(where + ": frames", got, want)
-    sets = [(r"  0x(\w+): \"(.*)\"$", lambda m: (int(m[1], 16), m[2])),
-            (r"  0x(\w+)\.\.0x(\w+)$", lambda m: (int(m[1], 16), int(m[2], 16) - int(m[1], 16))),
-            (r"size=(.*?)(?: \(flat\))?$", lambda m: ["set"] + numbers(re.sub(r"\w+ ?size=|\w+=", "", m[1])))]
-    peer_sets = [(r"\s+Length:\s+(\d+)", lambda m: ["set", int(m[1])]),
-                 (r"\s+(?:Version|Offset into .debug_info(?: section)?|Size of area in .debug_info "
-                  r"section|Pointer Size|Segment Size):\s+(\w+)$", lambda m: int(m[1], 0)),
-                 (r"    ([0-9a-f]+)\s+\t(.*)$", lambda m: (int(m[1], 16), m[2])),
-                 (r"    ([0-9a-f]{8,}) ([0-9a-f]{8,})\s*$", lambda m: (int(m[1], 16), int(m[2], 16))
-                  if int(m[1], 16) or int(m[2], 16) else None)]
-    check.same(where + ": name-lookup sets", values(dump.get(".debug_pubnames") or "", *sets), values(
-        readelf("--debug-dump=pubnames").split(".debug_gnu_pubnames")[0], *peer_sets))
-    check.same(where + ": address-range sets", values(dump.get(".debug_aranges") or "", *sets),
-               values(readelf("--debug-dump=aranges"), *peer_sets))
-    check.same(where + ": macros", values(dump.get(".debug_macinfo") or "", (
-        r'  DW_MACINFO_(\w+)(?:\((-?\d+), (?:"(.*)"|(-?\d+))\))?$', lambda m: (
-            m[1], m[2] and int(m[2]), m[3] if m[3] is not None else m[4] and int(m[4]))),),
-        values(readelf("--debug-dump=macro"), (
-            r" DW_MACINFO_(\w+)(?: - (?:lineno|constant) ?: (\d+) (?:(?:macro|string) : (.*)|"
-            r"filenum: (\d+)))?$", lambda m: (m[1], m[2] and int(m[2]), m[3] if m[3] is not None
-                                               else m[4] and int(m[4])))))
-    addresses = dict(values(dump.get(".debug_addr") or "", (r" +(\d+): 0x(\w+)$", lambda m: (
-        int(m[1]), int(m[2], 16)))))
-    for section, kind in ((".debug_loc", "loc"), (".debug_loclists", "loc"),
-                          (".debug_rnglists", "Ranges")):
-        want = readelf("--debug-dump=" + kind).split("Contents of the ")
-        want = next((w for w in want if w.startswith(section + " ")), "")
-        compare_lists(check, where + ": " + section, dump_lists(
-            dump.get(section) or "", bases, addresses), readelf_lists(want))
+    addresses = dict(values(dump.get(".debug_addr") or "", ASPECTS[2][2][0]))
+    for section, kind in ((".debug_loc", "loc"), (".debug_loclists", "loc"), (".debug_rnglists", "Ranges")):
+        want = next((w for w in readelf("--debug-dump=" + kind).split("Contents of the ")
+                     if w.startswith(section + " ")), "")
+        compare_lists(check, where + ": " + section, dump_lists(dump.get(section) or "", bases, addresses),
+                      readelf_lists(want))
 
 
 def main():
