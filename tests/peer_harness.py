@@ -105,8 +105,7 @@ class Check:
             return
         if not isinstance(got, list) or not isinstance(want, list):
             return self.fail(where, "symvert %r, peer %r" % (got, want))
-        k = next((k for k, (a, b) in enumerate(zip(got, want)) if not match(a, b)),
-                 min(len(got), len(want)))
+        k = next((k for k, (a, b) in enumerate(zip(got, want)) if not match(a, b)), min(len(got), len(want)))
         show = lambda items: "\n    ".join(map(repr, items[max(k - 2, 0):k + 3]))
         self.fail(where, "%d values from symvert, %d from the peer; item %d differs:\n  symvert:"
                   "\n    %s\n  peer:\n    %s" % (len(got), len(want), k, show(got), show(want)))

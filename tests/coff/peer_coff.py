@@ -1,21 +1,16 @@
 #!/usr/bin/env python3
-"""Peer check: COFF against binutils' H8/300 objdump and gputils' gpvo.
-
-Written: H8/300 COFF from the debug samples read by h8300-hitachi-coff-objdump, and
-Microchip COFF (the main job: -p name, id and family, -nCODE) read by gpvo, show the
-sections, symbol entries and line numbers of symvert's dump, and the image's bytes in the
-code sections. Read: the files binutils and gplink made (committed, and rebuilt from their
-sources when the assembler and linker are installed) give symvert's reader (-v -v) the
-segments, symbols, data blocks, line count and bytes the peer shows, and its dump the
-peer's sections, entries and line numbers. Where a peer reads a field otherwise, the
-format as symvert defines it holds:
- - symvert writes sections at virtual address 0 with the address as physical address,
-   and 5000 as Microchip's optional-header magic (gpvo says so, as the only complaints);
-   a prototype gets storage class 5, which BFD does not know for H8/300;
- - symvert places Microchip sections at paddr times the code unit (2), data included;
- - entries: a file entry is named by itself; gpvo numbers them from 1; the dump names no
-   external definition and shows a Microchip file entry by its file and listing toggles
-   as ON/OFF; gplink's optional-header version draws message 638."""
+"""Peer check: COFF against binutils' H8/300 objdump and gputils' gpvo. Written: H8/300
+COFF from the debug samples (read by objdump) and Microchip COFF of the main job (gpvo)
+hold the sections, symbol entries and line numbers of symvert's dump and the image's
+bytes. Read: symvert's reader (-v -v) finds in the files binutils and gplink made (kept,
+and rebuilt when the assembler is installed) the peer's segments, symbols, data blocks,
+line count and bytes, and its dump the peer's sections, entries and line numbers. Where a
+peer reads a field otherwise, the format as symvert defines it holds: sections are written
+at virtual address 0 with the address as physical address, with 5000 as Microchip's
+optional-header magic (gpvo's only complaints); a prototype gets storage class 5, unknown
+to BFD for H8/300; Microchip sections lie at paddr times the code unit (2), data included;
+a file entry is named by itself, gpvo counts entries from 1, and the dump names no
+external definition and shows Microchip file entries and listing toggles otherwise."""
 import os
 import re
 import shutil
@@ -70,16 +65,14 @@ def objdump(check, path):
                      r"(\d+)\) 0x(\w+) (.*)$|\s+(\d+) : 0x(\w+)$|Contents of section (\S+):|"
                      r" (\w{4,}) ((?:\w{2,8} ?)+)\s", line)
         if m and m[1]:
-            entries.append((int(m[1]), int(m[2]), CLASSES[int(m[3])], int(m[4]), m[6],
-                            int(m[5], 16)))
+            entries.append((int(m[1]), int(m[2]), CLASSES[int(m[3])], int(m[4]), m[6], int(m[5], 16)))
         elif m and m[7]:
             lines.append((entries[-1][0], int(m[7]), int(m[8], 16)))
         elif m and m[9]:
             where = next(s for s in sections if s[0] == m[9])
         elif m and m[10] and where:
             data = bytes.fromhex(m[11].replace(" ", ""))
-            contents.update((where[1] - where[3] + int(m[10], 16) + k, b) for k, b in
-                            enumerate(data))
+            contents.update((where[1] - where[3] + int(m[10], 16) + k, b) for k, b in enumerate(data))
     return [s[:3] for s in sections], entries, lines, contents
 
 
@@ -91,10 +84,8 @@ def gpvo(check, path, unit=2):
     sections, entries, lines, contents = [], [], [], {}
     for block in proc.stdout.split("Section Header\n")[1:]:
         head = dict(re.findall(r"^(Name|Physical address|Size of Section)\s+(\S+)", block, re.M))
-        sections.append((head["Name"], int(head["Physical address"], 16),
-                         int(head["Size of Section"])))
-        lines += values(block, (r"(\d+)\s+(0x\w+|0)\s+(\S+)\s*$", lambda m: (
-            m[3], int(m[1]), int(m[2], 16))))
+        sections.append((head["Name"], int(head["Physical address"], 16), int(head["Size of Section"])))
+        lines += values(block, (r"(\d+)\s+(0x\w+|0)\s+(\S+)\s*$", lambda m: (m[3], int(m[1]), int(m[2], 16))))
         for m in re.finditer(r"^(\w{6}):\s+(\w{4})\b", block.split("Symbol Table")[0], re.M):
             at, word = unit * int(m[1], 16), int(m[2], 16)
             contents.update({at: word & 0xFF, at + 1: word >> 8})
@@ -107,25 +98,15 @@ def gpvo(check, path, unit=2):
 
 def summary(text):
     """symvert's -v -v summary: segments, symbols, data blocks, line count."""
-    part, found = None, dict(Segments=[], Symbols=[], blocks=[], lines=None)
-    for line in text.splitlines():
-        m = re.match(r"(Segments|Symbols|Data blocks):|Files: \d+, syms: \d+, lines: (\d+)", line)
-        if m:
-            part = (m[1] or "").replace("Data ", "")
-            found["lines"] = int(m[2]) if m[2] else found["lines"]
-        m = re.match(r"\t(\S+)\s+(\w+)(?:-(\w+))?$", line) if part == "Segments" else re.match(
-            r"\t(\S*)\s+(\w+)\s+(\S+)$", line) if part == "Symbols" else re.match(
-            r"\t(\w+)-(\w+) (.*)$", line) if part == "blocks" else None
-        if m and part == "Segments":
-            found[part].append((m[1], int(m[2], 16), int(m[3] or m[2], 16) - int(m[2], 16) + (
-                1 if m[3] else 0)))
-        elif m:
-            found[part].append((m[1], int(m[2], 16), m[3]) if part == "Symbols" else (
-                int(m[1], 16), int(m[2], 16), m[3]))
-    return [found["Segments"], sorted(found["Symbols"]), sorted(found["blocks"]), found["lines"]]
+    part = lambda title: "".join(p.split("\n\n")[0] for p in text.split(title + ":")[1:])
+    return [values(part("Segments"), (r"\t(\S+)\s+(\w+)(?:-(\w+))?$", lambda m: (
+        m[1], int(m[2], 16), int(m[3], 16) - int(m[2], 16) + 1 if m[3] else 0))),
+        sorted(values(part("Symbols"), (r"\t(\S*)\s+(\w+)\s+(\S+)$", lambda m: (m[1], int(m[2], 16), m[3])))),
+        sorted(values(part("Data blocks"), (r"\t(\w+)-(\w+) (.*)$", lambda m: (int(m[1], 16), int(m[2], 16), m[3])))),
+        int(re.search(r"lines: (\d+)", text)[1])]
 
 
-def read(check, where, path, peer, unit, wildcard_files=False):
+def read(check, where, path, peer, unit):
     """symvert reads and dumps a file the peer made as the peer does."""
     sections, entries, lines, contents = peer
     proc = check.symvert("-v", "-v", path, "-oihex", "back.hex")
@@ -136,16 +117,14 @@ def read(check, where, path, peer, unit, wildcard_files=False):
                 "external symbol", "static", "label")), sorted(
                 (a * unit, a * unit + z - 1, n) for n, a, z in sections if z and any(
                     a * unit <= x < a * unit + z for x in contents)), len(lines)]
-    for part, got, peer_values in zip(("segments", "symbols", "blocks", "lines"),
-                                      summary(proc.stderr), want):
+    for part, got, peer_values in zip(("segments", "symbols", "blocks", "lines"), summary(proc.stderr), want):
         check.same("%s: read %s" % (where, part), got, peer_values)
     check.same(where + ": bytes", check.peer_image("back.hex", ["-intel"]), sorted(contents.items()))
     got = dumped(check.symvert("-d", "-v", "-v", path).stdout)
     check.same(where + ": dumped sections", got[0], sections)
     check.same(where + ": dumped entries", got[1], [e if unit == 1 else e[:1] + (None,) + e[2:]
                                                     for e in entries])
-    check.same(where + ": dumped lines", [l for l in got[2] if not wildcard_files], [
-        (sources.get(f, f), l, a) for f, l, a in lines if not wildcard_files])
+    check.same(where + ": dumped lines", got[2], [(sources.get(f, f), l, a) for f, l, a in lines])
 
 
 def main():
@@ -169,21 +148,18 @@ def main():
                                                 for e in entries])
         check.same(where + ": lines", sorted(got[2]), sorted(lines))
         image = dict(check.peer_image("prog.hex", ["-intel"], work))
-        check.same(where + ": code", sorted(contents.items()), sorted(
-            (a, image.get(a, 0)) for a in contents))
-    if OBJDUMP in have:
-        source, paths = os.path.join(check.data, "coff", "h8300"), []
+        check.same(where + ": code", sorted(contents.items()), sorted((a, image.get(a, 0)) for a in contents))
+    if OBJDUMP in have:  # the kept files, and the same rebuilt
         scratch = check.sample("coff/h8300/main.s", "coff/h8300/util.s")
-        for name in ("main", "util"):
-            subprocess.run(["h8300-hitachi-coff-as", "-o", name + ".o", name + ".s"], cwd=scratch)
-        subprocess.run(["h8300-hitachi-coff-ld", "-o", "prog.coff", "main.o", "util.o"], cwd=scratch)
-        for directory in (source, scratch):
-            paths += [os.path.join(directory, n) for n in ("prog.coff", "main.o", "util.o")]
-        for path in paths:
+        for tool in (["as", "-o", "main.o", "main.s"], ["as", "-o", "util.o", "util.s"],
+                     ["ld", "-o", "prog.coff", "main.o", "util.o"]):
+            subprocess.run(["h8300-hitachi-coff-" + tool[0]] + tool[1:], cwd=scratch)
+        for path in (os.path.join(d, n) for d in (os.path.join(check.data, "coff", "h8300"), scratch)
+                     for n in ("prog.coff", "main.o", "util.o")):
             read(check, path, path, objdump(check, path), 1)
     if "gpvo" in have:
-        for path in [os.path.join(check.data, "pic", "blink.cof")]:
-            read(check, path, path, gpvo(check, path), 2)
+        path = os.path.join(check.data, "pic", "blink.cof")
+        read(check, path, path, gpvo(check, path), 2)
     check.done("COFF written and read against %s" % " and ".join(have))
 
 

@@ -236,36 +236,31 @@ def operations(text, separator):
 def dump_lists(text, bases, addresses):
     """Location or range lists of the dump as readelf shows them: offset pairs made
     addresses from the base, indexes the addresses they name."""
+    text = re.sub(r"^ *views=(\d+)\.\.(\d+)$", r"  DW_LLE_view_pair(\1, \2)", text, flags=re.M)
+    text = re.sub(r"^(range|base)=(0x\w+)(?:\.\.(0x\w+))?.*", lambda m: "  DW_LLE_%s(%s)" % (
+        "offset_pair" if m[1] == "range" else "base_address", ", ".join(filter(None, m.groups()[1:]))),
+        text, flags=re.M)
     found, base = [], 0
-    for line in text.splitlines():
-        m = re.match(r"(Set \d+|List) @ 0x(\w+)|size=(.*offsets=.*)|  offset +(\d+): 0x(\w+)|"
-                     r" *views=(\d+)\.\.(\d+)|(range|base)=0x(\w+)(?:\.\.0x(\w+))?|"
-                     r"  DW_[LR]LE_(\w+)(?:\((.*?)\))?(?: size=\d+)?$|  (.*)$", line)
-        if not m:
-            continue
-        kind, v = m[11], numbers(m[12] or "")
-        x = lambda k: addresses.get(v[k], v[k])
+    for m in re.finditer(r"^(Set \d+|List) @ 0x(\w+)|^  offset +(\d+): 0x(\w+)|^  DW_[LR]LE_(\w+)(?:\((.*?)\))?|"
+                         r"^  (.*)$", text, re.M):
+        kind, v = m[5] or "", numbers(m[6] or "")
+        x = lambda k: addresses.get(v[k], v[k]) if "x" in kind else v[k]
         if m[1]:
             base = bases.get(int(m[2], 16), 0)
             found += [("list", int(m[2], 16))] if m[1] == "List" else []
         elif m[3]:
-            continue  # readelf shows the header only with offset entries
-        elif m[4]:
-            found.append(("offset", int(m[4]), int(m[5], 16)))
-        elif m[6] or kind == "view_pair":
-            found.append(("views", *(v or [int(m[6]), int(m[7])])))
-        elif m[8] == "base" or kind in ("base_address", "base_addressx"):
-            base = int(m[9], 16) if m[8] else x(0)
+            found.append(("offset", int(m[3]), int(m[4], 16)))
+        elif kind == "view_pair":
+            found.append(("views", *v))
+        elif kind.startswith("base"):
+            base = x(0)
             found.append(("base", base))
-        elif m[8] or kind == "offset_pair":
-            found.append(("range", base + int(m[9], 16), base + int(m[10], 16)) if m[8] else (
-                "range", base + v[0], base + v[1]))
-        elif kind in ("start_length", "startx_length", "start_end", "startx_endx"):
-            start = x(0) if "x" in kind else v[0]
-            end = start + v[1] if "length" in kind else x(1) if "x" in kind else v[1]
-            found.append(("range", start, end))
-        elif m[13] and kind is None:
-            found += operations(m[13], r"\n")
+        elif kind == "offset_pair":
+            found.append(("range", base + v[0], base + v[1]))
+        elif kind.startswith("start"):
+            found.append(("range", x(0), x(0) + v[1] if "length" in kind else x(1)))
+        elif m[7]:
+            found += operations(m[7], r"\n")
     return found
 
 
@@ -287,8 +282,7 @@ def compare_lists(check, where, got, want):
     if not any(map(is_list, want)):
         return check.same(where, [v for v in got if not is_list(v)], want)
     marks = lambda items: [k for k, v in enumerate(items) if is_list(v)] + [len(items)]
-    groups = lambda items: {items[a][1]: items[a + 1:b] for a, b in zip(marks(items),
-                                                                        marks(items)[1:])}
+    groups = lambda items: {items[a][1]: items[a + 1:b] for a, b in zip(marks(items), marks(items)[1:])}
     mine = groups(got)
     for offset, entries in groups(want).items():
         check.same("%s list @ 0x%x" % (where, offset), mine.get(offset), entries)

@@ -1,21 +1,15 @@
 #!/usr/bin/env python3
-"""Peer check: gdb's answers about the ELF files symvert writes (-oelf).
-
-The ARM and PIC32 debug samples: the answers to the commands of peer_gdb/SAMPLE.gdb must
-be the ones written there (info functions, info variables, maint info line-table, info
-scope, info address, info line, ptype, whatis). What gdb is not asked, and why: a
-function of one unit inside another unit's range (gdb gives its addresses to the first
-unit), code in a NOBITS section, a MIPS function without __end_of symbol (high pc = low pc
-+ 1, empty once gdb clears the ISA bit). gdb warns that sections lie outside their
-segments: sections hold only the stored bytes, packed without alignment.
-
-The same program from both sides (tests/data/elfside): prog.c compiled by
-arm-none-eabi-gcc, and the ELF symvert writes from the hand-written prog.sym and prog.sdb
-of it. gdb's answers about the two must agree after these accepted differences: names
-keep the side file's "_"; "unsigned long" is "ul"; no "const"; typedefs show the type
-they name; "(void)" is "()"; the side file's unnamed filler bit-field is a member; wider
-bit-fields sit (width - 1) bits lower; addresses, frame base registers and offsets and
-base types shown as typedefs are put aside."""
+"""Peer check: gdb's answers about the ELF files symvert writes. For the ARM and PIC32
+samples, the answers written in peer_gdb/SAMPLE.gdb (info functions, variables, scope,
+address, line, maint info line-table, ptype, whatis); not asked: a function inside another
+unit's range (gdb gives the address to the first unit), code in a NOBITS section, a MIPS
+function without __end_of symbol (empty once gdb clears the ISA bit). gdb warns that
+sections lie outside their segments (they hold only the stored bytes, packed). And the same
+program from both sides (tests/data/elfside): prog.c by arm-none-eabi-gcc, and the ELF
+symvert writes from its hand-written prog.sym and prog.sdb; gdb's answers about the two
+agree but for names keeping the side file's "_", "ul" for "unsigned long", no "const",
+typedefs shown as their types, "()" for "(void)", the side file's filler bit-field, wider
+bit-fields (width - 1) bits lower, and addresses, frame bases and typedef'd base types."""
 import os
 import re
 import shutil
@@ -55,8 +49,7 @@ def ask(check, path, commands):
                  text.split("Non-debugging symbols:")[0].splitlines() if l.strip()]
         if commands[int(k)] == "maint info line-table":
             unit, lines = {}, []
-            for m in re.finditer(r"^(compunit_symtab|symtab): (\S+)|^\d+\s+(\w+)\s+0x(\w+)",
-                                 text, re.M):
+            for m in re.finditer(r"^(compunit_symtab|symtab): (\S+)|^\d+\s+(\w+)\s+0x(\w+)", text, re.M):
                 unit.update({m[1]: m[2]} if m[1] else {})
                 lines += [] if m[1] else ["%s %s %s 0x%x" % (
                     unit["compunit_symtab"], unit["symtab"], m[3], int(m[4], 16))]
@@ -79,8 +72,7 @@ def ours(text):
 
 def aside(line):
     """What may differ between the two files put aside: addresses, frame base and offset."""
-    line = re.sub(r"at frame base reg \S+ offset \S+(, length \d+\.)$", r"at the frame base\1",
-                  line)
+    line = re.sub(r"at frame base reg \S+ offset \S+(, length \d+\.)$", r"at the frame base\1", line)
     if re.match(r'Symbol "\w+" is static storage|Line \d+ of "prog\.c" starts', line):
         line = re.sub(r"0x[0-9a-f]+", "ADDRESS", line)
     return line
@@ -110,8 +102,7 @@ def main():
         answers = ask(check, os.path.join(work, "prog.elf"), list(want))
         for command, lines in want.items():
             got = answers.get(command)
-            check.same("%s: %s" % (sample, command), scope(got) if "scope" in command else got,
-                       lines)
+            check.same("%s: %s" % (sample, command), scope(got) if "scope" in command else got, lines)
     if shutil.which(GCC[0]):
         work = check.sample("elfside")
         check.ran("elfside", check.symvert("-pAT91R40008,ARM", "-nCODE", "prog.sym", "prog.hex",

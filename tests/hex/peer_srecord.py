@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """Peer check: srecord reads the images symvert writes (Intel HEX, S-records, TI TXT) as
-holding the bytes srecord reads in the input. The inputs: images srec_cat writes in each
-of its forms from random blocks (gaps, across 64 KiB and 16 MiB boundaries, record sizes),
-the bundled images, S-records with wrong checksums (symvert does not check them; srecord
-is told to ignore them), and each debug sample's main job (.sym and Intel HEX in). TI-TXT
-inputs are read as empty images; their dump must show srecord's bytes."""
+holding the bytes srecord reads in the input: images srec_cat writes in each of its forms
+from random blocks (gaps, 64 KiB and 16 MiB boundaries, record sizes), the bundled images,
+S-records with wrong checksums (not checked by symvert; srecord is told to ignore them),
+each debug sample's main job. TI-TXT input is an empty image; its dump shows the data."""
 import os
 import random
 import sys
@@ -33,8 +32,7 @@ MAIN_JOBS = [("pic16", ["-p16F877"]), ("pic18", []), ("dspic", ["-p30F2010"]),
 def convert(check, where, image, form, work):
     """symvert writes the image in every form; srecord reads each one back."""
     want = check.peer_image(image, form, work)
-    proc = check.symvert(image, *[w for key, name, _ in OUTPUTS for w in ("-o" + key, name)],
-                         cwd=work)
+    proc = check.symvert(image, *[w for key, name, _ in OUTPUTS for w in ("-o" + key, name)], cwd=work)
     if not check.ran(where, proc):
         return
     if form == ["-ti-txt"]:  # read as an empty image (a case checks); the dump shows the data

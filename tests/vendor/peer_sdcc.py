@@ -1,19 +1,13 @@
 #!/usr/bin/env python3
 """Peer check: sdcc's absolute OMF-51 files (tests/data/omf51, linked by sdld -y) read by
-symvert as sdcc describes them, and srecord reading the OMF-51 files symvert writes.
-
-Read (detected as Extended OMF-51, and with -iomf51): per module, the symbols with their
-memory spaces and values are the .cdb's S: records at the linker map's values (the .cdb's
-L: address where the map has none), the line records are the .cdb's C$ entries, and the
-bytes written as Intel HEX are the .ihx's (srecord reads both). Accepted, as sdld writes
-its files: relocatable __bit variables and stack locals are in none of its outputs; a
-local kept in registers gets the number of its first register; a line number is written
-once per function, at its first address (lines outside functions are left out); globals
-belong to the first module whose .cdb names them.
-
-Written: -oomf51 and -oeomf51 from the i8051 sample, from sdcc's .omf and from the .omf
-with its .ihx hold the bytes of the input image as srecord reads them (-aomf)."""
-import collections
+symvert as sdcc describes them, and srecord reading the OMF-51 files symvert writes. Read
+(detected, and with -iomf51): the symbols of each module with their memory spaces at the
+linker map's values (else the .cdb's L: addresses), the .cdb's line entries, and the
+.ihx's bytes. As sdld writes them: relocatable bits and stack locals are in none of its
+outputs; a local kept in registers has its first register's number; a line number is
+written once per function, at its first address; a global belongs to the first module
+whose .cdb names it. Written: -oomf51 and -oeomf51 from the i8051 sample, from sdcc's .omf
+and from it with its .ihx hold the input image's bytes as srecord reads them (-aomf)."""
 import os
 import re
 import sys
@@ -109,8 +103,7 @@ def main():
         for key in ("omf51", "eomf51"):
             if check.ran("%s as %s" % (where, key), check.symvert(*inputs, "-o" + key, "out." + key,
                                                                  cwd=work)):
-                check.same("%s as %s" % (where, key), check.peer_image("out." + key, ["-aomf"],
-                                                                       work), want)
+                check.same("%s as %s" % (where, key), check.peer_image("out." + key, ["-aomf"], work), want)
     check.done("sdcc's OMF-51 read, and OMF-51 written read by srecord")
 
 
