@@ -73,8 +73,7 @@ class Check:
         return self.run([self.program] + list(args), cwd)
 
     def sample(self, *paths):
-        """A fresh directory with copies of the files (or directories' files) named below
-        the test data."""
+        """A fresh directory with copies of the files (or directories) below the test data."""
         work = tempfile.mkdtemp(dir=self.scratch)
         for source in (os.path.join(self.data, p) for p in paths):
             for name in os.listdir(source) if os.path.isdir(source) else [source]:
@@ -94,9 +93,8 @@ class Check:
 
     def ran(self, where, proc):
         """Whether the run ended with status 0 and reported no message."""
-        if proc.returncode or re.search(r"\(\d+\)", proc.stderr):
-            self.fail(where, "status %d\n%s" % (proc.returncode, proc.stderr[-2000:]))
-        return not (proc.returncode or re.search(r"\(\d+\)", proc.stderr))
+        bad = proc.returncode or re.search(r"\(\d+\)", proc.stderr)
+        return not bad or self.fail(where, "status %d\n%s" % (proc.returncode, proc.stderr[-2000:]))
 
     def same(self, where, got, want):
         """Compares two value lists; reports the first difference with its neighbours."""

@@ -55,8 +55,7 @@ def masked(path, copy):
 
 
 def read(check, cwd, byte_labels):
-    """gpvc's reading of gpvc.cod: directory, code words, symbols, scopes, files, lines and
-    long symbols."""
+    """gpvc's reading of gpvc.cod: directory, code, symbols, scopes, files, lines, long."""
     proc = check.run(["gpvc", "gpvc.cod"], cwd)
     text = re.sub(r"^ERROR: Source file .* does not exist\.\n", "", proc.stdout, flags=re.M)
     check.quiet("gpvc", proc.stderr + "\n".join(l for l in text.splitlines() if "rror" in l))

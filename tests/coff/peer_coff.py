@@ -2,8 +2,7 @@
 """Peer check: COFF against binutils' H8/300 objdump and gputils' gpvo. Written: H8/300
 COFF from the debug samples (read by objdump) and Microchip COFF of the main job (gpvo)
 hold the sections, symbol entries and line numbers of symvert's dump and the image's
-bytes. Read: symvert's reader (-v -v) finds in the files binutils and gplink made (kept,
-and rebuilt when the assembler is installed) the peer's segments, symbols, data blocks,
+bytes. Read: symvert's reader (-v -v) finds in the files binutils and gplink made the peer's segments, symbols, data blocks,
 line count and bytes, and its dump the peer's sections, entries and line numbers. Where a
 peer reads a field otherwise, the format as symvert defines it holds: sections are written
 at virtual address 0 with the address as physical address, with 5000 as Microchip's
@@ -14,7 +13,6 @@ external definition and shows Microchip file entries and listing toggles otherwi
 import os
 import re
 import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -35,8 +33,8 @@ GPVO = dict(C_EXT=2, C_STAT=3, C_LABEL=6, C_FILE=103, C_EOF=104, C_EXTDEF=5, C_F
 
 
 def dumped(text):
-    """symvert's COFF dump: sections (name, address, size), entries (index, section,
-    class, aux count, name, value) and line numbers (marker index or file, line, address)."""
+    """symvert's COFF dump: sections, entries (index, section, class, aux count, name,
+    value) and line numbers (marker index or file, line, address)."""
     sections = values(text, (r"Section \d+: (\S*): @(\w+).* size 0x(\w+) lines", lambda m: (
         m[1], int(m[2], 16), int(m[3], 16))))
     entries = values(text, (r"\s*(\d+):(?: \((-?\d+)\))?\t\s*(.{0,24}?) (\d+) \d+\[\d+\]\t(.*)$",
@@ -149,14 +147,9 @@ def main():
         check.same(where + ": lines", sorted(got[2]), sorted(lines))
         image = dict(check.peer_image("prog.hex", ["-intel"], work))
         check.same(where + ": code", sorted(contents.items()), sorted((a, image.get(a, 0)) for a in contents))
-    if OBJDUMP in have:  # the kept files, and the same rebuilt
-        scratch = check.sample("coff/h8300/main.s", "coff/h8300/util.s")
-        for tool in (["as", "-o", "main.o", "main.s"], ["as", "-o", "util.o", "util.s"],
-                     ["ld", "-o", "prog.coff", "main.o", "util.o"]):
-            subprocess.run(["h8300-hitachi-coff-" + tool[0]] + tool[1:], cwd=scratch)
-        for path in (os.path.join(d, n) for d in (os.path.join(check.data, "coff", "h8300"), scratch)
-                     for n in ("prog.coff", "main.o", "util.o")):
-            read(check, path, path, objdump(check, path), 1)
+    for path in [os.path.join(check.data, "coff", "h8300", n) for n in ("prog.coff", "main.o", "util.o")
+                 if OBJDUMP in have]:
+        read(check, path, path, objdump(check, path), 1)
     if "gpvo" in have:
         path = os.path.join(check.data, "pic", "blink.cof")
         read(check, path, path, gpvo(check, path), 2)

@@ -95,8 +95,7 @@ def shown(text):
 # ---- The ELF part, against readelf ----
 
 def elf_values(check, where, dump, path):
-    """The header, strings, sections with symbols and program headers (with their first
-    bytes in the file)."""
+    """The header, strings, sections with symbols, program headers, their first bytes."""
     raw = open(path, "rb").read()
     first = lambda at, size: [(at, raw[at:at + min(16, size)].hex())] if size else []
     hexes = (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16), m[2].replace(" ", "").lower()))
@@ -176,8 +175,7 @@ def llvm_value(form, attribute, text):
 
 
 def dump_entries(text):
-    """Units, entries and attributes of the dump; the list bases (offset -> the low pc of
-    the unit that names the list) on the side."""
+    """Units, entries and attributes; the list bases: offset -> its unit's low pc."""
     found, unit, bases, low, depth = [], 0, {}, None, 0
     for m in re.finditer(r"^Compilation Unit \d+ @ 0x(\w+)$|^size=(\d+) ver=0x(\w+) (?:unit type="
                          r"\S+ )?abbrev offset=0x(\w+), addrsize=(\d+)|^( *)\+(.*) \((\d+)\) @ 0x\w+"
@@ -234,8 +232,7 @@ def operations(text, separator):
 
 
 def dump_lists(text, bases, addresses):
-    """Location or range lists of the dump as readelf shows them: offset pairs made
-    addresses from the base, indexes the addresses they name."""
+    """The dump's location or range lists as readelf shows them: addresses, not offsets."""
     text = re.sub(r"^ *views=(\d+)\.\.(\d+)$", r"  DW_LLE_view_pair(\1, \2)", text, flags=re.M)
     text = re.sub(r"^(range|base)=(0x\w+)(?:\.\.(0x\w+))?.*", lambda m: "  DW_LLE_%s(%s)" % (
         "offset_pair" if m[1] == "range" else "base_address", ", ".join(filter(None, m.groups()[1:]))),
@@ -289,8 +286,7 @@ def compare_lists(check, where, got, want):
 
 
 def line_programs(dump, llvm):
-    """Each line program's header, directories, files and opcodes, and its rows: (dump,
-    llvm, dump rows, llvm rows)."""
+    """Line programs' headers, directories, files, opcodes; rows: dump, llvm, rows, rows."""
     keys = dict(size="total_length", ver="version", addrsize="address_size",
                 segsize="seg_select_size", prolog="prologue_length", min_len="min_inst_length",
                 max_ops="max_ops_per_inst", def_stmt="default_is_stmt", line_base="line_base",
@@ -382,8 +378,7 @@ ASPECTS = [
 
 
 def compare(check, where, path, text, work, entries=True):
-    """symvert's dump of an ELF file against readelf and llvm-dwarfdump (the entries and
-    line programs left out where the peers cannot read them)."""
+    """symvert's dump of an ELF file against readelf and llvm-dwarfdump."""
     dump = parts(text)
     copy = retyped(path, os.path.join(work, "stored-" + os.path.basename(path)),
                    lambda label, kind: 0x80000000 if kind in (4, 9) else kind)

@@ -16,27 +16,19 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from peer_harness import Check  # noqa: E402
+from peer_harness import Check, values  # noqa: E402
 
 SAMPLES = [("arm", ["-pAT91R40008,ARM"]), ("pic32", ["-p32MX360F512L,PIC32MX"])]
 WARNINGS = [r'warning: Loadable section "[^"]+" outside of ELF segments', r"^\s+in /\S+",
             r"warning: Discarding section \S+ which has a section size \(\w+\) larger than"]
-GCC = ["arm-none-eabi-gcc", "-g", "-gdwarf-2", "-gstrict-dwarf", "-gno-as-loc-support", "-O0",
-       "-c", "prog.c", "-o", "gcc.o"]
-NAMES = ["channels", "last_word", "ticks", "counter", "history", "limits", "scale", "main",
-         "value", "factor", "sum", "k", "ch", "i", "w"]
-QUESTIONS = ["ptype struct channel", "ptype struct flags", "ptype union word", "ptype enum mode",
-             "ptype/o struct channel", "whatis channels", "ptype last_word", "whatis ticks",
-             "whatis counter", "whatis history", "whatis limits", "ptype u8", "ptype scale",
-             "ptype main", "info address counter", "info address history",
-             "info line prog.c:41", "info line prog.c:44", "info line prog.c:57",
-             "info line prog.c:61", "info scope scale", "info scope main", "info functions",
-             "info variables"]
+GCC = "arm-none-eabi-gcc -g -gdwarf-2 -gstrict-dwarf -gno-as-loc-support -O0 -c prog.c -o gcc.o".split()
+NAMES = "channels last_word ticks counter history limits scale main value factor sum k ch i w".split()
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peer_gdb")
 
 
 def ask(check, path, commands):
-    """gdb's answer to each command: its non-blank lines without <symbol+offset> notes,
-    up to the non-debugging symbols; a line table as sorted "unit file line address"."""
+    """gdb's answer to each command: its lines without <symbol+offset> notes, up to the
+    non-debugging symbols; a line table as sorted "unit file line address"."""
     args = ["gdb-multiarch", "-nx", "-batch"]
     for k, command in enumerate(commands):
         args += ["-ex", "echo @@@%d\\n" % k, "-ex", command]
@@ -95,10 +87,8 @@ def main():
         if not check.ran(sample, check.symvert(*options, "-nCODE", "prog.sym", "prog.hex",
                                                "-oelf", "prog.elf", cwd=work)):
             continue
-        text = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "peer_gdb",
-                                 sample + ".gdb")).read()
-        want = {c: a.splitlines() for c, a in re.findall(r"^> (.*)\n((?:[^>#].*\n)*)", text,
-                                                          re.M)}
+        text = open(os.path.join(HERE, sample + ".gdb")).read()
+        want = {c: a.splitlines() for c, a in re.findall(r"^> (.*)\n((?:[^>#].*\n)*)", text, re.M)}
         answers = ask(check, os.path.join(work, "prog.elf"), list(want))
         for command, lines in want.items():
             got = answers.get(command)
@@ -108,9 +98,10 @@ def main():
         check.ran("elfside", check.symvert("-pAT91R40008,ARM", "-nCODE", "prog.sym", "prog.hex",
                                            "-oelf", "prog.elf", cwd=work))
         check.ran("elfside: gcc", check.run(GCC, work))
-        theirs = ask(check, os.path.join(work, "gcc.o"), QUESTIONS)
-        mine = ask(check, os.path.join(work, "prog.elf"), [ours(q) for q in QUESTIONS])
-        for question in QUESTIONS:
+        questions = values(open(os.path.join(HERE, "elfside.questions")).read(), (r"([^#].*)$", lambda m: m[1]))
+        theirs = ask(check, os.path.join(work, "gcc.o"), questions)
+        mine = ask(check, os.path.join(work, "prog.elf"), [ours(q) for q in questions])
+        for question in questions:
             want = [accepted(l) for l in theirs[question] if not l.startswith("/* XXX")]
             got = [aside(l) for l in mine[ours(question)] if not l.startswith("/* XXX") and
                    not l.endswith(" is a typedef.") and not re.search(r"char : \d+;$", l)]

@@ -21,8 +21,7 @@ SPACES = {"C": "CODE", "D": "CODE", "E": "DATA", "I": "DATA", "R": "DATA", "F": 
 
 
 def expected(cdb, linker_map):
-    """(module, memory type, value, name) of each symbol; (module, line, address) of the
-    first line entry of each line number in each function."""
+    """The symbols (module, memory type, value, name) and lines (module, line, address)."""
     mapped = {}
     for label, value in values(open(linker_map).read(), (
             r"(?:[A-Z]:)?\s+([0-9A-F]{8})\s+(\S+)\s+\S+\s*$", lambda m: (m[2], int(m[1], 16)))):
