@@ -23,11 +23,10 @@ SAMPLES = [("pic18", "18F452"), ("arm", "AT91R40008"), ("holtek", "HT46R24"), ("
            ("dspic", "30F2010"), ("i8051", "8051"), ("pic32", "32MX360F512L")]
 MCOFF = [("pic16", "16F877A,877A,PIC14", 2), ("pic18", "18F452,452F,PIC18", 1)]  # ROM bytes
 # per address gpvo shows
-CLASSES = {2: "external symbol", 3: "static", 5: "external definition", 6: "label",
-           1: "automatic variable", 4: "register variable", 8: "member of structure",
-           9: "function argument", 10: "structure tag", 18: "bit field", 100: ".bb or .eb",
-           101: ".bf or .ef", 102: "end of structure", 103: "file name", 107: "section",
-           104: "end of file", 108: "absolute listing toggle"}
+CLASSES = dict(zip([1, 2, 3, 4, 5, 6, 8, 9, 10, 18, 100, 101, 102, 103, 104, 107, 108], (
+    "automatic variable,external symbol,static,register variable,external definition,label,member of structure,"
+    "function argument,structure tag,bit field,.bb or .eb,.bf or .ef,end of structure,file name,end of file,section,"
+    "absolute listing toggle").split(",")))
 GPVO = dict(C_EXT=2, C_STAT=3, C_LABEL=6, C_FILE=103, C_EOF=104, C_EXTDEF=5, C_FCN=101,
             C_BLOCK=100, C_STRTAG=10, C_MOS=8, C_FIELD=18, C_EOS=102, C_LIST=108, C_SECTION=107)
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Peer check: symvert's dump of ELF files with DWARF 2 to 5 (-d -v -v -v) shows what
 readelf and llvm-dwarfdump read in tests/data/elfreal (gcc, clang and sdcc output): ELF
-header, string tables, sections with their first bytes, symbols, program headers; the
+header, string tables, sections, symbols, program headers; the
 DWARF sections named, strings, addresses, abbreviations, every entry and attribute value,
 line programs (header, files, opcodes, rows), frames, name-lookup and address-range sets,
 macros, location and range lists. Both sides are normalised to value lists; where they
@@ -59,16 +59,9 @@ def numbers(text):
 
 def parts(text):
     """The dump cut at its headings: heading -> text (None: reported missing)."""
-    found, key = {}, None
-    for line in text.split("\n"):
-        m = re.match(r"(ELF header|String table|Sections|Program Headers):$|"
-                     r"[A-Z][a-z ]+ \((\.debug_\w+)\):$|No .* \(from (\.debug_\w+)\)$", line)
-        if m:
-            key = m[1] or m[2] or m[3]
-            found[key] = None if m[3] else ""
-        elif key and found[key] is not None:
-            found[key] += line + "\n"
-    return found
+    pieces = re.split(r"^(?:(ELF header|String table|Sections|Program Headers)|[A-Z][a-z ]+ \((\.debug_\w+)\)):$|"
+                      r"^No .* \(from (\.debug_\w+)\)$", text, flags=re.M)
+    return {a or b or c: None if c else body for a, b, c, body in zip(*[iter(pieces[1:])] * 4)}
 
 
 def retyped(path, copy, change):
@@ -95,10 +88,7 @@ def shown(text):
 # ---- The ELF part, against readelf ----
 
 def elf_values(check, where, dump, path):
-    """The header, strings, sections with symbols, program headers, their first bytes."""
-    raw = open(path, "rb").read()
-    first = lambda at, size: [(at, raw[at:at + min(16, size)].hex())] if size else []
-    hexes = (r"\t *([0-9A-F]+):  ((?:[0-9A-F]{2} ?)*)$", lambda m: (int(m[1], 16), m[2].replace(" ", "").lower()))
+    """The header, strings, sections with their symbols, program headers."""
     readelf = lambda *o: check.run(["readelf", "-W"] + list(o) + [path]).stdout
     head = dict(re.findall(r"^\s+([^:\n]+):\s+(.*?)\s*$", readelf("-h"), re.M))
     n = lambda key: int(head[key].split()[0], 0)
@@ -124,22 +114,21 @@ def elf_values(check, where, dump, path):
     for k, label, kind, address, offset, size, flags, link, info, align in sections:
         want += [(int(k), label[:20], SECTION_TYPES[kind], int(address, 16), int(size, 16), int(link),
                   int(offset, 16), int(info), int(align), "".join(f for f in "WAX" if f in flags))]
-        want += (first(int(offset, 16), int(size, 16)) if "A" in flags and kind != "NOBITS" else []) + \
-            symbols.get(label, [])
+        want += symbols.get(label, [])
     check.same(where + ": sections and symbols", values(dump.get("Sections", ""), (
         r"([0-9A-F]{4})  (.{20}) (.{30})((?: [0-9A-F]{8}){6})(.*)$", lambda m: (
             int(m[1], 16), m[2].rstrip(), shown(m[3]), *[int(v, 16) for v in m[4].split()],
-            "".join(w[0] for w in m[5].split()).replace("E", "X"))), hexes,
+            "".join(w[0] for w in m[5].split()).replace("E", "X"))),
         (r"\t(.*?) *  0x(\w{8})  (-?\d+) *  \S.*?\((0x\w+)\)/.*\((0x\w+)\)  0x(\w+)  0x(\w+)$", lambda m: (
             "sym", m[1], int(m[2], 16), int(m[3]), int(m[4], 16), int(m[5], 16), int(m[6], 16) & 3,
             int(m[7], 16)))), want)
     check.same(where + ": program headers", values(dump.get("Program Headers", ""), (
         r"[0-9A-F]{4}  (.{36})((?: [0-9A-F]{8}){4}) ([r-][w-][x-]) ([0-9A-F]{8})$", lambda m: (
-            shown(m[1]), *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16))), hexes),
+            shown(m[1]), *[int(v, 16) for v in m[2].split()], m[3], int(m[4], 16)))),
         values(readelf("-l"), (r"\s+(\w+)\s+0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) 0x(\w+) ([RWE ]{3}) (0x\w+|\d+)$",
                                lambda m: [(SEGMENT_TYPES[m[1]], *[int(v, 16) for v in m.groups()[2:6]], "".join(
                                    f if f in m[7] else "-" for f in "RWE").lower().replace("e", "x"), int(
-                                       m[8], 0))] + first(int(m[2], 16), int(m[5], 16)))))
+                                       m[8], 0))])))
 
 
 # ---- The DWARF part: entries ----
@@ -196,25 +185,18 @@ def dump_entries(text):
     return found, bases
 
 
-def readelf_entries(text):
-    text = re.sub(r"Compilation Unit @ offset (\w+):\n\s+Length:\s+(\w+).*\n\s+Version:\s+(\d+)\n"
-                  r"(?:\s+Unit Type:.*\n)?\s+Abbrev Offset:\s+(\w+)\n\s+Pointer Size:\s+(\d+)",
-                  r"UNIT \1 \2 \3 \4 \5", text)
-    return values(text, (r"\s*UNIT (.*)", lambda m: ("unit", *[int(v, 0) for v in m[1].split()])),
-                  (r"\s*<(\d+)><(\w+)>: Abbrev Number: ([1-9]\d*) \(DW_TAG_(\w+)\)",
-                   lambda m: ("die", int(m[1]), int(m[2], 16), int(m[3]), m[4])),
-                  (r"\s*<\w+>\s+DW_AT_(\w+)\s*: \((\w+)\) ?(.*)$",
-                   lambda m: ("at", m[1], m[2], readelf_value(m[2], m[1], m[3]))))
-
-
-def llvm_entries(text):
-    return values(text, (r"0x(\w+): Compile Unit: length = (\w+), format = DWARF32, version = "
-                         r"(\w+),(?: unit_type = \w+,)? abbr_offset = (\w+), addr_size = (\w+)",
-                         lambda m: ("unit", *[int(v, 16) for v in m.groups()])),
-                  (r"0x(\w+):( +)DW_TAG_(\w+) \[(\d+)\]",
-                   lambda m: ("die", (len(m[2]) - 1) // 2, int(m[1], 16), int(m[4]), m[3])),
-                  (r"\s+DW_AT_(\w+) \[DW_FORM_(\w+)\]\t\((.*)$",
-                   lambda m: ("at", m[1], m[2], llvm_value(m[2], m[1], m[3]))))
+# readelf's and llvm's units, entries and attributes.
+READELF_ENTRIES = ((r"\s*UNIT (.*)", lambda m: ("unit", *[int(v, 0) for v in m[1].split()])),
+                   (r"\s*<(\d+)><(\w+)>: Abbrev Number: ([1-9]\d*) \(DW_TAG_(\w+)\)",
+                    lambda m: ("die", int(m[1]), int(m[2], 16), int(m[3]), m[4])),
+                   (r"\s*<\w+>\s+DW_AT_(\w+)\s*: \((\w+)\) ?(.*)$", lambda m: (
+                       "at", m[1], m[2], readelf_value(m[2], m[1], m[3]))))
+LLVM_ENTRIES = ((r"0x(\w+): Compile Unit: length = (\w+), format = DWARF32, version = (\w+),(?: unit_type = \w+,)? "
+                 r"abbr_offset = (\w+), addr_size = (\w+)", lambda m: ("unit", *[int(v, 16) for v in m.groups()])),
+                (r"0x(\w+):( +)DW_TAG_(\w+) \[(\d+)\]", lambda m: (
+                    "die", (len(m[2]) - 1) // 2, int(m[1], 16), int(m[4]), m[3])),
+                (r"\s+DW_AT_(\w+) \[DW_FORM_(\w+)\]\t\((.*)$", lambda m: (
+                    "at", m[1], m[2], llvm_value(m[2], m[1], m[3]))))
 
 
 # ---- The DWARF part: the other sections ----
@@ -398,8 +380,11 @@ def compare(check, where, path, text, work, entries=True):
             section) or ""), *mine), want)
     found, bases = dump_entries(dump.get(".debug_info") or "")
     if entries:
-        check.same(where + ": entries (readelf)", found, readelf_entries(readelf("--debug-dump=info")))
-        check.same(where + ": entries (llvm)", found, llvm_entries(llvm("--debug-info")))
+        check.same(where + ": entries (readelf)", found, values(re.sub(
+            r"Compilation Unit @ offset (\w+):\n\s+Length:\s+(\w+).*\n\s+Version:\s+(\d+)\n(?:\s+Unit Type:.*\n)?\s+"
+            r"Abbrev Offset:\s+(\w+)\n\s+Pointer Size:\s+(\d+)", r"UNIT \1 \2 \3 \4 \5", readelf("--debug-dump=info")),
+            *READELF_ENTRIES))
+        check.same(where + ": entries (llvm)", found, values(llvm("--debug-info"), *LLVM_ENTRIES))
         got, want, rows, want_rows = line_programs(dump.get(".debug_line") or "", llvm("--debug-line"))
         check.same(where + ": line programs", got, want)
         check.same(where + ": line rows", rows, want_rows)

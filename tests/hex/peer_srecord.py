@@ -11,22 +11,17 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from peer_harness import Check, values  # noqa: E402
 
-OUTPUTS = [("ihex", "out.hex", ["-intel"]), ("s19", "out.s19", ["-motorola"]),
-           ("titxt", "out.txt", ["-ti-txt"])]
+OUTPUTS = [("ihex", "out.hex", ["-intel"]), ("s19", "out.s19", ["-motorola"]), ("titxt", "out.txt", ["-ti-txt"])]
 LAYOUTS = [[(0x100, 300), (0x2000, 100), (0x2100, 1)], [(0xFFF0, 0x40), (0x2FFF5, 37)],
-           [(0x12340, 200), (0xABCDE, 33)], [(0xFFFFF8, 0x30)],
-           [(0x1234567, 77), (0x80000000, 16)]]
+           [(0x12340, 200), (0xABCDE, 33)], [(0xFFFFF8, 0x30)], [(0x1234567, 77), (0x80000000, 16)]]
 # srec_cat's output forms and the highest address each can hold.
-FORMS = [(["-intel"], 0xFFFFFFFF), (["-intel", "-obs=32"], 0xFFFFFFFF),
-         (["-intel", "-address-length=3"], 0xFFFFF), (["-intel", "-address-length=2"], 0xFFFF),
-         (["-motorola", "-address-length=2"], 0xFFFF), (["-motorola", "-address-length=3"],
-                                                        0xFFFFFF),
-         (["-motorola", "-address-length=4", "-obs=64"], 0xFFFFFFFF), (["-ti-txt"], 0xFFFF)]
+FORMS = [("-intel", 32), ("-intel -obs=32", 32), ("-intel -address-length=3", 20), ("-intel -address-length=2", 16),
+         ("-motorola -address-length=2", 16), ("-motorola -address-length=3", 24),
+         ("-motorola -address-length=4 -obs=64", 32), ("-ti-txt", 16)]
 BUNDLED = [("gaps.hex", "-intel"), ("segmented.hex", "-intel"), ("gaps.s19", "-motorola"),
            ("gaps.s28", "-motorola"), ("high.s37", "-motorola")]
-MAIN_JOBS = [("pic16", ["-p16F877"]), ("pic18", []), ("dspic", ["-p30F2010"]),
-             ("pic32", ["-p32MX360F512L"]), ("i8051", ["-pAT89C51,8051"]),
-             ("arm", ["-pAT91R40008"]), ("holtek", [])]
+MAIN_JOBS = [("pic16", ["-p16F877"]), ("pic18", []), ("dspic", ["-p30F2010"]), ("pic32", ["-p32MX360F512L"]),
+             ("i8051", ["-pAT89C51,8051"]), ("arm", ["-pAT91R40008"]), ("holtek", [])]
 
 
 def convert(check, where, image, form, work):
@@ -50,16 +45,16 @@ def main():
     random.seed(20240611)
     work = check.sample()
     for n, layout in enumerate(LAYOUTS):
-        for form, highest in FORMS:
-            if max(a + size - 1 for a, size in layout) > highest:
+        for form, bits in FORMS:
+            if max(a + size - 1 for a, size in layout) >> bits:
                 continue
             args = ["srec_cat"]
             for k, (address, length) in enumerate(layout):
                 with open(os.path.join(work, "b%d" % k), "wb") as f:
                     f.write(bytes(random.randrange(256) for _ in range(length)))
                 args += ["b%d" % k, "-binary", "-offset", hex(address)]
-            check.run(args + ["-o", "image"] + form, work)
-            convert(check, "layout %d in %s" % (n, " ".join(form)), "image", form[:1], work)
+            check.run(args + ["-o", "image"] + form.split(), work)
+            convert(check, "layout %d in %s" % (n, form), "image", form.split()[:1], work)
     for name, form in BUNDLED:
         convert(check, name, os.path.join(check.data, "images", name), [form], work)
     with open(os.path.join(work, "bad.s19"), "w") as f:
@@ -67,9 +62,8 @@ def main():
     convert(check, "bad.s19", "bad.s19", ["-motorola", "-ignore-checksums"], work)
     for name, options in MAIN_JOBS:
         job = check.sample("debug/" + name)
-        proc = check.symvert(*options, "prog.sym", "prog.hex", "-onorval", "out.sym", "-oihex",
-                             "out.hex", cwd=job)
-        if check.ran(name, proc):
+        if check.ran(name, check.symvert(*options, "prog.sym", "prog.hex", "-onorval", "o.sym", "-oihex", "out.hex",
+                                         cwd=job)):
             check.same(name + " main job", check.peer_image("out.hex", ["-intel"], job),
                        check.peer_image("prog.hex", ["-intel"], job))
     check.done("images read by srecord")

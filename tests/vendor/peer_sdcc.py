@@ -26,8 +26,7 @@ def expected(cdb, linker_map):
     for label, value in values(open(linker_map).read(), (
             r"(?:[A-Z]:)?\s+([0-9A-F]{8})\s+(\S+)\s+\S+\s*$", lambda m: (m[2], int(m[1], 16)))):
         mapped.setdefault(label, value)
-    symbols, module, first, found, entries = [], None, set(), {}, []
-    functions = []
+    symbols, module, first, found, entries, functions = [], None, set(), {}, [], []
     for line in open(cdb).read().splitlines():
         m = re.match(r"M:(.*)|F:([^$]+)\$([^$]+)|S:(([^$]+)\$([^$]+)\$[^$]+\$[^(]+)\(.*\),([A-Z]),"
                      r"[-\d,]+(?:\[(.*)\])?$|L:C\$([^$]+)\$(\d+)\$.*:(\w+)$|L:(?!A\$)(([^$]+)\$([^$]+)"
@@ -87,12 +86,10 @@ def main():
         symbols, lines = expected(os.path.join(omf, name + ".cdb"), os.path.join(omf, name + ".map"))
         for options in ([], ["-iomf51"]):
             where = "%s.omf %s" % (name, " ".join(options) or "detected")
-            proc = check.symvert("-v", "-v", *options, os.path.join(omf, name + ".omf"),
-                                 "-oihex", "out.hex", cwd=work)
+            proc = check.symvert("-v", "-v", *options, os.path.join(omf, name + ".omf"), "-oihex", "out.hex", cwd=work)
             check.ran(where, proc)
-            got_symbols, got_lines = read(proc.stderr)
-            check.same(where + ": symbols", got_symbols, symbols)
-            check.same(where + ": lines", got_lines, lines)
+            for part, got, want in zip(("symbols", "lines"), read(proc.stderr), (symbols, lines)):
+                check.same("%s: %s" % (where, part), got, want)
             check.same(where + ": bytes", check.peer_image("out.hex", ["-intel"], work),
                        check.peer_image(ihx, ["-intel"]))
         writes += [(name, [os.path.join(omf, name + ".omf")], check.peer_image(ihx, ["-intel"])),
