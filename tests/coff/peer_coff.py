@@ -2,14 +2,15 @@
 """Peer check: COFF against binutils' H8/300 objdump and gputils' gpvo. Written: H8/300
 COFF from the debug samples (read by objdump) and Microchip COFF of the main job (gpvo)
 hold the sections, symbol entries and line numbers of symvert's dump and the image's
-bytes. Read: symvert's reader (-v -v) finds in the files binutils and gplink made the peer's segments, symbols, data blocks,
-line count and bytes, and its dump the peer's sections, entries and line numbers. Where a
-peer reads a field otherwise, the format as symvert defines it holds: sections are written
-at virtual address 0 with the address as physical address, with 5000 as Microchip's
-optional-header magic (gpvo's only complaints); a prototype gets storage class 5, unknown
-to BFD for H8/300; Microchip sections lie at paddr times the code unit (2), data included;
-a file entry is named by itself, gpvo counts entries from 1, and the dump names no
-external definition and shows Microchip file entries and listing toggles otherwise."""
+bytes. Read: in the files binutils and gplink made, symvert's reader (-v -v) finds the
+peer's segments, symbols, data blocks, line count and bytes, its dump the peer's sections,
+entries and line numbers. Where a peer reads a field otherwise, the format as symvert
+defines it holds: sections are written at virtual address 0 with the address as physical
+address, with 5000 as Microchip's optional-header magic (gpvo's only complaints); a
+prototype gets storage class 5, unknown to BFD for H8/300; Microchip sections lie at paddr
+times the code unit (2), data included; a file entry is named by itself, gpvo counts
+entries from 1, and the dump names no external definition and shows Microchip file
+entries and listing toggles otherwise."""
 import os
 import re
 import shutil

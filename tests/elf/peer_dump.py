@@ -319,7 +319,8 @@ SETS = ((r'  0x(\w+): "(.*)"$', lambda m: (int(m[1], 16), m[2])),
      r"Segment Size):\s+(\w+)$", lambda m: int(m[1], 0)),
     (r"    (\w+)\s+\t(.*)$", lambda m: (int(m[1], 16), m[2])),
     (r"    (\w{8,}) (\w{8,})\s*$", lambda m: (int(m[1], 16), int(m[2], 16)) if int(m[1] + m[2], 16) else None))
-MACRO = r"(?:\((-?\d+), (?:\"(.*)\"|(-?\d+))\)| - (?:lineno|constant) ?: (\d+) (?:(?:macro|string) : (.*)|filenum: (\d+)))?$"
+MACRO = r"(?:\((-?\d+), (?:\"(.*)\"|(-?\d+))\)| - (?:lineno|constant) ?: (\d+) " \
+    r"(?:(?:macro|string) : (.*)|filenum: (\d+)))?$"
 # What the dump shows of a DWARF section and readelf's reading of it: (section, readelf's
 # option, dump rules, readelf rules).
 ASPECTS = [
@@ -331,7 +332,8 @@ ASPECTS = [
         (r"(\d+)\(([YN?])\): (.*)$", lambda m: ("abbrev", int(m[1]), name(m[3]), m[2] == "Y")),
         (r" {10}(\S.*?) +(\S+?|\?\? 0x\w+)(?:: (-?\d+))?$", lambda m: (name(m[1]), name(m[2]), m[3] and int(m[3])))), (
         (r"\s+Number TAG \((\w+)\)", lambda m: int(m[1], 0)),  # a table's offset, the dump's of each
-        (r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]", lambda m: [None, ("abbrev", int(m[1]), m[2], m[3] == "has")]),
+        (r"\s+(\d+)\s+DW_TAG_(\w+)\s+\[(has|no) children\]", lambda m: [
+            None, ("abbrev", int(m[1]), m[2], m[3] == "has")]),
         (r"\s+DW_AT_(\w+)\s+DW_FORM_(\w+)(?:: (-?\d+))?", lambda m: (m[1], m[2], m[3] and int(m[3]))))),
     (".debug_frame", "--debug-dump=frames", (
         (r"Common Information Entry @ 0x(\w+) size=(\d+) ver=(\d+)", lambda m: [

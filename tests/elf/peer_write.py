@@ -14,10 +14,9 @@ import peer_dump  # noqa: E402
 
 # Sample, processor options, DWARF address size.
 SAMPLES = [("debug/arm", ["-pAT91R40008,ARM"], 4), ("debug/pic32", ["-p32MX360F512L,PIC32MX"], 4),
-           ("debug/pic32", ["-b", "-p32MX360F512L,PIC32MX"], 4),
-           ("debug/dspic", ["-p30F2010,dsPIC30F"], 2), ("debug/pic16", ["-p16F877"], 1),
-           ("debug/pic18", [], 2), ("debug/holtek", [], 1), ("debug/i8051", ["-pAT89C51,8051"], 2),
-           ("elfside", ["-pAT91R40008,ARM"], 4)]
+           ("debug/pic32", ["-b", "-p32MX360F512L,PIC32MX"], 4), ("debug/dspic", ["-p30F2010,dsPIC30F"], 2),
+           ("debug/pic16", ["-p16F877"], 1), ("debug/pic18", [], 2), ("debug/holtek", [], 1),
+           ("debug/i8051", ["-pAT89C51,8051"], 2), ("elfside", ["-pAT91R40008,ARM"], 4)]
 # Complaints accepted, by what in the writer's layout causes them.
 ACCEPTED = [r"^Verifying|^No errors\.|^Errors detected\.",
             # PT_PHDR comes first and no PT_LOAD covers it
@@ -49,7 +48,8 @@ def main():
     for sample, options, size in SAMPLES:
         where = sample + (" (big-endian)" if "-b" in options else "")
         work = check.sample(sample)
-        if not check.ran(where, check.symvert(*options, "-nCODE", "prog.sym", "prog.hex", "-oelf", "out.elf", cwd=work)):
+        proc = check.symvert(*options, "-nCODE", "prog.sym", "prog.hex", "-oelf", "out.elf", cwd=work)
+        if not check.ran(where, proc):
             continue
         path = os.path.join(work, "out.elf")
         dump = check.symvert("-d", "-v", "-v", "-v", path)

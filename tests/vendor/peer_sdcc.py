@@ -16,8 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from peer_harness import Check, values  # noqa: E402
 
 # The memory type sdld gives a .cdb address space.
-SPACES = {"C": "CODE", "D": "CODE", "E": "DATA", "I": "DATA", "R": "DATA", "F": "XDATA",
-          "P": "XDATA", "G": "IDATA", "H": "BIT", "J": "BIT"}
+SPACES = dict(zip("CDEIRFPGHJ", "CODE CODE DATA DATA DATA XDATA XDATA IDATA BIT BIT".split()))
 
 
 def expected(cdb, linker_map):
@@ -86,7 +85,8 @@ def main():
         symbols, lines = expected(os.path.join(omf, name + ".cdb"), os.path.join(omf, name + ".map"))
         for options in ([], ["-iomf51"]):
             where = "%s.omf %s" % (name, " ".join(options) or "detected")
-            proc = check.symvert("-v", "-v", *options, os.path.join(omf, name + ".omf"), "-oihex", "out.hex", cwd=work)
+            proc = check.symvert("-v", "-v", *options, os.path.join(omf, name + ".omf"), "-oihex", "out.hex",
+                                 cwd=work)
             check.ran(where, proc)
             for part, got, want in zip(("symbols", "lines"), read(proc.stderr), (symbols, lines)):
                 check.same("%s: %s" % (where, part), got, want)
