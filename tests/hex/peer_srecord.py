@@ -50,15 +50,13 @@ def main():
                 continue
             args = ["srec_cat"]
             for k, (address, length) in enumerate(layout):
-                with open(os.path.join(work, "b%d" % k), "wb") as f:
-                    f.write(bytes(random.randrange(256) for _ in range(length)))
+                open(os.path.join(work, "b%d" % k), "wb").write(bytes(random.randrange(256) for _ in range(length)))
                 args += ["b%d" % k, "-binary", "-offset", hex(address)]
             check.run(args + ["-o", "image"] + form.split(), work)
             convert(check, "layout %d in %s" % (n, form), "image", form.split()[:1], work)
     for name, form in BUNDLED:
         convert(check, name, os.path.join(check.data, "images", name), [form], work)
-    with open(os.path.join(work, "bad.s19"), "w") as f:
-        f.write("S107000041424344EF\nS107000445464748DA\nS9030000FC\n")
+    open(os.path.join(work, "bad.s19"), "w").write("S107000041424344EF\nS107000445464748DA\nS9030000FC\n")
     convert(check, "bad.s19", "bad.s19", ["-motorola", "-ignore-checksums"], work)
     for name, options in MAIN_JOBS:
         job = check.sample("debug/" + name)
