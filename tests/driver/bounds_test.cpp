@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -198,71 +197,54 @@ TEST(Bounds, TheAllowanceCountsRecordsAndDataBytes) {
 
 const std::string HEAD = "[p GLOBOPT AUTOSTATIC ]\n\"1 m.c\n";
 
-std::string repeated(int count, const std::function<std::string(int)>& line) {
+// Side-file lines for k from `from` to `to`, made by a format given k and k - 1.
+std::string numbered(int from, int to, const char* format) {
     std::string text;
-    for (int k = 0; k < count; ++k)
-        text += line(k);
+    char line[128];
+    for (int k = from; k <= to; ++k) {
+        snprintf(line, sizeof line, format, k, k - 1);
+        text += line;
+    }
     return text;
 }
 
 // Look-ups stay linear however many entries share a name: a scope that declares one name
 // 80,000 times finds its latest declaration ("x" and "_x", which share a chain, keep
 // their own); a type name hidden by one local is found for 80,000 locals ("word" the
-// local, "_word" the typedef).
-TEST(Bounds, RedeclarationsAndTypeNameLookupsStayLinear) {
+// local, "_word" the typedef); under -k, a local redeclared after each of 20,000 line
+// directives opens a faked block inside the one before, and look-ups from the innermost
+// still find the latest declaration and the type names declared outside all of them.
+TEST(Bounds, LookUpsStayLinear) {
     start_run("16F877");
-    const int count = 80000;
-    ScopeEntry* module =
-        read_text(HEAD + "[v x `uc 0 e 1 @5 ]\n" + repeated(count, [](int k) {
-                      return "[v _x `uc 0 e 1 @" + std::to_string(100 + k) + " ]\n";
-                  }));
-    ASSERT_NE(module, nullptr);
-    EXPECT_EQ(entries_named(module, "_x").size(), size_t(count));
-    type_model.current_scope = module;
-    EXPECT_EQ(find_redeclaration("_x")->value, uint32_t(100 + count - 1));
+    ScopeEntry* m =
+        read_text(HEAD + "[v x `uc 0 e 1 @5 ]\n" + numbered(1, 80000, "[v _x `uc 0 e 1 @%d ]\n"));
+    EXPECT_EQ(entries_named(m, "_x").size(), 80000u);
+    type_model.current_scope = m;
+    EXPECT_EQ(find_redeclaration("_x")->value, 80000u);
     EXPECT_EQ(find_redeclaration("x")->value, 5u);
 
     start_run("16F877");
-    module = read_text(HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n\"2\n" +
-                       "[v word `uc 0 a 0 0 ]\n" +
-                       repeated(count,
-                                [](int k) {
-                                    return "[v a" + std::to_string(k) + " `word 0 a 0 " +
-                                           std::to_string(k) + " ]\n";
-                                }) +
-                       "[v _w `_word 0 a 0 0 ]\n}\n");
-    ScopeEntry* function = first_scope(module, SC_FUNC);
-    ASSERT_NE(function, nullptr);
-    EXPECT_EQ(function->entry_count(), uint32_t(count + 2));
-    type_model.current_scope = function;
+    m = read_text(HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n\"2\n" +
+                  "[v word `uc 0 a 0 0 ]\n" + numbered(1, 80000, "[v a%d `word 0 a 0 0 ]\n") +
+                  "[v _w `_word 0 a 0 0 ]\n}\n");
+    type_model.current_scope = first_scope(m, SC_FUNC);
+    EXPECT_EQ(type_model.current_scope->entry_count(), 80002u);
     EXPECT_EQ(find_type_name("word")->sclass, SC_AUTO);
     EXPECT_EQ(find_type_name("_word")->sclass, SC_TYPEDEF);
-}
 
-// Under -k, a local redeclared after each line directive opens a faked block inside the
-// one before; look-ups from the innermost still find the latest declaration, and type
-// names declared outside all of them (the typedef "_word" and the basic "i").
-TEST(Bounds, NestedFakedBlocksKeepTheirAnswers) {
     start_run("16F877");
     options.fake_redefinitions = true;
-    const int count = 20000;
-    ScopeEntry* module = read_text(HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n" +
-                                   repeated(count,
-                                            [](int k) {
-                                                return "\"" + std::to_string(k + 2) +
-                                                       "\n[v x `i 0 a 0 " + std::to_string(k) +
-                                                       " ]\n";
-                                            }) +
-                                   "[v w `_word 0 a 0 0 ]\n}\n");
-    ScopeEntry* scope = first_scope(module, SC_FUNC);
+    m = read_text(HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n" +
+                  numbered(2, 20001, "\"%d\n[v x `i 0 a 0 %d ]\n") + "[v w `_word 0 a 0 0 ]\n}\n");
+    ScopeEntry* scope = first_scope(m, SC_FUNC);
     int depth = 0;
     for (; ScopeEntry* inner = first_scope(scope, SC_BLOCK); ++depth) {
         EXPECT_TRUE(inner->flags & ENTRY_FAKED);
         scope = inner;
     }
-    EXPECT_EQ(depth, count - 1);
+    EXPECT_EQ(depth, 19999);
     ASSERT_EQ(entries_named(scope, "x").size(), 1u);
-    EXPECT_EQ(entries_named(scope, "x")[0]->value, uint32_t(count - 1));
+    EXPECT_EQ(entries_named(scope, "x")[0]->value, 20000u);
     EXPECT_EQ(entries_named(scope, "w").at(0)->type->base().text, "ui");
     type_model.current_scope = scope;
     EXPECT_EQ(find_redeclaration("x"), entries_named(scope, "x")[0]);
@@ -274,20 +256,15 @@ TEST(Bounds, NestedFakedBlocksKeepTheirAnswers) {
 // to the one before, make one node each, not 32 million in all.
 TEST(Bounds, TypedefChainsShareTheirNodes) {
     start_run("16F877");
-    const int count = 8000;
-    ScopeEntry* module = read_text(HEAD + "[v _t0 `i 0 t 0 ]\n" +
-                                   repeated(count - 1,
-                                            [](int k) {
-                                                return "[v _t" + std::to_string(k + 1) + " `*_t" +
-                                                       std::to_string(k) + " 0 t 0 ]\n";
-                                            }) +
-                                   "[v _v `_t" + std::to_string(count - 1) + " 0 e 1 @32 ]\n");
-    const Type* type = entries_named(module, "_v").at(0)->type;
+    ScopeEntry* m =
+        read_text(HEAD + "[v _t0 `i 0 t 0 ]\n" + numbered(1, 7999, "[v _t%d `*_t%d 0 t 0 ]\n") +
+                  "[v _v `_t7999 0 e 1 @32 ]\n");
+    const Type* type = entries_named(m, "_v").at(0)->type;
     ASSERT_NE(type, nullptr);
-    EXPECT_EQ(type->count(), uint32_t(count));
+    EXPECT_EQ(type->count(), 8000u);
     EXPECT_EQ(type->outermost().kind, TYPE_POINTER);
     EXPECT_EQ(type->base().kind, TYPE_BASIC);
-    EXPECT_LT(type_model.link_pool.size(), size_t(2 * count));
+    EXPECT_LT(type_model.link_pool.size(), 16000u);
 }
 
 // A side file that never ends is refused at its limit; the module is read without it.
@@ -333,10 +310,8 @@ TEST(Bounds, FilesPast32BitOffsetsAreRefused) {
 // a Holtek DBG number (33,000 file indexes here).
 TEST(Bounds, WritersTellOnceWhatTheyLeaveOut) {
     auto nested = [] {
-        read_text(
-            HEAD + "[v _f `(v 0 e 1 @0 ]\n" +
-            repeated(402, [](int k) { return "{\n[v a" + std::to_string(k) + " `i 0 a 0 0 ]\n"; }) +
-            repeated(402, [](int) { return std::string("}\n"); }));
+        read_text(HEAD + "[v _f `(v 0 e 1 @0 ]\n" + numbered(1, 402, "{\n[v a%d `i 0 a 0 0 ]\n") +
+                  numbered(1, 402, "}\n"));
     };
     auto many_files = [] {
         for (uint32_t k = 0; k < 33000; ++k)
