@@ -93,6 +93,13 @@ TEST(SdbRead, DeepNestingIsReadAndDumpedInConstantStack) {
     EXPECT_LT(dump.size(), 16 * text.size() + 65536 + 64 * 1024);
     start_run("16F877");
     EXPECT_EQ(read_text(text.substr(0, text.size() / 2))->entry_count(), 1u);
+    // 101 levels stay within it: the indentation grows by 4 for each, with no cap.
+    start_run("16F877");
+    std::string opens, closes;
+    for (int k = 0; k < 101; ++k)
+        opens += "{\n", closes += "}\n";
+    dump = dump_text(read_text(HEAD + opens + "[v _deep `i 0 a 0 1 ]\n" + closes));
+    EXPECT_NE(dump.find("\n" + std::string(404, ' ') + "auto: _deep `i2 "), std::string::npos);
 }
 
 // Every side file of the sample programs, cut at each length and with each byte flipped,
