@@ -1,4 +1,5 @@
-// The line reader and the hexadecimal field helpers of the text image formats.
+// The line reader and the hexadecimal field reader of the text image formats (their
+// writers' hex text is checked by the hex cases).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -55,22 +56,15 @@ TEST(LineReader, PiecesPaddingAndBlockBoundaries) {
                 ASSERT_EQ(reader.text()[reader.length() + k], '\0') << count;
             ++count;
             EXPECT_EQ(reader.number(), count);
+            // Its content drops a line end: a newline, then a carriage return.
+            std::string piece = want[count - 1];
+            size_t content = piece.size() - (piece.back() == '\n');
+            content -= content > 0 && piece[content - 1] == '\r';
+            ASSERT_EQ(reader.content_length(), content) << count;
         }
         EXPECT_EQ(count, want.size());
         fclose(file);
     }
-}
-
-TEST(LineReader, ContentLengthDropsTheLineEnd) {
-    FILE* file = tmpfile();
-    fputs("ab\r\ncd\n\nef", file);
-    rewind(file);
-    LineReader reader(file, 511);
-    std::vector<size_t> lengths;
-    while (reader.next())
-        lengths.push_back(reader.content_length());
-    EXPECT_EQ(lengths, (std::vector<size_t>{2, 2, 0, 2}));
-    fclose(file);
 }
 
 // The digit pairs of 40 bytes, with the pair at `bad` (if any) replaced.
@@ -113,28 +107,6 @@ TEST(HexField, AgreesWithHexByteForEveryKindOfPair) {
             ASSERT_EQ(out[k], static_cast<uint8_t>(value)) << round << " " << k;
         }
         ASSERT_EQ(sum, want_sum) << round;
-    }
-}
-
-TEST(HexText, UpperCaseDigitsAndTheirSum) {
-    std::vector<uint8_t> bytes;
-    for (int k = 0; k < 37; ++k)
-        bytes.push_back(static_cast<uint8_t>(k * 29 + 250));
-    for (unsigned count : {0u, 1u, 15u, 16u, 17u, 37u}) {
-        char out[80];
-        unsigned sum = 5;
-        char* end = hex_text(out, bytes.data(), count, &sum);
-        ASSERT_EQ(end, out + 2 * count);
-        std::string want;
-        unsigned want_sum = 5;
-        char pair[3];
-        for (unsigned k = 0; k < count; ++k) {
-            snprintf(pair, sizeof pair, "%02X", bytes[k]);
-            want += pair;
-            want_sum += bytes[k];
-        }
-        EXPECT_EQ(std::string(out, end), want);
-        EXPECT_EQ(sum, want_sum);
     }
 }
 

@@ -6,66 +6,55 @@
 
 namespace {
 
-const ProcessorDescriptor* selected_by(const char* name, std::vector<std::string> list = {}) {
-    reset_run_state();
-    options.processor_name = name;
-    options.processor_list = std::move(list);
-    return select_processor("") ? selected_processor() : nullptr;
-}
-
-TEST(ProcessorSelection, ByName) {
-    EXPECT_EQ(selected_by("16F877"), &pic_processor);
-    EXPECT_EQ(selected_by("14000"), &pic_processor);
-    EXPECT_EQ(selected_by("rf509af"), &pic_processor);
-    EXPECT_EQ(selected_by("PIC18F452"), &pic_processor); // "PIC" comes first
-    EXPECT_EQ(selected_by("PIC32MX360"), &pic_processor);
-    EXPECT_EQ(selected_by("18F452"), &pic18_processor);
-    EXPECT_EQ(selected_by("18c242"), &pic18_processor);
-    EXPECT_EQ(selected_by("30F2010"), &dspic_processor);
-    EXPECT_EQ(selected_by("24FJ128GA"), &dspic_processor);
-    EXPECT_EQ(selected_by("24F16KA101"), &dspic_processor);
-    EXPECT_EQ(selected_by("32MX360F512L"), &pic32_processor);
-    EXPECT_EQ(selected_by("x8051y"), &i8051_processor);
-    EXPECT_EQ(selected_by("AT89C51", {"8051"}), &i8051_processor);
-    EXPECT_EQ(selected_by("AT91R40008"), &arm_processor);
-    EXPECT_EQ(selected_by("ht46r24"), &holtek_processor);
-}
-
-TEST(ProcessorSelection, NamesThatFitNoFamilyFallBackToOptionWords) {
-    // Case-sensitive tests: lower-case 30f and 32mx fit nothing; no words means every
-    // family is a candidate.
-    for (const char* name : {"30f2010", "32mx360", "arm7", ""}) {
-        reset_run_state();
-        options.processor_name = name;
-        std::string err = capture_stderr([] { EXPECT_FALSE(select_processor("")); });
-        EXPECT_NE(err.find("(669)"), std::string::npos) << name;
-        EXPECT_EQ(type_model.global_scope, nullptr);
-    }
-    // A list entry 8051 needs a name to go with it: without one the words decide.
-    reset_run_state();
-    options.processor_list = {"8051"};
-    EXPECT_TRUE(select_processor("HOLTEK GLOBOPT"));
-    EXPECT_EQ(selected_processor(), &holtek_processor);
-}
-
-TEST(ProcessorSelection, ByOptionWords) {
-    auto by_words = [](const char* text) {
-        reset_run_state();
-        return select_processor(text) ? selected_processor() : nullptr;
+TEST(ProcessorSelection, ByNameThenByOptionWords) {
+    const struct {
+        const char* name;
+        std::vector<std::string> list;
+        const char* words;
+        const ProcessorDescriptor* chosen; // null: none, with message 669 or 668
+        unsigned message;
+    } rows[] = {
+        {"16F877", {}, "", &pic_processor, 0},
+        {"14000", {}, "", &pic_processor, 0},
+        {"rf509af", {}, "", &pic_processor, 0},
+        {"PIC18F452", {}, "", &pic_processor, 0}, // "PIC" comes first
+        {"PIC32MX360", {}, "", &pic_processor, 0},
+        {"18F452", {}, "", &pic18_processor, 0},
+        {"18c242", {}, "", &pic18_processor, 0},
+        {"30F2010", {}, "", &dspic_processor, 0},
+        {"24FJ128GA", {}, "", &dspic_processor, 0},
+        {"24F16KA101", {}, "", &dspic_processor, 0},
+        {"32MX360F512L", {}, "", &pic32_processor, 0},
+        {"x8051y", {}, "", &i8051_processor, 0},
+        {"AT89C51", {"8051"}, "", &i8051_processor, 0},
+        {"AT91R40008", {}, "", &arm_processor, 0},
+        {"ht46r24", {}, "", &holtek_processor, 0},
+        // The name tests are case-sensitive where they are: lower-case 30f and 32mx fit
+        // nothing; no words makes every family a candidate.
+        {"30f2010", {}, "", nullptr, 669},
+        {"32mx360", {}, "", nullptr, 669},
+        {"arm7", {}, "", nullptr, 669},
+        {"", {}, "", nullptr, 669},
+        {"", {"8051"}, "HOLTEK GLOBOPT", &holtek_processor, 0}, // 8051 needs a name
+        {"", {}, "AVOCET FAST_DBL", &pic18_processor, 0},
+        {"", {}, "holtek globopt", &holtek_processor, 0}, // words ignore case
+        {"", {}, "  PIC30   SPEEDOPT  ] AVOCET", &dspic_processor, 0},
+        {"", {}, "THUMBV4 EVAR", &arm_processor, 0},
+        {"", {}, "GLOBOPT AUTOSTATIC", nullptr, 669},
+        {"", {}, "GLOBOPT NOSUCHOPTION", nullptr, 668},
+        {"", {}, "]", nullptr, 669},
     };
-    EXPECT_EQ(by_words("AVOCET FAST_DBL"), &pic18_processor);
-    EXPECT_EQ(by_words("holtek globopt"), &holtek_processor); // words ignore case
-    EXPECT_EQ(by_words("  PIC30   SPEEDOPT  ] AVOCET"), &dspic_processor);
-    EXPECT_EQ(by_words("THUMBV4 EVAR"), &arm_processor);
-    std::string err = capture_stderr([&] { EXPECT_EQ(by_words("GLOBOPT AUTOSTATIC"), nullptr); });
-    EXPECT_NE(err.find("(669)"), std::string::npos);
-    err = capture_stderr([&] { EXPECT_EQ(by_words("GLOBOPT NOSUCHOPTION"), nullptr); });
-    EXPECT_NE(err.find("(668)"), std::string::npos);
-    err = capture_stderr([&] { EXPECT_EQ(by_words("]"), nullptr); });
-    EXPECT_NE(err.find("(669)"), std::string::npos);
-}
-
-TEST(ProcessorSelection, TheFirstSelectionStays) {
+    for (const auto& row : rows) {
+        reset_run_state();
+        options.processor_name = row.name;
+        options.processor_list = row.list;
+        bool chosen = false;
+        std::string err = capture_stderr([&] { chosen = select_processor(row.words); });
+        EXPECT_EQ(chosen ? selected_processor() : nullptr, row.chosen) << row.name << row.words;
+        EXPECT_EQ(has_message(err, row.message), row.message != 0) << row.name << row.words;
+        EXPECT_EQ(type_model.global_scope != nullptr, chosen);
+    }
+    // The first selection stays.
     reset_run_state();
     ASSERT_TRUE(select_processor("HOLTEK"));
     ScopeEntry* global = type_model.global_scope;
@@ -89,89 +78,73 @@ TEST(ProcessorTables, RegisterAndOptionLookups) {
     EXPECT_FALSE(processor_has_option("AVOCET"));
 }
 
-// A function scope "main" holding one variable, for the location rules.
+// A function "main" in a module, a block in it, and a variable of the class.
 struct Frame {
-    ScopeEntry* function;
-    ScopeEntry* block;
-    ScopeEntry* variable;
+    ScopeEntry *module, *function, *block, *variable;
 };
 
-Frame frame_with(uint32_t sclass, uint32_t value, const char* function_name = "main") {
-    ScopeEntry* module = new_scope(SC_MODULE);
-    module->name = "main.obj";
-    type_model.current_scope = module;
+Frame frame_with(uint32_t sclass, uint32_t value) {
+    Frame f;
+    f.module = new_scope(SC_MODULE);
+    f.module->name = "main.obj";
+    type_model.current_scope = f.module;
     ScopeEntry* declaring = new_entry(SC_EXTERN);
-    declaring->name = function_name;
-    ScopeEntry* function = new_scope(SC_FUNC);
-    function->function = declaring;
-    type_model.current_scope = function;
-    ScopeEntry* block = new_scope(SC_BLOCK);
-    ScopeEntry* variable = new_entry(sclass);
-    variable->name = "_v";
-    variable->value = value;
-    return {function, block, variable};
+    declaring->name = "main";
+    f.function = new_scope(SC_FUNC);
+    f.function->function = declaring;
+    type_model.current_scope = f.function;
+    f.block = new_scope(SC_BLOCK);
+    f.variable = new_entry(sclass);
+    f.variable->name = "_v";
+    f.variable->value = value;
+    return f;
 }
 
-ValuePair locate(ScopeEntry* entry, const ScopeEntry* scope, bool* found) {
-    ValuePair answer{0xDEAD, 0xBEEF};
-    *found = variable_location(entry, scope, &answer);
-    return answer;
+// Where the variable is, as "value/segment" in hexadecimal, or "none"; the segment is
+// BEEF where the rule leaves the caller's pair as it was.
+std::string where(ScopeEntry* entry, const ScopeEntry* scope) {
+    ValuePair at{0xDEAD, 0xBEEF};
+    if (!variable_location(entry, scope, &at)) return "none";
+    char text[32];
+    snprintf(text, sizeof text, "%X/%X", at.value, at.segment);
+    return text;
 }
 
+void pic_frame_symbols(const char* processor) {
+    start_run(processor);
+    add_symbol("?amain", 0x40, 2, 0, 0);
+    add_symbol("??main", 0x60, 2, 0, 0);
+    add_symbol("?main", 0x50, 3, 0, 0);
+}
+
+// Autos at "?a" + function (or "??" in a professional edition), parameters at "?".
 TEST(VariableLocation, FramesOfThePicFamiliesComeFromSymbols) {
     for (const char* name : {"16F877", "18F452"}) {
-        start_run(name);
-        add_symbol("?amain", 0x40, 2, 0, 0);
-        add_symbol("??main", 0x60, 2, 0, 0);
-        add_symbol("?main", 0x50, 3, 0, 0);
+        pic_frame_symbols(name);
         Frame f = frame_with(SC_AUTO, 3);
-        bool found = false;
-        ValuePair at = locate(f.variable, f.block, &found);
-        EXPECT_TRUE(found);
-        EXPECT_EQ(at.value, 0x43u);
-        EXPECT_EQ(at.segment, 2u);
+        EXPECT_EQ(where(f.variable, f.block), "43/2");
         EXPECT_TRUE(f.variable->flags & ENTRY_LOCATED);
         EXPECT_EQ(f.variable->location_value, 0x43u);
-
         Frame p = frame_with(SC_PARAM, 1);
-        at = locate(p.variable, p.function, &found);
-        EXPECT_TRUE(found);
-        EXPECT_EQ(at.value, 0x51u);
-        EXPECT_EQ(at.segment, 3u);
-
-        // A professional edition puts autos at "??": parameters stay at "?".
-        start_run(name);
-        add_symbol("?amain", 0x40, 2, 0, 0);
-        add_symbol("??main", 0x60, 2, 0, 0);
-        add_symbol("?main", 0x50, 3, 0, 0);
+        EXPECT_EQ(where(p.variable, p.function), "51/3");
+        pic_frame_symbols(name);
         type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
         type_model.defines->insert("edition", "pro");
         f = frame_with(SC_AUTO, 3);
-        at = locate(f.variable, f.block, &found);
-        EXPECT_EQ(at.value, 0x63u);
+        EXPECT_EQ(where(f.variable, f.block), "63/2");
         p = frame_with(SC_PARAM, 1);
-        at = locate(p.variable, p.function, &found);
-        EXPECT_EQ(at.value, 0x51u);
+        EXPECT_EQ(where(p.variable, p.function), "51/3");
     }
-}
-
-TEST(VariableLocation, NoFunctionScopeOrNoSymbolMeansNoLocation) {
     start_run("16F877");
     Frame f = frame_with(SC_AUTO, 3);
-    bool found = true;
-    locate(f.variable, f.block, &found);
-    EXPECT_FALSE(found); // no ?amain
+    EXPECT_EQ(where(f.variable, f.block), "none"); // no ?amain
     EXPECT_FALSE(f.variable->flags & ENTRY_LOCATED);
     add_symbol("?amain", 0x40, 2, 0, 0);
-    ScopeEntry* module = f.function->parent;
-    locate(f.variable, module, &found);
-    EXPECT_FALSE(found); // a module is not a function scope
-    locate(nullptr, module, &found);
-    EXPECT_FALSE(found);
+    EXPECT_EQ(where(f.variable, f.module), "none"); // a module is not a function scope
+    EXPECT_EQ(where(nullptr, f.module), "none");
     ScopeEntry* typedef_entry = new_entry(SC_TYPEDEF);
     typedef_entry->name = "?amain";
-    locate(typedef_entry, module, &found);
-    EXPECT_FALSE(found);
+    EXPECT_EQ(where(typedef_entry, f.module), "none");
 }
 
 TEST(VariableLocation, ExternsAndStaticsAreKeptOnceFound) {
@@ -179,22 +152,13 @@ TEST(VariableLocation, ExternsAndStaticsAreKeptOnceFound) {
     add_symbol("_v", 0x20, 1, 0, 0);
     add_symbol("F12", 0x30, 2, 0, 0);
     Frame f = frame_with(SC_EXTERN, 0);
-    bool found = false;
-    ValuePair at = locate(f.variable, f.function, &found);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(at.value, 0x20u);
-    // Later calls answer the kept pair, whatever the store says now.
-    store.symbols[0]->value = 0x99;
-    at = locate(f.variable, f.function, &found);
-    EXPECT_EQ(at.value, 0x20u);
-
-    ScopeEntry* f_static = new_entry(SC_STATIC);
-    f_static->name = "_ticks";
-    f_static->asm_name = "F12";
-    at = locate(f_static, f.function, &found);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(at.value, 0x30u);
-    EXPECT_EQ(at.segment, 2u);
+    EXPECT_EQ(where(f.variable, f.function), "20/1");
+    store.symbols[0]->value = 0x99; // later calls answer the kept pair
+    EXPECT_EQ(where(f.variable, f.function), "20/1");
+    ScopeEntry* ticks = new_entry(SC_STATIC);
+    ticks->name = "_ticks";
+    ticks->asm_name = "F12";
+    EXPECT_EQ(where(ticks, f.function), "30/2");
 }
 
 TEST(VariableLocation, DspicFramesAndStaticsOfTheScopeFile) {
@@ -203,125 +167,94 @@ TEST(VariableLocation, DspicFramesAndStaticsOfTheScopeFile) {
     uint32_t other_file = add_file("pwm.obj");
     add_symbol("_count", 0x832, 1, other_file, 0);
     add_symbol("_count", 0x80C, 1, main_file, 0);
-    FileRecord* file = store.files[main_file - 1];
-    file->symbols.push_back(store.symbols[1]); // as normalisation builds it
-
+    store.files[main_file - 1]->symbols.push_back(store.symbols[1]); // as normalisation does
     Frame f = frame_with(SC_AUTO, 4);
     f.function->numbers[1] = -10;
     f.function->numbers[3] = -14;
-    bool found = false;
-    ValuePair at = locate(f.variable, f.block, &found);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(at.value, uint32_t(-6));
-    EXPECT_EQ(at.segment, 0u);
+    EXPECT_EQ(where(f.variable, f.block), "FFFFFFFA/0");
     Frame p = frame_with(SC_PARAM, 2);
     p.function->numbers[3] = -14;
-    at = locate(p.variable, p.block, &found);
-    EXPECT_EQ(at.value, uint32_t(-12));
-
-    ScopeEntry* module = f.function->parent;
+    EXPECT_EQ(where(p.variable, p.block), "FFFFFFF4/0");
     ScopeEntry* count = new_entry(SC_STATIC);
     count->name = "_count";
-    at = locate(count, module, &found);
-    EXPECT_EQ(at.value, 0x80Cu); // this module's own, not the first of the name
+    EXPECT_EQ(where(count, f.module), "80C/1"); // this module's own, not the first
     ScopeEntry* elsewhere = new_entry(SC_STATIC);
     elsewhere->name = "_count";
-    at = locate(elsewhere, f.function, &found); // a function scope names no file
-    EXPECT_EQ(at.value, 0x832u);
+    EXPECT_EQ(where(elsewhere, f.function), "832/1"); // a function scope names no file
 }
 
+// dsPIC leaves the segment as the caller set it; Holtek takes the RAM space or 0; the
+// 8051 needs the DATA segment.
 TEST(VariableLocation, RegisterVariablesByFamily) {
-    struct Case {
+    const struct {
         const char* processor;
         uint32_t reg;
-        bool found;
-        uint32_t value;
+        const char* at;
+    } rows[] = {
+        {"16F877", 1, "none"},        {"18F452", 3, "none"},        {"30F2010", 1, "0/BEEF"},
+        {"30F2010", 2, "1/BEEF"},     {"30F2010", 16, "F/BEEF"},    {"30F2010", 17, "0/BEEF"},
+        {"30F2010", 23, "C/BEEF"},    {"30F2010", 24, "none"},      {"32MX360F512L", 18, "11/BEEF"},
+        {"AT91R40008", 5, "4/BEEF"},  {"AT91R40008", 17, "0/BEEF"}, {"AT91R40008", 23, "6/BEEF"},
+        {"AT91R40008", 24, "9/BEEF"}, {"AT91R40008", 27, "none"},   {"HT46R24", 1, "5/0"},
+        {"HT46R24", 2, "0/0"},        {"HT46R24", 3, "none"},       {"8051", 10, "none"},
     };
-    const Case cases[] = {
-        {"16F877", 1, false, 0},      {"18F452", 3, false, 0},        {"30F2010", 1, true, 0},
-        {"30F2010", 16, true, 15},    {"30F2010", 17, true, 0},       {"30F2010", 23, true, 12},
-        {"30F2010", 24, false, 0},    {"32MX360F512L", 18, true, 17}, {"AT91R40008", 5, true, 4},
-        {"AT91R40008", 17, true, 0},  {"AT91R40008", 23, true, 6},    {"AT91R40008", 24, true, 9},
-        {"AT91R40008", 27, false, 0}, {"HT46R24", 1, true, 5},        {"HT46R24", 2, true, 0},
-        {"HT46R24", 3, false, 0},
-    };
-    for (const Case& c : cases) {
-        start_run(c.processor);
-        Frame f = frame_with(SC_REG, c.reg);
-        bool found = false;
-        ValuePair at = locate(f.variable, f.block, &found);
-        EXPECT_EQ(found, c.found) << c.processor << " r" << c.reg;
-        if (found) {
-            EXPECT_EQ(at.value, c.value) << c.processor << " r" << c.reg;
-        }
+    for (const auto& row : rows) {
+        start_run(row.processor);
+        Frame f = frame_with(SC_REG, row.reg);
+        EXPECT_EQ(where(f.variable, f.block), row.at) << row.processor << " r" << row.reg;
         EXPECT_FALSE(f.variable->flags & ENTRY_LOCATED);
     }
-    // dsPIC leaves the segment as the caller set it; Holtek takes the RAM space or 0.
-    start_run("30F2010");
-    Frame f = frame_with(SC_REG, 2);
-    bool found = false;
-    EXPECT_EQ(locate(f.variable, f.block, &found).segment, 0xBEEFu);
     start_run("HT46R24");
-    f = frame_with(SC_REG, 1);
-    EXPECT_EQ(locate(f.variable, f.block, &found).segment, 0u);
+    Frame h = frame_with(SC_REG, 1);
     add_segment("CODE", 0, 0, 0, 1);
     add_segment("RAM", 0x40, 0xC0, 0x40, 7);
-    EXPECT_EQ(locate(f.variable, f.block, &found).segment, 7u);
-}
-
-TEST(VariableLocation, I8051RegistersNeedTheDataSegment) {
+    EXPECT_EQ(where(h.variable, h.block), "5/7");
     start_run("8051");
-    Frame f = frame_with(SC_REG, 10); // WR1
-    bool found = true;
-    locate(f.variable, f.block, &found);
-    EXPECT_FALSE(found);
     add_segment("DATA", 0, 0x80, 0, 3);
-    ValuePair at = locate(f.variable, f.block, &found);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(at.value, 2u);
-    EXPECT_EQ(at.segment, 3u);
-    f.variable->value = 14; // LR1
-    EXPECT_EQ(locate(f.variable, f.block, &found).value, 4u);
-    f.variable->value = 8; // r7
-    EXPECT_EQ(locate(f.variable, f.block, &found).value, 7u);
-    f.variable->value = 15;
-    locate(f.variable, f.block, &found);
-    EXPECT_FALSE(found);
+    const std::pair<uint32_t, const char*> i8051[] = {
+        {10, "2/3"}, {14, "4/3"}, {8, "7/3"}, {15, "none"}}; // WR1, LR1, r7
+    for (const auto& [reg, at] : i8051) {
+        Frame f = frame_with(SC_REG, reg);
+        EXPECT_EQ(where(f.variable, f.block), at) << reg;
+    }
 }
 
 TEST(TypeSize, PointersByFamilyAndComposites) {
-    auto size_of = [](const char* type) { return type_size(TypeRef(parse_type(type))); };
-    start_run("16F877");
-    EXPECT_EQ(size_of("*Fuc"), 2u);
-    EXPECT_EQ(size_of("*Dc"), 2u);
-    EXPECT_EQ(size_of("*Vc"), 1u);
-    EXPECT_EQ(size_of("*c"), 1u);
-    EXPECT_EQ(size_of("[3][4]*Fc"), 24u);
-    EXPECT_EQ(size_of("(i"), 0u);
-    EXPECT_EQ(size_of("Vi"), 0u); // a qualifier node has no size of its own
-    EXPECT_EQ(size_of("m"), 3u);
-    start_run("8051");
-    EXPECT_EQ(size_of("*Nuc"), 1u);
-    EXPECT_EQ(size_of("*Auc"), 1u);
-    EXPECT_EQ(size_of("*Puc"), 1u);
-    EXPECT_EQ(size_of("*Xuc"), 2u);
-    EXPECT_EQ(size_of("*uc"), 2u);
-    start_run("AT91R40008");
-    EXPECT_EQ(size_of("b"), 10u);
-    EXPECT_EQ(size_of("*.Tc"), 4u);
-    start_run("30F2010");
-    EXPECT_EQ(size_of("v"), 2u);
-    EXPECT_EQ(size_of("[5]unx"), 5u);
-
+    const struct {
+        const char* processor;
+        const char* type;
+        uint32_t size;
+    } rows[] = {
+        {"16F877", "*Fuc", 2},
+        {"16F877", "*Dc", 2},
+        {"16F877", "*Vc", 1},
+        {"16F877", "*c", 1},
+        {"16F877", "[3][4]*Fc", 24},
+        {"16F877", "(i", 0},
+        {"16F877", "Vi", 0}, // a qualifier node has no size of its own
+        {"16F877", "m", 3},
+        {"8051", "*Nuc", 1},
+        {"8051", "*Auc", 1},
+        {"8051", "*Puc", 1},
+        {"8051", "*Xuc", 2},
+        {"8051", "*uc", 2},
+        {"AT91R40008", "b", 10},
+        {"AT91R40008", "*.Tc", 4},
+        {"30F2010", "v", 2},
+        {"30F2010", "[5]unx", 5},
+        {"30F2010", "[2147483648][2]i", 0}, // wraps as 32-bit arithmetic does
+    };
+    for (const auto& row : rows) {
+        start_run(row.processor);
+        EXPECT_EQ(type_size(TypeRef(parse_type(row.type))), row.size)
+            << row.processor << " " << row.type;
+    }
     // Structures and enumerations take their entries' sizes.
-    ScopeEntry* s = read_text("[p PIC30 ]\n[s S1 pair 6 `i a 2 0 `l b 4 2 ]\n"
-                              "[e E1 colour `l RED 0 ]\n");
-    ASSERT_NE(s, nullptr);
-    type_model.current_scope = s;
-    EXPECT_EQ(size_of("[2]S1"), 12u);
-    EXPECT_EQ(size_of("E1"), 4u);
-    // An array of a huge count wraps as 32-bit arithmetic does.
-    EXPECT_EQ(size_of("[2147483648][2]i"), 0u);
+    type_model.current_scope =
+        read_text("[p PIC30 ]\n[s S1 pair 6 `i a 2 0 `l b 4 2 ]\n[e E1 colour `l RED 0 ]\n");
+    ASSERT_NE(type_model.current_scope, nullptr);
+    EXPECT_EQ(type_size(TypeRef(parse_type("[2]S1"))), 12u);
+    EXPECT_EQ(type_size(TypeRef(parse_type("E1"))), 4u);
 }
 
 } // namespace

@@ -43,87 +43,84 @@ class TypeModelTest : public testing::Test {
     }
 };
 
-std::vector<uint32_t> kinds(const Type* type) {
-    std::vector<uint32_t> out;
-    for (const TypeNode* node : type->base_first())
-        out.push_back(node->kind);
-    return out;
-}
-
-TEST_F(TypeModelTest, PrefixesBecomeNodesWithTheFirstOutermost) {
-    Type* type = parse_type("*[4]S1");
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(kinds(type), (std::vector<uint32_t>{TYPE_STRUCT, TYPE_ARRAY, TYPE_POINTER}));
-    EXPECT_EQ(TypeRef(type, 1).node().text, "[4]");
-    EXPECT_EQ(TypeRef(type, 1).node().value, 4u);
-    // The undeclared S1 became a forward structure entry of the current scope.
-    ScopeEntry* s1 = type->base().entry;
+// Each prefix is a node, the first outermost; "[10" needs no "]"; "*." and a letter is a
+// qualified pointer; qualifier letters in a row make one node (its text keeps 15, its
+// value ORs all); an undeclared structure or enumeration becomes a forward entry.
+TEST_F(TypeModelTest, TypeStringsParseAndPrint) {
+    structure("S2", "point", {"i"});
+    declare("_byte", SC_TYPEDEF, "*Duc");
+    const struct {
+        const char* text;
+        std::vector<uint32_t> kinds; // base first
+        const char* outer_text;
+        uint32_t outer_value;
+        const char* printed;
+    } rows[] = {
+        {"*[4]S1", {TYPE_STRUCT, TYPE_ARRAY, TYPE_POINTER}, "*", 0, "*[4]struct S1"},
+        {"[10i", {TYPE_BASIC, TYPE_ARRAY}, "[10]", 10, "[10]i2"},
+        {"*.Nuc", {TYPE_BASIC, TYPE_POINTER}, "*.N", '.', "*u1"},
+        {"`(E7", {TYPE_ENUM, TYPE_FUNCTION}, "(", 0, "(Unknown type"},
+        {"DV*i",
+         {TYPE_BASIC, TYPE_POINTER, TYPE_QUALIFIER},
+         "DV",
+         0x80002,
+         "const volatile eeprom const *i2"},
+        {"V*Dc",
+         {TYPE_BASIC, TYPE_QUALIFIER, TYPE_POINTER, TYPE_QUALIFIER},
+         "V",
+         0x2,
+         "volatile eeprom *const const i1"},
+        {"VVVVVVVVVVVVVVVVVVVVDi",
+         {TYPE_BASIC, TYPE_QUALIFIER},
+         "VVVVVVVVVVVVVVV",
+         0x80002,
+         "const volatile eeprom const i2"},
+        {"[3]byte",
+         {TYPE_BASIC, TYPE_QUALIFIER, TYPE_POINTER, TYPE_ARRAY},
+         "[3]",
+         3,
+         "[3]*const const u1"},
+        {"`*DVuc",
+         {TYPE_BASIC, TYPE_QUALIFIER, TYPE_POINTER},
+         "*",
+         0,
+         "*const volatile eeprom const u1"},
+        {"(*S2", {TYPE_STRUCT, TYPE_POINTER, TYPE_FUNCTION}, "(", 0, "(*struct point"},
+        {"[2][3]S1", {TYPE_STRUCT, TYPE_ARRAY, TYPE_ARRAY}, "[2]", 2, "[2][3]struct S1"},
+        {"f", {TYPE_BASIC}, "f", 3, "f3"},
+        {"b", {TYPE_BASIC}, "b", 4, "b0"},
+    };
+    for (const auto& row : rows) {
+        Type* type = parse_type(row.text);
+        ASSERT_NE(type, nullptr) << row.text;
+        std::vector<uint32_t> kinds;
+        for (const TypeNode* node : type->base_first())
+            kinds.push_back(node->kind);
+        EXPECT_EQ(kinds, row.kinds) << row.text;
+        EXPECT_EQ(type->outermost().text, row.outer_text) << row.text;
+        EXPECT_EQ(type->outermost().value, row.outer_value) << row.text;
+        EXPECT_EQ(type_text(type), row.printed) << row.text;
+    }
+    ScopeEntry* s1 = find_type_name("S1");
     ASSERT_NE(s1, nullptr);
     EXPECT_EQ(s1->sclass, SC_STRUCT);
     EXPECT_TRUE(s1->members.empty());
-    EXPECT_EQ(find_type_name("S1"), s1);
-
-    // "[10" without its "]" counts too; "*." and a character is a qualified pointer.
-    Type* open = parse_type("[10i");
-    EXPECT_EQ(open->outermost().text, "[10]");
-    EXPECT_EQ(open->outermost().value, 10u);
-    Type* qualified = parse_type("*.Nuc");
-    EXPECT_EQ(qualified->outermost().text, "*.N");
-    EXPECT_EQ(qualified->outermost().value, uint32_t('.'));
-
-    Type* e = parse_type("`(E7");
-    EXPECT_EQ(kinds(e), (std::vector<uint32_t>{TYPE_ENUM, TYPE_FUNCTION}));
-    EXPECT_EQ(e->base().entry->sclass, SC_ENUM);
-    EXPECT_EQ(e->outermost().text, "(");
+    EXPECT_EQ(parse_type("`(E7")->base().entry->sclass, SC_ENUM);
+    EXPECT_EQ(find_type_name("_byte")->type->count(), 3u); // the typedef was copied
+    EXPECT_EQ(type_text(nullptr), "");
 }
 
-TEST_F(TypeModelTest, QualifierLettersInARowMergeIntoOneNode) {
-    Type* type = parse_type("DV*i");
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(kinds(type), (std::vector<uint32_t>{TYPE_BASIC, TYPE_POINTER, TYPE_QUALIFIER}));
-    EXPECT_EQ(type->outermost().text, "DV");
-    EXPECT_EQ(type->outermost().value, 0x80002u);
-
-    // Qualifiers on both sides of a pointer stay apart.
-    Type* both = parse_type("V*Dc");
-    EXPECT_EQ(kinds(both),
-              (std::vector<uint32_t>{TYPE_BASIC, TYPE_QUALIFIER, TYPE_POINTER, TYPE_QUALIFIER}));
-
-    // The text keeps 15 letters; the flags of all of them are ORed.
-    Type* many = parse_type("VVVVVVVVVVVVVVVVVVVVDi");
-    EXPECT_EQ(many->outermost().text, std::string(15, 'V'));
-    EXPECT_EQ(many->outermost().value, 0x80002u);
-}
-
+// An upper-case letter at the end is a qualifier with nothing to qualify.
 TEST_F(TypeModelTest, StringsThatAreNotTypes) {
-    std::string err = capture_stderr([] { EXPECT_EQ(parse_type("*9x"), nullptr); });
-    EXPECT_EQ(err, "Encountered type string 9x\n");
-    err = capture_stderr([] { EXPECT_EQ(parse_type("undeclared"), nullptr); });
-    EXPECT_EQ(err, "");
-    err = capture_stderr([] { EXPECT_EQ(parse_type(""), nullptr); });
-    EXPECT_EQ(err, "Encountered type string \n");
-    // An upper-case letter at the end is a qualifier with nothing to qualify.
-    err = capture_stderr([] { EXPECT_EQ(parse_type("V"), nullptr); });
-    EXPECT_EQ(err, "Encountered type string \n");
-}
-
-TEST_F(TypeModelTest, UnknownQualifierIsReportedAndAddsNothing) {
-    Type* type = nullptr;
-    std::string err = capture_stderr([&] { type = parse_type("QVi"); });
-    EXPECT_EQ(err, "Unknown qualifier Q\n");
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(type->outermost().text, "QV");
-    EXPECT_EQ(type->outermost().value, 0x2u);
-}
-
-TEST_F(TypeModelTest, TypedefNameGivesACopyOfItsDefinition) {
-    ScopeEntry* byte = declare("_byte", SC_TYPEDEF, "*Duc");
-    Type* type = parse_type("[3]byte");
-    ASSERT_NE(type, nullptr);
-    EXPECT_NE(type, byte->type);
-    EXPECT_EQ(type->count(), 4u);
-    EXPECT_EQ(type_text(type), "[3]*const const u1");
-    EXPECT_EQ(byte->type->count(), 3u); // the definition is untouched
+    const struct {
+        const char* text;
+        const char* message;
+    } rows[] = {{"*9x", "Encountered type string 9x\n"},
+                {"undeclared", ""},
+                {"", "Encountered type string \n"},
+                {"V", "Encountered type string \n"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(parse_type(row.text), nullptr); }), row.message);
 }
 
 TEST_F(TypeModelTest, VeryLongTypeStringsParseWithoutDeepRecursion) {
@@ -134,20 +131,6 @@ TEST_F(TypeModelTest, VeryLongTypeStringsParseWithoutDeepRecursion) {
     EXPECT_EQ(type->count(), 200001u);
     EXPECT_EQ(type_hash(TypeRef(type)), 200000u * 3 * 256 + 1 + 2);
     EXPECT_TRUE(types_equal(TypeRef(type), TypeRef(copy_type(type))));
-}
-
-TEST_F(TypeModelTest, PrintTypeShortForms) {
-    ScopeEntry* tagged = structure("S1", "point", {"i", "i"});
-    ScopeEntry* untagged = structure("S2", "", {"i"});
-    (void)tagged;
-    (void)untagged;
-    EXPECT_EQ(type_text(parse_type("`*DVuc")), "*const volatile eeprom const u1");
-    EXPECT_EQ(type_text(parse_type("(*S1")), "(*struct point");
-    EXPECT_EQ(type_text(parse_type("[2][3]S2")), "[2][3]struct S2");
-    EXPECT_EQ(type_text(parse_type("*E4")), "*Unknown type");
-    EXPECT_EQ(type_text(parse_type("f")), "f3");
-    EXPECT_EQ(type_text(parse_type("b")), "b0");
-    EXPECT_EQ(type_text(nullptr), "");
 }
 
 TEST_F(TypeModelTest, FunctionAndBitPredicatesLookThroughQualifiers) {
@@ -217,54 +200,26 @@ TEST_F(TypeModelTest, GlobalEntrySearchIsDepthFirst) {
     EXPECT_EQ(find_global_entry("nothing"), nullptr);
 }
 
-TEST_F(TypeModelTest, WalkVisitsEntriesInOrderAndLeavesScopesAfterThem) {
-    ScopeEntry* module = open(SC_MODULE);
-    module->name = "m.obj";
-    declare("_a", SC_EXTERN);
-    ScopeEntry* function = open(SC_FUNC);
-    declare("_b", SC_AUTO);
-    ScopeEntry* skipped = open(SC_BLOCK);
-    skipped->name = "skip";
-    declare("_hidden", SC_AUTO);
-    type_model.current_scope = module;
-    declare("_c", SC_EXTERN);
-    (void)function;
-    std::string trace;
-    walk_scope(
-        module,
-        [&](ScopeEntry* e, ScopeEntry* holder) {
-            trace += (e->name.empty() ? std::string(storage_class_name(e->sclass)) : e->name) +
-                     "@" + (holder == module ? "m" : "f") + " ";
-            return e->name != "skip";
-        },
-        [&](ScopeEntry* scope) {
-            trace += "end-" + std::string(storage_class_name(scope->sclass)) + " ";
-        });
-    EXPECT_EQ(trace, "_a@m func@m _b@f skip@f end-func _c@m ");
-}
-
 TEST_F(TypeModelTest, EqualityComparesShapesNotNames) {
-    EXPECT_TRUE(types_equal(TypeRef(parse_type("i")), TypeRef(parse_type("s"))));
-    EXPECT_FALSE(types_equal(TypeRef(parse_type("i")), TypeRef(parse_type("ui"))));
-    EXPECT_TRUE(types_equal(TypeRef(parse_type("*.Fi")), TypeRef(parse_type("*i"))));
-    EXPECT_FALSE(types_equal(TypeRef(parse_type("[3]i")), TypeRef(parse_type("[4]i"))));
-    EXPECT_FALSE(types_equal(TypeRef(parse_type("Vi")), TypeRef(parse_type("Di"))));
-    EXPECT_FALSE(types_equal(TypeRef(parse_type("*i")), TypeRef(parse_type("i"))));
+    const struct {
+        const char *a, *b;
+        bool equal;
+    } rows[] = {{"i", "s", true},        {"i", "ui", false},  {"*.Fi", "*i", true},
+                {"[3]i", "[4]i", false}, {"Vi", "Di", false}, {"*i", "i", false}};
+    for (const auto& row : rows)
+        EXPECT_EQ(types_equal(TypeRef(parse_type(row.a)), TypeRef(parse_type(row.b))), row.equal)
+            << row.a << " " << row.b;
     // An inner part of a type is a type of its own.
-    Type* pointer = parse_type("*[3]i");
-    EXPECT_TRUE(types_equal(TypeRef(pointer).inner(), TypeRef(parse_type("[3]i"))));
+    EXPECT_TRUE(types_equal(TypeRef(parse_type("*[3]i")).inner(), TypeRef(parse_type("[3]i"))));
 }
 
 TEST_F(TypeModelTest, SeparateStructuresOfOneShapeShareATableCell) {
-    ScopeEntry* a = structure("S1", "point", {"i", "*uc"});
-    ScopeEntry* b = structure("S2", "point", {"s", "*uc"});
-    ScopeEntry* c = structure("S3", "other", {"i", "*uc"});
-    (void)a;
-    (void)b;
-    (void)c;
+    structure("S1", "point", {"i", "*uc"});
+    structure("S2", "point", {"s", "*uc"}); // equal: the first index stays
+    structure("S3", "other", {"i", "*uc"});
     TypeTable table;
     type_table_add(table, TypeRef(parse_type("S1")), 1);
-    type_table_add(table, TypeRef(parse_type("S2")), 2); // equal: the first index stays
+    type_table_add(table, TypeRef(parse_type("S2")), 2);
     type_table_add(table, TypeRef(parse_type("S3")), 3);
     ASSERT_NE(type_table_find(table, TypeRef(parse_type("S2"))), nullptr);
     EXPECT_EQ(*type_table_find(table, TypeRef(parse_type("S2"))), 1u);

@@ -1,19 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the hand-made COFF-family and .COD samples, laid out field by field from the
-record layouts (no tool chain writes these targets any more):
-
-  coff/m68k/types.cof   Motorola 68K, big-endian, 6-byte line entries: every storage
-                        class the dump prints, structure/array/function type words with
-                        their auxiliary entries, long names, file and function markers
-  coff/pic30/small.cof  PIC30, little-endian fields, code unit 2, 8-byte line entries,
-                        the 28-byte AOUT optional header
-  icoff/small.cof       Introl ICOFF: files, symbols of several kinds, line numbers
-  cod/small.cod         .COD: dated directory, two code pages, short symbols, locals,
-                        file names and a line table
-  */bad/*               damaged copies of these (and of pic/blink.cof), one fault each;
-                        damaged_variants() says which
-
-Run from anywhere; the files are written beside this script's directory tree.
+"""Writes the hand-made samples field by field from the record layouts (no tool chain
+writes these targets any more): coff/m68k/types.cof (Motorola 68K, every storage class
+and type word), coff/pic30/small.cof (PIC30, AOUT optional header), icoff/small.cof,
+cod/small.cod, and damaged copies of them (and of pic/blink.cof) in */bad/, one fault
+each (damaged_variants). Run from anywhere: they are written under this script's tree.
 """
 import os
 import struct
@@ -30,9 +20,8 @@ def write(path, data):
 
 
 class Coff:
-    """A COFF file of one byte order: sections, symbols (with auxiliary entries) and
-    line entries, laid out header, optional header, section headers, contents, lines,
-    symbols, string table."""
+    """A COFF file of one byte order: header, optional header, section headers, contents,
+    line entries, symbols (with auxiliary entries), string table."""
 
     def __init__(self, magic, big, line_size, flags, timdat, opt=b""):
         self.e = ">" if big else "<"
@@ -63,8 +52,7 @@ class Coff:
         return len(self.symbols) - 1 - len(aux)
 
     def aux(self, tag=0, line=0, size=0, d8=b"\0" * 4, next_=0):
-        """Bytes 0-3 tag, 4-5 line, 6-7 size, then either 8 bytes of dimensions or
-        4 bytes (line pointer) and the next index."""
+        # Tag, line, size, then 8 bytes of dimensions or a line pointer and the next index.
         tail = d8 if len(d8) == 8 else d8 + struct.pack(self.e + "I", next_)
         return struct.pack(self.e + "IHH", tag, line, size) + tail + b"\0\0"
 
@@ -181,8 +169,7 @@ def pic30_small():
 
 
 def icoff_small():
-    """ICOFF: big-endian, symbols with string-table offsets, no size field on the
-    string table, 6-byte line entries."""
+    # Big-endian; names as string-table offsets; no size field on the string table.
     names = sorted({"main.c", "util.c", "_main", "_helper", "counter", "loop", "TEXT_SIZE",
                     "int", "i", "n"})
     strings = b"\0"
@@ -248,7 +235,7 @@ def cod_small():
         struct.pack_into("<H", directory, 2 * page, len(blocks))
         blocks.append(pages[page])
 
-    def table(first_entries, entry_size):
+    def table(first_entries):
         first = len(blocks)
         data = b"".join(first_entries)
         for at in range(0, max(len(data), 1), block):
@@ -261,12 +248,12 @@ def cod_small():
     symbols = [short("COUNTER", 4, 0x20), short("MAIN", 46, 0x0000),
                short("A_VERY_LONG_NAME", 145, 0x1234), short("ZERO_TYPE", 0, 5),
                short("BEYOND", 200, 0xFFFF), short("", 3, 7), short("TWELVECHARS_", 183, 1)]
-    sym_first, sym_last = table(symbols, 16)
+    sym_first, sym_last = table(symbols)
     local_records = [pascal("__LOCAL", 8) + struct.pack("<HHHH", 0x0002, 0, 0x0016, 0),
                      short("i", 2, 0x30), short("ptr", 6, 0x31)]
-    loc_first, loc_last = table(local_records, 16)
+    loc_first, loc_last = table(local_records)
     names = [pascal("main.c", 64), pascal("C:\\include\\pic.h", 64)]
-    nam_first, nam_last = table(names, 64)
+    nam_first, nam_last = table(names)
     lines = [struct.pack("<BBHH", 0, 0xFF, 0, 0), struct.pack("<BBHH", 0, 0x90, 1, 0),
              struct.pack("<BBHH", 0, 0x80, 2, 0x0001), struct.pack("<BBHH", 0, 0x00, 2, 0x0002),
              struct.pack("<BBHH", 1, 0xFF, 0, 0), struct.pack("<BBHH", 1, 0x80, 40, 0x0003),
@@ -294,8 +281,7 @@ def cod_small():
     return b"".join(blocks)
 
 
-def patched(data, *changes):
-    """A copy of data with (offset, bytes) replacements."""
+def patched(data, *changes):  # a copy with (offset, bytes) replacements
     out = bytearray(data)
     for offset, raw in changes:
         out[offset:offset + len(raw)] = raw
@@ -303,7 +289,6 @@ def patched(data, *changes):
 
 
 def damaged_variants(types, blink, icoff, cod):
-    """Damaged copies of the samples, each with one fault a reader must survive."""
     symptr, nsyms = struct.unpack(">II", types[8:16])
     strtab = symptr + 18 * nsyms
     text_header = 20

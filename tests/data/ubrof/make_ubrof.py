@@ -1,18 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the UBROF samples of this directory from the descriptions below.
+"""make_ubrof.py [DIR]: writes the UBROF samples into DIR (default: beside this script).
 
-usage: make_ubrof.py [--check] [DIR]   (DIR defaults to this script's directory)
-
-Each sample is a list of records, each a tag and its fields laid out here, big-endian,
-names as a length byte and the characters. A ("crc",) entry writes a CRC record whose word
-is the CRC of every byte since the previous CRC record (or the start of the file) up to
-and including its own tag; ("wrong crc",) writes that word with its lowest bit flipped.
-("cut", n) drops the last n bytes written so far. With --check nothing is written: the
-script says whether the files in DIR are what the descriptions give.
-
-The CRC is computed here on its own terms, not as symvert computes it: each byte's bits
-enter least significant first, which is the MSB-first CRC-16 with polynomial 0x8005 and
-initial value 0 (CRC-16/BUYPASS) over the bit-reversed bytes.
+Each sample is a list of records, laid out big-endian, names as a length byte and the
+characters. ("crc",) writes a CRC record over every byte since the previous one (or the
+start) up to its own tag; ("wrong crc",) flips the word's lowest bit; ("cut", n) drops
+the last n bytes. The CRC is worked out here on its own terms: each byte's bits enter
+least significant first, i.e. CRC-16/BUYPASS over the bit-reversed bytes.
 """
 import os
 import sys
@@ -31,12 +24,8 @@ def buypass(data):
     return crc
 
 
-def reflect(byte):
-    return int(format(byte, "08b")[::-1], 2)
-
-
 def ubrof_crc(data):
-    return buypass(reflect(b) for b in data)
+    return buypass(int(format(b, "08b")[::-1], 2) for b in data)
 
 
 # The published check value of CRC-16/BUYPASS, and two CRCs worked out bit by bit.
@@ -50,12 +39,11 @@ def word(value):
 
 
 def long(value):
-    return [value >> 24 & 0xFF, value >> 16 & 0xFF, value >> 8 & 0xFF, value & 0xFF]
+    return word(value >> 16) + word(value)
 
 
 def name(text):
-    data = text.encode("latin-1")
-    return [len(data)] + list(data)
+    return [len(text)] + list(text.encode("latin-1"))
 
 
 def stamp(year, month, day, hour, minute, second):
@@ -212,29 +200,8 @@ SAMPLES = {
 }
 
 
-def main(argv):
-    check = "--check" in argv
-    args = [a for a in argv if a != "--check"]
-    directory = args[0] if args else os.path.dirname(os.path.abspath(__file__))
-    differ = []
-    for file_name, description in SAMPLES.items():
-        data = build(description)
-        path = os.path.join(directory, file_name)
-        if check:
-            try:
-                with open(path, "rb") as f:
-                    if f.read() != data:
-                        differ.append(file_name)
-            except FileNotFoundError:
-                differ.append(file_name)
-        else:
-            with open(path, "wb") as f:
-                f.write(data)
-    if differ:
-        print("differ from their descriptions:", " ".join(differ))
-        return 1
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    directory = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    for file_name, description in SAMPLES.items():
+        with open(os.path.join(directory, file_name), "wb") as f:
+            f.write(build(description))

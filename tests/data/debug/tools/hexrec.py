@@ -1,46 +1,27 @@
 #!/usr/bin/env python3
-"""Helper for writing the sample images by hand: turns "address: bytes" lines into
-Intel HEX records (checksums computed), 16 bytes to a record, with extended linear
-address records where the upper 16 address bits change.
-
-usage: hexrec.py < listing > image.hex
-Each input line: a hexadecimal byte address, ":", and hexadecimal bytes or 16-bit
-little-endian words written as "w1234"; "#" starts a comment.
-"""
+"""hexrec.py < listing > image.hex: each listing line, a hexadecimal address, ":" and
+bytes (or little-endian words "w1234"; "#" starts a comment), becomes Intel HEX records
+of 16 bytes, with an extended linear address record where the upper 16 bits change."""
 import sys
 
 
 def record(kind, address, data):
-    body = [len(data), (address >> 8) & 0xFF, address & 0xFF, kind] + list(data)
-    return ":" + "".join("%02X" % b for b in body) + "%02X" % ((-sum(body)) & 0xFF)
+    body = [len(data), address >> 8 & 0xFF, address & 0xFF, kind] + data
+    return ":" + "".join("%02X" % b for b in body + [-sum(body) & 0xFF])
 
 
-def main():
-    upper = 0
-    out = []
-    for line in sys.stdin:
-        line = line.split("#", 1)[0].strip()
-        if not line:
-            continue
-        addr_text, values = line.split(":", 1)
-        address = int(addr_text, 16)
+upper, out = 0, []
+for line in sys.stdin:
+    line = line.split("#", 1)[0].strip()
+    if line:
+        address, values = line.split(":", 1)
         data = []
         for item in values.split():
-            if item.startswith("w"):
-                word = int(item[1:], 16)
-                data += [word & 0xFF, word >> 8]
-            else:
-                data.append(int(item, 16))
+            data += [int(item[1:], 16) & 0xFF, int(item[1:], 16) >> 8] if item[0] == "w" else [int(item, 16)]
         for k in range(0, len(data), 16):
-            chunk = data[k:k + 16]
-            at = address + k
+            at = int(address, 16) + k
             if at >> 16 != upper:
                 upper = at >> 16
                 out.append(record(4, 0, [upper >> 8, upper & 0xFF]))
-            out.append(record(0, at & 0xFFFF, chunk))
-    out.append(record(1, 0, []))
-    sys.stdout.write("\n".join(out) + "\n")
-
-
-if __name__ == "__main__":
-    main()
+            out.append(record(0, at & 0xFFFF, data[k:k + 16]))
+print("\n".join(out + [record(1, 0, [])]))
