@@ -1,5 +1,6 @@
-// Program images: what the command line cannot show (detection answers, the start
-// address, failed writes). Reading and writing are checked by the cases in hex/cases.
+// What the command line cannot show: detection answers, each reader's answer (the driver
+// does not use it), the start address, failed writes. Reading and writing themselves are
+// checked by the cases in hex, holtek and vendor.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -74,6 +75,57 @@ TEST(ImageDetection, EachDetectorsAnswer) {
         EXPECT_EQ(row.format.detect(in), row.yes) << row.format.key << " " << row.text;
         fclose(in);
     }
+}
+
+// The reader's answer for files that the cases read (paths below tests/).
+TEST(ReaderAnswers, WholeAndFailedReads) {
+    const struct {
+        const FormatDescriptor& format;
+        const char* path;
+        int result;
+    } rows[] = {
+        {ihex_format, "data/images/gaps.hex", 1},
+        {ihex_format, "hex/cases/ihex_record_types/records.hex", 1},
+        {ihex_format, "data/images/badsum.hex", 0},
+        {ihex_format, "data/images/badstart.hex", 0},
+        {ihex_format, "data/images/truncated.hex", 0},
+        {ihex_format, "hex/cases/ihex_unknown_type_checksum/bad6.hex", 0},
+        {s19_format, "data/images/gaps.s19", 1},
+        {s19_format, "hex/cases/s19_records_and_stops/mix.s19", 1},
+        {s19_format, "hex/cases/s19_records_and_stops/sx.s19", 1},
+        {s19_format, "data/images/blankline.s19", 0},
+        {titxt_format, "data/images/gaps.txt", 1},
+        {tsk_format, "data/images/prog.tsk", 1},
+        {tsk_format, "data/images/empty.tsk", 1},
+        {tsk_format, "data/images/short.tsk", 0},
+        {tsk_format, "data/images/header48.tsk", 0},
+        {tsk_format, "holtek/cases/tsk/tsk_refused_headers/h12.tsk", 0},
+        {tsk_format, "holtek/cases/tsk/tsk_refused_headers/cut.tsk", 0},
+        {htk_format, "data/htk/holtek.dbg", 1},
+        {htk_format, "holtek/cases/dbg/read-checksum-and-escape/sum.dbg", 1},
+        {htk_format, "holtek/cases/dbg/read-bad-type/bad.dbg", 0},
+        {pe_format, "data/pe/hand.pe", 1},
+        {pe_format, "vendor/cases/pe/cut-short/cut.pe", 0},
+        {pe_format, "vendor/cases/pe/cut-header-and-names/header.pe", 0},
+        {pe_format, "vendor/cases/pe/cut-header-and-names/names.pe", 0},
+        {omf51_format, "vendor/cases/omf/read-items-lines-content/read.omf", 1},
+        {omf51_format, "vendor/cases/omf/read-checksum-error/sum.omf", 1},
+        {omf51_format, "vendor/cases/omf/wrong-dialect/typed.abs", 0},
+        {eomf51_format, "vendor/cases/omf/read-eomf51-written/prog.abs", 1},
+        {eomf51_format, "vendor/cases/omf/eomf51-unknown-type/t.abs", 0},
+        {ubrof_format, "data/ubrof/program.d43", 1},
+    };
+    for (const auto& row : rows) {
+        reset_run_state();
+        std::string path = std::string(SYMVERT_SOURCE_DIR "/tests/") + row.path;
+        FILE* in = fopen(path.c_str(), "rb");
+        ASSERT_NE(in, nullptr) << path;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(row.format.read(in, "in"), row.result) << row.path;
+        testing::internal::GetCapturedStderr();
+        fclose(in);
+    }
+    reset_run_state();
 }
 
 // The start address is kept for the ELF writer; only the last start record counts.
