@@ -77,7 +77,8 @@ TEST(ImageDetection, EachDetectorsAnswer) {
     }
 }
 
-// The reader's answer for files that the cases read (paths below tests/).
+// The reader's answer, after detection as in a run, for files that the cases read (paths
+// below tests/).
 TEST(ReaderAnswers, WholeAndFailedReads) {
     const struct {
         const FormatDescriptor& format;
@@ -114,6 +115,15 @@ TEST(ReaderAnswers, WholeAndFailedReads) {
         {eomf51_format, "vendor/cases/omf/read-eomf51-written/prog.abs", 1},
         {eomf51_format, "vendor/cases/omf/eomf51-unknown-type/t.abs", 0},
         {ubrof_format, "data/ubrof/program.d43", 1},
+        {coff_format, "data/coff/h8300/prog.coff", 1},
+        {coff_format, "data/coff/bad/name-offset.cof", 1},
+        {coff_format, "data/coff/bad/strsize3.cof", 0},
+        {coff_format, "data/coff/bad/short-header.cof", 0},
+        {icoff_format, "data/icoff/small.cof", 1},
+        {icoff_format, "data/icoff/bad/truncated.cof", 0},
+        {mcoff_format, "data/pic/blink.cof", 1},
+        {mcoff_format, "data/pic/bad/no-rom-width.cof", 1},
+        {mcoff_format, "data/coff/pic30/small.cof", 0},
     };
     for (const auto& row : rows) {
         reset_run_state();
@@ -121,6 +131,8 @@ TEST(ReaderAnswers, WholeAndFailedReads) {
         FILE* in = fopen(path.c_str(), "rb");
         ASSERT_NE(in, nullptr) << path;
         testing::internal::CaptureStderr();
+        row.format.detect(in); // the COFF readers take the target and byte order from it
+        rewind(in);
         EXPECT_EQ(row.format.read(in, "in"), row.result) << row.path;
         testing::internal::GetCapturedStderr();
         fclose(in);
