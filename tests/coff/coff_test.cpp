@@ -1,6 +1,6 @@
-// COFF family: record layouts, type words and the target table, which the command line
-// cannot reach one by one; .COD detection. Reading and dumps are checked by the cases in
-// coff/cases.
+// COFF family: the documented field positions, type words and the target table, which the
+// command line cannot reach one by one; .COD detection. The codecs, reading, writing and
+// dumps are compared whole by the cases in coff/cases.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,28 +31,6 @@ class Coff : public ::testing::Test {
 
 // ---- Layouts ----
 
-TEST_F(Coff, FileHeaderKeepsTheMagicMostSignificantFirstInBothOrders) {
-    CoffFileHeader h;
-    h.magic = 0x3412;
-    h.nscns = 2;
-    h.timdat = 0x01020304;
-    h.symptr = 0x100;
-    h.nsyms = 7;
-    h.opthdr = 28;
-    h.flags = 0x0103;
-    uint8_t raw[COFF_FILE_HEADER_SIZE];
-    EXPECT_EQ(encode(raw, h, ByteOrder::little), raw + COFF_FILE_HEADER_SIZE);
-    const uint8_t little[] = {0x34, 0x12, 2, 0, 4, 3, 2, 1, 0, 1, 0, 0, 7, 0, 0, 0, 28, 0, 3, 1};
-    EXPECT_EQ(0, memcmp(raw, little, sizeof little));
-    encode(raw, h, ByteOrder::big);
-    const uint8_t big[] = {0x34, 0x12, 0, 2, 1, 2, 3, 4, 0, 0, 1, 0, 0, 0, 0, 7, 0, 28, 1, 3};
-    EXPECT_EQ(0, memcmp(raw, big, sizeof big));
-    CoffFileHeader back = decode<CoffFileHeader>(raw, ByteOrder::big);
-    EXPECT_EQ(back.magic, 0x3412);
-    EXPECT_EQ(back.timdat, 0x01020304u);
-    EXPECT_EQ(back.flags, 0x0103);
-}
-
 // The documented positions of the fields the readers, writers and dumps rely on.
 TEST_F(Coff, RecordLayoutsPlaceTheirFieldsWhereTheFormatHasThem) {
     auto places = [](const std::vector<FieldPlace>& fields) {
@@ -78,61 +56,6 @@ TEST_F(Coff, RecordLayoutsPlaceTheirFieldsWhereTheFormatHasThem) {
     EXPECT_EQ(COFF_AOUT_HEADER_SIZE, 28u);
     EXPECT_EQ(MCOFF_OPTIONAL_HEADER_SIZE, 18u);
     EXPECT_EQ(ICOFF_SYMBOL_SIZE, COFF_SYMBOL_SIZE);
-}
-
-TEST_F(Coff, SymbolEntriesOfBothWidths) {
-    CoffSymbol s;
-    set_name_field(s.name, "_main", 0, ByteOrder::big);
-    s.value = 0x1234;
-    s.scnum = -2;
-    s.type = 0x24;
-    s.sclass = CLASS_END_OF_FUNCTION;
-    s.numaux = 1;
-    uint8_t raw[MCOFF_SYMBOL_SIZE] = {};
-    EXPECT_EQ(encode(raw, s, ByteOrder::big, COFF_TYPE_WIDTH), raw + COFF_SYMBOL_SIZE);
-    const uint8_t coff[] = {'_', 'm',  'a',  'i',  'n',  0, 0,    0,    0,
-                            0,   0x12, 0x34, 0xFF, 0xFE, 0, 0x24, 0xFF, 1};
-    EXPECT_EQ(0, memcmp(raw, coff, sizeof coff));
-    CoffSymbol back = decode<CoffSymbol>(raw, ByteOrder::big, COFF_TYPE_WIDTH);
-    EXPECT_EQ(back.scnum, -2);
-    EXPECT_EQ(back.sclass, -1);
-    EXPECT_EQ(back.type, 0x24u);
-
-    s.type = 0x00012345;
-    EXPECT_EQ(encode(raw, s, ByteOrder::little, MCOFF_TYPE_WIDTH), raw + MCOFF_SYMBOL_SIZE);
-    EXPECT_EQ(get32_le(raw + 14), 0x00012345u);
-    EXPECT_EQ(raw[18], 0xFF);
-    EXPECT_EQ(raw[19], 1);
-    EXPECT_EQ(decode<CoffSymbol>(raw, ByteOrder::little, MCOFF_TYPE_WIDTH).type, 0x00012345u);
-}
-
-TEST_F(Coff, NameFieldsInPlaceOrByOffset) {
-    uint8_t field[COFF_NAME_SIZE];
-    set_name_field(field, "exactly8", 99, ByteOrder::big);
-    uint32_t offset = 0;
-    EXPECT_TRUE(name_in_place(field, ByteOrder::big, &offset));
-    EXPECT_EQ(name_from_field(field, COFF_NAME_SIZE), "exactly8");
-    set_name_field(field, "ninechars", 0x1C, ByteOrder::big);
-    EXPECT_FALSE(name_in_place(field, ByteOrder::big, &offset));
-    EXPECT_EQ(offset, 0x1Cu);
-}
-
-TEST_F(Coff, LineEntriesOfEachSize) {
-    uint8_t raw[MCOFF_LINE_SIZE] = {};
-    EXPECT_EQ(encode(raw, CoffLine{0x100, 0x12345}, ByteOrder::big, 2u), raw + 6);
-    EXPECT_EQ(decode<CoffLine>(raw, ByteOrder::big, 2u).line, 0x2345u); // 2-byte line numbers
-    encode(raw, CoffLine{0x100, 0x12345}, ByteOrder::big, 4u);
-    EXPECT_EQ(get32_be(raw + 4), 0x12345u);
-    EXPECT_EQ(decode<CoffLine>(raw, ByteOrder::big, 4u).line, 0x12345u);
-    MicrochipLine m;
-    m.srcndx = 3;
-    m.lnno = 42;
-    m.paddr = 0x200;
-    m.fcnndx = 9;
-    EXPECT_EQ(encode(raw, m, ByteOrder::little), raw + MCOFF_LINE_SIZE);
-    EXPECT_EQ(get16_le(raw + 4), 42);
-    EXPECT_EQ(get32_le(raw + 6), 0x200u);
-    EXPECT_EQ(decode<MicrochipLine>(raw, ByteOrder::little).fcnndx, 9u);
 }
 
 // ---- Type words and targets ----

@@ -22,24 +22,6 @@ FILE* file_holding(const std::string& bytes) {
     return file;
 }
 
-TEST(HexFields, PairsOfEitherCaseAndTheNotHexValue) {
-    const struct {
-        unsigned value, expected;
-    } rows[] = {
-        {hex_byte("00"), 0},
-        {hex_byte("aF"), 0xAF},
-        {hex_byte("9g"), 0xFFFF},
-        {hex_byte("G9"), 0xFFFF},
-        {hex_byte(""), 0xFFFF},
-        {hex_word("12aB"), 0x12AB},
-        {hex_word("12x4"), 0x12 * 256 + 0xFFFF},
-        {hex_pair_value("7e"), 0x7E},
-        {hex_pair_value(" 1"), 0xFFFF},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(row.value, row.expected);
-}
-
 TEST(ImageDetection, EachDetectorsAnswer) {
     const struct {
         const FormatDescriptor& format;
