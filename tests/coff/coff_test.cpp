@@ -1,6 +1,6 @@
 // COFF family: the documented field positions, type words and the target table, which the
-// command line cannot reach one by one; .COD detection. The codecs, reading, writing and
-// dumps are compared whole by the cases in coff/cases.
+// command line cannot reach one by one. The codecs, reading, writing and dumps are
+// compared whole by the cases in coff/cases.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,12 +21,6 @@ using Bytes = std::vector<uint8_t>;
 class Coff : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_state(); }
-    int detect(const FormatDescriptor& f, const Bytes& b) {
-        FILE* in = fmemopen(const_cast<uint8_t*>(b.data()), b.size(), "rb");
-        int result = f.detect(in) ? 1 : 0;
-        fclose(in);
-        return result;
-    }
 };
 
 // ---- Layouts ----
@@ -95,27 +89,6 @@ TEST_F(Coff, TargetsByMagicAndByName) {
     EXPECT_EQ(find_coff_target_by_name("h8/300"), 3u);
     EXPECT_EQ(find_coff_target_by_name("H8/300H"), 4u);
     EXPECT_EQ(find_coff_target_by_name("Z80"), 0u);
-}
-
-// ---- .COD detection ----
-
-Bytes cod_directory(const char* date, uint8_t length) {
-    Bytes block(512);
-    block[320] = length;
-    memcpy(block.data() + 321, date, strlen(date));
-    return block;
-}
-
-TEST_F(Coff, CodDetectionLooksAtTheDate) {
-    EXPECT_EQ(detect(cod_format, cod_directory("08Sep01", 7)), 1);
-    EXPECT_EQ(detect(cod_format, cod_directory("08Sep01x", 8)), 0);
-    EXPECT_EQ(detect(cod_format, cod_directory("0xSep01", 7)), 0);
-    EXPECT_EQ(detect(cod_format, cod_directory("08S3p01", 7)), 0);
-    // The length byte counts: a date without it is an empty text.
-    EXPECT_EQ(detect(cod_format, cod_directory("08Sep01", 0)), 0);
-    Bytes short_file = cod_directory("08Sep01", 7);
-    short_file.resize(511);
-    EXPECT_EQ(detect(cod_format, short_file), 0);
 }
 
 } // namespace

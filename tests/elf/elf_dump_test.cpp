@@ -1,5 +1,5 @@
-// ELF detection, the DWARF dump's name tables and its allowance on hostile files, which
-// need generating. Dumps of hand-built files are compared whole by elf/cases/dump.
+// The DWARF dump's name tables and its allowance on hostile files, which need generating.
+// Detection and the dumps of hand-built files are compared whole by elf/cases/dump.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -114,41 +114,6 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 // ---- ELF ----
-
-TEST(ElfDetect, FiveChecksAndTheByteOrderBeforeTheVersion) {
-    auto detect = [](Bytes bytes, std::string* err) {
-        reset_run_state();
-        options.verbose_level = 2;
-        FILE* in = bytes.empty() ? tmpfile() : fmemopen(bytes.data(), bytes.size(), "rb");
-        bool found = false;
-        *err = capture_stderr([&] { found = elf_format.detect(in); });
-        fclose(in);
-        return found;
-    };
-    Bytes good = ElfBuilder().build();
-    std::string err;
-    EXPECT_TRUE(detect(good, &err));
-    EXPECT_FALSE(detect(Bytes(good.begin(), good.begin() + 51), &err));
-    EXPECT_EQ(err, "ELF header too short\n");
-    Bytes bad = good;
-    bad[1] = 'e';
-    EXPECT_FALSE(detect(bad, &err));
-    EXPECT_EQ(err, "Magic number not ELF\n");
-    bad = good;
-    bad[EI_CLASS] = 2;
-    EXPECT_FALSE(detect(bad, &err));
-    EXPECT_EQ(err, "Not 32 bit ELF\n");
-    bad = good;
-    bad[EI_DATA] = 3;
-    EXPECT_FALSE(detect(bad, &err));
-    EXPECT_EQ(err, "Not big or little-endian ELF (3)\n");
-    bad = good;
-    bad[EI_DATA] = ELFDATA2MSB;
-    bad[EI_VERSION] = 2;
-    EXPECT_FALSE(detect(bad, &err));
-    EXPECT_EQ(err, "Unsupported ELF Version 2\n");
-    EXPECT_TRUE(options.big_endian); // set before the version was looked at
-}
 
 // ---- DWARF ----
 

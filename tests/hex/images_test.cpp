@@ -1,6 +1,5 @@
-// What the command line cannot show: detection answers, each reader's answer (the driver
-// does not use it), the start address, failed writes. Reading and writing themselves are
-// checked by the cases in hex, holtek and vendor.
+// What the command line cannot show: each reader's answer (the driver does not use it)
+// and failed writes. Reading and writing themselves are checked by the cases.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,54 +9,9 @@
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "formats/descriptors.h"
-#include "formats/hexfields.h"
 #include "model/store.h"
 
 namespace {
-
-FILE* file_holding(const std::string& bytes) {
-    FILE* file = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    rewind(file);
-    return file;
-}
-
-TEST(ImageDetection, EachDetectorsAnswer) {
-    const struct {
-        const FormatDescriptor& format;
-        const char* text;
-        bool yes;
-    } rows[] = {
-        {ihex_format, ":0400000001020304F2\ngarbage\n", true},
-        {ihex_format, ":0400000001020304F2  \r\n", true},
-        {ihex_format, ":\n", true},
-        {ihex_format, ":0400000001020304F3\n", false}, // checksum
-        {ihex_format, ":0400000001020304F\n", false},  // odd digit count
-        {ihex_format, ":04000000010203 4F2\n", false}, // inner blank
-        {ihex_format, " :0400000001020304F2\n", false},
-        {ihex_format, "", false},
-        {s19_format, "S00600004844521B\r\n", true},
-        {s19_format, "S9\n", true},
-        {s19_format, "S1070000414243445B\n", true}, // checksum not examined
-        {s19_format, "S107000041424344E\n", false}, // odd length
-        {s19_format, "SA070000414243445B\n", false},
-        {s19_format, "S10700004142434G5B\n", false},
-        {s19_format, ":00000001FF\n", false},
-        {titxt_format, "@1F00\n", true},
-        {titxt_format, "@1F0\n", false},
-        {titxt_format, "q\n", true},
-        {titxt_format, "q \n", false},
-        {titxt_format, "01 AB ff\n", true},
-        {titxt_format, "01 AB \n", false}, // a trailing blank breaks the rhythm
-        {titxt_format, "01 AB,ff\n", false},
-        {titxt_format, "", false},
-    };
-    for (const auto& row : rows) {
-        FILE* in = file_holding(row.text);
-        EXPECT_EQ(row.format.detect(in), row.yes) << row.format.key << " " << row.text;
-        fclose(in);
-    }
-}
 
 // The reader's answer, after detection as in a run, for files that the cases read (paths
 // below tests/).
@@ -117,30 +71,6 @@ TEST(ReaderAnswers, WholeAndFailedReads) {
         rewind(in);
         EXPECT_EQ(row.format.read(in, "in"), row.result) << row.path;
         testing::internal::GetCapturedStderr();
-        fclose(in);
-    }
-    reset_run_state();
-}
-
-// The start address is kept for the ELF writer; only the last start record counts.
-TEST(ImageRead, StartAddressRecords) {
-    const struct {
-        const FormatDescriptor& format;
-        const char* text;
-        uint32_t entry;
-    } rows[] = {
-        {ihex_format, ":0400000300120034B3\n:00000001FF\n", 0x12 * 16 + 0x34},
-        {ihex_format, ":0400000512345678E3\n:00000001FF\n", 0x12345678},
-        {ihex_format, ":00000001FF\n", 0},
-        {s19_format, "S70512345678FF\n", 0x12345678},
-        {s19_format, "S804123456FF\n", 0x123456},
-        {s19_format, "S9031234B6\n", 0x1234},
-    };
-    for (const auto& row : rows) {
-        reset_run_state();
-        FILE* in = file_holding(row.text);
-        EXPECT_EQ(row.format.read(in, "in"), 1) << row.text;
-        EXPECT_EQ(entry_address, row.entry) << row.text;
         fclose(in);
     }
     reset_run_state();

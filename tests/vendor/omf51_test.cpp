@@ -1,6 +1,6 @@
-// OMF-51 and Extended OMF-51: the longest record, detection, and writer rules the command
-// line cannot reach (names past 255, a typedef buffer past 32 KiB). Reading, writing and
-// the dumps are checked by the cases in vendor/cases/omf.
+// OMF-51 and Extended OMF-51: the longest record, and writer rules the command line
+// cannot reach (names past 255, a typedef buffer past 32 KiB). Reading, writing and
+// the dumps and detection are checked by the cases in vendor/cases/omf.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,10 +67,6 @@ Outcome read(const FormatDescriptor& format, const Bytes& bytes) {
     return run_on(bytes, [&](FILE* in) { return format.read(in, "in.omf"); });
 }
 
-bool detects(const FormatDescriptor& format, const Bytes& bytes) {
-    return run_on(bytes, [&](FILE* in) { return format.detect(in); }).result != 0;
-}
-
 const Bytes HEADER = frame(0x02, name("PROG") + Bytes{0xFF, 0x00});
 
 // ---- The record frame ----
@@ -89,22 +85,6 @@ TEST(OmfRecordFrame, TheLongestRecord) {
 }
 
 // ---- Reading ----
-
-TEST(Omf51Detect, FirstRecordDecides) {
-    reset_run_state();
-    Bytes info = frame(0x70, Bytes{0xFF} + name("cc x.c"));
-    EXPECT_TRUE(detects(omf51_format, HEADER));
-    EXPECT_FALSE(detects(omf51_format, info + HEADER));
-    EXPECT_TRUE(detects(eomf51_format, HEADER));
-    EXPECT_TRUE(detects(eomf51_format, info + info + HEADER));
-    EXPECT_FALSE(detects(eomf51_format, info + frame(0x10, Bytes{0} + name("m")) + HEADER));
-    EXPECT_FALSE(detects(eomf51_format, info)); // nothing after the information
-    Bytes bad = HEADER;
-    bad.back() ^= 1;
-    EXPECT_FALSE(detects(omf51_format, bad));
-    EXPECT_FALSE(detects(eomf51_format, bad));
-    EXPECT_FALSE(detects(omf51_format, Bytes{0x02, 0x03}));
-}
 
 // ---- Writing ----
 

@@ -1,5 +1,5 @@
-// P&E map files: detection and the writer's rules on stores the command line cannot
-// build (equal sort keys, unknown files, the count limits). Reading: cases in vendor/cases/pe.
+// P&E map files: the writer's rules on stores the command line cannot build (equal sort
+// keys, unknown files, the count limits). Detection and reading: cases in vendor/cases/pe.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -57,26 +57,6 @@ Bytes write_pe(std::string* err = nullptr) {
     else
         EXPECT_EQ(messages, "");
     return bytes;
-}
-
-bool detects(const Bytes& bytes) {
-    FILE* in = open_bytes(bytes);
-    bool answer = pe_format.detect(in);
-    fclose(in);
-    return answer;
-}
-
-TEST(PeDetect, TheWholeMagic) {
-    EXPECT_TRUE(detects(header(0, 0)));
-    EXPECT_TRUE(detects(MAGIC)); // the magic alone
-    Bytes no_eof_mark = header(0, 0);
-    no_eof_mark[26] = 0;
-    EXPECT_FALSE(detects(no_eof_mark));
-    Bytes lower = header(0, 0);
-    lower[4] = 'm';
-    EXPECT_FALSE(detects(lower));
-    EXPECT_FALSE(detects(Bytes(MAGIC.begin(), MAGIC.end() - 1)));
-    EXPECT_FALSE(detects({}));
 }
 
 // ---- Writing ----

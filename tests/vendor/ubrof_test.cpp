@@ -1,5 +1,5 @@
-// UBROF: detection, the CRC dump's cap and the message for a file cut inside each field,
-// on generated files. The dump of each record is checked by the cases in vendor/cases/ubrof.
+// UBROF: the CRC dump's cap and the message for a file cut inside each field, on generated
+// files. Detection and the dump of each record: the cases in vendor/cases/ubrof.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,27 +27,6 @@ Outcome dump(const Bytes& bytes, unsigned verbose = 0) {
     reset_run_state();
     return run_on(
         bytes, [](FILE* in) { return ubrof_format.dump(in); }, verbose);
-}
-
-bool detects(const Bytes& bytes) {
-    FILE* in = open_bytes(bytes);
-    bool yes = ubrof_format.detect(in);
-    fclose(in);
-    return yes;
-}
-
-TEST(UbrofDetect, HeaderByteAndTimeStampLimits) {
-    Bytes latest = {0xA5, 59, 59, 23, 31, 12, 0xFF};
-    EXPECT_TRUE(detects(latest));
-    EXPECT_TRUE(detects(HEADER));
-    for (size_t field = 1; field <= 5; ++field) { // second, minute, hour, day, month
-        Bytes past = latest;
-        ++past[field];
-        EXPECT_FALSE(detects(past)) << "field " << field;
-    }
-    EXPECT_FALSE(detects(Bytes{0xA4, 0x09, 0x07, 0x0E, 0x05, 0x03, 0x7C}));
-    EXPECT_FALSE(detects(Bytes(HEADER.begin(), HEADER.end() - 1)));
-    EXPECT_FALSE(detects(Bytes{}));
 }
 
 TEST(UbrofCrc, WrongCrcShowsAtMostTheFirst4096CoveredBytes) {
