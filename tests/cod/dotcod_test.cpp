@@ -1,4 +1,6 @@
-// The .COD writer: type codes, line addresses of scopes, and the layout of what it writes.
+// The .COD writer: type codes and line addresses (its own functions), and table layouts
+// that need generated stores (spans, packing, empty tables). The cases in cod/cases compare
+// whole written files.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -158,30 +160,6 @@ TEST_F(CodWrite, LineAddressOfASourceLine) {
     EXPECT_EQ(cod_line_address(*file_of(2), 1), 0u);
 }
 
-TEST_F(CodWrite, DirectoryOfAnEmptyStore) {
-    options.processor_name = "PIC16F877A";
-    normalize_store();
-    CodFile cod = write_cod();
-    ASSERT_EQ(cod.blocks(), 1u);
-    EXPECT_EQ(cod.text(256), "t.cod");
-    EXPECT_EQ(cod.text(320), "09Sep01");
-    EXPECT_EQ(cod.dir16(328), 146u); // 01:46
-    EXPECT_EQ(cod.text(350), "NORVALE");
-    EXPECT_EQ(cod.text(362).size(), 30u);
-    EXPECT_EQ(cod.dir16(451), 1u);
-    EXPECT_EQ(cod.text(453), "PIC16F87");
-    for (size_t at : {size_t(0), size_t(330), size_t(426), size_t(438), size_t(466)})
-        EXPECT_EQ(cod.bytes[at], 0) << at;
-    EXPECT_EQ(cod.table(MEMORY_MAP), std::make_pair(0u, 0u));
-    // Both defaults of the program classes stay for the rest of the run.
-    EXPECT_EQ(options.program_classes, (std::vector<std::string>{"CODE", "ENTRY"}));
-
-    setenv("SOURCE_DATE_EPOCH", "0", 1);
-    cod = write_cod();
-    EXPECT_EQ(cod.text(320), "01Jan70");
-    EXPECT_EQ(cod.dir16(328), 0u);
-}
-
 TEST_F(CodWrite, WithoutDataTheTablesStartAtBlockOne) {
     add_segment("CODE", 0, 0, 0, 1);
     uint32_t file = add_file("a.c");
@@ -270,25 +248,6 @@ void read_program() {
               "\"3\n[v _main `(v 0 e 1 @0 ]\n{\n\"3\n[v _n `uc 0 a 0 2 ]\n\"5\n{\n\"5\n"
               "[v _k `i 0 a 0 3 ]\n\"6\n}\n\"7\n{\n\"7\n\"8\n}\n\"9\n}\n1 4 0 0\n");
     normalize_store();
-}
-
-TEST_F(CodWrite, FakeGlobalsAndStrippedUnderscores) {
-    options.fake_globals = true;
-    options.strip_underscore = true;
-    read_program();
-    CodFile cod = write_cod();
-    EXPECT_EQ(cod.table(LOCALS), std::make_pair(0u, 0u));
-    std::vector<std::string> names;
-    std::vector<uint32_t> types;
-    for (const LongSymbol& s : long_symbols(cod)) {
-        names.push_back(s.name);
-        types.push_back(s.type);
-    }
-    // Only the function's own locals become "function.local" symbols; under -m local
-    // store symbols are written too.
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"count", "flag", "main", "main._n", "?a_main", "other"}));
-    EXPECT_EQ(types, (std::vector<uint32_t>{139, 139, 16, 139, 2, 2}));
 }
 
 TEST_F(CodWrite, ByteOrderAfterTheWriteIsTheLastOneUsed) {
