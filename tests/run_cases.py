@@ -14,7 +14,8 @@ added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cl
 "inputs" lists paths below tests/data, one a line, whose files are copied into the run
 directory first (a directory gives all its files), for inputs that name other files
 relative to the current directory (a .sym file's object modules and their .sdb files).
-With --update the actual results are written into the case for review.
+Expected files are worked out by hand, never copied from the program's output, so the
+runner has no mode that writes them.
 
 The Windows build runs with --windows, under the words of --launcher (wine64, say). Its text
 outputs (standard output and error, and expected files that are text) must end every line in
@@ -159,7 +160,7 @@ def output_difference(program, work, env, name, want, got, timeout):
     return text
 
 
-def run_case(program, data, path, update, timeout, windows):
+def run_case(program, data, path, timeout, windows):
     lines = [l for l in read(os.path.join(path, "cmd")).decode().splitlines()
              if l.strip() and not l.lstrip().startswith("#")]
     args = shlex.split(" ".join(lines))
@@ -186,7 +187,6 @@ def run_case(program, data, path, update, timeout, windows):
                 item = os.path.join(src, name) if name else src
                 if os.path.isfile(item):
                     shutil.copy(item, os.path.join(work, os.path.basename(item)))
-        before = set(os.listdir(work))
         try:
             proc = subprocess.run(program + args, cwd=work, env=env,
                                   input=read(os.path.join(path, "stdin")),
@@ -195,25 +195,6 @@ def run_case(program, data, path, update, timeout, windows):
             return ["timed out"]
         problems = []
         want_status = int(read(os.path.join(path, "status"), b"0").decode().strip() or 0)
-        if update:
-            with open(os.path.join(path, "status"), "w") as f:
-                f.write("%d\n" % proc.returncode)
-            for stream in ("stderr", "stdout"):
-                got = getattr(proc, stream)
-                target = os.path.join(path, stream)
-                if got:
-                    with open(target, "wb") as f:
-                        f.write(got)
-                elif os.path.exists(target):
-                    os.remove(target)
-            made = sorted(set(os.listdir(work)) - before)
-            exp = os.path.join(path, "expected")
-            shutil.rmtree(exp, ignore_errors=True)
-            if made:
-                os.makedirs(exp)
-                for name in made:
-                    shutil.copy(os.path.join(work, name), os.path.join(exp, name))
-            return []
         if proc.returncode != want_status:
             problems.append("status %d, expected %d" % (proc.returncode, want_status))
         for stream in ("stderr", "stdout"):
@@ -245,7 +226,6 @@ def main():
     ap.add_argument("--program", required=True)
     ap.add_argument("--cases", default=os.path.dirname(os.path.abspath(__file__)))
     ap.add_argument("--data", required=True)
-    ap.add_argument("--update", action="store_true")
     ap.add_argument("--launcher", default="",
                     help="words that run the program (a Windows build under wine64, say)")
     ap.add_argument("--windows", action="store_true",
@@ -256,8 +236,6 @@ def main():
                     help="run only these cases (paths below --cases) and the cases below them")
     a = ap.parse_args()
     a.only = [o.strip("/") for o in a.only]
-    if a.update and (a.windows or a.launcher):
-        ap.error("--update takes the results of the native build only")
     program = shlex.split(a.launcher) + [os.path.abspath(a.program)]
     data = os.path.abspath(a.data)
     failed = 0
@@ -275,7 +253,7 @@ def main():
             print("skip %s: %s" % (rel, platform.decode(errors="replace").strip()))
             continue
         count += 1
-        problems = run_case(program, data, path, a.update, a.timeout, a.windows)
+        problems = run_case(program, data, path, a.timeout, a.windows)
         purpose = read(os.path.join(path, "purpose"), None)
         if purpose is None or not purpose.strip():
             problems.append("no purpose: write one line saying what this case checks "
