@@ -23,12 +23,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Words = std::vector<std::string>;
 
-// A fresh directory holding the files given, by name.
+// A fresh directory holding the files given, by name (made by mkdtemp, so that a directory
+// left by an earlier run of a reused process number is never met).
 std::string folder_with(const std::vector<std::pair<std::string, Bytes>>& files) {
-    static int counter = 0;
-    std::string dir = std::string(testing::TempDir()) + "symvert_bounds_" +
-                      std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    mkdir(dir.c_str(), 0755);
+    std::string dir = std::string(testing::TempDir()) + "symvert_bounds_XXXXXX";
+    if (!mkdtemp(dir.data())) return "/nonexistent";
     for (const auto& [name, bytes] : files) {
         FILE* f = fopen((dir + "/" + name).c_str(), "wb");
         fwrite(bytes.data(), 1, bytes.size(), f);
