@@ -10,6 +10,24 @@
 
 namespace dwarf_dump_parts {
 
+// Starts set `number` of a name-lookup or address-range section at `start`: prints its
+// heading and reads its length. False, with its message, when no set can be read there: a
+// 64-bit set (421), or a length that cannot hold the set's header (`too_short`).
+bool DwarfDump::set_length(ByteReader& in, unsigned number, uint64_t start, const char* what,
+                           uint32_t shortest, unsigned too_short, uint32_t* length) {
+    printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(start));
+    *length = in.u32();
+    if (*length == 0xFFFFFFFF) {
+        message(421, what, unsigned(start));
+        return false;
+    }
+    if (in.ok() && *length < shortest) {
+        message(too_short, unsigned(*length));
+        return false;
+    }
+    return true;
+}
+
 void DwarfDump::dump_pubnames() {
     Slot& slot = slots_[PUBNAMES];
     load(slot);
@@ -17,16 +35,8 @@ void DwarfDump::dump_pubnames() {
     ByteReader in = reader(slot);
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         uint64_t start = in.position();
-        printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(start));
-        uint32_t length = in.u32();
-        if (length == 0xFFFFFFFF) {
-            message(421, "name lookup set", unsigned(start));
-            return;
-        }
-        if (in.ok() && length <= 19) {
-            message(663, unsigned(length));
-            return;
-        }
+        uint32_t length = 0;
+        if (!set_length(in, number, start, "name lookup set", 20, 663, &length)) return;
         uint16_t version = in.u16();
         uint32_t info_offset = in.u32();
         uint32_t info_size = in.u32();
@@ -58,16 +68,8 @@ void DwarfDump::dump_aranges() {
     ByteReader in = reader(slot);
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         uint64_t start = in.position();
-        printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(start));
-        uint32_t length = in.u32();
-        if (length == 0xFFFFFFFF) {
-            message(421, "address range set", unsigned(start));
-            return;
-        }
-        if (in.ok() && length <= 9) {
-            message(664, unsigned(length));
-            return;
-        }
+        uint32_t length = 0;
+        if (!set_length(in, number, start, "address range set", 10, 664, &length)) return;
         uint16_t version = in.u16();
         uint32_t info_offset = in.u32();
         uint8_t address_size = in.u8();

@@ -193,6 +193,8 @@ class DwarfDump {
 
     // Name lookup, address ranges, macros, locations and their operations
     // (dwarf_dump_lists.cpp).
+    bool set_length(ByteReader& in, unsigned number, uint64_t start, const char* what,
+                    uint32_t shortest, unsigned too_short, uint32_t* length);
     void dump_pubnames();
     void dump_aranges();
     void dump_macinfo();
