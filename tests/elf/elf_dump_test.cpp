@@ -8,7 +8,7 @@
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "formats/elf/dwarf_constants.h"
-#include "formats/elf/dwarf_dump_parts.h"
+#include "formats/elf/dwarf_tables.h"
 #include "formats/elf/elf.h"
 #include "model/store.h"
 #include "test_support.h"
@@ -118,30 +118,40 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 // ---- DWARF ----
 
 // The name tables of version 2 hold the standard's names without the bounds of the
-// user ranges (TAG adds the four vendor tags of its time); later versions add theirs.
+// user ranges (TAG adds the four vendor tags of its time); later versions add theirs and
+// the vendors' names that producers of those versions write.
 TEST(DwarfDump, NameTablesFollowTheVersion) {
-    using namespace dwarf_dump_parts;
-    // How many values each family names inside a unit of versions 2 to 5: version 2's
-    // lists, then what the standards of versions 3, 4 and 5 add (renames, such as bit
-    // stride for stride size, add none).
+    using namespace dwarf;
+    // How many values each family names by the standard inside a unit of versions 2 to
+    // 5: version 2's lists, then what the standards of versions 3, 4 and 5 add (renames,
+    // such as bit stride for stride size, add none).
     struct Family {
         const NameFamily& names;
         uint32_t last;
         unsigned count[4];
     };
-    const Family families[] = {{TAG, 0xFFFF, {51, 61, 64, 72}}, {AT, 0x3FFF, {59, 86, 92, 121}},
-                               {FORM, 0xFF, {21, 21, 25, 43}},  {OP, 0xFF, {145, 152, 154, 164}},
-                               {CFA, 0xFF, {18, 26, 26, 26}},   {MACINFO, 0xFF, {5, 5, 5, 5}},
-                               {ATE, 0xFF, {8, 15, 16, 18}},    {LANG, 0xFFFF, {10, 19, 20, 37}},
-                               {LNS, 0xFF, {9, 12, 12, 12}},    {LNE, 0xFF, {3, 3, 4, 4}},
-                               {UT, 0xFF, {0, 0, 0, 6}},        {LNCT, 0xFFFF, {0, 0, 0, 5}},
-                               {RLE, 0xFF, {0, 0, 0, 8}},       {LLE, 0xFF, {0, 0, 0, 9}}};
+    const Family families[] = {{TAG, 0xFFFF, {47, 57, 60, 68}},  {AT, 0x3FFF, {59, 86, 92, 121}},
+                               {FORM, 0x1FFF, {21, 21, 25, 43}}, {OP, 0xFF, {145, 152, 154, 164}},
+                               {CFA, 0xFF, {18, 26, 26, 26}},    {MACINFO, 0xFF, {5, 5, 5, 5}},
+                               {ATE, 0xFF, {8, 15, 16, 18}},     {LANG, 0xFFFF, {10, 19, 20, 37}},
+                               {LNS, 0xFF, {9, 12, 12, 12}},     {LNE, 0xFF, {3, 3, 4, 4}},
+                               {UT, 0xFF, {0, 0, 0, 6}},         {LNCT, 0xFFFF, {0, 0, 0, 5}},
+                               {RLE, 0xFF, {0, 0, 0, 8}},        {LLE, 0xFF, {0, 0, 0, 9}},
+                               {MACRO, 0xFF, {0, 0, 0, 12}},     {IDX, 0x3FFF, {0, 0, 0, 5}}};
     for (const Family& f : families)
         for (unsigned version = 2; version <= 5; ++version) {
-            unsigned count = 0;
-            for (uint32_t value = 0; value <= f.last; ++value)
-                count += f.names.has(value, version);
-            EXPECT_EQ(count, f.count[version - 2]) << f.names.full(1, 5) << " version " << version;
+            unsigned standard = 0, vendor = 0;
+            for (uint32_t value = 0; value <= f.last; ++value) {
+                const char* owner = f.names.vendor(value, version);
+                standard += owner && std::string(owner) == "DWARF";
+                vendor += owner && std::string(owner) != "DWARF";
+            }
+            EXPECT_EQ(standard, f.count[version - 2])
+                << f.names.full(1, 5) << " version " << version;
+            // A unit of version 2 shows no vendor's name but the four of its time.
+            if (version == 2) {
+                EXPECT_EQ(vendor, &f.names == &TAG ? 4u : 0u) << f.names.full(1, 5);
+            }
         }
     EXPECT_STREQ(TAG.full(0x4080, 2), "?? 0x00004080 (user-defined)");
     EXPECT_STREQ(TAG.full(0x4081, 2), "DW_TAG_MIPS_loop");
@@ -157,6 +167,21 @@ TEST(DwarfDump, NameTablesFollowTheVersion) {
     EXPECT_STREQ(FORM.full(DW_FORM_strx1, 4), "?? 0x00000025");
     EXPECT_STREQ(LANG.plain(0x1D, 5), "C11");
     EXPECT_STREQ(OP.full(0x9F, 3), "?? 0x0000009F");
+    // The vendors' values, named as readelf and llvm-dwarfdump name them, from version 3.
+    EXPECT_STREQ(TAG.full(0x4109, 2), "?? 0x00004109 (user-defined)");
+    EXPECT_STREQ(TAG.full(0x4109, 3), "DW_TAG_GNU_call_site");
+    EXPECT_STREQ(AT.full(0x2117, 4), "DW_AT_GNU_all_call_sites");
+    EXPECT_STREQ(OP.full(0xF3, 5), "DW_OP_GNU_entry_value");
+    EXPECT_STREQ(OP.full(0xFA, 4), "DW_OP_GNU_parameter_ref");
+    EXPECT_STREQ(CFA.full(0x2E, 3), "DW_CFA_GNU_args_size");
+    EXPECT_STREQ(FORM.full(0x1F02, 4), "DW_FORM_GNU_str_index");
+    EXPECT_STREQ(LANG.full(0x8001, 4), "DW_LANG_Mips_Assembler");
+    // GNU's macro units of version 4 and the standard's of version 5 share their values.
+    EXPECT_STREQ(MACRO.full(5, 4), "DW_MACRO_GNU_define_indirect");
+    EXPECT_STREQ(MACRO.full(5, 5), "DW_MACRO_define_strp");
+    // One line may name several values that no table holds.
+    std::string both = std::string(TAG.full(0x7777, 5)) + " " + AT.full(0x2FFF, 5);
+    EXPECT_EQ(both, "?? 0x00007777 (user-defined) ?? 0x00002FFF (user-defined)");
 }
 
 // Files shaped to make the dump print far more than they hold: each is refused with the

@@ -1,101 +1,99 @@
-// DWARF constants as enumerations, made from the lists in dwarf.def: the names of version
-// 2 and those that versions 3 to 5 added.
+// DWARF constants as enumerations, made from the rows of dwarf.def: the standard's names
+// of every version and the vendors' that producers write.
 #pragma once
 
 #include <cstdint>
 
+#define DWARF_ENUMERATOR(prefix, value, name) DW_##prefix##_##name = value,
+
 enum DwarfTag : uint16_t {
-#define DW_TAG(value, name) DW_TAG_##name = value,
-#define DW_TAG_SINCE(version, value, name) DW_TAG_##name = value,
+#define DW_TAG(value, name, version, vendor) DWARF_ENUMERATOR(TAG, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_TAG
-#undef DW_TAG_SINCE
 };
 
 enum DwarfAttribute : uint16_t {
-#define DW_AT(value, name) DW_AT_##name = value,
-#define DW_AT_SINCE(version, value, name) DW_AT_##name = value,
+#define DW_AT(value, name, version, vendor) DWARF_ENUMERATOR(AT, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_AT
-#undef DW_AT_SINCE
 };
 
-enum DwarfForm : uint8_t {
-#define DW_FORM(value, name) DW_FORM_##name = value,
-#define DW_FORM_SINCE(version, value, name) DW_FORM_##name = value,
+enum DwarfForm : uint16_t {
+#define DW_FORM(value, name, version, vendor, layout, kind) DWARF_ENUMERATOR(FORM, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_FORM
-#undef DW_FORM_SINCE
 };
 
 enum DwarfEncoding : uint8_t {
-#define DW_ATE(value, name) DW_ATE_##name = value,
-#define DW_ATE_SINCE(version, value, name) DW_ATE_##name = value,
+#define DW_ATE(value, name, version, vendor) DWARF_ENUMERATOR(ATE, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_ATE
-#undef DW_ATE_SINCE
 };
 
 enum DwarfLanguage : uint16_t {
-#define DW_LANG(value, name) DW_LANG_##name = value,
-#define DW_LANG_SINCE(version, value, name) DW_LANG_##name = value,
+#define DW_LANG(value, name, version, vendor) DWARF_ENUMERATOR(LANG, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_LANG
-#undef DW_LANG_SINCE
 };
 
 enum DwarfLineOpcode : uint8_t {
-#define DW_LNS(value, name) DW_LNS_##name = value,
-#define DW_LNS_SINCE(version, value, name) DW_LNS_##name = value,
+#define DW_LNS(value, name, version, vendor) DWARF_ENUMERATOR(LNS, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_LNS
-#undef DW_LNS_SINCE
 };
 
 enum DwarfLineExtendedOpcode : uint8_t {
-#define DW_LNE(value, name) DW_LNE_##name = value,
-#define DW_LNE_SINCE(version, value, name) DW_LNE_##name = value,
+#define DW_LNE(value, name, version, vendor) DWARF_ENUMERATOR(LNE, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_LNE
-#undef DW_LNE_SINCE
 };
 
 enum DwarfOperation : uint8_t {
-#define DW_OP(value, name) DW_OP_##name = value,
-#define DW_OP_SINCE(version, value, name) DW_OP_##name = value,
+#define DW_OP(value, name, version, vendor, first, second) DWARF_ENUMERATOR(OP, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_OP
-#undef DW_OP_SINCE
 };
 
 enum DwarfFrameInstruction : uint8_t {
-#define DW_CFA(value, name) DW_CFA_##name = value,
-#define DW_CFA_SINCE(version, value, name) DW_CFA_##name = value,
+#define DW_CFA(value, name, version, vendor, first, second) DWARF_ENUMERATOR(CFA, value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_CFA
-#undef DW_CFA_SINCE
 };
 
 enum DwarfUnitType : uint8_t {
-#define DW_UT_SINCE(version, value, name) DW_UT_##name = value,
+#define DW_UT(value, name, version, vendor) DWARF_ENUMERATOR(UT, value, name)
 #include "formats/elf/dwarf.def"
-#undef DW_UT_SINCE
+#undef DW_UT
 };
 
 enum DwarfLineContent : uint16_t {
-#define DW_LNCT_SINCE(version, value, name) DW_LNCT_##name = value,
+#define DW_LNCT(value, name, version, vendor) DWARF_ENUMERATOR(LNCT, value, name)
 #include "formats/elf/dwarf.def"
-#undef DW_LNCT_SINCE
+#undef DW_LNCT
 };
 
 enum DwarfRangeListEntry : uint8_t {
-#define DW_RLE_SINCE(version, value, name) DW_RLE_##name = value,
+#define DW_RLE(value, name, version, vendor) DWARF_ENUMERATOR(RLE, value, name)
 #include "formats/elf/dwarf.def"
-#undef DW_RLE_SINCE
+#undef DW_RLE
 };
 
 enum DwarfLocationListEntry : uint8_t {
-#define DW_LLE_SINCE(version, value, name) DW_LLE_##name = value,
+#define DW_LLE(value, name, version, vendor) DWARF_ENUMERATOR(LLE, value, name)
 #include "formats/elf/dwarf.def"
-#undef DW_LLE_SINCE
+#undef DW_LLE
 };
+
+enum DwarfMacro : uint8_t {
+#define DW_MACRO(value, name, version, vendor, first, second) DWARF_ENUMERATOR(MACRO, value, name)
+#include "formats/elf/dwarf.def"
+#undef DW_MACRO
+};
+
+enum DwarfIndex : uint16_t {
+#define DW_IDX(value, name, version, vendor) DWARF_ENUMERATOR(IDX, value, name)
+#include "formats/elf/dwarf.def"
+#undef DW_IDX
+};
+
+#undef DWARF_ENUMERATOR

@@ -1,195 +1,99 @@
-// The DWARF dump's small sections: name lookup (.debug_pubnames), address ranges
-// (.debug_aranges), macros (.debug_macinfo) and location lists (.debug_loc), with the
-// operations of location expressions, which the lists of version 5 share.
-#include <algorithm>
-#include <string>
-
+// The DWARF dump's location and range lists: .debug_loc (with the lists of location
+// views), the split units' .debug_loc.dwo, .debug_rnglists and .debug_loclists, and the
+// operations of location expressions, which all of them share.
 #include "common/alert.h"
 #include "formats/elf/dwarf_constants.h"
-#include "formats/elf/dwarf_dump_parts.h"
+#include "formats/elf/dwarf_dump.h"
 
-namespace dwarf_dump_parts {
-
-// Starts set `number` of a name-lookup or address-range section at `start`: prints its
-// heading and reads its length. False, with its message, when no set can be read there: a
-// 64-bit set (421), or a length that cannot hold the set's header (`too_short`).
-bool DwarfDump::set_length(ByteReader& in, unsigned number, uint64_t start, const char* what,
-                           uint32_t shortest, unsigned too_short, uint32_t* length) {
-    printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(start));
-    *length = in.u32();
-    if (*length == 0xFFFFFFFF) {
-        message(421, what, unsigned(start));
-        return false;
-    }
-    if (in.ok() && *length < shortest) {
-        message(too_short, unsigned(*length));
-        return false;
-    }
-    return true;
-}
-
-void DwarfDump::dump_pubnames() {
-    Slot& slot = slots_[PUBNAMES];
-    load(slot);
-    if (!heading(slot)) return;
-    ByteReader in = reader(slot);
-    for (unsigned number = 1; in.position() < in.size(); ++number) {
-        uint64_t start = in.position();
-        uint32_t length = 0;
-        if (!set_length(in, number, start, "name lookup set", 20, 663, &length)) return;
-        uint16_t version = in.u16();
-        uint32_t info_offset = in.u32();
-        uint32_t info_size = in.u32();
-        if (!in.ok()) {
-            message(422, slot.name, unsigned(start), "section");
-            return;
-        }
-        printf("size=%lu, ver=%u, offs=0x%08lX, debug size=%lu\n",
-               static_cast<unsigned long>(length), unsigned(version),
-               static_cast<unsigned long>(info_offset), static_cast<unsigned long>(info_size));
-        uint64_t end = std::min<uint64_t>(start + 4 + uint64_t(length), in.size());
-        while (in.ok() && in.position() < end) {
-            uint32_t offset = in.u32();
-            if (!in.ok() || offset == 0) break;
-            std::string name = in.cstring(SIZE_MAX);
-            if (!in.ok()) break;
-            printf("  0x%08lX: \"%s\"\n", static_cast<unsigned long>(offset), name.c_str());
-        }
-        if (!in.ok()) message(422, slot.name, unsigned(start), "set");
-        in = reader(slot);
-        in.seek(start + 4 + uint64_t(length));
-    }
-}
-
-void DwarfDump::dump_aranges() {
-    Slot& slot = slots_[ARANGES];
-    load(slot);
-    if (!heading(slot)) return;
-    ByteReader in = reader(slot);
-    for (unsigned number = 1; in.position() < in.size(); ++number) {
-        uint64_t start = in.position();
-        uint32_t length = 0;
-        if (!set_length(in, number, start, "address range set", 10, 664, &length)) return;
-        uint16_t version = in.u16();
-        uint32_t info_offset = in.u32();
-        uint8_t address_size = in.u8();
-        uint8_t segment_size = in.u8();
-        if (!in.ok()) {
-            message(422, slot.name, unsigned(start), "section");
-            return;
-        }
-        printf("size=%lu, ver=%u, offs=0x%08lX addrsize=%u, segsize=%u%s\n",
-               static_cast<unsigned long>(length), unsigned(version),
-               static_cast<unsigned long>(info_offset), unsigned(address_size),
-               unsigned(segment_size), segment_size == 0 ? " (flat)" : "");
-        // The size read here is the one the sections dumped later read addresses with.
-        address_size_ = address_size;
-        uint64_t end = std::min<uint64_t>(start + 4 + uint64_t(length), in.size());
-        if (known_address_size(address_size)) {
-            // The tuples start at a multiple of their size from the section's start.
-            uint64_t tuple = 2 * uint64_t(address_size);
-            in.seek((in.position() + tuple - 1) / tuple * tuple);
-            while (in.position() + tuple <= end) {
-                uint64_t address = in.uint(address_size);
-                uint64_t range = in.uint(address_size);
-                if (!in.ok() || (address == 0 && range == 0)) break;
-                printf("  0x%08llX..0x%08llX\n", static_cast<unsigned long long>(address),
-                       static_cast<unsigned long long>(address + range));
-            }
-        }
-        in = reader(slot);
-        in.seek(start + 4 + uint64_t(length));
-    }
-}
-
-void DwarfDump::dump_macinfo() {
-    Slot& slot = slots_[MACINFO_SLOT];
-    load(slot);
-    if (!heading(slot)) return;
-    ByteReader in = reader(slot);
-    unsigned number = 0;
-    bool open = false;
-    while (in.ok() && in.position() < in.size()) {
-        if (!open) {
-            printf("\nSet %u @ 0x%08lX\n", ++number, static_cast<unsigned long>(in.position()));
-            open = true;
-        }
-        uint64_t type = in.uleb128();
-        if (!in.ok()) break;
-        if (type == 0) {
-            open = false;
-            continue;
-        }
-        if (type == 3) {
-            uint64_t line = in.uleb128();
-            uint64_t file = in.uleb128();
-            if (!in.ok()) break;
-            printf("  %s(%lld, %lld)\n", MACINFO.full(type, 2), static_cast<long long>(line),
-                   static_cast<long long>(file));
-        } else if (type == 1 || type == 2 || type == 255) {
-            uint64_t line = in.uleb128();
-            std::string text = in.cstring(SIZE_MAX);
-            if (!in.ok()) break;
-            printf("  %s(%lld, \"%s\")\n", MACINFO.full(type, 2), static_cast<long long>(line),
-                   text.c_str());
-        } else {
-            printf("  %s\n", MACINFO.full(type, 2));
-        }
-    }
-    if (!in.ok()) message(422, slot.name, unsigned(in.position()), "section");
-}
+namespace dwarf {
 
 void DwarfDump::dump_locations() {
-    Slot& slot = slots_[LOC];
-    load(slot);
-    if (!heading(slot)) return;
+    sections_.load(LOC);
+    if (!heading(LOC)) return;
     const unsigned size = address_size_;
     if (!known_address_size(size)) {
         message(661, size);
         return;
     }
-    // An entry whose start is the largest address sets the base of the entries after it
-    // (from version 3 on).
-    const uint64_t base_mark = size == 8 ? UINT64_MAX : (uint64_t(1) << (8 * size)) - 1;
-    ByteReader in = reader(slot);
+    ByteReader in = sections_.reader(LOC);
     for (unsigned number = 1; in.ok() && in.position() < in.size(); ++number) {
         const uint64_t list = in.position();
         printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(list));
         if (view_lists_[0].count(list)) {
-            if (!print_views(in, views_end(0, list, in.size()), "", slot)) return;
+            if (!print_views(in, views_end(0, list, in.size()), "", LOC)) return;
             continue;
         }
-        ValueContext context;
-        auto named = list_versions_.find(list);
-        context.version = named != list_versions_.end() ? named->second : 2;
-        context.address_size = size;
-        context.bytes = slot.bytes.data();
-        for (;;) {
-            uint64_t at = in.position();
-            uint64_t low = in.uint(size);
-            uint64_t high = in.uint(size);
-            if (!in.ok()) {
-                message(422, slot.name, unsigned(at), "section");
-                return;
-            }
-            if (low == 0 && high == 0) break;
-            if (context.version >= 3 && low == base_mark) {
-                printf("base=0x%08lX\n", static_cast<unsigned long>(high));
-                continue;
-            }
-            uint16_t length = in.u16();
-            if (!in.ok()) {
-                message(422, slot.name, unsigned(at), "section");
-                return;
-            }
-            printf("range=0x%08lX..0x%08lX size=%u\n", static_cast<unsigned long>(low),
-                   static_cast<unsigned long>(high), unsigned(length));
-            uint64_t end = in.position() + length;
-            print_expression(in, length, context, 665);
-            if (end > in.size()) return;
-            in = reader(slot);
-            in.seek(end);
+        print_location_list(in, list);
+    }
+}
+
+// The entries of the list at the reader's position, up to its end (or a damaged entry,
+// after which the reader has failed).
+void DwarfDump::print_location_list(ByteReader& in, uint64_t list) {
+    auto named = list_versions_.find(list);
+    UnitContext unit =
+        UnitContext::of_version(named != list_versions_.end() ? named->second : 2, &sections_, LOC);
+    unit.address_size = address_size_;
+    LocationEntry entry;
+    for (;;) {
+        if (!read_location_entry(in, sections_[LOC], address_size_, unit.version, &entry)) {
+            in.fail();
+            return;
         }
+        if (entry.kind == LocationEntry::END) return;
+        if (entry.kind == LocationEntry::BASE) {
+            printf("base=0x%08lX\n", static_cast<unsigned long>(entry.high));
+            continue;
+        }
+        printf("range=0x%08lX..0x%08lX size=%u\n", static_cast<unsigned long>(entry.low),
+               static_cast<unsigned long>(entry.high), unsigned(entry.length));
+        uint64_t end = in.position() + entry.length;
+        print_expression(in, entry.length, unit, 665);
+        if (end > in.size()) {
+            in.fail();
+            return;
+        }
+        in = sections_.reader(LOC);
+        in.seek(end);
+    }
+}
+
+// The lists of a split unit's .debug_loc.dwo, whose entries name addresses by index.
+void DwarfDump::dump_split_locations() {
+    sections_.load(LOC);
+    if (!heading(LOC)) return;
+    const Section& section = sections_[LOC];
+    UnitContext unit = UnitContext::of_version(4, &sections_, LOC);
+    unit.address_size = address_size_;
+    ByteReader in = sections_.reader(LOC);
+    bool list_open = false;
+    SplitLocationEntry e;
+    while (in.position() < in.size()) {
+        if (!list_open) printf("\nList @ 0x%08lX\n", static_cast<unsigned long>(in.position()));
+        list_open = true;
+        EntryRead read = read_split_location_entry(in, section, &e);
+        printf("  %s", LLE.full(e.kind, 4));
+        if (read != EntryRead::OK) {
+            printf("\n");
+            return;
+        }
+        if (e.kind == DW_LLE_GNU_base_address_selection_entry)
+            printf("(%llu)", static_cast<unsigned long long>(e.first));
+        else if (e.kind != DW_LLE_GNU_end_of_list_entry)
+            printf(e.kind == DW_LLE_GNU_start_length_entry ? "(%llu, 0x%08llX)" : "(%llu, %llu)",
+                   static_cast<unsigned long long>(e.first),
+                   static_cast<unsigned long long>(e.second));
+        list_open = e.kind != DW_LLE_GNU_end_of_list_entry;
+        if (!e.described) {
+            printf("\n");
+            continue;
+        }
+        printf(" size=%u\n", unsigned(e.length));
+        uint64_t end = in.position() + e.length;
+        print_expression(in, e.length, unit, 665);
+        if (end > in.size()) return;
+        in = sections_.reader(LOC);
+        in.seek(end);
     }
 }
 
@@ -198,187 +102,143 @@ uint64_t DwarfDump::views_end(unsigned section, uint64_t offset, uint64_t end) c
     return next != location_lists_[section].end() && *next < end ? *next : end;
 }
 
-bool DwarfDump::print_views(ByteReader& in, uint64_t end, const char* indent, const Slot& slot) {
+bool DwarfDump::print_views(ByteReader& in, uint64_t end, const char* indent, SectionId id) {
     while (in.position() < end) {
-        uint64_t at = in.position();
-        uint64_t begin = in.uleb128();
-        uint64_t last = in.uleb128();
-        if (!in.ok() || in.position() > end) {
-            message(422, slot.name, unsigned(at), "view list");
-            return false;
-        }
+        uint64_t begin = 0, last = 0;
+        if (!read_view_pair(in, end, sections_[id], &begin, &last)) return false;
         printf("%sviews=%llu..%llu\n", indent, static_cast<unsigned long long>(begin),
                static_cast<unsigned long long>(last));
     }
     return true;
 }
 
-void DwarfDump::print_expression(ByteReader& in, uint64_t length, const ValueContext& context,
+// The operations of an expression of length bytes, each on its own line; overrun is the
+// message for operations that run past it.
+void DwarfDump::print_expression(ByteReader& in, uint64_t length, const UnitContext& unit,
                                  unsigned overrun) {
     const uint64_t end = in.position() + length;
+    Operation op;
     while (in.ok() && in.position() < end) {
-        OperationEnd result = print_operation(in, end, context);
-        if (result == OperationEnd::OVERRUN) message(overrun);
-        if (result != OperationEnd::DONE) return;
-    }
-}
-
-// One operation of a location expression ending at end, on its own line.
-OperationEnd DwarfDump::print_operation(ByteReader& in, uint64_t end, const ValueContext& context) {
-    const uint64_t at = in.position();
-    const unsigned version = context.version;
-    uint8_t op = in.u8();
-    printf("  %s", OP.full(op, version));
-    auto fits = [&]() { return in.ok() && in.position() <= end; };
-    auto block = [&](uint64_t length) {
-        if (in.ok() && length <= end - std::min(end, in.position()))
-            in.skip(length);
-        else
-            in.fail();
-    };
-    // From version 3 on, an operation of a later version, or one of the vendor operations
-    // that producers of those versions write, is read past unnamed; one that no version
-    // knows cannot be read past. Version 2 names and reads its own operations alone.
-    const bool vendor = op >= 0xE0 && op != 0xF1 && op != 0xF8 && op <= 0xFD;
-    const bool readable = OP.has(op, LAST_VERSION) || vendor;
-    if (version >= 3 && !readable) {
-        printf("\n");
-        message(423, "location expression", "operation", unsigned(op), unsigned(at));
-        return OperationEnd::UNKNOWN;
-    }
-    const uint8_t kind = version >= 3 || OP.has(op, version) ? op : 0;
-    switch (kind) {
-    case DW_OP_addr: {
-        uint64_t address = in.uint(context.address_size);
-        if (fits()) printf("(0x%08llX)", static_cast<unsigned long long>(address));
-        break;
-    }
-    case DW_OP_const1u:
-    case DW_OP_pick:
-    case DW_OP_deref_size:
-    case DW_OP_xderef_size: {
-        unsigned value = in.u8();
-        if (fits()) printf("(%u)", value);
-        break;
-    }
-    case DW_OP_const1s: {
-        int value = int8_t(in.u8());
-        if (fits()) printf("(%d)", value);
-        break;
-    }
-    case DW_OP_const2u:
-    case DW_OP_call2: {
-        unsigned value = in.u16();
-        if (fits()) printf("(%u)", value);
-        break;
-    }
-    case DW_OP_const2s:
-    case DW_OP_skip:
-    case DW_OP_bra: {
-        int value = int16_t(in.u16());
-        if (fits()) printf("(%d)", value);
-        break;
-    }
-    case DW_OP_const4u:
-    case DW_OP_call4:
-    case 0xFA: { // GNU_parameter_ref
-        unsigned long value = in.u32();
-        if (fits()) printf("(%lu)", value);
-        break;
-    }
-    case DW_OP_const4s: {
-        long value = int32_t(in.u32());
-        if (fits()) printf("(%ld)", value);
-        break;
-    }
-    case DW_OP_const8u:
-    case DW_OP_const8s: {
-        unsigned long long value = in.u64();
-        if (fits()) printf("(0x%08llX)", value);
-        break;
-    }
-    case DW_OP_call_ref:
-    case 0xFD: { // GNU_variable_value
-        unsigned long value = static_cast<unsigned long>(in.uint(context.offset_size));
-        if (fits()) printf("(0x%08lX)", value);
-        break;
-    }
-    case DW_OP_constu:
-    case DW_OP_plus_uconst:
-    case DW_OP_regx:
-    case DW_OP_piece:
-    case DW_OP_addrx:
-    case DW_OP_constx:
-    case DW_OP_convert:
-    case DW_OP_reinterpret:
-    case 0xF7:   // GNU_convert
-    case 0xF9:   // GNU_reinterpret
-    case 0xFB:   // GNU_addr_index
-    case 0xFC: { // GNU_const_index
-        unsigned long long value = in.uleb128();
-        if (fits()) printf("(%llu)", value);
-        break;
-    }
-    case DW_OP_consts:
-    case DW_OP_fbreg: {
-        long long value = in.sleb128();
-        if (fits()) printf("(%lld)", value);
-        break;
-    }
-    case DW_OP_bregx: {
-        unsigned long long reg = in.uleb128();
-        long long offset = in.sleb128();
-        if (fits()) printf("(%llu, %lld)", reg, offset);
-        break;
-    }
-    case DW_OP_bit_piece:
-    case DW_OP_regval_type:
-    case 0xF5: { // GNU_regval_type
-        unsigned long long first = in.uleb128();
-        unsigned long long second = in.uleb128();
-        if (fits()) printf("(%llu, %llu)", first, second);
-        break;
-    }
-    case DW_OP_implicit_value:
-    case DW_OP_entry_value:
-    case 0xF3: { // GNU_entry_value
-        unsigned long long length = in.uleb128();
-        block(length);
-        if (fits()) printf("(%llu)", length);
-        break;
-    }
-    case DW_OP_implicit_pointer:
-    case 0xF2: { // GNU_implicit_pointer
-        unsigned long reference = static_cast<unsigned long>(in.uint(context.offset_size));
-        long long offset = in.sleb128();
-        if (fits()) printf("(0x%08lX, %lld)", reference, offset);
-        break;
-    }
-    case DW_OP_const_type:
-    case 0xF4: { // GNU_const_type
-        unsigned long long type = in.uleb128();
-        unsigned length = in.u8();
-        block(length);
-        if (fits()) printf("(%llu, %u)", type, length);
-        break;
-    }
-    case DW_OP_deref_type:
-    case DW_OP_xderef_type:
-    case 0xF6: { // GNU_deref_type
-        unsigned size = in.u8();
-        unsigned long long type = in.uleb128();
-        if (fits()) printf("(%u, %llu)", size, type);
-        break;
-    }
-    default:
-        if (op >= DW_OP_breg0 && op <= DW_OP_breg31) {
-            long long value = in.sleb128();
-            if (fits()) printf("(%lld)", value);
+        OperationRead read = read_operation(in, end, unit, "location expression", &op);
+        printf("  %s", OP.full(op.opcode, unit.version));
+        if (read == OperationRead::DONE) {
+            for (unsigned k = 0; k < 2 && op.kinds[k] != Operand::NONE; ++k) {
+                const uint64_t value = op.values[k];
+                printf(k == 0 ? "(" : ", ");
+                switch (op.kinds[k]) {
+                case Operand::ADDR:
+                case Operand::U64:
+                    printf("0x%08llX", static_cast<unsigned long long>(value));
+                    break;
+                case Operand::REF: printf("0x%08lX", static_cast<unsigned long>(value)); break;
+                case Operand::U8:
+                case Operand::U16:
+                case Operand::BLOCK1: printf("%u", unsigned(value)); break;
+                case Operand::S8:
+                case Operand::S16: printf("%d", int(int64_t(value))); break;
+                case Operand::U32: printf("%lu", static_cast<unsigned long>(value)); break;
+                case Operand::S32: printf("%ld", static_cast<long>(int64_t(value))); break;
+                case Operand::SLEB: printf("%lld", static_cast<long long>(value)); break;
+                default: printf("%llu", static_cast<unsigned long long>(value)); break;
+                }
+            }
+            if (op.kinds[0] != Operand::NONE) printf(")");
         }
-        break;
+        printf("\n");
+        if (read == OperationRead::OVERRUN) message(overrun);
+        if (read != OperationRead::DONE) return;
     }
-    printf("\n");
-    return fits() ? OperationEnd::DONE : OperationEnd::OVERRUN;
 }
 
-} // namespace dwarf_dump_parts
+// ---- Range and location lists of version 5 ----
+
+void DwarfDump::dump_list_sets(SectionId id) {
+    sections_.load(id);
+    heading(id);
+    ByteReader in = sections_.reader(id);
+    for (unsigned number = 1; in.position() < in.size(); ++number) {
+        SetHeader set;
+        if (!set_heading(number, set, read_set_header(in, sections_[id], &set))) return;
+        ListSetHeader header;
+        if (print_list_set_header(in, id, set, &header)) print_list_entries(in, id, set, header);
+        in.seek(set.end);
+    }
+}
+
+bool DwarfDump::print_list_set_header(ByteReader& in, SectionId id, const SetHeader& set,
+                                      ListSetHeader* header) {
+    ListSetRead read = read_list_set_header(in, sections_[id], set.end, header);
+    if (read == ListSetRead::CUT) {
+        printf("\n");
+        return false;
+    }
+    printf(", addrsize=%u, segsize=%u, offsets=%lu\n", header->address_size, header->segment_size,
+           static_cast<unsigned long>(header->offsets));
+    if (read != ListSetRead::OK) return false;
+    for (uint32_t k = 0; k < header->offsets; ++k)
+        printf("  offset %5lu: 0x%08lX\n", static_cast<unsigned long>(k),
+               static_cast<unsigned long>(header->offset_table[k]));
+    return true;
+}
+
+// The lists of a set, each entry named by its kind with its operands (and a location's
+// operations).
+void DwarfDump::print_list_entries(ByteReader& in, SectionId id, const SetHeader& set,
+                                   const ListSetHeader& header) {
+    const bool locations = id == LOCLISTS;
+    const NameFamily& kinds = locations ? LLE : RLE;
+    UnitContext unit = UnitContext::of_version(5, &sections_, id);
+    unit.address_size = header.address_size;
+    bool list_open = false;
+    ListEntry e;
+    while (in.position() < set.end) {
+        const uint64_t at = in.position();
+        if (!list_open) {
+            printf("List @ 0x%08lX\n", static_cast<unsigned long>(at));
+            if (locations && view_lists_[1].count(at)) {
+                if (!print_views(in, views_end(1, at, set.end), "  ", id)) return;
+                continue;
+            }
+            list_open = true;
+        }
+        ListEntryRead read =
+            read_list_entry(in, sections_[id], set.end, locations, header.address_size, &e);
+        printf("  %s", kinds.full(e.kind, 5));
+        if (read == ListEntryRead::UNKNOWN) {
+            printf("\n");
+            return;
+        }
+        switch (e.shape) {
+        case ListEntry::END_OF_LIST: list_open = false; break;
+        case ListEntry::DEFAULT_LOCATION: break;
+        case ListEntry::BASE_ADDRESSX:
+            printf("(%llu)", static_cast<unsigned long long>(e.first));
+            break;
+        case ListEntry::BASE_ADDRESS:
+            printf("(0x%08llX)", static_cast<unsigned long long>(e.first));
+            break;
+        default:
+            printf(e.shape == ListEntry::STARTX_ENDX || e.shape == ListEntry::VIEW_PAIR
+                       ? "(%llu, %llu)"
+                   : e.shape == ListEntry::STARTX_LENGTH ? "(%llu, 0x%08llX)"
+                                                         : "(0x%08llX, 0x%08llX)",
+                   static_cast<unsigned long long>(e.first),
+                   static_cast<unsigned long long>(e.second));
+            break;
+        }
+        if (read == ListEntryRead::CUT) {
+            printf("\n");
+            return;
+        }
+        if (e.described) printf(" size=%llu", static_cast<unsigned long long>(e.length));
+        printf("\n");
+        if (read == ListEntryRead::DESCRIPTION_PAST) return;
+        if (!e.described) continue;
+        ByteReader expression = sections_.reader(id);
+        expression.seek(e.expression);
+        print_expression(expression, e.length, unit, 665);
+        in.seek(e.expression + e.length);
+    }
+}
+
+} // namespace dwarf
