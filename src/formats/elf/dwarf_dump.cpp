@@ -132,7 +132,7 @@ void DwarfDump::run() {
         // A split unit's file holds no frames, lookup or range tables of its own.
         if (s[MACINFO_SECTION].found) dump_macinfo();
         if (s[MACRO_SECTION].found) dump_macros();
-        if (s[LOC].found) dump_split_locations();
+        if (s[LOC].found) dump_locations();
     } else {
         dump_frames();
         dump_pubnames();
@@ -196,6 +196,7 @@ void DwarfDump::dump_units(SectionId id) {
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP) continue;
         address_size_ = header.address_size;
+        unit_version_ = header.version;
         dump_entries(id, header);
     }
 }

@@ -65,8 +65,9 @@ class DwarfDump {
 
     // Location and range lists, and expressions (dwarf_dump_lists.cpp).
     void dump_locations();
-    void dump_split_locations();
     void print_location_list(ByteReader& in, uint64_t list);
+    void print_split_location_list(ByteReader& in);
+    bool print_described(ByteReader& in, uint64_t length, const UnitContext& unit);
     uint64_t views_end(unsigned section, uint64_t offset, uint64_t end) const;
     bool print_views(ByteReader& in, uint64_t end, const char* indent, SectionId id);
     void print_expression(ByteReader& in, uint64_t length, const UnitContext& unit,
@@ -86,6 +87,7 @@ class DwarfDump {
     void print_macro_entry(const MacroEntry& entry, unsigned version);
     void dump_later_sections();
     void dump_str_offsets();
+    void print_string_offsets(const std::vector<uint32_t>& offsets);
     void dump_addresses();
     void dump_names();
     void print_name_index(NameIndexReader& index, const NameIndexHeader& header);
@@ -100,6 +102,7 @@ class DwarfDump {
     std::set<uint64_t> location_lists_[2], view_lists_[2];
     std::unordered_map<uint64_t, unsigned> list_versions_; // .debug_loc lists, by offset
     unsigned address_size_ = 4;     // of the unit or address range set read last
+    unsigned unit_version_ = 0;     // of the unit read last
     uint64_t str_offsets_base_ = 8; // of the unit read last, for macro entries
 };
 

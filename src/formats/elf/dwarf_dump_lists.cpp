@@ -23,7 +23,10 @@ void DwarfDump::dump_locations() {
             if (!print_views(in, views_end(0, list, in.size()), "", LOC)) return;
             continue;
         }
-        print_location_list(in, list);
+        if (sections_.split())
+            print_split_location_list(in);
+        else
+            print_location_list(in, list);
     }
 }
 
@@ -47,53 +50,53 @@ void DwarfDump::print_location_list(ByteReader& in, uint64_t list) {
         }
         printf("range=0x%08lX..0x%08lX size=%u\n", static_cast<unsigned long>(entry.low),
                static_cast<unsigned long>(entry.high), unsigned(entry.length));
-        uint64_t end = in.position() + entry.length;
-        print_expression(in, entry.length, unit, 665);
-        if (end > in.size()) {
-            in.fail();
-            return;
-        }
-        in = sections_.reader(LOC);
-        in.seek(end);
+        if (!print_described(in, entry.length, unit)) return;
     }
 }
 
-// The lists of a split unit's .debug_loc.dwo, whose entries name addresses by index.
-void DwarfDump::dump_split_locations() {
-    sections_.load(LOC);
-    if (!heading(LOC)) return;
-    const Section& section = sections_[LOC];
-    UnitContext unit = UnitContext::of_version(4, &sections_, LOC);
-    unit.address_size = address_size_;
-    ByteReader in = sections_.reader(LOC);
-    bool list_open = false;
+// The expression of length bytes at the reader's position, and the reader after it;
+// false (the reader failed) when it runs past the section.
+bool DwarfDump::print_described(ByteReader& in, uint64_t length, const UnitContext& unit) {
+    uint64_t end = in.position() + length;
+    print_expression(in, length, unit, 665);
+    if (end > in.size()) {
+        in.fail();
+        return false;
+    }
+    in = sections_.reader(LOC);
+    in.seek(end);
+    return true;
+}
+
+// A list of a split unit's .debug_loc.dwo (version 4), whose entries name addresses by
+// their index in the program's address table.
+void DwarfDump::print_split_location_list(ByteReader& in) {
+    const UnitContext unit = UnitContext::of_version(4, &sections_, LOC);
     SplitLocationEntry e;
-    while (in.position() < in.size()) {
-        if (!list_open) printf("\nList @ 0x%08lX\n", static_cast<unsigned long>(in.position()));
-        list_open = true;
-        EntryRead read = read_split_location_entry(in, section, &e);
+    for (;;) {
+        EntryRead read = read_split_location_entry(in, sections_[LOC], &e);
         printf("  %s", LLE.full(e.kind, 4));
         if (read != EntryRead::OK) {
+            printf("\n");
+            in.fail();
+            return;
+        }
+        if (e.kind == DW_LLE_GNU_end_of_list_entry) {
             printf("\n");
             return;
         }
         if (e.kind == DW_LLE_GNU_base_address_selection_entry)
             printf("(%llu)", static_cast<unsigned long long>(e.first));
-        else if (e.kind != DW_LLE_GNU_end_of_list_entry)
+        else
             printf(e.kind == DW_LLE_GNU_start_length_entry ? "(%llu, 0x%08llX)" : "(%llu, %llu)",
                    static_cast<unsigned long long>(e.first),
                    static_cast<unsigned long long>(e.second));
-        list_open = e.kind != DW_LLE_GNU_end_of_list_entry;
         if (!e.described) {
             printf("\n");
             continue;
         }
         printf(" size=%u\n", unsigned(e.length));
-        uint64_t end = in.position() + e.length;
-        print_expression(in, e.length, unit, 665);
-        if (end > in.size()) return;
-        in = sections_.reader(LOC);
-        in.seek(end);
+        if (!print_described(in, e.length, unit)) return;
     }
 }
 

@@ -195,25 +195,35 @@ void DwarfDump::dump_str_offsets() {
     heading(STR_OFFSETS);
     ByteReader in = sections_.reader(STR_OFFSETS);
     std::vector<uint32_t> offsets;
+    if (sections_.split() && unit_version_ < 5) {
+        // The split units of version 4 index a table without a header.
+        read_string_offsets(in, in.size(), false, &offsets);
+        print_string_offsets(offsets);
+        return;
+    }
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         SetHeader set;
         if (!set_heading(number, set, read_set_header(in, sections_[STR_OFFSETS], &set))) return;
-        read_string_offsets(in, set, &offsets);
+        read_string_offsets(in, set.end, true, &offsets);
         printf("\n");
-        for (size_t index = 0; index < offsets.size(); ++index) {
-            size_t length = 0;
-            const char* text = sections_.string_at(STR, offsets[index], &length);
-            printf("  %5u: 0x%08lX ", unsigned(index), static_cast<unsigned long>(offsets[index]));
-            if (text) {
-                // Any number of offsets may name one string.
-                charge(length);
-                print_string(text, length);
-            } else {
-                printf("?? Invalid string table offset");
-            }
-            printf("\n");
-        }
+        print_string_offsets(offsets);
         in.seek(set.end);
+    }
+}
+
+void DwarfDump::print_string_offsets(const std::vector<uint32_t>& offsets) {
+    for (size_t index = 0; index < offsets.size(); ++index) {
+        size_t length = 0;
+        const char* text = sections_.string_at(STR, offsets[index], &length);
+        printf("  %5u: 0x%08lX ", unsigned(index), static_cast<unsigned long>(offsets[index]));
+        if (text) {
+            // Any number of offsets may name one string.
+            charge(length);
+            print_string(text, length);
+        } else {
+            printf("?? Invalid string table offset");
+        }
+        printf("\n");
     }
 }
 

@@ -83,10 +83,11 @@ bool read_range(ByteReader& in, const LookupSet& set, uint64_t* address, uint64_
 
 // ---- Tables of version 5 ----
 
-void read_string_offsets(ByteReader& in, const SetHeader& set, std::vector<uint32_t>* offsets) {
-    in.u16(); // padding
+void read_string_offsets(ByteReader& in, uint64_t end, bool padded,
+                         std::vector<uint32_t>* offsets) {
+    if (padded) in.u16();
     offsets->clear();
-    while (in.position() + 4 <= set.end)
+    while (in.position() + 4 <= end)
         offsets->push_back(in.u32());
 }
 
@@ -189,10 +190,10 @@ bool NameIndexReader::entries(uint64_t offset, const std::function<void(const In
     in.seek(pool_ + offset);
     IndexEntry entry;
     for (;;) {
-        entry.offset = in.position() - pool_;
+        entry.offset = in.position();
         uint64_t code = in.uleb128();
         if (!in.ok() || in.position() > end) {
-            message(422, sections_[NAMES].name, unsigned(pool_ + entry.offset), "name index");
+            message(422, sections_[NAMES].name, unsigned(entry.offset), "name index");
             return false;
         }
         if (code == 0) return true;

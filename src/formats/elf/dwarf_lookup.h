@@ -43,8 +43,10 @@ bool read_range(ByteReader& in, const LookupSet& set, uint64_t* address, uint64_
 
 // ---- Tables of version 5 ----
 
-// The string offsets of a .debug_str_offsets set, after its header.
-void read_string_offsets(ByteReader& in, const SetHeader& set, std::vector<uint32_t>* offsets);
+// The string offsets from the reader's position up to end: those of a .debug_str_offsets
+// set after its length and version (padded: two bytes of padding first), or the whole
+// table of a split unit of version 4, which has no header.
+void read_string_offsets(ByteReader& in, uint64_t end, bool padded, std::vector<uint32_t>* offsets);
 
 // The addresses of a .debug_addr set, after its header: false (said) when its own
 // header is cut; a size that is not an address size leaves the list empty (said).
@@ -69,7 +71,7 @@ struct IndexAbbreviation {
 // One entry of the entry pool: its abbreviation and its values, in the abbreviation's
 // order.
 struct IndexEntry {
-    uint64_t offset = 0; // in the entry pool
+    uint64_t offset = 0; // in the section
     const IndexAbbreviation* abbreviation = nullptr;
     std::vector<FormValue> values;
 };
