@@ -138,7 +138,17 @@ if have arm-none-eabi-gcc; then
   $arm -g3 -undef -gdwarf-5 $later -O0 -o arm-g3-d5.elf $elfsources
   $arm -g -gdwarf-5 -gsplit-dwarf -O2 -c -o arm-split.o "$data/elfreal/prog.c"
   rm -f ./*.dwo
-  for file in *.elf *.o; do cp "$file" "$out/files/gcc_$file"; done
+  # The sections that later compilers write: GNU's macro units of version 4, type units
+  # (.debug_types, and in .debug_info at version 5) and split units of version 4 with
+  # their .dwo file.
+  $arm -g3 -undef -gdwarf-4 -O1 -ffreestanding -c -o arm-g3-d4.o "$data/elfreal/prog.c"
+  for version in 4 5; do
+    arm-none-eabi-g++ -mcpu=arm7tdmi -g -gdwarf-$version -fdebug-types-section -O1 \
+      -ffreestanding -fno-exceptions -fno-rtti -x c++ -c -o arm-types-d$version.o \
+      "$data/elfreal/prog.c" || true
+  done
+  $arm -g -gdwarf-4 -gsplit-dwarf -O2 -c -o arm-split-d4.o "$data/elfreal/prog.c"
+  for file in *.elf *.o *.dwo; do cp "$file" "$out/files/gcc_$file"; done
   # Images of the programs, by the multiarch objcopy.
   if have objcopy; then
     objcopy -O ihex arm-d2-O0.elf "$out/files/objcopy_arm.hex"
@@ -153,6 +163,11 @@ if have mips-linux-gnu-gcc; then
     "$data/elfreal/prog.c"
   mips-linux-gnu-gcc -EB -g -O2 -c -o "$out/files/gcc_mips-be-d5.o" "$data/elfreal/prog.c"
   mips-linux-gnu-gcc -EL -g -gdwarf-4 -O2 -c -o "$out/files/gcc_mips-d4.o" "$data/elfreal/prog.c"
+fi
+# clang's name index (.debug_names).
+if have clang; then
+  clang --target=armv4t-none-eabi -g -gdwarf-5 -gpubnames -O2 -ffreestanding -c \
+    -o "$out/files/clang_names-d5.o" "$data/elfreal/prog.c"
 fi
 
 # sdcc: 8051 programs (OMF-51 with --debug, Intel HEX) and an HC08 ELF file.

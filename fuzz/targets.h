@@ -187,10 +187,30 @@ inline void run_sdb(const uint8_t* data, size_t size) {
 const char DWARF_SEPARATOR[] = "!SEC";
 const size_t DWARF_SEPARATOR_SIZE = sizeof DWARF_SEPARATOR - 1;
 const char* const DWARF_SECTIONS[] = {
-    ".debug_abbrev",   ".debug_info",     ".debug_line",     ".debug_str",
-    ".debug_frame",    ".debug_pubnames", ".debug_pubtypes", ".debug_aranges",
-    ".debug_macinfo",  ".debug_loc",      ".debug_ranges",   ".debug_str_offsets",
-    ".debug_line_str", ".debug_addr",     ".debug_rnglists", ".debug_loclists",
+    ".debug_abbrev",
+    ".debug_info",
+    ".debug_line",
+    ".debug_str",
+    ".debug_frame",
+    ".debug_pubnames",
+    ".debug_pubtypes",
+    ".debug_aranges",
+    ".debug_macinfo",
+    ".debug_loc",
+    ".debug_ranges",
+    ".debug_str_offsets",
+    ".debug_line_str",
+    ".debug_addr",
+    ".debug_rnglists",
+    ".debug_loclists",
+    ".debug_types",
+    ".debug_macro",
+    ".debug_names",
+    ".debug_info.dwo",
+    ".debug_abbrev.dwo",
+    ".debug_str.dwo",
+    ".debug_str_offsets.dwo",
+    ".debug_loc.dwo",
 };
 const size_t DWARF_SECTION_COUNT = sizeof DWARF_SECTIONS / sizeof DWARF_SECTIONS[0];
 
