@@ -29,6 +29,33 @@ bool is_string_form(uint64_t form) {
 
 namespace {
 
+// A block after its length, which must end by end.
+bool read_block(ByteReader& in, FormLayout layout, const UnitContext& unit, uint64_t end,
+                FormValue& v) {
+    v.kind = FormValue::BLOCK;
+    v.number = layout == FormLayout::BLOCK1   ? in.u8()
+               : layout == FormLayout::BLOCK2 ? in.u16()
+               : layout == FormLayout::BLOCK4 ? in.u32()
+                                              : in.uleb128();
+    if (in.ok() && v.number > end - std::min(end, in.position())) return false;
+    if (in.ok()) v.block = (*unit.sections)[unit.section].bytes.data() + in.position();
+    in.skip(v.number);
+    return true;
+}
+
+// A string inside the unit, whose terminator must come before end.
+bool read_string(ByteReader& in, const UnitContext& unit, uint64_t end, FormValue& v) {
+    v.kind = FormValue::STRING;
+    const uint8_t* bytes = (*unit.sections)[unit.section].bytes.data();
+    uint64_t at = in.position();
+    const void* nul = at < end ? memchr(bytes + at, 0, end - at) : nullptr;
+    if (!nul) return false;
+    v.text = reinterpret_cast<const char*>(bytes + at);
+    v.text_length = size_t(static_cast<const uint8_t*>(nul) - (bytes + at));
+    in.seek(at + v.text_length + 1);
+    return true;
+}
+
 // The bytes of the form's layout; false when the value's bytes cannot be there.
 bool read_bytes(ByteReader& in, const FormRow& row, int64_t implicit_value, const UnitContext& unit,
                 uint64_t end, FormValue& v) {
@@ -68,28 +95,12 @@ bool read_bytes(ByteReader& in, const FormRow& row, int64_t implicit_value, cons
     case FormLayout::BLOCK1:
     case FormLayout::BLOCK2:
     case FormLayout::BLOCK4:
-    case FormLayout::BLOCK: {
-        v.kind = FormValue::BLOCK;
-        v.number = row.layout == FormLayout::BLOCK1   ? in.u8()
-                   : row.layout == FormLayout::BLOCK2 ? in.u16()
-                   : row.layout == FormLayout::BLOCK4 ? in.u32()
-                                                      : in.uleb128();
-        if (in.ok() && v.number > end - std::min(end, in.position())) return false;
-        if (in.ok()) v.block = (*unit.sections)[unit.section].bytes.data() + in.position();
-        in.skip(v.number);
+    case FormLayout::BLOCK:
+        if (!read_block(in, row.layout, unit, end, v)) return false;
         break;
-    }
-    case FormLayout::STRING: {
-        v.kind = FormValue::STRING;
-        const uint8_t* bytes = (*unit.sections)[unit.section].bytes.data();
-        uint64_t at = in.position();
-        const void* nul = at < end ? memchr(bytes + at, 0, end - at) : nullptr;
-        if (!nul) return false;
-        v.text = reinterpret_cast<const char*>(bytes + at);
-        v.text_length = size_t(static_cast<const uint8_t*>(nul) - (bytes + at));
-        in.seek(at + v.text_length + 1);
+    case FormLayout::STRING:
+        if (!read_string(in, unit, end, v)) return false;
         break;
-    }
     case FormLayout::INDIRECT: return false;
     }
     return in.ok() && in.position() <= end;
