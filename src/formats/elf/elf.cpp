@@ -15,7 +15,7 @@
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "formats/elf/dwarf.h"
-#include "formats/hexfields.h"
+#include "formats/hex/hexfields.h"
 #include "model/machine.h"
 #include "model/store.h"
 #include "model/type.h"
