@@ -1,5 +1,4 @@
 // dsPIC30/33 and PIC24.
-#include "common/options.h"
 #include "model/machine.h"
 
 namespace {
@@ -58,33 +57,3 @@ const ProcessorDescriptor dspic_processor = {
     2, // last_instruction_length
 };
 // clang-format on
-
-namespace {
-
-constexpr uint16_t EM_DSPIC30F = 118;
-constexpr uint32_t DSPIC_FLAGS = 0x5; // bits 0 and 2 of e_flags
-constexpr uint32_t DEBUG_SECTION_TYPE = 7;
-
-bool accepts_dspic(uint16_t machine) {
-    return machine == EM_DSPIC30F;
-}
-
-void dspic_header(uint32_t* flags) {
-    *flags |= DSPIC_FLAGS;
-}
-
-// Program memory: code, addressed in words of two bytes.
-uint32_t dspic_section_flags(const SegmentRecord& space, uint32_t) {
-    return is_program_class(space.name.c_str()) ? 0x6 : 0x3;
-}
-
-int8_t dspic_address_unit(const SegmentRecord& space) {
-    return is_program_class(space.name.c_str()) ? 2 : 1;
-}
-
-} // namespace
-
-const ElfMachineHooks dspic_elf_hooks = {
-    accepts_dspic,       dspic_header,       dspic_section_flags,
-    elf_no_symbol_other, dspic_address_unit, DEBUG_SECTION_TYPE,
-};

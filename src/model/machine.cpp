@@ -147,16 +147,6 @@ bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answ
     }
 }
 
-// ELF section flags.
-constexpr uint32_t SHF_WRITE = 0x1;
-constexpr uint32_t SHF_ALLOC = 0x2;
-constexpr uint32_t SHF_EXECINSTR = 0x4;
-constexpr uint32_t DEBUG_SECTION_TYPE = 7; // sh_type the generic hooks give debug sections
-
-bool accepts_every_machine(uint16_t) {
-    return true;
-}
-
 // The size of the pointer whose node is the one referred to.
 uint32_t pointer_size(TypeRef pointer, const SizeRules& rules) {
     if (rules.qualified_flags == 0) return rules.pointer_size;
@@ -249,31 +239,6 @@ bool name_contains_nocase(const char* name, const char* pattern) {
 
 bool name_contains(const char* name, const char* pattern) {
     return strstr(name, pattern) != nullptr;
-}
-
-uint32_t elf_flags_by_contents(const SegmentRecord&, uint32_t stored) {
-    return stored == 0 ? SHF_WRITE | SHF_ALLOC : SHF_ALLOC | SHF_EXECINSTR;
-}
-
-uint8_t elf_no_symbol_other(const SymbolRecord&) {
-    return 0;
-}
-
-int8_t elf_byte_addresses(const SegmentRecord&) {
-    return 1;
-}
-
-void elf_header_unchanged(uint32_t*) {}
-
-const ElfMachineHooks generic_elf_hooks = {
-    accepts_every_machine, elf_header_unchanged, elf_flags_by_contents,
-    elf_no_symbol_other,   elf_byte_addresses,   DEBUG_SECTION_TYPE,
-};
-
-const ElfMachineHooks* elf_hooks_for(uint16_t machine) {
-    for (const ElfMachineHooks* hooks : {&mips_elf_hooks, &dspic_elf_hooks, &generic_elf_hooks})
-        if (hooks->accepts_machine(machine)) return hooks;
-    return nullptr;
 }
 
 uint32_t dwarf_register(uint32_t location) {

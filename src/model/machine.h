@@ -113,36 +113,10 @@ uint32_t type_size(TypeRef node);
 // architecture numbers them (PIC32 lists t8 and t9 before s0 to s7).
 uint32_t dwarf_register(uint32_t location);
 
-// How an ELF file is adapted to a processor family. The writer asks the records in the
-// order of elf_hooks_for and keeps the first that accepts its e_machine.
-struct ElfMachineHooks {
-    bool (*accepts_machine)(uint16_t machine);
-    // May change the finished header's e_flags.
-    void (*finish_header)(uint32_t* flags);
-    // sh_flags of a segment's section; space is the segment's space segment, stored the
-    // bytes the file holds for it.
-    uint32_t (*section_flags)(const SegmentRecord& space, uint32_t stored);
-    uint8_t (*symbol_other)(const SymbolRecord& symbol);
-    // Divisor of the addresses of a segment in that space (1: byte addresses).
-    int8_t (*address_unit)(const SegmentRecord& space);
-    uint32_t debug_section_type; // sh_type of the DWARF sections
-};
+// The PIC32 family's DWARF register numbers (dwarf_register).
+uint32_t mips_dwarf_register(uint32_t location);
 
-extern const ElfMachineHooks mips_elf_hooks;     // PIC32 (machpic32)
-uint32_t mips_dwarf_register(uint32_t location); // machpic32
-extern const ElfMachineHooks dspic_elf_hooks;    // dsPIC (machdspic)
-extern const ElfMachineHooks generic_elf_hooks;  // every other machine
-
-// The first of the three hook records that accepts the machine.
-const ElfMachineHooks* elf_hooks_for(uint16_t machine);
-
-// Building blocks of the family modules, and of the hook records.
-
-// sh_flags by what a section stores: writable data when nothing, else code.
-uint32_t elf_flags_by_contents(const SegmentRecord& space, uint32_t stored);
-uint8_t elf_no_symbol_other(const SymbolRecord& symbol);
-int8_t elf_byte_addresses(const SegmentRecord& space);
-void elf_header_unchanged(uint32_t* flags);
+// Building blocks of the family modules.
 
 // The space of the first segment of that name, when there is one.
 bool segment_space(const char* name, uint32_t* space);

@@ -49,28 +49,6 @@ const ProcessorDescriptor pic32_processor = {
 };
 // clang-format on
 
-namespace {
-
-constexpr uint16_t EM_MIPS = 8;
-constexpr uint8_t STO_MIPS16 = 0xF0;
-constexpr uint32_t SHT_MIPS_DWARF = 0x7000001E;
-
-bool accepts_mips(uint16_t machine) {
-    return machine == EM_MIPS;
-}
-
-// A function whose bounds record says it was compiled as MIPS16 code.
-uint8_t mips16_other(const SymbolRecord& symbol) {
-    return symbol.bounds && symbol.bounds->init == 1 ? STO_MIPS16 : 0;
-}
-
-} // namespace
-
-const ElfMachineHooks mips_elf_hooks = {
-    accepts_mips, elf_header_unchanged, elf_flags_by_contents,
-    mips16_other, elf_byte_addresses,   SHT_MIPS_DWARF,
-};
-
 // The register table lists t0 to t9, then s0 to s7; MIPS numbers s0 to s7 16 to 23 and
 // t8 and t9 24 and 25.
 uint32_t mips_dwarf_register(uint32_t location) {

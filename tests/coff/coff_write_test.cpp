@@ -13,7 +13,7 @@
 #include "formats/coff/coff.h"
 #include "formats/coff/coff_internal.h"
 #include "formats/descriptors.h"
-#include "formats/hexfields.h"
+#include "formats/hex/hexfields.h"
 #include "formats/native/norval.h"
 #include "model/encdec.h"
 #include "model/store.h"

@@ -15,105 +15,104 @@
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "formats/elf/dwarf.h"
-#include "formats/hexfields.h"
-#include "model/machine.h"
+#include "formats/hex/hexfields.h"
 #include "model/store.h"
 #include "model/type.h"
 
 const ElfMachineName elf_machine_names[] = {
-    {0, "No machine"},
-    {1, "AT&T WE 32100"},
-    {2, "SPARC"},
-    {3, "Intel 80386"},
-    {4, "Motorola 68000"},
-    {5, "Motorola 88000"},
-    {7, "Intel 80860"},
-    {8, "MIPS I or PIC32MX Architecture"},
-    {9, "IBM System/370 Processor"},
-    {10, "MIPS RS3000 Little-endian"},
-    {15, "Hewlett-Packard PA-RISC"},
-    {17, "Fujitsu VPP500"},
-    {18, "Enhanced instruction set SPARC"},
-    {19, "Intel 80960"},
-    {20, "PowerPC"},
-    {21, "64-bit PowerPC"},
-    {22, "IBM System/390 Processor"},
-    {36, "NEC V800"},
-    {37, "Fujitsu FR20"},
-    {38, "TRW RH-32"},
-    {39, "Motorola RCE"},
-    {40, "Advanced RISC Machines ARM"},
-    {41, "Digital Alpha"},
-    {42, "Hitachi SH"},
-    {43, "SPARC Version 9"},
-    {44, "Siemens TriCore embedded processor"},
-    {45, "Argonaut RISC Core, Argonaut Technologies Inc."},
-    {46, "Hitachi H8/300"},
-    {47, "Hitachi H8/300H"},
-    {48, "Hitachi H8S"},
-    {49, "Hitachi H8/500"},
-    {50, "Intel IA-64 processor architecture"},
-    {51, "Stanford MIPS-X"},
-    {52, "Motorola ColdFire"},
-    {53, "Motorola M68HC12"},
-    {54, "Fujitsu MMA Multimedia Accelerator"},
-    {55, "Siemens PCP"},
-    {56, "Sony nCPU embedded RISC processor"},
-    {57, "Denso NDR1 microprocessor"},
-    {58, "Motorola Star*Core processor"},
-    {59, "Toyota ME16 processor"},
-    {60, "STMicroelectronics ST100 processor"},
-    {61, "Advanced Logic Corp. TinyJ embedded processor family"},
-    {62, "AMD x86-64 architecture"},
-    {63, "Sony DSP Processor"},
-    {64, "Digital Equipment Corp. PDP-10"},
-    {65, "Digital Equipment Corp. PDP-11"},
-    {66, "Siemens FX66 microcontroller"},
-    {67, "STMicroelectronics ST9+ 8/16 bit microcontroller"},
-    {68, "STMicroelectronics ST7 8-bit microcontroller"},
-    {69, "Motorola MC68HC16 Microcontroller"},
-    {70, "Motorola MC68HC11 Microcontroller"},
-    {71, "Motorola MC68HC08 Microcontroller"},
-    {72, "Motorola MC68HC05 Microcontroller"},
-    {73, "Silicon Graphics SVx"},
-    {74, "STMicroelectronics ST19 8-bit microcontroller"},
-    {75, "Digital VAX"},
-    {76, "Axis Communications 32-bit embedded processor"},
-    {77, "Infineon Technologies 32-bit embedded processor"},
-    {78, "Element 14 64-bit DSP Processor"},
-    {79, "LSI Logic 16-bit DSP Processor"},
-    {80, "Knuth's educational 64-bit processor"},
-    {81, "Harvard University machine-independent object files"},
-    {82, "SiTera Prism"},
-    {83, "Atmel AVR 8-bit microcontroller"},
-    {84, "Fujitsu FR30"},
-    {85, "Mitsubishi D10V"},
-    {86, "Mitsubishi D30V"},
-    {87, "NEC v850"},
-    {88, "Mitsubishi M32R"},
-    {89, "Matsushita MN10300"},
-    {90, "Matsushita MN10200"},
-    {91, "picoJava"},
-    {92, "OpenRISC 32-bit embedded processor"},
-    {93, "ARC Cores Tangent-A5"},
-    {94, "Tensilica Xtensa Architecture"},
-    {95, "Alphamosaic VideoCore processor"},
-    {96, "Thompson Multimedia General Purpose Processor"},
-    {97, "National Semiconductor 32000 series"},
-    {98, "Tenor Network TPC processor"},
-    {99, "Trebia SNP 1000 processor"},
-    {100, "STMicroelectronics ST200 microcontroller"},
-    {101, "Ubicom IP2xxx microcontroller family"},
-    {102, "MAX Processor"},
-    {103, "National Semiconductor CompactRISC microprocessor"},
-    {104, "Fujitsu F2MC16"},
-    {105, "Texas Instruments embedded microcontroller msp430"},
-    {106, "Analog Devices Blackfin (DSP) processor"},
-    {107, "S1C33 Family of Seiko Epson processors"},
-    {108, "Sharp embedded microprocessor"},
-    {109, "Arca RISC Microprocessor"},
-    {110, "Microprocessor series from PKU-Unity Ltd. and MPRC of Peking University"},
-    {118, "Microchip Technology dsPIC30F DSC"},
+    {EM_NONE, "No machine"},
+    {EM_M32, "AT&T WE 32100"},
+    {EM_SPARC, "SPARC"},
+    {EM_386, "Intel 80386"},
+    {EM_68K, "Motorola 68000"},
+    {EM_88K, "Motorola 88000"},
+    {EM_860, "Intel 80860"},
+    {EM_MIPS, "MIPS I or PIC32MX Architecture"},
+    {EM_S370, "IBM System/370 Processor"},
+    {EM_MIPS_RS3_LE, "MIPS RS3000 Little-endian"},
+    {EM_PARISC, "Hewlett-Packard PA-RISC"},
+    {EM_VPP500, "Fujitsu VPP500"},
+    {EM_SPARC32PLUS, "Enhanced instruction set SPARC"},
+    {EM_960, "Intel 80960"},
+    {EM_PPC, "PowerPC"},
+    {EM_PPC64, "64-bit PowerPC"},
+    {EM_S390, "IBM System/390 Processor"},
+    {EM_V800, "NEC V800"},
+    {EM_FR20, "Fujitsu FR20"},
+    {EM_RH32, "TRW RH-32"},
+    {EM_RCE, "Motorola RCE"},
+    {EM_ARM, "Advanced RISC Machines ARM"},
+    {EM_FAKE_ALPHA, "Digital Alpha"},
+    {EM_SH, "Hitachi SH"},
+    {EM_SPARCV9, "SPARC Version 9"},
+    {EM_TRICORE, "Siemens TriCore embedded processor"},
+    {EM_ARC, "Argonaut RISC Core, Argonaut Technologies Inc."},
+    {EM_H8_300, "Hitachi H8/300"},
+    {EM_H8_300H, "Hitachi H8/300H"},
+    {EM_H8S, "Hitachi H8S"},
+    {EM_H8_500, "Hitachi H8/500"},
+    {EM_IA_64, "Intel IA-64 processor architecture"},
+    {EM_MIPS_X, "Stanford MIPS-X"},
+    {EM_COLDFIRE, "Motorola ColdFire"},
+    {EM_68HC12, "Motorola M68HC12"},
+    {EM_MMA, "Fujitsu MMA Multimedia Accelerator"},
+    {EM_PCP, "Siemens PCP"},
+    {EM_NCPU, "Sony nCPU embedded RISC processor"},
+    {EM_NDR1, "Denso NDR1 microprocessor"},
+    {EM_STARCORE, "Motorola Star*Core processor"},
+    {EM_ME16, "Toyota ME16 processor"},
+    {EM_ST100, "STMicroelectronics ST100 processor"},
+    {EM_TINYJ, "Advanced Logic Corp. TinyJ embedded processor family"},
+    {EM_X86_64, "AMD x86-64 architecture"},
+    {EM_PDSP, "Sony DSP Processor"},
+    {EM_PDP10, "Digital Equipment Corp. PDP-10"},
+    {EM_PDP11, "Digital Equipment Corp. PDP-11"},
+    {EM_FX66, "Siemens FX66 microcontroller"},
+    {EM_ST9PLUS, "STMicroelectronics ST9+ 8/16 bit microcontroller"},
+    {EM_ST7, "STMicroelectronics ST7 8-bit microcontroller"},
+    {EM_68HC16, "Motorola MC68HC16 Microcontroller"},
+    {EM_68HC11, "Motorola MC68HC11 Microcontroller"},
+    {EM_68HC08, "Motorola MC68HC08 Microcontroller"},
+    {EM_68HC05, "Motorola MC68HC05 Microcontroller"},
+    {EM_SVX, "Silicon Graphics SVx"},
+    {EM_ST19, "STMicroelectronics ST19 8-bit microcontroller"},
+    {EM_VAX, "Digital VAX"},
+    {EM_CRIS, "Axis Communications 32-bit embedded processor"},
+    {EM_JAVELIN, "Infineon Technologies 32-bit embedded processor"},
+    {EM_FIREPATH, "Element 14 64-bit DSP Processor"},
+    {EM_ZSP, "LSI Logic 16-bit DSP Processor"},
+    {EM_MMIX, "Knuth's educational 64-bit processor"},
+    {EM_HUANY, "Harvard University machine-independent object files"},
+    {EM_PRISM, "SiTera Prism"},
+    {EM_AVR, "Atmel AVR 8-bit microcontroller"},
+    {EM_FR30, "Fujitsu FR30"},
+    {EM_D10V, "Mitsubishi D10V"},
+    {EM_D30V, "Mitsubishi D30V"},
+    {EM_V850, "NEC v850"},
+    {EM_M32R, "Mitsubishi M32R"},
+    {EM_MN10300, "Matsushita MN10300"},
+    {EM_MN10200, "Matsushita MN10200"},
+    {EM_PJ, "picoJava"},
+    {EM_OPENRISC, "OpenRISC 32-bit embedded processor"},
+    {EM_ARC_A5, "ARC Cores Tangent-A5"},
+    {EM_XTENSA, "Tensilica Xtensa Architecture"},
+    {EM_VIDEOCORE, "Alphamosaic VideoCore processor"},
+    {EM_TMM_GPP, "Thompson Multimedia General Purpose Processor"},
+    {EM_NS32K, "National Semiconductor 32000 series"},
+    {EM_TPC, "Tenor Network TPC processor"},
+    {EM_SNP1K, "Trebia SNP 1000 processor"},
+    {EM_ST200, "STMicroelectronics ST200 microcontroller"},
+    {EM_IP2K, "Ubicom IP2xxx microcontroller family"},
+    {EM_MAX, "MAX Processor"},
+    {EM_CR, "National Semiconductor CompactRISC microprocessor"},
+    {EM_F2MC16, "Fujitsu F2MC16"},
+    {EM_MSP430, "Texas Instruments embedded microcontroller msp430"},
+    {EM_BLACKFIN, "Analog Devices Blackfin (DSP) processor"},
+    {EM_SE_C33, "S1C33 Family of Seiko Epson processors"},
+    {EM_SEP, "Sharp embedded microprocessor"},
+    {EM_ARCA, "Arca RISC Microprocessor"},
+    {EM_UNICORE, "Microprocessor series from PKU-Unity Ltd. and MPRC of Peking University"},
+    {EM_DSPIC30F, "Microchip Technology dsPIC30F DSC"},
     {0, nullptr},
 };
 
@@ -248,8 +247,8 @@ void ElfWriter::add_symbol(const SymbolRecord& symbol, uint16_t section) {
     entry.value = symbol.value;
     auto found = entries_.find(symbol.name);
     uint8_t binding = (symbol.flags & SYM_LOCAL) ? STB_LOCAL : STB_GLOBAL;
-    entry.info = static_cast<uint8_t>(
-        binding << 4 | symbol_type(found != entries_.end() ? found->second : nullptr));
+    entry.info =
+        elf_symbol_info(binding, symbol_type(found != entries_.end() ? found->second : nullptr));
     entry.other = hooks_.symbol_other(symbol);
     entry.shndx = section;
     symbols_.record(entry);
@@ -425,8 +424,8 @@ bool ElfWriter::write() {
                              piece.name.c_str());
     }
 
-    const uint8_t magic[4] = {0x7F, 'E', 'L', 'F'};
-    std::copy(magic, magic + 4, header_.ident);
+    const uint8_t magic[4] = {ELFMAG0, ELFMAG1, ELFMAG2, ELFMAG3};
+    std::copy(magic, magic + 4, header_.ident + EI_MAG0);
     header_.ident[EI_CLASS] = ELFCLASS32;
     header_.ident[EI_DATA] = order_ == ByteOrder::big ? ELFDATA2MSB : ELFDATA2LSB;
     header_.ident[EI_VERSION] = EV_CURRENT;
@@ -461,66 +460,71 @@ struct NamedValue {
     const char* name;
 };
 
-const NamedValue CLASS_NAMES[] = {
-    {0, "Invalid class"}, {1, "32-bit objects"}, {2, "64-bit objects"}, {0, nullptr}};
-const NamedValue DATA_NAMES[] = {{0, "Invalid data encoding"},
-                                 {1, "2's complement, little endian"},
-                                 {2, "2's complement, big endian"},
-                                 {0, nullptr}};
-const NamedValue OSABI_NAMES[] = {{0, "UNIX System V Revision 4"},
-                                  {1, "HP-UX"},
-                                  {2, "NetBSD"},
-                                  {3, "Linux"},
-                                  {4, "Hurd"},
-                                  {6, "Solaris"},
-                                  {7, "AIX"},
-                                  {8, "IRIX"},
-                                  {9, "FreeBSD"},
-                                  {10, "TRU64 UNIX"},
-                                  {11, "Novell Modesto"},
-                                  {12, "OpenBSD"},
-                                  {97, "ARM"},
-                                  {255, "Standalone (embedded)"},
+const NamedValue CLASS_NAMES[] = {{ELFCLASSNONE, "Invalid class"},
+                                  {ELFCLASS32, "32-bit objects"},
+                                  {ELFCLASS64, "64-bit objects"},
                                   {0, nullptr}};
-const NamedValue TYPE_NAMES[] = {{0, "ET_NONE"}, {2, "ET_EXEC"}, {1, "ET_REL"},
-                                 {3, "ET_DYN"},  {4, "ET_CORE"}, {0, nullptr}};
-const NamedValue SECTION_TYPE_NAMES[] = {{0, "Unused"},
-                                         {1, "Program data"},
-                                         {2, "Symbol table"},
-                                         {3, "String table"},
-                                         {4, "Reloc entries with addends"},
-                                         {5, "Symbol hash table"},
-                                         {6, "Dynamic linking information"},
-                                         {7, "Notes"},
-                                         {8, "Prog space without data (bss)"},
-                                         {9, "Reloc entries, no addends"},
-                                         {10, "Reserved"},
-                                         {11, "Dynamic linker symbol table"},
-                                         {0x60000000, "Start OS-specific"},
-                                         {0x6FFFFFFB, "Sun-specific low bound. "},
-                                         {0x6FFFFFFD, "Version definition section. "},
-                                         {0x6FFFFFFE, "Version needs section. "},
-                                         {0x6FFFFFFF, "Version symbol table. "},
-                                         {0x6FFFFFFF, "Sun-specific high bound. "},
-                                         {0x6FFFFFFF, "End OS-specific type"},
-                                         {0x70000000, "Start of processor-specific"},
-                                         {0x7FFFFFFF, "End of processor-specific"},
-                                         {0x80000000, "Start of application-specific"},
-                                         {0x8FFFFFFF, "End of application-specific"},
+const NamedValue DATA_NAMES[] = {{ELFDATANONE, "Invalid data encoding"},
+                                 {ELFDATA2LSB, "2's complement, little endian"},
+                                 {ELFDATA2MSB, "2's complement, big endian"},
+                                 {0, nullptr}};
+const NamedValue OSABI_NAMES[] = {{ELFOSABI_SYSV, "UNIX System V Revision 4"},
+                                  {ELFOSABI_HPUX, "HP-UX"},
+                                  {ELFOSABI_NETBSD, "NetBSD"},
+                                  {ELFOSABI_LINUX, "Linux"},
+                                  {ELFOSABI_HURD, "Hurd"},
+                                  {ELFOSABI_SOLARIS, "Solaris"},
+                                  {ELFOSABI_AIX, "AIX"},
+                                  {ELFOSABI_IRIX, "IRIX"},
+                                  {ELFOSABI_FREEBSD, "FreeBSD"},
+                                  {ELFOSABI_TRU64, "TRU64 UNIX"},
+                                  {ELFOSABI_MODESTO, "Novell Modesto"},
+                                  {ELFOSABI_OPENBSD, "OpenBSD"},
+                                  {ELFOSABI_ARM, "ARM"},
+                                  {ELFOSABI_STANDALONE, "Standalone (embedded)"},
+                                  {0, nullptr}};
+const NamedValue TYPE_NAMES[] = {{ET_NONE, "ET_NONE"}, {ET_EXEC, "ET_EXEC"}, {ET_REL, "ET_REL"},
+                                 {ET_DYN, "ET_DYN"},   {ET_CORE, "ET_CORE"}, {0, nullptr}};
+const NamedValue SECTION_TYPE_NAMES[] = {{SHT_NULL, "Unused"},
+                                         {SHT_PROGBITS, "Program data"},
+                                         {SHT_SYMTAB, "Symbol table"},
+                                         {SHT_STRTAB, "String table"},
+                                         {SHT_RELA, "Reloc entries with addends"},
+                                         {SHT_HASH, "Symbol hash table"},
+                                         {SHT_DYNAMIC, "Dynamic linking information"},
+                                         {SHT_NOTE, "Notes"},
+                                         {SHT_NOBITS, "Prog space without data (bss)"},
+                                         {SHT_REL, "Reloc entries, no addends"},
+                                         {SHT_SHLIB, "Reserved"},
+                                         {SHT_DYNSYM, "Dynamic linker symbol table"},
+                                         {SHT_LOOS, "Start OS-specific"},
+                                         {SHT_LOSUNW, "Sun-specific low bound. "},
+                                         {SHT_GNU_VERDEF, "Version definition section. "},
+                                         {SHT_GNU_VERNEED, "Version needs section. "},
+                                         {SHT_GNU_VERSYM, "Version symbol table. "},
+                                         {SHT_HISUNW, "Sun-specific high bound. "},
+                                         {SHT_HIOS, "End OS-specific type"},
+                                         {SHT_LOPROC, "Start of processor-specific"},
+                                         {SHT_HIPROC, "End of processor-specific"},
+                                         {SHT_LOUSER, "Start of application-specific"},
+                                         {SHT_HIUSER, "End of application-specific"},
                                          {0, nullptr}};
-const NamedValue SEGMENT_TYPE_NAMES[] = {{0, "Unused"},
-                                         {1, "Loadable program segment"},
-                                         {2, "Dynamic linking information"},
-                                         {3, "Program interpreter"},
-                                         {4, "Auxiliary information"},
-                                         {5, "Reserved"},
-                                         {6, "Program header table"},
+const NamedValue SEGMENT_TYPE_NAMES[] = {{PT_NULL, "Unused"},
+                                         {PT_LOAD, "Loadable program segment"},
+                                         {PT_DYNAMIC, "Dynamic linking information"},
+                                         {PT_INTERP, "Program interpreter"},
+                                         {PT_NOTE, "Auxiliary information"},
+                                         {PT_SHLIB, "Reserved"},
+                                         {PT_PHDR, "Program header table"},
                                          {0, nullptr}};
-const NamedValue SYMBOL_TYPE_NAMES[] = {{0, "unspecified"}, {1, "data object"},
-                                        {2, "code object"}, {3, "associated with a section"},
-                                        {4, "file name"},   {0, nullptr}};
-const NamedValue BINDING_NAMES[] = {
-    {0, "Local symbol"}, {1, "Global symbol"}, {2, "Weak symbol"}, {0, nullptr}};
+const NamedValue SYMBOL_TYPE_NAMES[] = {
+    {STT_NOTYPE, "unspecified"}, {STT_OBJECT, "data object"},
+    {STT_FUNC, "code object"},   {STT_SECTION, "associated with a section"},
+    {STT_FILE, "file name"},     {0, nullptr}};
+const NamedValue BINDING_NAMES[] = {{STB_LOCAL, "Local symbol"},
+                                    {STB_GLOBAL, "Global symbol"},
+                                    {STB_WEAK, "Weak symbol"},
+                                    {0, nullptr}};
 
 // A value by its table: its name, with the value at -v -v -v; 0x%X when it has none.
 std::string value_name(const NamedValue* table, uint32_t value) {
@@ -552,7 +556,8 @@ bool identify(const uint8_t* ident) {
         if (options.verbose_level >= 2) fprintf(stderr, format, value);
         return false;
     };
-    if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F')
+    if (ident[EI_MAG0] != ELFMAG0 || ident[EI_MAG1] != ELFMAG1 || ident[EI_MAG2] != ELFMAG2 ||
+        ident[EI_MAG3] != ELFMAG3)
         return refuse("Magic number not ELF\n", 0);
     if (ident[EI_CLASS] != ELFCLASS32) return refuse("Not 32 bit ELF\n", 0);
     uint8_t data = ident[EI_DATA];
@@ -695,8 +700,8 @@ void print_symbols(ByteReader& input, const ElfFile& file, const ElfSectionHeade
         charge_read_allowance(1);
         ElfSymbol symbol;
         if (!input.record_at(section.offset + k * section.entsize, &symbol)) break;
-        std::string kind = value_name(BINDING_NAMES, symbol.info >> 4) + "/" +
-                           value_name(SYMBOL_TYPE_NAMES, symbol.info & 0xF);
+        std::string kind = value_name(BINDING_NAMES, elf_symbol_binding(symbol.info)) + "/" +
+                           value_name(SYMBOL_TYPE_NAMES, elf_symbol_type(symbol.info));
         printf("\t%-20s  0x%08lX  %-5ld  %-26s  0x%02X  0x%04X\n",
                table_name(file.symbol_names, symbol.name).c_str(),
                static_cast<unsigned long>(symbol.value),
@@ -724,10 +729,10 @@ void print_sections(ByteReader& input, const ElfFile& file) {
         if (options.verbose_level >= 2)
             for (uint32_t field : {s.offset, s.info, s.addralign})
                 printf(" %08lX", static_cast<unsigned long>(field));
-        if (s.flags & 0x1) printf(" WRITE");
-        if (s.flags & 0x2) printf(" ALLOC");
-        if (s.flags & 0x4) printf(" EXECINSTR");
-        if (s.size != 0 && (s.flags & 0x2) && s.type != SHT_NOBITS)
+        if (s.flags & SHF_WRITE) printf(" WRITE");
+        if (s.flags & SHF_ALLOC) printf(" ALLOC");
+        if (s.flags & SHF_EXECINSTR) printf(" EXECINSTR");
+        if (s.size != 0 && (s.flags & SHF_ALLOC) && s.type != SHT_NOBITS)
             print_first_bytes(input, s.offset, s.size);
         printf("\n");
         if (options.verbose_level != 0 && s.type == SHT_SYMTAB) print_symbols(input, file, s);
@@ -744,8 +749,8 @@ void print_programs(ByteReader& input, const ElfFile& file) {
         printf("%4.4X  %-36.36s", unsigned(k), value_name(SEGMENT_TYPE_NAMES, p.type).c_str());
         for (uint32_t field : {p.vaddr, p.paddr, p.filesz, p.memsz})
             printf(" %08lX", static_cast<unsigned long>(field));
-        printf(" %c%c%c", (p.flags & 0x4) ? 'r' : '-', (p.flags & 0x2) ? 'w' : '-',
-               (p.flags & 0x1) ? 'x' : '-');
+        printf(" %c%c%c", (p.flags & PF_R) ? 'r' : '-', (p.flags & PF_W) ? 'w' : '-',
+               (p.flags & PF_X) ? 'x' : '-');
         if (options.verbose_level >= 2) printf(" %08lX", static_cast<unsigned long>(p.align));
         if (p.filesz != 0) print_first_bytes(input, p.offset, p.filesz);
         printf("\n");

@@ -6,7 +6,7 @@
 #include "common/alert.h"
 #include "common/textio.h"
 #include "formats/descriptors.h"
-#include "formats/hexfields.h"
+#include "formats/hex/hexfields.h"
 #include "model/store.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "common/textio.h"
 #include "formats/descriptors.h"
-#include "formats/hexfields.h"
+#include "formats/hex/hexfields.h"
 #include "model/store.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // form and such a file can be dumped; reading accepts any file and keeps nothing.
 #include "common/textio.h"
 #include "formats/descriptors.h"
-#include "formats/hexfields.h"
+#include "formats/hex/hexfields.h"
 #include "model/store.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "common/binio.h"
 #include "common/format.h"
 #include "formats/descriptors.h"
-#include "formats/omfrecord.h"
+#include "formats/omf/omfrecord.h"
 #include "model/machine.h"
 #include "model/store.h"
 #include "model/type.h"

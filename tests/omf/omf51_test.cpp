@@ -1,6 +1,6 @@
 // OMF-51 and Extended OMF-51: the longest record, and writer rules the command line
 // cannot reach (names past 255, a typedef buffer past 32 KiB). Reading, writing and
-// the dumps and detection are checked by the cases in vendor/cases/omf.
+// the dumps and detection are checked by the cases in omf/cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include "debug_helpers.h"
 #include "driver/normalize.h"
 #include "formats/descriptors.h"
-#include "formats/omfrecord.h"
+#include "formats/omf/omfrecord.h"
 #include "model/store.h"
 
 namespace {

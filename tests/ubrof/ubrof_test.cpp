@@ -1,5 +1,5 @@
 // UBROF: the CRC dump's cap and the message for a file cut inside each field, on generated
-// files. Detection and the dump of each record: the cases in vendor/cases/ubrof.
+// files. Detection and the dump of each record: the cases in ubrof/cases.
 #include <gtest/gtest.h>
 
 #include <string>

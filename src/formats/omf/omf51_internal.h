@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/binio.h"
-#include "formats/omfrecord.h"
+#include "formats/omf/omfrecord.h"
 
 enum OmfRecordType : uint8_t {
     OMF_MODULE_HEADER = 0x02,

@@ -1,5 +1,5 @@
 // P&E map files: the writer's rules on stores the command line cannot build (equal sort
-// keys, unknown files, the count limits). Detection and reading: cases in vendor/cases/pe.
+// keys, unknown files, the count limits). Detection and reading: cases in pe/cases.
 #include <gtest/gtest.h>
 
 #include <cstdio>

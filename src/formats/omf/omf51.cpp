@@ -9,7 +9,7 @@
 #include "common/format.h"
 #include "common/options.h"
 #include "formats/descriptors.h"
-#include "formats/vendor/omf51_internal.h"
+#include "formats/omf/omf51_internal.h"
 #include "model/store.h"
 
 const char* const omf_memory_types[8] = {"CODE", "XDATA",  "DATA", "IDATA",

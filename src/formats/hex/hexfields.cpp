@@ -1,4 +1,4 @@
-#include "formats/hexfields.h"
+#include "formats/hex/hexfields.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,4 +1,4 @@
-#include "formats/omfrecord.h"
+#include "formats/omf/omfrecord.h"
 
 #include "common/alert.h"
 #include "common/format.h"

@@ -11,7 +11,7 @@
 #include "common/format.h"
 #include "common/osdep.h"
 #include "formats/descriptors.h"
-#include "formats/vendor/omf51_internal.h"
+#include "formats/omf/omf51_internal.h"
 #include "model/machine.h"
 #include "model/store.h"
 #include "model/type.h"
