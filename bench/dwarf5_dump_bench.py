@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
 """Speed and memory of the DWARF 5 dump: symvert -d -v against readelf
---debug-dump=info,line on the same files, in one run.
+--debug-dump=info,line,frames,macro and llvm-dwarfdump --debug-info --debug-line on the
+same files, in one run (and, with --before, against an earlier symvert).
 
 The inputs are made in the given directory when they are not there yet:
-  dwarf-tenth.elf, dwarf-full.elf  make_dwarf_elf.py --dwarf 5: ARM executables with about
-                                   2 MB and 20 MB of DWARF 5 from arm-none-eabi-gcc
+  dwarf-tenth.elf, dwarf-full.elf  make_dwarf_elf.py --dwarf 5 --modules 240: ARM
+                                   executables of 24 and 240 modules, with about 2 MB and
+                                   22 MB of DWARF 5 from arm-none-eabi-gcc
   line-sequence.elf                a unit naming a line-number program of 20 MB whose one
                                    sequence never ends: its peak memory shows whether the
                                    dump keeps the sequence's rows until it ends
 Each tool runs on each file --repeat times with its output sent to /dev/null; the run
 with the least CPU time (user + system) is kept. Prints per file and tool the CPU and
 wall-clock seconds and the peak resident memory (GNU time's %M), then per file the
-ratios symvert/readelf of CPU time and of peak memory. A tool that fails is reported with
-its status and left out of the ratios.
+ratios of symvert to each other tool of CPU time and of peak memory. A tool that fails
+is reported with its status and left out of the ratios.
 
-usage: dwarf5_dump_bench.py --program build/bin/symvert [--dir DIR] [--repeat N]
+usage: dwarf5_dump_bench.py --program build/bin/symvert [--before OLD_SYMVERT] [--dir DIR]
+                            [--repeat N]
 """
 import argparse
 import os
@@ -78,16 +81,20 @@ def main():
     ap.add_argument("--program", required=True)
     ap.add_argument("--dir", default=os.path.join(HERE, "..", "build", "bench-dwarf5"))
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--before", help="an earlier symvert, timed on the same files")
     a = ap.parse_args()
     program = os.path.abspath(a.program)
     os.makedirs(a.dir, exist_ok=True)
     if not all(os.path.exists(os.path.join(a.dir, name)) for name in FILES[:2]):
         subprocess.run([sys.executable, os.path.join(HERE, "make_dwarf_elf.py"), a.dir,
-                        "--dwarf", "5"], check=True)
+                        "--dwarf", "5", "--modules", "240"], check=True)
     if not os.path.exists(os.path.join(a.dir, FILES[2])):
         line_sequence_file(os.path.join(a.dir, FILES[2]))
     tools = [("symvert", [program, "-d", "-v"]),
-             ("readelf", ["readelf", "--debug-dump=info,line"])]
+             ("readelf", ["readelf", "--debug-dump=info,line,frames,macro"]),
+             ("llvm", ["llvm-dwarfdump", "--debug-info", "--debug-line"])]
+    if a.before:
+        tools.append(("before", [os.path.abspath(a.before), "-d", "-v"]))
     results = {}
     print("%-18s %12s  %-8s %9s %9s %10s" % ("file", "DWARF bytes", "tool", "CPU s", "wall s",
                                             "peak MiB"))
@@ -102,9 +109,11 @@ def main():
                                                      peak / 1024))
     print()
     for name in FILES:
-        (cpu, peak), (peer_cpu, peer_peak) = results[(name, "symvert")], results[(name, "readelf")]
-        print("%-18s symvert/readelf CPU %s  peak memory %s" % (
-            name, ratio(cpu, peer_cpu), ratio(peak, peer_peak)))
+        cpu, peak = results[(name, "symvert")]
+        for tool, _ in tools[1:]:
+            peer_cpu, peer_peak = results[(name, tool)]
+            print("%-18s symvert/%-7s CPU %s  peak memory %s" % (
+                name, tool, ratio(cpu, peer_cpu), ratio(peak, peer_peak)))
 
 
 if __name__ == "__main__":
