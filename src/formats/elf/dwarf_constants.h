@@ -84,11 +84,16 @@ enum DwarfLocationListEntry : uint8_t {
 #undef DW_LLE
 };
 
+// GNU's macro entries of version 4 share the standard's values and names: one enumerator.
+#define DWARF_MACRO_DWARF(value, name) DWARF_ENUMERATOR(MACRO, value, name)
+#define DWARF_MACRO_GNU(value, name)
 enum DwarfMacro : uint8_t {
-#define DW_MACRO(value, name, version, vendor, first, second) DWARF_ENUMERATOR(MACRO, value, name)
+#define DW_MACRO(value, name, version, vendor, first, second) DWARF_MACRO_##vendor(value, name)
 #include "formats/elf/dwarf.def"
 #undef DW_MACRO
 };
+#undef DWARF_MACRO_DWARF
+#undef DWARF_MACRO_GNU
 
 enum DwarfIndex : uint16_t {
 #define DW_IDX(value, name, version, vendor) DWARF_ENUMERATOR(IDX, value, name)

@@ -124,6 +124,9 @@ void DwarfDump::run() {
     }
     s.release(ABBREV);
     abbreviations_.clear();
+    // The file names of a split unit come from the one program of .debug_line.dwo, which
+    // no attribute names.
+    if (s.split() && s[LINE].found) line_references_.push_back(0);
     if (line_references_.empty())
         printf("\nNo references to line number information\n");
     else
@@ -331,7 +334,10 @@ void DwarfDump::note_reference(uint64_t attribute, const FormValue& v, const Uni
     const bool offset = v.form == DW_FORM_sec_offset ||
                         (unit.version <= 3 && (v.form == DW_FORM_data4 || v.form == DW_FORM_data8));
     if (!offset) return;
-    if (attribute == GNU_LOCVIEWS) view_lists_[section].insert(v.number);
+    // A split unit of version 5 gives its views from the end of the header of its one set
+    // of .debug_loclists.dwo, where the offset table begins (as gcc writes them).
+    const uint64_t base = sections_.split() && section == 1 ? (unit.offset_size == 8 ? 20 : 12) : 0;
+    if (attribute == GNU_LOCVIEWS) view_lists_[section].insert(base + v.number);
     if (!names_location_list(attribute)) return;
     location_lists_[section].insert(v.number);
     if (unit.version >= 3 && unit.version <= 4) list_versions_.emplace(v.number, unit.version);

@@ -89,6 +89,7 @@ class DwarfDump {
     void dump_str_offsets();
     void print_string_offsets(const std::vector<uint32_t>& offsets);
     void dump_addresses();
+    void print_addresses(const std::vector<uint64_t>& addresses, unsigned address_size);
     void dump_names();
     void print_name_index(NameIndexReader& index, const NameIndexHeader& header);
     void print_index_names(NameIndexReader& index, const NameIndexHeader& header);

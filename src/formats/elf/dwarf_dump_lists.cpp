@@ -178,6 +178,10 @@ bool DwarfDump::print_list_set_header(ByteReader& in, SectionId id, const SetHea
     printf(", addrsize=%u, segsize=%u, offsets=%lu\n", header->address_size, header->segment_size,
            static_cast<unsigned long>(header->offsets));
     if (read != ListSetRead::OK) return false;
+    // The lists that the offset table names end the lists of views before them.
+    const uint64_t table = in.position() - 4 * uint64_t(header->offsets);
+    for (uint32_t k = 0; k < header->offsets && id == LOCLISTS; ++k)
+        location_lists_[1].insert(table + header->offset_table[k]);
     for (uint32_t k = 0; k < header->offsets; ++k)
         printf("  offset %5lu: 0x%08lX\n", static_cast<unsigned long>(k),
                static_cast<unsigned long>(header->offset_table[k]));

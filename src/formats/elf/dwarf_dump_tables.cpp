@@ -231,6 +231,12 @@ void DwarfDump::dump_addresses() {
     heading(ADDR);
     ByteReader in = sections_.reader(ADDR);
     std::vector<uint64_t> addresses;
+    if (unit_version_ < 5 && known_address_size(address_size_)) {
+        // The skeleton units of version 4 (GNU split DWARF) index a table without a header.
+        read_address_table(in, in.size(), address_size_, &addresses);
+        print_addresses(addresses, address_size_);
+        return;
+    }
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         SetHeader set;
         if (!set_heading(number, set, read_set_header(in, sections_[ADDR], &set))) return;
@@ -239,12 +245,16 @@ void DwarfDump::dump_addresses() {
             read_addresses(in, sections_[ADDR], set, &address_size, &segment_size, &addresses);
         printf(", addrsize=%u, segsize=%u\n", address_size, segment_size);
         if (!readable) return;
-        for (size_t index = 0; index < addresses.size(); ++index) {
-            printf("  %5u: ", unsigned(index));
-            print_sized(addresses[index], address_size);
-            printf("\n");
-        }
+        print_addresses(addresses, address_size);
         in.seek(set.end);
+    }
+}
+
+void DwarfDump::print_addresses(const std::vector<uint64_t>& addresses, unsigned address_size) {
+    for (size_t index = 0; index < addresses.size(); ++index) {
+        printf("  %5u: ", unsigned(index));
+        print_sized(addresses[index], address_size);
+        printf("\n");
     }
 }
 

@@ -105,9 +105,15 @@ bool read_addresses(ByteReader& in, const Section& section, const SetHeader& set
         message(661, *address_size);
         return true;
     }
-    while (in.position() + *address_size <= set.end)
-        addresses->push_back(in.uint(*address_size));
+    read_address_table(in, set.end, *address_size, addresses);
     return true;
+}
+
+void read_address_table(ByteReader& in, uint64_t end, unsigned address_size,
+                        std::vector<uint64_t>* addresses) {
+    addresses->clear();
+    while (in.position() + address_size <= end)
+        addresses->push_back(in.uint(address_size));
 }
 
 // ---- The name index ----

@@ -53,6 +53,10 @@ void read_string_offsets(ByteReader& in, uint64_t end, bool padded, std::vector<
 bool read_addresses(ByteReader& in, const Section& section, const SetHeader& set,
                     unsigned* address_size, unsigned* segment_size,
                     std::vector<uint64_t>* addresses);
+// The addresses from the reader's position up to end: those of a set after its header, or
+// the whole table of a skeleton unit of version 4, which has no header.
+void read_address_table(ByteReader& in, uint64_t end, unsigned address_size,
+                        std::vector<uint64_t>* addresses);
 
 // ---- The name index ----
 

@@ -26,9 +26,18 @@ $arm $later -gdwarf-3 -O2 $link -o arm-v3.elf prog.c util.c
 $arm $later -gdwarf-4 -O2 $link -o arm-v4.elf prog.c util.c
 $arm $later -gdwarf-5 -gno-as-loc-support -O2 $link -o arm-v5.elf prog.c util.c
 $arm $later -gdwarf-5 -g3 -undef -O0 $link -o arm-g3-v5.elf prog.c util.c
-$arm $later -gdwarf-5 -gsplit-dwarf -O2 -c -o arm-split-v5.o prog.c  # a skeleton unit
-rm -f arm-split-v5.dwo
+$arm $later -gdwarf-5 -gsplit-dwarf -O2 -c -o arm-split-v5.o prog.c  # and arm-split-v5.dwo
+$arm $later -gdwarf-4 -gsplit-dwarf -O2 -c -o arm-split-v4.o prog.c  # and arm-split-v4.dwo
+$arm $later -gdwarf-4 -g3 -undef -O0 $link -o arm-g3-v4.elf prog.c util.c  # GNU .debug_macro
+# C++: type units (linked, so that each kind of section is one), vendor tags and values.
+cxx="arm-none-eabi-g++ -mcpu=arm7tdmi $later -fno-exceptions -fno-rtti -fdebug-types-section -O2"
+$cxx -gdwarf-4 -nostdlib -nostartfiles -Wl,-e,cxx_entry -Wl,-z,max-page-size=0x10 -o arm-cxx-v4.elf stages.cpp
+$cxx -gdwarf-5 -nostdlib -nostartfiles -Wl,-e,cxx_entry -Wl,-z,max-page-size=0x10 -o arm-cxx-v5.elf stages.cpp
 mips-linux-gnu-gcc -EB $later -O1 -c -o mips-be.o prog.c
+mips-linux-gnu-gcc -EB -mno-abicalls -fno-pic -no-pie $later -gdwarf-4 -g3 -undef -O2 $link \
+  -o mips-be-v4.elf prog.c util.c
 # clang writes indexed strings, addresses and lists, and version 4 CIEs.
 clang --target=armv4t-none-eabi -g -gdwarf-5 -O2 -ffreestanding -fno-addrsig \
   -fdebug-prefix-map="$here"=. -c -o clang-v5.o prog.c
+clang++ --target=armv4t-none-eabi -g -gdwarf-5 -gpubnames -fdebug-macro -undef -O2 -ffreestanding \
+  -fno-exceptions -fno-rtti -fno-addrsig -fdebug-prefix-map="$here"=. -c -o clang-cxx-v5.o stages.cpp

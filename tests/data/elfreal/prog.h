@@ -23,9 +23,7 @@ struct status {
 union word {
     unsigned long whole;
     byte_t bytes[4];
-    struct {
-        unsigned short low, high;
-    } halves;
+    struct { unsigned short low, high; } halves;
 };
 
 struct queue {
@@ -35,7 +33,7 @@ struct queue {
     enum mode mode;
 };
 
-extern int checksum(const byte_t* data, int length);
+extern int checksum(const byte_t *data, int length);
 extern long scale(sample_t value, int shift);
 
 #endif
