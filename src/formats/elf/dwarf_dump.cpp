@@ -112,15 +112,18 @@ void DwarfDump::run() {
     // The units tell the version of each abbreviation table they name, which its names
     // follow; the section's own message comes where it is dumped.
     s.load(INFO, false);
-    s.load(TYPES, false);
     abbreviations_.note_versions(INFO);
-    abbreviations_.note_versions(TYPES);
+    for (size_t k = 0; k < s[TYPES].instances.size(); ++k) {
+        s.select(TYPES, k);
+        s.load(TYPES, false);
+        abbreviations_.note_versions(TYPES);
+    }
     if (heading(ABBREV)) dump_abbreviations();
-    for (SectionId units : {INFO, TYPES}) {
-        if (units == TYPES && !s[TYPES].found) break;
-        if (s[units].unreadable) message(666, s[units].name, s[units].description);
-        if (heading(units)) dump_units(units);
-        s.release(units);
+    dump_unit_section(INFO);
+    for (size_t k = 0; k < s[TYPES].instances.size(); ++k) {
+        s.select(TYPES, k);
+        s.load(TYPES, false);
+        dump_unit_section(TYPES);
     }
     s.release(ABBREV);
     abbreviations_.clear();
@@ -134,7 +137,7 @@ void DwarfDump::run() {
     if (s.split()) {
         // A split unit's file holds no frames, lookup or range tables of its own.
         if (s[MACINFO_SECTION].found) dump_macinfo();
-        if (s[MACRO_SECTION].found) dump_macros();
+        dump_macros();
         if (s[LOC].found) dump_locations();
     } else {
         dump_frames();
@@ -142,11 +145,19 @@ void DwarfDump::run() {
         heading(PUBTYPES);
         dump_aranges();
         dump_macinfo();
-        if (s[MACRO_SECTION].found) dump_macros();
+        dump_macros();
         dump_locations();
         heading(RANGES);
     }
     dump_later_sections();
+}
+
+// A section of units: its heading, its units, and its bytes released.
+void DwarfDump::dump_unit_section(SectionId id) {
+    Section& section = sections_[id];
+    if (section.unreadable) message(666, section.name, section.description);
+    if (heading(id)) dump_units(id);
+    sections_.release(id);
 }
 
 // ---- Strings and abbreviations ----

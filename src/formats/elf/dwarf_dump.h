@@ -40,6 +40,7 @@ class DwarfDump {
     // Units and abbreviations (dwarf_dump.cpp).
     void dump_strings(SectionId id);
     void dump_abbreviations();
+    void dump_unit_section(SectionId id);
     void dump_units(SectionId id);
     void print_unit_header(const UnitHeader& header);
     void dump_entries(SectionId id, const UnitHeader& header);
@@ -84,6 +85,7 @@ class DwarfDump {
     void dump_aranges();
     void dump_macinfo();
     void dump_macros();
+    void dump_macro_units();
     void print_macro_entry(const MacroEntry& entry, unsigned version);
     void dump_later_sections();
     void dump_str_offsets();

@@ -107,9 +107,18 @@ void DwarfDump::dump_macinfo() {
     if (!in.ok()) message(422, sections_[MACINFO_SECTION].name, unsigned(in.position()), "section");
 }
 
+// Every section of macro units the file has (an object file has one for each group of
+// them).
 void DwarfDump::dump_macros() {
-    sections_.load(MACRO_SECTION);
-    if (!heading(MACRO_SECTION)) return;
+    for (size_t k = 0; k < sections_[MACRO_SECTION].instances.size(); ++k) {
+        sections_.select(MACRO_SECTION, k);
+        sections_.load(MACRO_SECTION);
+        heading(MACRO_SECTION);
+        dump_macro_units();
+    }
+}
+
+void DwarfDump::dump_macro_units() {
     UnitContext unit = UnitContext::of_version(5, &sections_, MACRO_SECTION);
     unit.str_offsets_base = str_offsets_base_;
     ByteReader in = sections_.reader(MACRO_SECTION);

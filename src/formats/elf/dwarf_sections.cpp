@@ -56,6 +56,7 @@ void SectionSet::take(std::string_view name, uint32_t offset, uint32_t size) {
             sections_[k].found = true;
             sections_[k].offset = offset;
             sections_[k].size = size;
+            sections_[k].instances.push_back({offset, size});
         }
     }
 }
@@ -72,6 +73,14 @@ void SectionSet::load(SectionId id, bool report) {
 
 void SectionSet::release(SectionId id) {
     sections_[id].bytes = std::vector<uint8_t>();
+}
+
+void SectionSet::select(SectionId id, size_t k) {
+    Section& section = sections_[id];
+    release(id);
+    section.unreadable = false;
+    section.offset = section.instances[k].first;
+    section.size = section.instances[k].second;
 }
 
 ByteReader SectionSet::reader(SectionId id) const {

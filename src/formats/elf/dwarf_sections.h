@@ -43,6 +43,10 @@ struct Section {
     uint32_t offset = 0;
     uint32_t size = 0;
     std::vector<uint8_t> bytes; // once loaded
+    // Every section of the name, in the file's order: the one above is the last. An
+    // object file holds a section of type units, or of macro units, for each group of
+    // them that the linker may keep or drop.
+    std::vector<std::pair<uint32_t, uint32_t>> instances; // offset, size
 };
 
 // The sections of one kind of DWARF: those of a program, or those that a split unit's own
@@ -61,6 +65,8 @@ class SectionSet {
     // (666) and counts as empty.
     void load(SectionId id, bool report = true);
     void release(SectionId id);
+    // Makes the k-th of the sections of that name the one read (its bytes not loaded).
+    void select(SectionId id, size_t k);
     ByteReader reader(SectionId id) const;
     // The NUL-terminated string at offset of a string section, or nullptr when there is
     // none there.
