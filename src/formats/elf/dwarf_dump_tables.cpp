@@ -204,7 +204,7 @@ void DwarfDump::dump_str_offsets() {
     heading(STR_OFFSETS);
     ByteReader in = sections_.reader(STR_OFFSETS);
     std::vector<uint32_t> offsets;
-    if (sections_.split() && unit_version_ < 5) {
+    if (sections_.split() && unit_version_ == 4) {
         // The split units of version 4 index a table without a header.
         read_string_offsets(in, in.size(), false, &offsets);
         print_string_offsets(offsets);
@@ -240,7 +240,7 @@ void DwarfDump::dump_addresses() {
     heading(ADDR);
     ByteReader in = sections_.reader(ADDR);
     std::vector<uint64_t> addresses;
-    if (unit_version_ < 5 && known_address_size(address_size_)) {
+    if (unit_version_ == 4 && known_address_size(address_size_)) {
         // The skeleton units of version 4 (GNU split DWARF) index a table without a header.
         read_address_table(in, in.size(), address_size_, &addresses);
         print_addresses(addresses, address_size_);
