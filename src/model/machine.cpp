@@ -188,10 +188,22 @@ bool select_processor(const char* text) {
     const ProcessorDescriptor* chosen = processor_by_name();
     if (!chosen) chosen = processor_by_options(text);
     if (!chosen) return false;
-    machine.selected = chosen;
+    select_family(chosen);
+    return true;
+}
+
+bool select_processor_by_name() {
+    if (machine.selection_done) return true;
+    const ProcessorDescriptor* chosen = processor_by_name();
+    if (chosen) select_family(chosen);
+    return chosen != nullptr;
+}
+
+void select_family(const ProcessorDescriptor* family) {
+    if (machine.selection_done) return;
+    machine.selected = family;
     create_global_scope();
     machine.selection_done = true;
-    return true;
 }
 
 const ProcessorDescriptor* selected_processor() {
@@ -243,4 +255,15 @@ bool name_contains(const char* name, const char* pattern) {
 
 uint32_t dwarf_register(uint32_t location) {
     return selected_processor() == &pic32_processor ? mips_dwarf_register(location) : location;
+}
+
+uint32_t register_of_dwarf(uint32_t number) {
+    const ProcessorDescriptor* p = machine.selected;
+    if (!p || !p->variable_location.register_location) return 0;
+    for (uint32_t n = 1; n < p->register_count; ++n) {
+        ValuePair at;
+        if (p->variable_location.register_location(n, &at) && dwarf_register(at.value) == number)
+            return n;
+    }
+    return 0;
 }

@@ -93,6 +93,13 @@ unsigned processor_count();
 // Reports 668 when no family fits and 669 when several do.
 bool select_processor(const char* text);
 
+// Selects the family the -p name belongs to, when there is one, as select_processor does
+// (a family selected earlier stays).
+bool select_processor_by_name();
+// Selects a family that the input itself gives (an ELF file's machine), creating the
+// global scope; a family selected earlier stays.
+void select_family(const ProcessorDescriptor* family);
+
 const ProcessorDescriptor* selected_processor();
 
 // Whether the word is one of the selected family's option words (case-sensitive).
@@ -112,6 +119,9 @@ uint32_t type_size(TypeRef node);
 // except where the family's register table orders registers otherwise than its
 // architecture numbers them (PIC32 lists t8 and t9 before s0 to s7).
 uint32_t dwarf_register(uint32_t location);
+// The family's register whose location has that DWARF number (the inverse of the above);
+// 0 when no register of the family has it.
+uint32_t register_of_dwarf(uint32_t number);
 
 // The PIC32 family's DWARF register numbers (dwarf_register).
 uint32_t mips_dwarf_register(uint32_t location);

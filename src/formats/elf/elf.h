@@ -271,7 +271,7 @@ enum : uint32_t {
 
 // sh_flags.
 enum : uint32_t { SHF_WRITE = 0x1, SHF_ALLOC = 0x2, SHF_EXECINSTR = 0x4 };
-constexpr uint16_t SHN_ABS = 0xFFF1;
+constexpr uint16_t SHN_UNDEF = 0, SHN_ABS = 0xFFF1, SHN_COMMON = 0xFFF2;
 
 // p_type and p_flags.
 enum : uint32_t {
