@@ -233,8 +233,6 @@ class ByteReader {
     // A NUL-terminated name; its terminator must be there. A longer name than limit is
     // cut to limit characters, the cursor still passing its terminator.
     std::string cstring(size_t limit);
-    // A name after its one-byte length, cut to limit characters.
-    std::string counted_string(size_t limit);
     template <class R, class... A> bool record(R* r, const A&... args) {
         if (!ok_ || !record_at(position_, r, args...)) {
             ok_ = false;
