@@ -70,25 +70,28 @@ TEST_F(Coff, DerivedTypesAreAddedOutsideTheOnesThere) {
 }
 
 TEST_F(Coff, TypeWordSizeIsThePointerSizeForPointers) {
-    const CoffTarget& h8 = coff_targets[3];
+    const CoffTarget& h8 = coff_targets[find_coff_target_by_name("H8/300")];
     EXPECT_EQ(type_word_size(BASE_INT, coff_type_words, h8.sizes, h8.pointer_size), 2u);
     EXPECT_EQ(type_word_size(0x14, coff_type_words, h8.sizes, h8.pointer_size), 2u);
-    const CoffTarget& m68k = coff_targets[1];
+    const CoffTarget& m68k = coff_targets[find_coff_target_by_name("68K")];
     EXPECT_EQ(type_word_size(BASE_INT, coff_type_words, m68k.sizes, m68k.pointer_size), 4u);
     EXPECT_EQ(type_word_size(0x12, coff_type_words, m68k.sizes, m68k.pointer_size), 4u);
-    EXPECT_EQ(type_word_size(BASE_FLOAT, coff_type_words, coff_targets[8].sizes, 1), 3u);
+    EXPECT_EQ(type_word_size(BASE_FLOAT, coff_type_words,
+                             coff_targets[find_coff_target_by_name("PIC12")].sizes, 1),
+              3u);
     EXPECT_EQ(type_word_size(BASE_USHORT_LONG, microchip_type_words, microchip_type_sizes, 2), 3u);
 }
 
+// A magic or a name shared by several targets finds the first; a name matches inside a
+// target's name whatever its case, and a longer name is not taken for a shorter one.
 TEST_F(Coff, TargetsByMagicAndByName) {
-    EXPECT_EQ(find_coff_target_by_magic(0x3612), 6u); // PIC30 before PIC24
-    EXPECT_EQ(find_coff_target_by_magic(0x3412), 8u); // PIC12 first of four
-    EXPECT_EQ(find_coff_target_by_magic(0x4012), 0u);
-    EXPECT_EQ(find_coff_target_by_name("PIC18"), 11u);
-    EXPECT_EQ(find_coff_target_by_name("68K"), 1u);
-    EXPECT_EQ(find_coff_target_by_name("h8/300"), 3u);
-    EXPECT_EQ(find_coff_target_by_name("H8/300H"), 4u);
-    EXPECT_EQ(find_coff_target_by_name("Z80"), 0u);
+    auto name = [](unsigned row) { return std::string(row ? coff_targets[row].name : ""); };
+    EXPECT_EQ(name(find_coff_target_by_magic(0x3612)), "PIC30");
+    EXPECT_EQ(name(find_coff_target_by_magic(0x3412)), "PIC12");
+    EXPECT_EQ(name(find_coff_target_by_magic(0x4012)), "");
+    EXPECT_EQ(name(find_coff_target_by_name("h8/300")), "Hitachi H8/300");
+    EXPECT_EQ(name(find_coff_target_by_name("H8/300H")), "Hitachi H8/300H");
+    EXPECT_EQ(name(find_coff_target_by_name("Z80")), "");
 }
 
 } // namespace
