@@ -231,8 +231,6 @@ struct ScopeEntry {
     std::vector<Enumerator> enumerators;
 
     uint32_t entry_count() const { return static_cast<uint32_t>(entries.size()); }
-    uint32_t member_count() const { return static_cast<uint32_t>(members.size()); }
-    uint16_t enumerator_count() const { return static_cast<uint16_t>(enumerators.size()); }
     bool is_scope() const {
         return sclass == SC_MODULE || sclass == SC_BLOCK || sclass == SC_FUNC ||
                sclass == SC_NO_SIDE_FILE;

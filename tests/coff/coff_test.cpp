@@ -25,27 +25,8 @@ class Coff : public ::testing::Test {
 
 // ---- Layouts ----
 
-// The documented positions of the fields the readers, writers and dumps rely on.
-TEST_F(Coff, RecordLayoutsPlaceTheirFieldsWhereTheFormatHasThem) {
-    auto places = [](const std::vector<FieldPlace>& fields) {
-        std::string text;
-        for (const FieldPlace& f : fields) {
-            text += std::string(f.name) + "@" + std::to_string(f.offset) + "/" +
-                    std::to_string(f.width);
-            if (f.count > 1) text += "x" + std::to_string(f.count);
-            text += " ";
-        }
-        return text;
-    };
-    EXPECT_EQ(places(field_places<CoffSymbol>(COFF_TYPE_WIDTH)),
-              "name@0/1x8 value@8/4 scnum@12/2 type@14/2 sclass@16/1 numaux@17/1 ");
-    EXPECT_EQ(places(field_places<CoffSymbol>(MCOFF_TYPE_WIDTH)),
-              "name@0/1x8 value@8/4 scnum@12/2 type@14/4 sclass@18/1 numaux@19/1 ");
-    EXPECT_EQ(places(field_places<CoffAux>()), "tag_index@0/4 line@4/2 size@6/2 dimensions@8/2x4 ");
-    EXPECT_EQ(places(field_places<CoffAuxLinks>()),
-              "tag_index@0/4 line@4/2 size@6/2 line_pointer@8/4 next_index@12/4 ");
-    EXPECT_EQ(places(field_places<MicrochipLine>()),
-              "srcndx@0/4 lnno@4/2 paddr@6/4 flags@10/2 fcnndx@12/4 ");
+// The sizes of the records the readers, writers and dumps rely on.
+TEST_F(Coff, RecordLayoutsHaveTheFormatsSizes) {
     EXPECT_EQ(COFF_SECTION_HEADER_SIZE, 40u);
     EXPECT_EQ(COFF_AOUT_HEADER_SIZE, 28u);
     EXPECT_EQ(MCOFF_OPTIONAL_HEADER_SIZE, 18u);
