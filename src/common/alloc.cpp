@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <new>
-#include <stdexcept>
 
 #include "common/alert.h"
 
@@ -22,16 +21,6 @@ void out_of_memory(size_t size) {
 
 size_t last_failed_allocation() {
     return failed_request;
-}
-
-std::vector<uint8_t> alloc(size_t size) {
-    try {
-        return std::vector<uint8_t>(size, 0);
-    } catch (const std::bad_alloc&) {
-        out_of_memory(size);
-    } catch (const std::length_error&) {
-        out_of_memory(size);
-    }
 }
 
 // Every allocation of the program goes through here: a request that cannot be met is

@@ -1,12 +1,8 @@
-// The checked allocator: zero-filled buffers; exhaustion ends the run with
-// "can't allocate %u bytes of memory".
+// The checked allocator: exhaustion ends the run with "can't allocate %u bytes of
+// memory".
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <vector>
-
-std::vector<uint8_t> alloc(size_t size);
 
 // Reports exhaustion for a request of size bytes and ends the run (status 1).
 [[noreturn]] void out_of_memory(size_t size);

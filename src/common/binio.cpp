@@ -134,14 +134,6 @@ std::string ByteReader::cstring(size_t limit) {
     return std::string();
 }
 
-std::string ByteReader::counted_string(size_t limit) {
-    size_t length = u8();
-    std::string name(length, '\0');
-    if (!bytes(name.data(), length)) return std::string();
-    if (name.size() > limit) name.resize(limit);
-    return name;
-}
-
 // ---- Writing ----
 
 void ByteWriter::uint(uint64_t value, size_t width, ByteOrder order) {

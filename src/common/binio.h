@@ -149,35 +149,6 @@ uint8_t* encode(uint8_t* bytes, R record, ByteOrder order, const A&... args) {
     return bytes + record_size<R>(args...);
 }
 
-// Where each field of a layout lies: what a dump needs to print a record field by field.
-// An array is one place of count elements of width bytes each.
-struct FieldPlace {
-    const char* name;
-    size_t offset;
-    size_t width;
-    size_t count;
-};
-
-class FieldLister : public FieldVisitor<FieldLister> {
-  public:
-    template <class T> void integer(const char* name, T&, size_t width, const ByteOrder*) {
-        if (!places.empty() && places.back().name == name && places.back().width == width)
-            ++places.back().count;
-        else
-            places.push_back({name, offset, width, 1});
-        offset += width;
-    }
-    std::vector<FieldPlace> places;
-    size_t offset = 0;
-};
-
-template <class R, class... A> std::vector<FieldPlace> field_places(const A&... args) {
-    R record{};
-    FieldLister lister;
-    layout(lister, record, args...);
-    return lister.places;
-}
-
 // ---- Reading ----
 
 // Reads a file or a byte buffer at explicit offsets or from a cursor. A read at an
@@ -233,8 +204,6 @@ class ByteReader {
     // A NUL-terminated name; its terminator must be there. A longer name than limit is
     // cut to limit characters, the cursor still passing its terminator.
     std::string cstring(size_t limit);
-    // A name after its one-byte length, cut to limit characters.
-    std::string counted_string(size_t limit);
     template <class R, class... A> bool record(R* r, const A&... args) {
         if (!ok_ || !record_at(position_, r, args...)) {
             ok_ = false;
@@ -347,7 +316,6 @@ class OutputFile {
     // Flushes the stream. A failure that shows only here is reported, unless a failure
     // of this output was reported already.
     void finish();
-    unsigned failures() const { return failures_; }
 
   private:
     void report();

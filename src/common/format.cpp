@@ -2,9 +2,6 @@
 
 #include <cctype>
 
-bool detect_never(FILE*) {
-    return false;
-}
 int read_placeholder(FILE*, const char*) {
     return 0;
 }

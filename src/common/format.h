@@ -18,7 +18,6 @@ struct FormatDescriptor {
 };
 
 // Operations for a direction a format does not support.
-bool detect_never(FILE* in);
 int read_placeholder(FILE* in, const char* name);   // adds nothing
 int write_placeholder(FILE* out, const char* name); // leaves the output empty
 bool dump_placeholder(FILE* in);                    // answers failure

@@ -53,29 +53,6 @@ class HashTable {
 
     uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
 
-    // Keys in insertion order.
-    std::vector<K> keys() const {
-        std::vector<K> out;
-        out.reserve(entries_.size());
-        for (const auto& entry : entries_)
-            out.push_back(entry.first);
-        return out;
-    }
-
-    // Calls visitor(key, value) in insertion order; stops at the first non-zero answer.
-    template <typename Visitor> int foreach (Visitor visitor) {
-        for (auto& entry : entries_) {
-            int answer = visitor(entry.first, entry.second);
-            if (answer != 0) return answer;
-        }
-        return 0;
-    }
-
-    void clear() {
-        entries_.clear();
-        rebuild(16);
-    }
-
   private:
     struct Slot {
         uint32_t entry; // 1-based entry number; 0 = empty

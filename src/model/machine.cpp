@@ -17,7 +17,6 @@ const ProcessorDescriptor* const PROCESSORS[] = {
     &pic_processor,   &pic18_processor, &dspic_processor,  &pic32_processor,
     &i8051_processor, &arm_processor,   &holtek_processor,
 };
-const unsigned PROCESSOR_COUNT = sizeof PROCESSORS / sizeof PROCESSORS[0];
 
 const unsigned MAX_OPTION_WORDS = 49;
 
@@ -174,14 +173,6 @@ uint32_t sized_type(TypeRef node, const SizeRules& rules) {
 }
 
 } // namespace
-
-const ProcessorDescriptor* const* processor_table() {
-    return PROCESSORS;
-}
-
-unsigned processor_count() {
-    return PROCESSOR_COUNT;
-}
 
 bool select_processor(const char* text) {
     if (machine.selection_done) return true;

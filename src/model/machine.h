@@ -84,10 +84,6 @@ extern Machine machine;
 // The basic types of the PIC and PIC18 families (the same for both).
 extern const BasicTypeInfo pic_basic_types[];
 
-// The descriptor table in selection order, and its size.
-const ProcessorDescriptor* const* processor_table();
-unsigned processor_count();
-
 // Chooses a descriptor from -p, else from the option words of text (up to a word "]");
 // creates the global scope on success. Once a processor is selected, answers yes at once.
 // Reports 668 when no family fits and 669 when several do.

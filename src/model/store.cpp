@@ -44,14 +44,6 @@ template <typename Map> size_t fnv1a(std::string_view name, Map map) {
 
 } // namespace
 
-uint32_t name_hash(std::string_view name) {
-    if (name.size() > 1 && name[0] == '_') name.remove_prefix(1);
-    uint32_t h = 0;
-    for (size_t k = name.size(); k-- > 0;)
-        h = static_cast<uint32_t>(static_cast<signed char>(name[k])) + 4 * h;
-    return h;
-}
-
 size_t NameHash::operator()(std::string_view s) const {
     return fnv1a(s, [](char c) { return c; });
 }

@@ -97,12 +97,8 @@ struct ValuePair {
     uint32_t segment = 0;
 };
 
-// The symbol-name hash: a leading "_" (followed by something) is skipped, then
-// h = c + 4h over the characters from the last back to the first.
-uint32_t name_hash(std::string_view name);
-
-// The indexes hash with FNV-1a: the symbol-name hash above gives too many equal values
-// for names that differ only in their digits to index a million symbols.
+// The indexes hash with FNV-1a, which spreads names that differ only in their digits,
+// as a million symbols' names do.
 struct NameHash {
     size_t operator()(std::string_view s) const;
 };

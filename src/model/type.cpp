@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "common/alert.h"
 #include "model/machine.h"
 
 TypeModel type_model;
@@ -106,105 +105,6 @@ void apply_qualifier(Type* type, char letter) {
     if (node.text.size() > 15) node.text.resize(15);
 }
 
-// Structure comparison and type equality share one work list, so that deeply nested or
-// self-referring structures never recurse on the machine stack. Tasks run depth first
-// in declaration order, which is the order in which structures join the visited lists.
-struct CompareTask {
-    enum { TYPES, STRUCTS, MEMBERS } what;
-    TypeRef a, b;
-    const ScopeEntry* struct_a;
-    const ScopeEntry* struct_b;
-    const Member* member_a;
-    const Member* member_b;
-};
-
-// Walks two types inwards in step; a structure pair met at the base is queued.
-bool compare_nodes(TypeRef a, TypeRef b, std::vector<CompareTask>& work) {
-    while (a && b) {
-        const TypeNode& na = a.node();
-        const TypeNode& nb = b.node();
-        if (na.kind != nb.kind) return false;
-        switch (na.kind) {
-        case TYPE_BASIC: return na.value == nb.value && na.extra == nb.extra;
-        case TYPE_FUNCTION:
-        case TYPE_POINTER: break;
-        case TYPE_ENUM: return na.entry == nb.entry;
-        case TYPE_STRUCT:
-            if (na.entry != nb.entry) {
-                CompareTask task{
-                    CompareTask::STRUCTS, {}, {}, na.entry, nb.entry, nullptr, nullptr};
-                work.push_back(task);
-            }
-            return true;
-        case TYPE_ARRAY:
-        case TYPE_QUALIFIER:
-            if (na.value != nb.value) return false;
-            break;
-        default: message(624); break;
-        }
-        a = a.inner();
-        b = b.inner();
-    }
-    return !a && !b;
-}
-
-bool compare_structures(const ScopeEntry* a, const ScopeEntry* b, std::vector<CompareTask>& work) {
-    if (a == b) return true;
-    if (!a || !b) return false;
-    if (a->size != b->size || a->member_count() != b->member_count() || a->tag != b->tag)
-        return false;
-    type_model.visited_a.append(a);
-    type_model.visited_b.append(b);
-    for (uint32_t k = 0; k < a->member_count(); ++k) {
-        const Member& ma = a->members[k];
-        const Member& mb = b->members[k];
-        if (ma.name != mb.name || ma.size != mb.size || ma.offset != mb.offset ||
-            ma.bit_width != mb.bit_width || ma.bit_offset != mb.bit_offset)
-            return false;
-    }
-    for (uint32_t k = a->member_count(); k-- > 0;) {
-        CompareTask task{CompareTask::MEMBERS, {}, {}, nullptr, nullptr, &a->members[k],
-                         &b->members[k]};
-        work.push_back(task);
-    }
-    return true;
-}
-
-const ScopeEntry* base_structure(const Type* type) {
-    if (!type || type->empty() || type->base().kind != TYPE_STRUCT) return nullptr;
-    return type->base().entry;
-}
-
-bool compare_member_types(const Member& a, const Member& b, std::vector<CompareTask>& work) {
-    if (!a.type || !b.type || a.type->empty() || b.type->empty())
-        return (!a.type || a.type->empty()) && (!b.type || b.type->empty());
-    const ScopeEntry* sa = base_structure(a.type);
-    const ScopeEntry* sb = base_structure(b.type);
-    if (sa && sa == sb) return true;
-    if ((sa && type_model.visited_a.contains(sa)) || (sb && type_model.visited_b.contains(sb)))
-        return false;
-    return compare_nodes(TypeRef(a.type), TypeRef(b.type), work);
-}
-
-bool run_comparison(std::vector<CompareTask>& work) {
-    while (!work.empty()) {
-        CompareTask task = work.back();
-        work.pop_back();
-        bool agree = false;
-        switch (task.what) {
-        case CompareTask::TYPES: agree = compare_nodes(task.a, task.b, work); break;
-        case CompareTask::STRUCTS:
-            agree = compare_structures(task.struct_a, task.struct_b, work);
-            break;
-        case CompareTask::MEMBERS:
-            agree = compare_member_types(*task.member_a, *task.member_b, work);
-            break;
-        }
-        if (!agree) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 const char* storage_class_name(uint32_t sclass) {
@@ -218,8 +118,6 @@ void TypeModel::reset() {
     current_file_name.clear();
     side_file_bytes = 0;
     defines.reset();
-    visited_a.clear();
-    visited_b.clear();
     open_path.clear();
     unfaked_at.clear();
     scopes_with_key.clear();
@@ -562,46 +460,4 @@ ScopeEntry* find_global_entry(std::string_view name) {
         },
         [](ScopeEntry*) {});
     return found;
-}
-
-bool types_equal(TypeRef a, TypeRef b) {
-    type_model.visited_a.clear();
-    type_model.visited_b.clear();
-    std::vector<CompareTask> work;
-    work.push_back({CompareTask::TYPES, a, b, nullptr, nullptr, nullptr, nullptr});
-    return run_comparison(work);
-}
-
-uint32_t type_hash(TypeRef type) {
-    uint32_t h = 0;
-    for (TypeRef at = type; at; at = at.inner()) {
-        const TypeNode& node = at.node();
-        switch (node.kind) {
-        case TYPE_FUNCTION:
-        case TYPE_POINTER:
-        case TYPE_ARRAY: h += node.kind * 256; break;
-        case TYPE_QUALIFIER: h += 7 * 256 + node.value; break;
-        case TYPE_ENUM:
-        case TYPE_STRUCT: return h + node.kind * 256;
-        case TYPE_BASIC: return h + node.value + node.extra;
-        default: message(623); break;
-        }
-    }
-    return h;
-}
-
-size_t TypeHash::operator()(const TypeRef& type) const {
-    return type_hash(type);
-}
-
-bool TypeEqual::operator()(const TypeRef& a, const TypeRef& b) const {
-    return types_equal(a, b);
-}
-
-void type_table_add(TypeTable& table, TypeRef type, uint32_t index) {
-    table.cells.insert(type, index);
-}
-
-uint32_t* type_table_find(TypeTable& table, TypeRef type) {
-    return table.cells.find(type);
 }

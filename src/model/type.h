@@ -5,7 +5,7 @@
 // scopes and inner blocks) holds ScopeEntry records: variables, typedefs, structures,
 // unions, enumerations and file-name markers. A type is a chain of TypeNode, innermost
 // (the base) first. The debug-information writers walk the tree from
-// type_model.global_scope and number distinct types with a TypeTable.
+// type_model.global_scope.
 //
 // Text fields hold the empty string for "none": every name the side file gives is a
 // non-empty token.
@@ -21,8 +21,6 @@
 //                  return true;                                   // go into e if a scope
 //              },
 //              [](ScopeEntry* scope) { ... });                    // after a scope's entries
-//
-// and gives each distinct type one number with type_table_find / type_table_add.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +30,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "common/hash.h"
@@ -234,40 +231,9 @@ struct ScopeEntry {
     std::vector<Enumerator> enumerators;
 
     uint32_t entry_count() const { return static_cast<uint32_t>(entries.size()); }
-    uint32_t member_count() const { return static_cast<uint32_t>(members.size()); }
-    uint16_t enumerator_count() const { return static_cast<uint16_t>(enumerators.size()); }
     bool is_scope() const {
         return sclass == SC_MODULE || sclass == SC_BLOCK || sclass == SC_FUNC ||
                sclass == SC_NO_SIDE_FILE;
-    }
-};
-
-// A TypeTable key: a type from a given node inwards.
-struct TypeHash {
-    size_t operator()(const TypeRef& type) const;
-};
-struct TypeEqual {
-    bool operator()(const TypeRef& a, const TypeRef& b) const;
-};
-
-// Gives a writer one number per distinct type: types that compare equal share a cell.
-struct TypeTable {
-    HashTable<TypeRef, uint32_t, TypeHash, TypeEqual> cells{123};
-};
-
-// Structures met by one structure comparison, in the order they were met.
-struct VisitedList {
-    std::vector<const ScopeEntry*> order;
-    std::unordered_set<const ScopeEntry*> members;
-
-    void append(const ScopeEntry* entry) {
-        order.push_back(entry);
-        members.insert(entry);
-    }
-    bool contains(const ScopeEntry* entry) const { return members.count(entry) != 0; }
-    void clear() {
-        order.clear();
-        members.clear();
     }
 };
 
@@ -281,9 +247,6 @@ struct TypeModel {
 
     // Defines of the side files, name to value text; the first define of a name wins.
     std::unique_ptr<HashTable<std::string, std::string>> defines;
-
-    // Structures met by the structure comparison in progress.
-    VisitedList visited_a, visited_b;
 
     // Look-ups walk outwards from the current scope through every enclosing one, which
     // a side file can nest tens of thousands deep (a faked block inside the last). So
@@ -368,12 +331,3 @@ ScopeEntry* find_type_name(std::string_view name);
 ScopeEntry* find_redeclaration(std::string_view name);
 // Depth-first search of the global scope tree for an entry of that name.
 ScopeEntry* find_global_entry(std::string_view name);
-
-// Type equality and hash as the type table uses them.
-bool types_equal(TypeRef a, TypeRef b);
-uint32_t type_hash(TypeRef type);
-
-// The type table. Adding a type equal to one already present keeps the first index.
-void type_table_add(TypeTable& table, TypeRef type, uint32_t index);
-// The index cell of an equal type, or null.
-uint32_t* type_table_find(TypeTable& table, TypeRef type);

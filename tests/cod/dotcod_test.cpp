@@ -12,13 +12,19 @@
 #include "driver/normalize.h"
 #include "formats/cod/dotcod.h"
 #include "formats/descriptors.h"
-#include "model/encdec.h"
 #include "model/store.h"
 #include "test_support.h"
 
 namespace {
 
 constexpr size_t BLOCK = 512;
+
+uint32_t get16_le(const uint8_t* p) {
+    return p[0] | p[1] << 8;
+}
+uint32_t get32_be(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
 
 // What the writer wrote, with accessors for its blocks and directory fields.
 struct CodFile {

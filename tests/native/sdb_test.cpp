@@ -45,7 +45,7 @@ TEST(SdbRead, FieldsTheScopeDumpDoesNotShow) {
     ScopeEntry* node = entries_named(m, "S3").at(0);
     EXPECT_EQ(node->size, 6u);
     EXPECT_EQ(node->is_union, 0);
-    ASSERT_EQ(node->member_count(), 3u);
+    ASSERT_EQ(node->members.size(), 3u);
     EXPECT_EQ(node->members[0].type->base().entry, node);
     EXPECT_EQ(node->members[1].offset, 1);
     const Member& bits = node->members[2];

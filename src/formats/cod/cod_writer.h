@@ -2,6 +2,8 @@
 // and the tables laid out in them.
 #pragma once
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
