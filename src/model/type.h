@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/hash.h"
+#include "common/pool.h"
 
 struct ScopeEntry;
 
@@ -260,9 +261,9 @@ struct TypeModel {
     std::unordered_map<std::string_view, std::vector<ScopeEntry*>> scopes_with_key;
 
     // Owners of the entries and types; the tree points into these.
-    std::deque<ScopeEntry> entry_pool;
-    std::deque<Type> type_pool;
-    std::deque<TypeLink> link_pool;
+    Pool<ScopeEntry> entry_pool;
+    Pool<Type> type_pool;
+    Pool<TypeLink> link_pool;
 
     void reset();
 };

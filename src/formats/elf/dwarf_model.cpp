@@ -65,17 +65,17 @@ void ModelReader::read_units() {
         sections_.select(TYPES, k);
         sections_.load(TYPES);
         abbreviations_.note_versions(TYPES);
-        if (with_types_) read_type_units(TYPES);
+        if (with_types_) read_type_units(TYPES, uint32_t(k + 1));
         kept_.push_back(std::move(sections_[TYPES].bytes));
     }
-    if (with_types_) read_type_units(INFO);
+    if (with_types_) read_type_units(INFO, 0);
     UnitReader units(sections_, INFO);
     UnitHeader header;
+    DieTree tree; // each unit's in turn, its storage kept
     while (!units.done()) {
         UnitStep step = units.next(&header);
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP || header.type_unit) continue;
-        DieTree tree;
         read_tree(INFO, header, &tree);
         if (tree.dies.empty()) continue;
         read_lines(tree);
@@ -84,7 +84,7 @@ void ModelReader::read_units() {
 }
 
 // The type units of a section, kept by signature for the units that name their types.
-void ModelReader::read_type_units(SectionId section) {
+void ModelReader::read_type_units(SectionId section, uint32_t instance) {
     UnitReader units(sections_, section);
     UnitHeader header;
     while (!units.done()) {
@@ -92,6 +92,7 @@ void ModelReader::read_type_units(SectionId section) {
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP || !header.type_unit) continue;
         auto tree = std::make_unique<DieTree>();
+        tree->instance = instance;
         read_tree(section, header, tree.get());
         type_units_.emplace(header.id, std::move(tree));
     }
@@ -101,6 +102,8 @@ void ModelReader::read_type_units(SectionId section) {
 bool ModelReader::read_tree(SectionId section, const UnitHeader& header, DieTree* tree) {
     EntryReader entries(sections_, section, header, abbreviations_);
     unit_start_ = header.offset;
+    tree->dies.clear();
+    tree->index.clear();
     tree->section = section;
     tree->header = header;
     tree->context = entries.context();
@@ -337,7 +340,9 @@ ScopeEntry* ModelReader::open_scope(uint32_t sclass, ScopeEntry* holder, uint32_
 }
 
 // Adds a named entry to a scope, after the filename entry of its source file when that
-// is another than the last one's.
+// is another than the last one's. The entry is not chained for look-ups by name: those
+// serve the reading of side files, whose names never reach into another input's
+// modules.
 void ModelReader::declare(ScopeEntry* scope, ScopeEntry* entry, const Die& die) {
     if (die.decl_file != current_file_ && die.decl_file < file_names_.size() &&
         !file_names_[die.decl_file].empty()) {
@@ -347,7 +352,6 @@ void ModelReader::declare(ScopeEntry* scope, ScopeEntry* entry, const Die& die) 
     }
     entry->line = die.decl_line;
     scope->entries.push_back(entry);
-    chain_entry(scope, entry);
     charge_read_allowance(1);
 }
 

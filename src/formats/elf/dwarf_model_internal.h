@@ -56,6 +56,7 @@ struct Die {
 // A unit's entries in the order of its tree.
 struct DieTree {
     SectionId section = INFO;
+    uint32_t instance = 0; // which section of type units of an object file holds it
     UnitHeader header;
     UnitContext context;
     std::vector<Die> dies;
@@ -87,7 +88,7 @@ class ModelReader {
     void read_units();
 
   private:
-    void read_type_units(SectionId section);
+    void read_type_units(SectionId section, uint32_t instance);
     // Units and entries (dwarf_model.cpp).
     bool read_tree(SectionId section, const UnitHeader& header, DieTree* tree);
     void read_attribute(Die& die, const AttributeSpec& spec, const FormValue& v,
@@ -141,7 +142,24 @@ class ModelReader {
     uint64_t unit_start_ = 0; // of the unit being read, for the references inside it
     // Structures, unions and enumerations made, by section and offset, and those whose
     // members are still to be read.
-    std::map<std::pair<SectionId, uint64_t>, ScopeEntry*> aggregates_;
+    // Where an entry lies: its section (and which one of its name) and its offset.
+    struct Where {
+        uint64_t section, offset;
+        bool operator==(const Where& other) const {
+            return section == other.section && offset == other.offset;
+        }
+    };
+    struct WhereHash {
+        size_t operator()(const Where& p) const {
+            return std::hash<uint64_t>()(p.offset ^ (p.section << 48));
+        }
+    };
+    static Where where(const DieTree& tree, const Die& die) {
+        return {uint64_t(tree.section) << 32 | tree.instance, die.offset};
+    }
+    std::unordered_map<Where, ScopeEntry*, WhereHash> aggregates_;
+    // Types built, by the entry that begins them (null for one the model cannot hold).
+    std::unordered_map<Where, Type*, WhereHash> types_;
     std::vector<std::pair<const DieTree*, const Die*>> unfilled_;
     // The type units, by signature, read before the units that name them; the bytes of
     // each section of type units that an object file holds, kept while they are.

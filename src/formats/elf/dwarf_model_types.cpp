@@ -79,7 +79,10 @@ Type* ModelReader::type_of(const DieTree& tree, const Die& die) {
     const DieTree* at = &tree;
     const Die* target = nullptr;
     if (!follow(at, target, die.type_kind, die.type)) return nullptr;
-    return build_type(at, target);
+    // The entries that name one type share its nodes, each with a Type of its own.
+    auto [built, made] = types_.try_emplace(where(*at, *target), nullptr);
+    if (made) built->second = build_type(at, target);
+    return built->second ? copy_type(built->second) : nullptr;
 }
 
 Type* ModelReader::build_type(const DieTree* tree, const Die* die) {
@@ -210,7 +213,7 @@ bool ModelReader::basic_node(const Die& die, TypeNode* node) {
 // ---- Structures, unions and enumerations ----
 
 ScopeEntry* ModelReader::aggregate(const DieTree& tree, const Die& die) {
-    ScopeEntry*& entry = aggregates_[{tree.section, die.offset}];
+    ScopeEntry*& entry = aggregates_[where(tree, die)];
     if (entry) return entry;
     const bool enumeration = die.tag == DW_TAG_enumeration_type;
     entry = new_entry(enumeration ? SC_ENUM : SC_STRUCT);
@@ -222,7 +225,6 @@ ScopeEntry* ModelReader::aggregate(const DieTree& tree, const Die& die) {
         entry->size = uint32_t(die.byte_size);
     entry->is_union = die.tag == DW_TAG_union_type;
     module_->entries.push_back(entry);
-    chain_entry(module_, entry);
     charge_read_allowance(1);
     unfilled_.push_back({&tree, &die});
     return entry;
@@ -232,7 +234,7 @@ void ModelReader::finish_aggregates() {
     while (!unfilled_.empty()) {
         auto [tree, die] = unfilled_.back();
         unfilled_.pop_back();
-        ScopeEntry* entry = aggregates_[{tree->section, die->offset}];
+        ScopeEntry* entry = aggregates_[where(*tree, *die)];
         if (die->tag == DW_TAG_enumeration_type)
             fill_enumeration(*tree, *die, entry);
         else
