@@ -464,6 +464,7 @@ void ModelReader::read_lines(const DieTree& tree) {
     if (!read_file_names(program, header)) return;
     if (!program.start_program()) return;
     std::vector<uint32_t> numbers(file_names_.size(), 0);
+    uint64_t last_file = 0;
     LineState state = program.initial_state();
     LineOp op;
     while (!program.at_end()) {
@@ -472,8 +473,12 @@ void ModelReader::read_lines(const DieTree& tree) {
             program.complain(step, op.offset);
             return;
         }
+        // A row again at the same place (another view of it) adds nothing.
+        const bool again = !rows_.empty() && rows_.back().first == state.address &&
+                           rows_.back().second == uint32_t(state.line) && state.file == last_file;
         if (step == LineStep::ROW && state.is_stmt && state.file < numbers.size() &&
-            !file_names_[state.file].empty()) {
+            !file_names_[state.file].empty() && !again) {
+            last_file = state.file;
             uint32_t& file = numbers[state.file];
             if (file == 0) file = add_file(file_names_[state.file].c_str());
             add_line(uint32_t(state.line), uint32_t(state.address), 0, file, 0);
