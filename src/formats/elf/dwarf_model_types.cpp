@@ -191,16 +191,28 @@ void ModelReader::push_void(Type* type) {
     type->push(std::move(node));
 }
 
+// The family's basic type of the class and size, the one named first (the name a C
+// type asks for, or the family's own name of it) when there are several.
+static const BasicTypeInfo* family_basic(uint32_t basic, uint64_t size, const std::string& name) {
+    const char* preferred = preferred_name(name, basic);
+    const BasicTypeInfo* chosen = nullptr;
+    for (const BasicTypeInfo* b = selected_processor()->basic_types; b->name; ++b) {
+        if (b->basic_class != basic || b->size != size) continue;
+        if (name == b->name) return b;
+        if (!chosen || strcmp(b->name, preferred) == 0) chosen = b;
+    }
+    return chosen;
+}
+
 bool ModelReader::basic_node(const Die& die, TypeNode* node) {
     uint32_t basic = 0;
     const BasicTypeInfo* chosen = nullptr;
-    if (basic_class(die.encoding, &basic)) {
-        const char* preferred = preferred_name(die.text(), basic);
-        for (const BasicTypeInfo* b = selected_processor()->basic_types; b->name; ++b) {
-            if (b->basic_class != basic || b->size != die.byte_size) continue;
-            if (!chosen || strcmp(b->name, preferred) == 0) chosen = b;
-        }
-    }
+    // A boolean is the family's bit type where one has its size.
+    if (die.encoding == DW_ATE_boolean) chosen = family_basic(BASIC_BIT, die.byte_size, die.text());
+    if (chosen)
+        basic = BASIC_BIT;
+    else if (basic_class(die.encoding, &basic))
+        chosen = family_basic(basic, die.byte_size, die.text());
     if (!chosen) {
         leave_out(LEFT_BASE_TYPES);
         return false;

@@ -1,6 +1,7 @@
 // Reading an ELF file into the store: its program bytes at the addresses an image of it
 // holds, its symbols file by file, its entry address, and through the DWARF reader its
 // line records and, into the type model, its units' scopes, variables and types.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -52,15 +53,19 @@ uint32_t class_segment(uint32_t flags) {
     return store.segments.count();
 }
 
-// Where a section's bytes are loaded: inside a loadable segment, at the segment's
-// physical address plus the section's place in it (as an image of the file has them);
-// elsewhere, at its own address.
-uint32_t load_address(const ElfFile& file, const ElfSectionHeader& section) {
+// Where a section's bytes are loaded, and how many the file stores: inside a loadable
+// segment, at the segment's physical address plus the section's place in it (as an image
+// of the file has them), as many as the segment stores from there; elsewhere, at its own
+// address, all of them.
+uint32_t load_address(const ElfFile& file, const ElfSectionHeader& section, uint32_t* stored) {
+    *stored = section.type == SHT_NOBITS ? 0 : section.size;
     if (section.type == SHT_NOBITS) return section.addr;
     for (const ElfProgramHeader& p : file.programs)
         if (p.type == PT_LOAD && p.filesz != 0 && section.offset >= p.offset &&
-            uint64_t(section.offset) + section.size <= uint64_t(p.offset) + p.filesz)
+            section.offset - p.offset < p.filesz) {
+            *stored = std::min(section.size, p.filesz - (section.offset - p.offset));
             return p.paddr + (section.offset - p.offset);
+        }
     return section.addr;
 }
 
@@ -80,15 +85,16 @@ std::vector<uint32_t> read_sections(ByteReader& input, const ElfFile& file) {
         const ElfSectionHeader& s = file.sections[k];
         if (!(s.flags & SHF_ALLOC) || s.size == 0) continue;
         const uint32_t space = class_segment(s.flags);
-        const uint32_t load = load_address(file, s);
+        uint32_t stored = 0;
+        const uint32_t load = load_address(file, s, &stored);
         add_segment(table_name(file.section_names, s.name).c_str(), s.addr, s.size, load, space);
         segments[k] = store.segments.count();
-        if (s.type == SHT_NOBITS) continue;
-        if (!input.read_at(s.offset, s.size, &bytes)) {
+        if (stored == 0) continue;
+        if (!input.read_at(s.offset, stored, &bytes)) {
             message(1037, "ELF section");
             continue;
         }
-        add_data(load, s.size, bytes.data(), 0);
+        add_data(load, stored, bytes.data(), 0);
     }
     return segments;
 }
