@@ -88,7 +88,7 @@ bool keep_location(ScopeEntry* entry, ValuePair pair, ValuePair* answer) {
 
 bool locate_static(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
                    const LocationRules& rules) {
-    if (!entry->asm_name.empty()) return lookup_symbol(entry->asm_name.c_str(), pair);
+    if (!entry->asm_name().empty()) return lookup_symbol(entry->asm_name().c_str(), pair);
     if (entry->sclass == SC_STATIC && rules.static_in_scope_file && scope &&
         lookup_file_symbol(scope->name.empty() ? nullptr : scope->name.c_str(), entry->name.c_str(),
                            pair))
@@ -108,13 +108,14 @@ bool locate_frame(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* p
     if (!function) return false;
     bool is_auto = entry->sclass == SC_AUTO;
     if (rules.frame_from_numbers) {
-        pair->value = static_cast<uint32_t>(function->numbers[is_auto ? 1 : 3]) + entry->value;
+        pair->value =
+            static_cast<uint32_t>(function->scope().numbers[is_auto ? 1 : 3]) + entry->value;
         pair->segment = 0;
         return true;
     }
-    if (!function->function) return false;
+    if (!function->scope().function) return false;
     std::string symbol =
-        std::string(is_auto ? auto_symbol_prefix(rules) : "?") + function->function->name;
+        std::string(is_auto ? auto_symbol_prefix(rules) : "?") + function->scope().function->name;
     ValuePair frame;
     if (!lookup_symbol(symbol.c_str(), &frame)) return false;
     pair->value = frame.value + entry->value;
@@ -163,8 +164,8 @@ uint32_t sized_type(TypeRef node, const SizeRules& rules) {
         switch (n.kind) {
         case TYPE_BASIC: return elements * n.extra;
         case TYPE_POINTER: return elements * pointer_size(at, rules);
-        case TYPE_ENUM: return n.entry ? elements * n.entry->base_size : 0;
-        case TYPE_STRUCT: return n.entry ? elements * n.entry->size : 0;
+        case TYPE_ENUM: return n.entry ? elements * n.entry->aggregate().base_size : 0;
+        case TYPE_STRUCT: return n.entry ? elements * n.entry->aggregate().size : 0;
         case TYPE_ARRAY: elements *= n.value; break;
         default: return 0;
         }

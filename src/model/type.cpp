@@ -22,9 +22,9 @@ std::string_view chain_key(std::string_view name) {
 }
 
 const ChainEnds* find_chain(const ScopeEntry* scope, std::string_view name) {
-    if (!scope->chains) return nullptr;
-    auto found = scope->chains->find(chain_key(name));
-    return found == scope->chains->end() ? nullptr : &found->second;
+    if (!scope->scope().chains) return nullptr;
+    auto found = scope->scope().chains->find(chain_key(name));
+    return found == scope->scope().chains->end() ? nullptr : &found->second;
 }
 
 bool is_upper(char c) {
@@ -126,6 +126,10 @@ void TypeModel::reset() {
     link_pool.clear();
 }
 
+const ScopePart ScopeEntry::empty_scope;
+const AggregatePart ScopeEntry::empty_aggregate;
+const std::string ScopeEntry::empty_name;
+
 ScopeEntry* new_entry(uint32_t sclass) {
     ScopeEntry& entry = type_model.entry_pool.emplace_back();
     entry.sclass = sclass;
@@ -175,11 +179,11 @@ TypeRef::TypeRef(const Type* whole, int32_t node_index) : type(whole), index(nod
 
 ScopeEntry* new_scope(uint32_t sclass) {
     ScopeEntry* scope = new_entry(sclass);
-    scope->first_line = type_model.current_line;
-    scope->last_line = type_model.current_line;
-    scope->file_name = type_model.current_file_name;
+    ScopePart& part = scope->make_scope();
+    part.first_line = part.last_line = type_model.current_line;
+    part.file_name = type_model.current_file_name;
     scope->parent = type_model.current_scope;
-    if (scope->parent) scope->parent_count = scope->parent->entry_count();
+    if (scope->parent) part.parent_count = scope->parent->entry_count();
     return scope;
 }
 
@@ -208,9 +212,9 @@ void add_entry(ScopeEntry* entry) {
 
 void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
     if (!scope || entry->name.empty()) return;
-    if (!scope->chains) scope->chains = std::make_unique<ScopeChains>();
+    if (!scope->scope().chains) scope->make_scope().chains = std::make_unique<ScopeChains>();
     std::string_view key = chain_key(entry->name);
-    ChainEnds& ends = (*scope->chains)[key];
+    ChainEnds& ends = (*scope->scope().chains)[key];
     if (!ends.listed) {
         ends.listed = true;
         type_model.scopes_with_key[key].push_back(scope);
@@ -300,7 +304,9 @@ void print_type(const Type* type, FILE* out) {
         case TYPE_POINTER: fputc('*', out); break;
         case TYPE_STRUCT: {
             const ScopeEntry* s = node.entry;
-            const std::string& name = !s ? node.text : !s->tag.empty() ? s->tag : s->name;
+            const std::string& name = !s                            ? node.text
+                                      : !s->aggregate().tag.empty() ? s->aggregate().tag
+                                                                    : s->name;
             fprintf(out, "struct %s", name.c_str());
             break;
         }
@@ -341,8 +347,9 @@ namespace {
 // The latest entry named exactly name among the first `before` entries of the scope,
 // blocks and modules left out.
 ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32_t before) {
-    if (!scope->positions) scope->positions = std::make_unique<ScopePositions>();
-    ScopePositions& p = *scope->positions;
+    if (!scope->scope().positions)
+        scope->make_scope().positions = std::make_unique<ScopePositions>();
+    ScopePositions& p = *scope->scope().positions;
     for (; p.indexed < scope->entry_count(); ++p.indexed) {
         const ScopeEntry* e = scope->entries[p.indexed];
         if (e->sclass != SC_BLOCK && e->sclass != SC_MODULE && !e->name.empty())
@@ -357,7 +364,7 @@ ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32
 
 bool on_open_path(const ScopeEntry* scope) {
     const std::vector<ScopeEntry*>& path = type_model.open_path;
-    return scope->path_index < path.size() && path[scope->path_index] == scope;
+    return scope->scope().path_index < path.size() && path[scope->scope().path_index] == scope;
 }
 
 // Brings the open path up to the current scope: the scopes that are no longer on it
@@ -371,20 +378,20 @@ void follow_current_scope() {
         joining.push_back(scope);
         scope = scope->parent;
     }
-    size_t keep = scope ? scope->path_index + 1 : 0;
+    size_t keep = scope ? scope->scope().path_index + 1 : 0;
     for (size_t k = keep; k < m.open_path.size(); ++k)
-        m.open_path[k]->path_index = UINT32_MAX;
+        m.open_path[k]->make_scope().path_index = UINT32_MAX;
     m.open_path.resize(keep);
     m.unfaked_at.resize(keep);
     for (auto at = joining.rbegin(); at != joining.rend(); ++at) {
         ScopeEntry* joined = *at;
         uint32_t index = static_cast<uint32_t>(m.open_path.size());
-        joined->path_index = index;
+        joined->make_scope().path_index = index;
         m.open_path.push_back(joined);
         bool faked = (joined->flags & ENTRY_FAKED) && index > 0;
         m.unfaked_at.push_back(faked ? m.unfaked_at.back() : index);
-        if (joined->chains)
-            for (auto& [key, ends] : *joined->chains)
+        if (joined->scope().chains)
+            for (auto& [key, ends] : *joined->scope().chains)
                 if (!ends.listed) {
                     ends.listed = true;
                     m.scopes_with_key[key].push_back(joined);
@@ -403,7 +410,7 @@ template <typename Visit> void visit_open_scopes_with_key(std::string_view name,
         ScopeEntry* scope = scopes[k];
         if (!on_open_path(scope)) {
             if (k + 1 == scopes.size()) {
-                (*scope->chains)[chain_key(name)].listed = false;
+                (*scope->scope().chains)[chain_key(name)].listed = false;
                 scopes.pop_back();
             }
             continue;
@@ -430,7 +437,7 @@ ScopeEntry* find_type_name(std::string_view name) {
         const std::vector<ScopeEntry*>& path = type_model.open_path;
         uint32_t limit = scope == type_model.current_scope
                              ? scope->entry_count()
-                             : path[scope->path_index + 1]->parent_count;
+                             : path[scope->scope().path_index + 1]->scope().parent_count;
         uint32_t from = scope->sclass == SC_MODULE ? scope->entry_count() : limit;
         if (from > scope->entry_count()) from = scope->entry_count();
         found = latest_named_before(scope, name, from);
@@ -443,7 +450,7 @@ ScopeEntry* find_redeclaration(std::string_view name) {
     // The current scope and the faked blocks around it, up to the first real scope.
     ScopeEntry* found = nullptr;
     visit_open_scopes_with_key(name, [&](ScopeEntry* scope, const ChainEnds& chain) {
-        if (scope->path_index < type_model.unfaked_at.back()) return true;
+        if (scope->scope().path_index < type_model.unfaked_at.back()) return true;
         found = chain.latest[chain_key(name).size() != name.size()];
         return found != nullptr;
     });

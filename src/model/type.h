@@ -191,6 +191,31 @@ struct ScopePositions {
     std::unordered_map<std::string, std::vector<uint32_t>> by_name;
 };
 
+// What only a scope has (module, block, func, 15). Most entries are variables, so an
+// entry holds this apart, made when the scope is, and reads of an entry without one see
+// the empty part below.
+struct ScopePart {
+    uint32_t first_line = 0;
+    uint32_t last_line = 0;
+    std::string file_name;               // current source file when the scope was opened
+    int32_t numbers[4] = {0, 0, 0, 0};   // the numbers after the scope's closing brace
+    std::unique_ptr<ScopeChains> chains; // keyed by the name without a leading "_"
+    std::unique_ptr<ScopePositions> positions;
+    ScopeEntry* function = nullptr;   // func scope: the entry that declared the function
+    uint32_t parent_count = 0;        // the parent's entry_count when this scope was opened
+    uint32_t path_index = UINT32_MAX; // place in the type model's open path, while on it
+};
+
+// What only a structure, union or enumeration tag has; held apart as ScopePart is.
+struct AggregatePart {
+    uint8_t is_union = 0;
+    uint8_t base_size = 0; // enumerations
+    uint32_t size = 0;
+    std::string tag; // empty: none; an enumeration keeps "." as its tag
+    std::vector<Member> members;
+    std::vector<Enumerator> enumerators;
+};
+
 // One declared thing or one scope. Which fields mean something depends on `sclass`.
 struct ScopeEntry {
     // Every entry.
@@ -202,40 +227,47 @@ struct ScopeEntry {
 
     // Variables and typedefs (extern, static, auto, param, typedef, reg).
     uint32_t defined = 0; // fifth field of the record; for a function, its first number
-    std::string asm_name; // an "F" static's name as the side file gives it
     Type* type = nullptr;
     uint32_t value = 0; // address, frame offset, or register number
     uint32_t location_value = 0;
     uint32_t location_segment = 0;
 
-    // Scopes (module, block, func, 15).
-    uint32_t first_line = 0;
-    std::string file_name; // current source file when the scope was opened
-    uint32_t last_line = 0;
-    std::vector<ScopeEntry*> entries;    // in declaration order, nested scopes included
-    int32_t numbers[4] = {0, 0, 0, 0};   // the numbers after the scope's closing brace
-    std::unique_ptr<ScopeChains> chains; // keyed by the name without a leading "_"
-    std::unique_ptr<ScopePositions> positions;
-    ScopeEntry* function = nullptr; // func scope: the entry that declared the function
+    std::vector<ScopeEntry*> entries; // a scope's, in declaration order, nested scopes included
     ScopeEntry* parent = nullptr;
-    uint32_t parent_count = 0;        // the parent's entry_count when this scope was opened
-    uint32_t path_index = UINT32_MAX; // place in the type model's open path, while on it
 
-    // Structures and unions.
-    uint8_t is_union = 0;
-    uint32_t size = 0;
-    std::string tag; // empty: none; an enumeration keeps "." as its tag
-    std::vector<Member> members;
+    std::unique_ptr<std::string> asm_name_part; // an "F" static's name as the side file gives it
+    std::unique_ptr<ScopePart> scope_part;
+    std::unique_ptr<AggregatePart> aggregate_part;
 
-    // Enumerations (`tag` above too).
-    uint8_t base_size = 0;
-    std::vector<Enumerator> enumerators;
+    // Reads see an empty part where the entry has none; writes make it.
+    const ScopePart& scope() const { return scope_part ? *scope_part : empty_scope; }
+    ScopePart& make_scope() {
+        if (!scope_part) scope_part = std::make_unique<ScopePart>();
+        return *scope_part;
+    }
+    const AggregatePart& aggregate() const {
+        return aggregate_part ? *aggregate_part : empty_aggregate;
+    }
+    AggregatePart& make_aggregate() {
+        if (!aggregate_part) aggregate_part = std::make_unique<AggregatePart>();
+        return *aggregate_part;
+    }
+    const std::string& asm_name() const { return asm_name_part ? *asm_name_part : empty_name; }
+    void set_asm_name(std::string name) {
+        if (name.empty() && !asm_name_part) return;
+        asm_name_part = std::make_unique<std::string>(std::move(name));
+    }
 
     uint32_t entry_count() const { return static_cast<uint32_t>(entries.size()); }
     bool is_scope() const {
         return sclass == SC_MODULE || sclass == SC_BLOCK || sclass == SC_FUNC ||
                sclass == SC_NO_SIDE_FILE;
     }
+
+  private:
+    static const ScopePart empty_scope;
+    static const AggregatePart empty_aggregate;
+    static const std::string empty_name;
 };
 
 // The process-wide model. Everything it holds lives until reset() or the process ends.

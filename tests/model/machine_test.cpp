@@ -91,7 +91,7 @@ Frame frame_with(uint32_t sclass, uint32_t value) {
     ScopeEntry* declaring = new_entry(SC_EXTERN);
     declaring->name = "main";
     f.function = new_scope(SC_FUNC);
-    f.function->function = declaring;
+    f.function->make_scope().function = declaring;
     type_model.current_scope = f.function;
     f.block = new_scope(SC_BLOCK);
     f.variable = new_entry(sclass);
@@ -157,7 +157,7 @@ TEST(VariableLocation, ExternsAndStaticsAreKeptOnceFound) {
     EXPECT_EQ(where(f.variable, f.function), "20/1");
     ScopeEntry* ticks = new_entry(SC_STATIC);
     ticks->name = "_ticks";
-    ticks->asm_name = "F12";
+    ticks->set_asm_name("F12");
     EXPECT_EQ(where(ticks, f.function), "30/2");
 }
 
@@ -169,11 +169,11 @@ TEST(VariableLocation, DspicFramesAndStaticsOfTheScopeFile) {
     add_symbol("_count", 0x80C, 1, main_file, 0);
     store.files[main_file - 1]->symbols.push_back(store.symbols[1]); // as normalisation does
     Frame f = frame_with(SC_AUTO, 4);
-    f.function->numbers[1] = -10;
-    f.function->numbers[3] = -14;
+    f.function->make_scope().numbers[1] = -10;
+    f.function->make_scope().numbers[3] = -14;
     EXPECT_EQ(where(f.variable, f.block), "FFFFFFFA/0");
     Frame p = frame_with(SC_PARAM, 2);
-    p.function->numbers[3] = -14;
+    p.function->make_scope().numbers[3] = -14;
     EXPECT_EQ(where(p.variable, p.block), "FFFFFFF4/0");
     ScopeEntry* count = new_entry(SC_STATIC);
     count->name = "_count";

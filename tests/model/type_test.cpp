@@ -27,7 +27,7 @@ class TypeModelTest : public testing::Test {
     // A structure entry with plain members of the given types.
     ScopeEntry* structure(const char* name, const char* tag, std::vector<const char*> members) {
         ScopeEntry* s = declare(name, SC_STRUCT, nullptr);
-        s->tag = tag;
+        s->make_aggregate().tag = tag;
         int32_t offset = 0;
         for (const char* member_type : members) {
             Member m;
@@ -36,9 +36,9 @@ class TypeModelTest : public testing::Test {
             m.size = 2;
             m.offset = offset;
             offset += 2;
-            s->members.push_back(m);
+            s->make_aggregate().members.push_back(m);
         }
-        s->size = static_cast<uint32_t>(offset);
+        s->make_aggregate().size = static_cast<uint32_t>(offset);
         return s;
     }
 };
@@ -104,7 +104,7 @@ TEST_F(TypeModelTest, TypeStringsParseAndPrint) {
     ScopeEntry* s1 = find_type_name("S1");
     ASSERT_NE(s1, nullptr);
     EXPECT_EQ(s1->sclass, SC_STRUCT);
-    EXPECT_TRUE(s1->members.empty());
+    EXPECT_TRUE(s1->aggregate().members.empty());
     EXPECT_EQ(parse_type("`(E7")->base().entry->sclass, SC_ENUM);
     EXPECT_EQ(find_type_name("_byte")->type->count(), 3u); // the typedef was copied
     EXPECT_EQ(type_text(nullptr), "");

@@ -32,7 +32,7 @@ TEST(SdbRead, FieldsTheScopeDumpDoesNotShow) {
                          "7 3 0 2 9\n");
     ASSERT_NE(m, nullptr);
     ScopeEntry* ticks = entries_named(m, "_ticks").at(0);
-    EXPECT_EQ(ticks->asm_name, "F12");
+    EXPECT_EQ(ticks->asm_name(), "F12");
     EXPECT_EQ(ticks->value, 0u);
     EXPECT_EQ(entries_named(m, "F13").at(0)->value, 77u);
     ScopeEntry* x = entries_named(m, "_x").at(0);
@@ -43,27 +43,27 @@ TEST(SdbRead, FieldsTheScopeDumpDoesNotShow) {
     EXPECT_EQ(h->value, uint32_t(INT32_MIN));
     EXPECT_EQ(h->type->outermost().value, 2147483647u);
     ScopeEntry* node = entries_named(m, "S3").at(0);
-    EXPECT_EQ(node->size, 6u);
-    EXPECT_EQ(node->is_union, 0);
-    ASSERT_EQ(node->members.size(), 3u);
-    EXPECT_EQ(node->members[0].type->base().entry, node);
-    EXPECT_EQ(node->members[1].offset, 1);
-    const Member& bits = node->members[2];
+    EXPECT_EQ(node->aggregate().size, 6u);
+    EXPECT_EQ(node->aggregate().is_union, 0);
+    ASSERT_EQ(node->aggregate().members.size(), 3u);
+    EXPECT_EQ(node->aggregate().members[0].type->base().entry, node);
+    EXPECT_EQ(node->aggregate().members[1].offset, 1);
+    const Member& bits = node->aggregate().members[2];
     EXPECT_EQ(bits.type, nullptr); // "." is not a type string
     EXPECT_EQ(bits.size, 1);
     EXPECT_EQ(bits.offset, 5);
     EXPECT_EQ(bits.bit_width, 3);
     EXPECT_EQ(bits.bit_offset, 2);
     ScopeEntry* e2 = entries_named(m, "E2").at(0);
-    EXPECT_EQ(e2->base_size, 4);
-    EXPECT_EQ(e2->enumerators[0].value, -1);
+    EXPECT_EQ(e2->aggregate().base_size, 4);
+    EXPECT_EQ(e2->aggregate().enumerators[0].value, -1);
     EXPECT_EQ(*find_define("edition"), "pro"); // the first define of a name wins
     // The first number after a function goes to its entry and the scope's numbers; a
     // fifth is dropped.
     ScopeEntry* function = first_scope(m, SC_FUNC);
-    EXPECT_EQ(function->function, entries_named(m, "_f").at(0));
-    EXPECT_EQ(function->function->defined, 7u);
-    EXPECT_EQ((std::vector<int32_t>(function->numbers, function->numbers + 4)),
+    EXPECT_EQ(function->scope().function, entries_named(m, "_f").at(0));
+    EXPECT_EQ(function->scope().function->defined, 7u);
+    EXPECT_EQ((std::vector<int32_t>(function->scope().numbers, function->scope().numbers + 4)),
               (std::vector<int32_t>{7, 3, 0, 2}));
     EXPECT_EQ(sdb_file_name("noext"), "noext.sdb");
 }

@@ -142,9 +142,9 @@ struct ScopeTables {
 class ScopeFiles {
   public:
     const FileRecord* of(const ScopeEntry* scope) {
-        if (scope->file_name.empty()) return nullptr;
-        if (!looked_up_ || scope->file_name != name_) {
-            name_ = scope->file_name;
+        if (scope->scope().file_name.empty()) return nullptr;
+        if (!looked_up_ || scope->scope().file_name != name_) {
+            name_ = scope->scope().file_name;
             file_ = find_file(name_.c_str());
             looked_up_ = true;
         }
@@ -160,14 +160,14 @@ class ScopeFiles {
 FunctionRecord begin_record(const ScopeEntry* scope, ScopeFiles& files) {
     const FileRecord* file = files.of(scope);
     FunctionRecord record{scope,
-                          file ? cod_line_address(*file, scope->first_line) : 0,
-                          file ? cod_line_address(*file, scope->last_line) : 0,
+                          file ? cod_line_address(*file, scope->scope().first_line) : 0,
+                          file ? cod_line_address(*file, scope->scope().last_line) : 0,
                           {},
                           false};
-    if (scope->sclass == SC_FUNC && scope->function)
+    if (scope->sclass == SC_FUNC && scope->scope().function)
         record.variables.push_back(
-            {scope->function->name,
-             variable_entry(scope->function, scope->function->location_value)});
+            {scope->scope().function->name,
+             variable_entry(scope->scope().function, scope->scope().function->location_value)});
     return record;
 }
 

@@ -108,8 +108,8 @@ void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
     if (d_.grouped_bits) {
         TypeRef base(entry->type, 0);
         if (base && base.kind() == TYPE_BASIC && base.node().value == BASIC_BIT) {
-            bool alias = entry->sclass == SC_STATIC && !entry->asm_name.empty();
-            bits_.push_back({at.value, alias ? entry->asm_name : entry->name});
+            bool alias = entry->sclass == SC_STATIC && !entry->asm_name().empty();
+            bits_.push_back({at.value, alias ? entry->asm_name() : entry->name});
             return;
         }
     }
@@ -180,7 +180,7 @@ uint32_t Builder::add_block_marker(const char* name, size_t function, uint32_t l
 
 void Builder::begin_block(const ScopeEntry* block) {
     Level& outer = levels_.back();
-    uint32_t index = add_block_marker(".bb", outer.function, block->first_line);
+    uint32_t index = add_block_marker(".bb", outer.function, block->scope().first_line);
     uint32_t aux = index + 1;
     // Blocks of functions not written by their scopes link each ".bb" of one level to
     // the next one.
@@ -193,7 +193,7 @@ void Builder::begin_block(const ScopeEntry* block) {
 
 void Builder::end_block(const ScopeEntry* block) {
     const Level& level = levels_.back();
-    uint32_t index = add_block_marker(".eb", level.function, block->last_line);
+    uint32_t index = add_block_marker(".eb", level.function, block->scope().last_line);
     uint32_t aux = index + 1;
     if (d_.scoped_functions) {
         set_next(level.open_aux, aux);
@@ -206,7 +206,7 @@ void Builder::end_block(const ScopeEntry* block) {
 void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) {
     CoffFunction function;
     function.scope = scope;
-    function.entry = scope->function;
+    function.entry = scope->scope().function;
     ValuePair at;
     bool located =
         function.entry && variable_location(const_cast<ScopeEntry*>(function.entry), holder, &at);
@@ -226,7 +226,7 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
 
     int32_t section = d_.scoped_functions ? function.section : SECTION_DEBUG;
     uint32_t bf = symbols_.add(".bf", function.start, section, 0, CLASS_FUNCTION, 1);
-    uint32_t bf_aux = symbols_.add_aux(line_aux(scope->first_line));
+    uint32_t bf_aux = symbols_.add_aux(line_aux(scope->scope().first_line));
     if (!d_.scoped_functions) {
         set_next(previous_bf_aux_, bf);
         previous_bf_aux_ = bf_aux;
@@ -239,7 +239,7 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
         if (entry->sclass == SC_PARAM) local(entry, scope);
     // The body is one block.
     symbols_.add(".bb", function.start, section, 0, CLASS_BLOCK, 1);
-    uint32_t bb_aux = symbols_.add_aux(line_aux(scope->first_line));
+    uint32_t bb_aux = symbols_.add_aux(line_aux(scope->scope().first_line));
     levels_.push_back(Level{scope, bb_aux, NONE, number, bf_aux});
 }
 
@@ -262,14 +262,14 @@ void Builder::end_function(const ScopeEntry* scope) {
     int32_t section = d_.scoped_functions ? function.section : SECTION_DEBUG;
     if (d_.scoped_functions) {
         symbols_.add(".eb", function.start, section, 0, CLASS_BLOCK, 1);
-        uint32_t eb_aux = symbols_.add_aux(line_aux(scope->last_line));
+        uint32_t eb_aux = symbols_.add_aux(line_aux(scope->scope().last_line));
         set_next(level.open_aux, eb_aux);
         symbols_.add(".ef", value, section, 0, CLASS_FUNCTION, 1);
-        uint32_t ef_aux = symbols_.add_aux(line_aux(scope->last_line));
+        uint32_t ef_aux = symbols_.add_aux(line_aux(scope->scope().last_line));
         set_next(level.bf_aux, ef_aux);
     } else {
         uint32_t ef = symbols_.add(".ef", value, section, 0, CLASS_FUNCTION, 1);
-        symbols_.add_aux(line_aux(scope->last_line));
+        symbols_.add_aux(line_aux(scope->scope().last_line));
         set_next(level.last_block_aux, ef);
     }
     auto found = function.entry ? entry_index_.find(function.entry) : entry_index_.end();

@@ -37,7 +37,7 @@ CoffType Builder::convert(const Type* type) const {
             t.word = BASE_STRUCT;
             t.has_aux = true;
             t.structure = node.entry;
-            t.structure_size = node.entry ? node.entry->size : 0;
+            t.structure_size = node.entry ? node.entry->aggregate().size : 0;
             t.size = t.structure_size;
             break;
         case TYPE_POINTER:
@@ -102,7 +102,7 @@ void Builder::ensure_tag(const ScopeEntry* structure) {
         stack.pop_back();
         if (tag_index_.count(s)) continue;
         write_tag(s);
-        for (auto m = s->members.rbegin(); m != s->members.rend(); ++m) {
+        for (auto m = s->aggregate().members.rbegin(); m != s->aggregate().members.rend(); ++m) {
             TypeRef base(m->type, 0);
             if (base && base.kind() == TYPE_STRUCT && base.node().entry)
                 stack.push_back(base.node().entry);
@@ -111,8 +111,8 @@ void Builder::ensure_tag(const ScopeEntry* structure) {
 }
 
 void Builder::write_tag(const ScopeEntry* s) {
-    uint32_t tag = symbols_.add(s->tag, 0, SECTION_DEBUG, 0, CLASS_STRUCT_TAG, 1);
-    uint32_t tag_aux = symbols_.add_aux(size_aux(s->size));
+    uint32_t tag = symbols_.add(s->aggregate().tag, 0, SECTION_DEBUG, 0, CLASS_STRUCT_TAG, 1);
+    uint32_t tag_aux = symbols_.add_aux(size_aux(s->aggregate().size));
     tag_index_[s] = tag;
     auto pending = pending_.find(s);
     if (pending != pending_.end()) {
@@ -120,7 +120,7 @@ void Builder::write_tag(const ScopeEntry* s) {
             symbols_.update<CoffAux>(aux, [tag](CoffAux& a) { a.tag_index = tag; });
         pending_.erase(pending);
     }
-    for (const Member& m : s->members) {
+    for (const Member& m : s->aggregate().members) {
         if (m.bit_width != 0) {
             uint32_t value =
                 static_cast<uint32_t>(m.offset) * 8 + static_cast<uint32_t>(m.bit_offset);
@@ -131,7 +131,7 @@ void Builder::write_tag(const ScopeEntry* s) {
                       CLASS_STRUCT_MEMBER);
         }
     }
-    end_of_structure(tag, tag_aux, s->size);
+    end_of_structure(tag, tag_aux, s->aggregate().size);
 }
 
 // The ".eos" entry closing a structure, its auxiliary entry naming the tag; the tag's

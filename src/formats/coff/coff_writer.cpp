@@ -248,16 +248,18 @@ void Builder::gather_lines() {
     FilesByName files;
     for (CoffFunction& function : image_.functions) {
         const ScopeEntry* scope = function.scope;
-        if (scope->first_line == 0) continue;
-        uint32_t last = scope->last_line ? scope->last_line : scope->first_line;
+        if (scope->scope().first_line == 0) continue;
+        uint32_t last =
+            scope->scope().last_line ? scope->scope().last_line : scope->scope().first_line;
         uint32_t segment = function.entry ? function.entry->location_segment : 0;
-        files.lines_between(scope->file_name, scope->first_line, last, [&](const LineRecord* line) {
-            bool wanted = d_.scoped_functions ? line->segment == segment
-                                              : is_program_class(segment_name(line->segment)) &&
-                                                    !(d_.first_lines_outside_data_copy &&
-                                                      in_data_copy(line->address));
-            if (wanted) function.lines.push_back(line);
-        });
+        files.lines_between(
+            scope->scope().file_name, scope->scope().first_line, last, [&](const LineRecord* line) {
+                bool wanted = d_.scoped_functions ? line->segment == segment
+                                                  : is_program_class(segment_name(line->segment)) &&
+                                                        !(d_.first_lines_outside_data_copy &&
+                                                          in_data_copy(line->address));
+                if (wanted) function.lines.push_back(line);
+            });
         if (d_.first_lines_outside_data_copy) reduce_to_first_lines(function.lines);
     }
 }

@@ -499,7 +499,7 @@ void DwarfWriter::write_entries(const ScopeEntry* module) {
             case SC_BLOCK: return true;
             case SC_FUNC:
                 write_subprogram(entry);
-                frame_bases.push_back(entry->numbers[0]);
+                frame_bases.push_back(entry->scope().numbers[0]);
                 return true;
             case SC_ENUM: {
                 Type enumeration;
@@ -572,7 +572,7 @@ void DwarfWriter::write_typedef(const ScopeEntry* entry) {
 }
 
 void DwarfWriter::write_subprogram(const ScopeEntry* scope) {
-    const ScopeEntry* declaring = scope->function;
+    const ScopeEntry* declaring = scope->scope().function;
     const std::string name = declaring ? declaring->name : std::string();
     // The return type lies below the function node, which qualifiers such as a code
     // model's may wrap.
@@ -721,14 +721,14 @@ uint32_t DwarfWriter::write_pointer(TypeRef node, unsigned depth) {
 uint32_t DwarfWriter::write_enumeration(const TypeNode& node) {
     const ScopeEntry* enumeration = node.entry;
     if (!enumeration) return NO_TYPE;
-    bool named = !enumeration->tag.empty() && enumeration->tag != ".";
+    bool named = !enumeration->aggregate().tag.empty() && enumeration->aggregate().tag != ".";
     ByteWriter buffer(order_);
     Entry entry = start(buffer, named ? ENUM_NAMED : ENUM_ANONYMOUS);
     size_t sibling_at = entry.here();
     entry.number(0);
-    if (named) entry.text(enumeration->tag);
-    entry.number(enumeration->base_size);
-    for (const Enumerator& enumerator : enumeration->enumerators)
+    if (named) entry.text(enumeration->aggregate().tag);
+    entry.number(enumeration->aggregate().base_size);
+    for (const Enumerator& enumerator : enumeration->aggregate().enumerators)
         start(buffer, ENUMERATOR).text(enumerator.name).number(uint32_t(enumerator.value));
     buffer.u8(0);
     buffer.patch(sibling_at, unit_offset() + buffer.size(), 4);
@@ -739,16 +739,16 @@ uint32_t DwarfWriter::write_structure(const TypeNode& node, CachedType* slot, un
     const ScopeEntry* structure = node.entry;
     if (!structure) return NO_TYPE;
     slot->offset = BEING_WRITTEN;
-    bool named = !structure->tag.empty();
-    Abbrev kind = structure->is_union ? (named ? UNION_NAMED : UNION_ANONYMOUS)
-                                      : (named ? STRUCT_NAMED : STRUCT_ANONYMOUS);
+    bool named = !structure->aggregate().tag.empty();
+    Abbrev kind = structure->aggregate().is_union ? (named ? UNION_NAMED : UNION_ANONYMOUS)
+                                                  : (named ? STRUCT_NAMED : STRUCT_ANONYMOUS);
     ByteWriter buffer(order_);
     Entry entry = start(buffer, kind);
     size_t sibling_at = entry.here();
     entry.number(0);
-    if (named) entry.text(structure->tag);
-    entry.number(structure->size).number(current_file_).number(structure->line);
-    for (const Member& member : structure->members)
+    if (named) entry.text(structure->aggregate().tag);
+    entry.number(structure->aggregate().size).number(current_file_).number(structure->line);
+    for (const Member& member : structure->aggregate().members)
         write_member(buffer, *structure, member, depth);
     buffer.u8(0);
     buffer.patch(sibling_at, unit_offset() + buffer.size(), 4);
@@ -772,15 +772,15 @@ void DwarfWriter::write_member(ByteWriter& buffer, const ScopeEntry& structure,
         return;
     }
     bool bits = member.bit_width != 0;
-    Abbrev kind = structure.is_union ? (bits ? UNION_BIT_MEMBER : UNION_MEMBER)
-                                     : (bits ? BIT_MEMBER : MEMBER);
+    Abbrev kind = structure.aggregate().is_union ? (bits ? UNION_BIT_MEMBER : UNION_MEMBER)
+                                                 : (bits ? BIT_MEMBER : MEMBER);
     Entry entry = start(buffer, kind);
     entry.text(member.name).number(type);
     if (bits)
         entry.number(uint32_t(member.size))
             .number(uint32_t(member.bit_width))
             .number(uint32_t(member.size * 8 - member.bit_offset - 1));
-    if (!structure.is_union) {
+    if (!structure.aggregate().is_union) {
         ByteWriter location(order_);
         location.u8(DW_OP_plus_uconst);
         location.uleb128(uint32_t(member.offset));

@@ -268,8 +268,9 @@ void ModelReader::read_unit(const DieTree& tree) {
     type_model.current_scope = global;
     module_ = new_scope(SC_MODULE);
     module_->name = root.text();
-    module_->file_name = module_->name;
-    module_->first_line = module_->last_line = 0;
+    ScopePart& part = module_->make_scope();
+    part.file_name = module_->name;
+    part.first_line = part.last_line = 0;
     cover_lines(module_, 0, UINT64_MAX);
     add_entry(module_);
     current_file_ = UINT32_MAX;
@@ -332,8 +333,9 @@ ScopeEntry* ModelReader::read_entry(const DieTree& tree, uint32_t k, ScopeEntry*
 ScopeEntry* ModelReader::open_scope(uint32_t sclass, ScopeEntry* holder, uint32_t line) {
     type_model.current_scope = holder;
     ScopeEntry* scope = new_scope(sclass);
-    scope->first_line = scope->last_line = line;
-    scope->file_name = current_file_name_;
+    ScopePart& part = scope->make_scope();
+    part.first_line = part.last_line = line;
+    part.file_name = current_file_name_;
     add_entry(scope);
     charge_read_allowance(1);
     return scope;
@@ -377,7 +379,7 @@ ScopeEntry* ModelReader::read_function(const DieTree& tree, uint32_t k, ScopeEnt
     declare(scope, function, *named);
     note_extent(function->name, die);
     ScopeEntry* body = open_scope(SC_FUNC, scope, named->decl_line);
-    body->function = function;
+    body->make_scope().function = function;
     if (die.has_high_pc)
         cover_lines(body, die.low_pc,
                     die.high_pc_is_length ? die.low_pc + die.high_pc : die.high_pc);
@@ -493,10 +495,10 @@ void ModelReader::read_lines(const DieTree& tree) {
 // A scope's first and last lines widened to those of the rows of its addresses.
 void ModelReader::cover_lines(ScopeEntry* scope, uint64_t low, uint64_t high) {
     auto row = std::lower_bound(rows_.begin(), rows_.end(), std::make_pair(low, uint32_t(0)));
+    ScopePart& part = scope->make_scope();
     for (; row != rows_.end() && row->first < high; ++row) {
-        if (scope->first_line == 0 || row->second < scope->first_line)
-            scope->first_line = row->second;
-        scope->last_line = std::max(scope->last_line, row->second);
+        if (part.first_line == 0 || row->second < part.first_line) part.first_line = row->second;
+        part.last_line = std::max(part.last_line, row->second);
     }
 }
 

@@ -229,13 +229,13 @@ ScopeEntry* ModelReader::aggregate(const DieTree& tree, const Die& die) {
     if (entry) return entry;
     const bool enumeration = die.tag == DW_TAG_enumeration_type;
     entry = new_entry(enumeration ? SC_ENUM : SC_STRUCT);
-    entry->name = entry->tag = die.text();
+    entry->name = entry->make_aggregate().tag = die.text();
     entry->line = die.decl_line;
     if (enumeration)
-        entry->base_size = uint8_t(die.byte_size);
+        entry->make_aggregate().base_size = uint8_t(die.byte_size);
     else
-        entry->size = uint32_t(die.byte_size);
-    entry->is_union = die.tag == DW_TAG_union_type;
+        entry->make_aggregate().size = uint32_t(die.byte_size);
+    entry->make_aggregate().is_union = die.tag == DW_TAG_union_type;
     module_->entries.push_back(entry);
     charge_read_allowance(1);
     unfilled_.push_back({&tree, &die});
@@ -259,7 +259,7 @@ void ModelReader::fill_enumeration(const DieTree& tree, const Die& die, ScopeEnt
     for (uint32_t k = at + 1; k < die.end; k = tree.dies[k].end) {
         const Die& item = tree.dies[k];
         if (item.tag != DW_TAG_enumerator) continue;
-        entry->enumerators.push_back({item.text(), int32_t(item.const_value)});
+        entry->make_aggregate().enumerators.push_back({item.text(), int32_t(item.const_value)});
         charge_read_allowance(1);
     }
 }
@@ -295,7 +295,7 @@ void ModelReader::fill_structure(const DieTree& tree, const Die& die, ScopeEntry
             m.bit_offset =
                 int32_t(from_top + item.bit_size <= bits ? bits - from_top - item.bit_size : 0);
         }
-        entry->members.push_back(std::move(m));
+        entry->make_aggregate().members.push_back(std::move(m));
         charge_read_allowance(1);
     }
 }

@@ -334,8 +334,8 @@ void DbgWriter::scope_header(const ScopeEntry* scope, uint32_t parent, bool afte
     out.u16(id);
     out.u16(parent);
     bool fixed = after_walk && id == 1;
-    number(out, fixed ? 1 : line_position(scope->first_line, false));
-    number(out, fixed ? 1 : line_position(scope->last_line, true));
+    number(out, fixed ? 1 : line_position(scope->scope().first_line, false));
+    number(out, fixed ? 1 : line_position(scope->scope().last_line, true));
 }
 
 // A scope's C scope records: its variables' symbol index pairs under a header naming its
@@ -346,8 +346,8 @@ void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
         depth_reported_ = true;
         return;
     }
-    if (!scope->file_name.empty())
-        if (FileRecord* file = find_file(scope->file_name.c_str())) current_file_ = file;
+    if (!scope->scope().file_name.empty())
+        if (FileRecord* file = find_file(scope->scope().file_name.c_str())) current_file_ = file;
     bool marked = false;
     for (ScopeEntry* entry : scope->entries) {
         if (entry->sclass == SC_BLOCK || entry->sclass == SC_FUNC) {
@@ -403,8 +403,9 @@ void DbgWriter::write() {
 
     if (typed())
         walk_modules([&](ScopeEntry* entry, ScopeEntry* holder) {
-            if (entry->is_scope() && !entry->file_name.empty()) {
-                if (FileRecord* file = find_file(entry->file_name.c_str())) current_file_ = file;
+            if (entry->is_scope() && !entry->scope().file_name.empty()) {
+                if (FileRecord* file = find_file(entry->scope().file_name.c_str()))
+                    current_file_ = file;
             } else if (entry->sclass == SC_FILENAME) {
                 current_file_ = find_file(entry->name.c_str());
             } else if (is_variable(entry)) {

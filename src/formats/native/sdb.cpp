@@ -193,8 +193,9 @@ std::string SdbReader::rest_of_line() {
 
 void SdbReader::note_line(ScopeEntry* scope) {
     uint32_t line = type_model.current_line;
-    if (scope->first_line == 0 || line < scope->first_line) scope->first_line = line;
-    if (line > scope->last_line) scope->last_line = line;
+    ScopePart& part = scope->make_scope();
+    if (part.first_line == 0 || line < part.first_line) part.first_line = line;
+    if (line > part.last_line) part.last_line = line;
 }
 
 // The body of the module scope. Nested scopes are kept on frames_ rather than the
@@ -261,7 +262,7 @@ bool SdbReader::open_scope(Frame& frame) {
 void SdbReader::close_nested(Frame& frame, ScopeEntry* nested, uint32_t nested_class) {
     add_entry(nested);
     if (nested_class == SC_FUNC) {
-        nested->function = frame.pending_function;
+        nested->make_scope().function = frame.pending_function;
         frame.number_index = 0;
     }
     frame.last_nested = nested;
@@ -271,7 +272,7 @@ void SdbReader::close_nested(Frame& frame, ScopeEntry* nested, uint32_t nested_c
 
 void SdbReader::finish_frame(Frame& frame) {
     for (ScopeEntry* faked : frame.faked_blocks)
-        faked->last_line = type_model.current_line;
+        faked->make_scope().last_line = type_model.current_line;
     ScopeEntry* scope = frame.scope;
     type_model.current_scope = scope->parent;
     frames_.pop_back();
@@ -288,8 +289,8 @@ void SdbReader::line_directive(Frame& frame) {
         std::string file = rest_of_line();
         if (!file.empty() && file != type_model.current_file_name) {
             type_model.current_file_name = file;
-            frame.scope->first_line = type_model.current_line;
-            frame.scope->last_line = type_model.current_line;
+            frame.scope->make_scope().first_line = type_model.current_line;
+            frame.scope->make_scope().last_line = type_model.current_line;
             add_filename_entry(type_model.current_scope, file, type_model.current_line);
         }
     }
@@ -303,7 +304,7 @@ void SdbReader::number(Frame& frame) {
         frame.pending_function = nullptr;
     }
     if (!frame.last_nested) return;
-    if (frame.number_index < 4) frame.last_nested->numbers[frame.number_index] = value;
+    if (frame.number_index < 4) frame.last_nested->make_scope().numbers[frame.number_index] = value;
     ++frame.number_index;
 }
 
@@ -337,7 +338,7 @@ void SdbReader::variable_record(Frame& frame) {
                 proto.value = find_register(token_.c_str());
             } else if (sclass == SC_STATIC && proto.name[0] == 'F' &&
                        (isalpha(static_cast<unsigned char>(token_[0])) || token_[0] == '_')) {
-                proto.asm_name = proto.name;
+                proto.set_asm_name(proto.name);
                 proto.name = "_" + token_;
             } else {
                 const char* text = token_.c_str();
@@ -375,7 +376,7 @@ void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
     } else if (sclass == SC_EXTERN || sclass == SC_STATIC) {
         ScopeEntry* hit = find_redeclaration(proto->name);
         if (hit && hit->sclass == sclass && hit->value == proto->value &&
-            hit->defined <= proto->defined && hit->asm_name == proto->asm_name) {
+            hit->defined <= proto->defined && hit->asm_name() == proto->asm_name()) {
             hit->type = proto->type;
             hit->defined = proto->defined;
             result = hit;
@@ -384,7 +385,7 @@ void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
     if (!result) {
         result = new_entry(sclass);
         result->name = std::move(proto->name);
-        result->asm_name = std::move(proto->asm_name);
+        result->asm_name_part = std::move(proto->asm_name_part);
         result->line = type_model.current_line;
         result->defined = proto->defined;
         result->value = proto->value;
@@ -403,18 +404,18 @@ void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
 void SdbReader::structure_record(bool is_union) {
     if (!next_token()) return;
     ScopeEntry* entry = find_redeclaration(token_);
-    if (!entry || entry->sclass != SC_STRUCT || !entry->members.empty()) {
+    if (!entry || entry->sclass != SC_STRUCT || !entry->aggregate().members.empty()) {
         entry = new_entry(SC_STRUCT);
         entry->name = token_;
         entry->line = type_model.current_line;
         add_entry(entry);
         chain_entry(type_model.current_scope, entry);
     }
-    entry->is_union = is_union ? 1 : 0;
+    entry->make_aggregate().is_union = is_union ? 1 : 0;
     if (!next_token()) return;
-    entry->tag = token_ == "." ? "" : token_;
+    entry->make_aggregate().tag = token_ == "." ? "" : token_;
     if (!next_token()) return;
-    entry->size = static_cast<uint32_t>(to_int(token_));
+    entry->make_aggregate().size = static_cast<uint32_t>(to_int(token_));
     bool have = next_token();
     while (have && token_[0] != ']') {
         Member member;
@@ -428,7 +429,7 @@ void SdbReader::structure_record(bool is_union) {
         if (!next_token()) break;
         member.size = to_int(token_);
         if (!next_token()) {
-            entry->members.push_back(std::move(member));
+            entry->make_aggregate().members.push_back(std::move(member));
             break;
         }
         member.offset = to_int(token_);
@@ -439,7 +440,7 @@ void SdbReader::structure_record(bool is_union) {
             if (position) member.bit_offset = to_int(position + 1);
             have = next_token();
         }
-        entry->members.push_back(std::move(member));
+        entry->make_aggregate().members.push_back(std::move(member));
     }
 }
 
@@ -447,19 +448,19 @@ void SdbReader::structure_record(bool is_union) {
 void SdbReader::enumeration_record() {
     if (!next_token()) return;
     ScopeEntry* entry = find_redeclaration(token_);
-    if (!entry || entry->sclass != SC_ENUM || !entry->enumerators.empty()) {
+    if (!entry || entry->sclass != SC_ENUM || !entry->aggregate().enumerators.empty()) {
         entry = new_entry(SC_ENUM);
         entry->name = token_;
         add_entry(entry);
         chain_entry(type_model.current_scope, entry);
     }
     if (!next_token()) return;
-    entry->tag = token_;
+    entry->make_aggregate().tag = token_;
     bool have = next_token();
     if (have && token_[0] == '`') {
         Type* base = parse_type(token_.c_str());
         if (base && !base->empty())
-            entry->base_size = static_cast<uint8_t>(type_size(TypeRef(base, 0)));
+            entry->make_aggregate().base_size = static_cast<uint8_t>(type_size(TypeRef(base, 0)));
         have = next_token();
     }
     while (have && token_[0] != ']') {
@@ -467,7 +468,7 @@ void SdbReader::enumeration_record() {
         enumerator.name = token_;
         if (!next_token()) break;
         enumerator.value = to_int(token_);
-        entry->enumerators.push_back(std::move(enumerator));
+        entry->make_aggregate().enumerators.push_back(std::move(enumerator));
         have = next_token();
     }
 }
@@ -598,15 +599,15 @@ void dump_entry(const ScopeEntry* entry, FILE* out) {
         fprintf(out, "%s `", entry->name.c_str());
         print_type(entry->type, out);
         if (entry->sclass == SC_REG) fprintf(out, " %s", register_name(entry->value));
-        if (entry->sclass == SC_STATIC && !entry->asm_name.empty())
-            fprintf(out, " %s", entry->asm_name.c_str());
+        if (entry->sclass == SC_STATIC && !entry->asm_name().empty())
+            fprintf(out, " %s", entry->asm_name().c_str());
         fprintf(out, " %d\n", static_cast<int>(entry->line));
         break;
     case SC_STRUCT:
         fputs(entry->name.c_str(), out);
-        if (!entry->tag.empty()) fprintf(out, "(%s)", entry->tag.c_str());
+        if (!entry->aggregate().tag.empty()) fprintf(out, "(%s)", entry->aggregate().tag.c_str());
         fputs(" = {", out);
-        for (const Member& member : entry->members) {
+        for (const Member& member : entry->aggregate().members) {
             fprintf(out, " %s `", member.name.c_str());
             print_type(member.type, out);
         }
@@ -614,9 +615,9 @@ void dump_entry(const ScopeEntry* entry, FILE* out) {
         break;
     case SC_ENUM:
         fputs(entry->name.c_str(), out);
-        if (!entry->tag.empty()) fprintf(out, "(%s)", entry->tag.c_str());
+        if (!entry->aggregate().tag.empty()) fprintf(out, "(%s)", entry->aggregate().tag.c_str());
         fputs(" = {", out);
-        for (const Enumerator& e : entry->enumerators)
+        for (const Enumerator& e : entry->aggregate().enumerators)
             fprintf(out, " %s=%ld", e.name.c_str(), static_cast<long>(e.value));
         fputs(" }\n", out);
         break;
@@ -628,13 +629,15 @@ void dump_entry(const ScopeEntry* entry, FILE* out) {
 // The line that opens a nested scope in the dump.
 void dump_scope_header(const ScopeEntry* scope, FILE* out) {
     if (scope->sclass == SC_MODULE || scope->sclass == SC_NO_SIDE_FILE) {
-        fprintf(out, "\"%s\" %d-%d\n", scope->name.c_str(), static_cast<int>(scope->first_line),
-                static_cast<int>(scope->last_line));
+        fprintf(out, "\"%s\" %d-%d\n", scope->name.c_str(),
+                static_cast<int>(scope->scope().first_line),
+                static_cast<int>(scope->scope().last_line));
         return;
     }
     if (scope->sclass == SC_FUNC)
-        fprintf(out, "%s() ", scope->function ? scope->function->name.c_str() : "");
-    fprintf(out, "%d-%d", static_cast<int>(scope->first_line), static_cast<int>(scope->last_line));
+        fprintf(out, "%s() ", scope->scope().function ? scope->scope().function->name.c_str() : "");
+    fprintf(out, "%d-%d", static_cast<int>(scope->scope().first_line),
+            static_cast<int>(scope->scope().last_line));
     if (scope->flags & ENTRY_FAKED) fputs(" (faked)", out);
     fputc('\n', out);
 }

@@ -361,9 +361,10 @@ unsigned basic_index(const TypeNode& node) {
 // An enumeration is signed when one of its enumerators is negative.
 unsigned enumeration_index(const ScopeEntry* entry) {
     if (!entry) return TI_TYPELESS;
-    bool is_signed = std::any_of(entry->enumerators.begin(), entry->enumerators.end(),
-                                 [](const Enumerator& e) { return e.value < 0; });
-    bool byte = entry->base_size == 1;
+    bool is_signed =
+        std::any_of(entry->aggregate().enumerators.begin(), entry->aggregate().enumerators.end(),
+                    [](const Enumerator& e) { return e.value < 0; });
+    bool byte = entry->aggregate().base_size == 1;
     if (is_signed) return byte ? TI_SIGNED_CHAR : TI_SIGNED_INT;
     return byte ? TI_UNSIGNED_CHAR : TI_UNSIGNED_INT;
 }
@@ -428,11 +429,11 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
     if (known != cache_.end()) return known->second;
 
     unsigned tag = TI_TYPELESS;
-    if (!entry->tag.empty()) {
+    if (!entry->aggregate().tag.empty()) {
         ByteWriter descriptor;
         descriptor.u8(TD_TAG);
         descriptor.u8(0);
-        std::string name = entry->tag.substr(0, NAME_LIMIT);
+        std::string name = entry->aggregate().tag.substr(0, NAME_LIMIT);
         descriptor.u8(name.size());
         descriptor.text(name);
         tag = add_descriptor({entry, KEY_TAG}, descriptor);
@@ -441,7 +442,7 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
     added_.push_back(key);
 
     std::vector<unsigned> member_types;
-    for (const Member& member : entry->members) {
+    for (const Member& member : entry->aggregate().members) {
         if (member.bit_width) {
             ByteWriter descriptor;
             descriptor.u8(TD_BIT_FIELD);
@@ -466,8 +467,8 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
         list = ByteWriter();
         in_list = 0;
     };
-    for (size_t k = 0; k < entry->members.size(); ++k) {
-        const Member& member = entry->members[k];
+    for (size_t k = 0; k < entry->aggregate().members.size(); ++k) {
+        const Member& member = entry->aggregate().members[k];
         std::string name = member.name.substr(0, MEMBER_NAME_LIMIT);
         if (in_list && list.size() + 4 + name.size() > MEMBER_LIST_LIMIT) close_list();
         if (!in_list) {
@@ -487,7 +488,7 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
 
     ByteWriter descriptor;
     descriptor.u8(TD_STRUCT);
-    descriptor.u8(entry->size);
+    descriptor.u8(entry->aggregate().size);
     descriptor.u8(0);
     descriptor.u8(first_list);
     descriptor.u8(tag);
@@ -563,7 +564,8 @@ void TypedWriter::write_scope(ScopeEntry* scope, const FileRecord* line_file, un
         file = line_file_of(entry, file);
         switch (entry->sclass) {
         case SC_MODULE: {
-            std::string name = entry->function ? entry->function->name : entry->name;
+            std::string name =
+                entry->scope().function ? entry->scope().function->name : entry->name;
             writer_.scope(OMF_MODULE_BLOCK, name);
             write_scope(entry, file, depth + 1);
             writer_.scope(OMF_MODULE_END_BLOCK, name);
@@ -584,7 +586,8 @@ void TypedWriter::write_scope(ScopeEntry* scope, const FileRecord* line_file, un
 // its line numbers.
 void TypedWriter::write_function(ScopeEntry* function, const FileRecord* line_file,
                                  unsigned depth) {
-    std::string name = function->function ? function->function->name : function->name;
+    std::string name =
+        function->scope().function ? function->scope().function->name : function->name;
     writer_.scope(OMF_PROCEDURE_BLOCK, name);
     writer_.scope(OMF_DO_BLOCK, "");
     write_scope(function, line_file, depth + 1);
@@ -593,10 +596,10 @@ void TypedWriter::write_function(ScopeEntry* function, const FileRecord* line_fi
         // The file's line records are sorted by line number.
         const std::vector<LineRecord*>& lines = line_file->lines;
         auto first = std::lower_bound(
-            lines.begin(), lines.end(), function->first_line,
+            lines.begin(), lines.end(), function->scope().first_line,
             [](const LineRecord* record, uint32_t line) { return record->line < line; });
         auto last = first;
-        while (last != lines.end() && (*last)->line <= function->last_line)
+        while (last != lines.end() && (*last)->line <= function->scope().last_line)
             ++last;
         if (first != last) {
             uint32_t low = UINT32_MAX, high = 0;
