@@ -12,6 +12,7 @@
 #include "formats/elf/dwarf_expressions.h"
 #include "formats/elf/dwarf_info.h"
 #include "formats/elf/dwarf_lines.h"
+#include "formats/elf/dwarf_macros.h"
 #include "test_support.h"
 
 namespace {
@@ -109,7 +110,8 @@ TEST(DwarfReader, LineStateMachine) {
     header.insert(header.end(), {0, 'a', '.', 'c', 0, 0, 0, 0, 0});
     Bytes program = cat({{0, 5, DW_LNE_set_address, 0, 1, 0, 0}, // address 0x100
                          {DW_LNS_set_basic_block, DW_LNS_copy},  // row 1, basic block
-                         {13 + 3 + 12 * 3},                      // special: line +0, 3 ops
+                         {0, 8, DW_LNE_define_file, 'b', '.', 'c', 0, 1, 2, 3},
+                         {13 + 3 + 12 * 3}, // special: line +0, 3 ops
                          {DW_LNS_const_add_pc, DW_LNS_negate_stmt, DW_LNS_advance_line},
                          leb({-2}, true),
                          {DW_LNS_copy, 0, 1, DW_LNE_end_sequence}});
@@ -135,12 +137,16 @@ TEST(DwarfReader, LineStateMachine) {
     using Row = std::tuple<uint64_t, uint64_t, int64_t, bool, bool>; // address, op index,
                                                                      // line, stmt, block
     std::vector<Row> rows, again;
+    using Defined = std::tuple<std::string, uint64_t, uint64_t, uint64_t>;
+    std::vector<Defined> defined;
     LineState state = reader.initial_state();
     LineOp op;
     uint64_t first = reader.position();
     for (LineStep step = LineStep::NONE; step != LineStep::END;) {
         step = reader.step(&state, &op);
         ASSERT_NE(step, LineStep::OVERRUN);
+        if (op.operand == LineOp::FILE)
+            defined.push_back({op.file_name, op.directory, op.time, op.size});
         if (step == LineStep::ROW || step == LineStep::END) {
             rows.push_back(
                 {state.address, state.op_index, state.line, state.is_stmt, state.basic_block});
@@ -154,6 +160,8 @@ TEST(DwarfReader, LineStateMachine) {
                                    {0x116, 1, -1, false, false},
                                    {0x116, 1, -1, false, false}};
     EXPECT_EQ(rows, want);
+    const std::vector<Defined> want_defined = {{"b.c", 1, 2, 3}};
+    EXPECT_EQ(defined, want_defined); // define_file: a name and three numbers, no row
     reader.replay(first, op.offset, [&](uint64_t, const LineState& s) {
         again.push_back({s.address, s.op_index, s.line, s.is_stmt, s.basic_block});
     });
@@ -289,6 +297,28 @@ TEST(DwarfReader, EntriesOfAUnit) {
     std::string messages = capture_stderr([&] { reader.finish(); });
     EXPECT_NE(messages.find("(662)"), std::string::npos) << "the 7 after the tree";
     EXPECT_TRUE(units.done());
+}
+
+// A macro unit's header: its line offset and operand table read, a version that is
+// neither GNU's 4 nor 5 refused with 420, a header cut inside its operand table with 422.
+TEST(DwarfReader, MacroUnitHeaders) {
+    Bytes whole = {5, 0, 6, 0x10, 0, 0, 0, 1, 0xE0, 2, DW_FORM_udata, DW_FORM_string};
+    Sections s({{".debug_macro", whole}});
+    const Section& section = s.set[MACRO_SECTION];
+    ByteReader in(whole.data(), whole.size(), ByteOrder::little);
+    MacroUnitHeader h;
+    ASSERT_TRUE(read_macro_header(in, section, &h));
+    EXPECT_EQ(h.line_offset, 0x10u);
+    ASSERT_EQ(h.operand_forms.size(), 1u);
+    EXPECT_EQ(h.operand_forms[0].second, Bytes({DW_FORM_udata, DW_FORM_string}));
+    const std::pair<Bytes, const char*> bad[] = {{{3, 0, 0}, "(420)"},
+                                                 {{5, 0, 4, 1, 0xE0, 9, DW_FORM_udata}, "(422)"}};
+    for (const auto& [bytes, code] : bad) {
+        ByteReader cut(bytes.data(), bytes.size(), ByteOrder::little);
+        std::string messages =
+            capture_stderr([&] { EXPECT_FALSE(read_macro_header(cut, section, &h)); });
+        EXPECT_NE(messages.find(code), std::string::npos) << messages;
+    }
 }
 
 } // namespace
