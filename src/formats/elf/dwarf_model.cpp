@@ -177,21 +177,37 @@ Place ModelReader::place_of(const FormValue& v, const UnitContext& unit) {
     return place;
 }
 
+// A reference attribute: an entry of this unit by its offset, a type unit by its
+// signature, or an entry of another unit or file, which the read does not follow.
+void ModelReader::read_reference(const FormValue& v, uint64_t* target, Die::Reference* kind) const {
+    if (v.form == DW_FORM_ref_sig8) {
+        *kind = Die::SIGNATURE;
+        *target = v.number;
+    } else if (v.form == DW_FORM_ref_addr || v.form == DW_FORM_GNU_ref_alt ||
+               v.form == DW_FORM_ref_sup4 || v.form == DW_FORM_ref_sup8) {
+        *kind = Die::OTHER_UNIT;
+    } else if (v.kind == FormValue::NUMBER || v.kind == FormValue::SIGNED) {
+        *kind = Die::OFFSET;
+        *target = unit_start_ + v.number;
+    }
+}
+
+// A member's offset: a constant, or an expression of one DW_OP_plus_uconst (DWARF 2).
+void ModelReader::read_member_offset(Die& die, const FormValue& v, const UnitContext& unit) const {
+    die.has_member_offset = v.kind == FormValue::NUMBER || v.kind == FormValue::SIGNED;
+    die.member_offset = v.number;
+    if (v.kind != FormValue::BLOCK) return;
+    Operation op;
+    ByteReader in(v.block, v.number, sections_.order());
+    die.has_member_offset =
+        read_operation(in, v.number, unit, "location expression", &op) == OperationRead::DONE &&
+        op.opcode == DW_OP_plus_uconst && in.position() == v.number;
+    die.member_offset = op.values[0];
+}
+
 void ModelReader::read_attribute(Die& die, const AttributeSpec& spec, const FormValue& v,
                                  const UnitContext& unit) {
     const bool constant = v.kind == FormValue::NUMBER || v.kind == FormValue::SIGNED;
-    auto reference = [&](uint64_t* target, Die::Reference* kind) {
-        if (v.form == DW_FORM_ref_sig8) {
-            *kind = Die::SIGNATURE;
-            *target = v.number;
-        } else if (v.form == DW_FORM_ref_addr || v.form == DW_FORM_GNU_ref_alt ||
-                   v.form == DW_FORM_ref_sup4 || v.form == DW_FORM_ref_sup8) {
-            *kind = Die::OTHER_UNIT;
-        } else if (constant) {
-            *kind = Die::OFFSET;
-            *target = unit_start_ + v.number;
-        }
-    };
     switch (spec.attribute) {
     case DW_AT_name:
         if (v.kind == FormValue::STRING && v.text) {
@@ -199,9 +215,9 @@ void ModelReader::read_attribute(Die& die, const AttributeSpec& spec, const Form
             die.name_length = uint32_t(std::min<size_t>(v.text_length, UINT32_MAX));
         }
         break;
-    case DW_AT_type: reference(&die.type, &die.type_kind); break;
+    case DW_AT_type: read_reference(v, &die.type, &die.type_kind); break;
     case DW_AT_specification:
-    case DW_AT_abstract_origin: reference(&die.origin, &die.origin_kind); break;
+    case DW_AT_abstract_origin: read_reference(v, &die.origin, &die.origin_kind); break;
     case DW_AT_byte_size:
         die.has_byte_size = constant;
         die.byte_size = v.number;
@@ -214,18 +230,7 @@ void ModelReader::read_attribute(Die& die, const AttributeSpec& spec, const Form
         die.has_count = constant;
         die.count = v.number;
         break;
-    case DW_AT_data_member_location:
-        die.has_member_offset = constant;
-        die.member_offset = v.number;
-        if (v.kind == FormValue::BLOCK) {
-            Operation op;
-            ByteReader in(v.block, v.number, sections_.order());
-            die.has_member_offset = read_operation(in, v.number, unit, "location expression",
-                                                   &op) == OperationRead::DONE &&
-                                    op.opcode == DW_OP_plus_uconst && in.position() == v.number;
-            die.member_offset = op.values[0];
-        }
-        break;
+    case DW_AT_data_member_location: read_member_offset(die, v, unit); break;
     case DW_AT_bit_size: die.bit_size = uint32_t(v.number); break;
     case DW_AT_bit_offset:
         die.has_bit_offset = constant;

@@ -91,6 +91,8 @@ class ModelReader {
     void read_type_units(SectionId section, uint32_t instance);
     // Units and entries (dwarf_model.cpp).
     bool read_tree(SectionId section, const UnitHeader& header, DieTree* tree);
+    void read_reference(const FormValue& v, uint64_t* target, Die::Reference* kind) const;
+    void read_member_offset(Die& die, const FormValue& v, const UnitContext& unit) const;
     void read_attribute(Die& die, const AttributeSpec& spec, const FormValue& v,
                         const UnitContext& unit);
     Place place_of(const FormValue& v, const UnitContext& unit);
