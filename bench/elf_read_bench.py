@@ -14,8 +14,9 @@ Each tool runs on each file --repeat times with its output sent to /dev/null (sy
 ELF to written.elf in the directory); the run with the least CPU time (user + system) is kept.
 Prints per file and tool the CPU and wall-clock seconds and the peak resident memory
 (GNU time's %M), then per file the ratio of symvert's CPU time to readelf's and of its
-peak memory to gdb's. Both ratios must stay below 1. A tool that fails is reported with
-its status and left out of the ratios.
+peak memory to gdb's. On combined.o, the file the bar is set for, both ratios must stay
+below 1; the linked executable's are shown beside them (gdb needs less memory for it).
+A tool that fails is reported with its status and left out of the ratios.
 
 usage: elf_read_bench.py --program build/bin/symvert [--dir DIR] [--repeat N]
 """

@@ -43,14 +43,14 @@ inline std::string type_text(const Type* type) {
 // The entries of a scope with the given name, in order.
 inline std::vector<ScopeEntry*> entries_named(const ScopeEntry* scope, const std::string& name) {
     std::vector<ScopeEntry*> found;
-    for (ScopeEntry* e : scope->entries)
+    for (ScopeEntry* e : scope->scope().entries)
         if (e->name == name) found.push_back(e);
     return found;
 }
 
 // The first nested scope of a class.
 inline ScopeEntry* first_scope(const ScopeEntry* scope, uint32_t sclass) {
-    for (ScopeEntry* e : scope->entries)
+    for (ScopeEntry* e : scope->scope().entries)
         if (e->sclass == sclass) return e;
     return nullptr;
 }

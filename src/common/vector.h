@@ -17,6 +17,8 @@ template <typename T> class Vector {
     bool empty() const { return items_.empty(); }
 
     void append(T item) { items_.push_back(std::move(item)); }
+    // Gives back what growing left unused, once nothing more is appended.
+    void shrink_to_fit() { items_.shrink_to_fit(); }
 
     // The element at index, or a value-initialised T (null for pointers) beyond the end.
     T get(uint32_t index) const { return index < items_.size() ? items_[index] : T{}; }

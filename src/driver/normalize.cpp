@@ -371,6 +371,10 @@ void normalize_store() {
         fprintf(stderr, "\nFiles: %d, syms: %d, lines: %d\n", static_cast<int>(store.files.count()),
                 static_cast<int>(store.symbols.count()), static_cast<int>(store.lines.count()));
     }
+    // The inputs are read: the lists keep what they hold and no room to grow, since a
+    // large program's million line records are held until the outputs are written.
+    store.lines.shrink_to_fit();
+    store.symbols.shrink_to_fit();
     close_line_ranges();
     build_file_tables(width);
     if (!store.data.empty()) {

@@ -74,7 +74,7 @@ const ProcessorDescriptor* processor_by_options(const char* text) {
 // The function scope around a scope, through its blocks; null when there is none.
 const ScopeEntry* function_scope(const ScopeEntry* scope) {
     while (scope && scope->sclass == SC_BLOCK)
-        scope = scope->parent;
+        scope = scope->scope().parent;
     return scope && scope->sclass == SC_FUNC ? scope : nullptr;
 }
 

@@ -182,8 +182,8 @@ ScopeEntry* new_scope(uint32_t sclass) {
     ScopePart& part = scope->make_scope();
     part.first_line = part.last_line = type_model.current_line;
     part.file_name = type_model.current_file_name;
-    scope->parent = type_model.current_scope;
-    if (scope->parent) part.parent_count = scope->parent->entry_count();
+    part.parent = type_model.current_scope;
+    if (part.parent) part.parent_count = part.parent->entry_count();
     return scope;
 }
 
@@ -207,7 +207,7 @@ void create_global_scope() {
 
 void add_entry(ScopeEntry* entry) {
     ScopeEntry* scope = type_model.current_scope;
-    if (scope) scope->entries.push_back(entry);
+    if (scope) scope->make_scope().entries.push_back(entry);
 }
 
 void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
@@ -234,7 +234,7 @@ ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint3
     ScopeEntry* entry = new_entry(SC_FILENAME);
     entry->name = name;
     entry->line = line;
-    if (scope) scope->entries.push_back(entry);
+    if (scope) scope->make_scope().entries.push_back(entry);
     return entry;
 }
 
@@ -351,7 +351,7 @@ ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32
         scope->make_scope().positions = std::make_unique<ScopePositions>();
     ScopePositions& p = *scope->scope().positions;
     for (; p.indexed < scope->entry_count(); ++p.indexed) {
-        const ScopeEntry* e = scope->entries[p.indexed];
+        const ScopeEntry* e = scope->scope().entries[p.indexed];
         if (e->sclass != SC_BLOCK && e->sclass != SC_MODULE && !e->name.empty())
             p.by_name[e->name].push_back(p.indexed);
     }
@@ -359,7 +359,7 @@ ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32
     if (found == p.by_name.end()) return nullptr;
     const std::vector<uint32_t>& at = found->second;
     auto after = std::lower_bound(at.begin(), at.end(), before);
-    return after == at.begin() ? nullptr : scope->entries[*(after - 1)];
+    return after == at.begin() ? nullptr : scope->scope().entries[*(after - 1)];
 }
 
 bool on_open_path(const ScopeEntry* scope) {
@@ -376,7 +376,7 @@ void follow_current_scope() {
     ScopeEntry* scope = m.current_scope;
     while (scope && !on_open_path(scope)) {
         joining.push_back(scope);
-        scope = scope->parent;
+        scope = scope->scope().parent;
     }
     size_t keep = scope ? scope->scope().path_index + 1 : 0;
     for (size_t k = keep; k < m.open_path.size(); ++k)

@@ -195,13 +195,15 @@ struct ScopePositions {
 // entry holds this apart, made when the scope is, and reads of an entry without one see
 // the empty part below.
 struct ScopePart {
+    std::vector<ScopeEntry*> entries; // in declaration order, nested scopes included
     uint32_t first_line = 0;
     uint32_t last_line = 0;
     std::string file_name;               // current source file when the scope was opened
     int32_t numbers[4] = {0, 0, 0, 0};   // the numbers after the scope's closing brace
     std::unique_ptr<ScopeChains> chains; // keyed by the name without a leading "_"
     std::unique_ptr<ScopePositions> positions;
-    ScopeEntry* function = nullptr;   // func scope: the entry that declared the function
+    ScopeEntry* function = nullptr; // func scope: the entry that declared the function
+    ScopeEntry* parent = nullptr;
     uint32_t parent_count = 0;        // the parent's entry_count when this scope was opened
     uint32_t path_index = UINT32_MAX; // place in the type model's open path, while on it
 };
@@ -232,9 +234,6 @@ struct ScopeEntry {
     uint32_t location_value = 0;
     uint32_t location_segment = 0;
 
-    std::vector<ScopeEntry*> entries; // a scope's, in declaration order, nested scopes included
-    ScopeEntry* parent = nullptr;
-
     std::unique_ptr<std::string> asm_name_part; // an "F" static's name as the side file gives it
     std::unique_ptr<ScopePart> scope_part;
     std::unique_ptr<AggregatePart> aggregate_part;
@@ -258,7 +257,7 @@ struct ScopeEntry {
         asm_name_part = std::make_unique<std::string>(std::move(name));
     }
 
-    uint32_t entry_count() const { return static_cast<uint32_t>(entries.size()); }
+    uint32_t entry_count() const { return static_cast<uint32_t>(scope().entries.size()); }
     bool is_scope() const {
         return sclass == SC_MODULE || sclass == SC_BLOCK || sclass == SC_FUNC ||
                sclass == SC_NO_SIDE_FILE;
@@ -315,14 +314,14 @@ void walk_scope(Entry* scope, Enter enter, Leave leave) {
     std::vector<Level> stack{{scope, 0}};
     while (!stack.empty()) {
         Level& level = stack.back();
-        if (level.next >= level.scope->entries.size()) {
+        if (level.next >= level.scope->scope().entries.size()) {
             Entry* done = level.scope;
             stack.pop_back();
             if (!stack.empty()) leave(done);
             continue;
         }
         Entry* holder = level.scope;
-        Entry* entry = holder->entries[level.next++];
+        Entry* entry = holder->scope().entries[level.next++];
         if (enter(entry, holder) && entry->is_scope()) stack.push_back({entry, 0});
     }
 }

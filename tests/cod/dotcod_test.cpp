@@ -132,7 +132,7 @@ TEST_F(CodWrite, TypeCodesFollowTheOutermostNodesPastOneQualifier) {
     // Structures, unions and enumerations.
     read_text("[p PIC14 ]\n[s S1 pair 2 `c a 1 0 `c b 1 1 ]\n[u U1 . 2 `ui w 2 0 ]\n"
               "[e E1 mode `uc A 0 B 1 ]\n[v _x S1 0 t 0 ]\n");
-    type_model.current_scope = type_model.global_scope->entries.back();
+    type_model.current_scope = type_model.global_scope->scope().entries.back();
     EXPECT_EQ(code_of("S1"), 77);
     EXPECT_EQ(code_of("U1"), 77);
     EXPECT_EQ(code_of("E1"), 0);

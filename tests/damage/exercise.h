@@ -26,9 +26,10 @@
 // for them makes them do what they did for the last such input under the same options,
 // so on an empty model they run once per set of options in a process.
 inline bool writers_have_new_work(const std::vector<std::string>& option_words) {
-    bool nothing_read = store.files.empty() && store.symbols.empty() && store.bounds.empty() &&
-                        store.segments.empty() && store.data.empty() && store.lines.empty() &&
-                        (!type_model.global_scope || type_model.global_scope->entries.empty());
+    bool nothing_read =
+        store.files.empty() && store.symbols.empty() && store.bounds.empty() &&
+        store.segments.empty() && store.data.empty() && store.lines.empty() &&
+        (!type_model.global_scope || type_model.global_scope->scope().entries.empty());
     if (!nothing_read) return true;
     static std::set<std::vector<std::string>> written_empty;
     return written_empty.insert(option_words).second;

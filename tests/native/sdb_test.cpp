@@ -82,10 +82,11 @@ TEST(SdbRead, DeepNestingIsReadAndDumpedInConstantStack) {
     ScopeEntry* module = read_text(text);
     ScopeEntry* scope = module;
     int levels = 0;
-    for (; !scope->entries.empty() && scope->entries[0]->sclass == SC_BLOCK; ++levels)
-        scope = scope->entries[0];
+    for (; !scope->scope().entries.empty() && scope->scope().entries[0]->sclass == SC_BLOCK;
+         ++levels)
+        scope = scope->scope().entries[0];
     EXPECT_EQ(levels, depth);
-    EXPECT_EQ(find_global_entry("_deep"), scope->entries.at(0));
+    EXPECT_EQ(find_global_entry("_deep"), scope->scope().entries.at(0));
     std::string err;
     std::string dump =
         written_text([&](FILE* out) { err = capture_stderr([&] { dump_scope(module, out); }); });

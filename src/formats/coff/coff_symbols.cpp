@@ -235,7 +235,7 @@ void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) 
         levels_.push_back(Level{scope, bf_aux, NONE, number, NONE});
         return;
     }
-    for (const ScopeEntry* entry : scope->entries)
+    for (const ScopeEntry* entry : scope->scope().entries)
         if (entry->sclass == SC_PARAM) local(entry, scope);
     // The body is one block.
     symbols_.add(".bb", function.start, section, 0, CLASS_BLOCK, 1);
@@ -248,7 +248,7 @@ void Builder::end_function(const ScopeEntry* scope) {
     CoffFunction& function = image_.functions[level.function];
     uint32_t value = function.start;
     if (function.entry) {
-        const ScopeEntry* holder = scope->parent ? scope->parent : scope;
+        const ScopeEntry* holder = scope->scope().parent ? scope->scope().parent : scope;
         const SymbolRecord* end = nullptr;
         if (d_.scoped_functions) {
             std::string name = "__end_of" + function.entry->name;

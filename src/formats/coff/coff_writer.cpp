@@ -162,7 +162,7 @@ CoffImage Builder::build() {
         file->output_index = 0;
     plan_sections(d_, image_, symbols_);
     if (type_model.global_scope)
-        for (const ScopeEntry* entry : type_model.global_scope->entries)
+        for (const ScopeEntry* entry : type_model.global_scope->scope().entries)
             if (entry->sclass == SC_MODULE) walk_module(entry);
     if (d_.grouped_bits) group_bit_variables();
     close_file();

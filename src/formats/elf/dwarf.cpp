@@ -380,7 +380,7 @@ DwarfWriter::DwarfWriter(ByteOrder order)
 
 void DwarfWriter::write(std::vector<DebugSection>& sections) {
     address_size_ = choose_address_size();
-    for (const ScopeEntry* entry : type_model.global_scope->entries) {
+    for (const ScopeEntry* entry : type_model.global_scope->scope().entries) {
         if (entry->sclass == SC_TYPEDEF)
             typedef_names_.emplace(entry->name, CachedType());
         else if (entry->sclass == SC_MODULE || entry->sclass == SC_NO_SIDE_FILE)
@@ -439,7 +439,7 @@ void DwarfWriter::write_unit(const ScopeEntry* module) {
     file_by_base_.clear();
     current_file_ = 0;
 
-    bool children = module->entries.size() > 1;
+    bool children = module->scope().entries.size() > 1;
     ByteWriter header(order_);
     header.u32(0); // unit_length
     header.u16(2); // version
@@ -518,7 +518,7 @@ void DwarfWriter::write_entries(const ScopeEntry* module) {
         [&](const ScopeEntry* scope) {
             if (scope->sclass != SC_FUNC) return;
             frame_bases.pop_back();
-            if (!scope->entries.empty()) info_.u8(0);
+            if (!scope->scope().entries.empty()) info_.u8(0);
         });
 }
 
@@ -583,7 +583,7 @@ void DwarfWriter::write_subprogram(const ScopeEntry* scope) {
             function = function.inner();
         type = type_offset(function ? function.inner() : TypeRef(declaring->type).inner(), 0);
     }
-    bool children = !scope->entries.empty();
+    bool children = !scope->scope().entries.empty();
     Abbrev kind = type != NO_TYPE ? (children ? FUNCTION_TYPED : FUNCTION_TYPED_LEAF)
                                   : (children ? FUNCTION : FUNCTION_LEAF);
     const SymbolRecord* start_symbol = find_symbol(name.c_str());

@@ -21,18 +21,13 @@ constexpr uint8_t STANDARD_OPCODE_LENGTHS[OPCODE_BASE - 1] = {0, 1, 1, 1, 1, 0, 
 // what DW_LNS_const_add_pc adds.
 constexpr uint32_t MAX_SPECIAL_ADVANCE = (255 - OPCODE_BASE) / LINE_RANGE;
 
-struct LineKey {
-    uint32_t address, line;
-    const LineRecord* record;
-};
-
 int compare_u32(uint32_t a, uint32_t b) {
     return a < b ? -1 : a > b ? 1 : 0;
 }
 
-int by_address(const LineKey& a, const LineKey& b) {
-    if (int c = compare_u32(a.address, b.address)) return c;
-    return compare_u32(a.line, b.line);
+int by_address(const LineRecord* a, const LineRecord* b) {
+    if (int c = compare_u32(a->address, b->address)) return c;
+    return compare_u32(a->line, b->line);
 }
 
 // The state-machine registers the program follows.
@@ -121,17 +116,20 @@ void put_address(ByteWriter& out, uint64_t address, uint8_t address_size) {
 }
 
 SortedLines::SortedLines() {
-    std::vector<LineKey> keys;
-    keys.reserve(store.lines.count());
+    // The records' pointers are sorted, not copies of their keys: this runs while the
+    // whole model is held, and a large program has a million rows.
+    order_.reserve(store.lines.count());
     for (const LineRecord* line : store.lines)
-        keys.push_back({line->address, line->line, line});
-    sort_items(keys, by_address);
-    order_.reserve(keys.size());
+        order_.push_back(line);
+    sort_items(order_, by_address);
     by_file_.resize(store.files.count() + 1);
-    for (const LineKey& key : keys) {
-        if (key.record->file < by_file_.size())
-            by_file_[key.record->file].push_back(static_cast<uint32_t>(order_.size()));
-        order_.push_back(key.record);
+    std::vector<uint32_t> counts(by_file_.size());
+    for (const LineRecord* line : order_)
+        if (line->file < counts.size()) ++counts[line->file];
+    for (size_t file = 0; file < counts.size(); ++file)
+        by_file_[file].reserve(counts[file]);
+    for (uint32_t k = 0; k < order_.size(); ++k) {
+        if (order_[k]->file < by_file_.size()) by_file_[order_[k]->file].push_back(k);
     }
 }
 

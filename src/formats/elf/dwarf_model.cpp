@@ -358,7 +358,7 @@ void ModelReader::declare(ScopeEntry* scope, ScopeEntry* entry, const Die& die) 
         add_filename_entry(scope, current_file_name_, die.decl_line);
     }
     entry->line = die.decl_line;
-    scope->entries.push_back(entry);
+    scope->make_scope().entries.push_back(entry);
     charge_read_allowance(1);
 }
 

@@ -79,10 +79,11 @@ Type* ModelReader::type_of(const DieTree& tree, const Die& die) {
     const DieTree* at = &tree;
     const Die* target = nullptr;
     if (!follow(at, target, die.type_kind, die.type)) return nullptr;
-    // The entries that name one type share its nodes, each with a Type of its own.
+    // The entries that name one type share it: nothing changes a type once it is built
+    // (a function's own type is a copy, which its return type is pushed onto).
     auto [built, made] = types_.try_emplace(where(*at, *target), nullptr);
     if (made) built->second = build_type(at, target);
-    return built->second ? copy_type(built->second) : nullptr;
+    return built->second;
 }
 
 Type* ModelReader::build_type(const DieTree* tree, const Die* die) {
@@ -236,7 +237,7 @@ ScopeEntry* ModelReader::aggregate(const DieTree& tree, const Die& die) {
     else
         entry->make_aggregate().size = uint32_t(die.byte_size);
     entry->make_aggregate().is_union = die.tag == DW_TAG_union_type;
-    module_->entries.push_back(entry);
+    module_->make_scope().entries.push_back(entry);
     charge_read_allowance(1);
     unfilled_.push_back({&tree, &die});
     return entry;
@@ -298,6 +299,7 @@ void ModelReader::fill_structure(const DieTree& tree, const Die& die, ScopeEntry
         entry->make_aggregate().members.push_back(std::move(m));
         charge_read_allowance(1);
     }
+    if (entry->aggregate_part) entry->aggregate_part->members.shrink_to_fit();
 }
 
 uint32_t ModelReader::register_of_dwarf(uint64_t number) {

@@ -169,7 +169,7 @@ class DbgWriter {
     std::map<const ScopeEntry*, uint32_t> block_id_;
 
     bool typed() const {
-        return type_model.global_scope && !type_model.global_scope->entries.empty();
+        return type_model.global_scope && !type_model.global_scope->scope().entries.empty();
     }
     template <typename Visit> void walk_modules(Visit visit);
 
@@ -186,7 +186,7 @@ class DbgWriter {
 // Visits the entries of every module of the global scope, into blocks and functions:
 // visit(entry, holding scope), and enter(scope) for each scope as it is entered.
 template <typename Visit> void DbgWriter::walk_modules(Visit visit) {
-    for (ScopeEntry* module : type_model.global_scope->entries) {
+    for (ScopeEntry* module : type_model.global_scope->scope().entries) {
         if (module->sclass != SC_MODULE) continue;
         visit(module, type_model.global_scope);
         walk_scope(
@@ -349,7 +349,7 @@ void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
     if (!scope->scope().file_name.empty())
         if (FileRecord* file = find_file(scope->scope().file_name.c_str())) current_file_ = file;
     bool marked = false;
-    for (ScopeEntry* entry : scope->entries) {
+    for (ScopeEntry* entry : scope->scope().entries) {
         if (entry->sclass == SC_BLOCK || entry->sclass == SC_FUNC) {
             marked = true;
         } else if (entry->sclass == SC_FILENAME) {
@@ -373,7 +373,7 @@ void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
     first_scope_ = false;
     record_.flush();
     uint32_t id = block_id_[scope];
-    for (ScopeEntry* entry : scope->entries)
+    for (ScopeEntry* entry : scope->scope().entries)
         if (entry->sclass == SC_BLOCK || entry->sclass == SC_FUNC) c_scope(entry, id, depth + 1);
 }
 
@@ -424,7 +424,7 @@ void DbgWriter::write() {
 
     if (typed()) {
         current_file_ = nullptr;
-        for (ScopeEntry* module : type_model.global_scope->entries)
+        for (ScopeEntry* module : type_model.global_scope->scope().entries)
             if (module->sclass == SC_MODULE) c_scope(module, 1, 0);
     }
     record_.flush();

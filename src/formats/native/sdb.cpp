@@ -274,7 +274,7 @@ void SdbReader::finish_frame(Frame& frame) {
     for (ScopeEntry* faked : frame.faked_blocks)
         faked->make_scope().last_line = type_model.current_line;
     ScopeEntry* scope = frame.scope;
-    type_model.current_scope = scope->parent;
+    type_model.current_scope = scope->scope().parent;
     frames_.pop_back();
     if (!frames_.empty()) {
         Frame& outer = frames_.back();

@@ -554,13 +554,13 @@ void TypedWriter::write_scope(ScopeEntry* scope, const FileRecord* line_file, un
     if (too_deep(depth)) return;
     writer_.flush();
     const FileRecord* file = line_file;
-    for (ScopeEntry* entry : scope->entries) {
+    for (ScopeEntry* entry : scope->scope().entries) {
         file = line_file_of(entry, file);
         write_data_item(entry, scope);
     }
     writer_.flush();
     file = line_file;
-    for (ScopeEntry* entry : scope->entries) {
+    for (ScopeEntry* entry : scope->scope().entries) {
         file = line_file_of(entry, file);
         switch (entry->sclass) {
         case SC_MODULE: {
@@ -646,7 +646,7 @@ void TypedWriter::write_range(uint32_t low, uint32_t high) {
 
 void TypedWriter::write() {
     writer_.module_header(module_);
-    for (ScopeEntry* entry : type_model.global_scope->entries) {
+    for (ScopeEntry* entry : type_model.global_scope->scope().entries) {
         if (entry->sclass != SC_MODULE) continue;
         std::string module = without_extension(entry->name);
         writer_.scope(OMF_MODULE_BLOCK, module);

@@ -1,0 +1,83 @@
+// What reading gcc's ELF files puts in the type model, where the peers cannot see it:
+// gdb's ptype shows neither a bit-field's position in its unit nor the family's const
+// flag. The files are those of tests/data/elfreal, built from prog.c and prog.h there.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "formats/elf/elf_file.h"
+#include "model/type.h"
+#include "test_support.h"
+
+namespace {
+
+const ScopeEntry* find_entry(const char* name, uint32_t sclass) {
+    const ScopeEntry* found = nullptr;
+    walk_scope(
+        static_cast<const ScopeEntry*>(type_model.global_scope),
+        [&](const ScopeEntry* entry, const ScopeEntry*) {
+            if (!found && entry->sclass == sclass &&
+                (entry->name == name || entry->aggregate().tag == name))
+                found = entry;
+            return true;
+        },
+        [](const ScopeEntry*) {});
+    return found;
+}
+
+void read_sample(const char* file) {
+    reset_without_messages();
+    std::string path = std::string(SYMVERT_SOURCE_DIR) + "/tests/data/elfreal/" + file;
+    FILE* in = fopen(path.c_str(), "rb");
+    ASSERT_NE(in, nullptr) << path;
+    capture_stderr([&] { EXPECT_EQ(elf_read(in, file), 1); });
+    fclose(in);
+}
+
+// struct status { unsigned ready : 1; unsigned error : 1; unsigned count : 6; byte_t code; }:
+// the fields fill the first byte of a 4-byte unit, from its lowest bit in a little-endian
+// program and from its highest in a big-endian one; DWARF 4 gives their places as
+// DW_AT_bit_offset from the unit's top, DWARF 5 as DW_AT_data_bit_offset from its start.
+TEST(ElfRead, BitFieldsAtTheirPlaceInEitherOrderAndVersion) {
+    using Field = std::tuple<std::string, int32_t, int32_t, int32_t, int32_t>;
+    const std::vector<Field> little = {
+        {"ready", 0, 4, 1, 0}, {"error", 0, 4, 1, 1}, {"count", 0, 4, 6, 2}, {"code", 1, 1, 0, 0}};
+    const std::vector<Field> big = {{"ready", 0, 4, 1, 31},
+                                    {"error", 0, 4, 1, 30},
+                                    {"count", 0, 4, 6, 24},
+                                    {"code", 1, 1, 0, 0}};
+    const std::pair<const char*, const std::vector<Field>*> samples[] = {{"arm-v4.elf", &little},
+                                                                         {"arm-v5.elf", &little},
+                                                                         {"mips-be-v4.elf", &big},
+                                                                         {"mips-be.o", &big}};
+    for (const auto& [file, want] : samples) {
+        read_sample(file);
+        const ScopeEntry* status = find_entry("status", SC_STRUCT);
+        ASSERT_NE(status, nullptr) << file;
+        std::vector<Field> got;
+        for (const Member& m : status->aggregate().members)
+            got.push_back({m.name, m.offset, m.size, m.bit_width, m.bit_offset});
+        EXPECT_EQ(got, *want) << file;
+        EXPECT_EQ(status->aggregate().size, 4u) << file;
+    }
+}
+
+// const char banner[]: gcc gives it as a const array of const char, and each const
+// becomes the family's qualifier (ARM: 'C').
+TEST(ElfRead, ConstReachesTheFamilysQualifier) {
+    read_sample("arm-v5.elf");
+    const ScopeEntry* banner = find_entry("banner", SC_EXTERN);
+    ASSERT_NE(banner, nullptr);
+    ASSERT_NE(banner->type, nullptr);
+    std::string kinds;
+    for (const TypeNode* node : banner->type->base_first())
+        kinds += node->kind == TYPE_QUALIFIER ? "q" + node->text
+                 : node->kind == TYPE_ARRAY   ? "[]"
+                                              : "b";
+    EXPECT_EQ(kinds, "bqC[]qC");
+}
+
+} // namespace
