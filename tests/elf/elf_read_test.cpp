@@ -83,7 +83,8 @@ TEST(ElfRead, ConstReachesTheFamilysQualifier) {
 }
 
 // Symbols as readelf shows them (readelf -s arm-v5.elf): a global in the table of the ELF
-// file itself, a local in that of the file symbol before it, neither of them absolute.
+// file itself, a local in that of the file symbol before it, neither of them absolute,
+// each in the segment of its section.
 TEST(ElfRead, SymbolsInTheirFilesTables) {
     read_sample("arm-v5.elf");
     auto in_file = [](const char* file, const char* name) -> const SymbolRecord* {
@@ -97,10 +98,12 @@ TEST(ElfRead, SymbolsInTheirFilesTables) {
     ASSERT_NE(checksum, nullptr);
     EXPECT_EQ(checksum->value, 0x81ECu);
     EXPECT_EQ(checksum->flags & (SYM_ABSOLUTE | SYM_LOCAL), 0u);
+    EXPECT_STREQ(segment_name(checksum->segment), ".text");
     const SymbolRecord* limits = in_file("prog.c", "limits");
     ASSERT_NE(limits, nullptr);
     EXPECT_EQ(limits->value, 0x8254u);
     EXPECT_EQ(limits->flags & (SYM_ABSOLUTE | SYM_LOCAL), uint32_t(SYM_LOCAL));
+    EXPECT_STREQ(segment_name(limits->segment), ".rodata");
 }
 
 // Line records: the statement rows of each unit's program, a row that repeats the one
