@@ -18,6 +18,7 @@
 
 #include "common/options.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "synthetic_program.h"
 #include "timed_write.h"
 
@@ -25,7 +26,8 @@ namespace {
 
 // The timed run, in a child process; reports its timing through the pipe.
 void timed_run(const std::string& dir, int report) {
-    timed_write(dir, report, cod_format, "out.cod", [] { options.processor_name = "18F452"; });
+    timed_write(dir, report, cod_format, "out.cod",
+                [](::Run& run) { run.options.processor_name = "18F452"; });
 }
 
 } // namespace

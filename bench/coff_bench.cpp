@@ -19,6 +19,7 @@
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "synthetic_program.h"
 
 namespace {
@@ -33,12 +34,12 @@ enum Job { COFF, MCOFF };
 // "seconds peak_kib write_seconds dump_seconds output_bytes" on the pipe.
 void timed_run(const std::string& dir, Job job, int report) {
     if (chdir(dir.c_str()) != 0) _exit(2);
-    reset_run_state();
-    message_state.error_limit = 1000000;
-    options.processor_name = "18F452";
-    options.processor_list = job == COFF ? std::vector<std::string>{"H8/300"}
-                                         : std::vector<std::string>{"452F", "PIC18"};
-    options.program_classes = {"CODE"};
+    ::Run run;
+    run.messages.error_limit = 1000000;
+    run.options.processor_name = "18F452";
+    run.options.processor_list = job == COFF ? std::vector<std::string>{"H8/300"}
+                                             : std::vector<std::string>{"452F", "PIC18"};
+    run.options.program_classes = {"CODE"};
     const FormatDescriptor& format = job == COFF ? coff_format : mcoff_format;
     auto start = std::chrono::steady_clock::now();
     double write_time = 0, dump_time = 0;
@@ -47,25 +48,25 @@ void timed_run(const std::string& dir, Job job, int report) {
         FILE* sym = fopen("prog.sym", "r");
         FILE* hex = fopen("prog.hex", "r");
         if (!sym || !hex) _exit(2);
-        norval_format.read(sym, "prog.sym");
-        ihex_format.read(hex, "prog.hex");
+        norval_format.read(run, sym, "prog.sym");
+        ihex_format.read(run, hex, "prog.hex");
         fclose(sym);
         fclose(hex);
-        normalize_store();
+        normalize_store(run);
         auto at = std::chrono::steady_clock::now();
         FILE* out = fopen("out.cof", "wb");
         if (!out) _exit(2);
-        format.write(out, "out.cof");
+        format.write(run, out, "out.cof");
         fseeko(out, 0, SEEK_END);
         output_bytes = ftello(out);
         fclose(out);
         write_time = seconds_since(at);
         if (job == COFF) {
             at = std::chrono::steady_clock::now();
-            options.verbose_level = 1;
+            run.options.verbose_level = 1;
             FILE* in = fopen("out.cof", "rb");
             if (!in || !freopen("/dev/null", "w", stdout)) _exit(2);
-            if (!coff_format.dump(in)) _exit(4);
+            if (!coff_format.dump(run, in)) _exit(4);
             fflush(stdout);
             fclose(in);
             dump_time = seconds_since(at);

@@ -18,6 +18,7 @@
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "synthetic_program.h"
 
 namespace {
@@ -38,9 +39,9 @@ struct Timing {
 // The timed run, in a child process: read, normalise, write.
 void timed_run(const std::string& dir, int report) {
     if (chdir(dir.c_str()) != 0) _exit(2);
-    reset_run_state();
-    message_state.error_limit = 1000000;
-    options.processor_name = "18F452";
+    ::Run run;
+    run.messages.error_limit = 1000000;
+    run.options.processor_name = "18F452";
     auto start = std::chrono::steady_clock::now();
     FILE* in = fopen("prog.sym", "r");
     FILE* out = fopen("out.sym", "w");
@@ -49,13 +50,13 @@ void timed_run(const std::string& dir, int report) {
     double* phases = t.phases;
     try {
         auto at = std::chrono::steady_clock::now();
-        norval_format.read(in, "prog.sym");
+        norval_format.read(run, in, "prog.sym");
         phases[0] = seconds_since(at);
         at = std::chrono::steady_clock::now();
-        normalize_store();
+        normalize_store(run);
         phases[1] = seconds_since(at);
         at = std::chrono::steady_clock::now();
-        norval_format.write(out, "out.sym");
+        norval_format.write(run, out, "out.sym");
         phases[2] = seconds_since(at);
     } catch (const RunEnd&) {
         _exit(3);

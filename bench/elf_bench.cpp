@@ -24,10 +24,10 @@ namespace {
 // The program read, normalised and written in the format, in a child process; the
 // timing goes through the pipe.
 template <const FormatDescriptor& format> void timed_run(const std::string& dir, int report) {
-    timed_write(dir, report, format, "out.bin", [] {
-        options.processor_name = "18F452";
-        options.processor_list = {"H8/300"};
-        options.program_classes = {"CODE"};
+    timed_write(dir, report, format, "out.bin", [](::Run& run) {
+        run.options.processor_name = "18F452";
+        run.options.processor_list = {"H8/300"};
+        run.options.program_classes = {"CODE"};
     });
 }
 

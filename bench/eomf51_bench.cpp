@@ -31,9 +31,9 @@ namespace {
 // writer takes pointer sizes from it.
 template <const FormatDescriptor& format> void timed_run(const std::string& dir, int report) {
     std::string output = std::string("out.") + format.extension;
-    timed_write(dir, report, format, output.c_str(), [] {
-        options.processor_name = "18F452";
-        options.program_classes = {"CODE"};
+    timed_write(dir, report, format, output.c_str(), [](::Run& run) {
+        run.options.processor_name = "18F452";
+        run.options.program_classes = {"CODE"};
     });
 }
 

@@ -20,6 +20,7 @@
 #include "driver/run.h"
 #include "formats/native/sdb.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/type.h"
 
 namespace {
@@ -34,12 +35,12 @@ double read_seconds(bool nested, int count) {
             text += "[v _x `uc 0 e 1 @" + std::to_string(k) + " ]\n";
     if (nested) text += "}\n";
     std::vector<uint8_t> bytes(text.begin(), text.end());
-    reset_run_state();
-    options.processor_name = "16F877";
-    options.fake_redefinitions = nested;
+    ::Run run;
+    run.options.processor_name = "16F877";
+    run.options.fake_redefinitions = nested;
     auto start = std::chrono::steady_clock::now();
     try {
-        read_sdb_contents("m.obj", "m.sdb", &bytes);
+        read_sdb_contents(run, "m.obj", "m.sdb", &bytes);
     } catch (const RunEnd&) {
         return -1;
     }

@@ -13,6 +13,7 @@
 #include "child_run.h"
 #include "driver/normalize.h"
 #include "driver/run.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -28,31 +29,31 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }
 
 Timing run_once(uint32_t n) {
-    reset_run_state();
+    ::Run run;
     auto start = std::chrono::steady_clock::now();
-    add_segment("code", 0, n * 4, 0, 0);
+    add_segment(run, "code", 0, n * 4, 0, 0);
     std::vector<uint32_t> files;
     for (int k = 0; k < 100; ++k)
-        files.push_back(add_file(("module" + std::to_string(k) + ".c").c_str()));
+        files.push_back(add_file(run, ("module" + std::to_string(k) + ".c").c_str()));
     uint8_t bytes[4] = {1, 2, 3, 4};
     char name[32];
     uint32_t seed = 1;
     for (uint32_t k = 0; k < n; ++k) {
         seed = seed * 1103515245u + 12345u;
         snprintf(name, sizeof name, "_sym%u", k);
-        add_symbol(name, k * 4, 1, files[k % 100], 0);
-        add_line(1 + (seed >> 16) % 5000, (seed >> 4) % (n * 4), 1, files[k % 100], 2);
+        add_symbol(run, name, k * 4, 1, files[k % 100], 0);
+        add_line(run, 1 + (seed >> 16) % 5000, (seed >> 4) % (n * 4), 1, files[k % 100], 2);
         // Blocks arrive out of order, as from an image with interleaved records.
         uint32_t block = (k % 2) ? k - 1 : k + 1 < n ? k + 1 : k;
-        add_data(block * 4, 4, bytes, 0);
+        add_data(run, block * 4, 4, bytes, 0);
     }
     double fill = seconds_since(start);
     start = std::chrono::steady_clock::now();
-    normalize_store();
+    normalize_store(run);
     double normalise = seconds_since(start);
-    if (store.data.count() != 1 || store.data[0]->size != n * 4) {
+    if (run.store.data.count() != 1 || run.store.data[0]->size != n * 4) {
         fprintf(stderr, "store_bench: blocks were not joined into one (%u blocks)\n",
-                store.data.count());
+                run.store.data.count());
         exit(1);
     }
     struct rusage usage;

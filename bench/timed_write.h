@@ -20,6 +20,7 @@
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "synthetic_program.h"
 
 struct WriteTiming {
@@ -32,15 +33,15 @@ inline double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Runs in the child: options are set by the caller after the run state is reset (set_up),
+// Runs in the child: options are set by the caller on a fresh run (set_up),
 // the timing goes to report, and the child ends.
 template <typename SetUp>
 [[noreturn]] void timed_write(const std::string& dir, int report, const FormatDescriptor& format,
                               const char* output, SetUp set_up) {
     if (chdir(dir.c_str()) != 0) _exit(2);
-    reset_run_state();
-    message_state.error_limit = 1000000;
-    set_up();
+    ::Run run;
+    run.messages.error_limit = 1000000;
+    set_up(run);
     FILE* sym = fopen("prog.sym", "r");
     FILE* hex = fopen("prog.hex", "r");
     FILE* out = fopen(output, "wb");
@@ -48,14 +49,14 @@ template <typename SetUp>
     WriteTiming t;
     try {
         auto at = std::chrono::steady_clock::now();
-        norval_format.read(sym, "prog.sym");
-        ihex_format.read(hex, "prog.hex");
+        norval_format.read(run, sym, "prog.sym");
+        ihex_format.read(run, hex, "prog.hex");
         t.read = seconds_since(at);
         at = std::chrono::steady_clock::now();
-        normalize_store();
+        normalize_store(run);
         t.normalise = seconds_since(at);
         at = std::chrono::steady_clock::now();
-        format.write(out, output);
+        format.write(run, out, output);
         fflush(out);
         t.write = seconds_since(at);
     } catch (const RunEnd&) {

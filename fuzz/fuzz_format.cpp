@@ -1,5 +1,5 @@
 // libFuzzer target: what fuzz/targets.h describes for the target named at build time
-// (a format key, "sdb" or "dwarf"). Run with -close_fd_mask=3 to keep messages and dumps
+// (a format key, "sdb" or "dwarf"). ::Run with -close_fd_mask=3 to keep messages and dumps
 // off the terminal.
 #include <cstdio>
 #include <cstdlib>

@@ -26,6 +26,8 @@
 #include "driver/formats.h"
 #include "formats/native/sdb.h"
 
+struct Run;
+
 namespace fuzz {
 
 // ---- sdb ----
@@ -151,7 +153,7 @@ class SdbScratch {
 
 inline void run_sdb(const uint8_t* data, size_t size) {
     static const SdbScratch scratch;
-    static const unsigned norval = find_format_key("norval");
+    static const unsigned norval = format_number("norval");
     uint8_t choice = size ? data[0] : 0;
     if (size) {
         ++data;
@@ -159,22 +161,22 @@ inline void run_sdb(const uint8_t* data, size_t size) {
     }
     scratch.put_side_file(data, size);
     const std::string& symbols = scratch.symbols();
-    reset_run_state();
-    parse_command_line(sdb_option_words(choice));
-    set_message_context("fuzz.sym");
+    ::Run run;
+    parse_command_line(run, sdb_option_words(choice));
+    set_message_context(run.messages, "fuzz.sym");
     FILE* in = open_bytes_stream(reinterpret_cast<const uint8_t*>(symbols.data()), symbols.size());
     if (!in) abort();
     try {
-        format_at(norval).read(in, "fuzz.sym");
-        if (options.verbose_level != 0) {
+        format_at(norval).read(run, in, "fuzz.sym");
+        if (run.options.verbose_level != 0) {
             FILE* out = fopen(NULL_DEVICE, "w");
-            dump_global_scope(out);
+            dump_global_scope(run, out);
             fclose(out);
         }
-        normalize_store();
+        normalize_store(run);
         for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
             FILE* out = fopen(NULL_DEVICE, "wb");
-            format_at(k).write(out, NULL_DEVICE);
+            format_at(k).write(run, out, NULL_DEVICE);
             fclose(out);
         }
     } catch (const RunEnd&) {
@@ -301,7 +303,7 @@ inline std::vector<std::vector<uint8_t>> dwarf_sections(const uint8_t* data, siz
 }
 
 inline void run_dwarf(const uint8_t* data, size_t size) {
-    static const unsigned elf = find_format_key("elf");
+    static const unsigned elf = format_number("elf");
     bool big_endian = size && (data[0] & 1);
     std::vector<uint8_t> image =
         size ? dwarf_elf(big_endian, dwarf_sections(data + 1, size - 1)) : std::vector<uint8_t>();

@@ -14,6 +14,7 @@
 #include "common/format.h"
 #include "common/options.h"
 #include "driver/run.h"
+#include "model/run.h"
 
 // Writes text to a fresh temporary file and answers its path.
 inline std::string temp_file(const std::string& text, const char* suffix = ".txt") {
@@ -53,11 +54,11 @@ template <typename F> std::string written_text(F f) {
     return result;
 }
 
-// A clean process state with no message description file at all.
-inline void reset_without_messages() {
-    reset_run_state();
-    message_state.message_file_named = true; // no language file
-    message_state.fallback_loaded = true;    // and an empty fallback table
+// A fresh run with no message description file at all.
+inline void start_without_messages(::Run& run) {
+    run = ::Run();
+    run.messages.message_file_named = true; // no language file
+    run.messages.fallback_loaded = true;    // and an empty fallback table
 }
 
 // The rest of a stream, whatever its length.
@@ -78,10 +79,10 @@ inline FILE* open_bytes(const std::vector<uint8_t>& bytes) {
 
 // What a format's writer wrote, under the output name given, to out (a fresh temporary file
 // when none is given); out is closed.
-inline std::vector<uint8_t> written_by(const FormatDescriptor& format, const char* name,
+inline std::vector<uint8_t> written_by(::Run& run, const FormatDescriptor& format, const char* name,
                                        FILE* out = nullptr) {
     if (!out) out = tmpfile();
-    format.write(out, name);
+    format.write(run, out, name);
     fflush(out);
     rewind(out);
     std::vector<uint8_t> bytes = read_all(out);
@@ -96,8 +97,8 @@ struct Outcome {
 };
 
 template <typename F>
-Outcome run_on(const std::vector<uint8_t>& bytes, F operation, unsigned verbose = 0) {
-    options.verbose_level = uint8_t(verbose);
+Outcome run_on(::Run& run, const std::vector<uint8_t>& bytes, F operation, unsigned verbose = 0) {
+    run.options.verbose_level = uint8_t(verbose);
     Outcome o;
     FILE* in = open_bytes(bytes);
     testing::internal::CaptureStdout();

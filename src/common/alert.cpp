@@ -9,8 +9,6 @@
 #include "common/osdep.h"
 #include "common/registry.h"
 
-MessageState message_state;
-
 namespace {
 
 const unsigned MAX_NUMBER = 10000;
@@ -19,8 +17,6 @@ const size_t LINE_SIZE = 2048; // one output line
 const char* const NO_DESCRIPTION =
     "An error, warning or message was generated, but no description is available";
 const char* const PROGRAM_NAME = "symvert";
-
-MessageState& ms = message_state;
 
 bool is_warning_like(int kind) {
     return kind != KIND_FATAL && kind != KIND_ERROR && kind != KIND_INFO;
@@ -50,7 +46,7 @@ void write_line(std::string& line) {
 }
 
 // Copies text with each "%m" replaced by the saved system error's description.
-std::string expand_text(const char* text) {
+std::string expand_text(MessageState& ms, const char* text) {
     std::string out;
     for (const char* p = text; *p && out.size() < TEXT_SIZE - 1; ++p) {
         if (*p != '%') {
@@ -84,7 +80,8 @@ std::string format_text(const std::string& prefix, const char* format, va_list a
     return buffer;
 }
 
-std::string apply_template(const std::string& tmpl, unsigned number, const std::string& text) {
+std::string apply_template(MessageState& ms, const std::string& tmpl, unsigned number,
+                           const std::string& text) {
     std::string out;
     for (size_t k = 0; k < tmpl.size(); ++k) {
         char c = tmpl[k];
@@ -117,15 +114,15 @@ std::string apply_template(const std::string& tmpl, unsigned number, const std::
 }
 
 // Lays one message out and writes it.
-void lay_out(int kind, unsigned number, const char* text, va_list args) {
-    std::string format = expand_text(text);
+void lay_out(MessageState& ms, int kind, unsigned number, const char* text, va_list args) {
+    std::string format = expand_text(ms, text);
     std::string line;
     if (ms.template_mode) {
         std::string formatted = format_text("", format.c_str(), args);
         const std::string& tmpl = (kind == KIND_FATAL || kind == KIND_ERROR) ? ms.error_template
                                   : kind == KIND_INFO                        ? ms.message_template
                                                                              : ms.warning_template;
-        line = apply_template(tmpl, number, formatted);
+        line = apply_template(ms, tmpl, number, formatted);
     } else {
         std::string prefix;
         if (kind != KIND_INFO) prefix = "(" + std::to_string(number) + ") ";
@@ -137,31 +134,31 @@ void lay_out(int kind, unsigned number, const char* text, va_list args) {
     write_line(line);
 }
 
-void too_many_errors() {
-    alert_numbered(1, "M", "too many errors (%u)", ms.error_count);
+void too_many_errors(MessageState& ms) {
+    alert_numbered(ms, 1, "M", "too many errors (%u)", ms.error_count);
     end_run(1);
 }
 
-bool try_load_primary(const char* name) {
+bool try_load_primary(MessageState& ms, const char* name) {
     if (!name) return false;
-    return load_message_table(ms.primary, name);
+    return load_message_table(ms, ms.primary, name);
 }
 
 // Loads the language file: installation dat directory, NVC_ERR_FILE (or ../dat),
 // then the current directory.
-void load_language_file() {
+void load_language_file(MessageState& ms) {
     uint32_t language = 9;
     if (registry_dword("language", &language) != 0) language = 9;
     const char* code = language == 7 ? "de" : language == 12 ? "fr" : "en";
     std::string file = std::string(code) + "_msgs.txt";
     std::unique_ptr<char[]> installed = install_file(5, file.c_str());
-    bool loaded = try_load_primary(installed.get());
-    if (!loaded) loaded = load_message_file(nullptr);
-    if (!loaded) loaded = try_load_primary(file.c_str());
+    bool loaded = try_load_primary(ms, installed.get());
+    if (!loaded) loaded = load_message_file(ms, nullptr);
+    if (!loaded) loaded = try_load_primary(ms, file.c_str());
     ms.primary_loaded = loaded;
 }
 
-void initialise() {
+void initialise(MessageState& ms) {
     if (!ms.initialised) {
         ms.initialised = true;
         ms.error_limit = 20;
@@ -169,13 +166,13 @@ void initialise() {
         ms.warning_template = env_or("NVC_WARN_FORMAT", "%f: %l: (%n) %s (warning)");
         ms.message_template = env_or("NVC_MSG_FORMAT", "%f: %l: %s");
     }
-    if (!ms.message_file_named && !ms.primary_loaded) load_language_file();
+    if (!ms.message_file_named && !ms.primary_loaded) load_language_file(ms);
 }
 
-const MessageEntry* fallback_entry(unsigned number) {
+const MessageEntry* fallback_entry(MessageState& ms, unsigned number) {
     if (!ms.fallback_loaded) {
         std::unique_ptr<char[]> path = install_file(5, "en_msgs.txt");
-        if (path) ms.fallback_loaded = load_message_table(ms.fallback, path.get());
+        if (path) ms.fallback_loaded = load_message_table(ms, ms.fallback, path.get());
     }
     return table_entry(ms.fallback, number);
 }
@@ -202,23 +199,20 @@ KindLevel parse_kind_string(const char* kind) {
     return out;
 }
 
-int valert(unsigned number, const char* kind_string, const char* format, va_list args) {
+int valert(MessageState& ms, unsigned number, const char* kind_string, const char* format,
+           va_list args) {
     KindLevel kl = parse_kind_string(kind_string);
     if (kl.kind == KIND_ERROR) {
         unsigned before = ms.error_count++;
-        if (static_cast<int>(before) >= ms.error_limit) too_many_errors();
+        if (static_cast<int>(before) >= ms.error_limit) too_many_errors(ms);
     }
     if (kl.level < ms.warning_threshold) return 0;
-    lay_out(kl.kind, number, format, args);
+    lay_out(ms, kl.kind, number, format, args);
     if (kl.kind == KIND_FATAL) end_run(1);
     return 1;
 }
 
 } // namespace
-
-void MessageState::reset() {
-    *this = MessageState();
-}
 
 void end_run(int status) {
     fflush(stdout);
@@ -226,16 +220,16 @@ void end_run(int status) {
     throw RunEnd{status};
 }
 
-const MessageEntry* find_message_entry(unsigned number) {
+const MessageEntry* find_message_entry(MessageState& ms, unsigned number) {
     const MessageEntry* entry = table_entry(ms.primary, number);
-    return entry ? entry : fallback_entry(number);
+    return entry ? entry : fallback_entry(ms, number);
 }
 
-int vmessage(unsigned number, va_list args) {
+int vmessage(MessageState& ms, unsigned number, va_list args) {
     ms.saved_errno = errno;
-    initialise();
+    initialise(ms);
     MessageEntry made_up;
-    const MessageEntry* entry = find_message_entry(number);
+    const MessageEntry* entry = find_message_entry(ms, number);
     if (!entry) {
         made_up.kind = KIND_ERROR;
         made_up.number = number;
@@ -251,10 +245,10 @@ int vmessage(unsigned number, va_list args) {
     }
     if (kind == KIND_HIDDEN) return 0;
     if (kind == KIND_WARNING && entry->level < ms.warning_threshold) return 0;
-    lay_out(kind, number, entry->text.c_str(), args);
+    lay_out(ms, kind, number, entry->text.c_str(), args);
     if (kind == KIND_ERROR) {
         unsigned before = ms.error_count++;
-        if (static_cast<int>(before) >= ms.error_limit) too_many_errors();
+        if (static_cast<int>(before) >= ms.error_limit) too_many_errors(ms);
     } else if (kind == KIND_WARNING) {
         ++ms.warning_count;
     } else if (kind == KIND_FATAL) {
@@ -263,35 +257,35 @@ int vmessage(unsigned number, va_list args) {
     return 1;
 }
 
-int message(unsigned number, ...) {
+int message(MessageState& ms, unsigned number, ...) {
     va_list args;
     va_start(args, number);
-    int shown = vmessage(number, args);
+    int shown = vmessage(ms, number, args);
     va_end(args);
     return shown;
 }
 
-void fatal_message(unsigned number, ...) {
+void fatal_message(MessageState& ms, unsigned number, ...) {
     va_list args;
     va_start(args, number);
-    vmessage(number, args);
+    vmessage(ms, number, args);
     va_end(args);
     end_run(1);
 }
 
-int alert(const char* kind, const char* format, ...) {
+int alert(MessageState& ms, const char* kind, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    int shown = valert(0, kind, format, args);
+    int shown = valert(ms, 0, kind, format, args);
     va_end(args);
     return shown;
 }
 
-int alert_numbered(unsigned number, const char* kind, const char* format, ...) {
+int alert_numbered(MessageState& ms, unsigned number, const char* kind, const char* format, ...) {
     ms.saved_errno = errno;
     va_list args;
     va_start(args, format);
-    int shown = valert(number, kind, format, args);
+    int shown = valert(ms, number, kind, format, args);
     va_end(args);
     return shown;
 }
@@ -306,8 +300,8 @@ void message_line(const char* format, ...) {
     write_line(line);
 }
 
-void set_message_context(const char* file_name, const unsigned* line, const char* const* line_start,
-                         const char* const* position) {
+void set_message_context(MessageState& ms, const char* file_name, const unsigned* line,
+                         const char* const* line_start, const char* const* position) {
     ms.has_file_name = file_name != nullptr;
     ms.file_name = file_name ? file_name : "";
     ms.line_ref = line;
@@ -315,28 +309,28 @@ void set_message_context(const char* file_name, const unsigned* line, const char
     ms.position_ref = position;
 }
 
-int set_warning_threshold(int level) {
+int set_warning_threshold(MessageState& ms, int level) {
     int previous = ms.warning_threshold;
     ms.warning_threshold = level;
     return previous;
 }
 
-int set_error_limit(int count) {
-    initialise();
+int set_error_limit(MessageState& ms, int count) {
+    initialise(ms);
     int previous = ms.error_limit;
     ms.error_limit = count;
     return previous;
 }
 
-void set_template_mode(bool on) {
+void set_template_mode(MessageState& ms, bool on) {
     ms.template_mode = on;
 }
 
-void set_warnings_are_errors() {
+void set_warnings_are_errors(MessageState& ms) {
     ms.warnings_are_errors = true;
 }
 
-bool errors_reported() {
+bool errors_reported(MessageState& ms) {
     return ms.error_count > 0 || (ms.warnings_are_errors && ms.warning_count > 0);
 }
 
@@ -421,14 +415,14 @@ bool conversions_fit(const std::string& text, const char* kinds) {
     return true;
 }
 
-void malformed(unsigned line_number, const char* file_name) {
-    alert_numbered(3, "M", "Malformed error information on line %u, in file %s\n", line_number,
+void malformed(MessageState& ms, unsigned line_number, const char* file_name) {
+    alert_numbered(ms, 3, "M", "Malformed error information on line %u, in file %s\n", line_number,
                    file_name);
 }
 
 } // namespace
 
-bool load_message_table(MessageTable& table, const char* name) {
+bool load_message_table(MessageState& ms, MessageTable& table, const char* name) {
     FILE* file = fopen(name, "r");
     if (!file) return false;
     table.clear();
@@ -440,18 +434,18 @@ bool load_message_table(MessageTable& table, const char* name) {
         const char* p = piece;
         std::string token;
         if (!next_token(p, token)) {
-            malformed(line_number, name);
+            malformed(ms, line_number, name);
             continue;
         }
         long number = atoi(token.c_str());
         if (number < 0 || number > static_cast<long>(MAX_NUMBER)) {
-            malformed(line_number, name);
+            malformed(ms, line_number, name);
             continue;
         }
         MessageEntry entry;
         entry.number = static_cast<unsigned>(number);
         if (!next_token(p, token)) {
-            malformed(line_number, name);
+            malformed(ms, line_number, name);
             continue;
         }
         char k = token[0];
@@ -465,19 +459,19 @@ bool load_message_table(MessageTable& table, const char* name) {
             entry.kind = KIND_WARNING;
             entry.level = atoi(token.c_str());
         } else {
-            malformed(line_number, name);
+            malformed(ms, line_number, name);
             entry.kind = KIND_UNKNOWN;
         }
         while (*p == ' ' || *p == '\t')
             ++p;
         size_t length = strcspn(p, "\r\n");
         if (length == 0) {
-            malformed(line_number, name);
+            malformed(ms, line_number, name);
             continue;
         }
         entry.text.assign(p, length);
         if (!conversions_fit(entry.text, message_arguments(entry.number))) {
-            malformed(line_number, name);
+            malformed(ms, line_number, name);
             continue;
         }
         store_entry(table, std::move(entry));
@@ -486,7 +480,7 @@ bool load_message_table(MessageTable& table, const char* name) {
     return true;
 }
 
-bool load_message_file(const char* name) {
+bool load_message_file(MessageState& ms, const char* name) {
     std::string path;
     if (name) {
         path = name;
@@ -494,22 +488,22 @@ bool load_message_file(const char* name) {
         const char* env = getenv("NVC_ERR_FILE");
         path = env ? env : "../dat/en_msgs.txt";
     }
-    bool loaded = load_message_table(ms.primary, path.c_str());
+    bool loaded = load_message_table(ms, ms.primary, path.c_str());
     if (loaded) ms.primary_loaded = true;
     return loaded;
 }
 
-void disable_messages(const char* list) {
+void disable_messages(MessageState& ms, const char* list) {
     if (!list || !*list) return;
     ms.disable_made = true;
-    auto set_action = [](long number, int action) {
+    auto set_action = [&ms](long number, int action) {
         if (number < 0 || number > static_cast<long>(MAX_NUMBER)) return;
         if (static_cast<size_t>(number) >= ms.disable.size()) ms.disable.resize(number + 1, 0);
         ms.disable[number] = action;
     };
     if (list[0] == '0') {
         // Hide every warning: the language file is loaded now so that its warnings are known.
-        if (!ms.message_file_named && !ms.primary_loaded) load_language_file();
+        if (!ms.message_file_named && !ms.primary_loaded) load_language_file(ms);
         for (const auto& entry : ms.primary)
             if (entry && entry->kind == KIND_WARNING) set_action(entry->number, 1);
         return;

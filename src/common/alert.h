@@ -56,6 +56,7 @@ struct MessageState {
     const unsigned* line_ref = nullptr;
     const char* const* line_start_ref = nullptr;
     const char* const* position_ref = nullptr;
+    std::string current_input; // the input being read or dumped, which a refused text names
 
     unsigned error_count = 0;
     unsigned warning_count = 0;
@@ -64,49 +65,46 @@ struct MessageState {
     bool message_file_named = false; // --edf= was given
     bool primary_loaded = false;
     bool initialised = false;
-
-    void reset();
 };
-
-extern MessageState message_state;
 
 // The numbered message: text and kind come from the message description file.
 // Answers 1 when shown, 0 when hidden.
-int message(unsigned number, ...);
-int vmessage(unsigned number, va_list args);
+int message(MessageState& ms, unsigned number, ...);
+int vmessage(MessageState& ms, unsigned number, va_list args);
 
 // A numbered message after which the run cannot go on: it ends the run with status 1
 // even when the description file does not make the number fatal (or is missing).
-[[noreturn]] void fatal_message(unsigned number, ...);
+[[noreturn]] void fatal_message(MessageState& ms, unsigned number, ...);
 
 // A lettered message with number 0; kind string "F", "E", "M", anything else a warning,
 // a leading number (or "-" and a digit) gives the warning level (10 otherwise).
-int alert(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int alert_numbered(unsigned number, const char* kind, const char* format, ...)
+int alert(MessageState& ms, const char* kind, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+int alert_numbered(MessageState& ms, unsigned number, const char* kind, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 // One raw line on standard error, newline added.
 void message_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void set_message_context(const char* file_name, const unsigned* line = nullptr,
+void set_message_context(MessageState& ms, const char* file_name, const unsigned* line = nullptr,
                          const char* const* line_start = nullptr,
                          const char* const* position = nullptr);
-int set_warning_threshold(int level);
-int set_error_limit(int count);
-void set_template_mode(bool on);
-void set_warnings_are_errors();
+int set_warning_threshold(MessageState& ms, int level);
+int set_error_limit(MessageState& ms, int count);
+void set_template_mode(MessageState& ms, bool on);
+void set_warnings_are_errors(MessageState& ms);
 
 // Loads a description file into the primary table (empties it first). A null name
 // means NVC_ERR_FILE, or "../dat/en_msgs.txt" when that is unset.
-bool load_message_file(const char* name);
+bool load_message_file(MessageState& ms, const char* name);
 // Loads a description file into a given table; answers false when it cannot be opened.
-bool load_message_table(MessageTable& table, const char* name);
+bool load_message_table(MessageState& ms, MessageTable& table, const char* name);
 
 // Applies the text of --msgdisable=.
-void disable_messages(const char* list);
+void disable_messages(MessageState& ms, const char* list);
 
 // The exit verdict: an error was reported, or warnings count as errors and one was shown.
-bool errors_reported();
+bool errors_reported(MessageState& ms);
 
 // The description that will be used for a number (primary, fallback), or null.
-const MessageEntry* find_message_entry(unsigned number);
+const MessageEntry* find_message_entry(MessageState& ms, unsigned number);

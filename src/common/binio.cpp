@@ -6,7 +6,7 @@
 #include "common/alert.h"
 #include "common/options.h"
 
-ByteOrder run_byte_order() {
+ByteOrder run_byte_order(const Options& options) {
     return options.big_endian ? ByteOrder::big : ByteOrder::little;
 }
 
@@ -174,7 +174,7 @@ void ByteWriter::patch(size_t at, uint64_t value, size_t width, ByteOrder order)
 
 void OutputFile::report() {
     ++failures_;
-    message(failure_message_, name_);
+    message(messages_, failure_message_, name_);
 }
 
 void OutputFile::seek(uint64_t offset) {
@@ -212,7 +212,7 @@ void OutputFile::write_at(uint64_t offset, const void* data, size_t count, unsig
                           const char* piece) {
     if (count == 0 || put(offset, data, count)) return;
     ++failures_;
-    message(failure_message, piece, name_);
+    message(messages_, failure_message, piece, name_);
 }
 
 void OutputFile::write(const void* data, size_t count) {

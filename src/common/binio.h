@@ -18,10 +18,15 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/alert.h"
+#include "common/options.h"
+
+struct Run;
+
 enum class ByteOrder : uint8_t { little, big };
 
 // The run's byte order (the big_endian option), for the formats whose fields follow it.
-ByteOrder run_byte_order();
+ByteOrder run_byte_order(const Options& options);
 
 // ---- Integers of 1 to 8 bytes ----
 
@@ -294,8 +299,8 @@ class ByteWriter {
 // a piece that would pass 4 GiB fails.
 class OutputFile {
   public:
-    OutputFile(FILE* file, const char* name, unsigned failure_message)
-        : file_(file), name_(name), failure_message_(failure_message) {}
+    OutputFile(MessageState& messages, FILE* file, const char* name, unsigned failure_message)
+        : messages_(messages), file_(file), name_(name), failure_message_(failure_message) {}
 
     void write_at(uint64_t offset, const void* data, size_t count);
     void write_at(uint64_t offset, const std::vector<uint8_t>& data) {
@@ -321,6 +326,7 @@ class OutputFile {
     void report();
     bool put(uint64_t offset, const void* data, size_t count);
 
+    MessageState& messages_;
     FILE* file_;
     const char* name_;
     unsigned failure_message_;

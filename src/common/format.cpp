@@ -2,16 +2,15 @@
 
 #include <cctype>
 
-int read_placeholder(FILE*, const char*) {
+int read_placeholder(Run&, FILE*, const char*) {
     return 0;
 }
-int write_placeholder(FILE*, const char*) {
+int write_placeholder(Run&, FILE*, const char*) {
     return 0;
 }
-bool dump_placeholder(FILE*) {
+bool dump_placeholder(Run&, FILE*) {
     return false;
 }
-void reset_nothing() {}
 
 void hex_dump(FILE* out, unsigned long address, unsigned bytes_per_line, const uint8_t* data,
               size_t count, const char* address_format, bool with_text) {

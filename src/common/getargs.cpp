@@ -14,8 +14,10 @@ const size_t WORD_LIMIT = 255;
 // logical line.
 class WordReader {
   public:
-    WordReader(FILE* in, const char* program_name, bool interactive, const char* source)
-        : in_(in), program_name_(program_name), interactive_(interactive), source_(source) {}
+    WordReader(MessageState& messages, FILE* in, const char* program_name, bool interactive,
+               const char* source)
+        : messages_(messages), in_(in), program_name_(program_name), interactive_(interactive),
+          source_(source) {}
 
     int peek() {
         for (;;) {
@@ -35,6 +37,7 @@ class WordReader {
     void advance() { ++pos_; }
 
   private:
+    MessageState& messages_;
     bool at_line_end(size_t k) const {
         return k >= line_.size() || line_[k] == '\n' || line_[k] == '\r';
     }
@@ -58,12 +61,12 @@ class WordReader {
         }
         total_ += taken;
         if (total_ > COMMAND_TEXT_LIMIT) {
-            message(416, source_, std::to_string(COMMAND_TEXT_LIMIT).c_str(), "command");
+            message(messages_, 416, source_, std::to_string(COMMAND_TEXT_LIMIT).c_str(), "command");
             end_run(1);
         }
         line_.assign(buffer, strnlen(buffer, taken));
         pos_ = 0;
-        if (line_.size() >= LINE_BUFFER - 1) message(337);
+        if (line_.size() >= LINE_BUFFER - 1) message(messages_, 337);
         return true;
     }
 
@@ -83,9 +86,9 @@ bool is_blank(int c) {
 
 } // namespace
 
-std::vector<std::string> getargs(FILE* in, const char* program_name, bool interactive,
-                                 const char* source) {
-    WordReader reader(in, program_name, interactive, source);
+std::vector<std::string> getargs(MessageState& messages, FILE* in, const char* program_name,
+                                 bool interactive, const char* source) {
+    WordReader reader(messages, in, program_name, interactive, source);
     std::vector<std::string> words{""};
     for (;;) {
         while (is_blank(reader.peek()))
@@ -108,7 +111,7 @@ std::vector<std::string> getargs(FILE* in, const char* program_name, bool intera
             if (word.size() < WORD_LIMIT) word += static_cast<char>(c);
             if (word.size() == WORD_LIMIT && !reported) {
                 reported = true;
-                message(917, 0);
+                message(messages, 917, 0);
             }
         }
         words.push_back(std::move(word));
@@ -116,6 +119,7 @@ std::vector<std::string> getargs(FILE* in, const char* program_name, bool intera
     return words;
 }
 
-std::vector<std::string> getargs(const char* program_name, const char* source) {
-    return getargs(stdin, program_name, stdin_is_terminal(), source);
+std::vector<std::string> getargs(MessageState& messages, const char* program_name,
+                                 const char* source) {
+    return getargs(messages, stdin, program_name, stdin_is_terminal(), source);
 }

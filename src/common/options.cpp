@@ -3,9 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-Options options;
-
-std::string apply_pathspec(const std::string& name) {
+std::string apply_pathspec(const Options& options, const std::string& name) {
     if (!options.pathspec_set) return name;
     size_t at = name.find(options.pathspec_find);
     if (at == std::string::npos) return name;
@@ -14,13 +12,13 @@ std::string apply_pathspec(const std::string& name) {
     return out;
 }
 
-bool is_program_class(const char* name) {
+bool is_program_class(const Options& options, const char* name) {
     for (const std::string& program_class : options.program_classes)
         if (program_class == name) return true;
     return false;
 }
 
-void verbose(const char* format, ...) {
+void verbose(const Options& options, const char* format, ...) {
     if (options.verbose_level == 0) return;
     fflush(stdout);
     fputs("==> ", stderr);

@@ -1,10 +1,12 @@
-// The run options: set by the command line (driver), read directly by the store, the
-// readers and the writers.
+// The run options (run.options): set by the command line (driver), read by the store,
+// the readers and the writers of the run.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+struct Run;
 
 struct Options {
     uint8_t verbose_level = 0;                // each -v and each -c
@@ -22,18 +24,13 @@ struct Options {
     std::string pathspec_find;                // --pathspec= first item
     std::string pathspec_replace;             // --pathspec= second item
     bool pathspec_set = false;
-    std::string current_input; // the input being read or dumped, for messages about it
-
-    void reset() { *this = Options(); }
 };
 
-extern Options options;
-
 // The --pathspec= substitution: the first occurrence of the find text replaced.
-std::string apply_pathspec(const std::string& name);
+std::string apply_pathspec(const Options& options, const std::string& name);
 
 // Whether a segment name is one of the -n program classes (exact, case-sensitive).
-bool is_program_class(const char* name);
+bool is_program_class(const Options& options, const char* name);
 
 // The verbose trace: "==> " and the text on standard error, when -v or -c was given.
-void verbose(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void verbose(const Options& options, const char* format, ...) __attribute__((format(printf, 2, 3)));

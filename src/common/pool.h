@@ -34,9 +34,26 @@ template <class T, size_t BLOCK = 256> class Pool {
     Pool() = default;
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
+    // A pool moved from is left empty; the objects keep their addresses.
+    Pool(Pool&& other) noexcept { take(other); }
+    Pool& operator=(Pool&& other) noexcept {
+        if (this != &other) {
+            clear();
+            take(other);
+        }
+        return *this;
+    }
     ~Pool() { clear(); }
 
   private:
+    void take(Pool& other) {
+        blocks_ = std::move(other.blocks_);
+        used_ = other.used_;
+        size_ = other.size_;
+        other.blocks_.clear();
+        other.used_ = 0;
+        other.size_ = 0;
+    }
     struct Slot {
         alignas(T) unsigned char bytes[sizeof(T)];
     };

@@ -14,9 +14,10 @@ constexpr size_t CHUNK_SIZE = 1 << 16;
 constexpr size_t OUTPUT_SIZE = 1 << 16;
 } // namespace
 
-LineReader::LineReader(FILE* in, size_t limit, const char* kind, uint64_t max_bytes)
-    : in_(in), limit_(limit < 511 ? limit : 511), kind_(kind), max_bytes_(max_bytes),
-      chunk_(CHUNK_SIZE + SLACK) {}
+LineReader::LineReader(MessageState& messages, FILE* in, size_t limit, const char* kind,
+                       uint64_t max_bytes)
+    : messages_(messages), in_(in), limit_(limit < 511 ? limit : 511), kind_(kind),
+      max_bytes_(max_bytes), chunk_(CHUNK_SIZE + SLACK) {}
 
 bool LineReader::refill() {
     if (at_end_) return false;
@@ -24,7 +25,7 @@ bool LineReader::refill() {
     chunk_pos_ = 0;
     total_ += chunk_end_;
     if (total_ > max_bytes_) {
-        message(416, options.current_input.c_str(), std::to_string(max_bytes_).c_str(),
+        message(messages_, 416, messages_.current_input.c_str(), std::to_string(max_bytes_).c_str(),
                 kind_ ? kind_ : "text");
         chunk_end_ = 0;
     }
@@ -90,8 +91,8 @@ size_t LineReader::content_length() const {
     return n;
 }
 
-TextOutput::TextOutput(FILE* out, const char* name)
-    : out_(out), name_(name), buffer_(OUTPUT_SIZE) {}
+TextOutput::TextOutput(MessageState& messages, FILE* out, const char* name)
+    : messages_(messages), out_(out), name_(name), buffer_(OUTPUT_SIZE) {}
 
 void TextOutput::put_long(const char* text, size_t length) {
     while (length > 0) {
@@ -121,7 +122,7 @@ void TextOutput::put_hex_min(uint32_t value, int min_digits) {
 void TextOutput::flush() {
     if (used_ == 0) return;
     if (fwrite(buffer_.data(), 1, used_, out_) != used_ || fflush(out_) != 0) {
-        if (!failed_) message(413, name_);
+        if (!failed_) message(messages_, 413, name_);
         failed_ = true;
     }
     used_ = 0;

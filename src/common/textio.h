@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/alert.h"
+
 // The longest text image read: a full 4 GiB address space would take more, but no
 // firmware image comes near it.
 constexpr uint64_t TEXT_IMAGE_LIMIT = uint64_t(1) << 30;
@@ -27,7 +29,7 @@ class LineReader {
     // A stream longer than max_bytes is refused with message 416 naming the kind of
     // file, and its reading ends there: no real file of its format is that long, but a
     // device that never ends would be read forever.
-    LineReader(FILE* in, size_t limit, const char* kind = nullptr,
+    LineReader(MessageState& messages, FILE* in, size_t limit, const char* kind = nullptr,
                uint64_t max_bytes = TEXT_IMAGE_LIMIT);
 
     // The next line, or false at the end of the stream.
@@ -40,6 +42,7 @@ class LineReader {
     unsigned number() const { return number_; }
 
   private:
+    MessageState& messages_;
     static constexpr size_t SLACK = 64;
     bool refill();
     bool next_straddling();
@@ -92,7 +95,7 @@ char* hex_text(char* out, const uint8_t* bytes, unsigned count, unsigned* sum);
 // broken.
 class TextOutput {
   public:
-    TextOutput(FILE* out, const char* name);
+    TextOutput(MessageState& messages, FILE* out, const char* name);
 
     void put(char c) {
         if (used_ == buffer_.size()) flush();
@@ -127,6 +130,7 @@ class TextOutput {
     bool failed() const { return failed_; }
 
   private:
+    MessageState& messages_;
     void put_long(const char* text, size_t length);
 
     static constexpr char DIGITS[] = "0123456789ABCDEF";

@@ -4,6 +4,7 @@
 
 #include "common/alert.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ const FormatDescriptor& format_at(unsigned number) {
     return *REGISTRY[number - 1];
 }
 
-unsigned find_format_key(const char* key) {
-    if (!key || !*key) fatal_message(602);
+unsigned find_format_key(Run& run, const char* key) {
+    if (!key || !*key) fatal_message(run.messages, 602);
     size_t length = strlen(key);
     unsigned candidate = 0;
     for (unsigned k = 0; k < FORMAT_COUNT; ++k) {
@@ -30,16 +31,11 @@ unsigned find_format_key(const char* key) {
             if (candidate == 0)
                 candidate = k + 1;
             else
-                message(603, key);
+                message(run.messages, 603, key);
         }
     }
-    if (candidate == 0) fatal_message(604, key);
+    if (candidate == 0) fatal_message(run.messages, 604, key);
     return candidate;
-}
-
-void reset_formats() {
-    for (const FormatDescriptor* format : REGISTRY)
-        format->reset();
 }
 
 void print_format_listing() {

@@ -4,6 +4,8 @@
 
 #include "common/format.h"
 
+struct Run;
+
 const unsigned FORMAT_COUNT = 15;
 
 // The format with that 1-based number.
@@ -11,11 +13,7 @@ const FormatDescriptor& format_at(unsigned number);
 
 // Resolves a -i/-o key: exact match, else the first entry it abbreviates (message 603
 // for each further one); 602 for an empty key and 604 for no match end the run.
-unsigned find_format_key(const char* key);
+unsigned find_format_key(Run& run, const char* key);
 
 // The -l listing, on standard error.
 void print_format_listing();
-
-// Each format forgets what it kept from earlier in the run (targets chosen, start
-// address, what a writer wrote once).
-void reset_formats();

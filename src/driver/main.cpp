@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return run(args);
+    return run_program(args);
 }

@@ -7,6 +7,7 @@
 #include "common/alert.h"
 #include "common/options.h"
 #include "common/sort.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -47,18 +48,18 @@ int data_block_order(const BlockOrder& a, const BlockOrder& b) {
     return compare_u32(a.address, b.address);
 }
 
-int name_width() {
+int name_width(Run& run) {
     size_t width = 0;
-    for (const SegmentRecord* segment : store.segments)
+    for (const SegmentRecord* segment : run.store.segments)
         width = std::max(width, segment->name.size());
     return static_cast<int>(width);
 }
 
-void close_line_ranges() {
-    if (store.lines.empty()) return;
+void close_line_ranges(Run& run) {
+    if (run.store.lines.empty()) return;
     std::vector<LineByAddress> sorted;
-    sorted.reserve(store.lines.count());
-    for (LineRecord* line : store.lines)
+    sorted.reserve(run.store.lines.count());
+    for (LineRecord* line : run.store.lines)
         sorted.push_back({line->address, line->line, line});
     sort_items(sorted, line_by_address);
     for (size_t k = 0; k + 1 < sorted.size(); ++k) {
@@ -70,11 +71,11 @@ void close_line_ranges() {
 
 // Each file's symbols and line records in store order, at most its count of each.
 template <typename Record>
-std::vector<std::vector<Record*>> records_by_file(const Vector<Record*>& records,
+std::vector<std::vector<Record*>> records_by_file(Run& run, const Vector<Record*>& records,
                                                   uint32_t FileRecord::*count) {
-    std::vector<std::vector<Record*>> buckets(store.files.count());
+    std::vector<std::vector<Record*>> buckets(run.store.files.count());
     for (Record* record : records) {
-        FileRecord* file = file_of(record->file);
+        FileRecord* file = file_of(run, record->file);
         if (!file) continue;
         std::vector<Record*>& bucket = buckets[record->file - 1];
         if (bucket.size() < file->*count) bucket.push_back(record);
@@ -95,40 +96,41 @@ std::vector<LineRecord*> sorted_by_number(const std::vector<LineRecord*>& lines)
     return out;
 }
 
-void build_file_tables(int width) {
-    auto symbols = records_by_file(store.symbols, &FileRecord::symbol_count);
-    auto lines = records_by_file(store.lines, &FileRecord::line_count);
-    const unsigned level = options.verbose_level;
-    for (uint32_t n = 0; n < store.files.count(); ++n) {
-        FileRecord* file = store.files[n];
+void build_file_tables(Run& run, int width) {
+    auto symbols = records_by_file(run, run.store.symbols, &FileRecord::symbol_count);
+    auto lines = records_by_file(run, run.store.lines, &FileRecord::line_count);
+    const unsigned level = run.options.verbose_level;
+    for (uint32_t n = 0; n < run.store.files.count(); ++n) {
+        FileRecord* file = run.store.files[n];
         if (level >= 1)
             fprintf(stderr, "\nFile: %s\nSymbols: %u\n", file->name.c_str(), file->symbol_count);
         if (file->symbol_count != 0) {
-            if (symbols[n].size() < file->symbol_count) fatal_message(606);
+            if (symbols[n].size() < file->symbol_count) fatal_message(run.messages, 606);
             file->symbols = std::move(symbols[n]);
             if (level >= 2)
                 for (const SymbolRecord* symbol : file->symbols)
-                    fprintf(stderr, "\t%-*s %-8lX %s\n", width, segment_name(symbol->segment),
+                    fprintf(stderr, "\t%-*s %-8lX %s\n", width, segment_name(run, symbol->segment),
                             static_cast<unsigned long>(symbol->value), symbol->name.c_str());
         }
         if (level >= 1) fprintf(stderr, "Lines: %u\n", file->line_count);
         if (file->line_count != 0) {
-            if (lines[n].size() < file->line_count) fatal_message(607);
+            if (lines[n].size() < file->line_count) fatal_message(run.messages, 607);
             file->lines = sorted_by_number(lines[n]);
             if (level >= 2)
                 for (const LineRecord* line : file->lines)
-                    fprintf(
-                        stderr, "\t%5.5lu: %lX-%lX %s\n", static_cast<unsigned long>(line->line),
-                        static_cast<unsigned long>(line->address),
-                        static_cast<unsigned long>(line->end_address), segment_name(line->segment));
+                    fprintf(stderr, "\t%5.5lu: %lX-%lX %s\n",
+                            static_cast<unsigned long>(line->line),
+                            static_cast<unsigned long>(line->address),
+                            static_cast<unsigned long>(line->end_address),
+                            segment_name(run, line->segment));
         }
     }
 }
 
 // Number of the first segment whose load range holds the bytes, or 0.
-uint32_t containing_segment(uint32_t address, uint32_t size) {
-    for (uint32_t k = 0; k < store.segments.count(); ++k) {
-        const SegmentRecord* segment = store.segments[k];
+uint32_t containing_segment(Run& run, uint32_t address, uint32_t size) {
+    for (uint32_t k = 0; k < run.store.segments.count(); ++k) {
+        const SegmentRecord* segment = run.store.segments[k];
         if (segment->load_address <= address &&
             uint64_t(address) + size <= uint64_t(segment->load_address) + segment->size)
             return k + 1;
@@ -136,9 +138,10 @@ uint32_t containing_segment(uint32_t address, uint32_t size) {
     return 0;
 }
 
-void assign_segments() {
-    for (DataBlock* block : store.data)
-        if (block->segment == 0) block->segment = containing_segment(block->address, block->size);
+void assign_segments(Run& run) {
+    for (DataBlock* block : run.store.data)
+        if (block->segment == 0)
+            block->segment = containing_segment(run, block->address, block->size);
 }
 
 // Blocks joined by add_data_piece stand for their pieces, the records as they were added.
@@ -147,8 +150,8 @@ void assign_segments() {
 // address or overlap: then the sorted order is the only one possible and the pieces of a
 // block lie next to each other in it. Where that does not hold the blocks are split.
 
-bool has_joined_pieces() {
-    for (const DataBlock* block : store.data)
+bool has_joined_pieces(Run& run) {
+    for (const DataBlock* block : run.store.data)
         if (block->piece_count() > 1) return true;
     return false;
 }
@@ -166,7 +169,8 @@ void set_pieces(DataBlock& block, const std::vector<uint32_t>& sizes, size_t fir
 
 // Appends to out the block cut at the given piece indexes (ascending, each above 0):
 // the block itself keeps the pieces before the first cut, new blocks take the rest.
-void split_block(DataBlock* block, const std::vector<size_t>& cuts, Vector<DataBlock*>& out) {
+void split_block(Run& run, DataBlock* block, const std::vector<size_t>& cuts,
+                 Vector<DataBlock*>& out) {
     out.append(block);
     if (cuts.empty()) return;
     const std::vector<uint32_t> pieces = block->piece_sizes();
@@ -176,7 +180,7 @@ void split_block(DataBlock* block, const std::vector<size_t>& cuts, Vector<DataB
     for (size_t c = 0; c < cuts.size(); ++c) {
         size_t first = cuts[c];
         size_t last = c + 1 < cuts.size() ? cuts[c + 1] : pieces.size();
-        DataBlock& part = store.data_pool.emplace_back();
+        DataBlock& part = run.store.data_pool.emplace_back();
         part.address = block->address + offsets[first];
         part.size = offsets[last] - offsets[first];
         part.bytes.assign(block->bytes.begin() + offsets[first],
@@ -192,34 +196,34 @@ void split_block(DataBlock* block, const std::vector<size_t>& cuts, Vector<DataB
 }
 
 // Cuts unassigned joined blocks where their pieces would be given different segments.
-void split_at_segment_changes() {
-    if (store.segments.empty()) return;
-    Vector<DataBlock*> out(store.data.count());
+void split_at_segment_changes(Run& run) {
+    if (run.store.segments.empty()) return;
+    Vector<DataBlock*> out(run.store.data.count());
     std::vector<size_t> cuts;
-    for (DataBlock* block : store.data) {
+    for (DataBlock* block : run.store.data) {
         cuts.clear();
         if (block->segment == 0 && block->piece_count() > 1) {
             uint32_t address = block->address;
             size_t index = 0;
             uint32_t current = 0;
-            for (const DataBlock::PieceRun& run : block->pieces)
-                for (uint32_t k = 0; k < run.count; ++k, ++index) {
-                    uint32_t segment = containing_segment(address, run.size);
+            for (const DataBlock::PieceRun& piece : block->pieces)
+                for (uint32_t k = 0; k < piece.count; ++k, ++index) {
+                    uint32_t segment = containing_segment(run, address, piece.size);
                     if (index > 0 && segment != current) cuts.push_back(index);
                     current = segment;
-                    address += run.size;
+                    address += piece.size;
                 }
         }
-        split_block(block, cuts, out);
+        split_block(run, block, cuts, out);
     }
-    store.data = std::move(out);
+    run.store.data = std::move(out);
 }
 
 // The list, once sorted, as the pieces would be: no shared start, no overlap.
-bool sorted_blocks_are_apart() {
-    for (uint32_t k = 1; k < store.data.count(); ++k) {
-        const DataBlock* before = store.data[k - 1];
-        const DataBlock* block = store.data[k];
+bool sorted_blocks_are_apart(Run& run) {
+    for (uint32_t k = 1; k < run.store.data.count(); ++k) {
+        const DataBlock* before = run.store.data[k - 1];
+        const DataBlock* block = run.store.data[k];
         if (before->segment == block->segment &&
             (before->address == block->address ||
              uint64_t(before->address) + before->size > block->address))
@@ -229,24 +233,24 @@ bool sorted_blocks_are_apart() {
 }
 
 // Every joined block replaced by its pieces, in the order the pieces were added.
-Vector<DataBlock*> separate_pieces(const Vector<DataBlock*>& blocks) {
+Vector<DataBlock*> separate_pieces(Run& run, const Vector<DataBlock*>& blocks) {
     Vector<DataBlock*> out(blocks.count());
     std::vector<size_t> cuts;
     for (DataBlock* block : blocks) {
         cuts.clear();
         for (size_t k = 1; k < block->piece_count(); ++k)
             cuts.push_back(k);
-        split_block(block, cuts, out);
+        split_block(run, block, cuts, out);
     }
     return out;
 }
 
 // A list already in strictly ascending order has one sorted order only, itself.
-void sort_blocks() {
+void sort_blocks(Run& run) {
     std::vector<BlockOrder> keys;
-    keys.reserve(store.data.count());
+    keys.reserve(run.store.data.count());
     bool ascending = true;
-    for (DataBlock* block : store.data) {
+    for (DataBlock* block : run.store.data) {
         keys.push_back({block->segment, block->address, block});
         if (keys.size() > 1 && data_block_order(keys[keys.size() - 2], keys.back()) >= 0)
             ascending = false;
@@ -254,20 +258,20 @@ void sort_blocks() {
     if (ascending) return;
     sort_items(keys, data_block_order);
     for (uint32_t k = 0; k < keys.size(); ++k)
-        store.data[k] = keys[k].record;
+        run.store.data[k] = keys[k].record;
 }
 
 // Joins exactly adjacent blocks of one segment. Each chain of joins is measured first,
 // so the surviving block's buffer grows once and every byte is copied once.
-void merge_blocks() {
+void merge_blocks(Run& run) {
     Vector<DataBlock*> merged(100);
-    const uint32_t count = store.data.count();
+    const uint32_t count = run.store.data.count();
     for (uint32_t k = 0; k < count;) {
-        DataBlock* first = store.data[k];
+        DataBlock* first = run.store.data[k];
         uint32_t end = k + 1;
         uint64_t total = first->size;
         for (const DataBlock* last = first; end < count; ++end) {
-            const DataBlock* block = store.data[end];
+            const DataBlock* block = run.store.data[end];
             if (block->segment != last->segment || block->address != last->address + last->size)
                 break;
             total += block->size;
@@ -275,7 +279,7 @@ void merge_blocks() {
         }
         first->bytes.reserve(total);
         for (uint32_t j = k + 1; j < end; ++j) {
-            DataBlock* block = store.data[j];
+            DataBlock* block = run.store.data[j];
             first->bytes.insert(first->bytes.end(), block->bytes.begin(), block->bytes.end());
             first->size += block->size;
             std::vector<uint8_t>().swap(block->bytes);
@@ -285,56 +289,56 @@ void merge_blocks() {
         merged.append(first);
         k = end;
     }
-    store.data = std::move(merged);
+    run.store.data = std::move(merged);
 }
 
-void sort_and_merge_blocks() {
-    bool joined = has_joined_pieces();
-    if (joined) split_at_segment_changes();
-    assign_segments();
+void sort_and_merge_blocks(Run& run) {
+    bool joined = has_joined_pieces(run);
+    if (joined) split_at_segment_changes(run);
+    assign_segments(run);
     if (joined) {
-        Vector<DataBlock*> unsorted = store.data;
-        sort_blocks();
-        if (!sorted_blocks_are_apart()) {
-            store.data = separate_pieces(unsorted);
-            sort_blocks();
+        Vector<DataBlock*> unsorted = run.store.data;
+        sort_blocks(run);
+        if (!sorted_blocks_are_apart(run)) {
+            run.store.data = separate_pieces(run, unsorted);
+            sort_blocks(run);
         }
     } else {
-        sort_blocks();
+        sort_blocks(run);
     }
-    merge_blocks();
+    merge_blocks(run);
 }
 
-void print_data_summary() {
-    if (options.verbose_level < 1) return;
+void print_data_summary(Run& run) {
+    if (run.options.verbose_level < 1) return;
     // The sum as a 32-bit long holds it, on every platform.
     uint32_t total = 0;
-    for (const DataBlock* block : store.data)
+    for (const DataBlock* block : run.store.data)
         total += block->size;
-    fprintf(stderr, "\nData blocks: %u, total size %lX\n", store.data.count(),
+    fprintf(stderr, "\nData blocks: %u, total size %lX\n", run.store.data.count(),
             static_cast<unsigned long>(total));
-    if (options.verbose_level < 2) return;
-    for (const DataBlock* block : store.data) {
+    if (run.options.verbose_level < 2) return;
+    for (const DataBlock* block : run.store.data) {
         fprintf(stderr, "\t%lX-%lX", static_cast<unsigned long>(block->address),
                 static_cast<unsigned long>(uint32_t(block->address + block->size - 1)));
-        if (segment_of(block->segment))
-            fprintf(stderr, " %s", segment_name(block->segment));
+        if (segment_of(run, block->segment))
+            fprintf(stderr, " %s", segment_name(run, block->segment));
         else
             fprintf(stderr, " seg %d", static_cast<int>(block->segment) - 1);
         fputc('\n', stderr);
     }
 }
 
-void widen_segments() {
+void widen_segments(Run& run) {
     // First (lowest) block of each segment, found in one pass over the sorted list.
-    std::vector<DataBlock*> first(store.segments.count() + 1, nullptr);
-    for (DataBlock* block : store.data)
-        if (block->segment <= store.segments.count() && !first[block->segment])
+    std::vector<DataBlock*> first(run.store.segments.count() + 1, nullptr);
+    for (DataBlock* block : run.store.data)
+        if (block->segment <= run.store.segments.count() && !first[block->segment])
             first[block->segment] = block;
-    for (uint32_t k = 1; k <= store.segments.count(); ++k) {
+    for (uint32_t k = 1; k <= run.store.segments.count(); ++k) {
         const DataBlock* block = first[k];
         if (!block) continue;
-        SegmentRecord* segment = store.segments[k - 1];
+        SegmentRecord* segment = run.store.segments[k - 1];
         uint32_t end = segment->load_address + segment->size;
         if (block->address < segment->load_address && block->size != 0) {
             segment->address -= segment->load_address - block->address;
@@ -346,10 +350,10 @@ void widen_segments() {
     }
 }
 
-void print_segment_summary(int width) {
-    if (options.verbose_level < 1) return;
-    fprintf(stderr, "\nSegments: %u\n", store.segments.count());
-    for (const SegmentRecord* segment : store.segments) {
+void print_segment_summary(Run& run, int width) {
+    if (run.options.verbose_level < 1) return;
+    fprintf(stderr, "\nSegments: %u\n", run.store.segments.count());
+    for (const SegmentRecord* segment : run.store.segments) {
         fprintf(stderr, "\t%-*s %lX", width, segment->name.c_str(),
                 static_cast<unsigned long>(segment->address));
         if (segment->size != 0)
@@ -364,23 +368,24 @@ void print_segment_summary(int width) {
 
 } // namespace
 
-void normalize_store() {
+void normalize_store(Run& run) {
     int width = 0;
-    if (options.verbose_level >= 1) {
-        width = name_width();
-        fprintf(stderr, "\nFiles: %d, syms: %d, lines: %d\n", static_cast<int>(store.files.count()),
-                static_cast<int>(store.symbols.count()), static_cast<int>(store.lines.count()));
+    if (run.options.verbose_level >= 1) {
+        width = name_width(run);
+        fprintf(
+            stderr, "\nFiles: %d, syms: %d, lines: %d\n", static_cast<int>(run.store.files.count()),
+            static_cast<int>(run.store.symbols.count()), static_cast<int>(run.store.lines.count()));
     }
     // The inputs are read: the lists keep what they hold and no room to grow, since a
     // large program's million line records are held until the outputs are written.
-    store.lines.shrink_to_fit();
-    store.symbols.shrink_to_fit();
-    close_line_ranges();
-    build_file_tables(width);
-    if (!store.data.empty()) {
-        sort_and_merge_blocks();
-        print_data_summary();
-        widen_segments();
+    run.store.lines.shrink_to_fit();
+    run.store.symbols.shrink_to_fit();
+    close_line_ranges(run);
+    build_file_tables(run, width);
+    if (!run.store.data.empty()) {
+        sort_and_merge_blocks(run);
+        print_data_summary(run);
+        widen_segments(run);
     }
-    print_segment_summary(width);
+    print_segment_summary(run, width);
 }

@@ -3,4 +3,6 @@
 // segments; with -v, the summary on standard error.
 #pragma once
 
-void normalize_store();
+struct Run;
+
+void normalize_store(Run& run);

@@ -10,6 +10,7 @@
 #include "common/options.h"
 #include "common/osdep.h"
 #include "driver/formats.h"
+#include "model/run.h"
 
 const char* const USAGE_TEXT =
     "SYMVERT: the symbol file reformatter\n"
@@ -53,7 +54,7 @@ bool starts_with_nocase(const char* text, const char* prefix) {
 
 class CommandLine {
   public:
-    explicit CommandLine(const std::vector<std::string>& words) : words_(words) {}
+    CommandLine(Run& run, const std::vector<std::string>& words) : run(run), words_(words) {}
 
     RunTables parse() {
         for (index_ = 0; index_ < words_.size(); ++index_) {
@@ -69,8 +70,8 @@ class CommandLine {
 
   private:
     void check_limits() {
-        if (tables_.inputs.size() >= MAX_FILES) fatal_message(611);
-        if (tables_.outputs.size() >= MAX_FILES) fatal_message(612);
+        if (tables_.inputs.size() >= MAX_FILES) fatal_message(run.messages, 611);
+        if (tables_.outputs.size() >= MAX_FILES) fatal_message(run.messages, 612);
     }
 
     void file_name(const std::string& word) {
@@ -84,20 +85,20 @@ class CommandLine {
         if (word.size() > 1 && word[1] == '-') return long_option(word);
         const char* rest = word.c_str() + 2;
         switch (tolower(static_cast<unsigned char>(word.size() > 1 ? word[1] : '\0'))) {
-        case 'v': ++options.verbose_level; break;
+        case 'v': ++run.options.verbose_level; break;
         case 'c':
-            options.identify_only = true;
-            ++options.verbose_level;
+            run.options.identify_only = true;
+            ++run.options.verbose_level;
             break;
-        case 'd': options.dump_inputs = true; break;
-        case 'b': options.big_endian = true; break;
-        case 'f': options.fake_globals = true; break;
-        case 'k': options.fake_redefinitions = true; break;
-        case 'm': options.strip_underscore = true; break;
+        case 'd': run.options.dump_inputs = true; break;
+        case 'b': run.options.big_endian = true; break;
+        case 'f': run.options.fake_globals = true; break;
+        case 'k': run.options.fake_redefinitions = true; break;
+        case 'm': run.options.strip_underscore = true; break;
         case 'l': print_format_listing(); end_run(0);
         case 'h': fputs(USAGE_TEXT, stderr); end_run(1);
         case 'o': output_option(rest); break;
-        case 'i': options.input_format = find_format_key(rest); break;
+        case 'i': run.options.input_format = find_format_key(run, rest); break;
         case 'p': processor_option(rest); break;
         case 'n': classes_option(rest); break;
         case 'w': warning_option(word.c_str(), rest); break;
@@ -117,7 +118,7 @@ class CommandLine {
         if (key.empty() && index_ + 1 < words_.size() &&
             (words_[index_ + 1].empty() || words_[index_ + 1][0] != '-'))
             key = words_[++index_];
-        unsigned format = find_format_key(key.c_str());
+        unsigned format = find_format_key(run, key.c_str());
         for (const OutputRequest& request : tables_.outputs)
             if (request.format == format) return;
         tables_.outputs.push_back({format, std::nullopt});
@@ -126,64 +127,66 @@ class CommandLine {
 
     void processor_option(const char* rest) {
         if (!*rest) {
-            message(609);
+            message(run.messages, 609);
             return;
         }
         std::vector<std::string> items = split_commas(rest);
-        options.processor_name = items[0].substr(0, NAME_BUFFER - 1);
-        options.processor_list.assign(items.begin() + 1, items.end());
-        if (options.processor_list.size() > MAX_PROCESSOR_ITEMS - 1)
-            options.processor_list.resize(MAX_PROCESSOR_ITEMS - 1);
+        run.options.processor_name = items[0].substr(0, NAME_BUFFER - 1);
+        run.options.processor_list.assign(items.begin() + 1, items.end());
+        if (run.options.processor_list.size() > MAX_PROCESSOR_ITEMS - 1)
+            run.options.processor_list.resize(MAX_PROCESSOR_ITEMS - 1);
     }
 
     void classes_option(const char* rest) {
         if (!*rest) {
-            message(610);
+            message(run.messages, 610);
             return;
         }
         bool dropped = false;
         for (const std::string& item : split_commas(rest)) {
             if (item.empty()) continue; // an empty entry would end the list
-            if (options.program_classes.size() < MAX_PROGRAM_CLASSES - 1)
-                options.program_classes.push_back(item);
+            if (run.options.program_classes.size() < MAX_PROGRAM_CLASSES - 1)
+                run.options.program_classes.push_back(item);
             else
                 dropped = true;
         }
-        if (dropped || options.program_classes.size() >= MAX_PROGRAM_CLASSES - 1)
-            alert("W", "Maximum number of program classes reached. List may be truncated.");
+        if (dropped || run.options.program_classes.size() >= MAX_PROGRAM_CLASSES - 1)
+            alert(run.messages, "W",
+                  "Maximum number of program classes reached. List may be truncated.");
     }
 
     void warning_option(const char* word, const char* rest) {
-        if (strchr(word, '!')) set_warnings_are_errors();
+        if (strchr(word, '!')) set_warnings_are_errors(run.messages);
         if (isdigit(static_cast<unsigned char>(*rest)) || *rest == '-') {
             int level = atoi(rest);
             if (level < -9)
-                message(523, level);
+                message(run.messages, 523, level);
             else
-                set_warning_threshold(level);
+                set_warning_threshold(run.messages, level);
         } else {
-            message(393);
+            message(run.messages, 393);
         }
     }
 
     void template_option(const char* rest) {
         if (!*rest) {
-            options.strip_extensions = true;
+            run.options.strip_extensions = true;
         } else if (isdigit(static_cast<unsigned char>(rest[0])) && rest[1] == '\0') {
             template_value_ = rest[0] - '0';
         } else {
             redirect_diagnostics(rest);
             template_value_ = 1;
         }
-        set_template_mode(template_value_ != 0);
+        set_template_mode(run.messages, template_value_ != 0);
     }
 
     // Sends all later diagnostics to the end of the named file, line-buffered.
-    static void redirect_diagnostics(const char* name) {
+    void redirect_diagnostics(const char* name) {
         static char buffer[512];
         FILE* probe = fopen(name, "a");
         if (!probe) {
-            alert("W", "Could not open diagnostics file %s: %s", name, strerror(errno));
+            alert(run.messages, "W", "Could not open diagnostics file %s: %s", name,
+                  strerror(errno));
             return;
         }
         fclose(probe);
@@ -195,13 +198,13 @@ class CommandLine {
         const char* rest = word.c_str() + 2;
         if (starts_with_nocase(rest, "edf=")) {
             const char* name = rest + 4;
-            message_state.message_file_named = true;
-            if (!load_message_file(name))
+            run.messages.message_file_named = true;
+            if (!load_message_file(run.messages, name))
                 message_line("Could not open error description file %s\n", name);
         } else if (starts_with_nocase(rest, "emax=")) {
-            set_error_limit(atoi(rest + 5));
+            set_error_limit(run.messages, atoi(rest + 5));
         } else if (starts_with_nocase(rest, "msgdisable=")) {
-            disable_messages(rest + 11);
+            disable_messages(run.messages, rest + 11);
         } else if (strcasecmp(rest, "ver") == 0) {
             print_version_banner();
             end_run(0);
@@ -215,14 +218,15 @@ class CommandLine {
         std::vector<std::string> items;
         if (text) items = split_commas(text);
         if (items.size() < 2 || items[0].empty() || items[1].empty()) {
-            message(608);
+            message(run.messages, 608);
             return;
         }
-        options.pathspec_find = items[0];
-        options.pathspec_replace = items[1];
-        options.pathspec_set = true;
+        run.options.pathspec_find = items[0];
+        run.options.pathspec_replace = items[1];
+        run.options.pathspec_set = true;
     }
 
+    Run& run;
     const std::vector<std::string>& words_;
     size_t index_ = 0;
     RunTables tables_;
@@ -239,26 +243,27 @@ const char* last_component(const std::string& name) {
 
 // A name made from a stem and an extension holds at most 127 characters. A longer one is
 // refused: cutting it would put the output under another name.
-std::string compose(const std::string& stem, const char* extension) {
+std::string compose(Run& run, const std::string& stem, const char* extension) {
     std::string name = stem + "." + extension;
-    if (name.size() >= NAME_BUFFER) fatal_message(417, name.c_str());
+    if (name.size() >= NAME_BUFFER) fatal_message(run.messages, 417, name.c_str());
     return name;
 }
 
 } // namespace
 
-RunTables parse_command_line(const std::vector<std::string>& words) {
-    return CommandLine(words).parse();
+RunTables parse_command_line(Run& run, const std::vector<std::string>& words) {
+    return CommandLine(run, words).parse();
 }
 
-std::string output_file_name(const OutputRequest& request, const std::string& last_output_name,
-                             const std::string& first_input, const char* extension) {
+std::string output_file_name(Run& run, const OutputRequest& request,
+                             const std::string& last_output_name, const std::string& first_input,
+                             const char* extension) {
     if (request.name) {
         if (strchr(last_component(*request.name), '.')) return *request.name;
-        return compose(*request.name, extension);
+        return compose(run, *request.name, extension);
     }
     std::string stem = last_output_name.empty() ? first_input : last_output_name;
     size_t dot = stem.rfind('.');
     if (dot != std::string::npos) stem.resize(dot);
-    return compose(stem, extension);
+    return compose(run, stem, extension);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct Run;
+
 const unsigned MAX_FILES = 128;          // input table and output table entries
 const unsigned MAX_PROGRAM_CLASSES = 64; // entries including the terminating one
 const unsigned MAX_PROCESSOR_ITEMS = 128;
@@ -25,8 +27,9 @@ extern const char* const USAGE_TEXT;
 
 // Parses the words (program name already dropped) into the run options and tables.
 // -l, -h, --ver and unknown options end the run.
-RunTables parse_command_line(const std::vector<std::string>& words);
+RunTables parse_command_line(Run& run, const std::vector<std::string>& words);
 
 // The output file name for a request (extension rules, the last-output-name chain).
-std::string output_file_name(const OutputRequest& request, const std::string& last_output_name,
-                             const std::string& first_input, const char* extension);
+std::string output_file_name(Run& run, const OutputRequest& request,
+                             const std::string& last_output_name, const std::string& first_input,
+                             const char* extension);

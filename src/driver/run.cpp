@@ -14,45 +14,46 @@
 #include "driver/options.h"
 #include "formats/native/sdb.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
 namespace {
 
 // Argument words from standard input or an "@" command file.
-std::vector<std::string> acquire_words(const std::vector<std::string>& args) {
+std::vector<std::string> acquire_words(Run& run, const std::vector<std::string>& args) {
     if (!args.empty() && !(args.size() == 1 && args[0][0] == '@')) return args;
     if (!args.empty()) {
         const char* file = args[0].c_str() + 1;
-        if (!freopen(file, "r", stdin)) fatal_message(141, "command", file);
+        if (!freopen(file, "r", stdin)) fatal_message(run.messages, 141, "command", file);
     }
     std::vector<std::string> words =
-        getargs("symvert", args.empty() ? "standard input" : args[0].c_str() + 1);
+        getargs(run.messages, "symvert", args.empty() ? "standard input" : args[0].c_str() + 1);
     words.erase(words.begin()); // stands where a program name would
     return words;
 }
 
-void reopen_input(const char* name, const char* mode) {
-    if (!freopen(name, mode, stdin)) fatal_message(141, "input", name);
+void reopen_input(Run& run, const char* name, const char* mode) {
+    if (!freopen(name, mode, stdin)) fatal_message(run.messages, 141, "input", name);
 }
 
-const FormatDescriptor& detect_format(const char* name) {
-    verbose("Checking '%s' file type ...", name);
-    if (options.input_format != 0) {
-        const FormatDescriptor& format = format_at(options.input_format);
-        verbose("Defaulting to %s", format.name);
+const FormatDescriptor& detect_format(Run& run, const char* name) {
+    verbose(run.options, "Checking '%s' file type ...", name);
+    if (run.options.input_format != 0) {
+        const FormatDescriptor& format = format_at(run.options.input_format);
+        verbose(run.options, "Defaulting to %s", format.name);
         return format;
     }
     for (unsigned k = 1; k <= FORMAT_COUNT; ++k) {
         const FormatDescriptor& format = format_at(k);
         rewind(stdin);
-        if (format.detect(stdin)) {
-            verbose("Confirmed as %s", format.name);
+        if (format.detect(run, stdin)) {
+            verbose(run.options, "Confirmed as %s", format.name);
             return format;
         }
-        verbose("Not %s", format.name);
+        verbose(run.options, "Not %s", format.name);
     }
-    fatal_message(605);
+    fatal_message(run.messages, 605);
 }
 
 // The size a reader's allowance is measured by: a regular file's size. A device or pipe
@@ -63,40 +64,40 @@ uint64_t input_size_for_allowance() {
     return regular_file_size(stdin, &size) ? size : TEXT_IMAGE_LIMIT;
 }
 
-void read_inputs(const RunTables& tables) {
+void read_inputs(Run& run, const RunTables& tables) {
     int count = 0;
     for (const std::string& input : tables.inputs) {
         const char* name = input.c_str();
-        options.current_input = input;
-        reopen_input(name, "rb");
-        const FormatDescriptor& format = detect_format(name);
+        run.messages.current_input = input;
+        reopen_input(run, name, "rb");
+        const FormatDescriptor& format = detect_format(run, name);
         if (!format.binary)
-            reopen_input(name, "r");
+            reopen_input(run, name, "r");
         else
             rewind(stdin);
-        if (options.dump_inputs) {
+        if (run.options.dump_inputs) {
             fflush(stderr);
-            begin_read_allowance(name, input_size_for_allowance(), 419);
-            bool dumped = format.dump(stdin);
-            end_read_allowance();
-            if (!dumped) message(634, name);
+            begin_read_allowance(run, name, input_size_for_allowance(), 419);
+            bool dumped = format.dump(run, stdin);
+            end_read_allowance(run);
+            if (!dumped) message(run.messages, 634, name);
             fputc('\n', stdout);
             fflush(stdout);
-        } else if (!options.identify_only) {
-            verbose("Reading '%s' as %s", name, format.name);
+        } else if (!run.options.identify_only) {
+            verbose(run.options, "Reading '%s' as %s", name, format.name);
             fflush(stderr);
-            begin_read_allowance(name, input_size_for_allowance());
-            format.read(stdin, name);
-            end_read_allowance();
+            begin_read_allowance(run, name, input_size_for_allowance());
+            format.read(run, stdin, name);
+            end_read_allowance(run);
             fflush(stdout);
         }
         ++count;
     }
-    verbose("Read %d input files", count);
-    if (options.verbose_level != 0) dump_global_scope(stderr);
+    verbose(run.options, "Read %d input files", count);
+    if (run.options.verbose_level != 0) dump_global_scope(run, stderr);
 }
 
-void write_outputs(const RunTables& tables) {
+void write_outputs(Run& run, const RunTables& tables) {
     // Standard input is done with; it is left attached to an empty stream.
     if (!freopen(NULL_DEVICE, "r", stdin)) fclose(stdin);
     std::string last_output_name;
@@ -105,47 +106,40 @@ void write_outputs(const RunTables& tables) {
     for (const OutputRequest& request : tables.outputs) {
         const FormatDescriptor& format = format_at(request.format);
         std::string name =
-            output_file_name(request, last_output_name, first_input, format.extension);
+            output_file_name(run, request, last_output_name, first_input, format.extension);
         last_output_name = name;
         fflush(stdout);
         if (!freopen(name.c_str(), format.binary ? "wb" : "w", stdout))
-            fatal_message(378, "output", name.c_str());
-        verbose("Writing '%s' as %s", name.c_str(), format.name);
+            fatal_message(run.messages, 378, "output", name.c_str());
+        verbose(run.options, "Writing '%s' as %s", name.c_str(), format.name);
         fflush(stderr);
-        format.write(stdout, name.c_str());
+        format.write(run, stdout, name.c_str());
         fflush(stdout);
         ++written;
     }
-    if (written > 1) verbose("Wrote %d output files", written);
+    if (written > 1) verbose(run.options, "Wrote %d output files", written);
 }
 
-int run_words(const std::vector<std::string>& args) {
-    std::vector<std::string> words = acquire_words(args);
-    RunTables tables = parse_command_line(words);
-    set_message_context(tables.inputs.empty() ? nullptr : tables.inputs[0].c_str());
-    if (tables.outputs.empty() && !options.dump_inputs && !options.identify_only) message(613);
-    if (tables.inputs.empty()) fatal_message(614);
-    read_inputs(tables);
-    if (options.identify_only) return 0;
-    normalize_store();
-    write_outputs(tables);
-    return errors_reported() ? 1 : 0;
+int run_words(Run& run, const std::vector<std::string>& args) {
+    std::vector<std::string> words = acquire_words(run, args);
+    RunTables tables = parse_command_line(run, words);
+    set_message_context(run.messages, tables.inputs.empty() ? nullptr : tables.inputs[0].c_str());
+    if (tables.outputs.empty() && !run.options.dump_inputs && !run.options.identify_only)
+        message(run.messages, 613);
+    if (tables.inputs.empty()) fatal_message(run.messages, 614);
+    read_inputs(run, tables);
+    if (run.options.identify_only) return 0;
+    normalize_store(run);
+    write_outputs(run, tables);
+    return errors_reported(run.messages) ? 1 : 0;
 }
 
 } // namespace
 
-void reset_run_state() {
-    options.reset();
-    store.reset();
-    type_model.reset();
-    machine.reset();
-    message_state.reset();
-    reset_formats();
-}
-
-int run(const std::vector<std::string>& args) {
+int run_program(const std::vector<std::string>& args) {
+    Run run;
     try {
-        int status = run_words(args);
+        int status = run_words(run, args);
         fflush(stdout);
         fflush(stderr);
         return status;

@@ -4,9 +4,7 @@
 #include <string>
 #include <vector>
 
-// Resets the process-wide state, so a run can be started again in-process.
-void reset_run_state();
-
-// The whole run. args are the program's argument words without the program name.
-// Answers the exit status; fatal paths end it by RunEnd, which this catches.
-int run(const std::vector<std::string>& args);
+// The whole run, with a run object of its own (model/run.h). args are the program's argument words
+// without the program name. Answers the exit status; fatal paths end it by RunEnd, which this
+// catches.
+int run_program(const std::vector<std::string>& args);

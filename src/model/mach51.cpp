@@ -1,6 +1,7 @@
 // 8051.
 #include "common/options.h"
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -26,14 +27,14 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
-    return (!options.processor_list.empty() && options.processor_list[0] == "8051") ||
+bool matches_name(Run& run, const char* name) {
+    return (!run.options.processor_list.empty() && run.options.processor_list[0] == "8051") ||
            name_contains(name, "8051");
 }
 
 // r0..r7 are bytes 0..7 of the register bank, WR0..WR3 the pairs at 0, 2, 4, 6 and
 // LR0, LR1 the quads at 0 and 4; all in the DATA space.
-bool register_location(uint32_t n, ValuePair* answer) {
+bool register_location(Run& run, uint32_t n, ValuePair* answer) {
     uint32_t value;
     if (n >= 1 && n <= 8)
         value = n - 1;
@@ -44,7 +45,7 @@ bool register_location(uint32_t n, ValuePair* answer) {
     else
         return false;
     uint32_t space;
-    if (!segment_space("DATA", &space)) return false;
+    if (!segment_space(run, "DATA", &space)) return false;
     answer->value = value;
     answer->segment = space;
     return true;

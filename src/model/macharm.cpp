@@ -1,5 +1,6 @@
 // ARM.
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -28,14 +29,14 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
+bool matches_name(Run&, const char* name) {
     return name_contains(name, "ARM") || name_contains(name, "AT91R") ||
            name_contains(name, "AT91M");
 }
 
 // r0..r15 are registers 1..16; the pairs r0_1..r6_7 start at r0..r6 and r8_9..r10_11
 // at r8..r10.
-bool register_location(uint32_t n, ValuePair* answer) {
+bool register_location(Run&, uint32_t n, ValuePair* answer) {
     if (n >= 1 && n <= 16)
         answer->value = n - 1;
     else if (n >= 17 && n <= 23)

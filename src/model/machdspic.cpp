@@ -1,5 +1,6 @@
 // dsPIC30/33 and PIC24.
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -26,14 +27,14 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
+bool matches_name(Run&, const char* name) {
     for (const char* pattern : {"PIC30", "30F", "PIC24", "24FJ", "24HJ", "33F", "24GS"})
         if (name_contains(name, pattern)) return true;
     return name_contains(name, "24F") && name_contains(name, "KA");
 }
 
 // w0..w15 are registers 1..16; the pairs w01..w1213 start at registers 0, 2, ... 12.
-bool register_location(uint32_t n, ValuePair* answer) {
+bool register_location(Run&, uint32_t n, ValuePair* answer) {
     if (n >= 1 && n <= 16) {
         answer->value = n - 1;
         return true;

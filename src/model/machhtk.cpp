@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -25,15 +26,15 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
+bool matches_name(Run&, const char* name) {
     return strncasecmp(name, "HT", 2) == 0;
 }
 
 // The accumulator lives at RAM address 5, the indirect register iar0 at 0.
-bool register_location(uint32_t n, ValuePair* answer) {
+bool register_location(Run& run, uint32_t n, ValuePair* answer) {
     if (n != 1 && n != 2) return false;
     uint32_t space = 0;
-    segment_space("RAM", &space);
+    segment_space(run, "RAM", &space);
     answer->value = n == 1 ? 5 : 0;
     answer->segment = space;
     return true;

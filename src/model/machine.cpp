@@ -8,8 +8,7 @@
 #include "common/options.h"
 #include "common/osdep.h"
 #include "model/encdec.h"
-
-Machine machine;
+#include "model/run.h"
 
 namespace {
 
@@ -49,15 +48,15 @@ bool knows_all_options(const ProcessorDescriptor* processor,
     return true;
 }
 
-const ProcessorDescriptor* processor_by_name() {
-    const char* name = options.processor_name.c_str();
+const ProcessorDescriptor* processor_by_name(Run& run) {
+    const char* name = run.options.processor_name.c_str();
     if (!*name) return nullptr;
     for (const ProcessorDescriptor* processor : PROCESSORS)
-        if (processor->matches_name(name)) return processor;
+        if (processor->matches_name(run, name)) return processor;
     return nullptr;
 }
 
-const ProcessorDescriptor* processor_by_options(const char* text) {
+const ProcessorDescriptor* processor_by_options(Run& run, const char* text) {
     std::vector<std::string> words = option_words(text);
     const ProcessorDescriptor* chosen = nullptr;
     unsigned candidates = 0;
@@ -67,7 +66,7 @@ const ProcessorDescriptor* processor_by_options(const char* text) {
             ++candidates;
         }
     if (candidates == 1) return chosen;
-    message(candidates == 0 ? 668 : 669);
+    message(run.messages, candidates == 0 ? 668 : 669);
     return nullptr;
 }
 
@@ -86,23 +85,23 @@ bool keep_location(ScopeEntry* entry, ValuePair pair, ValuePair* answer) {
     return true;
 }
 
-bool locate_static(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
+bool locate_static(Run& run, const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
                    const LocationRules& rules) {
-    if (!entry->asm_name().empty()) return lookup_symbol(entry->asm_name().c_str(), pair);
+    if (!entry->asm_name().empty()) return lookup_symbol(run, entry->asm_name().c_str(), pair);
     if (entry->sclass == SC_STATIC && rules.static_in_scope_file && scope &&
-        lookup_file_symbol(scope->name.empty() ? nullptr : scope->name.c_str(), entry->name.c_str(),
-                           pair))
+        lookup_file_symbol(run, scope->name.empty() ? nullptr : scope->name.c_str(),
+                           entry->name.c_str(), pair))
         return true;
-    return lookup_symbol(entry->name.c_str(), pair);
+    return lookup_symbol(run, entry->name.c_str(), pair);
 }
 
-const char* auto_symbol_prefix(const LocationRules& rules) {
+const char* auto_symbol_prefix(Run& run, const LocationRules& rules) {
     if (rules.auto_prefix) return rules.auto_prefix;
-    const std::string* edition = find_define("edition");
+    const std::string* edition = find_define(run, "edition");
     return edition && *edition == "pro" ? "??" : "?a";
 }
 
-bool locate_frame(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
+bool locate_frame(Run& run, const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* pair,
                   const LocationRules& rules) {
     const ScopeEntry* function = function_scope(scope);
     if (!function) return false;
@@ -114,17 +113,17 @@ bool locate_frame(const ScopeEntry* entry, const ScopeEntry* scope, ValuePair* p
         return true;
     }
     if (!function->scope().function) return false;
-    std::string symbol =
-        std::string(is_auto ? auto_symbol_prefix(rules) : "?") + function->scope().function->name;
+    std::string symbol = std::string(is_auto ? auto_symbol_prefix(run, rules) : "?") +
+                         function->scope().function->name;
     ValuePair frame;
-    if (!lookup_symbol(symbol.c_str(), &frame)) return false;
+    if (!lookup_symbol(run, symbol.c_str(), &frame)) return false;
     pair->value = frame.value + entry->value;
     pair->segment = frame.segment;
     return true;
 }
 
 // A variable's location by the family's rules; kept in the entry once found.
-bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
+bool locate_variable(Run& run, ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer,
                      const LocationRules& rules) {
     if (!entry) return false;
     ValuePair pair;
@@ -138,11 +137,12 @@ bool locate_variable(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answ
             return true;
         }
         bool found = entry->sclass == SC_EXTERN || entry->sclass == SC_STATIC
-                         ? locate_static(entry, scope, &pair, rules)
-                         : locate_frame(entry, scope, &pair, rules);
+                         ? locate_static(run, entry, scope, &pair, rules)
+                         : locate_frame(run, entry, scope, &pair, rules);
         return found && keep_location(entry, pair, answer);
     }
-    case SC_REG: return rules.register_location && rules.register_location(entry->value, answer);
+    case SC_REG:
+        return rules.register_location && rules.register_location(run, entry->value, answer);
     default: return false;
     }
 }
@@ -175,63 +175,64 @@ uint32_t sized_type(TypeRef node, const SizeRules& rules) {
 
 } // namespace
 
-bool select_processor(const char* text) {
-    if (machine.selection_done) return true;
-    const ProcessorDescriptor* chosen = processor_by_name();
-    if (!chosen) chosen = processor_by_options(text);
+bool select_processor(Run& run, const char* text) {
+    if (run.machine.selection_done) return true;
+    const ProcessorDescriptor* chosen = processor_by_name(run);
+    if (!chosen) chosen = processor_by_options(run, text);
     if (!chosen) return false;
-    select_family(chosen);
+    select_family(run, chosen);
     return true;
 }
 
-bool select_processor_by_name() {
-    if (machine.selection_done) return true;
-    const ProcessorDescriptor* chosen = processor_by_name();
-    if (chosen) select_family(chosen);
+bool select_processor_by_name(Run& run) {
+    if (run.machine.selection_done) return true;
+    const ProcessorDescriptor* chosen = processor_by_name(run);
+    if (chosen) select_family(run, chosen);
     return chosen != nullptr;
 }
 
-void select_family(const ProcessorDescriptor* family) {
-    if (machine.selection_done) return;
-    machine.selected = family;
-    create_global_scope();
-    machine.selection_done = true;
+void select_family(Run& run, const ProcessorDescriptor* family) {
+    if (run.machine.selection_done) return;
+    run.machine.selected = family;
+    create_global_scope(run);
+    run.machine.selection_done = true;
 }
 
-const ProcessorDescriptor* selected_processor() {
-    return machine.selected;
+const ProcessorDescriptor* selected_processor(Run& run) {
+    return run.machine.selected;
 }
 
-bool processor_has_option(const char* word) {
-    if (!machine.selected || !word) return false;
-    for (const char* const* option = machine.selected->options; *option; ++option)
+bool processor_has_option(Run& run, const char* word) {
+    if (!run.machine.selected || !word) return false;
+    for (const char* const* option = run.machine.selected->options; *option; ++option)
         if (strcmp(*option, word) == 0) return true;
     return false;
 }
 
-uint32_t find_register(const char* name) {
-    if (!machine.selected || !name || !*name) return 0;
-    for (uint32_t k = 1; k < machine.selected->register_count; ++k)
-        if (strcmp(machine.selected->registers[k], name) == 0) return k;
+uint32_t find_register(Run& run, const char* name) {
+    if (!run.machine.selected || !name || !*name) return 0;
+    for (uint32_t k = 1; k < run.machine.selected->register_count; ++k)
+        if (strcmp(run.machine.selected->registers[k], name) == 0) return k;
     return 0;
 }
 
-const char* register_name(uint32_t number) {
-    if (!machine.selected || number == 0 || number >= machine.selected->register_count) return "";
-    return machine.selected->registers[number];
+const char* register_name(Run& run, uint32_t number) {
+    if (!run.machine.selected || number == 0 || number >= run.machine.selected->register_count)
+        return "";
+    return run.machine.selected->registers[number];
 }
 
-bool variable_location(ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
-    return machine.selected &&
-           locate_variable(entry, scope, answer, machine.selected->variable_location);
+bool variable_location(Run& run, ScopeEntry* entry, const ScopeEntry* scope, ValuePair* answer) {
+    return run.machine.selected &&
+           locate_variable(run, entry, scope, answer, run.machine.selected->variable_location);
 }
 
-uint32_t type_size(TypeRef node) {
-    return machine.selected ? sized_type(node, machine.selected->type_size) : 0;
+uint32_t type_size(Run& run, TypeRef node) {
+    return run.machine.selected ? sized_type(node, run.machine.selected->type_size) : 0;
 }
 
-bool segment_space(const char* name, uint32_t* space) {
-    const SegmentRecord* segment = find_segment(name);
+bool segment_space(Run& run, const char* name, uint32_t* space) {
+    const SegmentRecord* segment = find_segment(run, name);
     if (!segment) return false;
     *space = segment->space;
     return true;
@@ -245,16 +246,17 @@ bool name_contains(const char* name, const char* pattern) {
     return strstr(name, pattern) != nullptr;
 }
 
-uint32_t dwarf_register(uint32_t location) {
-    return selected_processor() == &pic32_processor ? mips_dwarf_register(location) : location;
+uint32_t dwarf_register(Run& run, uint32_t location) {
+    return selected_processor(run) == &pic32_processor ? mips_dwarf_register(location) : location;
 }
 
-uint32_t register_of_dwarf(uint32_t number) {
-    const ProcessorDescriptor* p = machine.selected;
+uint32_t register_of_dwarf(Run& run, uint32_t number) {
+    const ProcessorDescriptor* p = run.machine.selected;
     if (!p || !p->variable_location.register_location) return 0;
     for (uint32_t n = 1; n < p->register_count; ++n) {
         ValuePair at;
-        if (p->variable_location.register_location(n, &at) && dwarf_register(at.value) == number)
+        if (p->variable_location.register_location(run, n, &at) &&
+            dwarf_register(run, at.value) == number)
             return n;
     }
     return 0;

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
+bool matches_name(Run&, const char* name) {
     for (const char* pattern : {"12C", "12F", "16C", "16F", "17C", "PIC", "RF509"})
         if (name_contains_nocase(name, pattern)) return true;
     return std::string_view(name) == "14000" || name_contains_nocase(name, "7C695");

@@ -1,5 +1,6 @@
 // PIC18.
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
+bool matches_name(Run&, const char* name) {
     return name_contains_nocase(name, "18C") || name_contains_nocase(name, "18F");
 }
 

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
@@ -27,11 +28,11 @@ const QualifierInfo QUALIFIERS[] = {
     {nullptr, 0, 0}};
 // clang-format on
 
-bool matches_name(const char* name) {
+bool matches_name(Run&, const char* name) {
     return strncmp(name, "32MX", 4) == 0;
 }
 
-bool register_location(uint32_t n, ValuePair* answer) {
+bool register_location(Run&, uint32_t n, ValuePair* answer) {
     answer->value = n - 1;
     return true;
 }

@@ -15,6 +15,8 @@
 #include "common/hash.h"
 #include "common/vector.h"
 
+struct Run;
+
 struct SymbolRecord;
 struct LineRecord;
 
@@ -163,56 +165,58 @@ struct Store {
     std::deque<LineRecord> line_pool;
 
     ReadAllowance allowance;
-
-    void reset();
+    // The program's start address, from an image's start record or an executable's
+    // header, for the writers whose files carry one.
+    uint32_t entry_address = 0;
 };
-
-extern Store store;
 
 // The allowance of the input file about to be read (its name and size), and its end.
 // A dump measures what it prints from areas that several entries may point at by the
 // same allowance, and is refused with message 419 past it.
-void begin_read_allowance(const char* file, uint64_t file_size, unsigned message = 415);
-void end_read_allowance();
+void begin_read_allowance(Run& run, const char* file, uint64_t file_size, unsigned message = 415);
+void end_read_allowance(Run& run);
 // Counts records, data bytes or printed entries against the allowance; past it the run
 // ends with the allowance's message.
-void charge_read_allowance(uint64_t count);
+void charge_read_allowance(Run& run, uint64_t count);
 // A side file about to be read for the file being read, known by identity. The first
 // visit of a regular file allows SIDE_FILE_READINGS readings of it (see above), and
 // every reading is charged by its bytes with charge_side_file_read, which ends the run
 // with message 425 past what the side files visited allow: a symbol file that names a
 // module over and over cannot multiply the work. Answers false when an earlier visit
 // refused the file (a device that never ends, say).
-bool visit_side_file(const std::string& identity, uint64_t regular_size);
-void charge_side_file_read(uint64_t bytes);
-void refuse_side_file(const std::string& identity);
+bool visit_side_file(Run& run, const std::string& identity, uint64_t regular_size);
+void charge_side_file_read(Run& run, uint64_t bytes);
+void refuse_side_file(Run& run, const std::string& identity);
 
-uint32_t add_file(const char* name);
-FileRecord* find_file(const char* name);
-void add_symbol(const char* name, uint32_t value, uint32_t segment, uint32_t file, uint32_t flags);
-SymbolRecord* find_symbol(const char* name);
-SymbolRecord* find_symbol_by_value(uint32_t value);
-SymbolRecord* find_file_symbol(const char* file_name, const char* symbol_name);
-bool lookup_symbol(const char* name, ValuePair* out);
-bool lookup_file_symbol(const char* file_name, const char* symbol_name, ValuePair* out);
-void add_line(uint32_t line, uint32_t address, uint32_t segment, uint32_t file, uint32_t kind);
-void add_segment(const char* name, uint32_t address, uint32_t size, uint32_t load_address,
+uint32_t add_file(Run& run, const char* name);
+FileRecord* find_file(Run& run, const char* name);
+void add_symbol(Run& run, const char* name, uint32_t value, uint32_t segment, uint32_t file,
+                uint32_t flags);
+SymbolRecord* find_symbol(Run& run, const char* name);
+SymbolRecord* find_symbol_by_value(Run& run, uint32_t value);
+SymbolRecord* find_file_symbol(Run& run, const char* file_name, const char* symbol_name);
+bool lookup_symbol(Run& run, const char* name, ValuePair* out);
+bool lookup_file_symbol(Run& run, const char* file_name, const char* symbol_name, ValuePair* out);
+void add_line(Run& run, uint32_t line, uint32_t address, uint32_t segment, uint32_t file,
+              uint32_t kind);
+void add_segment(Run& run, const char* name, uint32_t address, uint32_t size, uint32_t load_address,
                  uint32_t space);
-SegmentRecord* find_segment(const char* name);
-SegmentRecord* segment_of(uint32_t number);
-uint32_t segment_of_address(ValuePair pair, uint32_t scale);
-BoundsRecord* add_bounds(const char* name, uint32_t low, uint32_t high, uint32_t init);
-BoundsRecord* find_bounds(const char* name);
-void add_data(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment);
+SegmentRecord* find_segment(Run& run, const char* name);
+SegmentRecord* segment_of(Run& run, uint32_t number);
+uint32_t segment_of_address(Run& run, ValuePair pair, uint32_t scale);
+BoundsRecord* add_bounds(Run& run, const char* name, uint32_t low, uint32_t high, uint32_t init);
+BoundsRecord* find_bounds(Run& run, const char* name);
+void add_data(Run& run, uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment);
 // As add_data, for readers that deliver an image as many small records: a record that
 // continues the last block of the data list, itself made by add_data_piece (same segment
 // number, starting right at its end, neither empty, ending below 4 GiB), is appended to
 // that block instead of becoming a record of its own. Normalisation gives the same result
 // as for separate records (it splits them again where they could differ), while a large
 // image costs one buffer instead of a record per line.
-void add_data_piece(uint32_t address, uint32_t size, const uint8_t* bytes, uint32_t segment);
+void add_data_piece(Run& run, uint32_t address, uint32_t size, const uint8_t* bytes,
+                    uint32_t segment);
 
 // The file with that number, or null for 0 or a number beyond the list.
-FileRecord* file_of(uint32_t number);
+FileRecord* file_of(Run& run, uint32_t number);
 // The segment's name, or "" for 0 or a number beyond the list.
-const char* segment_name(uint32_t number);
+const char* segment_name(Run& run, uint32_t number);

@@ -5,8 +5,7 @@
 #include <cstring>
 
 #include "model/machine.h"
-
-TypeModel type_model;
+#include "model/run.h"
 
 namespace {
 
@@ -60,36 +59,36 @@ struct TypePrefix {
 };
 
 // The type a type string's name gives, or null.
-Type* type_of_name(const char* name) {
+Type* type_of_name(Run& run, const char* name) {
     if (!(*name == '_' || is_lower(*name) || (is_upper(name[0]) && is_digit(name[1])))) {
         fprintf(stderr, "Encountered type string %s\n", name);
         return nullptr;
     }
-    ScopeEntry* entry = find_type_name(name);
+    ScopeEntry* entry = find_type_name(run, name);
     if (!entry) {
         if (!is_upper(*name)) return nullptr;
-        entry = new_entry(*name == 'E' ? SC_ENUM : SC_STRUCT);
+        entry = new_entry(run, *name == 'E' ? SC_ENUM : SC_STRUCT);
         entry->name = name;
-        entry->line = type_model.current_line;
-        add_entry(entry);
-        chain_entry(type_model.current_scope, entry);
+        entry->line = run.type_model.current_line;
+        add_entry(run, entry);
+        chain_entry(run, run.type_model.current_scope, entry);
     }
     if (entry->sclass == SC_STRUCT || entry->sclass == SC_ENUM) {
-        Type* type = new_type();
+        Type* type = new_type(run);
         TypeNode node = make_node(entry->sclass == SC_STRUCT ? TYPE_STRUCT : TYPE_ENUM, name, 0);
         node.entry = entry;
-        type->push(std::move(node));
+        type->push(run, std::move(node));
         return type;
     }
     if (!entry->type || entry->type->empty()) return nullptr;
-    return copy_type(entry->type);
+    return copy_type(run, entry->type);
 }
 
-void apply_qualifier(Type* type, char letter) {
+void apply_qualifier(Run& run, Type* type, char letter) {
     if (type->empty() || type->outermost().kind != TYPE_QUALIFIER)
-        type->push(make_node(TYPE_QUALIFIER, "", 0));
-    TypeNode& node = type->own_outermost();
-    const ProcessorDescriptor* processor = selected_processor();
+        type->push(run, make_node(TYPE_QUALIFIER, "", 0));
+    TypeNode& node = type->own_outermost(run);
+    const ProcessorDescriptor* processor = selected_processor(run);
     const QualifierInfo* found = nullptr;
     if (processor)
         for (const QualifierInfo* q = processor->qualifiers; q->letter; ++q)
@@ -111,43 +110,28 @@ const char* storage_class_name(uint32_t sclass) {
     return sclass < 15 ? CLASS_NAMES[sclass] : nullptr;
 }
 
-void TypeModel::reset() {
-    global_scope = nullptr;
-    current_scope = nullptr;
-    current_line = 0;
-    current_file_name.clear();
-    side_file_bytes = 0;
-    defines.reset();
-    open_path.clear();
-    unfaked_at.clear();
-    scopes_with_key.clear();
-    entry_pool.clear();
-    type_pool.clear();
-    link_pool.clear();
-}
-
 const ScopePart ScopeEntry::empty_scope;
 const AggregatePart ScopeEntry::empty_aggregate;
 const std::string ScopeEntry::empty_name;
 
-ScopeEntry* new_entry(uint32_t sclass) {
-    ScopeEntry& entry = type_model.entry_pool.emplace_back();
+ScopeEntry* new_entry(Run& run, uint32_t sclass) {
+    ScopeEntry& entry = run.type_model.entry_pool.emplace_back();
     entry.sclass = sclass;
     return &entry;
 }
 
-Type* new_type() {
-    return &type_model.type_pool.emplace_back();
+Type* new_type(Run& run) {
+    return &run.type_model.type_pool.emplace_back();
 }
 
-Type* copy_type(const Type* type) {
-    Type* copy = new_type();
+Type* copy_type(Run& run, const Type* type) {
+    Type* copy = new_type(run);
     if (type) *copy = *type;
     return copy;
 }
 
-void Type::push(TypeNode node) {
-    TypeLink& link = type_model.link_pool.emplace_back();
+void Type::push(Run& run, TypeNode node) {
+    TypeLink& link = run.type_model.link_pool.emplace_back();
     link.node = std::move(node);
     link.inner = outer;
     outer = &link;
@@ -155,8 +139,8 @@ void Type::push(TypeNode node) {
     ++nodes;
 }
 
-TypeNode& Type::own_outermost() {
-    TypeLink& copy = type_model.link_pool.emplace_back(*outer);
+TypeNode& Type::own_outermost(Run& run) {
+    TypeLink& copy = run.type_model.link_pool.emplace_back(*outer);
     if (base_link == outer) base_link = &copy;
     outer = &copy;
     return copy.node;
@@ -177,47 +161,47 @@ TypeRef::TypeRef(const Type* whole, int32_t node_index) : type(whole), index(nod
         link = link->inner;
 }
 
-ScopeEntry* new_scope(uint32_t sclass) {
-    ScopeEntry* scope = new_entry(sclass);
+ScopeEntry* new_scope(Run& run, uint32_t sclass) {
+    ScopeEntry* scope = new_entry(run, sclass);
     ScopePart& part = scope->make_scope();
-    part.first_line = part.last_line = type_model.current_line;
-    part.file_name = type_model.current_file_name;
-    part.parent = type_model.current_scope;
+    part.first_line = part.last_line = run.type_model.current_line;
+    part.file_name = run.type_model.current_file_name;
+    part.parent = run.type_model.current_scope;
     if (part.parent) part.parent_count = part.parent->entry_count();
     return scope;
 }
 
-void create_global_scope() {
-    ScopeEntry* global = new_entry(SC_MODULE);
-    type_model.global_scope = global;
-    type_model.current_scope = global;
-    const ProcessorDescriptor* processor = selected_processor();
+void create_global_scope(Run& run) {
+    ScopeEntry* global = new_entry(run, SC_MODULE);
+    run.type_model.global_scope = global;
+    run.type_model.current_scope = global;
+    const ProcessorDescriptor* processor = selected_processor(run);
     if (!processor) return;
     for (const BasicTypeInfo* basic = processor->basic_types; basic->name; ++basic) {
-        ScopeEntry* entry = new_entry(SC_TYPEDEF);
+        ScopeEntry* entry = new_entry(run, SC_TYPEDEF);
         entry->name = basic->name;
-        entry->type = new_type();
+        entry->type = new_type(run);
         TypeNode node = make_node(TYPE_BASIC, basic->name, basic->basic_class);
         node.extra = basic->size;
-        entry->type->push(std::move(node));
-        add_entry(entry);
-        chain_entry(global, entry);
+        entry->type->push(run, std::move(node));
+        add_entry(run, entry);
+        chain_entry(run, global, entry);
     }
 }
 
-void add_entry(ScopeEntry* entry) {
-    ScopeEntry* scope = type_model.current_scope;
+void add_entry(Run& run, ScopeEntry* entry) {
+    ScopeEntry* scope = run.type_model.current_scope;
     if (scope) scope->make_scope().entries.push_back(entry);
 }
 
-void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
+void chain_entry(Run& run, ScopeEntry* scope, ScopeEntry* entry) {
     if (!scope || entry->name.empty()) return;
     if (!scope->scope().chains) scope->make_scope().chains = std::make_unique<ScopeChains>();
     std::string_view key = chain_key(entry->name);
     ChainEnds& ends = (*scope->scope().chains)[key];
     if (!ends.listed) {
         ends.listed = true;
-        type_model.scopes_with_key[key].push_back(scope);
+        run.type_model.scopes_with_key[key].push_back(scope);
     }
     entry->next = nullptr;
     if (ends.last)
@@ -230,20 +214,21 @@ void chain_entry(ScopeEntry* scope, ScopeEntry* entry) {
     ends.latest[underscored] = entry;
 }
 
-ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint32_t line) {
-    ScopeEntry* entry = new_entry(SC_FILENAME);
+ScopeEntry* add_filename_entry(Run& run, ScopeEntry* scope, const std::string& name,
+                               uint32_t line) {
+    ScopeEntry* entry = new_entry(run, SC_FILENAME);
     entry->name = name;
     entry->line = line;
     if (scope) scope->make_scope().entries.push_back(entry);
     return entry;
 }
 
-const std::string* find_define(const std::string& name) {
-    if (!type_model.defines) return nullptr;
-    return type_model.defines->find(name);
+const std::string* find_define(Run& run, const std::string& name) {
+    if (!run.type_model.defines) return nullptr;
+    return run.type_model.defines->find(name);
 }
 
-Type* parse_type(const char* text) {
+Type* parse_type(Run& run, const char* text) {
     const char* p = text;
     std::vector<TypePrefix> prefixes;
     for (;;) {
@@ -273,24 +258,26 @@ Type* parse_type(const char* text) {
             break;
         }
     }
-    Type* type = type_of_name(p);
+    Type* type = type_of_name(run, p);
     if (!type) return nullptr;
     // The first prefix of the string is the outermost node.
     for (size_t k = prefixes.size(); k-- > 0;) {
         const TypePrefix& prefix = prefixes[k];
         switch (prefix.kind) {
-        case TYPE_FUNCTION: type->push(make_node(TYPE_FUNCTION, "(", 0)); break;
-        case TYPE_POINTER: type->push(make_node(TYPE_POINTER, prefix.text, prefix.value)); break;
-        case TYPE_ARRAY:
-            type->push(make_node(TYPE_ARRAY, array_text(prefix.value), prefix.value));
+        case TYPE_FUNCTION: type->push(run, make_node(TYPE_FUNCTION, "(", 0)); break;
+        case TYPE_POINTER:
+            type->push(run, make_node(TYPE_POINTER, prefix.text, prefix.value));
             break;
-        default: apply_qualifier(type, prefix.letter); break;
+        case TYPE_ARRAY:
+            type->push(run, make_node(TYPE_ARRAY, array_text(prefix.value), prefix.value));
+            break;
+        default: apply_qualifier(run, type, prefix.letter); break;
         }
     }
     return type;
 }
 
-void print_type(const Type* type, FILE* out) {
+void print_type(Run& run, const Type* type, FILE* out) {
     if (!type) return;
     static const char CLASS_LETTERS[] = "viufb";
     for (TypeRef at(type); at; at = at.inner()) {
@@ -312,7 +299,7 @@ void print_type(const Type* type, FILE* out) {
         }
         case TYPE_ARRAY: fprintf(out, "[%lu]", static_cast<unsigned long>(node.value)); break;
         case TYPE_QUALIFIER:
-            if (const ProcessorDescriptor* processor = selected_processor())
+            if (const ProcessorDescriptor* processor = selected_processor(run))
                 for (const QualifierInfo* q = processor->qualifiers; q->letter; ++q)
                     if (q->flags & node.value) fprintf(out, "%s ", q->name);
             break;
@@ -362,19 +349,19 @@ ScopeEntry* latest_named_before(ScopeEntry* scope, std::string_view name, uint32
     return after == at.begin() ? nullptr : scope->scope().entries[*(after - 1)];
 }
 
-bool on_open_path(const ScopeEntry* scope) {
-    const std::vector<ScopeEntry*>& path = type_model.open_path;
+bool on_open_path(Run& run, const ScopeEntry* scope) {
+    const std::vector<ScopeEntry*>& path = run.type_model.open_path;
     return scope->scope().path_index < path.size() && path[scope->scope().path_index] == scope;
 }
 
 // Brings the open path up to the current scope: the scopes that are no longer on it
 // leave, and the current scope and those of its enclosing scopes not yet on it join,
 // listed again under the keys of their chains where a look-up had dropped them.
-void follow_current_scope() {
-    TypeModel& m = type_model;
+void follow_current_scope(Run& run) {
+    TypeModel& m = run.type_model;
     std::vector<ScopeEntry*> joining;
     ScopeEntry* scope = m.current_scope;
-    while (scope && !on_open_path(scope)) {
+    while (scope && !on_open_path(run, scope)) {
         joining.push_back(scope);
         scope = scope->scope().parent;
     }
@@ -401,14 +388,15 @@ void follow_current_scope() {
 
 // Calls visit(scope, chain) for each scope on the open path that has a chain of the
 // name's key, innermost first, until it answers true.
-template <typename Visit> void visit_open_scopes_with_key(std::string_view name, Visit visit) {
-    follow_current_scope();
-    auto found = type_model.scopes_with_key.find(chain_key(name));
-    if (found == type_model.scopes_with_key.end()) return;
+template <typename Visit>
+void visit_open_scopes_with_key(Run& run, std::string_view name, Visit visit) {
+    follow_current_scope(run);
+    auto found = run.type_model.scopes_with_key.find(chain_key(name));
+    if (found == run.type_model.scopes_with_key.end()) return;
     std::vector<ScopeEntry*>& scopes = found->second;
     for (size_t k = scopes.size(); k-- > 0;) {
         ScopeEntry* scope = scopes[k];
-        if (!on_open_path(scope)) {
+        if (!on_open_path(run, scope)) {
             if (k + 1 == scopes.size()) {
                 (*scope->scope().chains)[chain_key(name)].listed = false;
                 scopes.pop_back();
@@ -421,9 +409,9 @@ template <typename Visit> void visit_open_scopes_with_key(std::string_view name,
 
 } // namespace
 
-ScopeEntry* find_type_name(std::string_view name) {
+ScopeEntry* find_type_name(Run& run, std::string_view name) {
     ScopeEntry* found = nullptr;
-    visit_open_scopes_with_key(name, [&](ScopeEntry* scope, const ChainEnds& chain) {
+    visit_open_scopes_with_key(run, name, [&](ScopeEntry* scope, const ChainEnds& chain) {
         // The first entry of the chain that is the name or "_" and the name: any entry
         // when the name is the chain's key, else the first named "_" and the key.
         ScopeEntry* hit = chain_key(name).size() == name.size() ? chain.first : chain.first_of[1];
@@ -434,8 +422,8 @@ ScopeEntry* find_type_name(std::string_view name) {
         }
         // A local of that name hides nothing declared before the point where the inner
         // scope on the way here was opened: take the latest declaration up to there.
-        const std::vector<ScopeEntry*>& path = type_model.open_path;
-        uint32_t limit = scope == type_model.current_scope
+        const std::vector<ScopeEntry*>& path = run.type_model.open_path;
+        uint32_t limit = scope == run.type_model.current_scope
                              ? scope->entry_count()
                              : path[scope->scope().path_index + 1]->scope().parent_count;
         uint32_t from = scope->sclass == SC_MODULE ? scope->entry_count() : limit;
@@ -446,21 +434,21 @@ ScopeEntry* find_type_name(std::string_view name) {
     return found;
 }
 
-ScopeEntry* find_redeclaration(std::string_view name) {
+ScopeEntry* find_redeclaration(Run& run, std::string_view name) {
     // The current scope and the faked blocks around it, up to the first real scope.
     ScopeEntry* found = nullptr;
-    visit_open_scopes_with_key(name, [&](ScopeEntry* scope, const ChainEnds& chain) {
-        if (scope->scope().path_index < type_model.unfaked_at.back()) return true;
+    visit_open_scopes_with_key(run, name, [&](ScopeEntry* scope, const ChainEnds& chain) {
+        if (scope->scope().path_index < run.type_model.unfaked_at.back()) return true;
         found = chain.latest[chain_key(name).size() != name.size()];
         return found != nullptr;
     });
     return found;
 }
 
-ScopeEntry* find_global_entry(std::string_view name) {
+ScopeEntry* find_global_entry(Run& run, std::string_view name) {
     ScopeEntry* found = nullptr;
     walk_scope(
-        type_model.global_scope,
+        run.type_model.global_scope,
         [&](ScopeEntry* entry, ScopeEntry*) {
             if (!found && entry->name == name) found = entry;
             return !found;

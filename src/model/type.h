@@ -35,6 +35,8 @@
 #include "common/hash.h"
 #include "common/pool.h"
 
+struct Run;
+
 struct ScopeEntry;
 
 // Storage classes (`sclass`).
@@ -119,10 +121,10 @@ struct Type {
     const TypeNode& outermost() const { return outer->node; }
     const TypeNode& base() const { return base_link->node; }
     // Adds a node outside the others.
-    void push(TypeNode node);
+    void push(Run& run, TypeNode node);
     // The outermost node, made a copy of its own first, for a change that must not reach
     // the types that share it.
-    TypeNode& own_outermost();
+    TypeNode& own_outermost(Run& run);
     // The nodes, base first.
     std::vector<const TypeNode*> base_first() const;
 };
@@ -269,7 +271,7 @@ struct ScopeEntry {
     static const std::string empty_name;
 };
 
-// The process-wide model. Everything it holds lives until reset() or the process ends.
+// The run's type model (run.type_model). Everything it holds lives as long as the run.
 struct TypeModel {
     ScopeEntry* global_scope = nullptr;
     ScopeEntry* current_scope = nullptr; // the scope that receives new entries
@@ -295,11 +297,7 @@ struct TypeModel {
     Pool<ScopeEntry> entry_pool;
     Pool<Type> type_pool;
     Pool<TypeLink> link_pool;
-
-    void reset();
 };
-
-extern TypeModel type_model;
 
 // Visits the entries below scope depth first, in declaration order, without recursion:
 // enter(entry, holding scope) for each; when the entry is a scope and enter answers
@@ -327,39 +325,39 @@ void walk_scope(Entry* scope, Enter enter, Leave leave) {
 }
 
 // Record creation: zero-filled entries and empty types owned by the model.
-ScopeEntry* new_entry(uint32_t sclass);
-Type* new_type();
-Type* copy_type(const Type* type);
+ScopeEntry* new_entry(Run& run, uint32_t sclass);
+Type* new_type(Run& run);
+Type* copy_type(Run& run, const Type* type);
 
 // A scope of that class opened in the current scope: first and last line the current
 // line, the current file name, parent and parent_count set.
-ScopeEntry* new_scope(uint32_t sclass);
+ScopeEntry* new_scope(Run& run, uint32_t sclass);
 
 // Called by processor selection: the global scope with one typedef per basic type.
-void create_global_scope();
+void create_global_scope(Run& run);
 
 // Appends to the current scope's entries.
-void add_entry(ScopeEntry* entry);
+void add_entry(Run& run, ScopeEntry* entry);
 // Appends a named entry at the end of its chain in the scope.
-void chain_entry(ScopeEntry* scope, ScopeEntry* entry);
+void chain_entry(Run& run, ScopeEntry* scope, ScopeEntry* entry);
 // A filename entry appended to the scope's entries (not its chains).
-ScopeEntry* add_filename_entry(ScopeEntry* scope, const std::string& name, uint32_t line);
+ScopeEntry* add_filename_entry(Run& run, ScopeEntry* scope, const std::string& name, uint32_t line);
 
 // The value of a define of the side files, or null.
-const std::string* find_define(const std::string& name);
+const std::string* find_define(Run& run, const std::string& name);
 
 // Builds a type from a type string of a side file; null when the string is not a type
 // (reported on standard error).
-Type* parse_type(const char* text);
+Type* parse_type(Run& run, const char* text);
 // The type's short form, outermost node first.
-void print_type(const Type* type, FILE* out = stderr);
+void print_type(Run& run, const Type* type, FILE* out = stderr);
 
 bool is_function_type(const Type* type);
 bool is_bit_type(const Type* type);
 
 // The entry a type string's name refers to, searching outwards from the current scope.
-ScopeEntry* find_type_name(std::string_view name);
+ScopeEntry* find_type_name(Run& run, std::string_view name);
 // The latest entry of that name in the current scope (and beyond faked blocks).
-ScopeEntry* find_redeclaration(std::string_view name);
+ScopeEntry* find_redeclaration(Run& run, std::string_view name);
 // Depth-first search of the global scope tree for an entry of that name.
-ScopeEntry* find_global_entry(std::string_view name);
+ScopeEntry* find_global_entry(Run& run, std::string_view name);

@@ -12,6 +12,7 @@
 #include "driver/normalize.h"
 #include "formats/cod/dotcod.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "test_support.h"
 
@@ -49,9 +50,9 @@ enum : size_t {
     LONG_SYMBOLS = 462,
 };
 
-CodFile write_cod() {
+CodFile write_cod(::Run& run) {
     FILE* out = tmpfile();
-    cod_format.write(out, "t.cod");
+    cod_format.write(run, out, "t.cod");
     CodFile file;
     rewind(out);
     file.bytes = read_all(out);
@@ -101,8 +102,11 @@ std::vector<LongSymbol> long_symbols(const CodFile& cod, std::vector<uint32_t>* 
 
 class CodWrite : public testing::Test {
   protected:
+    ::Run run;
+
+  protected:
     void SetUp() override {
-        start_run("16F877");
+        start_run(run, "16F877");
         setenv("TZ", "UTC", 1);
         tzset();
         setenv("SOURCE_DATE_EPOCH", "1000000000", 1);
@@ -110,8 +114,8 @@ class CodWrite : public testing::Test {
     void TearDown() override { unsetenv("SOURCE_DATE_EPOCH"); }
 };
 
-uint8_t code_of(const char* type_string, bool fake = false) {
-    Type* type = parse_type(type_string);
+uint8_t code_of(::Run& run, const char* type_string, bool fake = false) {
+    Type* type = parse_type(run, type_string);
     return cod_type_code(TypeRef(type), fake);
 }
 
@@ -128,51 +132,51 @@ TEST_F(CodWrite, TypeCodesFollowTheOutermostNodesPastOneQualifier) {
         {"`[3]*c", 12},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(code_of(c.type), c.code) << c.type;
+        EXPECT_EQ(code_of(run, c.type), c.code) << c.type;
     // Structures, unions and enumerations.
-    read_text("[p PIC14 ]\n[s S1 pair 2 `c a 1 0 `c b 1 1 ]\n[u U1 . 2 `ui w 2 0 ]\n"
-              "[e E1 mode `uc A 0 B 1 ]\n[v _x S1 0 t 0 ]\n");
-    type_model.current_scope = type_model.global_scope->scope().entries.back();
-    EXPECT_EQ(code_of("S1"), 77);
-    EXPECT_EQ(code_of("U1"), 77);
-    EXPECT_EQ(code_of("E1"), 0);
-    EXPECT_EQ(code_of("`[2]S1"), 12);
+    read_text(run, "[p PIC14 ]\n[s S1 pair 2 `c a 1 0 `c b 1 1 ]\n[u U1 . 2 `ui w 2 0 ]\n"
+                   "[e E1 mode `uc A 0 B 1 ]\n[v _x S1 0 t 0 ]\n");
+    run.type_model.current_scope = run.type_model.global_scope->scope().entries.back();
+    EXPECT_EQ(code_of(run, "S1"), 77);
+    EXPECT_EQ(code_of(run, "U1"), 77);
+    EXPECT_EQ(code_of(run, "E1"), 0);
+    EXPECT_EQ(code_of(run, "`[2]S1"), 12);
     // A float of a size the format does not name, and no type at all.
     Type odd;
-    odd.push({TYPE_BASIC, "d8", BASIC_FLOAT, 8, nullptr});
+    odd.push(run, {TYPE_BASIC, "d8", BASIC_FLOAT, 8, nullptr});
     EXPECT_EQ(cod_type_code(TypeRef(&odd), false), 163);
     EXPECT_EQ(cod_type_code(TypeRef(), false), 0);
     // Under -f only functions and pointers keep their codes.
     for (const char* type : {"`c", "`ul", "`f", "`b", "`v", "`[3]ui", "S1", "E1"})
-        EXPECT_EQ(code_of(type, true), 139) << type;
-    EXPECT_EQ(code_of("`(i", true), 16);
-    EXPECT_EQ(code_of("`*c", true), 6);
-    EXPECT_EQ(code_of("`*(v", true), 31);
+        EXPECT_EQ(code_of(run, type, true), 139) << type;
+    EXPECT_EQ(code_of(run, "`(i", true), 16);
+    EXPECT_EQ(code_of(run, "`*c", true), 6);
+    EXPECT_EQ(code_of(run, "`*(v", true), 31);
 }
 
 TEST_F(CodWrite, LineAddressOfASourceLine) {
-    uint32_t file = add_file("a.c");
+    uint32_t file = add_file(run, "a.c");
     for (auto [line, address] :
          {std::pair{10u, 0x100u}, {14u, 0x120u}, {14u, 0x110u}, {20u, 0x130u}})
-        add_line(line, address, 0, file, 2);
-    add_file("empty.c");
-    normalize_store();
-    const FileRecord& a = *file_of(file);
+        add_line(run, line, address, 0, file, 2);
+    add_file(run, "empty.c");
+    normalize_store(run);
+    const FileRecord& a = *file_of(run, file);
     EXPECT_EQ(cod_line_address(a, 10), 0x100u);
     EXPECT_EQ(cod_line_address(a, 14), 0x110u); // the lowest address of the line
     EXPECT_EQ(cod_line_address(a, 12), 0x10Fu); // between: the next line's address - 1
     EXPECT_EQ(cod_line_address(a, 25), 0x131u); // past the last: its address + 1
     EXPECT_EQ(cod_line_address(a, 9), 0u);      // before the first
-    EXPECT_EQ(cod_line_address(*file_of(2), 1), 0u);
+    EXPECT_EQ(cod_line_address(*file_of(run, 2), 1), 0u);
 }
 
 TEST_F(CodWrite, WithoutDataTheTablesStartAtBlockOne) {
-    add_segment("CODE", 0, 0, 0, 1);
-    uint32_t file = add_file("a.c");
-    add_line(3, 0x10, 1, file, 2);
-    add_symbol("_x", 0x10, 1, file, 0);
-    normalize_store();
-    CodFile cod = write_cod();
+    add_segment(run, "CODE", 0, 0, 0, 1);
+    uint32_t file = add_file(run, "a.c");
+    add_line(run, 3, 0x10, 1, file, 2);
+    add_symbol(run, "_x", 0x10, 1, file, 0);
+    normalize_store(run);
+    CodFile cod = write_cod(run);
     for (unsigned p = 0; p < 128; ++p)
         EXPECT_EQ(cod.dir16(2 * p), 0u);
     EXPECT_EQ(cod.table(MEMORY_MAP), std::make_pair(0u, 0u));
@@ -185,23 +189,23 @@ TEST_F(CodWrite, WithoutDataTheTablesStartAtBlockOne) {
 }
 
 TEST_F(CodWrite, WithoutACodeSegmentLinesHaveNoAddressEntries) {
-    add_segment("text", 0, 0x100, 0, 0);
-    uint32_t file = add_file("a.c");
-    add_line(2, 0x10, 1, file, 2);
-    add_line(3, 0x12, 1, file, 2);
-    normalize_store();
-    EXPECT_EQ(line_entries(write_cod()),
+    add_segment(run, "text", 0, 0x100, 0, 0);
+    uint32_t file = add_file(run, "a.c");
+    add_line(run, 2, 0x10, 1, file, 2);
+    add_line(run, 3, 0x12, 1, file, 2);
+    normalize_store(run);
+    EXPECT_EQ(line_entries(write_cod(run)),
               (std::vector<LineEntry>{{0, 0xFF, 0, 0}, {0, 0x90, 1, 0}}));
 }
 
 TEST_F(CodWrite, LineNumbersAndSpansStayWithinTheirFields) {
-    add_segment("CODE", 0, 0, 0, 1);
-    uint32_t file = add_file("a.c");
-    add_line(1, 0x0, 1, file, 2);
-    add_line(2, 0x30000, 1, file, 2);
-    add_line(100000, 0x30001, 1, file, 2);
-    normalize_store();
-    std::vector<LineEntry> entries = line_entries(write_cod());
+    add_segment(run, "CODE", 0, 0, 0, 1);
+    uint32_t file = add_file(run, "a.c");
+    add_line(run, 1, 0x0, 1, file, 2);
+    add_line(run, 2, 0x30000, 1, file, 2);
+    add_line(run, 100000, 0x30001, 1, file, 2);
+    normalize_store(run);
+    std::vector<LineEntry> entries = line_entries(write_cod(run));
     size_t first_line = 0, without_code = 0;
     for (const LineEntry& e : entries) {
         first_line += e.line == 1;
@@ -214,14 +218,14 @@ TEST_F(CodWrite, LineNumbersAndSpansStayWithinTheirFields) {
 
 TEST_F(CodWrite, LongSymbolsArePackedWithoutCrossingBlocks) {
     std::string name(200, 'n');
-    uint32_t file = add_file("a.c");
+    uint32_t file = add_file(run, "a.c");
     for (int k = 0; k < 3; ++k) {
         name[0] = static_cast<char>('a' + k);
-        add_symbol(name.c_str(), 0x12345 + k, 0, file, 0);
+        add_symbol(run, name.c_str(), 0x12345 + k, 0, file, 0);
     }
-    add_symbol(std::string(300, 'z').c_str(), 1, 0, file, 0);
-    normalize_store();
-    CodFile cod = write_cod();
+    add_symbol(run, std::string(300, 'z').c_str(), 1, 0, file, 0);
+    normalize_store(run);
+    CodFile cod = write_cod(run);
     std::vector<uint32_t> blocks;
     std::vector<LongSymbol> symbols = long_symbols(cod, &blocks);
     ASSERT_EQ(symbols.size(), 4u);
@@ -239,37 +243,37 @@ TEST_F(CodWrite, LongSymbolsArePackedWithoutCrossingBlocks) {
 }
 
 // A module with externs, a function with locals and a nested block, and its store.
-void read_program() {
-    add_segment("CODE", 0, 0, 0, 1);
-    add_segment("DATA", 0, 0, 0, 2);
-    uint32_t file = add_file("m.c");
+void read_program(::Run& run) {
+    add_segment(run, "CODE", 0, 0, 0, 1);
+    add_segment(run, "DATA", 0, 0, 0, 2);
+    uint32_t file = add_file(run, "m.c");
     for (uint32_t line = 3; line <= 9; ++line)
-        add_line(line, 0x100 + line, 1, file, 2);
-    add_symbol("_main", 0x103, 1, file, 0);
-    add_symbol("_count", 0x20, 2, file, 0);
-    add_symbol("_flag", 0x10B, 0, file, 1);
-    add_symbol("?a_main", 0x40, 2, file, 2);
-    add_symbol("_other", 0x50, 2, file, 2);
-    read_text("[p PIC14 ]\n\"1 m.c\n[v _count `ui 0 e 1 @0 ]\n[v _flag `b 0 e 1 @0 ]\n"
-              "\"3\n[v _main `(v 0 e 1 @0 ]\n{\n\"3\n[v _n `uc 0 a 0 2 ]\n\"5\n{\n\"5\n"
-              "[v _k `i 0 a 0 3 ]\n\"6\n}\n\"7\n{\n\"7\n\"8\n}\n\"9\n}\n1 4 0 0\n");
-    normalize_store();
+        add_line(run, line, 0x100 + line, 1, file, 2);
+    add_symbol(run, "_main", 0x103, 1, file, 0);
+    add_symbol(run, "_count", 0x20, 2, file, 0);
+    add_symbol(run, "_flag", 0x10B, 0, file, 1);
+    add_symbol(run, "?a_main", 0x40, 2, file, 2);
+    add_symbol(run, "_other", 0x50, 2, file, 2);
+    read_text(run, "[p PIC14 ]\n\"1 m.c\n[v _count `ui 0 e 1 @0 ]\n[v _flag `b 0 e 1 @0 ]\n"
+                   "\"3\n[v _main `(v 0 e 1 @0 ]\n{\n\"3\n[v _n `uc 0 a 0 2 ]\n\"5\n{\n\"5\n"
+                   "[v _k `i 0 a 0 3 ]\n\"6\n}\n\"7\n{\n\"7\n\"8\n}\n\"9\n}\n1 4 0 0\n");
+    normalize_store(run);
 }
 
 TEST_F(CodWrite, ByteOrderAfterTheWriteIsTheLastOneUsed) {
-    options.big_endian = true;
-    read_program();
-    write_cod();
-    EXPECT_FALSE(options.big_endian);
+    run.options.big_endian = true;
+    read_program(run);
+    write_cod(run);
+    EXPECT_FALSE(run.options.big_endian);
 }
 
 TEST_F(CodWrite, FailedBlockWritesReport413) {
     FILE* full = fopen("/dev/full", "wb");
     if (!full) GTEST_SKIP() << "no /dev/full";
     setvbuf(full, nullptr, _IONBF, 0);
-    read_program();
+    read_program(run);
     int status = 0;
-    std::string text = capture_stderr([&] { cod_format.write(full, "full.cod"); }, &status);
+    std::string text = capture_stderr([&] { cod_format.write(run, full, "full.cod"); }, &status);
     fclose(full);
     EXPECT_EQ(status, -1);
     size_t count = 0;

@@ -20,7 +20,10 @@ using Bytes = std::vector<uint8_t>;
 
 class Coff : public ::testing::Test {
   protected:
-    void SetUp() override { reset_run_state(); }
+    ::Run run;
+
+  protected:
+    void SetUp() override { run = ::Run(); }
 };
 
 // ---- Layouts ----

@@ -1,6 +1,6 @@
 // The COFF-family writers' rules that the cases in coff/cases do not reach: Microchip
 // COFF bit variables packed into structures, a double of the float's size, an empty
-// array left out, an assembler file's lines; failed writes; the run state's reset.
+// array left out, an assembler file's lines; failed writes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,13 +16,15 @@
 #include "formats/hex/hexfields.h"
 #include "formats/native/norval.h"
 #include "model/encdec.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "test_support.h"
 
 namespace {
 
-std::vector<uint8_t> write_to_bytes(const FormatDescriptor& format, FILE* out = nullptr) {
-    return written_by(format, "out.cof", out);
+std::vector<uint8_t> write_to_bytes(::Run& run, const FormatDescriptor& format,
+                                    FILE* out = nullptr) {
+    return written_by(run, format, "out.cof", out);
 }
 
 // A written COFF or Microchip COFF file taken apart; the run's byte order is the
@@ -32,13 +34,15 @@ struct Image {
     bool microchip = false;
     CoffFileHeader header;
     std::vector<CoffSectionHeader> sections;
+    ByteOrder order;
 
-    Image(std::vector<uint8_t> written, bool mc) : bytes(std::move(written)), microchip(mc) {
+    Image(const ::Run& run, std::vector<uint8_t> written, bool mc)
+        : bytes(std::move(written)), microchip(mc), order(run_byte_order(run.options)) {
         if (bytes.size() < COFF_FILE_HEADER_SIZE) return;
-        header = decode<CoffFileHeader>(bytes.data(), run_byte_order());
+        header = decode<CoffFileHeader>(bytes.data(), order);
         for (unsigned k = 0; k < header.nscns; ++k)
             sections.push_back(decode<CoffSectionHeader>(
-                bytes.data() + COFF_FILE_HEADER_SIZE + header.opthdr + 40 * k, run_byte_order()));
+                bytes.data() + COFF_FILE_HEADER_SIZE + header.opthdr + 40 * k, order));
     }
     size_t entry_size() const { return microchip ? MCOFF_SYMBOL_SIZE : COFF_SYMBOL_SIZE; }
     const uint8_t* entry(uint32_t k) const {
@@ -46,8 +50,7 @@ struct Image {
     }
     std::string name(const uint8_t* field) const {
         uint32_t offset = 0;
-        if (name_in_place(field, run_byte_order(), &offset))
-            return name_from_field(field, COFF_NAME_SIZE);
+        if (name_in_place(field, order, &offset)) return name_from_field(field, COFF_NAME_SIZE);
         const char* strings = reinterpret_cast<const char*>(bytes.data()) + header.symptr +
                               header.nsyms * entry_size();
         return strings + offset;
@@ -58,8 +61,8 @@ struct Image {
     std::vector<std::string> table() const {
         std::vector<std::string> rows;
         for (uint32_t k = 0; k < header.nsyms; ++k) {
-            CoffSymbol s = decode<CoffSymbol>(entry(k), run_byte_order(),
-                                              microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH);
+            CoffSymbol s =
+                decode<CoffSymbol>(entry(k), order, microchip ? MCOFF_TYPE_WIDTH : COFF_TYPE_WIDTH);
             char row[160];
             snprintf(row, sizeof row, "%s %d %X %d %X", name(s.name).c_str(), s.sclass,
                      unsigned(s.value), int(s.scnum), unsigned(s.type));
@@ -69,7 +72,7 @@ struct Image {
         }
         return rows;
     }
-    static std::string aux_text(const uint8_t* aux) {
+    std::string aux_text(const uint8_t* aux) const {
         std::string text = "aux";
         char piece[40];
         auto add = [&](const char* label, uint32_t value) {
@@ -77,7 +80,7 @@ struct Image {
             snprintf(piece, sizeof piece, " %s%u", label, unsigned(value));
             text += piece;
         };
-        CoffAux entry = decode<CoffAux>(aux, run_byte_order());
+        CoffAux entry = decode<CoffAux>(aux, order);
         add("t", entry.tag_index);
         add("l", entry.line);
         add("s", entry.size);
@@ -86,7 +89,7 @@ struct Image {
                      unsigned(entry.dimensions[1]));
             text += piece;
         }
-        add("n", decode<CoffAuxLinks>(aux, run_byte_order()).next_index);
+        add("n", decode<CoffAuxLinks>(aux, order).next_index);
         return text;
     }
 };
@@ -96,25 +99,28 @@ struct Image {
 // symbols of main, and code bytes at 0x100.
 class CoffWrite : public testing::Test {
   protected:
-    void SetUp() override { start_run("16F877"); }
+    ::Run run;
+
+  protected:
+    void SetUp() override { start_run(run, "16F877"); }
 
     void program(const std::string& sdb, const char* classes = "CODE") {
-        if (*classes) options.program_classes = {classes};
-        uint32_t code = store.segments.count() + 1;
-        add_segment("CODE", 0, 0, 0, code);
-        add_segment("text", 0x100, 0x100, 0x100, code);
-        uint32_t bank = store.segments.count() + 1;
-        add_segment("BANK0", 0, 0, 0, bank);
-        add_segment("bss", 0x20, 0x60, 0x20, bank);
-        uint32_t file = add_file(file_name.c_str());
+        if (*classes) run.options.program_classes = {classes};
+        uint32_t code = run.store.segments.count() + 1;
+        add_segment(run, "CODE", 0, 0, 0, code);
+        add_segment(run, "text", 0x100, 0x100, 0x100, code);
+        uint32_t bank = run.store.segments.count() + 1;
+        add_segment(run, "BANK0", 0, 0, 0, bank);
+        add_segment(run, "bss", 0x20, 0x60, 0x20, bank);
+        uint32_t file = add_file(run, file_name.c_str());
         for (auto [name, value, in_code] : symbols)
-            add_symbol(name, value, in_code ? code : bank, file, 0);
+            add_symbol(run, name, value, in_code ? code : bank, file, 0);
         for (auto [line, address] : lines)
-            add_line(line, address, code, file, 2);
+            add_line(run, line, address, code, file, 2);
         std::vector<uint8_t> bytes(0x60, 0xA5);
-        add_data(code_bytes_at, uint32_t(bytes.size()), bytes.data(), 0);
-        read_text(sdb);
-        normalize_store();
+        add_data(run, code_bytes_at, uint32_t(bytes.size()), bytes.data(), 0);
+        read_text(run, sdb);
+        normalize_store(run);
     }
 
     std::string file_name = "m.c";
@@ -136,11 +142,11 @@ std::vector<std::string> rows(std::initializer_list<const char*> list) {
 }
 
 TEST_F(CoffWrite, EveryFailedWriteIsReported) {
-    options.processor_list = {"H8/300"};
+    run.options.processor_list = {"H8/300"};
     program("[p GLOBOPT ]\n");
     FILE* full = fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
-    std::string err = capture_stderr([&] { coff_format.write(full, "full.cof"); });
+    std::string err = capture_stderr([&] { coff_format.write(run, full, "full.cof"); });
     fclose(full);
     EXPECT_NE(err.find("(413)"), std::string::npos) << err;
     EXPECT_NE(err.find("full.cof"), std::string::npos);
@@ -161,16 +167,16 @@ std::vector<std::string> microchip_lines(const Image& image, unsigned k) {
 }
 
 TEST_F(CoffWrite, MicrochipFilesBitVariablesAndOptions) {
-    start_run("18F452");
-    options.processor_list = {"1234", "PIC18"};
-    options.strip_underscore = true;
+    start_run(run, "18F452");
+    run.options.processor_list = {"1234", "PIC18"};
+    run.options.strip_underscore = true;
     symbols = {{"_flag0", 0x100, false}, {"_flag3", 0x103, false}, {"_flag9", 0x201, false},
                {"_flags", 0x20, false},  {"_dbl", 0x30, false},    {"_none", 0x33, false},
                {"_keep", 0x34, false},   {"label", 0x35, false}};
     lines = {};
-    uint32_t boot = add_file("boot.as");
-    add_line(3, 0x150, 1, boot, 2);
-    add_line(4, 0x154, 1, boot, 2);
+    uint32_t boot = add_file(run, "boot.as");
+    add_line(run, 3, 0x150, 1, boot, 2);
+    add_line(run, 4, 0x154, 1, boot, 2);
     program(R"([p GLOBOPT ]
 "1 a.h
 "2 m.c
@@ -181,7 +187,7 @@ TEST_F(CoffWrite, MicrochipFilesBitVariablesAndOptions) {
 [v _none `[0]uc 0 e 1 @51 ]
 [v _keep `uc 0 e 1 @52 ]
 )");
-    Image image(write_to_bytes(mcoff_format), true);
+    Image image(run, write_to_bytes(run, mcoff_format), true);
     EXPECT_EQ(image.table(),
               rows({// a.h produced nothing and is gone.
                     ".file 103 0 -2 0", "aux t8",
@@ -198,21 +204,6 @@ TEST_F(CoffWrite, MicrochipFilesBitVariablesAndOptions) {
                     // The assembler file.
                     ".file 103 0 -2 0", "aux t34", ".eof 107 0 0 0"}));
     EXPECT_EQ(microchip_lines(image, 3), rows({"30:3:150:0", "30:3:152:0", "30:4:154:0"}));
-}
-
-TEST(RunState, EveryFormatForgetsWhatTheLastRunKept) {
-    reset_run_state();
-    coff_state.target = 3;
-    coff_state.icoff_target = 1;
-    coff_state.generated_names = 5;
-    entry_address = 0x1234;
-    norval_writer.locals_written = true;
-    reset_run_state();
-    EXPECT_EQ(coff_state.target, 0u);
-    EXPECT_EQ(coff_state.icoff_target, 0u);
-    EXPECT_EQ(coff_state.generated_names, 0u);
-    EXPECT_EQ(entry_address, 0u);
-    EXPECT_FALSE(norval_writer.locals_written);
 }
 
 } // namespace

@@ -8,6 +8,7 @@ namespace {
 using Words = std::vector<std::string>;
 
 TEST(Getargs, InteractiveReadsOneLogicalLineWithAPromptForEachPart) {
+    ::Run run;
     const struct {
         const char* typed;
         Words words;
@@ -22,7 +23,8 @@ TEST(Getargs, InteractiveReadsOneLogicalLineWithAPromptForEachPart) {
         std::string text = row.typed;
         FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
         Words words;
-        EXPECT_EQ(capture_stderr([&] { words = getargs(in, "symvert", true); }), row.prompts);
+        EXPECT_EQ(capture_stderr([&] { words = getargs(run.messages, in, "symvert", true); }),
+                  row.prompts);
         EXPECT_EQ(words, row.words) << row.typed;
         fclose(in);
     }

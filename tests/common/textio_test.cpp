@@ -26,6 +26,7 @@ std::vector<std::string> expected_lines(const std::string& text, size_t limit) {
 }
 
 TEST(LineReader, PiecesPaddingAndBlockBoundaries) {
+    MessageState messages;
     std::mt19937 random(99);
     std::string text;
     // Well over one read block, with lines of every length around the limit, empty
@@ -43,7 +44,7 @@ TEST(LineReader, PiecesPaddingAndBlockBoundaries) {
         FILE* file = tmpfile();
         fwrite(text.data(), 1, text.size(), file);
         rewind(file);
-        LineReader reader(file, limit);
+        LineReader reader(messages, file, limit);
         std::vector<std::string> want = expected_lines(text, limit);
         size_t count = 0;
         while (reader.next()) {

@@ -19,17 +19,24 @@
 #include "driver/normalize.h"
 #include "driver/options.h"
 #include "driver/run.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
+
+// The registry number of a format key that names one format.
+inline unsigned format_number(const char* key) {
+    ::Run keys;
+    return find_format_key(keys, key);
+}
 
 // Whether the writers have work that they have not done before: a read that left nothing
 // for them makes them do what they did for the last such input under the same options,
 // so on an empty model they run once per set of options in a process.
-inline bool writers_have_new_work(const std::vector<std::string>& option_words) {
+inline bool writers_have_new_work(Run& run, const std::vector<std::string>& option_words) {
     bool nothing_read =
-        store.files.empty() && store.symbols.empty() && store.bounds.empty() &&
-        store.segments.empty() && store.data.empty() && store.lines.empty() &&
-        (!type_model.global_scope || type_model.global_scope->scope().entries.empty());
+        run.store.files.empty() && run.store.symbols.empty() && run.store.bounds.empty() &&
+        run.store.segments.empty() && run.store.data.empty() && run.store.lines.empty() &&
+        (!run.type_model.global_scope || run.type_model.global_scope->scope().entries.empty());
     if (!nothing_read) return true;
     static std::set<std::vector<std::string>> written_empty;
     return written_empty.insert(option_words).second;
@@ -41,10 +48,10 @@ inline void exercise(unsigned format_number, const uint8_t* data, size_t length,
     const FormatDescriptor& format = format_at(format_number);
     for (int pass = 0; pass < 4; ++pass) {
         if (pass > 0 && dump_level >= 0 && pass - 1 != dump_level) continue;
-        reset_run_state();
-        if (!option_words.empty()) parse_command_line(option_words);
-        options.verbose_level = static_cast<uint8_t>(pass == 0 ? 0 : pass - 1);
-        set_message_context("damaged");
+        ::Run run; // each pass is a run of its own
+        if (!option_words.empty()) parse_command_line(run, option_words);
+        run.options.verbose_level = static_cast<uint8_t>(pass == 0 ? 0 : pass - 1);
+        set_message_context(run.messages, "damaged");
         FILE* in = open_bytes_stream(data, length);
         if (!in) {
             perror("exercise: a stream over the input");
@@ -52,29 +59,29 @@ inline void exercise(unsigned format_number, const uint8_t* data, size_t length,
         }
         // The allowance covers the read or the dump only, as in the program: it ends
         // before the writers run, or when the read ends the run.
-        begin_read_allowance("damaged", length, pass == 0 ? 415 : 419);
+        begin_read_allowance(run, "damaged", length, pass == 0 ? 415 : 419);
         try {
             if (pass == 0) {
-                format.detect(in);
+                format.detect(run, in);
                 rewind(in);
-                format.read(in, "damaged");
+                format.read(run, in, "damaged");
             } else {
-                format.dump(in);
+                format.dump(run, in);
             }
         } catch (const RunEnd&) {
-            end_read_allowance();
+            end_read_allowance(run);
             fclose(in);
             continue;
         }
-        end_read_allowance();
+        end_read_allowance(run);
         fclose(in);
         if (pass > 0) continue;
         try {
-            normalize_store();
-            const bool write = writers_have_new_work(option_words);
+            normalize_store(run);
+            const bool write = writers_have_new_work(run, option_words);
             for (unsigned k = 1; write && k <= FORMAT_COUNT; ++k) {
                 FILE* out = fopen(NULL_DEVICE, "wb");
-                format_at(k).write(out, NULL_DEVICE);
+                format_at(k).write(run, out, NULL_DEVICE);
                 fclose(out);
             }
         } catch (const RunEnd&) {

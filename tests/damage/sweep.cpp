@@ -30,6 +30,7 @@
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "exercise.h"
+#include "model/run.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ unsigned long sweep_variants(const std::string& label_base, const std::vector<ui
 } // namespace
 
 int main(int argc, char** argv) {
+    ::Run run; // for the format keys of the sample list
     if (argc < 3) {
         fprintf(stderr, "usage: damage_sweep DATA_DIR LIST_FILE... [--only TEXT]\n");
         return 2;
@@ -137,7 +139,7 @@ int main(int argc, char** argv) {
                     option_words.push_back(word);
             }
             if (only && path.find(only) == std::string::npos) continue;
-            unsigned number = find_format_key(key.c_str());
+            unsigned number = find_format_key(run, key.c_str());
             std::string full = std::string(data_dir) + "/" + path;
             std::string sample_dir = full.substr(0, full.rfind('/'));
             if (chdir(sample_dir.c_str()) != 0) return 2;

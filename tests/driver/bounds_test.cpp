@@ -178,20 +178,21 @@ TEST(Bounds, AreasUsedMoreThanOnceAreRefused) {
 // A file that uses each area once is read whole, up to the same measure: the allowance is
 // twice the file and a little more, counting each record and each data byte.
 TEST(Bounds, TheAllowanceCountsRecordsAndDataBytes) {
-    reset_run_state();
-    begin_read_allowance("a.bin", 10);
+    ::Run run;
+    run = ::Run();
+    begin_read_allowance(run, "a.bin", 10);
     Bytes bytes(4000, 0xAA);
-    add_data(0, 4000, bytes.data(), 0); // 4001
+    add_data(run, 0, 4000, bytes.data(), 0); // 4001
     for (int k = 0; k < 114; ++k)
-        add_line(1, 0, 0, 0, 2); // 4115 = 2 * 10 + 4096 - 1
-    add_symbol("s", 0, 0, 0, 0); // 4116: the limit itself
+        add_line(run, 1, 0, 0, 0, 2); // 4115 = 2 * 10 + 4096 - 1
+    add_symbol(run, "s", 0, 0, 0, 0); // 4116: the limit itself
     int status = 0;
-    std::string err = capture_stderr([] { add_line(2, 0, 0, 0, 2); }, &status);
+    std::string err = capture_stderr([&] { add_line(run, 2, 0, 0, 0, 2); }, &status);
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(has_message(err, 415)) << err;
-    end_read_allowance(); // outside a read nothing is counted
+    end_read_allowance(run); // outside a read nothing is counted
     for (int k = 0; k < 10000; ++k)
-        add_line(1, 0, 0, 0, 2);
+        add_line(run, 1, 0, 0, 0, 2);
 }
 
 const std::string HEAD = "[p GLOBOPT AUTOSTATIC ]\n\"1 m.c\n";
@@ -214,27 +215,30 @@ std::string numbered(int from, int to, const char* format) {
 // directives opens a faked block inside the one before, and look-ups from the innermost
 // still find the latest declaration and the type names declared outside all of them.
 TEST(Bounds, LookUpsStayLinear) {
-    start_run("16F877");
-    ScopeEntry* m =
-        read_text(HEAD + "[v x `uc 0 e 1 @5 ]\n" + numbered(1, 80000, "[v _x `uc 0 e 1 @%d ]\n"));
+    ::Run run;
+    start_run(run, "16F877");
+    ScopeEntry* m = read_text(run, HEAD + "[v x `uc 0 e 1 @5 ]\n" +
+                                       numbered(1, 80000, "[v _x `uc 0 e 1 @%d ]\n"));
     EXPECT_EQ(entries_named(m, "_x").size(), 80000u);
-    type_model.current_scope = m;
-    EXPECT_EQ(find_redeclaration("_x")->value, 80000u);
-    EXPECT_EQ(find_redeclaration("x")->value, 5u);
+    run.type_model.current_scope = m;
+    EXPECT_EQ(find_redeclaration(run, "_x")->value, 80000u);
+    EXPECT_EQ(find_redeclaration(run, "x")->value, 5u);
 
-    start_run("16F877");
-    m = read_text(HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n\"2\n" +
-                  "[v word `uc 0 a 0 0 ]\n" + numbered(1, 80000, "[v a%d `word 0 a 0 0 ]\n") +
-                  "[v _w `_word 0 a 0 0 ]\n}\n");
-    type_model.current_scope = first_scope(m, SC_FUNC);
-    EXPECT_EQ(type_model.current_scope->entry_count(), 80002u);
-    EXPECT_EQ(find_type_name("word")->sclass, SC_AUTO);
-    EXPECT_EQ(find_type_name("_word")->sclass, SC_TYPEDEF);
+    start_run(run, "16F877");
+    m = read_text(run, HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n\"2\n" +
+                           "[v word `uc 0 a 0 0 ]\n" +
+                           numbered(1, 80000, "[v a%d `word 0 a 0 0 ]\n") +
+                           "[v _w `_word 0 a 0 0 ]\n}\n");
+    run.type_model.current_scope = first_scope(m, SC_FUNC);
+    EXPECT_EQ(run.type_model.current_scope->entry_count(), 80002u);
+    EXPECT_EQ(find_type_name(run, "word")->sclass, SC_AUTO);
+    EXPECT_EQ(find_type_name(run, "_word")->sclass, SC_TYPEDEF);
 
-    start_run("16F877");
-    options.fake_redefinitions = true;
-    m = read_text(HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n" +
-                  numbered(2, 20001, "\"%d\n[v x `i 0 a 0 %d ]\n") + "[v w `_word 0 a 0 0 ]\n}\n");
+    start_run(run, "16F877");
+    run.options.fake_redefinitions = true;
+    m = read_text(run, HEAD + "[v _word `ui 0 t 0 ]\n[v _f `(v 0 e 1 @0 ]\n{\n" +
+                           numbered(2, 20001, "\"%d\n[v x `i 0 a 0 %d ]\n") +
+                           "[v w `_word 0 a 0 0 ]\n}\n");
     ScopeEntry* scope = first_scope(m, SC_FUNC);
     int depth = 0;
     for (; ScopeEntry* inner = first_scope(scope, SC_BLOCK); ++depth) {
@@ -245,34 +249,36 @@ TEST(Bounds, LookUpsStayLinear) {
     ASSERT_EQ(entries_named(scope, "x").size(), 1u);
     EXPECT_EQ(entries_named(scope, "x")[0]->value, 20000u);
     EXPECT_EQ(entries_named(scope, "w").at(0)->type->base().text, "ui");
-    type_model.current_scope = scope;
-    EXPECT_EQ(find_redeclaration("x"), entries_named(scope, "x")[0]);
-    EXPECT_EQ(find_type_name("_word")->sclass, SC_TYPEDEF);
-    EXPECT_EQ(find_type_name("i")->sclass, SC_TYPEDEF);
+    run.type_model.current_scope = scope;
+    EXPECT_EQ(find_redeclaration(run, "x"), entries_named(scope, "x")[0]);
+    EXPECT_EQ(find_type_name(run, "_word")->sclass, SC_TYPEDEF);
+    EXPECT_EQ(find_type_name(run, "i")->sclass, SC_TYPEDEF);
 }
 
 // A typedef that names another shares its nodes: 8,000 chained typedefs, each a pointer
 // to the one before, make one node each, not 32 million in all.
 TEST(Bounds, TypedefChainsShareTheirNodes) {
-    start_run("16F877");
-    ScopeEntry* m =
-        read_text(HEAD + "[v _t0 `i 0 t 0 ]\n" + numbered(1, 7999, "[v _t%d `*_t%d 0 t 0 ]\n") +
-                  "[v _v `_t7999 0 e 1 @32 ]\n");
+    ::Run run;
+    start_run(run, "16F877");
+    ScopeEntry* m = read_text(run, HEAD + "[v _t0 `i 0 t 0 ]\n" +
+                                       numbered(1, 7999, "[v _t%d `*_t%d 0 t 0 ]\n") +
+                                       "[v _v `_t7999 0 e 1 @32 ]\n");
     const Type* type = entries_named(m, "_v").at(0)->type;
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->count(), 8000u);
     EXPECT_EQ(type->outermost().kind, TYPE_POINTER);
     EXPECT_EQ(type->base().kind, TYPE_BASIC);
-    EXPECT_LT(type_model.link_pool.size(), 16000u);
+    EXPECT_LT(run.type_model.link_pool.size(), 16000u);
 }
 
 // A side file that never ends is refused at its limit; the module is read without it.
 TEST(Bounds, SideFileOnADeviceIsRefused) {
+    ::Run run;
     std::string dir = folder_with({});
     ASSERT_EQ(symlink("/dev/zero", (dir + "/m.sdb").c_str()), 0);
-    start_run("16F877");
+    start_run(run, "16F877");
     ScopeEntry* scope = nullptr;
-    std::string err = capture_stderr([&] { scope = read_sdb((dir + "/m.obj").c_str()); });
+    std::string err = capture_stderr([&] { scope = read_sdb(run, (dir + "/m.obj").c_str()); });
     EXPECT_EQ(scope, nullptr);
     EXPECT_TRUE(has_message(err, 416, {"m.sdb"})) << err;
 }
@@ -282,19 +288,20 @@ TEST(Bounds, SideFileOnADeviceIsRefused) {
 // ICOFF: the file and two section headers (100 bytes), the 16 bytes of "next", then "big"
 // up to its last block. ELF: the 52-byte header, then "big" ("next" is its space).
 TEST(Bounds, FilesPast32BitOffsetsAreRefused) {
+    ::Run run;
     for (const auto& [key, reach] : {std::pair<const char*, uint64_t>{"icoff", 116 + 0xFFFFFFF0ull},
                                      {"elf", 52 + 0xFFFFFFF0ull}}) {
-        reset_run_state();
+        run = ::Run();
         Bytes bytes(16, 0x5A);
-        add_segment("next", 0, 16, 0, 1);
-        add_data(0, 16, bytes.data(), 1);
-        add_segment("big", 0, 0xFFFFFFF0u, 0, 1);
-        add_data(0, 16, bytes.data(), 2);
-        add_data(0xFFFFFFE0u, 16, bytes.data(), 2);
+        add_segment(run, "next", 0, 16, 0, 1);
+        add_data(run, 0, 16, bytes.data(), 1);
+        add_segment(run, "big", 0, 0xFFFFFFF0u, 0, 1);
+        add_data(run, 0, 16, bytes.data(), 2);
+        add_data(run, 0xFFFFFFE0u, 16, bytes.data(), 2);
         FILE* out = tmpfile();
         int answer = -1;
-        std::string err =
-            capture_stderr([&] { answer = format_at(find_format_key(key)).write(out, "out"); });
+        std::string err = capture_stderr(
+            [&] { answer = format_at(find_format_key(run, key)).write(run, out, "out"); });
         EXPECT_EQ(answer, 0);
         EXPECT_TRUE(has_message(err, 418, {"section \"big\"", std::to_string(reach)})) << err;
         EXPECT_FALSE(has_message(err, 413)) << err;
@@ -308,26 +315,27 @@ TEST(Bounds, FilesPast32BitOffsetsAreRefused) {
 // nested past 400 levels (Extended OMF-51, Holtek DBG), and numbers past the 15 bits of
 // a Holtek DBG number (33,000 file indexes here).
 TEST(Bounds, WritersTellOnceWhatTheyLeaveOut) {
-    auto nested = [] {
-        read_text(HEAD + "[v _f `(v 0 e 1 @0 ]\n" + numbered(1, 402, "{\n[v a%d `i 0 a 0 0 ]\n") +
-                  numbered(1, 402, "}\n"));
+    ::Run run;
+    auto nested = [](::Run& run) {
+        read_text(run, HEAD + "[v _f `(v 0 e 1 @0 ]\n" +
+                           numbered(1, 402, "{\n[v a%d `i 0 a 0 0 ]\n") + numbered(1, 402, "}\n"));
     };
-    auto many_files = [] {
+    auto many_files = [](::Run& run) {
         for (uint32_t k = 0; k < 33000; ++k)
-            add_line(1, k, 0, add_file(("f" + std::to_string(k) + ".c").c_str()), 2);
+            add_line(run, 1, k, 0, add_file(run, ("f" + std::to_string(k) + ".c").c_str()), 2);
     };
     const struct {
         const char* key;
-        void (*fill)();
+        void (*fill)(::Run&);
         unsigned number;
     } rows[] = {{"eomf51", nested, 427}, {"htk", nested, 427}, {"htk", many_files, 428}};
     for (const auto& row : rows) {
-        start_run("16F877");
-        row.fill();
-        normalize_store();
+        start_run(run, "16F877");
+        row.fill(run);
+        normalize_store(run);
         FILE* out = tmpfile();
         std::string err =
-            capture_stderr([&] { format_at(find_format_key(row.key)).write(out, "o"); });
+            capture_stderr([&] { format_at(find_format_key(run, row.key)).write(run, out, "o"); });
         fclose(out);
         std::string tag = "(" + std::to_string(row.number) + ")";
         EXPECT_TRUE(has_message(err, row.number, {"\"o\""})) << row.key << err;

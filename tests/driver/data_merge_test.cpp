@@ -9,6 +9,7 @@
 
 #include "driver/normalize.h"
 #include "driver/run.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -25,26 +26,26 @@ struct Segment {
 
 // The store after normalisation, as text. *had_joins tells whether reading joined any
 // records.
-std::string normalised(const std::vector<Segment>& segments, const std::vector<Record>& records,
-                       bool joined, bool* had_joins = nullptr) {
-    reset_run_state();
+std::string normalised(::Run& run, const std::vector<Segment>& segments,
+                       const std::vector<Record>& records, bool joined, bool* had_joins = nullptr) {
+    run = ::Run();
     for (const Segment& s : segments)
-        add_segment("seg", s.address, s.size, s.load, 0);
+        add_segment(run, "seg", s.address, s.size, s.load, 0);
     for (const Record& r : records) {
         uint32_t size = static_cast<uint32_t>(r.bytes.size());
         if (joined)
-            add_data_piece(r.address, size, r.bytes.data(), r.segment);
+            add_data_piece(run, r.address, size, r.bytes.data(), r.segment);
         else
-            add_data(r.address, size, r.bytes.data(), r.segment);
+            add_data(run, r.address, size, r.bytes.data(), r.segment);
     }
     if (had_joins) {
         *had_joins = false;
-        for (const DataBlock* block : store.data)
+        for (const DataBlock* block : run.store.data)
             if (block->piece_count() > 1) *had_joins = true;
     }
-    normalize_store();
+    normalize_store(run);
     std::string text;
-    for (const DataBlock* block : store.data) {
+    for (const DataBlock* block : run.store.data) {
         EXPECT_EQ(block->bytes.size(), block->size);
         EXPECT_TRUE(block->pieces.empty());
         text += std::to_string(block->segment) + "@" + std::to_string(block->address) + ":";
@@ -52,7 +53,7 @@ std::string normalised(const std::vector<Segment>& segments, const std::vector<R
             text += std::to_string(byte) + ",";
         text += " ";
     }
-    for (const SegmentRecord* s : store.segments)
+    for (const SegmentRecord* s : run.store.segments)
         text += "[" + std::to_string(s->address) + "," + std::to_string(s->load_address) + "," +
                 std::to_string(s->size) + "]";
     return text;
@@ -61,6 +62,7 @@ std::string normalised(const std::vector<Segment>& segments, const std::vector<R
 // Mostly consecutive records, with jumps back, repeats, empty records and segments whose
 // edges cut through runs of records.
 TEST(DataMerge, JoinedPiecesNormaliseLikeSeparateRecords) {
+    ::Run run;
     std::mt19937 random(12345);
     auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
     unsigned rounds_with_joins = 0;
@@ -85,9 +87,9 @@ TEST(DataMerge, JoinedPiecesNormaliseLikeSeparateRecords) {
             address += size;
             records.push_back(record);
         }
-        std::string separate = normalised(segments, records, false);
+        std::string separate = normalised(run, segments, records, false);
         bool had_joins = false;
-        std::string joined = normalised(segments, records, true, &had_joins);
+        std::string joined = normalised(run, segments, records, true, &had_joins);
         ASSERT_EQ(joined, separate) << "round " << round;
         rounds_with_joins += had_joins;
     }
@@ -95,20 +97,21 @@ TEST(DataMerge, JoinedPiecesNormaliseLikeSeparateRecords) {
 }
 
 TEST(DataMerge, ConsecutiveRecordsBecomeOneBlockWhileReading) {
-    reset_run_state();
+    ::Run run;
+    run = ::Run();
     const uint8_t bytes[4] = {1, 2, 3, 4};
-    add_data_piece(0x100, 4, bytes, 0);
-    add_data_piece(0x104, 4, bytes, 0);
-    add_data_piece(0x108, 2, bytes, 0);
-    add_data_piece(0x200, 4, bytes, 0); // not adjacent
-    add_data(0x204, 4, bytes, 0);       // a plain record is never joined onto
-    add_data_piece(0x208, 4, bytes, 0);
-    add_data_piece(0xFFFFFFFC, 4, bytes, 0);
-    ASSERT_EQ(store.data.count(), 5u);
-    EXPECT_EQ(store.data[0]->size, 10u);
-    EXPECT_EQ(store.data[0]->piece_sizes(), (std::vector<uint32_t>{4, 4, 2}));
-    EXPECT_EQ(store.data[2]->pieces.size(), 0u);
-    reset_run_state();
+    add_data_piece(run, 0x100, 4, bytes, 0);
+    add_data_piece(run, 0x104, 4, bytes, 0);
+    add_data_piece(run, 0x108, 2, bytes, 0);
+    add_data_piece(run, 0x200, 4, bytes, 0); // not adjacent
+    add_data(run, 0x204, 4, bytes, 0);       // a plain record is never joined onto
+    add_data_piece(run, 0x208, 4, bytes, 0);
+    add_data_piece(run, 0xFFFFFFFC, 4, bytes, 0);
+    ASSERT_EQ(run.store.data.count(), 5u);
+    EXPECT_EQ(run.store.data[0]->size, 10u);
+    EXPECT_EQ(run.store.data[0]->piece_sizes(), (std::vector<uint32_t>{4, 4, 2}));
+    EXPECT_EQ(run.store.data[2]->pieces.size(), 0u);
+    run = ::Run();
 }
 
 } // namespace

@@ -22,6 +22,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A set of sections over one buffer holding their bytes one after another.
 struct Sections {
+    ::Run run; // what loading the sections reports
     Bytes all;
     ByteReader file{nullptr, 0};
     SectionSet set{file, false};
@@ -37,7 +38,7 @@ struct Sections {
         for (const auto& [name, bytes] : sections) {
             set.take(name, uint32_t(places[k++].second), uint32_t(bytes.size()));
             for (unsigned id = 0; id < SECTION_COUNT; ++id)
-                set.load(SectionId(id));
+                set.load(run, SectionId(id));
         }
     }
 };
@@ -104,6 +105,7 @@ TEST(DwarfReader, FormsReadByTheirLayouts) {
 // A version 4 program with two operations an instruction (op_index), a minimum length of
 // 2 and the flags that rows carry.
 TEST(DwarfReader, LineStateMachine) {
+    ::Run run;
     Bytes header = {2, 2, 1, Bytes::value_type(-3), 12, 13};
     for (unsigned op = 1; op < 13; ++op)
         header.push_back(uint8_t(standard_length(op)));
@@ -124,7 +126,7 @@ TEST(DwarfReader, LineStateMachine) {
     Sections s({{".debug_line", line.take()}});
     LineProgramReader reader(s.set, 0);
     LineHeader h;
-    ASSERT_EQ(reader.header(&h), LineProgramReader::HeaderRead::OK);
+    ASSERT_EQ(reader.header(run, &h), LineProgramReader::HeaderRead::OK);
     EXPECT_EQ(h.max_ops, 2);
     std::vector<EntryFormat> none;
     std::string name;
@@ -133,7 +135,7 @@ TEST(DwarfReader, LineStateMachine) {
     ASSERT_TRUE(reader.next_file(&name, &file));
     EXPECT_EQ(name, "a.c");
     EXPECT_FALSE(reader.next_file(&name, &file));
-    ASSERT_TRUE(reader.start_program());
+    ASSERT_TRUE(reader.start_program(run));
     using Row = std::tuple<uint64_t, uint64_t, int64_t, bool, bool>; // address, op index,
                                                                      // line, stmt, block
     std::vector<Row> rows, again;
@@ -171,6 +173,7 @@ TEST(DwarfReader, LineStateMachine) {
 // Operations are read by the table in every version; an operation no table lays out
 // stops an expression of version 3 and later, and is read alone in version 2.
 TEST(DwarfReader, OperationsByTheirTable) {
+    ::Run run;
     const Bytes v2 = {DW_OP_implicit_pointer, 0x10, 0x00, 0x05, 0xE5, DW_OP_lit1};
     const Bytes v5 = {DW_OP_implicit_pointer,
                       0x10,
@@ -189,7 +192,7 @@ TEST(DwarfReader, OperationsByTheirTable) {
                       0xBB,
                       0xE5,
                       DW_OP_lit1};
-    auto read_all = [](const Bytes& expression, unsigned version, std::string* messages) {
+    auto read_all = [&](const Bytes& expression, unsigned version, std::string* messages) {
         Sections s({{".debug_loc", expression}});
         UnitContext unit = UnitContext::of_version(version, &s.set, LOC);
         unit.address_size = 2;
@@ -199,7 +202,7 @@ TEST(DwarfReader, OperationsByTheirTable) {
             for (OperationRead read = OperationRead::DONE;
                  read == OperationRead::DONE && in.position() < expression.size();) {
                 Operation op;
-                read = read_operation(in, expression.size(), unit, "test", &op);
+                read = read_operation(run, in, expression.size(), unit, "test", &op);
                 out += std::to_string(op.opcode) + ":" + std::to_string(int64_t(op.values[0])) +
                        "," + std::to_string(int64_t(op.values[1])) +
                        (read == OperationRead::DONE ? " " : "! ");
@@ -219,6 +222,7 @@ TEST(DwarfReader, OperationsByTheirTable) {
 // Frame instructions: factored offsets, advances that move the location, and the
 // instructions a common entry's version does not define.
 TEST(DwarfReader, FrameInstructionsByTheirTable) {
+    ::Run run;
     Bytes bytes = {0x45, 0x83, 0x02, DW_CFA_advance_loc2, 0x10, 0x00,
                    0x2F, 0x03, 0x02, DW_CFA_def_cfa_sf,   0x0D, 0x7E};
     Sections s({{".debug_frame", bytes}});
@@ -231,7 +235,7 @@ TEST(DwarfReader, FrameInstructionsByTheirTable) {
     FrameInstruction ins;
     std::vector<std::vector<int64_t>> got;
     while (in.position() < bytes.size()) {
-        ASSERT_EQ(read_instruction(in, bytes.size(), cie, 4, "test", &location, &ins),
+        ASSERT_EQ(read_instruction(run, in, bytes.size(), cie, 4, "test", &location, &ins),
                   InstructionRead::DONE);
         got.push_back(
             {ins.opcode, int64_t(ins.values[0]), int64_t(ins.values[1]), int64_t(ins.location)});
@@ -246,7 +250,7 @@ TEST(DwarfReader, FrameInstructionsByTheirTable) {
     cie.version = 1;
     in.seek(6);
     std::string messages = capture_stderr([&] {
-        EXPECT_EQ(read_instruction(in, bytes.size(), cie, 4, "test", &location, &ins),
+        EXPECT_EQ(read_instruction(run, in, bytes.size(), cie, 4, "test", &location, &ins),
                   InstructionRead::UNKNOWN);
     });
     EXPECT_NE(messages.find("(423)"), std::string::npos);
@@ -255,6 +259,7 @@ TEST(DwarfReader, FrameInstructionsByTheirTable) {
 // The tree of a unit: depths, null entries, the end after the top-level entry's children,
 // indirect forms, and bytes after the tree.
 TEST(DwarfReader, EntriesOfAUnit) {
+    ::Run run;
     Bytes abbrev = cat({leb({1, DW_TAG_compile_unit}),
                         {1},
                         leb({DW_AT_name, DW_FORM_indirect, 0, 0}),
@@ -273,17 +278,17 @@ TEST(DwarfReader, EntriesOfAUnit) {
     Abbreviations tables(s.set);
     UnitReader units(s.set, INFO);
     UnitHeader header;
-    ASSERT_EQ(units.next(&header), UnitStep::READ);
-    EntryReader reader(s.set, INFO, header, tables);
+    ASSERT_EQ(units.next(run, &header), UnitStep::READ);
+    EntryReader reader(run, s.set, INFO, header, tables);
     Entry entry;
     std::vector<std::pair<EntryReader::Next, unsigned>> walk;
     AttributeValue value;
     EntryReader::Next next;
-    while ((next = reader.next(&entry)) != EntryReader::Next::END) {
+    while ((next = reader.next(run, &entry)) != EntryReader::Next::END) {
         ASSERT_NE(next, EntryReader::Next::FAILED);
         walk.push_back({next, entry.depth});
         for (uint32_t k = 0; entry.abbreviation && k < entry.abbreviation->count; ++k) {
-            ASSERT_TRUE(reader.value(tables.spec(*entry.abbreviation, k), &value));
+            ASSERT_TRUE(reader.value(run, tables.spec(*entry.abbreviation, k), &value));
         }
         if (entry.code == 1) {
             EXPECT_EQ(value.indirect_count, 2u);
@@ -294,7 +299,7 @@ TEST(DwarfReader, EntriesOfAUnit) {
     const std::vector<std::pair<N, unsigned>> want = {
         {N::ENTRY, 0}, {N::ENTRY, 1}, {N::ENTRY, 1}, {N::NULL_ENTRY, 1}};
     EXPECT_EQ(walk, want);
-    std::string messages = capture_stderr([&] { reader.finish(); });
+    std::string messages = capture_stderr([&] { reader.finish(run); });
     EXPECT_NE(messages.find("(662)"), std::string::npos) << "the 7 after the tree";
     EXPECT_TRUE(units.done());
 }
@@ -302,12 +307,13 @@ TEST(DwarfReader, EntriesOfAUnit) {
 // A macro unit's header: its line offset and operand table read, a version that is
 // neither GNU's 4 nor 5 refused with 420, a header cut inside its operand table with 422.
 TEST(DwarfReader, MacroUnitHeaders) {
+    ::Run run;
     Bytes whole = {5, 0, 6, 0x10, 0, 0, 0, 1, 0xE0, 2, DW_FORM_udata, DW_FORM_string};
     Sections s({{".debug_macro", whole}});
     const Section& section = s.set[MACRO_SECTION];
     ByteReader in(whole.data(), whole.size(), ByteOrder::little);
     MacroUnitHeader h;
-    ASSERT_TRUE(read_macro_header(in, section, &h));
+    ASSERT_TRUE(read_macro_header(run, in, section, &h));
     EXPECT_EQ(h.line_offset, 0x10u);
     ASSERT_EQ(h.operand_forms.size(), 1u);
     EXPECT_EQ(h.operand_forms[0].second, Bytes({DW_FORM_udata, DW_FORM_string}));
@@ -316,7 +322,7 @@ TEST(DwarfReader, MacroUnitHeaders) {
     for (const auto& [bytes, code] : bad) {
         ByteReader cut(bytes.data(), bytes.size(), ByteOrder::little);
         std::string messages =
-            capture_stderr([&] { EXPECT_FALSE(read_macro_header(cut, section, &h)); });
+            capture_stderr([&] { EXPECT_FALSE(read_macro_header(run, cut, section, &h)); });
         EXPECT_NE(messages.find(code), std::string::npos) << messages;
     }
 }

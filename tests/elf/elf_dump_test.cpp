@@ -189,6 +189,7 @@ TEST(DwarfDump, NameTablesFollowTheVersion) {
 // Files shaped to make the dump print far more than they hold: each is refused with the
 // dump allowance's message once what it prints passes what its size allows.
 TEST(DwarfDump, HostileFilesAreRefused) {
+    ::Run run;
     auto entry_unit = [](const Bytes& entries) { return unit(entries); };
     // Abbreviation tables that units name at every offset of one long table.
     ByteWriter long_table = le();
@@ -264,15 +265,15 @@ TEST(DwarfDump, HostileFilesAreRefused) {
         b.add(".debug_info", 1, c.info);
         Bytes file = b.build();
         Outcome d = run_on(
-            file,
+            run, file,
             [&](FILE* in) {
-                begin_read_allowance("hostile.elf", file.size(), 419);
-                bool dumped = elf_format.dump(in);
-                end_read_allowance();
+                begin_read_allowance(run, "hostile.elf", file.size(), 419);
+                bool dumped = elf_format.dump(run, in);
+                end_read_allowance(run);
                 return dumped;
             },
             1);
-        end_read_allowance();
+        end_read_allowance(run);
         EXPECT_NE(d.err.find("(419)"), std::string::npos) << c.what << "\n" << d.err;
         EXPECT_LT(d.out.size(), 40 * file.size()) << c.what;
     }

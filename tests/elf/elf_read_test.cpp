@@ -11,16 +11,17 @@
 
 #include "common/alert.h"
 #include "formats/elf/elf_file.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 #include "test_support.h"
 
 namespace {
 
-const ScopeEntry* find_entry(const char* name, uint32_t sclass) {
+const ScopeEntry* find_entry(::Run& run, const char* name, uint32_t sclass) {
     const ScopeEntry* found = nullptr;
     walk_scope(
-        static_cast<const ScopeEntry*>(type_model.global_scope),
+        static_cast<const ScopeEntry*>(run.type_model.global_scope),
         [&](const ScopeEntry* entry, const ScopeEntry*) {
             if (!found && entry->sclass == sclass &&
                 (entry->name == name || entry->aggregate().tag == name))
@@ -33,16 +34,16 @@ const ScopeEntry* find_entry(const char* name, uint32_t sclass) {
 
 // Reads the sample into a fresh store and model, with the message lines given loaded;
 // answers what it said.
-std::string read_sample(const char* file, const char* message_lines = nullptr) {
-    reset_without_messages();
+std::string read_sample(::Run& run, const char* file, const char* message_lines = nullptr) {
+    start_without_messages(run);
     if (message_lines) {
-        EXPECT_TRUE(load_message_file(temp_file(message_lines).c_str()));
+        EXPECT_TRUE(load_message_file(run.messages, temp_file(message_lines).c_str()));
     }
     std::string path = std::string(SYMVERT_SOURCE_DIR) + "/tests/data/elfreal/" + file;
     FILE* in = fopen(path.c_str(), "rb");
     EXPECT_NE(in, nullptr) << path;
     if (!in) return "";
-    std::string said = capture_stderr([&] { EXPECT_EQ(elf_read(in, file), 1); });
+    std::string said = capture_stderr([&] { EXPECT_EQ(elf_read(run, in, file), 1); });
     fclose(in);
     return said;
 }
@@ -52,6 +53,7 @@ std::string read_sample(const char* file, const char* message_lines = nullptr) {
 // program and from its highest in a big-endian one; DWARF 4 gives their places as
 // DW_AT_bit_offset from the unit's top, DWARF 5 as DW_AT_data_bit_offset from its start.
 TEST(ElfRead, BitFieldsAtTheirPlaceInEitherOrderAndVersion) {
+    ::Run run;
     using Field = std::tuple<std::string, int32_t, int32_t, int32_t, int32_t>;
     const std::vector<Field> little = {
         {"ready", 0, 4, 1, 0}, {"error", 0, 4, 1, 1}, {"count", 0, 4, 6, 2}, {"code", 1, 1, 0, 0}};
@@ -64,8 +66,8 @@ TEST(ElfRead, BitFieldsAtTheirPlaceInEitherOrderAndVersion) {
                                                                          {"mips-be-v4.elf", &big},
                                                                          {"mips-be.o", &big}};
     for (const auto& [file, want] : samples) {
-        read_sample(file);
-        const ScopeEntry* status = find_entry("status", SC_STRUCT);
+        read_sample(run, file);
+        const ScopeEntry* status = find_entry(run, "status", SC_STRUCT);
         ASSERT_NE(status, nullptr) << file;
         std::vector<Field> got;
         for (const Member& m : status->aggregate().members)
@@ -78,8 +80,9 @@ TEST(ElfRead, BitFieldsAtTheirPlaceInEitherOrderAndVersion) {
 // const char banner[]: gcc gives it as a const array of const char, and each const
 // becomes the family's qualifier (ARM: 'C').
 TEST(ElfRead, ConstReachesTheFamilysQualifier) {
-    read_sample("arm-v5.elf");
-    const ScopeEntry* banner = find_entry("banner", SC_EXTERN);
+    ::Run run;
+    read_sample(run, "arm-v5.elf");
+    const ScopeEntry* banner = find_entry(run, "banner", SC_EXTERN);
     ASSERT_NE(banner, nullptr);
     ASSERT_NE(banner->type, nullptr);
     std::string kinds;
@@ -94,10 +97,11 @@ TEST(ElfRead, ConstReachesTheFamilysQualifier) {
 // file itself, a local in that of the file symbol before it, neither of them absolute,
 // each in the segment of its section.
 TEST(ElfRead, SymbolsInTheirFilesTables) {
-    read_sample("arm-v5.elf");
-    auto in_file = [](const char* file, const char* name) -> const SymbolRecord* {
-        for (const SymbolRecord* symbol : store.symbols) {
-            const FileRecord* owner = file_of(symbol->file);
+    ::Run run;
+    read_sample(run, "arm-v5.elf");
+    auto in_file = [&](const char* file, const char* name) -> const SymbolRecord* {
+        for (const SymbolRecord* symbol : run.store.symbols) {
+            const FileRecord* owner = file_of(run, symbol->file);
             if (symbol->name == name && owner && owner->name == file) return symbol;
         }
         return nullptr;
@@ -106,12 +110,12 @@ TEST(ElfRead, SymbolsInTheirFilesTables) {
     ASSERT_NE(checksum, nullptr);
     EXPECT_EQ(checksum->value, 0x81ECu);
     EXPECT_EQ(checksum->flags & (SYM_ABSOLUTE | SYM_LOCAL), 0u);
-    EXPECT_STREQ(segment_name(checksum->segment), ".text");
+    EXPECT_STREQ(segment_name(run, checksum->segment), ".text");
     const SymbolRecord* limits = in_file("prog.c", "limits");
     ASSERT_NE(limits, nullptr);
     EXPECT_EQ(limits->value, 0x8254u);
     EXPECT_EQ(limits->flags & (SYM_ABSOLUTE | SYM_LOCAL), uint32_t(SYM_LOCAL));
-    EXPECT_STREQ(segment_name(limits->segment), ".rodata");
+    EXPECT_STREQ(segment_name(run, limits->segment), ".rodata");
 }
 
 // Line records: the statement rows of each unit's program, a row that repeats the one
@@ -119,10 +123,11 @@ TEST(ElfRead, SymbolsInTheirFilesTables) {
 // statement rows that readelf --debug-dump=decodedline shows of this -O2 program, 6
 // repeat the row before them.
 TEST(ElfRead, StatementRowsKeptOnceEach) {
-    read_sample("mips-be-v4.elf");
+    ::Run run;
+    read_sample(run, "mips-be-v4.elf");
     std::map<std::string, unsigned> per_file;
-    for (const LineRecord* line : store.lines)
-        if (const FileRecord* file = file_of(line->file)) ++per_file[file->name];
+    for (const LineRecord* line : run.store.lines)
+        if (const FileRecord* file = file_of(run, line->file)) ++per_file[file->name];
     const std::map<std::string, unsigned> want = {{"prog.c", 50}, {"util.c", 14}};
     EXPECT_EQ(per_file, want);
 }
@@ -132,7 +137,8 @@ TEST(ElfRead, StatementRowsKeptOnceEach) {
 // DW_TAG_inlined_subroutine entries (readelf --debug-dump=info arm-O2.elf); every other
 // location is one address, register or frame offset.
 TEST(ElfRead, WhatIsLeftOutIsSaidOncePerKind) {
-    const std::string said = read_sample("arm-O2.elf", "431 1 %s holds no %s\n");
+    ::Run run;
+    const std::string said = read_sample(run, "arm-O2.elf", "431 1 %s holds no %s\n");
     size_t count = 0;
     for (size_t at = said.find("(431)"); at != std::string::npos; at = said.find("(431)", at + 1))
         ++count;

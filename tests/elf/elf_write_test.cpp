@@ -53,21 +53,22 @@ Bytes section(const Bytes& elf, const std::string& name) {
 }
 
 TEST(DwarfLines, HeaderSequencesAndEveryKindOfStep) {
-    reset_run_state();
-    uint32_t m = add_file("m.c"), x = add_file("src/x.c"), y = add_file("y.c");
-    add_line(10, 0x100, 1, m, 0);
-    add_line(11, 0x114, 1, m, 0); // an address step of 20: const_add_pc, then 4
-    add_line(23, 0x118, 1, m, 0); // a line step of 12: advance_line
-    add_line(23, 0x120, 1, m, 0); // the same line again ends the sequence
-    add_line(40, 0x122, 1, y, 0); // a file the unit does not name
-    add_line(5, 0x130, 1, x, 0);  // another file starts a new sequence
-    add_line(6, 0x160, 1, x, 0);  // an address step of 48: advance_pc
+    ::Run run;
+    run = ::Run();
+    uint32_t m = add_file(run, "m.c"), x = add_file(run, "src/x.c"), y = add_file(run, "y.c");
+    add_line(run, 10, 0x100, 1, m, 0);
+    add_line(run, 11, 0x114, 1, m, 0); // an address step of 20: const_add_pc, then 4
+    add_line(run, 23, 0x118, 1, m, 0); // a line step of 12: advance_line
+    add_line(run, 23, 0x120, 1, m, 0); // the same line again ends the sequence
+    add_line(run, 40, 0x122, 1, y, 0); // a file the unit does not name
+    add_line(run, 5, 0x130, 1, x, 0);  // another file starts a new sequence
+    add_line(run, 6, 0x160, 1, x, 0);  // an address step of 48: advance_pc
     UnitFiles unit;
     unit.files = {{"m.obj", 0, 0}, {"m.c", 0, m}, {"x.c", 1, x}};
     unit.directories = {"", "src"};
     ByteWriter out(ByteOrder::little);
     AddressRange range;
-    write_line_program(out, unit, SortedLines(), 4, &range);
+    write_line_program(out, unit, SortedLines(run), 4, &range);
     EXPECT_EQ(hex(out.bytes()),
               "4B 00 00 00 02 00 22 00 00 00 01 01 FB 0F 0A "
               "00 01 01 01 01 00 00 00 00 "                   // standard opcode lengths
@@ -86,6 +87,7 @@ TEST(DwarfLines, HeaderSequencesAndEveryKindOfStep) {
 // The whole -p name must stand in a description, items are tried in order, and an empty
 // name matches nothing.
 TEST(ElfFile, MachineChoice) {
+    ::Run run;
     const struct {
         const char* name;
         std::vector<std::string> list;
@@ -95,12 +97,12 @@ TEST(ElfFile, MachineChoice) {
                 {"32MX360F512L", {"PIC32MX"}, 8},
                 {"", {"PIC32MX"}, 0}};
     for (const auto& row : rows) {
-        reset_run_state();
-        options.processor_name = row.name;
-        options.processor_list = row.list;
-        add_symbol("_f", 0x200, 0, add_file("m.c"), 0);
-        normalize_store();
-        Bytes elf = written_by(elf_format, "out.elf");
+        run = ::Run();
+        run.options.processor_name = row.name;
+        run.options.processor_list = row.list;
+        add_symbol(run, "_f", 0x200, 0, add_file(run, "m.c"), 0);
+        normalize_store(run);
+        Bytes elf = written_by(run, elf_format, "out.elf");
         ASSERT_GT(elf.size(), 20u);
         EXPECT_EQ(unsigned(elf[18] | elf[19] << 8), row.machine) << row.name;
     }
@@ -109,20 +111,21 @@ TEST(ElfFile, MachineChoice) {
 // A structure of 500 members and a name of 3000 characters pass the entry limit: each is
 // cut, with one message.
 TEST(ElfWrite, EntriesPastTheLimitAreCutAndReported) {
-    start_run("AT91R40008");
-    options.processor_list = {"ARM"};
+    ::Run run;
+    start_run(run, "AT91R40008");
+    run.options.processor_list = {"ARM"};
     std::string side = "[p GLOBOPT ]\n\"1 m.c\n[s S1 big 500";
     for (int k = 0; k < 500; ++k)
         side += " `uc m" + std::to_string(k) + " 1 " + std::to_string(k);
     const std::string long_name = "_" + std::string(3000, 'n');
     side += " ]\n[v " + long_name + " `i 0 e 1 @4096 ]\n[v _s S1 0 e 1 @4096 ]\n";
-    uint32_t file = add_file("m.c");
-    add_symbol("_s", 0x1000, 0, file, 0);
-    add_symbol(long_name.c_str(), 0x1000, 0, file, 0);
+    uint32_t file = add_file(run, "m.c");
+    add_symbol(run, "_s", 0x1000, 0, file, 0);
+    add_symbol(run, long_name.c_str(), 0x1000, 0, file, 0);
     std::string err = capture_stderr([&] {
-        read_text(side, "m.obj");
-        normalize_store();
-        written_by(elf_format, "out.elf");
+        read_text(run, side, "m.obj");
+        normalize_store(run);
+        written_by(run, elf_format, "out.elf");
     });
     EXPECT_EQ(count_of(err, "(0) DWARF: Buffer overflow in DIE."), 2u) << err;
 }
@@ -130,16 +133,17 @@ TEST(ElfWrite, EntriesPastTheLimitAreCutAndReported) {
 const char* const PROGRAM = "[p GLOBOPT ]\n\"1 m.c\n[v _f `(i 0 e 1 @0 ]\n{\n}\n1 0 0 0\n";
 
 TEST(ElfWrite, FailedWritesAreReported) {
-    start_run("AT91R40008");
-    options.processor_list = {"ARM"};
-    add_line(1, 0x100, 0, add_file("m.c"), 2);
-    add_symbol("_f", 0x100, 0, 1, 0);
-    read_text(PROGRAM, "m.obj");
-    normalize_store();
+    ::Run run;
+    start_run(run, "AT91R40008");
+    run.options.processor_list = {"ARM"};
+    add_line(run, 1, 0x100, 0, add_file(run, "m.c"), 2);
+    add_symbol(run, "_f", 0x100, 0, 1, 0);
+    read_text(run, PROGRAM, "m.obj");
+    normalize_store(run);
     FILE* full = fopen("/dev/full", "wb");
     if (!full) GTEST_SKIP() << "no /dev/full";
     setvbuf(full, nullptr, _IONBF, 0);
-    std::string err = capture_stderr([&] { elf_format.write(full, "full.elf"); });
+    std::string err = capture_stderr([&] { elf_format.write(run, full, "full.elf"); });
     fclose(full);
     // Each DWARF section with its own message, the other pieces with 413.
     EXPECT_EQ(count_of(err, "(621)"), 3u) << err;
@@ -150,23 +154,24 @@ TEST(ElfWrite, FailedWritesAreReported) {
 // The address size follows the plain data pointer: three bytes become four; a size
 // DWARF has no addresses of is reported and its address fields are left out.
 TEST(ElfFile, AddressSizeFromThePointerSize) {
+    ::Run run;
     for (uint32_t pointer : {3u, 0u}) {
-        reset_run_state();
+        run = ::Run();
         ProcessorDescriptor processor = arm_processor;
         processor.type_size = {pointer, 0, 0};
-        machine.selected = &processor;
-        machine.selection_done = true;
-        create_global_scope();
-        add_symbol("_f", 0x100, 0, add_file("m.c"), 0);
-        read_text(PROGRAM, "m.obj");
-        normalize_store();
+        run.machine.selected = &processor;
+        run.machine.selection_done = true;
+        create_global_scope(run);
+        add_symbol(run, "_f", 0x100, 0, add_file(run, "m.c"), 0);
+        read_text(run, PROGRAM, "m.obj");
+        normalize_store(run);
         Bytes bytes;
-        std::string err = capture_stderr([&] { bytes = written_by(elf_format, "out.elf"); });
+        std::string err = capture_stderr([&] { bytes = written_by(run, elf_format, "out.elf"); });
         Bytes info = section(bytes, ".debug_info");
         ASSERT_GT(info.size(), 11u);
         EXPECT_EQ(info[10], pointer == 3 ? 4 : 0);
         EXPECT_EQ(err, pointer == 3 ? "" : "(632) unusual address size 0 (warning)\n");
-        machine.reset();
+        run.machine = Machine();
     }
 }
 

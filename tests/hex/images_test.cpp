@@ -9,6 +9,7 @@
 #include "driver/normalize.h"
 #include "driver/run.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 // The reader's answer, after detection as in a run, for files that the cases read (paths
 // below tests/).
 TEST(ReaderAnswers, WholeAndFailedReads) {
+    ::Run run;
     const struct {
         const FormatDescriptor& format;
         const char* path;
@@ -62,39 +64,40 @@ TEST(ReaderAnswers, WholeAndFailedReads) {
         {mcoff_format, "data/coff/pic30/small.cof", 0},
     };
     for (const auto& row : rows) {
-        reset_run_state();
+        run = ::Run();
         std::string path = std::string(SYMVERT_SOURCE_DIR "/tests/") + row.path;
         FILE* in = fopen(path.c_str(), "rb");
         ASSERT_NE(in, nullptr) << path;
         testing::internal::CaptureStderr();
-        row.format.detect(in); // the COFF readers take the target and byte order from it
+        row.format.detect(run, in); // the COFF readers take the target and byte order from it
         rewind(in);
-        EXPECT_EQ(row.format.read(in, "in"), row.result) << row.path;
+        EXPECT_EQ(row.format.read(run, in, "in"), row.result) << row.path;
         testing::internal::GetCapturedStderr();
         fclose(in);
     }
-    reset_run_state();
+    run = ::Run();
 }
 
 TEST(ImageWrite, FailedWritesReport413Once) {
+    ::Run run;
     FILE* full = fopen("/dev/full", "w");
     if (!full) GTEST_SKIP() << "no /dev/full";
-    reset_run_state();
-    set_message_context("test");
+    run = ::Run();
+    set_message_context(run.messages, "test");
     uint8_t bytes[16] = {};
     for (int k = 0; k < 20000; ++k)
-        add_data(k * 16, 16, bytes, 0);
-    normalize_store();
+        add_data(run, k * 16, 16, bytes, 0);
+    normalize_store(run);
     for (const FormatDescriptor* format : {&ihex_format, &s19_format, &titxt_format}) {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(format->write(full, "full.out"), 0) << format->key;
+        EXPECT_EQ(format->write(run, full, "full.out"), 0) << format->key;
         fflush(stderr);
         std::string text = testing::internal::GetCapturedStderr();
         EXPECT_NE(text.find("(413)"), std::string::npos) << text;
         EXPECT_EQ(text.find("(413)"), text.rfind("(413)")) << text;
     }
     fclose(full);
-    reset_run_state();
+    run = ::Run();
 }
 
 } // namespace

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "debug_helpers.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
 
 TEST(ProcessorSelection, ByNameThenByOptionWords) {
+    ::Run run;
     const struct {
         const char* name;
         std::vector<std::string> list;
@@ -45,37 +47,38 @@ TEST(ProcessorSelection, ByNameThenByOptionWords) {
         {"", {}, "]", nullptr, 669},
     };
     for (const auto& row : rows) {
-        reset_run_state();
-        options.processor_name = row.name;
-        options.processor_list = row.list;
+        run = ::Run();
+        run.options.processor_name = row.name;
+        run.options.processor_list = row.list;
         bool chosen = false;
-        std::string err = capture_stderr([&] { chosen = select_processor(row.words); });
-        EXPECT_EQ(chosen ? selected_processor() : nullptr, row.chosen) << row.name << row.words;
+        std::string err = capture_stderr([&] { chosen = select_processor(run, row.words); });
+        EXPECT_EQ(chosen ? selected_processor(run) : nullptr, row.chosen) << row.name << row.words;
         EXPECT_EQ(has_message(err, row.message), row.message != 0) << row.name << row.words;
-        EXPECT_EQ(type_model.global_scope != nullptr, chosen);
+        EXPECT_EQ(run.type_model.global_scope != nullptr, chosen);
     }
     // The first selection stays.
-    reset_run_state();
-    ASSERT_TRUE(select_processor("HOLTEK"));
-    ScopeEntry* global = type_model.global_scope;
-    options.processor_name = "16F877";
-    EXPECT_TRUE(select_processor("AVOCET FAST_DBL"));
-    EXPECT_EQ(selected_processor(), &holtek_processor);
-    EXPECT_EQ(type_model.global_scope, global);
+    run = ::Run();
+    ASSERT_TRUE(select_processor(run, "HOLTEK"));
+    ScopeEntry* global = run.type_model.global_scope;
+    run.options.processor_name = "16F877";
+    EXPECT_TRUE(select_processor(run, "AVOCET FAST_DBL"));
+    EXPECT_EQ(selected_processor(run), &holtek_processor);
+    EXPECT_EQ(run.type_model.global_scope, global);
 }
 
 TEST(ProcessorTables, RegisterAndOptionLookups) {
-    start_run("30F2010");
-    EXPECT_EQ(find_register("w37"), 24u);
-    EXPECT_EQ(find_register("W0"), 0u);
-    EXPECT_EQ(find_register(""), 0u);
-    EXPECT_EQ(find_register(nullptr), 0u);
-    EXPECT_STREQ(register_name(30), "LPARAMREG");
-    EXPECT_STREQ(register_name(31), "");
-    EXPECT_STREQ(register_name(0), "");
-    EXPECT_TRUE(processor_has_option("PIC30"));
-    EXPECT_FALSE(processor_has_option("pic30"));
-    EXPECT_FALSE(processor_has_option("AVOCET"));
+    ::Run run;
+    start_run(run, "30F2010");
+    EXPECT_EQ(find_register(run, "w37"), 24u);
+    EXPECT_EQ(find_register(run, "W0"), 0u);
+    EXPECT_EQ(find_register(run, ""), 0u);
+    EXPECT_EQ(find_register(run, nullptr), 0u);
+    EXPECT_STREQ(register_name(run, 30), "LPARAMREG");
+    EXPECT_STREQ(register_name(run, 31), "");
+    EXPECT_STREQ(register_name(run, 0), "");
+    EXPECT_TRUE(processor_has_option(run, "PIC30"));
+    EXPECT_FALSE(processor_has_option(run, "pic30"));
+    EXPECT_FALSE(processor_has_option(run, "AVOCET"));
 }
 
 // A function "main" in a module, a block in it, and a variable of the class.
@@ -83,18 +86,18 @@ struct Frame {
     ScopeEntry *module, *function, *block, *variable;
 };
 
-Frame frame_with(uint32_t sclass, uint32_t value) {
+Frame frame_with(::Run& run, uint32_t sclass, uint32_t value) {
     Frame f;
-    f.module = new_scope(SC_MODULE);
+    f.module = new_scope(run, SC_MODULE);
     f.module->name = "main.obj";
-    type_model.current_scope = f.module;
-    ScopeEntry* declaring = new_entry(SC_EXTERN);
+    run.type_model.current_scope = f.module;
+    ScopeEntry* declaring = new_entry(run, SC_EXTERN);
     declaring->name = "main";
-    f.function = new_scope(SC_FUNC);
+    f.function = new_scope(run, SC_FUNC);
     f.function->make_scope().function = declaring;
-    type_model.current_scope = f.function;
-    f.block = new_scope(SC_BLOCK);
-    f.variable = new_entry(sclass);
+    run.type_model.current_scope = f.function;
+    f.block = new_scope(run, SC_BLOCK);
+    f.variable = new_entry(run, sclass);
     f.variable->name = "_v";
     f.variable->value = value;
     return f;
@@ -102,90 +105,95 @@ Frame frame_with(uint32_t sclass, uint32_t value) {
 
 // Where the variable is, as "value/segment" in hexadecimal, or "none"; the segment is
 // BEEF where the rule leaves the caller's pair as it was.
-std::string where(ScopeEntry* entry, const ScopeEntry* scope) {
+std::string where(::Run& run, ScopeEntry* entry, const ScopeEntry* scope) {
     ValuePair at{0xDEAD, 0xBEEF};
-    if (!variable_location(entry, scope, &at)) return "none";
+    if (!variable_location(run, entry, scope, &at)) return "none";
     char text[32];
     snprintf(text, sizeof text, "%X/%X", at.value, at.segment);
     return text;
 }
 
-void pic_frame_symbols(const char* processor) {
-    start_run(processor);
-    add_symbol("?amain", 0x40, 2, 0, 0);
-    add_symbol("??main", 0x60, 2, 0, 0);
-    add_symbol("?main", 0x50, 3, 0, 0);
+void pic_frame_symbols(::Run& run, const char* processor) {
+    start_run(run, processor);
+    add_symbol(run, "?amain", 0x40, 2, 0, 0);
+    add_symbol(run, "??main", 0x60, 2, 0, 0);
+    add_symbol(run, "?main", 0x50, 3, 0, 0);
 }
 
 // Autos at "?a" + function (or "??" in a professional edition), parameters at "?".
 TEST(VariableLocation, FramesOfThePicFamiliesComeFromSymbols) {
+    ::Run run;
     for (const char* name : {"16F877", "18F452"}) {
-        pic_frame_symbols(name);
-        Frame f = frame_with(SC_AUTO, 3);
-        EXPECT_EQ(where(f.variable, f.block), "43/2");
+        pic_frame_symbols(run, name);
+        Frame f = frame_with(run, SC_AUTO, 3);
+        EXPECT_EQ(where(run, f.variable, f.block), "43/2");
         EXPECT_TRUE(f.variable->flags & ENTRY_LOCATED);
         EXPECT_EQ(f.variable->location_value, 0x43u);
-        Frame p = frame_with(SC_PARAM, 1);
-        EXPECT_EQ(where(p.variable, p.function), "51/3");
-        pic_frame_symbols(name);
-        type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
-        type_model.defines->insert("edition", "pro");
-        f = frame_with(SC_AUTO, 3);
-        EXPECT_EQ(where(f.variable, f.block), "63/2");
-        p = frame_with(SC_PARAM, 1);
-        EXPECT_EQ(where(p.variable, p.function), "51/3");
+        Frame p = frame_with(run, SC_PARAM, 1);
+        EXPECT_EQ(where(run, p.variable, p.function), "51/3");
+        pic_frame_symbols(run, name);
+        run.type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
+        run.type_model.defines->insert("edition", "pro");
+        f = frame_with(run, SC_AUTO, 3);
+        EXPECT_EQ(where(run, f.variable, f.block), "63/2");
+        p = frame_with(run, SC_PARAM, 1);
+        EXPECT_EQ(where(run, p.variable, p.function), "51/3");
     }
-    start_run("16F877");
-    Frame f = frame_with(SC_AUTO, 3);
-    EXPECT_EQ(where(f.variable, f.block), "none"); // no ?amain
+    start_run(run, "16F877");
+    Frame f = frame_with(run, SC_AUTO, 3);
+    EXPECT_EQ(where(run, f.variable, f.block), "none"); // no ?amain
     EXPECT_FALSE(f.variable->flags & ENTRY_LOCATED);
-    add_symbol("?amain", 0x40, 2, 0, 0);
-    EXPECT_EQ(where(f.variable, f.module), "none"); // a module is not a function scope
-    EXPECT_EQ(where(nullptr, f.module), "none");
-    ScopeEntry* typedef_entry = new_entry(SC_TYPEDEF);
+    add_symbol(run, "?amain", 0x40, 2, 0, 0);
+    EXPECT_EQ(where(run, f.variable, f.module), "none"); // a module is not a function scope
+    EXPECT_EQ(where(run, nullptr, f.module), "none");
+    ScopeEntry* typedef_entry = new_entry(run, SC_TYPEDEF);
     typedef_entry->name = "?amain";
-    EXPECT_EQ(where(typedef_entry, f.module), "none");
+    EXPECT_EQ(where(run, typedef_entry, f.module), "none");
 }
 
 TEST(VariableLocation, ExternsAndStaticsAreKeptOnceFound) {
-    start_run("16F877");
-    add_symbol("_v", 0x20, 1, 0, 0);
-    add_symbol("F12", 0x30, 2, 0, 0);
-    Frame f = frame_with(SC_EXTERN, 0);
-    EXPECT_EQ(where(f.variable, f.function), "20/1");
-    store.symbols[0]->value = 0x99; // later calls answer the kept pair
-    EXPECT_EQ(where(f.variable, f.function), "20/1");
-    ScopeEntry* ticks = new_entry(SC_STATIC);
+    ::Run run;
+    start_run(run, "16F877");
+    add_symbol(run, "_v", 0x20, 1, 0, 0);
+    add_symbol(run, "F12", 0x30, 2, 0, 0);
+    Frame f = frame_with(run, SC_EXTERN, 0);
+    EXPECT_EQ(where(run, f.variable, f.function), "20/1");
+    run.store.symbols[0]->value = 0x99; // later calls answer the kept pair
+    EXPECT_EQ(where(run, f.variable, f.function), "20/1");
+    ScopeEntry* ticks = new_entry(run, SC_STATIC);
     ticks->name = "_ticks";
     ticks->set_asm_name("F12");
-    EXPECT_EQ(where(ticks, f.function), "30/2");
+    EXPECT_EQ(where(run, ticks, f.function), "30/2");
 }
 
 TEST(VariableLocation, DspicFramesAndStaticsOfTheScopeFile) {
-    start_run("30F2010");
-    uint32_t main_file = add_file("main.obj");
-    uint32_t other_file = add_file("pwm.obj");
-    add_symbol("_count", 0x832, 1, other_file, 0);
-    add_symbol("_count", 0x80C, 1, main_file, 0);
-    store.files[main_file - 1]->symbols.push_back(store.symbols[1]); // as normalisation does
-    Frame f = frame_with(SC_AUTO, 4);
+    ::Run run;
+    start_run(run, "30F2010");
+    uint32_t main_file = add_file(run, "main.obj");
+    uint32_t other_file = add_file(run, "pwm.obj");
+    add_symbol(run, "_count", 0x832, 1, other_file, 0);
+    add_symbol(run, "_count", 0x80C, 1, main_file, 0);
+    run.store.files[main_file - 1]->symbols.push_back(
+        run.store.symbols[1]); // as normalisation does
+    Frame f = frame_with(run, SC_AUTO, 4);
     f.function->make_scope().numbers[1] = -10;
     f.function->make_scope().numbers[3] = -14;
-    EXPECT_EQ(where(f.variable, f.block), "FFFFFFFA/0");
-    Frame p = frame_with(SC_PARAM, 2);
+    EXPECT_EQ(where(run, f.variable, f.block), "FFFFFFFA/0");
+    Frame p = frame_with(run, SC_PARAM, 2);
     p.function->make_scope().numbers[3] = -14;
-    EXPECT_EQ(where(p.variable, p.block), "FFFFFFF4/0");
-    ScopeEntry* count = new_entry(SC_STATIC);
+    EXPECT_EQ(where(run, p.variable, p.block), "FFFFFFF4/0");
+    ScopeEntry* count = new_entry(run, SC_STATIC);
     count->name = "_count";
-    EXPECT_EQ(where(count, f.module), "80C/1"); // this module's own, not the first
-    ScopeEntry* elsewhere = new_entry(SC_STATIC);
+    EXPECT_EQ(where(run, count, f.module), "80C/1"); // this module's own, not the first
+    ScopeEntry* elsewhere = new_entry(run, SC_STATIC);
     elsewhere->name = "_count";
-    EXPECT_EQ(where(elsewhere, f.function), "832/1"); // a function scope names no file
+    EXPECT_EQ(where(run, elsewhere, f.function), "832/1"); // a function scope names no file
 }
 
 // dsPIC leaves the segment as the caller set it; Holtek takes the RAM space or 0; the
 // 8051 needs the DATA segment.
 TEST(VariableLocation, RegisterVariablesByFamily) {
+    ::Run run;
     const struct {
         const char* processor;
         uint32_t reg;
@@ -199,27 +207,28 @@ TEST(VariableLocation, RegisterVariablesByFamily) {
         {"HT46R24", 2, "0/0"},        {"HT46R24", 3, "none"},       {"8051", 10, "none"},
     };
     for (const auto& row : rows) {
-        start_run(row.processor);
-        Frame f = frame_with(SC_REG, row.reg);
-        EXPECT_EQ(where(f.variable, f.block), row.at) << row.processor << " r" << row.reg;
+        start_run(run, row.processor);
+        Frame f = frame_with(run, SC_REG, row.reg);
+        EXPECT_EQ(where(run, f.variable, f.block), row.at) << row.processor << " r" << row.reg;
         EXPECT_FALSE(f.variable->flags & ENTRY_LOCATED);
     }
-    start_run("HT46R24");
-    Frame h = frame_with(SC_REG, 1);
-    add_segment("CODE", 0, 0, 0, 1);
-    add_segment("RAM", 0x40, 0xC0, 0x40, 7);
-    EXPECT_EQ(where(h.variable, h.block), "5/7");
-    start_run("8051");
-    add_segment("DATA", 0, 0x80, 0, 3);
+    start_run(run, "HT46R24");
+    Frame h = frame_with(run, SC_REG, 1);
+    add_segment(run, "CODE", 0, 0, 0, 1);
+    add_segment(run, "RAM", 0x40, 0xC0, 0x40, 7);
+    EXPECT_EQ(where(run, h.variable, h.block), "5/7");
+    start_run(run, "8051");
+    add_segment(run, "DATA", 0, 0x80, 0, 3);
     const std::pair<uint32_t, const char*> i8051[] = {
         {10, "2/3"}, {14, "4/3"}, {8, "7/3"}, {15, "none"}}; // WR1, LR1, r7
     for (const auto& [reg, at] : i8051) {
-        Frame f = frame_with(SC_REG, reg);
-        EXPECT_EQ(where(f.variable, f.block), at) << reg;
+        Frame f = frame_with(run, SC_REG, reg);
+        EXPECT_EQ(where(run, f.variable, f.block), at) << reg;
     }
 }
 
 TEST(TypeSize, PointersByFamilyAndComposites) {
+    ::Run run;
     const struct {
         const char* processor;
         const char* type;
@@ -245,16 +254,16 @@ TEST(TypeSize, PointersByFamilyAndComposites) {
         {"30F2010", "[2147483648][2]i", 0}, // wraps as 32-bit arithmetic does
     };
     for (const auto& row : rows) {
-        start_run(row.processor);
-        EXPECT_EQ(type_size(TypeRef(parse_type(row.type))), row.size)
+        start_run(run, row.processor);
+        EXPECT_EQ(type_size(run, TypeRef(parse_type(run, row.type))), row.size)
             << row.processor << " " << row.type;
     }
     // Structures and enumerations take their entries' sizes.
-    type_model.current_scope =
-        read_text("[p PIC30 ]\n[s S1 pair 6 `i a 2 0 `l b 4 2 ]\n[e E1 colour `l RED 0 ]\n");
-    ASSERT_NE(type_model.current_scope, nullptr);
-    EXPECT_EQ(type_size(TypeRef(parse_type("[2]S1"))), 12u);
-    EXPECT_EQ(type_size(TypeRef(parse_type("E1"))), 4u);
+    run.type_model.current_scope =
+        read_text(run, "[p PIC30 ]\n[s S1 pair 6 `i a 2 0 `l b 4 2 ]\n[e E1 colour `l RED 0 ]\n");
+    ASSERT_NE(run.type_model.current_scope, nullptr);
+    EXPECT_EQ(type_size(run, TypeRef(parse_type(run, "[2]S1"))), 12u);
+    EXPECT_EQ(type_size(run, TypeRef(parse_type(run, "E1"))), 4u);
 }
 
 } // namespace

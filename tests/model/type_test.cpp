@@ -7,21 +7,24 @@ namespace {
 
 class TypeModelTest : public testing::Test {
   protected:
-    void SetUp() override { start_run("16F877"); }
+    ::Run run;
+
+  protected:
+    void SetUp() override { start_run(run, "16F877"); }
 
     // A scope of the class opened in the current scope and made current.
     ScopeEntry* open(uint32_t sclass) {
-        ScopeEntry* scope = new_scope(sclass);
-        add_entry(scope);
-        type_model.current_scope = scope;
+        ScopeEntry* scope = new_scope(run, sclass);
+        add_entry(run, scope);
+        run.type_model.current_scope = scope;
         return scope;
     }
     ScopeEntry* declare(const char* name, uint32_t sclass, const char* type = "i") {
-        ScopeEntry* entry = new_entry(sclass);
+        ScopeEntry* entry = new_entry(run, sclass);
         entry->name = name;
-        entry->type = type ? parse_type(type) : nullptr;
-        add_entry(entry);
-        chain_entry(type_model.current_scope, entry);
+        entry->type = type ? parse_type(run, type) : nullptr;
+        add_entry(run, entry);
+        chain_entry(run, run.type_model.current_scope, entry);
         return entry;
     }
     // A structure entry with plain members of the given types.
@@ -32,7 +35,7 @@ class TypeModelTest : public testing::Test {
         for (const char* member_type : members) {
             Member m;
             m.name = "m" + std::to_string(offset);
-            m.type = parse_type(member_type);
+            m.type = parse_type(run, member_type);
             m.size = 2;
             m.offset = offset;
             offset += 2;
@@ -91,7 +94,7 @@ TEST_F(TypeModelTest, TypeStringsParseAndPrint) {
         {"b", {TYPE_BASIC}, "b", 4, "b0"},
     };
     for (const auto& row : rows) {
-        Type* type = parse_type(row.text);
+        Type* type = parse_type(run, row.text);
         ASSERT_NE(type, nullptr) << row.text;
         std::vector<uint32_t> kinds;
         for (const TypeNode* node : type->base_first())
@@ -99,15 +102,15 @@ TEST_F(TypeModelTest, TypeStringsParseAndPrint) {
         EXPECT_EQ(kinds, row.kinds) << row.text;
         EXPECT_EQ(type->outermost().text, row.outer_text) << row.text;
         EXPECT_EQ(type->outermost().value, row.outer_value) << row.text;
-        EXPECT_EQ(type_text(type), row.printed) << row.text;
+        EXPECT_EQ(type_text(run, type), row.printed) << row.text;
     }
-    ScopeEntry* s1 = find_type_name("S1");
+    ScopeEntry* s1 = find_type_name(run, "S1");
     ASSERT_NE(s1, nullptr);
     EXPECT_EQ(s1->sclass, SC_STRUCT);
     EXPECT_TRUE(s1->aggregate().members.empty());
-    EXPECT_EQ(parse_type("`(E7")->base().entry->sclass, SC_ENUM);
-    EXPECT_EQ(find_type_name("_byte")->type->count(), 3u); // the typedef was copied
-    EXPECT_EQ(type_text(nullptr), "");
+    EXPECT_EQ(parse_type(run, "`(E7")->base().entry->sclass, SC_ENUM);
+    EXPECT_EQ(find_type_name(run, "_byte")->type->count(), 3u); // the typedef was copied
+    EXPECT_EQ(type_text(run, nullptr), "");
 }
 
 // An upper-case letter at the end is a qualifier with nothing to qualify.
@@ -120,30 +123,31 @@ TEST_F(TypeModelTest, StringsThatAreNotTypes) {
                 {"", "Encountered type string \n"},
                 {"V", "Encountered type string \n"}};
     for (const auto& row : rows)
-        EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(parse_type(row.text), nullptr); }), row.message);
+        EXPECT_EQ(capture_stderr([&] { EXPECT_EQ(parse_type(run, row.text), nullptr); }),
+                  row.message);
 }
 
 TEST_F(TypeModelTest, VeryLongTypeStringsParseWithoutDeepRecursion) {
     std::string text(200000, '*');
     text += "i";
-    Type* type = parse_type(text.c_str());
+    Type* type = parse_type(run, text.c_str());
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->count(), 200001u);
 }
 
 TEST_F(TypeModelTest, FunctionAndBitPredicatesLookThroughQualifiers) {
-    EXPECT_TRUE(is_function_type(parse_type("VI(v")));
-    EXPECT_FALSE(is_function_type(parse_type("*(v")));
-    EXPECT_TRUE(is_bit_type(parse_type("Vb")));
-    EXPECT_FALSE(is_bit_type(parse_type("[8]b")));
+    EXPECT_TRUE(is_function_type(parse_type(run, "VI(v")));
+    EXPECT_FALSE(is_function_type(parse_type(run, "*(v")));
+    EXPECT_TRUE(is_bit_type(parse_type(run, "Vb")));
+    EXPECT_FALSE(is_bit_type(parse_type(run, "[8]b")));
     EXPECT_FALSE(is_function_type(nullptr));
 }
 
 TEST_F(TypeModelTest, UnderscoreNamesAnswerTypeLookupsWithoutIt) {
     ScopeEntry* word = declare("_word", SC_TYPEDEF, "ui");
-    EXPECT_EQ(find_type_name("word"), word);
-    EXPECT_EQ(find_type_name("_word"), word);
-    EXPECT_EQ(find_type_name("__word"), nullptr);
+    EXPECT_EQ(find_type_name(run, "word"), word);
+    EXPECT_EQ(find_type_name(run, "_word"), word);
+    EXPECT_EQ(find_type_name(run, "__word"), nullptr);
 }
 
 TEST_F(TypeModelTest, LocalsHideOnlyWhatTheyNameExactlyAndWereDeclaredBefore) {
@@ -152,20 +156,20 @@ TEST_F(TypeModelTest, LocalsHideOnlyWhatTheyNameExactlyAndWereDeclaredBefore) {
     ScopeEntry* function = open(SC_FUNC);
     // An auto "_x" matches the chain of "x" but does not hide the typedef x.
     declare("_x", SC_AUTO, "i");
-    EXPECT_EQ(find_type_name("x"), outer_x);
+    EXPECT_EQ(find_type_name(run, "x"), outer_x);
     ScopeEntry* auto_x = declare("x", SC_AUTO, "l");
-    EXPECT_EQ(find_type_name("x"), auto_x);
+    EXPECT_EQ(find_type_name(run, "x"), auto_x);
 
     // In an inner block, a local of the function declared after the block was opened
     // is passed over.
     ScopeEntry* block = open(SC_BLOCK);
-    type_model.current_scope = function;
+    run.type_model.current_scope = function;
     declare("y", SC_AUTO, "i");
-    type_model.current_scope = module;
+    run.type_model.current_scope = module;
     ScopeEntry* module_y = declare("y", SC_TYPEDEF, "c");
-    type_model.current_scope = block;
-    EXPECT_EQ(find_type_name("y"), module_y);
-    EXPECT_EQ(find_type_name("x"), auto_x);
+    run.type_model.current_scope = block;
+    EXPECT_EQ(find_type_name(run, "y"), module_y);
+    EXPECT_EQ(find_type_name(run, "x"), auto_x);
 }
 
 TEST_F(TypeModelTest, RedeclarationsAreSeenOnlyThroughFakedBlocks) {
@@ -173,29 +177,29 @@ TEST_F(TypeModelTest, RedeclarationsAreSeenOnlyThroughFakedBlocks) {
     ScopeEntry* function = open(SC_FUNC);
     declare("a", SC_AUTO);
     ScopeEntry* later = declare("a", SC_AUTO);
-    EXPECT_EQ(find_redeclaration("a"), later);
-    EXPECT_EQ(find_redeclaration("_a"), nullptr);
+    EXPECT_EQ(find_redeclaration(run, "a"), later);
+    EXPECT_EQ(find_redeclaration(run, "_a"), nullptr);
 
     ScopeEntry* faked = open(SC_BLOCK);
     faked->flags = ENTRY_FAKED;
-    EXPECT_EQ(find_redeclaration("a"), later);
-    type_model.current_scope = function;
+    EXPECT_EQ(find_redeclaration(run, "a"), later);
+    run.type_model.current_scope = function;
     open(SC_BLOCK);
-    EXPECT_EQ(find_redeclaration("a"), nullptr);
+    EXPECT_EQ(find_redeclaration(run, "a"), nullptr);
 }
 
 TEST_F(TypeModelTest, GlobalEntrySearchIsDepthFirst) {
     open(SC_MODULE)->name = "one.obj";
     open(SC_FUNC);
     ScopeEntry* inner = declare("_count", SC_STATIC);
-    type_model.current_scope = type_model.global_scope;
+    run.type_model.current_scope = run.type_model.global_scope;
     open(SC_MODULE)->name = "two.obj";
     declare("_count", SC_EXTERN);
     ScopeEntry* only = declare("_only", SC_EXTERN);
-    EXPECT_EQ(find_global_entry("_count"), inner);
-    EXPECT_EQ(find_global_entry("_only"), only);
-    EXPECT_EQ(find_global_entry("one.obj")->sclass, SC_MODULE);
-    EXPECT_EQ(find_global_entry("nothing"), nullptr);
+    EXPECT_EQ(find_global_entry(run, "_count"), inner);
+    EXPECT_EQ(find_global_entry(run, "_only"), only);
+    EXPECT_EQ(find_global_entry(run, "one.obj")->sclass, SC_MODULE);
+    EXPECT_EQ(find_global_entry(run, "nothing"), nullptr);
 }
 
 } // namespace

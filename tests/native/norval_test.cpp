@@ -14,6 +14,7 @@ FILE* text_stream(const std::string& text) {
 }
 
 TEST(NorvalDetect, FirstLineDecides) {
+    ::Run run;
     const struct {
         std::string line;
         bool yes;
@@ -32,30 +33,32 @@ TEST(NorvalDetect, FirstLineDecides) {
     };
     for (const auto& row : rows) {
         FILE* in = text_stream(row.line);
-        EXPECT_EQ(norval_format.detect(in), row.yes) << row.line;
+        EXPECT_EQ(norval_format.detect(run, in), row.yes) << row.line;
         fclose(in);
     }
 }
 
 // "far", later in the list, also holds 0x150 and wins; 0x900 is in neither.
 TEST(NorvalRead, ASymbolTakesTheLastBoundsHoldingIt) {
-    start_run("");
+    ::Run run;
+    start_run(run, "");
     std::string text = "__Ltext 0\n__Htext 7FF\n__Lfar 100 0 ABS\n__Hfar 1FF 0 ABS\n"
                        "main 150 0 text\nhigh 900 0 text\n";
     FILE* in = text_stream(text);
-    norval_format.read(in, "prog.sym");
+    norval_format.read(run, in, "prog.sym");
     fclose(in);
-    EXPECT_EQ(find_symbol("main")->bounds, find_bounds("far"));
-    EXPECT_EQ(find_symbol("high")->bounds, nullptr);
+    EXPECT_EQ(find_symbol(run, "main")->bounds, find_bounds(run, "far"));
+    EXPECT_EQ(find_symbol(run, "high")->bounds, nullptr);
 }
 
 TEST(NorvalWrite, AFailedOutputIsReportedOnce) {
+    ::Run run;
     FILE* full = fopen("/dev/full", "w");
     if (!full) GTEST_SKIP() << "no /dev/full";
-    start_run("");
+    start_run(run, "");
     for (uint32_t k = 0; k < 20000; ++k)
-        add_symbol(("_s" + std::to_string(k)).c_str(), k, 0, 0, SYM_ABSOLUTE);
-    std::string err = capture_stderr([&] { norval_format.write(full, "full.sym"); });
+        add_symbol(run, ("_s" + std::to_string(k)).c_str(), k, 0, 0, SYM_ABSOLUTE);
+    std::string err = capture_stderr([&] { norval_format.write(run, full, "full.sym"); });
     fclose(full);
     EXPECT_NE(err.find("(413)"), std::string::npos) << err;
     EXPECT_EQ(err.find("(413)"), err.rfind("(413)")) << err;

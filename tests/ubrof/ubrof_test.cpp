@@ -7,6 +7,7 @@
 
 #include "common/options.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "test_support.h"
 
@@ -23,18 +24,19 @@ Bytes operator+(Bytes a, const Bytes& b) {
 const Bytes HEADER = {0xA5, 0x09, 0x07, 0x0E, 0x05, 0x03, 0x7C};
 const Bytes END = {0xFF};
 
-Outcome dump(const Bytes& bytes, unsigned verbose = 0) {
-    reset_run_state();
+Outcome dump(::Run& run, const Bytes& bytes, unsigned verbose = 0) {
+    run = ::Run();
     return run_on(
-        bytes, [](FILE* in) { return ubrof_format.dump(in); }, verbose);
+        run, bytes, [&](FILE* in) { return ubrof_format.dump(run, in); }, verbose);
 }
 
 TEST(UbrofCrc, WrongCrcShowsAtMostTheFirst4096CoveredBytes) {
+    ::Run run;
     Bytes file = HEADER + Bytes{0x51, 0, 0x00, 0x01, 0x00, 0x00};
     for (int k = 0; k < 17; ++k) // 17 data records of 255 bytes: 4335 bytes covered
         file = file + Bytes{0x39, 255} + Bytes(255, uint8_t(k));
     file = file + Bytes{0x3F, 0, 0} + END;
-    Outcome o = dump(file, 1);
+    Outcome o = dump(run, file, 1);
     EXPECT_FALSE(o.result);
     size_t lines = 0;
     for (size_t at = o.out.find("\n0"); at != std::string::npos; at = o.out.find("\n0", at + 1))
@@ -47,6 +49,7 @@ TEST(UbrofCrc, WrongCrcShowsAtMostTheFirst4096CoveredBytes) {
 // Each record cut at every position from its tag to its last byte: the message names the
 // field the file ends in (the tag is a byte like any other).
 TEST(UbrofDump, RecordCutInsideEachField) {
+    ::Run run;
     const std::string BYTE = "(1044) unexpected end of file\n";
     const std::string NAME = "(1046) cannot read a name\n";
     auto field = [](unsigned n) {
@@ -101,14 +104,14 @@ TEST(UbrofDump, RecordCutInsideEachField) {
         Bytes file = HEADER;
         for (const auto& [bytes, err] : record) {
             for (size_t present = 0; present < bytes.size(); ++present) {
-                Outcome o = dump(file + Bytes(bytes.begin(), bytes.begin() + long(present)));
+                Outcome o = dump(run, file + Bytes(bytes.begin(), bytes.begin() + long(present)));
                 EXPECT_FALSE(o.result);
                 EXPECT_EQ(o.err, err) << "tag " << tag << ", " << present << " bytes of a field";
             }
             file = file + bytes;
         }
         if (tag == 0x3F) continue; // a CRC word of 0 is wrong
-        EXPECT_TRUE(dump(file + END).result) << "tag " << tag;
+        EXPECT_TRUE(dump(run, file + END).result) << "tag " << tag;
     }
 }
 

@@ -10,6 +10,8 @@
 
 #include "common/binio.h"
 
+struct Run;
+
 constexpr size_t COD_BLOCK_SIZE = 512;
 
 // The records of the file. 16-bit numbers are little-endian; texts are length-prefixed
@@ -157,4 +159,4 @@ constexpr uint8_t CODE_FLOAT = 163;
 constexpr uint8_t CODE_FLOAT24 = 166;
 constexpr uint8_t CODE_FLOAT32 = 167;
 
-int cod_write(FILE* out, const char* name);
+int cod_write(Run& run, FILE* out, const char* name);

@@ -10,6 +10,7 @@
 #include "formats/cod/cod_writer.h"
 #include "formats/cod/dotcod.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
@@ -106,13 +107,13 @@ struct SymbolEntry {
 
 // A variable's symbol entry. A bit variable's location is a bit address: the entry names
 // its byte and the bit's number in it.
-SymbolEntry variable_entry(const ScopeEntry* entry, uint32_t location) {
+SymbolEntry variable_entry(Run& run, const ScopeEntry* entry, uint32_t location) {
     TypeRef type = past_qualifier(TypeRef(entry->type));
     if (type.kind() == TYPE_BASIC && type.node().value == BASIC_BIT)
-        return {options.fake_globals ? CODE_UNKNOWN
-                                     : static_cast<uint8_t>(CODE_BIT_0 + location % 8),
+        return {run.options.fake_globals ? CODE_UNKNOWN
+                                         : static_cast<uint8_t>(CODE_BIT_0 + location % 8),
                 location / 8};
-    return {cod_type_code(TypeRef(entry->type), options.fake_globals), location};
+    return {cod_type_code(TypeRef(entry->type), run.options.fake_globals), location};
 }
 
 // A variable with a location: its name and symbol entry. The name is a copy, so that the
@@ -141,11 +142,11 @@ struct ScopeTables {
 // The store file of a scope's source file; the scopes of one module mostly share one.
 class ScopeFiles {
   public:
-    const FileRecord* of(const ScopeEntry* scope) {
+    const FileRecord* of(Run& run, const ScopeEntry* scope) {
         if (scope->scope().file_name.empty()) return nullptr;
         if (!looked_up_ || scope->scope().file_name != name_) {
             name_ = scope->scope().file_name;
-            file_ = find_file(name_.c_str());
+            file_ = find_file(run, name_.c_str());
             looked_up_ = true;
         }
         return file_;
@@ -157,54 +158,55 @@ class ScopeFiles {
     bool looked_up_ = false;
 };
 
-FunctionRecord begin_record(const ScopeEntry* scope, ScopeFiles& files) {
-    const FileRecord* file = files.of(scope);
+FunctionRecord begin_record(Run& run, const ScopeEntry* scope, ScopeFiles& files) {
+    const FileRecord* file = files.of(run, scope);
     FunctionRecord record{scope,
                           file ? cod_line_address(*file, scope->scope().first_line) : 0,
                           file ? cod_line_address(*file, scope->scope().last_line) : 0,
                           {},
                           false};
     if (scope->sclass == SC_FUNC && scope->scope().function)
-        record.variables.push_back(
-            {scope->scope().function->name,
-             variable_entry(scope->scope().function, scope->scope().function->location_value)});
+        record.variables.push_back({scope->scope().function->name,
+                                    variable_entry(run, scope->scope().function,
+                                                   scope->scope().function->location_value)});
     return record;
 }
 
-bool keep_record(const FunctionRecord& record) {
+bool keep_record(Run& run, const FunctionRecord& record) {
     if (record.variables.empty() || record.start == 0) return false;
     // Under -f the locals of a function become "function.local" symbols: only functions
     // with locals count.
-    return !options.fake_globals ||
+    return !run.options.fake_globals ||
            (record.scope->sclass == SC_FUNC && record.variables.size() > 1);
 }
 
 // Extern variables with a location are collected for the symbol tables (their store
 // symbols are then not written again); statics, autos, parameters and register
 // variables with a location join the record of the scope that declares them.
-void collect_variable(ScopeTables& tables, FunctionRecord& record, ScopeEntry* entry,
+void collect_variable(Run& run, ScopeTables& tables, FunctionRecord& record, ScopeEntry* entry,
                       const ScopeEntry* scope) {
     ValuePair at;
     switch (entry->sclass) {
     case SC_EXTERN:
-        if (!variable_location(entry, scope, &at)) return;
-        tables.externs.push_back({entry->name, variable_entry(entry, at.value)});
-        if (SymbolRecord* symbol = find_symbol(entry->name.c_str())) symbol->flags |= SYM_DESCRIBED;
+        if (!variable_location(run, entry, scope, &at)) return;
+        tables.externs.push_back({entry->name, variable_entry(run, entry, at.value)});
+        if (SymbolRecord* symbol = find_symbol(run, entry->name.c_str()))
+            symbol->flags |= SYM_DESCRIBED;
         return;
     case SC_STATIC:
     case SC_AUTO:
     case SC_PARAM:
     case SC_REG:
-        if (variable_location(entry, scope, &at))
-            record.variables.push_back({entry->name, variable_entry(entry, at.value)});
+        if (variable_location(run, entry, scope, &at))
+            record.variables.push_back({entry->name, variable_entry(run, entry, at.value)});
         return;
     default: return;
     }
 }
 
-ScopeTables collect_scopes() {
+ScopeTables collect_scopes(Run& run) {
     ScopeTables tables;
-    ScopeEntry* global = type_model.global_scope;
+    ScopeEntry* global = run.type_model.global_scope;
     std::vector<size_t> open; // the records of the scopes being walked, innermost last
     ScopeFiles files;
     walk_scope(
@@ -212,16 +214,16 @@ ScopeTables collect_scopes() {
         [&](ScopeEntry* entry, ScopeEntry* holder) {
             if (entry->is_scope()) {
                 open.push_back(tables.records.size());
-                tables.records.push_back(begin_record(entry, files));
+                tables.records.push_back(begin_record(run, entry, files));
                 return true;
             }
             if (holder != global)
-                collect_variable(tables, tables.records[open.back()], entry, holder);
+                collect_variable(run, tables, tables.records[open.back()], entry, holder);
             return false;
         },
         [&](ScopeEntry*) {
             FunctionRecord& record = tables.records[open.back()];
-            record.kept = keep_record(record);
+            record.kept = keep_record(run, record);
             open.pop_back();
         });
     return tables;
@@ -236,19 +238,19 @@ struct PlainSymbol {
 // The store symbols not described through their variables, local ones only under -m:
 // "function" when their segment is a program class, "byte" in another segment and
 // "unknown" without one.
-std::vector<PlainSymbol> plain_symbols() {
-    std::vector<uint8_t> segment_types(store.segments.count() + 1, CODE_UNKNOWN);
-    for (uint32_t k = 0; k < store.segments.count(); ++k) {
-        const std::vector<std::string>& classes = options.program_classes;
+std::vector<PlainSymbol> plain_symbols(Run& run) {
+    std::vector<uint8_t> segment_types(run.store.segments.count() + 1, CODE_UNKNOWN);
+    for (uint32_t k = 0; k < run.store.segments.count(); ++k) {
+        const std::vector<std::string>& classes = run.options.program_classes;
         bool program =
-            std::find(classes.begin(), classes.end(), store.segments[k]->name) != classes.end();
+            std::find(classes.begin(), classes.end(), run.store.segments[k]->name) != classes.end();
         segment_types[k + 1] = program ? CODE_FUNC_VOID_NONE : CODE_C_BYTE;
     }
     std::vector<PlainSymbol> symbols;
-    for (const FileRecord* file : store.files)
+    for (const FileRecord* file : run.store.files)
         for (const SymbolRecord* symbol : file->symbols)
             if (!(symbol->flags & SYM_DESCRIBED) &&
-                (!(symbol->flags & SYM_LOCAL) || options.strip_underscore)) {
+                (!(symbol->flags & SYM_LOCAL) || run.options.strip_underscore)) {
                 uint8_t type = symbol->segment < segment_types.size()
                                    ? segment_types[symbol->segment]
                                    : CODE_UNKNOWN;
@@ -257,9 +259,9 @@ std::vector<PlainSymbol> plain_symbols() {
     return symbols;
 }
 
-void short_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) {
+void short_symbol(Run& run, TableWriter& table, std::string_view name, SymbolEntry symbol) {
     CodShortSymbol entry;
-    put_text(entry.name, table_name(name));
+    put_text(entry.name, table_name(run, name));
     entry.type = symbol.type;
     entry.value = static_cast<uint16_t>(symbol.value);
     table.add(entry);
@@ -267,8 +269,8 @@ void short_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol)
 
 // A long symbol entry: the name after its length, the type widened to two bytes and the
 // value, four bytes most significant first.
-void long_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) {
-    name = table_name(name);
+void long_symbol(Run& run, TableWriter& table, std::string_view name, SymbolEntry symbol) {
+    name = table_name(run, name);
     size_t length = std::min(name.size(), LONG_NAME_LIMIT);
     ByteWriter entry(ByteOrder::little);
     entry.u8(length);
@@ -278,40 +280,40 @@ void long_symbol(TableWriter& table, std::string_view name, SymbolEntry symbol) 
     table.add(entry.bytes());
 }
 
-void write_short_symbols(BlockFile& file, CodDirectory& directory, const ScopeTables& scopes,
-                         const std::vector<PlainSymbol>& plain) {
+void write_short_symbols(Run& run, BlockFile& file, CodDirectory& directory,
+                         const ScopeTables& scopes, const std::vector<PlainSymbol>& plain) {
     TableWriter table(file, directory.symbols);
     for (const LocatedVariable& variable : scopes.externs)
-        short_symbol(table, variable.name, variable.symbol);
+        short_symbol(run, table, variable.name, variable.symbol);
     for (const PlainSymbol& symbol : plain)
-        short_symbol(table, symbol.name, symbol.symbol);
+        short_symbol(run, table, symbol.name, symbol.symbol);
     table.finish();
 }
 
-void write_long_symbols(BlockFile& file, CodDirectory& directory, const ScopeTables& scopes,
-                        const std::vector<PlainSymbol>& plain) {
+void write_long_symbols(Run& run, BlockFile& file, CodDirectory& directory,
+                        const ScopeTables& scopes, const std::vector<PlainSymbol>& plain) {
     TableWriter table(file, directory.long_symbols);
     for (const LocatedVariable& variable : scopes.externs)
-        long_symbol(table, variable.name, variable.symbol);
-    if (options.fake_globals) {
+        long_symbol(run, table, variable.name, variable.symbol);
+    if (run.options.fake_globals) {
         for (const FunctionRecord& record : scopes.records) {
             if (!record.kept) continue;
             const std::string& function = record.variables.front().name;
             for (size_t k = 1; k < record.variables.size(); ++k) {
                 std::string name = function + "." + record.variables[k].name;
                 if (name.size() > LOCAL_LONG_NAME_LIMIT) name.resize(LOCAL_LONG_NAME_LIMIT);
-                long_symbol(table, name, record.variables[k].symbol);
+                long_symbol(run, table, name, record.variables[k].symbol);
             }
         }
     }
     for (const PlainSymbol& symbol : plain)
-        long_symbol(table, symbol.name, symbol.symbol);
+        long_symbol(run, table, symbol.name, symbol.symbol);
     table.finish();
 }
 
 // Each kept record: a header with its address range in bytes (two per instruction
 // word), then its variables.
-void write_locals(BlockFile& file, CodDirectory& directory, const ScopeTables& scopes) {
+void write_locals(Run& run, BlockFile& file, CodDirectory& directory, const ScopeTables& scopes) {
     TableWriter table(file, directory.locals);
     for (const FunctionRecord& record : scopes.records) {
         if (!record.kept) continue;
@@ -321,17 +323,17 @@ void write_locals(BlockFile& file, CodDirectory& directory, const ScopeTables& s
         header.end = static_cast<uint16_t>(record.end * 2);
         table.add(header);
         for (const LocatedVariable& variable : record.variables)
-            short_symbol(table, variable.name, variable.symbol);
+            short_symbol(run, table, variable.name, variable.symbol);
     }
     table.finish();
 }
 
 } // namespace
 
-void write_symbol_tables(BlockFile& file, CodDirectory& directory) {
-    ScopeTables scopes = collect_scopes();
-    std::vector<PlainSymbol> plain = plain_symbols();
-    write_short_symbols(file, directory, scopes, plain);
-    write_long_symbols(file, directory, scopes, plain);
-    if (!options.fake_globals) write_locals(file, directory, scopes);
+void write_symbol_tables(Run& run, BlockFile& file, CodDirectory& directory) {
+    ScopeTables scopes = collect_scopes(run);
+    std::vector<PlainSymbol> plain = plain_symbols(run);
+    write_short_symbols(run, file, directory, scopes, plain);
+    write_long_symbols(run, file, directory, scopes, plain);
+    if (!run.options.fake_globals) write_locals(run, file, directory, scopes);
 }

@@ -10,6 +10,7 @@
 #include "common/osdep.h"
 #include "common/sort.h"
 #include "formats/cod/cod_writer.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -30,7 +31,7 @@ constexpr uint32_t LINE_ADDRESS_LIMIT = 0x10000;
 
 // Directory.
 
-void fill_directory(CodDirectory& directory, const char* output_name) {
+void fill_directory(Run& run, CodDirectory& directory, const char* output_name) {
     static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     put_text(directory.source, output_name);
@@ -45,15 +46,15 @@ void fill_directory(CodDirectory& directory, const char* output_name) {
     put_text(directory.compiler, COMPILER_NAME);
     put_text(directory.notice, NOTICE_TEXT);
     directory.code_type = CODE_TYPE;
-    put_text(directory.processor, options.processor_name);
+    put_text(directory.processor, run.options.processor_name);
 }
 
 // Memory map and code pages.
 
-void write_memory_map(BlockFile& file, CodDirectory& directory) {
+void write_memory_map(Run& run, BlockFile& file, CodDirectory& directory) {
     TableWriter map(file, directory.memory_map,
                     MEMORY_MAP_BLOCK_ENTRIES * record_size<CodMemoryRange>());
-    for (const DataBlock* block : store.data)
+    for (const DataBlock* block : run.store.data)
         map.add(CodMemoryRange{static_cast<uint16_t>(block->address),
                                static_cast<uint16_t>(block->address + block->size - 1)});
     map.finish();
@@ -99,9 +100,9 @@ class PageWriter {
     bool open_ = false;
 };
 
-void write_code_pages(BlockFile& file, CodDirectory& directory) {
+void write_code_pages(Run& run, BlockFile& file, CodDirectory& directory) {
     PageWriter pages(file, directory);
-    for (const DataBlock* block : store.data)
+    for (const DataBlock* block : run.store.data)
         pages.add(block->address, block->bytes.data(),
                   static_cast<uint32_t>(std::min<size_t>(block->size, block->bytes.size())));
     pages.flush();
@@ -142,17 +143,17 @@ struct LineSpans {
     std::vector<uint32_t> spans;
 };
 
-LineSpans line_spans() {
+LineSpans line_spans(Run& run) {
     LineSpans result;
     std::vector<LineItem> items;
     size_t lines = 0, symbols = 0;
-    for (const FileRecord* file : store.files) {
+    for (const FileRecord* file : run.store.files) {
         lines += file->lines.size();
         symbols += file->symbols.size();
     }
     items.reserve(lines + symbols);
     result.lines.reserve(lines);
-    for (const FileRecord* file : store.files) {
+    for (const FileRecord* file : run.store.files) {
         for (const LineRecord* line : file->lines) {
             items.push_back(
                 {line->address, line->line, static_cast<uint32_t>(result.lines.size())});
@@ -174,14 +175,15 @@ LineSpans line_spans() {
 
 class LineTableWriter {
   public:
-    LineTableWriter(BlockFile& file, CodDirectory& directory)
-        : table_(file, directory.lines), file_index_(store.files.count() + 1, NO_INDEX) {}
+    LineTableWriter(Run& run, BlockFile& file, CodDirectory& directory)
+        : run(run), table_(file, directory.lines),
+          file_index_(run.store.files.count() + 1, NO_INDEX) {}
 
     void write(const LineSpans& spans) {
-        const SegmentRecord* code = find_segment("CODE");
+        const SegmentRecord* code = find_segment(run, "CODE");
         uint32_t code_segment = 0;
-        for (uint32_t k = 0; code && k < store.segments.count(); ++k)
-            if (store.segments[k] == code) code_segment = k + 1;
+        for (uint32_t k = 0; code && k < run.store.segments.count(); ++k)
+            if (run.store.segments[k] == code) code_segment = k + 1;
         uint32_t previous_file = 0;
         uint32_t index = 0;
         uint32_t remembered = 0;
@@ -218,7 +220,7 @@ class LineTableWriter {
     uint32_t name_index(uint32_t file) {
         if (file_index_[file] == NO_INDEX) {
             file_index_[file] = static_cast<uint32_t>(names_.size());
-            names_.push_back(file_of(file));
+            names_.push_back(file_of(run, file));
         }
         return file_index_[file];
     }
@@ -228,6 +230,7 @@ class LineTableWriter {
                                 static_cast<uint16_t>(address)});
     }
 
+    Run& run;
     TableWriter table_;
     std::vector<uint32_t> file_index_; // by file number
     std::vector<const FileRecord*> names_;
@@ -248,22 +251,22 @@ void write_file_names(BlockFile& file, CodDirectory& directory,
 
 } // namespace
 
-int cod_write(FILE* out, const char* name) {
-    if (options.program_classes.empty()) options.program_classes = {"CODE", "ENTRY"};
+int cod_write(Run& run, FILE* out, const char* name) {
+    if (run.options.program_classes.empty()) run.options.program_classes = {"CODE", "ENTRY"};
     CodDirectory directory;
-    fill_directory(directory, name);
-    BlockFile file(out, name);
+    fill_directory(run, directory, name);
+    BlockFile file(run.messages, out, name);
     file.start();
-    write_memory_map(file, directory);
-    write_code_pages(file, directory);
-    LineTableWriter lines(file, directory);
-    lines.write(line_spans());
+    write_memory_map(run, file, directory);
+    write_code_pages(run, file, directory);
+    LineTableWriter lines(run, file, directory);
+    lines.write(line_spans(run));
     lines.finish();
     write_file_names(file, directory, lines.names());
-    write_symbol_tables(file, directory);
+    write_symbol_tables(run, file, directory);
     file.write_directory(directory);
     // Its fields are laid out in both byte orders, and the run's order is left at the one
     // used last: the little-endian table entries of the directory.
-    options.big_endian = false;
+    run.options.big_endian = false;
     return 1;
 }

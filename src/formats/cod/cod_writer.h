@@ -11,6 +11,8 @@
 #include "common/options.h"
 #include "formats/cod/cod_internal.h"
 
+#include "model/run.h"
+
 // A length-prefixed text in a field (at most its width - 1 characters).
 template <size_t N> void put_text(uint8_t (&field)[N], std::string_view text) {
     size_t length = std::min(text.size(), N - 1);
@@ -19,8 +21,8 @@ template <size_t N> void put_text(uint8_t (&field)[N], std::string_view text) {
 }
 
 // A name as the symbol tables give it: with -m, one leading underscore removed.
-inline std::string_view table_name(std::string_view name) {
-    if (options.strip_underscore && !name.empty() && name[0] == '_') name.remove_prefix(1);
+inline std::string_view table_name(Run& run, std::string_view name) {
+    if (run.options.strip_underscore && !name.empty() && name[0] == '_') name.remove_prefix(1);
     return name;
 }
 
@@ -28,7 +30,8 @@ inline std::string_view table_name(std::string_view name) {
 // whole is reported and writing goes on.
 class BlockFile {
   public:
-    BlockFile(FILE* out, const char* name) : output_(out, name, 413) {}
+    BlockFile(MessageState& messages, FILE* out, const char* name)
+        : output_(messages, out, name, 413) {}
 
     // The tables start at block 1; the directory is written last, over block 0.
     void start() { output_.seek(COD_BLOCK_SIZE); }
@@ -101,4 +104,4 @@ class TableWriter {
 
 // The symbol, long-symbol and locals tables (the locals only without -f), from the
 // type model's variables and the store's symbols.
-void write_symbol_tables(BlockFile& file, CodDirectory& directory);
+void write_symbol_tables(Run& run, BlockFile& file, CodDirectory& directory);

@@ -11,6 +11,7 @@
 #include "common/options.h"
 #include "formats/cod/cod_internal.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 
 namespace {
 
@@ -226,12 +227,12 @@ unsigned block_offset(uint32_t block) {
 // Calls visit(block number, bytes) for each block of a table; a block that cannot be
 // read gives the message with its file offset and ends the table.
 template <typename Visit>
-void for_each_table_block(ByteReader& input, const CodTableSpan& span, unsigned failure,
+void for_each_table_block(Run& run, ByteReader& input, const CodTableSpan& span, unsigned failure,
                           Visit visit) {
     uint8_t block[COD_BLOCK_SIZE];
     for (uint32_t number = span.first; span.first != 0 && number <= span.last; ++number) {
         if (!read_block(input, number, block)) {
-            message(failure, block_offset(number));
+            message(run.messages, failure, block_offset(number));
             return;
         }
         visit(number, block);
@@ -282,30 +283,30 @@ void print_directory(const CodDirectory& d) {
     printf("Codtyp:\t%d; Processor %s\n", int(d.code_type), field_text(d.processor).c_str());
 }
 
-void print_code_pages(ByteReader& input, const CodDirectory& directory) {
+void print_code_pages(Run& run, ByteReader& input, const CodDirectory& directory) {
     uint8_t page[COD_BLOCK_SIZE];
     for (unsigned p = 0; p < CODE_INDEX_ENTRIES; ++p) {
         uint32_t block = directory.code_index[p];
         if (block == 0) continue;
         printf("Code: 0%Xh at block %d\n", unsigned(p * COD_BLOCK_SIZE), int(block));
-        if (options.verbose_level < 1) continue;
+        if (run.options.verbose_level < 1) continue;
         if (!read_block(input, block, page)) {
-            message(618, block_offset(block));
+            message(run.messages, 618, block_offset(block));
             continue;
         }
         hex_dump(stdout, p * COD_BLOCK_SIZE, 16, page, COD_BLOCK_SIZE, "%4.4lX:", true);
     }
 }
 
-void print_symbols_and_locals(ByteReader& input, const CodDirectory& directory) {
+void print_symbols_and_locals(Run& run, ByteReader& input, const CodDirectory& directory) {
     printf("Symbols:\n");
-    for_each_table_block(input, directory.symbols, 619, [](uint32_t, const uint8_t* block) {
+    for_each_table_block(run, input, directory.symbols, 619, [](uint32_t, const uint8_t* block) {
         for_each_slot<CodShortSymbol>(block, [](const CodShortSymbol& entry) {
             if (has_name(entry)) print_short_symbol(entry);
         });
     });
     printf("Locals:\n");
-    for_each_table_block(input, directory.locals, 619, [](uint32_t, const uint8_t* block) {
+    for_each_table_block(run, input, directory.locals, 619, [](uint32_t, const uint8_t* block) {
         for (size_t at = 0; at < COD_BLOCK_SIZE; at += SHORT_SYMBOL_SIZE) {
             CodLocalsHeader header = decode<CodLocalsHeader>(block + at, ByteOrder::little);
             if (field_text(header.name) == LOCAL_HEADER_TEXT) {
@@ -319,20 +320,21 @@ void print_symbols_and_locals(ByteReader& input, const CodDirectory& directory) 
     });
 }
 
-void print_files_and_lines(ByteReader& input, const CodDirectory& directory) {
+void print_files_and_lines(Run& run, ByteReader& input, const CodDirectory& directory) {
     std::vector<std::string> files;
     printf("Files:\n");
-    for_each_table_block(input, directory.names, 619, [&files](uint32_t, const uint8_t* block) {
-        for_each_slot<CodFileName>(block, [&files](const CodFileName& entry) {
-            std::string name = field_text(entry.name);
-            if (name.empty()) return;
-            printf("\t%-63.64s\n", name.c_str());
-            if (files.size() < MAX_REMEMBERED_FILES) files.push_back(name);
-        });
-    });
+    for_each_table_block(run, input, directory.names, 619,
+                         [&files](uint32_t, const uint8_t* block) {
+                             for_each_slot<CodFileName>(block, [&files](const CodFileName& entry) {
+                                 std::string name = field_text(entry.name);
+                                 if (name.empty()) return;
+                                 printf("\t%-63.64s\n", name.c_str());
+                                 if (files.size() < MAX_REMEMBERED_FILES) files.push_back(name);
+                             });
+                         });
     printf("Line numbers:\n");
     for_each_table_block(
-        input, directory.lines, 619, [&files](uint32_t number, const uint8_t* block) {
+        run, input, directory.lines, 619, [&files, &run](uint32_t number, const uint8_t* block) {
             printf("Line number block %u\n", unsigned(number));
             bool reported = false;
             for (unsigned k = 0; k < LINE_ENTRIES_PER_BLOCK; ++k) {
@@ -342,7 +344,7 @@ void print_files_and_lines(ByteReader& input, const CodDirectory& directory) {
                 if (entry.file < files.size()) {
                     name = files[entry.file].c_str();
                 } else if (!reported) {
-                    message(620, unsigned(number));
+                    message(run.messages, 620, unsigned(number));
                     reported = true;
                 }
                 printf("\t%5d %2.2X %4.4X %.32s\n", int(entry.line), unsigned(entry.flags),
@@ -353,7 +355,7 @@ void print_files_and_lines(ByteReader& input, const CodDirectory& directory) {
 
 // A .COD file's directory dates it with seven characters, two digits, three letters and
 // two digits: the second must be a digit and the third and fourth letters.
-bool cod_detect(FILE* in) {
+bool cod_detect(Run&, FILE* in) {
     CodDirectory directory;
     if (!ByteReader(in).record_at(0, &directory)) return false;
     char date[16] = {};
@@ -364,19 +366,19 @@ bool cod_detect(FILE* in) {
     return date[7] == '\0' && is(1, isdigit) && is(2, isalpha) && is(3, isalpha);
 }
 
-bool cod_dump(FILE* in) {
+bool cod_dump(Run& run, FILE* in) {
     ByteReader input(in, ByteOrder::little);
     CodDirectory directory;
-    if (!input.record_at(0, &directory)) fatal_message(1037, "directory block");
+    if (!input.record_at(0, &directory)) fatal_message(run.messages, 1037, "directory block");
     print_directory(directory);
-    print_code_pages(input, directory);
-    print_symbols_and_locals(input, directory);
-    print_files_and_lines(input, directory);
+    print_code_pages(run, input, directory);
+    print_symbols_and_locals(run, input, directory);
+    print_files_and_lines(run, input, directory);
     return true;
 }
 
 } // namespace
 
 const FormatDescriptor cod_format = {
-    cod_detect, read_placeholder, cod_write, cod_dump, reset_nothing, ".COD", "cod", "cod", true,
+    cod_detect, read_placeholder, cod_write, cod_dump, ".COD", "cod", "cod", true,
 };

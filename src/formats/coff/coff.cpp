@@ -13,19 +13,21 @@
 #include "formats/coff/coff_writer.h"
 #include "formats/descriptors.h"
 #include "model/encdec.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
 
 // Reads and decodes the file header (message 1037 "COFF header"); the input then
 // follows the target's byte order.
-bool read_file_header(ByteReader& input, const CoffMember& member, CoffFileHeader* header) {
+bool read_file_header(Run& run, ByteReader& input, const CoffMember& member,
+                      CoffFileHeader* header) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
-    if (!input.read_at(0, raw, sizeof raw) || !member.establish_target(get16_be(raw))) {
-        message(1037, "COFF header");
+    if (!input.read_at(0, raw, sizeof raw) || !member.establish_target(run, get16_be(raw))) {
+        message(run.messages, 1037, "COFF header");
         return false;
     }
-    input.set_order(run_byte_order());
+    input.set_order(run_byte_order(run.options));
     *header = decode<CoffFileHeader>(raw, input.order());
     return true;
 }
@@ -35,14 +37,14 @@ uint64_t string_table_offset(const CoffFileHeader& header, const CoffDialect& di
 }
 
 // A symbol's name: in place, or from the string table (false after message 626).
-bool symbol_name(const CoffSymbol& symbol, const CoffStrings& strings, ByteOrder order,
+bool symbol_name(Run& run, const CoffSymbol& symbol, const CoffStrings& strings, ByteOrder order,
                  std::string* name) {
     uint32_t offset = 0;
     if (name_in_place(symbol.name, order, &offset)) {
         *name = name_from_field(symbol.name, COFF_NAME_SIZE);
         return true;
     }
-    return strings.name_at(offset, name);
+    return strings.name_at(run, offset, name);
 }
 
 bool class_is_ignored(int sclass, const CoffDialect& dialect) {
@@ -71,28 +73,28 @@ bool class_is_ignored(int sclass, const CoffDialect& dialect) {
 
 // Every entry is read as a symbol, auxiliary entries included: a well-formed auxiliary
 // entry has 0 where the class byte would be, and class 0 is ignored.
-bool read_symbols(ByteReader& input, const CoffFileHeader& header, const CoffStrings& strings,
-                  const CoffDialect& dialect, FileEntries* files) {
+bool read_symbols(Run& run, ByteReader& input, const CoffFileHeader& header,
+                  const CoffStrings& strings, const CoffDialect& dialect, FileEntries* files) {
     const size_t size = dialect.entry_size();
     uint32_t current_file = 0;
     std::string name;
     CoffSymbol symbol;
     for (uint32_t index = 0; index < header.nsyms; ++index) {
         if (!input.record_at(header.symptr + uint64_t(index) * size, &symbol, dialect.type_width)) {
-            message(1037, "COFF symbol table");
+            message(run.messages, 1037, "COFF symbol table");
             return false;
         }
         int sclass = symbol.sclass;
         if (sclass == CLASS_EXTERNAL || sclass == CLASS_STATIC || sclass == CLASS_LABEL) {
-            if (!symbol_name(symbol, strings, input.order(), &name)) continue;
+            if (!symbol_name(run, symbol, strings, input.order(), &name)) continue;
             uint32_t segment = symbol.scnum > 0 ? uint32_t(symbol.scnum) : 0;
-            add_symbol(name.c_str(), symbol.value, segment, current_file, 0);
+            add_symbol(run, name.c_str(), symbol.value, segment, current_file, 0);
         } else if (sclass == CLASS_FILE) {
-            if (!symbol_name(symbol, strings, input.order(), &name)) continue;
-            current_file = add_file(name.c_str());
+            if (!symbol_name(run, symbol, strings, input.order(), &name)) continue;
+            current_file = add_file(run, name.c_str());
             files->emplace(index, current_file);
         } else if (!class_is_ignored(sclass, dialect)) {
-            message(633, sclass);
+            message(run.messages, 633, sclass);
         }
     }
     return true;
@@ -170,11 +172,11 @@ void print_header(const CoffDump& dump) {
 }
 
 // The PIC targets' "AOUT" optional header.
-void print_aout_header(ByteReader& input, const CoffFileHeader& header) {
+void print_aout_header(Run& run, ByteReader& input, const CoffFileHeader& header) {
     if (header.opthdr == 0) return;
     if (header.magic == COFF_MAGIC_PIC || header.magic == COFF_MAGIC_PIC30) {
         AoutHeader a;
-        if (read_optional_header(input, header, &a, "AOUT", "AOUT optional header")) {
+        if (read_optional_header(run, input, header, &a, "AOUT", "AOUT optional header")) {
             printf("AOUT optional header:\n\tMagic:\t\t0x%X", unsigned(a.magic));
             printf("\n\tVersion:\t0x%X\n\tText size:\t0x%lX\n\tInit. data:\t0x%lX\n"
                    "\tUninit. data:\t0x%lX\n\tEntry point:\t0x%lX\n\tText base:\t0x%lX\n"
@@ -188,18 +190,18 @@ void print_aout_header(ByteReader& input, const CoffFileHeader& header) {
     printf("\n");
 }
 
-void print_sections(const CoffDump& dump) {
+void print_sections(Run& run, const CoffDump& dump) {
     int top_flag = dump.dialect.microchip_extensions ? 16 : 7;
     for (size_t k = 0; k < dump.sections.size(); ++k) {
         const CoffSectionHeader& s = dump.sections[k];
         printf("Section %d: %s: @%lX", int(k + 1), dump.section_names[k].c_str(),
                static_cast<unsigned long>(s.paddr));
-        if (options.verbose_level >= 2)
+        if (run.options.verbose_level >= 2)
             printf(" scnptr 0x%lX relptr 0x%lX lnnoptr 0x%lX", static_cast<unsigned long>(s.scnptr),
                    static_cast<unsigned long>(s.relptr), static_cast<unsigned long>(s.lnnoptr));
         printf(" size 0x%lX lines %u relocs %u flags 0x%lX", static_cast<unsigned long>(s.size),
                unsigned(s.nlnno), unsigned(s.nreloc), static_cast<unsigned long>(s.flags));
-        if (options.verbose_level >= 2) {
+        if (run.options.verbose_level >= 2) {
             bool any = false;
             for (int bit = top_flag; bit >= 0; --bit) {
                 if (!(s.flags & (1ul << bit))) continue;
@@ -212,12 +214,12 @@ void print_sections(const CoffDump& dump) {
     }
 }
 
-void print_string_table(const CoffDump& dump) {
+void print_string_table(Run& run, const CoffDump& dump) {
     const std::vector<uint8_t>& bytes = dump.strings.bytes;
     printf("\nString table: %ld bytes, file offset 0x%lX\n",
            static_cast<long>(static_cast<int32_t>(bytes.size())),
            static_cast<unsigned long>(uint32_t(string_table_offset(dump.header, dump.dialect))));
-    if (options.verbose_level >= 2) print_strings(bytes, 4);
+    if (run.options.verbose_level >= 2) print_strings(bytes, 4);
     printf("\n");
 }
 
@@ -270,19 +272,19 @@ std::string describe_type(const CoffDump& dump, uint32_t type, const uint8_t* au
 }
 
 // The name a file-name entry's auxiliary entry holds.
-std::string aux_file_name(const CoffDump& dump, const uint8_t* aux) {
+std::string aux_file_name(Run& run, const CoffDump& dump, const uint8_t* aux) {
     std::string name;
     uint32_t offset = 0;
     if (dump.dialect.file_aux_offset)
-        dump.strings.name_at(decode<MicrochipAuxFile>(aux, dump.order()).name_offset, &name);
+        dump.strings.name_at(run, decode<MicrochipAuxFile>(aux, dump.order()).name_offset, &name);
     else if (name_in_place(aux, dump.order(), &offset))
         name = name_from_field(aux, COFF_AUX_NAME_SIZE);
     else
-        dump.strings.name_at(offset, &name);
+        dump.strings.name_at(run, offset, &name);
     return name;
 }
 
-void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8_t* aux,
+void print_symbol_details(Run& run, const CoffDump& dump, const CoffSymbol& s, const uint8_t* aux,
                           const std::string& name) {
     int sclass = s.sclass;
     unsigned long value = s.value;
@@ -330,10 +332,10 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
         break;
     case CLASS_FILE:
         if (dump.dialect.file_aux_offset && aux)
-            printf("%s [%u]", aux_file_name(dump, aux).c_str(),
+            printf("%s [%u]", aux_file_name(run, dump, aux).c_str(),
                    unsigned(decode<MicrochipAuxFile>(aux, dump.order()).number));
         else
-            printf("%s", aux ? aux_file_name(dump, aux).c_str() : n);
+            printf("%s", aux ? aux_file_name(run, dump, aux).c_str() : n);
         break;
     default:
         if (!dump.dialect.microchip_extensions) break;
@@ -355,8 +357,8 @@ void print_symbol_details(const CoffDump& dump, const CoffSymbol& s, const uint8
     }
 }
 
-void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, const uint8_t* aux,
-                  const std::string& name) {
+void print_symbol(Run& run, const CoffDump& dump, uint32_t index, const CoffSymbol& s,
+                  const uint8_t* aux, const std::string& name) {
     const TypeWordLayout& layout = dump.layout();
     uint32_t size = dump.type_size(s.type);
     uint32_t count = 1;
@@ -383,11 +385,11 @@ void print_symbol(const CoffDump& dump, uint32_t index, const CoffSymbol& s, con
         printf("%5u: (%ld)\t%24.24s %u %lu[%lu]\t", unsigned(index), long(s.scnum), class_name,
                unsigned(s.numaux), static_cast<unsigned long>(size),
                static_cast<unsigned long>(count));
-    print_symbol_details(dump, s, aux, name);
+    print_symbol_details(run, dump, s, aux, name);
     printf("\n");
 }
 
-bool print_symbols(CoffDump& dump) {
+bool print_symbols(Run& run, CoffDump& dump) {
     printf("Symbol table:\n");
     size_t size = dump.dialect.entry_size();
     const CoffFileHeader& h = dump.header;
@@ -397,23 +399,23 @@ bool print_symbols(CoffDump& dump) {
     for (uint32_t index = 0; index < h.nsyms;) {
         uint64_t at = h.symptr + uint64_t(index) * size;
         if (!dump.input.read_at(at, raw, size)) {
-            message(1037, "COFF symbol table");
+            message(run.messages, 1037, "COFF symbol table");
             return false;
         }
         CoffSymbol symbol = decode<CoffSymbol>(raw, dump.order(), dump.dialect.type_width);
         if (uint64_t(index) + symbol.numaux >= h.nsyms) {
-            message(1039);
+            message(run.messages, 1039);
             return false;
         }
         for (unsigned k = 1; k <= symbol.numaux; ++k) {
             uint8_t* into = k == 1 ? first_aux : raw;
             if (!dump.input.read_at(at + k * size, into, size)) {
-                message(1037, "COFF symbol table");
+                message(run.messages, 1037, "COFF symbol table");
                 return false;
             }
         }
-        symbol_name(symbol, dump.strings, dump.order(), &name);
-        print_symbol(dump, index, symbol, symbol.numaux ? first_aux : nullptr, name);
+        symbol_name(run, symbol, dump.strings, dump.order(), &name);
+        print_symbol(run, dump, index, symbol, symbol.numaux ? first_aux : nullptr, name);
         dump.names.resize(size_t(index) + 1);
         dump.named.resize(size_t(index) + 1);
         dump.names[index] = name;
@@ -423,7 +425,7 @@ bool print_symbols(CoffDump& dump) {
     return true;
 }
 
-bool print_lines(CoffDump& dump) {
+bool print_lines(Run& run, CoffDump& dump) {
     const size_t size = dump.dialect.line_entry_size;
     const bool microchip_lines = size == MCOFF_LINE_SIZE;
     if (size == 0) return false;
@@ -434,13 +436,13 @@ bool print_lines(CoffDump& dump) {
                static_cast<unsigned long>(s.nlnno), static_cast<unsigned long>(s.lnnoptr));
         for (uint32_t j = 0; j < s.nlnno; ++j) {
             // Sections may name one table between them; what they print is measured.
-            charge_read_allowance(1);
+            charge_read_allowance(run, 1);
             uint64_t at = s.lnnoptr + uint64_t(j) * size;
             MicrochipLine line;
             CoffLine entry;
             if (microchip_lines ? !dump.input.record_at(at, &line)
                                 : !read_line_entry(dump.input, at, size, &entry)) {
-                message(1037, "COFF line number");
+                message(run.messages, 1037, "COFF line number");
                 return false;
             }
             if (microchip_lines) {
@@ -465,72 +467,73 @@ bool print_lines(CoffDump& dump) {
     return true;
 }
 
-bool coff_detect(FILE* in) {
+bool coff_detect(Run& run, FILE* in) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
     if (!ByteReader(in).read_at(0, raw, sizeof raw)) return false;
     unsigned row = find_coff_target_by_magic(get16_be(raw));
     if (row == 0) return false;
     // The byte order stays set even when a later check refuses the file.
-    options.big_endian = coff_targets[row].big_endian;
-    if (!coff_header_plausible(raw)) return false;
-    coff_state.target = row;
+    run.options.big_endian = coff_targets[row].big_endian;
+    if (!coff_header_plausible(run, raw)) return false;
+    run.coff.target = row;
     return true;
 }
 
 // A file that detection did not look at takes its target from the magic; a target that
 // is already chosen stays.
-bool establish_generic_target(uint16_t magic) {
-    if (coff_state.target == 0) {
+bool establish_generic_target(Run& run, uint16_t magic) {
+    if (run.coff.target == 0) {
         unsigned row = find_coff_target_by_magic(magic);
         if (row == 0) return false;
-        options.big_endian = coff_targets[row].big_endian;
-        coff_state.target = row;
+        run.options.big_endian = coff_targets[row].big_endian;
+        run.coff.target = row;
     }
     return true;
 }
 
-bool read_generic_target(ByteReader&, const CoffFileHeader&) {
+bool read_generic_target(Run&, ByteReader&, const CoffFileHeader&) {
     return true;
 }
 
-CoffDialect current_generic_dialect() {
-    return generic_coff_dialect(current_coff_target());
+CoffDialect current_generic_dialect(Run& run) {
+    return generic_coff_dialect(current_coff_target(run));
 }
 
-int coff_read(FILE* in, const char*) {
-    return read_coff_family(in, generic_coff_member);
+int coff_read(Run& run, FILE* in, const char*) {
+    return read_coff_family(run, in, generic_coff_member);
 }
 
-bool coff_dump(FILE* in) {
-    return dump_coff_family(in, generic_coff_member);
+bool coff_dump(Run& run, FILE* in) {
+    return dump_coff_family(run, in, generic_coff_member);
 }
 
 // ---- Writer ----
 
 // The target named by -p (the first further item, else the processor name) when no
 // COFF input chose one (messages 600, 601). False when there is none.
-bool choose_target() {
-    if (coff_state.target != 0) return true;
-    const std::string& name =
-        options.processor_list.empty() ? options.processor_name : options.processor_list[0];
+bool choose_target(Run& run) {
+    if (run.coff.target != 0) return true;
+    const std::string& name = run.options.processor_list.empty() ? run.options.processor_name
+                                                                 : run.options.processor_list[0];
     if (name.empty()) {
-        message(600);
+        message(run.messages, 600);
         return false;
     }
     unsigned row = find_coff_target_by_name(name.c_str());
     if (row == 0) {
-        message(601, name.c_str());
+        message(run.messages, 601, name.c_str());
         return false;
     }
-    coff_state.target = row;
-    options.big_endian = coff_targets[row].big_endian;
+    run.coff.target = row;
+    run.options.big_endian = coff_targets[row].big_endian;
     return true;
 }
 
 // The line-number entries of every text section: for each function placed there that
 // has lines, a marker naming the function's entry, then its lines.
-std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, uint64_t offset) {
-    ByteWriter bytes(run_byte_order());
+std::vector<uint8_t> generic_line_entries(Run& run, CoffImage& image, size_t entry_size,
+                                          uint64_t offset) {
+    ByteWriter bytes(run_byte_order(run.options));
     const auto by_section = image.functions_by_section();
     const unsigned line_width = static_cast<unsigned>(entry_size - 4);
     for (size_t k = image.first_text_section - 1; k < image.sections.size(); ++k) {
@@ -552,18 +555,18 @@ std::vector<uint8_t> generic_line_entries(CoffImage& image, size_t entry_size, u
     return bytes.take();
 }
 
-int coff_write(FILE* out, const char* name) {
-    if (options.program_classes.empty()) message(599);
-    if (!choose_target()) return 0;
-    const CoffTarget& target = current_coff_target();
-    CoffImage image = build_coff_image(generic_coff_dialect(target));
-    OutputFile output(out, name, 413);
+int coff_write(Run& run, FILE* out, const char* name) {
+    if (run.options.program_classes.empty()) message(run.messages, 599);
+    if (!choose_target(run)) return 0;
+    const CoffTarget& target = current_coff_target(run);
+    CoffImage image = build_coff_image(run, generic_coff_dialect(target));
+    OutputFile output(run.messages, out, name, 413);
     const uint32_t nscns = static_cast<uint32_t>(image.sections.size());
     // Each store segment leaves 40 bytes after the section headers that nothing writes.
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns +
-                      uint64_t(COFF_SECTION_HEADER_SIZE) * store.segments.count();
+                      uint64_t(COFF_SECTION_HEADER_SIZE) * run.store.segments.count();
     offset = write_section_contents(output, image, offset);
-    std::vector<uint8_t> lines = generic_line_entries(image, target.line_entry_size, offset);
+    std::vector<uint8_t> lines = generic_line_entries(run, image, target.line_entry_size, offset);
     output.write_at(offset, lines.data(), lines.size());
     offset += lines.size();
 
@@ -571,7 +574,7 @@ int coff_write(FILE* out, const char* name) {
     header.magic = target.magic;
     header.timdat = static_cast<uint32_t>(now_time());
     header.flags = target.header_flags | COFF_FILE_STRIPPED | COFF_FILE_EXECUTABLE;
-    write_coff_tail(output, header, offset, image, COFF_FILE_HEADER_SIZE);
+    write_coff_tail(run, output, header, offset, image, COFF_FILE_HEADER_SIZE);
     return 1;
 }
 
@@ -605,50 +608,53 @@ CoffDialect generic_coff_dialect(const CoffTarget& target) {
     return d;
 }
 
-bool coff_header_plausible(const uint8_t* raw) {
-    CoffFileHeader header = decode<CoffFileHeader>(raw, run_byte_order());
+bool coff_header_plausible(Run& run, const uint8_t* raw) {
+    CoffFileHeader header = decode<CoffFileHeader>(raw, run_byte_order(run.options));
     return header.nscns <= COFF_MAX_SECTIONS && static_cast<int32_t>(header.symptr) >= 0 &&
            static_cast<int32_t>(header.nsyms) >= 0;
 }
 
-int read_coff_family(FILE* in, const CoffMember& member) {
+int read_coff_family(Run& run, FILE* in, const CoffMember& member) {
     ByteReader input(in);
     CoffFileHeader header;
-    if (!read_file_header(input, member, &header) || !member.read_target(input, header)) return 0;
-    const CoffDialect dialect = member.dialect();
+    if (!read_file_header(run, input, member, &header) || !member.read_target(run, input, header))
+        return 0;
+    const CoffDialect dialect = member.dialect(run);
     CoffStrings strings;
-    if (!read_coff_strings(input, string_table_offset(header, dialect), &strings)) return 0;
+    if (!read_coff_strings(run, input, string_table_offset(header, dialect), &strings)) return 0;
     std::vector<CoffSectionHeader> sections;
     std::vector<std::string> names;
     const CoffStrings* long_names = dialect.long_section_names ? &strings : nullptr;
-    if (!read_section_headers(input, header, long_names, &sections, &names)) return 0;
-    if (!add_sections_to_store(input, sections, names, dialect.code_unit)) return 0;
+    if (!read_section_headers(run, input, header, long_names, &sections, &names)) return 0;
+    if (!add_sections_to_store(run, input, sections, names, dialect.code_unit)) return 0;
     FileEntries files;
-    if (!read_symbols(input, header, strings, dialect, &files)) return 0;
-    if (!add_lines_to_store(input, sections, files, dialect.line_entry_size)) return 0;
+    if (!read_symbols(run, input, header, strings, dialect, &files)) return 0;
+    if (!add_lines_to_store(run, input, sections, files, dialect.line_entry_size)) return 0;
     return 1;
 }
 
-bool dump_coff_family(FILE* in, const CoffMember& member) {
+bool dump_coff_family(Run& run, FILE* in, const CoffMember& member) {
     ByteReader input(in);
     CoffDump dump{input, {}, {}, {}, {}, {}, {}, {}};
-    if (!read_file_header(input, member, &dump.header)) return false;
-    dump.dialect = member.dialect();
+    if (!read_file_header(run, input, member, &dump.header)) return false;
+    dump.dialect = member.dialect(run);
     print_header(dump);
-    member.print_target(input, dump.header);
-    if (!read_coff_strings(input, string_table_offset(dump.header, dump.dialect), &dump.strings))
+    member.print_target(run, input, dump.header);
+    if (!read_coff_strings(run, input, string_table_offset(dump.header, dump.dialect),
+                           &dump.strings))
         return false;
     const CoffStrings* long_names = dump.dialect.long_section_names ? &dump.strings : nullptr;
-    if (!read_section_headers(input, dump.header, long_names, &dump.sections, &dump.section_names))
+    if (!read_section_headers(run, input, dump.header, long_names, &dump.sections,
+                              &dump.section_names))
         return false;
-    print_sections(dump);
-    print_string_table(dump);
-    if (options.verbose_level >= 1 && !print_symbols(dump)) return false;
+    print_sections(run, dump);
+    print_string_table(run, dump);
+    if (run.options.verbose_level >= 1 && !print_symbols(run, dump)) return false;
     printf("\n");
-    if (options.verbose_level >= 1 && !print_lines(dump)) return false;
+    if (run.options.verbose_level >= 1 && !print_lines(run, dump)) return false;
     return true;
 }
 
 const FormatDescriptor coff_format = {
-    coff_detect, coff_read, coff_write, coff_dump, reset_coff_family, "COFF", "coff", "cof", true,
+    coff_detect, coff_read, coff_write, coff_dump, "COFF", "coff", "cof", true,
 };

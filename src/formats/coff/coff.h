@@ -1,7 +1,7 @@
-// The COFF family's process-wide state: the current COFF target, the current ICOFF
-// target, the Microchip target parameters and the counter of generated names. Detection of an input
-// (or a writer choosing a target) sets them, and every later COFF operation of the run reads its
-// widths, units and byte order from them.
+// What the COFF family keeps for the rest of a run (run.coff): the current COFF target,
+// the current ICOFF target, the Microchip target parameters and the counter of generated
+// names. Reading an input (or a writer choosing a target) sets them, and every later COFF
+// operation of the run reads its widths, units and byte order from them.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,4 @@ struct CoffState {
     // Names ".u0", ".u1", ... given to anonymous structures and members by the COFF
     // writers, counted once per run.
     unsigned generated_names = 0;
-
-    void reset() { *this = CoffState(); }
 };
-
-extern CoffState coff_state;

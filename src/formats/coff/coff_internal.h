@@ -12,6 +12,8 @@
 #include "common/binio.h"
 #include "formats/coff/coff.h"
 
+#include "model/run.h"
+
 // Program bytes move between file and store in pieces of at most this many bytes.
 constexpr size_t COFF_DATA_PIECE = 16384;
 
@@ -136,7 +138,7 @@ unsigned find_coff_target_by_magic(uint16_t magic);
 // The first row (1 up) whose name contains the text without regard to case; 0 when none.
 unsigned find_coff_target_by_name(const char* text);
 // The row of the current COFF target (row 0 when none is chosen).
-const CoffTarget& current_coff_target();
+const CoffTarget& current_coff_target(Run& run);
 
 // Base-type sizes of Microchip COFF (base types 0 to 18).
 extern const uint8_t microchip_type_sizes[COFF_SIZE_TABLE_ENTRIES];
@@ -152,7 +154,6 @@ constexpr unsigned ICOFF_TARGET_COUNT = 1;
 extern const IcoffTarget icoff_targets[ICOFF_TARGET_COUNT + 1];
 
 // Forgets the targets chosen and the names generated earlier in the run.
-void reset_coff_family();
 
 // ---- Records ----
 //
@@ -483,14 +484,14 @@ struct CoffMember {
     // The magic of a file that detection did not precede (the format was named with
     // -i): chooses the target and the byte order as detection would. False when the
     // magic is not one of this module's.
-    bool (*establish_target)(uint16_t magic);
+    bool (*establish_target)(Run& run, uint16_t magic);
     // Reads what the file says of its target after the file header (an optional
     // header); false when reading cannot go on.
-    bool (*read_target)(ByteReader& input, const CoffFileHeader& header);
+    bool (*read_target)(Run& run, ByteReader& input, const CoffFileHeader& header);
     // The dump's part of the same: prints the optional header.
-    void (*print_target)(ByteReader& input, const CoffFileHeader& header);
+    void (*print_target)(Run& run, ByteReader& input, const CoffFileHeader& header);
     // The dialect of the target established.
-    CoffDialect (*dialect)();
+    CoffDialect (*dialect)(Run& run);
 };
 extern const CoffMember generic_coff_member;
 extern const CoffMember microchip_coff_member;
@@ -504,23 +505,24 @@ struct CoffStrings {
     uint32_t first_name = 4;
     // The NUL-terminated name at offset; false (message 626) when it lies outside the
     // table or runs to its end without a terminator.
-    bool name_at(uint32_t offset, std::string* name) const;
+    bool name_at(Run& run, uint32_t offset, std::string* name) const;
 };
 
 // Reads the size field and then the whole table at offset (messages 1037, 1038).
-bool read_coff_strings(ByteReader& input, uint64_t offset, CoffStrings* strings);
+bool read_coff_strings(Run& run, ByteReader& input, uint64_t offset, CoffStrings* strings);
 
 // Reads the file's section headers (after the file header and the optional header) and
 // their names, in place or (long_names) from the string table. A short read gives
 // message 1037 "COFF section header".
-bool read_section_headers(ByteReader& input, const CoffFileHeader& header,
+bool read_section_headers(Run& run, ByteReader& input, const CoffFileHeader& header,
                           const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
                           std::vector<std::string>* names);
 
 // Adds one segment per section (space = the 0-based section index), then the program
 // bytes of every section that has contents, in pieces of at most COFF_DATA_PIECE
 // bytes; addresses are paddr times unit. A short read gives message 1037 "COFF data".
-bool add_sections_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& headers,
+bool add_sections_to_store(Run& run, ByteReader& input,
+                           const std::vector<CoffSectionHeader>& headers,
                            const std::vector<std::string>& names, uint32_t unit);
 
 // Symbol index of each file-name entry -> the file number it was given.
@@ -530,11 +532,11 @@ using FileEntries = std::unordered_map<uint32_t, uint32_t>;
 // number"). entry_size is 6 or 8, or MCOFF_LINE_SIZE for Microchip entries. A marker
 // (line 0) naming a file-name entry selects that entry's file; markers naming any other
 // symbol leave the current file as it is; each section starts with no file.
-bool add_lines_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& sections,
+bool add_lines_to_store(Run& run, ByteReader& input, const std::vector<CoffSectionHeader>& sections,
                         const FileEntries& files, size_t entry_size);
 
 // The section name: in place, or (long_names) from the string table.
-std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names,
+std::string section_name(Run& run, const CoffSectionHeader& header, const CoffStrings* long_names,
                          ByteOrder order);
 
 // A line-number entry of the given size (6, 8 or MCOFF_LINE_SIZE) as its address and line.
@@ -543,15 +545,15 @@ bool read_line_entry(ByteReader& input, uint64_t offset, size_t entry_size, Coff
 // Reads the optional header, which must be as long as its layout: message 1036 with the
 // kind when it is not, 1037 with the header's name when the file is cut short.
 template <class Header>
-bool read_optional_header(ByteReader& input, const CoffFileHeader& file, Header* header,
+bool read_optional_header(Run& run, ByteReader& input, const CoffFileHeader& file, Header* header,
                           const char* kind, const char* header_name) {
     const size_t size = record_size<Header>();
     if (file.opthdr != size) {
-        message(1036, kind, int(size));
+        message(run.messages, 1036, kind, int(size));
         return false;
     }
     if (!input.record_at(COFF_FILE_HEADER_SIZE, header)) {
-        message(1037, header_name);
+        message(run.messages, 1037, header_name);
         return false;
     }
     return true;
@@ -571,8 +573,8 @@ const char* coff_class_name(int sclass, const CoffDialect& dialect);
 
 // Detection's checks after the magic and byte order: at most COFF_MAX_SECTIONS
 // sections, and a symbol-table offset and count that are not negative.
-bool coff_header_plausible(const uint8_t* raw);
+bool coff_header_plausible(Run& run, const uint8_t* raw);
 
 // The read and the dump of the generic and Microchip modules.
-int read_coff_family(FILE* in, const CoffMember& member);
-bool dump_coff_family(FILE* in, const CoffMember& member);
+int read_coff_family(Run& run, FILE* in, const CoffMember& member);
+bool dump_coff_family(Run& run, FILE* in, const CoffMember& member);

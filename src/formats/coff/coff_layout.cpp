@@ -6,13 +6,8 @@
 #include "common/alert.h"
 #include "formats/coff/coff_internal.h"
 #include "model/encdec.h"
+#include "model/run.h"
 #include "model/store.h"
-
-CoffState coff_state;
-
-void reset_coff_family() {
-    coff_state.reset();
-}
 
 namespace {
 
@@ -63,8 +58,8 @@ unsigned find_coff_target_by_name(const char* text) {
     return 0;
 }
 
-const CoffTarget& current_coff_target() {
-    unsigned row = coff_state.target <= COFF_TARGET_COUNT ? coff_state.target : 0;
+const CoffTarget& current_coff_target(Run& run) {
+    unsigned row = run.coff.target <= COFF_TARGET_COUNT ? run.coff.target : 0;
     return coff_targets[row];
 }
 
@@ -127,7 +122,7 @@ uint32_t type_word_size(uint32_t type, const TypeWordLayout& layout, const uint8
 
 // ---- Reading ----
 
-bool CoffStrings::name_at(uint32_t offset, std::string* name) const {
+bool CoffStrings::name_at(Run& run, uint32_t offset, std::string* name) const {
     if (offset == 0) {
         name->clear();
         return true;
@@ -141,33 +136,33 @@ bool CoffStrings::name_at(uint32_t offset, std::string* name) const {
             return true;
         }
     }
-    message(626, unsigned(offset));
+    message(run.messages, 626, unsigned(offset));
     name->clear();
     return false;
 }
 
-bool read_coff_strings(ByteReader& input, uint64_t offset, CoffStrings* strings) {
+bool read_coff_strings(Run& run, ByteReader& input, uint64_t offset, CoffStrings* strings) {
     input.seek(offset);
     uint32_t size = input.u32();
     if (!input.ok()) {
-        message(1037, "COFF string table size");
+        message(run.messages, 1037, "COFF string table size");
         return false;
     }
     if (size < 4) {
-        message(1038);
+        message(run.messages, 1038);
         return false;
     }
     // The size is the file's word: it is checked against the file before anything is
     // allocated for it.
     strings->first_name = 4;
     if (!input.read_at(offset, size, &strings->bytes)) {
-        message(1037, "COFF string table");
+        message(run.messages, 1037, "COFF string table");
         return false;
     }
     return true;
 }
 
-bool read_section_headers(ByteReader& input, const CoffFileHeader& header,
+bool read_section_headers(Run& run, ByteReader& input, const CoffFileHeader& header,
                           const CoffStrings* long_names, std::vector<CoffSectionHeader>* headers,
                           std::vector<std::string>* names) {
     headers->clear();
@@ -176,31 +171,33 @@ bool read_section_headers(ByteReader& input, const CoffFileHeader& header,
     CoffSectionHeader section;
     for (uint32_t i = 0; i < header.nscns; ++i) {
         if (!input.record_at(offset + uint64_t(i) * COFF_SECTION_HEADER_SIZE, &section)) {
-            message(1037, "COFF section header");
+            message(run.messages, 1037, "COFF section header");
             return false;
         }
         headers->push_back(section);
     }
     for (const CoffSectionHeader& h : *headers)
-        names->push_back(section_name(h, long_names, input.order()));
+        names->push_back(section_name(run, h, long_names, input.order()));
     return true;
 }
 
-std::string section_name(const CoffSectionHeader& header, const CoffStrings* long_names,
+std::string section_name(Run& run, const CoffSectionHeader& header, const CoffStrings* long_names,
                          ByteOrder order) {
     uint32_t offset = 0;
     if (!long_names || name_in_place(header.name, order, &offset))
         return name_from_field(header.name, COFF_NAME_SIZE);
     std::string name;
-    long_names->name_at(offset, &name);
+    long_names->name_at(run, offset, &name);
     return name;
 }
 
-bool add_sections_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& headers,
+bool add_sections_to_store(Run& run, ByteReader& input,
+                           const std::vector<CoffSectionHeader>& headers,
                            const std::vector<std::string>& names, uint32_t unit) {
     for (size_t i = 0; i < headers.size(); ++i) {
         uint32_t address = headers[i].paddr * unit;
-        add_segment(names[i].c_str(), address, headers[i].size, address, static_cast<uint32_t>(i));
+        add_segment(run, names[i].c_str(), address, headers[i].size, address,
+                    static_cast<uint32_t>(i));
     }
     std::vector<uint8_t> piece(COFF_DATA_PIECE);
     for (size_t i = 0; i < headers.size(); ++i) {
@@ -211,10 +208,10 @@ bool add_sections_to_store(ByteReader& input, const std::vector<CoffSectionHeade
             uint32_t length =
                 h.size - done < COFF_DATA_PIECE ? h.size - done : uint32_t(COFF_DATA_PIECE);
             if (!input.read_at(uint64_t(h.scnptr) + done, piece.data(), length)) {
-                message(1037, "COFF data");
+                message(run.messages, 1037, "COFF data");
                 return false;
             }
-            add_data(address, length, piece.data(), static_cast<uint32_t>(i + 1));
+            add_data(run, address, length, piece.data(), static_cast<uint32_t>(i + 1));
             address += length;
             done += length;
         }
@@ -231,7 +228,7 @@ bool read_line_entry(ByteReader& input, uint64_t offset, size_t entry_size, Coff
     return true;
 }
 
-bool add_lines_to_store(ByteReader& input, const std::vector<CoffSectionHeader>& sections,
+bool add_lines_to_store(Run& run, ByteReader& input, const std::vector<CoffSectionHeader>& sections,
                         const FileEntries& files, size_t entry_size) {
     if (entry_size != 6 && entry_size != 8 && entry_size != MCOFF_LINE_SIZE) return false;
     for (const CoffSectionHeader& section : sections) {
@@ -240,11 +237,11 @@ bool add_lines_to_store(ByteReader& input, const std::vector<CoffSectionHeader>&
             CoffLine entry;
             if (!read_line_entry(input, section.lnnoptr + uint64_t(k) * entry_size, entry_size,
                                  &entry)) {
-                message(1037, "COFF line number");
+                message(run.messages, 1037, "COFF line number");
                 return false;
             }
             if (entry.line != 0) {
-                add_line(entry.line, entry.address, 0, current_file, 0);
+                add_line(run, entry.line, entry.address, 0, current_file, 0);
             } else {
                 auto found = files.find(entry.address);
                 if (found != files.end()) current_file = found->second;

@@ -16,18 +16,19 @@
 #include "formats/coff/coff.h"
 #include "model/encdec.h"
 #include "model/machine.h"
+#include "model/run.h"
 
-void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(Run& run, OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
                      uint64_t sections_at, const std::vector<CoffSectionHeader>& sections) {
     header.nscns = static_cast<uint16_t>(sections.size());
     header.symptr = static_cast<uint32_t>(offset);
     output.write_at(offset, symbols);
     output.write_at(offset + symbols.size(), strings);
-    ByteWriter file_header(run_byte_order());
+    ByteWriter file_header(run_byte_order(run.options));
     file_header.record(header);
     output.write_at(0, file_header.bytes());
-    ByteWriter section_headers(run_byte_order());
+    ByteWriter section_headers(run_byte_order(run.options));
     for (const CoffSectionHeader& section : sections)
         section_headers.record(section);
     output.write_at(sections_at, section_headers.bytes());
@@ -45,18 +46,18 @@ uint64_t write_section_contents(OutputFile& output, CoffImage& image, uint64_t o
     return offset;
 }
 
-void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(Run& run, OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const CoffImage& image, uint64_t sections_at) {
     header.nsyms = image.symbol_count;
     std::vector<CoffSectionHeader> sections;
     for (const CoffSection& section : image.sections)
         sections.push_back(section.header);
-    write_coff_tail(output, header, offset, image.symbols, image.string_table(), sections_at,
-                    sections);
+    write_coff_tail(run, output, header, offset, image.symbols, image.string_table(run),
+                    sections_at, sections);
 }
 
-std::vector<uint8_t> CoffImage::string_table() const {
-    ByteWriter table(run_byte_order());
+std::vector<uint8_t> CoffImage::string_table(Run& run) const {
+    ByteWriter table(run_byte_order(run.options));
     table.u32(4 + long_names.size());
     table.text(long_names);
     return table.take();
@@ -81,9 +82,9 @@ int32_t CoffSectionMap::block_holding(uint32_t address) const {
     return static_cast<int32_t>(best);
 }
 
-int32_t CoffSectionMap::section_of(uint32_t value, uint32_t segment) const {
-    if (!is_program_class(segment_name(segment))) {
-        uint32_t number = segment_of_address({value, segment}, data_unit);
+int32_t CoffSectionMap::section_of(Run& run, uint32_t value, uint32_t segment) const {
+    if (!is_program_class(run.options, segment_name(run, segment))) {
+        uint32_t number = segment_of_address(run, {value, segment}, data_unit);
         uint32_t programs = programs_upto.empty()
                                 ? 0
                                 : programs_upto[std::min<size_t>(number, programs_upto.size() - 1)];
@@ -98,11 +99,11 @@ int32_t CoffSectionMap::section_of(uint32_t value, uint32_t segment) const {
 
 namespace coff_build {
 
-void plan_sections(const CoffDialect& d, CoffImage& image, SymbolTable& symbols) {
+void plan_sections(Run& run, const CoffDialect& d, CoffImage& image, SymbolTable& symbols) {
     CoffSectionMap& map = image.map;
     map.code_unit = d.code_unit;
     map.data_unit = d.data_unit;
-    uint32_t segment_count = store.segments.count();
+    uint32_t segment_count = run.store.segments.count();
     map.programs_upto.assign(size_t(segment_count) + 1, 0);
     std::unordered_map<std::string, uint32_t> seen; // segments met so far by name
     if (d.absolute_section) {
@@ -114,8 +115,8 @@ void plan_sections(const CoffDialect& d, CoffImage& image, SymbolTable& symbols)
         map.base = 1;
     }
     for (uint32_t k = 1; k <= segment_count; ++k) {
-        const SegmentRecord* segment = store.segments[k - 1];
-        bool program = is_program_class(segment_name(segment->space));
+        const SegmentRecord* segment = run.store.segments[k - 1];
+        bool program = is_program_class(run.options, segment_name(run, segment->space));
         map.programs_upto[k] = map.programs_upto[k - 1] + (program ? 1 : 0);
         uint32_t earlier = seen[segment->name]++;
         if (program) continue;
@@ -128,8 +129,8 @@ void plan_sections(const CoffDialect& d, CoffImage& image, SymbolTable& symbols)
     }
     map.first_text = static_cast<uint32_t>(image.sections.size()) + 1;
     image.first_text_section = map.first_text;
-    for (uint32_t k = 0; k < store.data.count(); ++k) {
-        const DataBlock* block = store.data[k];
+    for (uint32_t k = 0; k < run.store.data.count(); ++k) {
+        const DataBlock* block = run.store.data[k];
         CoffSection section;
         section.name = "_text" + std::to_string(k);
         section.header.paddr = block->address / d.code_unit;
@@ -157,18 +158,18 @@ void plan_sections(const CoffDialect& d, CoffImage& image, SymbolTable& symbols)
         map.max_end.push_back(highest = std::max(highest, span.end));
 }
 
-CoffImage Builder::build() {
-    for (FileRecord* file : store.files)
+CoffImage Builder::build(Run& run) {
+    for (FileRecord* file : run.store.files)
         file->output_index = 0;
-    plan_sections(d_, image_, symbols_);
-    if (type_model.global_scope)
-        for (const ScopeEntry* entry : type_model.global_scope->scope().entries)
-            if (entry->sclass == SC_MODULE) walk_module(entry);
-    if (d_.grouped_bits) group_bit_variables();
+    plan_sections(run, d_, image_, symbols_);
+    if (run.type_model.global_scope)
+        for (const ScopeEntry* entry : run.type_model.global_scope->scope().entries)
+            if (entry->sclass == SC_MODULE) walk_module(run, entry);
+    if (d_.grouped_bits) group_bit_variables(run);
     close_file();
-    plain_labels();
-    if (d_.assembler_files) assembler_files();
-    gather_lines();
+    plain_labels(run);
+    if (d_.assembler_files) assembler_files(run);
+    gather_lines(run);
     symbols_.finish();
     return std::move(image_);
 }
@@ -177,9 +178,9 @@ CoffImage Builder::build() {
 // is at most one), each with whether its lines are in line-number order.
 class FilesByName {
   public:
-    FilesByName() {
+    explicit FilesByName(Run& run) {
         auto by_line = [](const LineRecord* a, const LineRecord* b) { return a->line < b->line; };
-        for (FileRecord* file : store.files)
+        for (FileRecord* file : run.store.files)
             by_name_.emplace(file->name, Entry{file, std::is_sorted(file->lines.begin(),
                                                                     file->lines.end(), by_line)});
     }
@@ -211,16 +212,16 @@ class FilesByName {
     std::unordered_map<std::string_view, Entry> by_name_;
 };
 
-bool in_bounds(const char* name, uint32_t address, uint32_t divisor) {
-    const BoundsRecord* bounds = find_bounds(name);
+bool in_bounds(Run& run, const char* name, uint32_t address, uint32_t divisor) {
+    const BoundsRecord* bounds = find_bounds(run, name);
     return bounds && bounds->low / divisor <= address && address <= bounds->high / divisor;
 }
 
 // PIC30/PIC24: code that copies initialised data is no source line of the function.
-bool in_data_copy(uint32_t address) {
+bool in_data_copy(Run& run, uint32_t address) {
     for (const char* name : {"idata", "nearidata", "yidata", "nearyidata"})
-        if (in_bounds(name, address, 2)) return true;
-    return in_bounds("ctext", address, 1);
+        if (in_bounds(run, name, address, 2)) return true;
+    return in_bounds(run, "ctext", address, 1);
 }
 
 int compare_u32(uint32_t a, uint32_t b) {
@@ -244,8 +245,8 @@ void reduce_to_first_lines(std::vector<const LineRecord*>& lines) {
     });
 }
 
-void Builder::gather_lines() {
-    FilesByName files;
+void Builder::gather_lines(Run& run) {
+    FilesByName files(run);
     for (CoffFunction& function : image_.functions) {
         const ScopeEntry* scope = function.scope;
         if (scope->scope().first_line == 0) continue;
@@ -254,10 +255,12 @@ void Builder::gather_lines() {
         uint32_t segment = function.entry ? function.entry->location_segment : 0;
         files.lines_between(
             scope->scope().file_name, scope->scope().first_line, last, [&](const LineRecord* line) {
-                bool wanted = d_.scoped_functions ? line->segment == segment
-                                                  : is_program_class(segment_name(line->segment)) &&
-                                                        !(d_.first_lines_outside_data_copy &&
-                                                          in_data_copy(line->address));
+                bool wanted =
+                    d_.scoped_functions
+                        ? line->segment == segment
+                        : is_program_class(run.options, segment_name(run, line->segment)) &&
+                              !(d_.first_lines_outside_data_copy &&
+                                in_data_copy(run, line->address));
                 if (wanted) function.lines.push_back(line);
             });
         if (d_.first_lines_outside_data_copy) reduce_to_first_lines(function.lines);
@@ -266,6 +269,6 @@ void Builder::gather_lines() {
 
 } // namespace coff_build
 
-CoffImage build_coff_image(const CoffDialect& dialect) {
-    return coff_build::Builder(dialect).build();
+CoffImage build_coff_image(Run& run, const CoffDialect& dialect) {
+    return coff_build::Builder(run, dialect).build(run);
 }

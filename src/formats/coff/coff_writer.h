@@ -14,10 +14,12 @@
 #include "model/store.h"
 #include "model/type.h"
 
+struct Run;
+
 // The end of every COFF-family write: the symbol table at offset and the string table
 // after it, then the file header (its section count and symbol-table offset filled in)
 // at 0 and the section headers from sections_at; flushes the output.
-void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(Run& run, OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const std::vector<uint8_t>& symbols, const std::vector<uint8_t>& strings,
                      uint64_t sections_at, const std::vector<CoffSectionHeader>& sections);
 
@@ -54,7 +56,7 @@ struct CoffSectionMap {
     // A location in a segment of a program class lies in the text section whose block
     // holds it (else its segment number stands); any other in the data-segment section
     // of the segment that holds it.
-    int32_t section_of(uint32_t value, uint32_t segment) const;
+    int32_t section_of(Run& run, uint32_t value, uint32_t segment) const;
     // The first block in store order that holds the byte address, or -1.
     int32_t block_holding(uint32_t address) const;
 };
@@ -71,9 +73,9 @@ struct CoffImage {
     std::vector<const FileRecord*> assembler_files; // Microchip: ".as" files with lines
 
     // The string table: its size field, then the names.
-    std::vector<uint8_t> string_table() const;
-    int32_t section_of(uint32_t value, uint32_t segment) const {
-        return map.section_of(value, segment);
+    std::vector<uint8_t> string_table(Run& run) const;
+    int32_t section_of(Run& run, uint32_t value, uint32_t segment) const {
+        return map.section_of(run, value, segment);
     }
     // For each section (index = section number), the functions placed in it, in
     // function-list order.
@@ -81,11 +83,11 @@ struct CoffImage {
 };
 
 // Sections, the symbol table and each function's line records, for the dialect.
-CoffImage build_coff_image(const CoffDialect& dialect);
+CoffImage build_coff_image(Run& run, const CoffDialect& dialect);
 
 // Writes the program bytes of the text sections one after the other from offset and
 // points their headers at them; answers the offset after the last.
 uint64_t write_section_contents(OutputFile& output, CoffImage& image, uint64_t offset);
 // write_coff_tail with the image's symbol table, string table and section headers.
-void write_coff_tail(OutputFile& output, CoffFileHeader header, uint64_t offset,
+void write_coff_tail(Run& run, OutputFile& output, CoffFileHeader header, uint64_t offset,
                      const CoffImage& image, uint64_t sections_at);

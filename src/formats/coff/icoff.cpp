@@ -14,6 +14,7 @@
 #include "formats/coff/coff_writer.h"
 #include "formats/descriptors.h"
 #include "model/encdec.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -94,21 +95,21 @@ std::string type_text(uint8_t type) {
 
 // As for COFF read with -i: a target already chosen stays, else the magic must be
 // ICOFF's.
-bool read_icoff_header(ByteReader& input, CoffFileHeader* header) {
+bool read_icoff_header(Run& run, ByteReader& input, CoffFileHeader* header) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
     bool ok = input.read_at(0, raw, sizeof raw);
-    if (ok && coff_state.icoff_target == 0) {
+    if (ok && run.coff.icoff_target == 0) {
         ok = get16_be(raw) == icoff_targets[1].magic;
         if (ok) {
-            coff_state.icoff_target = 1;
-            options.big_endian = icoff_targets[1].big_endian;
+            run.coff.icoff_target = 1;
+            run.options.big_endian = icoff_targets[1].big_endian;
         }
     }
     if (!ok) {
-        message(1037, "COFF header");
+        message(run.messages, 1037, "COFF header");
         return false;
     }
-    input.set_order(run_byte_order());
+    input.set_order(run_byte_order(run.options));
     *header = decode<CoffFileHeader>(raw, input.order());
     return true;
 }
@@ -118,66 +119,67 @@ uint64_t icoff_string_offset(const CoffFileHeader& header) {
 }
 
 // The string table runs from the end of the symbol table to the end of the file.
-bool read_icoff_strings(ByteReader& input, const CoffFileHeader& header, CoffStrings* strings) {
+bool read_icoff_strings(Run& run, ByteReader& input, const CoffFileHeader& header,
+                        CoffStrings* strings) {
     uint64_t offset = icoff_string_offset(header);
     strings->first_name = 0;
     if (!input.holds(offset, 0) || !input.read_at(offset, input.size() - offset, &strings->bytes)) {
-        message(1037, "COFF string table");
+        message(run.messages, 1037, "COFF string table");
         return false;
     }
     return true;
 }
 
-bool read_icoff_symbol(ByteReader& input, const CoffFileHeader& header, uint32_t index,
+bool read_icoff_symbol(Run& run, ByteReader& input, const CoffFileHeader& header, uint32_t index,
                        IcoffSymbol* symbol) {
     if (!input.record_at(header.symptr + uint64_t(index) * ICOFF_SYMBOL_SIZE, symbol)) {
-        message(1037, "COFF symbol table");
+        message(run.messages, 1037, "COFF symbol table");
         return false;
     }
     return true;
 }
 
-bool icoff_detect(FILE* in) {
+bool icoff_detect(Run& run, FILE* in) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
     if (!ByteReader(in).read_at(0, raw, sizeof raw)) return false;
     if (get16_be(raw) != icoff_targets[1].magic) return false;
-    options.big_endian = icoff_targets[1].big_endian;
-    if (!coff_header_plausible(raw)) return false;
-    coff_state.icoff_target = 1;
+    run.options.big_endian = icoff_targets[1].big_endian;
+    if (!coff_header_plausible(run, raw)) return false;
+    run.coff.icoff_target = 1;
     return true;
 }
 
-int icoff_read(FILE* in, const char*) {
+int icoff_read(Run& run, FILE* in, const char*) {
     ByteReader input(in);
     CoffFileHeader header;
-    if (!read_icoff_header(input, &header)) return 0;
+    if (!read_icoff_header(run, input, &header)) return 0;
     CoffStrings strings;
-    if (!read_icoff_strings(input, header, &strings)) return 0;
+    if (!read_icoff_strings(run, input, header, &strings)) return 0;
     std::vector<CoffSectionHeader> sections;
     std::vector<std::string> names;
-    if (!read_section_headers(input, header, nullptr, &sections, &names)) return 0;
-    if (!add_sections_to_store(input, sections, names, 1)) return 0;
+    if (!read_section_headers(run, input, header, nullptr, &sections, &names)) return 0;
+    if (!add_sections_to_store(run, input, sections, names, 1)) return 0;
 
     FileEntries files;
     uint32_t current_file = 0;
     std::string name;
     for (uint32_t index = 0; index < header.nsyms; ++index) {
         IcoffSymbol symbol;
-        if (!read_icoff_symbol(input, header, index, &symbol)) return 0;
+        if (!read_icoff_symbol(run, input, header, index, &symbol)) return 0;
         if (symbol.kind >= KIND_GLOBAL && symbol.kind <= KIND_LABEL) {
-            if (!strings.name_at(symbol.name_offset, &name)) continue;
+            if (!strings.name_at(run, symbol.name_offset, &name)) continue;
             int32_t section = icoff_section(symbol, input.order());
             uint32_t segment = section < 0 ? 0 : uint32_t(section);
-            add_symbol(name.c_str(), symbol.value, segment, current_file, 0);
+            add_symbol(run, name.c_str(), symbol.value, segment, current_file, 0);
         } else if (symbol.kind == KIND_FILE) {
-            if (!strings.name_at(symbol.name_offset, &name)) continue;
-            current_file = add_file(name.c_str());
+            if (!strings.name_at(run, symbol.name_offset, &name)) continue;
+            current_file = add_file(run, name.c_str());
             files.emplace(index, current_file);
         } else if (!kind_is_ignored(symbol.kind)) {
-            message(633, int(symbol.kind));
+            message(run.messages, 633, int(symbol.kind));
         }
     }
-    return add_lines_to_store(input, sections, files, ICOFF_LINE_SIZE) ? 1 : 0;
+    return add_lines_to_store(run, input, sections, files, ICOFF_LINE_SIZE) ? 1 : 0;
 }
 
 void print_icoff_symbol(const std::vector<CoffSectionHeader>& sections,
@@ -207,10 +209,10 @@ void print_icoff_symbol(const std::vector<CoffSectionHeader>& sections,
         printf("\n");
 }
 
-bool icoff_dump(FILE* in) {
+bool icoff_dump(Run& run, FILE* in) {
     ByteReader input(in);
     CoffFileHeader h;
-    if (!read_icoff_header(input, &h)) return false;
+    if (!read_icoff_header(run, input, &h)) return false;
     time_t stamp = static_cast<time_t>(h.timdat);
     std::string dated = ctime_text(stamp);
     printf("COFF header:\n\tMagic:\t0%o\n\tSections:\t%u\n\tDated:\t%s\tSymptr:\t%lX\n"
@@ -223,7 +225,7 @@ bool icoff_dump(FILE* in) {
 
     std::vector<CoffSectionHeader> sections;
     std::vector<std::string> names;
-    if (!read_section_headers(input, h, nullptr, &sections, &names)) return false;
+    if (!read_section_headers(run, input, h, nullptr, &sections, &names)) return false;
     for (size_t k = 0; k < sections.size(); ++k) {
         const CoffSectionHeader& s = sections[k];
         printf("Section %d: %s: @%lX size %lX lines %u flags %lX\n", int(k), names[k].c_str(),
@@ -232,20 +234,21 @@ bool icoff_dump(FILE* in) {
     }
 
     CoffStrings strings;
-    if (!read_icoff_strings(input, h, &strings)) return false;
+    if (!read_icoff_strings(run, input, h, &strings)) return false;
     const std::vector<uint8_t>& bytes = strings.bytes;
     printf("String table: %ld bytes\n", static_cast<long>(static_cast<int32_t>(bytes.size())));
     // The table opens with a single NUL; the names follow it.
-    if (options.verbose_level >= 2) print_strings(bytes, !bytes.empty() && bytes[0] == 0);
+    if (run.options.verbose_level >= 2) print_strings(bytes, !bytes.empty() && bytes[0] == 0);
 
-    if (options.verbose_level >= 1) {
+    if (run.options.verbose_level >= 1) {
         unsigned file_entries = 0;
         std::string name;
         for (uint32_t index = 0; index < h.nsyms; ++index) {
             IcoffSymbol symbol;
-            if (!read_icoff_symbol(input, h, index, &symbol)) return false;
-            strings.name_at(symbol.name_offset, &name);
-            if (symbol.kind == KIND_FILE && file_entries++ == ICOFF_MAX_FILE_ENTRIES) message(625);
+            if (!read_icoff_symbol(run, input, h, index, &symbol)) return false;
+            strings.name_at(run, symbol.name_offset, &name);
+            if (symbol.kind == KIND_FILE && file_entries++ == ICOFF_MAX_FILE_ENTRIES)
+                message(run.messages, 625);
             print_icoff_symbol(sections, names, index, symbol, icoff_section(symbol, input.order()),
                                name);
         }
@@ -276,16 +279,16 @@ struct IcoffSections {
     uint64_t overflow_at = 0;
 };
 
-IcoffSections lay_out_icoff_sections(uint64_t* offset) {
-    const uint32_t count = store.segments.count();
+IcoffSections lay_out_icoff_sections(Run& run, uint64_t* offset) {
+    const uint32_t count = run.store.segments.count();
     IcoffSections layout;
     layout.blocks.resize(count);
-    for (const DataBlock* block : store.data)
+    for (const DataBlock* block : run.store.data)
         if (block->segment >= 1 && block->segment <= count)
             layout.blocks[block->segment - 1].push_back(block);
     layout.headers.resize(count);
     for (uint32_t k = 0; k < count; ++k) {
-        const SegmentRecord* segment = store.segments[k];
+        const SegmentRecord* segment = run.store.segments[k];
         CoffSectionHeader& h = layout.headers[k];
         memcpy(h.name, segment->name.data(), std::min(segment->name.size(), COFF_NAME_SIZE));
         h.paddr = h.vaddr = segment->address;
@@ -311,9 +314,9 @@ IcoffSections lay_out_icoff_sections(uint64_t* offset) {
     return layout;
 }
 
-void write_icoff_sections(OutputFile& output, const IcoffSections& layout) {
+void write_icoff_sections(Run& run, OutputFile& output, const IcoffSections& layout) {
     for (size_t k = 0; k < layout.headers.size(); ++k) {
-        const SegmentRecord* segment = store.segments[static_cast<uint32_t>(k)];
+        const SegmentRecord* segment = run.store.segments[static_cast<uint32_t>(k)];
         for (const DataBlock* block : layout.blocks[k]) {
             uint32_t at = layout.headers[k].scnptr + (block->address - segment->address);
             output.write_at(at, block->bytes.data(),
@@ -324,15 +327,16 @@ void write_icoff_sections(OutputFile& output, const IcoffSections& layout) {
 
 // Per section, the line records of each file in that segment, each file's run after a
 // marker naming the file's entry.
-std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers, uint64_t offset) {
+std::vector<uint8_t> icoff_line_entries(Run& run, std::vector<CoffSectionHeader>& headers,
+                                        uint64_t offset) {
     // Each section's lines, by file in file order.
     std::vector<std::vector<std::pair<const FileRecord*, const LineRecord*>>> by_section(
         headers.size());
-    for (const FileRecord* file : store.files)
+    for (const FileRecord* file : run.store.files)
         for (const LineRecord* line : file->lines)
             if (line->segment >= 1 && line->segment <= headers.size())
                 by_section[line->segment - 1].emplace_back(file, line);
-    ByteWriter bytes(run_byte_order());
+    ByteWriter bytes(run_byte_order(run.options));
     uint32_t entries = 0;
     auto put = [&](uint32_t address, uint32_t line) {
         bytes.record(CoffLine{address, line}, ICOFF_LINE_WIDTH);
@@ -355,11 +359,11 @@ std::vector<uint8_t> icoff_line_entries(std::vector<CoffSectionHeader>& headers,
 // The names of every file and symbol, sorted, each once, after a single NUL.
 class IcoffStrings {
   public:
-    IcoffStrings() {
+    explicit IcoffStrings(Run& run) {
         std::vector<const std::string*> names;
-        for (const FileRecord* file : store.files)
+        for (const FileRecord* file : run.store.files)
             names.push_back(&file->name);
-        for (const SymbolRecord* symbol : store.symbols)
+        for (const SymbolRecord* symbol : run.store.symbols)
             names.push_back(&symbol->name);
         sort_items(names, [](const std::string* a, const std::string* b) {
             return strcmp(a->c_str(), b->c_str());
@@ -381,9 +385,9 @@ class IcoffStrings {
 };
 
 // A file entry for each file that has symbols, then its symbols.
-std::vector<uint8_t> icoff_symbols(const IcoffStrings& strings) {
-    ByteWriter bytes(run_byte_order());
-    for (const FileRecord* file : store.files) {
+std::vector<uint8_t> icoff_symbols(Run& run, const IcoffStrings& strings) {
+    ByteWriter bytes(run_byte_order(run.options));
+    for (const FileRecord* file : run.store.files) {
         if (file->symbol_count == 0) continue;
         IcoffSymbol entry;
         entry.name_offset = strings.offset(file->name);
@@ -403,29 +407,29 @@ std::vector<uint8_t> icoff_symbols(const IcoffStrings& strings) {
     return bytes.take();
 }
 
-int icoff_write(FILE* out, const char* name) {
-    if (coff_state.icoff_target == 0) {
-        coff_state.icoff_target = 1;
-        options.big_endian = icoff_targets[1].big_endian;
+int icoff_write(Run& run, FILE* out, const char* name) {
+    if (run.coff.icoff_target == 0) {
+        run.coff.icoff_target = 1;
+        run.options.big_endian = icoff_targets[1].big_endian;
     }
     const IcoffTarget& target =
-        icoff_targets[coff_state.icoff_target <= ICOFF_TARGET_COUNT ? coff_state.icoff_target : 1];
-    const uint32_t nscns = store.segments.count();
+        icoff_targets[run.coff.icoff_target <= ICOFF_TARGET_COUNT ? run.coff.icoff_target : 1];
+    const uint32_t nscns = run.store.segments.count();
     uint64_t offset = COFF_FILE_HEADER_SIZE + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns;
-    IcoffSections layout = lay_out_icoff_sections(&offset);
+    IcoffSections layout = lay_out_icoff_sections(run, &offset);
     std::vector<CoffSectionHeader>& headers = layout.headers;
 
     // Each file with symbols takes its file entry and one entry per symbol.
     uint32_t index = 0;
-    for (FileRecord* file : store.files) {
+    for (FileRecord* file : run.store.files) {
         file->output_index = 0;
         if (file->symbol_count == 0) continue;
         file->output_index = index;
         index += 1 + file->symbol_count;
     }
-    std::vector<uint8_t> lines = icoff_line_entries(headers, offset);
-    IcoffStrings strings;
-    std::vector<uint8_t> symbols = icoff_symbols(strings);
+    std::vector<uint8_t> lines = icoff_line_entries(run, headers, offset);
+    IcoffStrings strings(run);
+    std::vector<uint8_t> symbols = icoff_symbols(run, strings);
 
     // The whole file is laid out before anything is written: an offset that a 32-bit
     // field cannot hold is refused, naming what would lie there.
@@ -441,12 +445,12 @@ int icoff_write(FILE* out, const char* name) {
             }
     }
     if (!layout.overflow.empty()) {
-        message(418, name, layout.overflow.c_str(), std::to_string(layout.overflow_at).c_str(),
-                "ICOFF");
+        message(run.messages, 418, name, layout.overflow.c_str(),
+                std::to_string(layout.overflow_at).c_str(), "ICOFF");
         return 0;
     }
-    OutputFile output(out, name, 413);
-    write_icoff_sections(output, layout);
+    OutputFile output(run.messages, out, name, 413);
+    write_icoff_sections(run, output, layout);
     output.write_at(offset, lines.data(), lines.size());
     offset += lines.size();
     CoffFileHeader header;
@@ -454,7 +458,7 @@ int icoff_write(FILE* out, const char* name) {
     header.timdat = static_cast<uint32_t>(now_time());
     header.nsyms = static_cast<uint32_t>(symbols.size() / ICOFF_SYMBOL_SIZE);
     header.flags = ICOFF_FILE_FLAGS;
-    write_coff_tail(output, header, offset, symbols, strings.table(), COFF_FILE_HEADER_SIZE,
+    write_coff_tail(run, output, header, offset, symbols, strings.table(), COFF_FILE_HEADER_SIZE,
                     headers);
     return 1;
 }
@@ -462,6 +466,5 @@ int icoff_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor icoff_format = {
-    icoff_detect, icoff_read, icoff_write, icoff_dump, reset_coff_family,
-    "ICOFF",      "icoff",    "cof",       true,
+    icoff_detect, icoff_read, icoff_write, icoff_dump, "ICOFF", "icoff", "cof", true,
 };

@@ -12,22 +12,23 @@
 #include "formats/descriptors.h"
 #include "model/encdec.h"
 #include "model/machine.h"
+#include "model/run.h"
 
 namespace {
 
-bool mcoff_detect(FILE* in) {
+bool mcoff_detect(Run& run, FILE* in) {
     uint8_t raw[COFF_FILE_HEADER_SIZE];
     if (!ByteReader(in).read_at(0, raw, sizeof raw)) return false;
     if (get16_be(raw) != MCOFF_MAGIC) return false;
     // Microchip COFF is little-endian; the order stays set even when a later check fails.
-    options.big_endian = false;
-    return coff_header_plausible(raw);
+    run.options.big_endian = false;
+    return coff_header_plausible(run, raw);
 }
 
 // Microchip COFF is little-endian whatever the file says.
-bool establish_microchip_target(uint16_t magic) {
+bool establish_microchip_target(Run& run, uint16_t magic) {
     if (magic != MCOFF_MAGIC) return false;
-    options.big_endian = false;
+    run.options.big_endian = false;
     return true;
 }
 
@@ -36,39 +37,40 @@ uint32_t units_of_width(uint32_t bits) {
 }
 
 // The target parameters from the optional header (messages 1037, 1043, 639).
-bool read_microchip_target(ByteReader& input, const CoffFileHeader& header) {
-    MicrochipParameters& m = coff_state.microchip;
+bool read_microchip_target(Run& run, ByteReader& input, const CoffFileHeader& header) {
+    MicrochipParameters& m = run.coff.microchip;
     if (header.opthdr == MCOFF_OPTIONAL_HEADER_SIZE) {
         MicrochipOptionalHeader optional;
         if (!input.record_at(COFF_FILE_HEADER_SIZE, &optional)) {
-            message(1037, "Microchip optional header");
+            message(run.messages, 1037, "Microchip optional header");
             return false;
         }
         m.processor = optional.processor;
         m.rom_width = optional.rom_width;
         m.ram_width = optional.ram_width;
     } else {
-        message(1043);
+        message(run.messages, 1043);
     }
-    if (m.rom_width == 0 || m.ram_width == 0) message(639);
+    if (m.rom_width == 0 || m.ram_width == 0) message(run.messages, 639);
     m.code_unit = units_of_width(m.rom_width);
     m.data_unit = units_of_width(m.ram_width);
     m.pointer_size = MCOFF_POINTER_SIZE;
     return true;
 }
 
-void print_microchip_target(ByteReader& input, const CoffFileHeader& header) {
+void print_microchip_target(Run& run, ByteReader& input, const CoffFileHeader& header) {
     if (header.opthdr == 0) return;
     MicrochipOptionalHeader o;
-    if (read_optional_header(input, header, &o, "optional", "optional header")) {
+    if (read_optional_header(run, input, header, &o, "optional", "optional header")) {
         printf("Optional header:\n\tMagic:\t\t0x%X", unsigned(o.magic));
         if (o.magic >= 5000 && o.magic <= 5999) printf(" (NORVALE Software)");
         printf("\n\tVersion:\t%ld\n\tProcessor:\t0x%lX\n\tROM width:\t%lu\n\tRAM width:\t%lu\n",
                static_cast<long>(static_cast<int32_t>(o.version)),
                static_cast<unsigned long>(o.processor), static_cast<unsigned long>(o.rom_width),
                static_cast<unsigned long>(o.ram_width));
-        if (o.version != MCOFF_OPTIONAL_VERSION) message(638, int(MCOFF_OPTIONAL_VERSION));
-        MicrochipParameters& m = coff_state.microchip;
+        if (o.version != MCOFF_OPTIONAL_VERSION)
+            message(run.messages, 638, int(MCOFF_OPTIONAL_VERSION));
+        MicrochipParameters& m = run.coff.microchip;
         m.processor = o.processor;
         m.rom_width = o.rom_width;
         m.ram_width = o.ram_width;
@@ -77,16 +79,16 @@ void print_microchip_target(ByteReader& input, const CoffFileHeader& header) {
     printf("\n");
 }
 
-CoffDialect current_microchip_dialect() {
-    return microchip_coff_dialect(coff_state.microchip);
+CoffDialect current_microchip_dialect(Run& run) {
+    return microchip_coff_dialect(run.coff.microchip);
 }
 
-int mcoff_read(FILE* in, const char*) {
-    return read_coff_family(in, microchip_coff_member);
+int mcoff_read(Run& run, FILE* in, const char*) {
+    return read_coff_family(run, in, microchip_coff_member);
 }
 
-bool mcoff_dump(FILE* in) {
-    return dump_coff_family(in, microchip_coff_member);
+bool mcoff_dump(Run& run, FILE* in) {
+    return dump_coff_family(run, in, microchip_coff_member);
 }
 
 // ---- Writer ----
@@ -94,19 +96,19 @@ bool mcoff_dump(FILE* in) {
 // The processor id, address units and memory widths from -p: the processor name, then
 // the id in hexadecimal and the family ("PIC12" to "PIC18"). Message 600 and false when
 // they cannot be worked out.
-bool choose_parameters() {
-    if (options.processor_name.empty()) {
-        message(600);
+bool choose_parameters(Run& run) {
+    if (run.options.processor_name.empty()) {
+        message(run.messages, 600);
         return false;
     }
     MicrochipParameters m;
-    const std::vector<std::string>& list = options.processor_list;
+    const std::vector<std::string>& list = run.options.processor_list;
     if (!list.empty() && !list[0].empty()) {
         // Read wide and cut to 32 bits, so that a longer id gives its low bits whatever
         // the width of long.
         unsigned long long id = 0;
         if (sscanf(list[0].c_str(), "%llX", &id) != 1) {
-            message(600);
+            message(run.messages, 600);
             return false;
         }
         m.processor = static_cast<uint32_t>(id);
@@ -122,15 +124,15 @@ bool choose_parameters() {
             m.code_unit = 2;
             m.rom_width = family;
         } else if (family != 18) {
-            message(600);
+            message(run.messages, 600);
             return false;
         }
-    } else if (options.processor_name.size() < 2 || options.processor_name[1] != '8') {
+    } else if (run.options.processor_name.size() < 2 || run.options.processor_name[1] != '8') {
         m.code_unit = 2;
         m.rom_width = 0;
     }
     m.pointer_size = MCOFF_POINTER_SIZE;
-    coff_state.microchip = m;
+    run.coff.microchip = m;
     return true;
 }
 
@@ -146,8 +148,9 @@ struct LineEntries {
 
     // The line from its address to end by step, each entry naming the source file's
     // ".file" entry and the function's own entry.
-    void add(const LineRecord* line, uint32_t end, uint32_t step, uint32_t function_index) {
-        const FileRecord* file = file_of(line->file);
+    void add(Run& run, const LineRecord* line, uint32_t end, uint32_t step,
+             uint32_t function_index) {
+        const FileRecord* file = file_of(run, line->file);
         MicrochipLine entry;
         entry.srcndx = file ? file->output_index : 0;
         entry.lnno = static_cast<uint16_t>(line->line);
@@ -163,9 +166,9 @@ struct LineEntries {
 };
 
 // The line entries of every text section, to be written at offset.
-std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
+std::vector<uint8_t> microchip_line_entries(Run& run, CoffImage& image, uint64_t offset) {
     std::vector<uint8_t> bytes;
-    const ProcessorDescriptor* processor = selected_processor();
+    const ProcessorDescriptor* processor = selected_processor(run);
     if (!processor) return bytes;
     const uint32_t step = processor->instruction_step;
     const uint32_t last_length = processor->last_instruction_length;
@@ -176,7 +179,7 @@ std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
         std::vector<std::vector<const LineRecord*>>(image.assembler_files.size()));
     for (size_t f = 0; f < image.assembler_files.size(); ++f)
         for (const LineRecord* line : image.assembler_files[f]->lines) {
-            int32_t number = image.section_of(line->address, line->segment);
+            int32_t number = image.section_of(run, line->address, line->segment);
             if (line->address != 0 && number >= 1 && size_t(number) <= image.sections.size())
                 assembler_lines[size_t(number)][f].push_back(line);
         }
@@ -188,14 +191,14 @@ std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
             for (size_t j = 0; j < count; ++j) {
                 const LineRecord* line = function->lines[j];
                 uint32_t end = j + 1 == count ? line->address + last_length - 1 : line->end_address;
-                entries.add(line, end, step, function->symbol_index);
+                entries.add(run, line, end, step, function->symbol_index);
             }
         }
         for (const std::vector<const LineRecord*>& lines : assembler_lines[k + 1]) {
             for (size_t j = 0; j < lines.size(); ++j) {
                 uint32_t end = j + 1 == lines.size() ? lines[j]->address + last_length - 1
                                                      : lines[j]->end_address;
-                entries.add(lines[j], end, step, 0);
+                entries.add(run, lines[j], end, step, 0);
             }
         }
         section.header.nlnno = static_cast<uint16_t>(entries.entries);
@@ -205,13 +208,13 @@ std::vector<uint8_t> microchip_line_entries(CoffImage& image, uint64_t offset) {
     return bytes;
 }
 
-int mcoff_write(FILE* out, const char* name) {
-    if (options.program_classes.empty()) message(599);
-    if (!choose_parameters()) return 0;
-    options.big_endian = false;
-    const MicrochipParameters& m = coff_state.microchip;
-    CoffImage image = build_coff_image(microchip_coff_dialect(m));
-    OutputFile output(out, name, 413);
+int mcoff_write(Run& run, FILE* out, const char* name) {
+    if (run.options.program_classes.empty()) message(run.messages, 599);
+    if (!choose_parameters(run)) return 0;
+    run.options.big_endian = false;
+    const MicrochipParameters& m = run.coff.microchip;
+    CoffImage image = build_coff_image(run, microchip_coff_dialect(m));
+    OutputFile output(run.messages, out, name, 413);
 
     MicrochipOptionalHeader o;
     o.magic = MCOFF_OPTIONAL_MAGIC;
@@ -227,7 +230,7 @@ int mcoff_write(FILE* out, const char* name) {
     const uint64_t headers_at = COFF_FILE_HEADER_SIZE + MCOFF_OPTIONAL_HEADER_SIZE;
     uint64_t offset = write_section_contents(
         output, image, headers_at + uint64_t(COFF_SECTION_HEADER_SIZE) * nscns);
-    std::vector<uint8_t> lines = microchip_line_entries(image, offset);
+    std::vector<uint8_t> lines = microchip_line_entries(run, image, offset);
     output.write_at(offset, lines.data(), lines.size());
     offset += lines.size();
 
@@ -236,7 +239,7 @@ int mcoff_write(FILE* out, const char* name) {
     header.timdat = static_cast<uint32_t>(now_time());
     header.opthdr = MCOFF_OPTIONAL_HEADER_SIZE;
     header.flags = COFF_FILE_EXECUTABLE;
-    write_coff_tail(output, header, offset, image, headers_at);
+    write_coff_tail(run, output, header, offset, image, headers_at);
     return 1;
 }
 
@@ -279,6 +282,5 @@ CoffDialect microchip_coff_dialect(const MicrochipParameters& m) {
 }
 
 const FormatDescriptor mcoff_format = {
-    mcoff_detect,     mcoff_read, mcoff_write, mcoff_dump, reset_coff_family,
-    "Microchip COFF", "mcoff",    "cof",       true,
+    mcoff_detect, mcoff_read, mcoff_write, mcoff_dump, "Microchip COFF", "mcoff", "cof", true,
 };

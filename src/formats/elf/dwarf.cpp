@@ -14,6 +14,7 @@
 #include "formats/elf/dwarf.h"
 #include "formats/elf/dwarf_constants.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
@@ -304,8 +305,8 @@ void split_file_name(const std::string& name, std::string* directory, std::strin
 
 class DwarfWriter {
   public:
-    explicit DwarfWriter(ByteOrder order);
-    void write(std::vector<DebugSection>& sections);
+    explicit DwarfWriter(Run& run);
+    void write(Run& run, std::vector<DebugSection>& sections);
 
   private:
     // A type already looked for in this unit: the offset of its entry, 0 when it has
@@ -315,28 +316,28 @@ class DwarfWriter {
     };
 
     Entry start(ByteWriter& buffer, Abbrev kind);
-    uint32_t append(const ByteWriter& buffer);
+    uint32_t append(Run& run, const ByteWriter& buffer);
     uint32_t unit_offset() const { return static_cast<uint32_t>(info_.size() - unit_start_); }
 
-    void write_unit(const ScopeEntry* module);
-    void write_entries(const ScopeEntry* module);
-    void write_variable(ScopeEntry* entry, uint32_t location, int32_t frame_base);
-    void write_typedef(const ScopeEntry* entry);
-    void write_subprogram(const ScopeEntry* scope);
-    void make_file_current(const std::string& name);
+    void write_unit(Run& run, const ScopeEntry* module);
+    void write_entries(Run& run, const ScopeEntry* module);
+    void write_variable(Run& run, ScopeEntry* entry, uint32_t location, int32_t frame_base);
+    void write_typedef(Run& run, const ScopeEntry* entry);
+    void write_subprogram(Run& run, const ScopeEntry* scope);
+    void make_file_current(Run& run, const std::string& name);
 
-    uint32_t type_offset(TypeRef node, unsigned depth);
-    uint32_t write_type(TypeRef node, CachedType* slot, unsigned depth);
-    uint32_t write_base(TypeRef node);
-    uint32_t write_function_type(TypeRef node, unsigned depth);
-    uint32_t write_pointer(TypeRef node, unsigned depth);
-    uint32_t write_enumeration(const TypeNode& node);
-    uint32_t write_structure(const TypeNode& node, CachedType* slot, unsigned depth);
-    void write_member(ByteWriter& buffer, const ScopeEntry& structure, const Member& member,
-                      unsigned depth);
-    uint32_t write_array(TypeRef node, unsigned depth);
-    uint32_t write_qualified(TypeRef node, unsigned depth);
-    uint32_t write_referring(Abbrev kind, uint32_t type);
+    uint32_t type_offset(Run& run, TypeRef node, unsigned depth);
+    uint32_t write_type(Run& run, TypeRef node, CachedType* slot, unsigned depth);
+    uint32_t write_base(Run& run, TypeRef node);
+    uint32_t write_function_type(Run& run, TypeRef node, unsigned depth);
+    uint32_t write_pointer(Run& run, TypeRef node, unsigned depth);
+    uint32_t write_enumeration(Run& run, const TypeNode& node);
+    uint32_t write_structure(Run& run, const TypeNode& node, CachedType* slot, unsigned depth);
+    void write_member(Run& run, ByteWriter& buffer, const ScopeEntry& structure,
+                      const Member& member, unsigned depth);
+    uint32_t write_array(Run& run, TypeRef node, unsigned depth);
+    uint32_t write_qualified(Run& run, TypeRef node, unsigned depth);
+    uint32_t write_referring(Run& run, Abbrev kind, uint32_t type);
 
     ByteOrder order_;
     ByteWriter abbrev_, info_, line_;
@@ -362,29 +363,30 @@ class DwarfWriter {
 };
 
 // The size of a plain data pointer, as an address size DWARF knows where it can.
-uint8_t choose_address_size() {
+uint8_t choose_address_size(Run& run) {
     Type pointer;
     TypeNode node;
     node.kind = TYPE_POINTER;
     node.text = "*";
-    pointer.push(node);
-    uint32_t size = type_size(TypeRef(&pointer));
+    pointer.push(run, node);
+    uint32_t size = type_size(run, TypeRef(&pointer));
     if (size == 3) size = 4;
     if (size >= 5 && size <= 8) size = 8;
-    if (size == 0 || size > 8) message(632, unsigned(size));
+    if (size == 0 || size > 8) message(run.messages, 632, unsigned(size));
     return static_cast<uint8_t>(size);
 }
 
-DwarfWriter::DwarfWriter(ByteOrder order)
-    : order_(order), abbrev_(order), info_(order), line_(order) {}
+DwarfWriter::DwarfWriter(Run& run)
+    : order_(run_byte_order(run.options)), abbrev_(order_), info_(order_), line_(order_),
+      lines_(run) {}
 
-void DwarfWriter::write(std::vector<DebugSection>& sections) {
-    address_size_ = choose_address_size();
-    for (const ScopeEntry* entry : type_model.global_scope->scope().entries) {
+void DwarfWriter::write(Run& run, std::vector<DebugSection>& sections) {
+    address_size_ = choose_address_size(run);
+    for (const ScopeEntry* entry : run.type_model.global_scope->scope().entries) {
         if (entry->sclass == SC_TYPEDEF)
             typedef_names_.emplace(entry->name, CachedType());
         else if (entry->sclass == SC_MODULE || entry->sclass == SC_NO_SIDE_FILE)
-            write_unit(entry);
+            write_unit(run, entry);
     }
     abbrev_.u8(0);
     sections.push_back({".debug_abbrev", abbrev_.take()});
@@ -413,18 +415,18 @@ Entry DwarfWriter::start(ByteWriter& buffer, Abbrev kind) {
 
 // Adds an entry to ".debug_info"; answers its offset in the unit. An entry past the
 // limit is reported and cut.
-uint32_t DwarfWriter::append(const ByteWriter& buffer) {
+uint32_t DwarfWriter::append(Run& run, const ByteWriter& buffer) {
     uint32_t offset = unit_offset();
     size_t count = buffer.size();
     if (count > ENTRY_LIMIT) {
-        alert("E", "DWARF: Buffer overflow in DIE.");
+        alert(run.messages, "E", "DWARF: Buffer overflow in DIE.");
         count = ENTRY_LIMIT;
     }
     info_.bytes(buffer.bytes().data(), count);
     return offset;
 }
 
-void DwarfWriter::write_unit(const ScopeEntry* module) {
+void DwarfWriter::write_unit(Run& run, const ScopeEntry* module) {
     range_ = AddressRange();
     cache_.clear();
     cache_by_key_.clear();
@@ -454,9 +456,9 @@ void DwarfWriter::write_unit(const ScopeEntry* module) {
     size_t pc_at = unit.here();
     unit.number(0).number(0);
     unit_start_ = info_.size();
-    append(header);
+    append(run, header);
 
-    write_entries(module);
+    write_entries(run, module);
     if (children) info_.u8(0);
     info_.patch(unit_start_, info_.size() - unit_start_ - 4, 4);
     write_line_program(line_, unit_files_, lines_, address_size_, &range_);
@@ -472,7 +474,7 @@ void DwarfWriter::write_unit(const ScopeEntry* module) {
 
 // The module's entries in scope order; a block's entries are written as if they belonged
 // to the scope around it.
-void DwarfWriter::write_entries(const ScopeEntry* module) {
+void DwarfWriter::write_entries(Run& run, const ScopeEntry* module) {
     std::vector<int32_t> frame_bases; // of the functions being walked, innermost last
     walk_scope(
         module,
@@ -484,21 +486,22 @@ void DwarfWriter::write_entries(const ScopeEntry* module) {
             case SC_EXTERN:
             case SC_GLOBAL:
             case SC_STATIC:
-                if (variable_location(variable, holder, &at))
-                    write_variable(variable, at.value, frame_base);
+                if (variable_location(run, variable, holder, &at))
+                    write_variable(run, variable, at.value, frame_base);
                 else
-                    alert("W", "DWARF: Can't find variable location: '%s'", entry->name.c_str());
+                    alert(run.messages, "W", "DWARF: Can't find variable location: '%s'",
+                          entry->name.c_str());
                 return false;
             case SC_AUTO:
             case SC_PARAM:
             case SC_REG:
-                if (variable_location(variable, holder, &at))
-                    write_variable(variable, at.value, frame_base);
+                if (variable_location(run, variable, holder, &at))
+                    write_variable(run, variable, at.value, frame_base);
                 return false;
-            case SC_TYPEDEF: write_typedef(entry); return false;
+            case SC_TYPEDEF: write_typedef(run, entry); return false;
             case SC_BLOCK: return true;
             case SC_FUNC:
-                write_subprogram(entry);
+                write_subprogram(run, entry);
                 frame_bases.push_back(entry->scope().numbers[0]);
                 return true;
             case SC_ENUM: {
@@ -507,11 +510,11 @@ void DwarfWriter::write_entries(const ScopeEntry* module) {
                 node.kind = TYPE_ENUM;
                 node.text = entry->name;
                 node.entry = variable;
-                enumeration.push(node);
-                type_offset(TypeRef(&enumeration), 0);
+                enumeration.push(run, node);
+                type_offset(run, TypeRef(&enumeration), 0);
                 return false;
             }
-            case SC_FILENAME: make_file_current(entry->name); return false;
+            case SC_FILENAME: make_file_current(run, entry->name); return false;
             default: return false;
             }
         },
@@ -525,11 +528,12 @@ void DwarfWriter::write_entries(const ScopeEntry* module) {
 // A variable: its location is an address, a frame offset or a register. The location is
 // the one the processor's rules found: for a register variable that is the register's
 // number, which the entry itself does not keep.
-void DwarfWriter::write_variable(ScopeEntry* entry, uint32_t location, int32_t frame_base) {
+void DwarfWriter::write_variable(Run& run, ScopeEntry* entry, uint32_t location,
+                                 int32_t frame_base) {
     if (is_function_type(entry->type)) return;
-    uint32_t type = type_offset(TypeRef(entry->type), 0);
+    uint32_t type = type_offset(run, TypeRef(entry->type), 0);
     if (type == NO_TYPE) {
-        alert("W", "DWARF: Couldn't find type for '%s'", entry->name.c_str());
+        alert(run.messages, "W", "DWARF: Couldn't find type for '%s'", entry->name.c_str());
         return;
     }
     Abbrev kind = entry->sclass == SC_EXTERN  ? EXTERN_VARIABLE
@@ -545,7 +549,7 @@ void DwarfWriter::write_variable(ScopeEntry* entry, uint32_t location, int32_t f
         break;
     case SC_REG:
         expression.u8(DW_OP_regx);
-        expression.uleb128(dwarf_register(location));
+        expression.uleb128(dwarf_register(run, location));
         break;
     default:
         expression.u8(DW_OP_addr);
@@ -557,21 +561,21 @@ void DwarfWriter::write_variable(ScopeEntry* entry, uint32_t location, int32_t f
     variable.text(entry->name).number(current_file_).number(entry->line).number(type);
     if (kind == EXTERN_VARIABLE) variable.number(1);
     variable.block(expression);
-    append(buffer);
+    append(run, buffer);
 }
 
-void DwarfWriter::write_typedef(const ScopeEntry* entry) {
-    uint32_t type = type_offset(TypeRef(entry->type), 0);
+void DwarfWriter::write_typedef(Run& run, const ScopeEntry* entry) {
+    uint32_t type = type_offset(run, TypeRef(entry->type), 0);
     if (type == NO_TYPE) {
-        alert("W", "DWARF: Couldn't find type for '%s'", entry->name.c_str());
+        alert(run.messages, "W", "DWARF: Couldn't find type for '%s'", entry->name.c_str());
         return;
     }
     ByteWriter buffer(order_);
     start(buffer, TYPEDEF).text(entry->name).number(current_file_).number(entry->line).number(type);
-    append(buffer);
+    append(run, buffer);
 }
 
-void DwarfWriter::write_subprogram(const ScopeEntry* scope) {
+void DwarfWriter::write_subprogram(Run& run, const ScopeEntry* scope) {
     const ScopeEntry* declaring = scope->scope().function;
     const std::string name = declaring ? declaring->name : std::string();
     // The return type lies below the function node, which qualifiers such as a code
@@ -581,14 +585,14 @@ void DwarfWriter::write_subprogram(const ScopeEntry* scope) {
         TypeRef function(declaring->type);
         while (function.kind() == TYPE_QUALIFIER)
             function = function.inner();
-        type = type_offset(function ? function.inner() : TypeRef(declaring->type).inner(), 0);
+        type = type_offset(run, function ? function.inner() : TypeRef(declaring->type).inner(), 0);
     }
     bool children = !scope->scope().entries.empty();
     Abbrev kind = type != NO_TYPE ? (children ? FUNCTION_TYPED : FUNCTION_TYPED_LEAF)
                                   : (children ? FUNCTION : FUNCTION_LEAF);
-    const SymbolRecord* start_symbol = find_symbol(name.c_str());
+    const SymbolRecord* start_symbol = find_symbol(run, name.c_str());
     uint32_t low = start_symbol ? start_symbol->value : 0;
-    const SymbolRecord* end_symbol = find_symbol(("__end_of" + name).c_str());
+    const SymbolRecord* end_symbol = find_symbol(run, ("__end_of" + name).c_str());
     uint32_t high = end_symbol ? end_symbol->value : low + 1;
     range_.take(low);
     range_.take(high);
@@ -605,10 +609,10 @@ void DwarfWriter::write_subprogram(const ScopeEntry* scope) {
         .number(low)
         .number(high)
         .block(frame_base);
-    append(buffer);
+    append(run, buffer);
 }
 
-void DwarfWriter::make_file_current(const std::string& name) {
+void DwarfWriter::make_file_current(Run& run, const std::string& name) {
     std::string directory, base;
     split_file_name(name, &directory, &base);
     auto known = file_by_base_.find(base);
@@ -626,7 +630,7 @@ void DwarfWriter::make_file_current(const std::string& name) {
         if (k == directories.size()) directories.push_back(directory);
         file.directory = static_cast<uint32_t>(k);
     }
-    if (const FileRecord* record = find_file(name.c_str())) file.file = record->number;
+    if (const FileRecord* record = find_file(run, name.c_str())) file.file = record->number;
     current_file_ = static_cast<uint32_t>(unit_files_.files.size());
     unit_files_.files.push_back(file);
     file_by_base_.emplace(base, current_file_);
@@ -636,7 +640,7 @@ void DwarfWriter::make_file_current(const std::string& name) {
 
 // The offset of the type's entry, which is written first when this unit has none yet;
 // NO_TYPE when the type cannot be written.
-uint32_t DwarfWriter::type_offset(TypeRef node, unsigned depth) {
+uint32_t DwarfWriter::type_offset(Run& run, TypeRef node, unsigned depth) {
     if (!node || depth > MAX_TYPE_DEPTH) return NO_TYPE;
     std::string key;
     for (TypeRef at = node; at && key.size() < KEY_LIMIT; at = at.inner())
@@ -654,25 +658,25 @@ uint32_t DwarfWriter::type_offset(TypeRef node, unsigned depth) {
         slot = &cache_.emplace_back();
         cache_by_key_.emplace(key, slot);
     }
-    uint32_t offset = write_type(node, slot, depth + 1);
+    uint32_t offset = write_type(run, node, slot, depth + 1);
     slot->offset = offset;
     return offset;
 }
 
-uint32_t DwarfWriter::write_type(TypeRef node, CachedType* slot, unsigned depth) {
+uint32_t DwarfWriter::write_type(Run& run, TypeRef node, CachedType* slot, unsigned depth) {
     switch (node.kind()) {
-    case TYPE_BASIC: return write_base(node);
-    case TYPE_FUNCTION: return write_function_type(node, depth);
-    case TYPE_POINTER: return write_pointer(node, depth);
-    case TYPE_ENUM: return write_enumeration(node.node());
-    case TYPE_STRUCT: return write_structure(node.node(), slot, depth);
-    case TYPE_ARRAY: return write_array(node, depth);
-    case TYPE_QUALIFIER: return write_qualified(node, depth);
+    case TYPE_BASIC: return write_base(run, node);
+    case TYPE_FUNCTION: return write_function_type(run, node, depth);
+    case TYPE_POINTER: return write_pointer(run, node, depth);
+    case TYPE_ENUM: return write_enumeration(run, node.node());
+    case TYPE_STRUCT: return write_structure(run, node.node(), slot, depth);
+    case TYPE_ARRAY: return write_array(run, node, depth);
+    case TYPE_QUALIFIER: return write_qualified(run, node, depth);
     default: return NO_TYPE;
     }
 }
 
-uint32_t DwarfWriter::write_base(TypeRef node) {
+uint32_t DwarfWriter::write_base(Run& run, TypeRef node) {
     BaseType base;
     if (!base_type(node.node(), &base)) return NO_TYPE;
     std::string key = node.node().text.substr(0, KEY_LIMIT);
@@ -681,32 +685,32 @@ uint32_t DwarfWriter::write_base(TypeRef node) {
         .text(base.name ? std::string_view(base.name) : std::string_view(key))
         .number(node.node().extra)
         .number(base.encoding);
-    return append(buffer);
+    return append(run, buffer);
 }
 
-uint32_t DwarfWriter::write_function_type(TypeRef node, unsigned depth) {
-    uint32_t returned = type_offset(node.inner(), depth);
-    return returned != NO_TYPE ? write_referring(SUBROUTINE_TYPED, returned)
-                               : write_referring(SUBROUTINE, NO_TYPE);
+uint32_t DwarfWriter::write_function_type(Run& run, TypeRef node, unsigned depth) {
+    uint32_t returned = type_offset(run, node.inner(), depth);
+    return returned != NO_TYPE ? write_referring(run, SUBROUTINE_TYPED, returned)
+                               : write_referring(run, SUBROUTINE, NO_TYPE);
 }
 
 // An entry of a kind that holds only a type reference (or nothing, for NO_TYPE).
-uint32_t DwarfWriter::write_referring(Abbrev kind, uint32_t type) {
+uint32_t DwarfWriter::write_referring(Run& run, Abbrev kind, uint32_t type) {
     ByteWriter buffer(order_);
     Entry entry = start(buffer, kind);
     if (type != NO_TYPE) entry.number(type);
-    return append(buffer);
+    return append(run, buffer);
 }
 
-uint32_t DwarfWriter::write_pointer(TypeRef node, unsigned depth) {
+uint32_t DwarfWriter::write_pointer(Run& run, TypeRef node, unsigned depth) {
     TypeRef target = node.inner();
-    uint32_t type = type_offset(target, depth);
+    uint32_t type = type_offset(run, target, depth);
     ByteWriter buffer(order_);
     Entry pointer = start(buffer, type != NO_TYPE ? POINTER_TO : POINTER);
     size_t reference_at = pointer.here();
     if (type != NO_TYPE) pointer.number(type);
-    pointer.number(type_size(node));
-    uint32_t offset = append(buffer);
+    pointer.number(type_size(run, node));
+    uint32_t offset = append(run, buffer);
     if (type == BEING_WRITTEN) {
         // The structure's offset is filled in when its entry is finished.
         TypeRef structure = target;
@@ -718,7 +722,7 @@ uint32_t DwarfWriter::write_pointer(TypeRef node, unsigned depth) {
     return offset;
 }
 
-uint32_t DwarfWriter::write_enumeration(const TypeNode& node) {
+uint32_t DwarfWriter::write_enumeration(Run& run, const TypeNode& node) {
     const ScopeEntry* enumeration = node.entry;
     if (!enumeration) return NO_TYPE;
     bool named = !enumeration->aggregate().tag.empty() && enumeration->aggregate().tag != ".";
@@ -732,10 +736,11 @@ uint32_t DwarfWriter::write_enumeration(const TypeNode& node) {
         start(buffer, ENUMERATOR).text(enumerator.name).number(uint32_t(enumerator.value));
     buffer.u8(0);
     buffer.patch(sibling_at, unit_offset() + buffer.size(), 4);
-    return append(buffer);
+    return append(run, buffer);
 }
 
-uint32_t DwarfWriter::write_structure(const TypeNode& node, CachedType* slot, unsigned depth) {
+uint32_t DwarfWriter::write_structure(Run& run, const TypeNode& node, CachedType* slot,
+                                      unsigned depth) {
     const ScopeEntry* structure = node.entry;
     if (!structure) return NO_TYPE;
     slot->offset = BEING_WRITTEN;
@@ -749,10 +754,10 @@ uint32_t DwarfWriter::write_structure(const TypeNode& node, CachedType* slot, un
     if (named) entry.text(structure->aggregate().tag);
     entry.number(structure->aggregate().size).number(current_file_).number(structure->line);
     for (const Member& member : structure->aggregate().members)
-        write_member(buffer, *structure, member, depth);
+        write_member(run, buffer, *structure, member, depth);
     buffer.u8(0);
     buffer.patch(sibling_at, unit_offset() + buffer.size(), 4);
-    uint32_t offset = append(buffer);
+    uint32_t offset = append(run, buffer);
     auto waiting = waiting_for_.find(structure);
     if (waiting != waiting_for_.end()) {
         for (size_t at : waiting->second)
@@ -764,11 +769,11 @@ uint32_t DwarfWriter::write_structure(const TypeNode& node, CachedType* slot, un
 
 // A member entry, after its type's entry; a member whose type cannot be written is left
 // out.
-void DwarfWriter::write_member(ByteWriter& buffer, const ScopeEntry& structure,
+void DwarfWriter::write_member(Run& run, ByteWriter& buffer, const ScopeEntry& structure,
                                const Member& member, unsigned depth) {
-    uint32_t type = type_offset(TypeRef(member.type), depth);
+    uint32_t type = type_offset(run, TypeRef(member.type), depth);
     if (type == NO_TYPE) {
-        alert("W", "DWARF: Couldn't find type for '%s'", member.name.c_str());
+        alert(run.messages, "W", "DWARF: Couldn't find type for '%s'", member.name.c_str());
         return;
     }
     bool bits = member.bit_width != 0;
@@ -789,11 +794,11 @@ void DwarfWriter::write_member(ByteWriter& buffer, const ScopeEntry& structure,
 }
 
 // Consecutive array nodes make one array, its dimensions outermost first.
-uint32_t DwarfWriter::write_array(TypeRef node, unsigned depth) {
+uint32_t DwarfWriter::write_array(Run& run, TypeRef node, unsigned depth) {
     TypeRef element = node;
     while (element.kind() == TYPE_ARRAY)
         element = element.inner();
-    uint32_t type = type_offset(element, depth);
+    uint32_t type = type_offset(run, element, depth);
     if (type == NO_TYPE) return NO_TYPE;
     ByteWriter buffer(order_);
     Entry array = start(buffer, ARRAY);
@@ -803,21 +808,21 @@ uint32_t DwarfWriter::write_array(TypeRef node, unsigned depth) {
         start(buffer, SUBRANGE).number(uint32_t(at.node().value - 1));
     buffer.u8(0);
     buffer.patch(sibling_at, unit_offset() + buffer.size(), 4);
-    return append(buffer);
+    return append(run, buffer);
 }
 
-uint32_t DwarfWriter::write_qualified(TypeRef node, unsigned depth) {
-    uint32_t type = type_offset(node.inner(), depth);
+uint32_t DwarfWriter::write_qualified(Run& run, TypeRef node, unsigned depth) {
+    uint32_t type = type_offset(run, node.inner(), depth);
     if (type == NO_TYPE) return NO_TYPE;
     uint32_t qualifiers = node.node().value;
-    if (qualifiers & CONST_QUALIFIER) type = write_referring(CONST, type);
-    if (qualifiers & VOLATILE_QUALIFIER) type = write_referring(VOLATILE, type);
+    if (qualifiers & CONST_QUALIFIER) type = write_referring(run, CONST, type);
+    if (qualifiers & VOLATILE_QUALIFIER) type = write_referring(run, VOLATILE, type);
     return type;
 }
 
 } // namespace
 
-void dwarf_emit(std::vector<DebugSection>& sections) {
-    if (!type_model.global_scope) return;
-    DwarfWriter(run_byte_order()).write(sections);
+void dwarf_emit(Run& run, std::vector<DebugSection>& sections) {
+    if (!run.type_model.global_scope) return;
+    DwarfWriter(run).write(run, sections);
 }

@@ -9,6 +9,8 @@
 #include "common/binio.h"
 #include "formats/elf/elf.h"
 
+struct Run;
+
 struct LineRecord;
 
 // One DWARF output section.
@@ -21,14 +23,14 @@ struct DebugSection {
 // scopes and types of the side files and the store's line records; appends nothing when
 // no processor was selected (there is no global scope). Multi-byte fields follow the
 // run's byte order.
-void dwarf_emit(std::vector<DebugSection>& sections);
+void dwarf_emit(Run& run, std::vector<DebugSection>& sections);
 
 // Prints the DWARF sections among an ELF file's sections on standard output: the
 // abbreviations, the units (versions 2 to 5) and their entries, the line-number programs
 // they refer to, the string, frame, name, range, macro and location sections, and the
 // sections of version 5 that the file has (string offsets, line strings, addresses,
 // range and location lists).
-void dwarf_dump(ByteReader& file, const std::vector<ElfSectionHeader>& sections,
+void dwarf_dump(Run& run, ByteReader& file, const std::vector<ElfSectionHeader>& sections,
                 const std::vector<uint8_t>& section_names);
 
 // ---- Shared by the unit writer and the line-number program ----
@@ -60,7 +62,7 @@ struct AddressRange {
 // each store file's records in that order.
 class SortedLines {
   public:
-    SortedLines();
+    explicit SortedLines(Run& run);
     // Positions in order() of the records of each file, in that order; by file number.
     const std::vector<uint32_t>& of_file(uint32_t file) const;
     const LineRecord& at(uint32_t position) const { return *order_[position]; }

@@ -15,6 +15,7 @@
 #include "common/options.h"
 #include "formats/elf/dwarf.h"
 #include "formats/elf/dwarf_constants.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace dwarf {
@@ -85,7 +86,7 @@ bool DwarfDump::heading(SectionId id) {
 }
 
 void DwarfDump::charge(uint64_t count) {
-    charge_read_allowance(count);
+    charge_read_allowance(run, count);
 }
 
 void DwarfDump::print_string(const char* text, size_t length) {
@@ -94,7 +95,7 @@ void DwarfDump::print_string(const char* text, size_t length) {
     putchar('"');
 }
 
-void DwarfDump::run() {
+void DwarfDump::print_all() {
     SectionSet& s = sections_;
     if (!s[INFO].found) {
         printf("\n\nNo DWARF found\n");
@@ -102,27 +103,27 @@ void DwarfDump::run() {
     }
     printf("\n\nDWARF:\n");
     if (!s[ABBREV].found) {
-        message(667);
+        message(run.messages, 667);
         return;
     }
     for (SectionId indexed : {STR, STR_OFFSETS, LINE_STR, ADDR})
-        s.load(indexed);
-    if (options.verbose_level != 0 && heading(STR)) dump_strings(STR);
-    s.load(ABBREV);
+        s.load(run, indexed);
+    if (run.options.verbose_level != 0 && heading(STR)) dump_strings(STR);
+    s.load(run, ABBREV);
     // The units tell the version of each abbreviation table they name, which its names
     // follow; the section's own message comes where it is dumped.
-    s.load(INFO, false);
+    s.load(run, INFO, false);
     abbreviations_.note_versions(INFO);
     for (size_t k = 0; k < s[TYPES].instances.size(); ++k) {
         s.select(TYPES, k);
-        s.load(TYPES, false);
+        s.load(run, TYPES, false);
         abbreviations_.note_versions(TYPES);
     }
     if (heading(ABBREV)) dump_abbreviations();
     dump_unit_section(INFO);
     for (size_t k = 0; k < s[TYPES].instances.size(); ++k) {
         s.select(TYPES, k);
-        s.load(TYPES, false);
+        s.load(run, TYPES, false);
         dump_unit_section(TYPES);
     }
     s.release(ABBREV);
@@ -155,7 +156,7 @@ void DwarfDump::run() {
 // A section of units: its heading, its units, and its bytes released.
 void DwarfDump::dump_unit_section(SectionId id) {
     Section& section = sections_[id];
-    if (section.unreadable) message(666, section.name, section.description);
+    if (section.unreadable) message(run.messages, 666, section.name, section.description);
     if (heading(id)) dump_units(id);
     sections_.release(id);
 }
@@ -194,7 +195,7 @@ void DwarfDump::dump_abbreviations() {
             printf("\n");
         }
     }
-    walk.finish();
+    walk.finish(run);
 }
 
 // ---- Units and entries ----
@@ -205,7 +206,7 @@ void DwarfDump::dump_units(SectionId id) {
         printf("\nCompilation Unit %u @ 0x%08lX\n", number,
                static_cast<unsigned long>(units.position()));
         UnitHeader header;
-        UnitStep step = units.next(&header);
+        UnitStep step = units.next(run, &header);
         print_unit_header(header);
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP) continue;
@@ -236,15 +237,15 @@ void DwarfDump::print_unit_header(const UnitHeader& h) {
 
 // The unit's entries, each indented by two blanks a level.
 void DwarfDump::dump_entries(SectionId id, const UnitHeader& header) {
-    EntryReader entries(sections_, id, header, abbreviations_);
+    EntryReader entries(run, sections_, id, header, abbreviations_);
     str_offsets_base_ = entries.context().str_offsets_base;
     Entry entry;
     for (;;) {
-        switch (entries.next(&entry)) {
+        switch (entries.next(run, &entry)) {
         case EntryReader::Next::FAILED: return;
-        case EntryReader::Next::END: entries.finish(); return;
+        case EntryReader::Next::END: entries.finish(run); return;
         case EntryReader::Next::NULL_ENTRY:
-            if (options.verbose_level >= 4) {
+            if (run.options.verbose_level >= 4) {
                 charge(2 * entry.depth);
                 printf("%*s+<NULL ENTRY>\n", int(2 * entry.depth), "");
             }
@@ -272,7 +273,7 @@ bool DwarfDump::print_attribute(EntryReader& entries, const AttributeSpec& spec,
     printf("[%s] = ", FORM.plain(spec.form, unit.version));
     AttributeValue value;
     const uint64_t before = entries.position();
-    bool read = entries.value(spec, &value);
+    bool read = entries.value(run, spec, &value);
     for (unsigned k = 0; k < value.indirect_count; ++k)
         printf("%s: ", FORM.plain(value.indirect[k], unit.version));
     if (value.status == AttributeValue::UNKNOWN_FORM)
@@ -356,11 +357,11 @@ void DwarfDump::note_reference(uint64_t attribute, const FormValue& v, const Uni
 
 } // namespace dwarf
 
-void dwarf_dump(ByteReader& file, const std::vector<ElfSectionHeader>& sections,
+void dwarf_dump(Run& run, ByteReader& file, const std::vector<ElfSectionHeader>& sections,
                 const std::vector<uint8_t>& section_names) {
     dwarf::SectionSet program(file, false), split(file, true);
-    dwarf::find_sections(sections, section_names, &program, &split);
+    dwarf::find_sections(run, sections, section_names, &program, &split);
     const bool has_split = split[dwarf::INFO].found;
-    if (!has_split || program[dwarf::INFO].found) dwarf::DwarfDump(program).run();
-    if (has_split) dwarf::DwarfDump(split).run();
+    if (!has_split || program[dwarf::INFO].found) dwarf::DwarfDump(run, program).print_all();
+    if (has_split) dwarf::DwarfDump(run, split).print_all();
 }

@@ -18,6 +18,7 @@
 #include "formats/elf/dwarf_lookup.h"
 #include "formats/elf/dwarf_macros.h"
 #include "formats/elf/dwarf_sections.h"
+#include "model/run.h"
 
 namespace dwarf {
 
@@ -27,10 +28,12 @@ inline const char* bool_text(bool value) {
 
 class DwarfDump {
   public:
-    explicit DwarfDump(SectionSet& sections) : sections_(sections), abbreviations_(sections) {}
-    void run();
+    DwarfDump(Run& run, SectionSet& sections)
+        : run(run), sections_(sections), abbreviations_(sections) {}
+    void print_all();
 
   private:
+    Run& run;
     // The heading of a section, or the line that says the file has none; false then.
     bool heading(SectionId id);
     // What is printed from areas that several entries may name is measured.

@@ -8,12 +8,12 @@
 namespace dwarf {
 
 void DwarfDump::dump_frames() {
-    sections_.load(FRAME);
+    sections_.load(run, FRAME);
     if (!heading(FRAME)) return;
     FrameReader frames(sections_, address_size_);
     FrameEntry e;
     while (!frames.done()) {
-        FrameReader::Next next = frames.next(&e);
+        FrameReader::Next next = frames.next(run, &e);
         if (next == FrameReader::Next::STOP) return;
         if (next == FrameReader::Next::SKIP) continue;
         const bool common = e.kind == FrameEntry::COMMON;
@@ -46,7 +46,7 @@ void DwarfDump::dump_frames() {
                static_cast<long long>(e.cie.data_align), int(e.cie.return_column));
         print_instructions(frames.instructions(), e.end, e.cie, e.address_size, 0, 652);
     }
-    frames.finish();
+    frames.finish(run);
 }
 
 // The instructions of an entry up to end, each on its own line; overrun is the message
@@ -56,8 +56,8 @@ void DwarfDump::print_instructions(ByteReader& in, uint64_t end, const CommonEnt
     const unsigned version = frame_names_version(cie.version);
     FrameInstruction ins;
     while (in.ok() && in.position() < end) {
-        InstructionRead read =
-            read_instruction(in, end, cie, address_size, sections_[FRAME].name, &location, &ins);
+        InstructionRead read = read_instruction(run, in, end, cie, address_size,
+                                                sections_[FRAME].name, &location, &ins);
         printf("        %s", CFA.full(ins.opcode, version));
         if (read == InstructionRead::UNKNOWN) {
             printf("\n");
@@ -93,7 +93,7 @@ void DwarfDump::print_instructions(ByteReader& in, uint64_t end, const CommonEnt
         }
         printf("\n");
         if (read == InstructionRead::OVERRUN) {
-            message(overrun);
+            message(run.messages, overrun);
             return;
         }
     }

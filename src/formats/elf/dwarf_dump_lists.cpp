@@ -8,11 +8,11 @@
 namespace dwarf {
 
 void DwarfDump::dump_locations() {
-    sections_.load(LOC);
+    sections_.load(run, LOC);
     if (!heading(LOC)) return;
     const unsigned size = address_size_;
     if (!known_address_size(size)) {
-        message(661, size);
+        message(run.messages, 661, size);
         return;
     }
     ByteReader in = sections_.reader(LOC);
@@ -39,7 +39,7 @@ void DwarfDump::print_location_list(ByteReader& in, uint64_t list) {
     unit.address_size = address_size_;
     LocationEntry entry;
     for (;;) {
-        if (!read_location_entry(in, sections_[LOC], address_size_, unit.version, &entry)) {
+        if (!read_location_entry(run, in, sections_[LOC], address_size_, unit.version, &entry)) {
             in.fail();
             return;
         }
@@ -74,7 +74,7 @@ void DwarfDump::print_split_location_list(ByteReader& in) {
     const UnitContext unit = UnitContext::of_version(4, &sections_, LOC);
     SplitLocationEntry e;
     for (;;) {
-        EntryRead read = read_split_location_entry(in, sections_[LOC], &e);
+        EntryRead read = read_split_location_entry(run, in, sections_[LOC], &e);
         printf("  %s", LLE.full(e.kind, 4));
         if (read != EntryRead::OK) {
             printf("\n");
@@ -108,7 +108,7 @@ uint64_t DwarfDump::views_end(unsigned section, uint64_t offset, uint64_t end) c
 bool DwarfDump::print_views(ByteReader& in, uint64_t end, const char* indent, SectionId id) {
     while (in.position() < end) {
         uint64_t begin = 0, last = 0;
-        if (!read_view_pair(in, end, sections_[id], &begin, &last)) return false;
+        if (!read_view_pair(run, in, end, sections_[id], &begin, &last)) return false;
         printf("%sviews=%llu..%llu\n", indent, static_cast<unsigned long long>(begin),
                static_cast<unsigned long long>(last));
     }
@@ -122,7 +122,7 @@ void DwarfDump::print_expression(ByteReader& in, uint64_t length, const UnitCont
     const uint64_t end = in.position() + length;
     Operation op;
     while (in.ok() && in.position() < end) {
-        OperationRead read = read_operation(in, end, unit, "location expression", &op);
+        OperationRead read = read_operation(run, in, end, unit, "location expression", &op);
         printf("  %s", OP.full(op.opcode, unit.version));
         if (read == OperationRead::DONE) {
             for (unsigned k = 0; k < 2 && op.kinds[k] != Operand::NONE; ++k) {
@@ -148,7 +148,7 @@ void DwarfDump::print_expression(ByteReader& in, uint64_t length, const UnitCont
             if (op.kinds[0] != Operand::NONE) printf(")");
         }
         printf("\n");
-        if (read == OperationRead::OVERRUN) message(overrun);
+        if (read == OperationRead::OVERRUN) message(run.messages, overrun);
         if (read != OperationRead::DONE) return;
     }
 }
@@ -156,12 +156,12 @@ void DwarfDump::print_expression(ByteReader& in, uint64_t length, const UnitCont
 // ---- Range and location lists of version 5 ----
 
 void DwarfDump::dump_list_sets(SectionId id) {
-    sections_.load(id);
+    sections_.load(run, id);
     heading(id);
     ByteReader in = sections_.reader(id);
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         SetHeader set;
-        if (!set_heading(number, set, read_set_header(in, sections_[id], &set))) return;
+        if (!set_heading(number, set, read_set_header(run, in, sections_[id], &set))) return;
         ListSetHeader header;
         if (print_list_set_header(in, id, set, &header)) print_list_entries(in, id, set, header);
         in.seek(set.end);
@@ -170,7 +170,7 @@ void DwarfDump::dump_list_sets(SectionId id) {
 
 bool DwarfDump::print_list_set_header(ByteReader& in, SectionId id, const SetHeader& set,
                                       ListSetHeader* header) {
-    ListSetRead read = read_list_set_header(in, sections_[id], set.end, header);
+    ListSetRead read = read_list_set_header(run, in, sections_[id], set.end, header);
     if (read == ListSetRead::CUT) {
         printf("\n");
         return false;
@@ -209,7 +209,7 @@ void DwarfDump::print_list_entries(ByteReader& in, SectionId id, const SetHeader
             list_open = true;
         }
         ListEntryRead read =
-            read_list_entry(in, sections_[id], set.end, locations, header.address_size, &e);
+            read_list_entry(run, in, sections_[id], set.end, locations, header.address_size, &e);
         printf("  %s", kinds.full(e.kind, 5));
         if (read == ListEntryRead::UNKNOWN) {
             printf("\n");

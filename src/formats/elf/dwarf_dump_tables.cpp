@@ -35,13 +35,13 @@ bool DwarfDump::set_heading(unsigned number, const SetHeader& set, SetStart star
 }
 
 void DwarfDump::dump_pubnames() {
-    sections_.load(PUBNAMES);
+    sections_.load(run, PUBNAMES);
     if (!heading(PUBNAMES)) return;
     ByteReader in = sections_.reader(PUBNAMES);
     LookupSet set;
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(in.position()));
-        if (read_name_set(in, sections_[PUBNAMES], &set) == LookupRead::STOP) return;
+        if (read_name_set(run, in, sections_[PUBNAMES], &set) == LookupRead::STOP) return;
         printf("size=%lu, ver=%u, offs=0x%08lX, debug size=%lu\n",
                static_cast<unsigned long>(set.length), unsigned(set.version),
                static_cast<unsigned long>(set.info_offset),
@@ -50,20 +50,21 @@ void DwarfDump::dump_pubnames() {
         std::string name;
         while (read_lookup_name(in, set, &offset, &name))
             printf("  0x%08lX: \"%s\"\n", static_cast<unsigned long>(offset), name.c_str());
-        if (!in.ok()) message(422, sections_[PUBNAMES].name, unsigned(set.offset), "set");
+        if (!in.ok())
+            message(run.messages, 422, sections_[PUBNAMES].name, unsigned(set.offset), "set");
         in = sections_.reader(PUBNAMES);
         in.seek(set.next);
     }
 }
 
 void DwarfDump::dump_aranges() {
-    sections_.load(ARANGES);
+    sections_.load(run, ARANGES);
     if (!heading(ARANGES)) return;
     ByteReader in = sections_.reader(ARANGES);
     LookupSet set;
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(in.position()));
-        if (read_range_set(in, sections_[ARANGES], &set) == LookupRead::STOP) return;
+        if (read_range_set(run, in, sections_[ARANGES], &set) == LookupRead::STOP) return;
         printf("size=%lu, ver=%u, offs=0x%08lX addrsize=%u, segsize=%u%s\n",
                static_cast<unsigned long>(set.length), unsigned(set.version),
                static_cast<unsigned long>(set.info_offset), unsigned(set.address_size),
@@ -80,7 +81,7 @@ void DwarfDump::dump_aranges() {
 }
 
 void DwarfDump::dump_macinfo() {
-    sections_.load(MACINFO_SECTION);
+    sections_.load(run, MACINFO_SECTION);
     if (!heading(MACINFO_SECTION)) return;
     ByteReader in = sections_.reader(MACINFO_SECTION);
     unsigned number = 0;
@@ -104,7 +105,9 @@ void DwarfDump::dump_macinfo() {
         else
             printf("  %s\n", name);
     }
-    if (!in.ok()) message(422, sections_[MACINFO_SECTION].name, unsigned(in.position()), "section");
+    if (!in.ok())
+        message(run.messages, 422, sections_[MACINFO_SECTION].name, unsigned(in.position()),
+                "section");
 }
 
 // Every section of macro units the file has (an object file has one for each group of
@@ -112,7 +115,7 @@ void DwarfDump::dump_macinfo() {
 void DwarfDump::dump_macros() {
     for (size_t k = 0; k < sections_[MACRO_SECTION].instances.size(); ++k) {
         sections_.select(MACRO_SECTION, k);
-        sections_.load(MACRO_SECTION);
+        sections_.load(run, MACRO_SECTION);
         heading(MACRO_SECTION);
         dump_macro_units();
     }
@@ -126,7 +129,7 @@ void DwarfDump::dump_macro_units() {
     MacroEntry entry;
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         printf("\nSet %u @ 0x%08lX\n", number, static_cast<unsigned long>(in.position()));
-        if (!read_macro_header(in, sections_[MACRO_SECTION], &header)) return;
+        if (!read_macro_header(run, in, sections_[MACRO_SECTION], &header)) return;
         printf("ver=%u, flags=0x%02X", header.version, unsigned(header.flags));
         if (header.has_line_offset)
             printf(", line offset=0x%08llX", static_cast<unsigned long long>(header.line_offset));
@@ -140,7 +143,7 @@ void DwarfDump::dump_macro_units() {
         unit.offset_size = header.offset_size;
         for (;;) {
             MacroEntryRead read =
-                read_macro_entry(in, sections_[MACRO_SECTION], header, unit, &entry);
+                read_macro_entry(run, in, sections_[MACRO_SECTION], header, unit, &entry);
             if (read != MacroEntryRead::OK) return;
             if (entry.type == 0) break;
             print_macro_entry(entry, header.version);
@@ -192,7 +195,7 @@ void DwarfDump::print_macro_entry(const MacroEntry& e, unsigned version) {
 void DwarfDump::dump_later_sections() {
     const SectionSet& s = sections_;
     if (s[STR_OFFSETS].found) dump_str_offsets();
-    if (s[LINE_STR].found && options.verbose_level != 0 && heading(LINE_STR))
+    if (s[LINE_STR].found && run.options.verbose_level != 0 && heading(LINE_STR))
         dump_strings(LINE_STR);
     if (s[ADDR].found) dump_addresses();
     if (s[RNGLISTS].found) dump_list_sets(RNGLISTS);
@@ -212,7 +215,8 @@ void DwarfDump::dump_str_offsets() {
     }
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         SetHeader set;
-        if (!set_heading(number, set, read_set_header(in, sections_[STR_OFFSETS], &set))) return;
+        if (!set_heading(number, set, read_set_header(run, in, sections_[STR_OFFSETS], &set)))
+            return;
         read_string_offsets(in, set.end, true, &offsets);
         printf("\n");
         print_string_offsets(offsets);
@@ -248,10 +252,10 @@ void DwarfDump::dump_addresses() {
     }
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         SetHeader set;
-        if (!set_heading(number, set, read_set_header(in, sections_[ADDR], &set))) return;
+        if (!set_heading(number, set, read_set_header(run, in, sections_[ADDR], &set))) return;
         unsigned address_size = 0, segment_size = 0;
         bool readable =
-            read_addresses(in, sections_[ADDR], set, &address_size, &segment_size, &addresses);
+            read_addresses(run, in, sections_[ADDR], set, &address_size, &segment_size, &addresses);
         printf(", addrsize=%u, segsize=%u\n", address_size, segment_size);
         if (!readable) return;
         print_addresses(addresses, address_size);
@@ -270,13 +274,13 @@ void DwarfDump::print_addresses(const std::vector<uint64_t>& addresses, unsigned
 // ---- The name index ----
 
 void DwarfDump::dump_names() {
-    sections_.load(NAMES);
+    sections_.load(run, NAMES);
     heading(NAMES);
     ByteReader in = sections_.reader(NAMES);
     NameIndexReader index(sections_, in);
     NameIndexHeader header;
     for (unsigned number = 1; in.position() < in.size(); ++number) {
-        NameIndexReader::Start start = index.header(&header);
+        NameIndexReader::Start start = index.header(run, &header);
         SetStart set_start = start == NameIndexReader::Start::FAILED        ? SetStart::FAILED
                              : start == NameIndexReader::Start::BAD_VERSION ? SetStart::BAD_VERSION
                                                                             : SetStart::OK;
@@ -334,7 +338,7 @@ void DwarfDump::print_index_names(NameIndexReader& index, const NameIndexHeader&
         }
         printf(" (0x%08lX) entries @ 0x%08lX\n", static_cast<unsigned long>(offset),
                static_cast<unsigned long>(index.entry_offset(k)));
-        bool readable = index.entries(index.entry_offset(k), [&](const IndexEntry& e) {
+        bool readable = index.entries(run, index.entry_offset(k), [&](const IndexEntry& e) {
             printf("         0x%08lX: %s", static_cast<unsigned long>(e.offset),
                    TAG.full(e.abbreviation->tag, 5));
             for (size_t f = 0; f < e.values.size(); ++f) {

@@ -5,6 +5,7 @@
 
 #include "common/alert.h"
 #include "formats/elf/dwarf_constants.h"
+#include "model/run.h"
 
 namespace dwarf {
 
@@ -42,14 +43,14 @@ uint64_t read_operand(ByteReader& in, Operand kind, uint64_t end, const UnitCont
 
 } // namespace
 
-OperationRead read_operation(ByteReader& in, uint64_t end, const UnitContext& unit,
+OperationRead read_operation(Run& run, ByteReader& in, uint64_t end, const UnitContext& unit,
                              const char* where, Operation* op) {
     *op = Operation();
     op->offset = in.position();
     op->opcode = in.u8();
     const OperationLayout& layout = operation_layout(op->opcode);
     if (!layout.known && unit.version >= 3) {
-        message(423, where, "operation", unsigned(op->opcode), unsigned(op->offset));
+        message(run.messages, 423, where, "operation", unsigned(op->opcode), unsigned(op->offset));
         return OperationRead::UNKNOWN;
     }
     if (layout.known) {
@@ -61,7 +62,7 @@ OperationRead read_operation(ByteReader& in, uint64_t end, const UnitContext& un
     return in.ok() && in.position() <= end ? OperationRead::DONE : OperationRead::OVERRUN;
 }
 
-InstructionRead read_instruction(ByteReader& in, uint64_t end, const CommonEntry& cie,
+InstructionRead read_instruction(Run& run, ByteReader& in, uint64_t end, const CommonEntry& cie,
                                  unsigned address_size, const char* section, uint64_t* location,
                                  FrameInstruction* instruction) {
     FrameInstruction& ins = *instruction;
@@ -72,7 +73,8 @@ InstructionRead read_instruction(ByteReader& in, uint64_t end, const CommonEntry
     ins.opcode = primary ? primary : ins.byte;
     const FrameLayout& layout = frame_layout(ins.opcode);
     if (!layout.known || !CFA.has(ins.opcode, frame_names_version(cie.version))) {
-        message(423, section, "call frame instruction", unsigned(ins.byte), unsigned(ins.offset));
+        message(run.messages, 423, section, "call frame instruction", unsigned(ins.byte),
+                unsigned(ins.offset));
         return InstructionRead::UNKNOWN;
     }
     // Offsets are factored by the data alignment; the product keeps its low 64 bits.

@@ -9,6 +9,8 @@
 #include "formats/elf/dwarf_forms.h"
 #include "formats/elf/dwarf_tables.h"
 
+struct Run;
+
 namespace dwarf {
 
 // One operation of a location expression: its operands as read (a signed one holds its
@@ -27,7 +29,7 @@ enum class OperationRead { DONE, OVERRUN, UNKNOWN };
 // structure of version 3 or later an operation that no table row lays out is UNKNOWN
 // (said, with the place: where); in one of version 2 it is read without operands, as
 // the standard of its version knows none of them.
-OperationRead read_operation(ByteReader& in, uint64_t end, const UnitContext& unit,
+OperationRead read_operation(Run& run, ByteReader& in, uint64_t end, const UnitContext& unit,
                              const char* where, Operation* op);
 
 // The common information entry's fields that its description entries take.
@@ -60,7 +62,7 @@ enum class InstructionRead { DONE, OVERRUN, UNKNOWN };
 // Reads the instruction at the reader's position of an entry ending at end, *location
 // the entry's location before it. An instruction that the entry's version does not
 // define is UNKNOWN (said).
-InstructionRead read_instruction(ByteReader& in, uint64_t end, const CommonEntry& cie,
+InstructionRead read_instruction(Run& run, ByteReader& in, uint64_t end, const CommonEntry& cie,
                                  unsigned address_size, const char* section, uint64_t* location,
                                  FrameInstruction* instruction);
 

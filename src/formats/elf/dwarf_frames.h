@@ -10,6 +10,8 @@
 #include "formats/elf/dwarf_expressions.h"
 #include "formats/elf/dwarf_sections.h"
 
+struct Run;
+
 namespace dwarf {
 
 struct FrameEntry {
@@ -44,15 +46,15 @@ class FrameReader {
     enum class Next { ENTRY, SKIP, STOP };
     // The next entry: SKIP for a 64-bit entry passed over, STOP when no entry can be
     // read there. What is wrong is said.
-    Next next(FrameEntry* entry);
+    Next next(Run& run, FrameEntry* entry);
     // The reader at the entry's instructions, for a WHOLE entry.
     ByteReader& instructions() { return in_; }
     // After the last entry: bytes too few for another are said.
-    void finish();
+    void finish(Run& run);
 
   private:
-    void read_common(FrameEntry& e);
-    void read_description(FrameEntry& e);
+    void read_common(Run& run, FrameEntry& e);
+    void read_description(Run& run, FrameEntry& e);
 
     const SectionSet& sections_;
     ByteReader in_;

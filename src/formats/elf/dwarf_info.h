@@ -11,6 +11,8 @@
 #include "formats/elf/dwarf_forms.h"
 #include "formats/elf/dwarf_sections.h"
 
+struct Run;
+
 namespace dwarf {
 
 // An attribute and form pair of an abbreviation, with the value an implicit_const pair
@@ -45,7 +47,7 @@ class Abbreviations {
     unsigned version_at(uint64_t offset) const;
     // What units name at many offsets of one table would be read again from each: what
     // is read is measured.
-    const AbbreviationTable& table_at(uint64_t offset);
+    const AbbreviationTable& table_at(Run& run, uint64_t offset);
     const AttributeSpec& spec(const Abbreviation& abbreviation, uint32_t k) const {
         return specs_[abbreviation.first + k];
     }
@@ -74,7 +76,7 @@ class AbbreviationWalk {
     // implicit constant, whose value the pair holds.
     bool next_pair(const Item& item, AttributeSpec* spec, bool* has_value);
     // Says where the section could not be read, if it could not (422).
-    void finish();
+    void finish(Run& run);
 
   private:
     const SectionSet& sections_;
@@ -113,11 +115,11 @@ class UnitReader {
     // Reads the next unit's header. READ: a unit whose entries can be read; SKIP: a unit
     // that cannot, the next one can be tried; STOP: the section cannot be read further.
     // The header holds what could be read, and what is wrong is said.
-    UnitStep next(UnitHeader* header);
+    UnitStep next(Run& run, UnitHeader* header);
 
   private:
     bool read_rest(UnitHeader& h);
-    UnitStep check(const UnitHeader& h);
+    UnitStep check(Run& run, const UnitHeader& h);
 
     const SectionSet& sections_;
     SectionId section_;
@@ -146,19 +148,19 @@ struct AttributeValue {
 // values.
 class EntryReader {
   public:
-    EntryReader(const SectionSet& sections, SectionId section, const UnitHeader& unit,
+    EntryReader(Run& run, const SectionSet& sections, SectionId section, const UnitHeader& unit,
                 Abbreviations& abbreviations);
     const UnitContext& context() const { return context_; }
     uint64_t position() const { return in_.position(); }
     enum class Next { ENTRY, NULL_ENTRY, END, FAILED };
     // The next entry; a null entry ends a list of siblings. END after the unit's
     // top-level entry and its children; FAILED (said) when an entry cannot be read.
-    Next next(Entry* entry);
+    Next next(Run& run, Entry* entry);
     // The value of the next pair of the current entry's abbreviation; false (said) when
     // it cannot be read, which ends the unit.
-    bool value(const AttributeSpec& spec, AttributeValue* value);
+    bool value(Run& run, const AttributeSpec& spec, AttributeValue* value);
     // Bytes other than zero after the tree, inside the unit, are said once.
-    void finish();
+    void finish(Run& run);
 
   private:
     void find_bases(const AbbreviationTable& table);

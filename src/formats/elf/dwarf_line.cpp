@@ -5,6 +5,7 @@
 #include "common/sort.h"
 #include "formats/elf/dwarf.h"
 #include "formats/elf/dwarf_constants.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -115,14 +116,14 @@ void put_address(ByteWriter& out, uint64_t address, uint8_t address_size) {
         out.uint(address, address_size);
 }
 
-SortedLines::SortedLines() {
+SortedLines::SortedLines(Run& run) {
     // The records' pointers are sorted, not copies of their keys: this runs while the
     // whole model is held, and a large program has a million rows.
-    order_.reserve(store.lines.count());
-    for (const LineRecord* line : store.lines)
+    order_.reserve(run.store.lines.count());
+    for (const LineRecord* line : run.store.lines)
         order_.push_back(line);
     sort_items(order_, by_address);
-    by_file_.resize(store.files.count() + 1);
+    by_file_.resize(run.store.files.count() + 1);
     std::vector<uint32_t> counts(by_file_.size());
     for (const LineRecord* line : order_)
         if (line->file < counts.size()) ++counts[line->file];

@@ -4,6 +4,7 @@
 
 #include "common/alert.h"
 #include "formats/elf/dwarf_constants.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace dwarf {
@@ -30,32 +31,32 @@ LineProgramReader::LineProgramReader(const SectionSet& sections, uint64_t offset
     header_.offset = offset;
 }
 
-void LineProgramReader::cut(const char* what) const {
-    message(422, sections_[LINE].name, unsigned(header_.offset), what);
+void LineProgramReader::cut(Run& run, const char* what) const {
+    message(run.messages, 422, sections_[LINE].name, unsigned(header_.offset), what);
 }
 
-LineProgramReader::HeaderRead LineProgramReader::header(LineHeader* header) {
+LineProgramReader::HeaderRead LineProgramReader::header(Run& run, LineHeader* header) {
     LineHeader& h = header_;
     h.length = in_.u32();
     if (!in_.ok()) {
-        cut("section");
+        cut(run, "section");
         return HeaderRead::FAILED;
     }
     if (h.length == 0xFFFFFFFF) {
-        message(421, "line-number program", unsigned(h.offset));
+        message(run.messages, 421, "line-number program", unsigned(h.offset));
         return HeaderRead::FAILED;
     }
     h.end = h.offset + 4 + uint64_t(h.length);
     if (h.end > in_.size()) {
-        message(649, unsigned(h.end));
+        message(run.messages, 649, unsigned(h.end));
         return HeaderRead::FAILED;
     }
     // Units may name programs that overlap one another: what is read of them is measured.
-    charge_read_allowance(h.end - h.offset);
+    charge_read_allowance(run, h.end - h.offset);
     h.version = in_.u16();
     *header = h;
     if (!known_version(h.version)) {
-        message(420, "line-number program", unsigned(h.offset), "version", h.version);
+        message(run.messages, 420, "line-number program", unsigned(h.offset), "version", h.version);
         return HeaderRead::UNKNOWN_VERSION;
     }
     context_ = UnitContext::of_version(h.version, &sections_, LINE);
@@ -72,7 +73,7 @@ LineProgramReader::HeaderRead LineProgramReader::header(LineHeader* header) {
     h.line_range = in_.u8();
     h.opcode_base = in_.u8();
     if (!fits()) {
-        cut("program");
+        cut(run, "program");
         return HeaderRead::FAILED;
     }
     for (unsigned opcode = 1; opcode < h.opcode_base && in_.ok(); ++opcode)
@@ -81,28 +82,28 @@ LineProgramReader::HeaderRead LineProgramReader::header(LineHeader* header) {
     return HeaderRead::OK;
 }
 
-bool LineProgramReader::entry_formats(std::vector<EntryFormat>* formats) {
+bool LineProgramReader::entry_formats(Run& run, std::vector<EntryFormat>* formats) {
     uint8_t fields = in_.u8();
     formats->clear();
     for (unsigned k = 0; k < fields && in_.ok(); ++k) {
         uint64_t content = in_.uleb128();
         formats->push_back({content, in_.uleb128()});
     }
-    return entries_fit();
+    return entries_fit(run);
 }
 
-bool LineProgramReader::entry_count(uint64_t* count) {
+bool LineProgramReader::entry_count(Run& run, uint64_t* count) {
     *count = in_.uleb128();
-    return entries_fit();
+    return entries_fit(run);
 }
 
-bool LineProgramReader::entries_fit() const {
+bool LineProgramReader::entries_fit(Run& run) const {
     if (fits()) return true;
-    message(422, sections_[LINE].name, unsigned(in_.position()), "program");
+    message(run.messages, 422, sections_[LINE].name, unsigned(in_.position()), "program");
     return false;
 }
 
-bool LineProgramReader::entry(const std::vector<EntryFormat>& formats, FileEntry* entry) {
+bool LineProgramReader::entry(Run& run, const std::vector<EntryFormat>& formats, FileEntry* entry) {
     FileEntry& e = *entry;
     e = FileEntry();
     const uint64_t at = in_.position();
@@ -112,9 +113,9 @@ bool LineProgramReader::entry(const std::vector<EntryFormat>& formats, FileEntry
         ValueRead read = read_value(in_, f.form, 0, context_, header_.end, &v);
         if (read != ValueRead::OK) {
             if (read == ValueRead::UNKNOWN_FORM)
-                message(647);
+                message(run.messages, 647);
             else
-                message(422, sections_[LINE].name, unsigned(value_at), "program");
+                message(run.messages, 422, sections_[LINE].name, unsigned(value_at), "program");
             return false;
         }
         switch (f.content) {
@@ -123,7 +124,7 @@ bool LineProgramReader::entry(const std::vector<EntryFormat>& formats, FileEntry
                 e.name = v.text;
                 e.name_length = v.text_length;
                 // A string of a table may be named by any number of entries.
-                if (f.form != DW_FORM_string) charge_read_allowance(e.name_length);
+                if (f.form != DW_FORM_string) charge_read_allowance(run, e.name_length);
             }
             break;
         case DW_LNCT_directory_index: e.directory = v.number; break;
@@ -144,7 +145,7 @@ bool LineProgramReader::entry(const std::vector<EntryFormat>& formats, FileEntry
         }
     }
     // An entry of no bytes is one more that nothing in the file pays for.
-    if (in_.position() == at) charge_read_allowance(1);
+    if (in_.position() == at) charge_read_allowance(run, 1);
     return true;
 }
 
@@ -164,13 +165,13 @@ bool LineProgramReader::next_file(std::string* name, FileEntry* entry) {
     return true;
 }
 
-bool LineProgramReader::start_program() {
+bool LineProgramReader::start_program(Run& run) {
     if (!fits()) {
-        cut("program");
+        cut(run, "program");
         return false;
     }
     if (header_.program > header_.end) {
-        message(650);
+        message(run.messages, 650);
         return false;
     }
     in_.seek(header_.program);
@@ -183,11 +184,11 @@ LineState LineProgramReader::initial_state() const {
     return s;
 }
 
-void LineProgramReader::complain(LineStep step, uint64_t offset) const {
+void LineProgramReader::complain(Run& run, LineStep step, uint64_t offset) const {
     if (step == LineStep::OVERRUN)
-        message(422, sections_[LINE].name, unsigned(offset), "program");
+        message(run.messages, 422, sections_[LINE].name, unsigned(offset), "program");
     else if (step == LineStep::BAD)
-        message(650);
+        message(run.messages, 650);
 }
 
 void LineProgramReader::advance(LineState& s, uint64_t operations) const {
@@ -199,7 +200,7 @@ void LineProgramReader::advance(LineState& s, uint64_t operations) const {
     }
 }
 
-LineStep LineProgramReader::run(ByteReader& in, LineState* state, LineOp* op) const {
+LineStep LineProgramReader::execute(ByteReader& in, LineState* state, LineOp* op) const {
     *op = LineOp();
     op->offset = in.position();
     op->opcode = in.u8();
@@ -318,7 +319,7 @@ void LineProgramReader::replay(uint64_t from, uint64_t last,
     LineState s = initial_state();
     LineOp op;
     while (again.position() <= last) {
-        LineStep step = run(again, &s, &op);
+        LineStep step = execute(again, &s, &op);
         if (step == LineStep::ROW || step == LineStep::END) row(op.offset, s);
         if (step != LineStep::NONE && step != LineStep::ROW) break;
         // A row clears the flag that the rows after it start without.

@@ -4,10 +4,11 @@
 #include "common/alert.h"
 #include "formats/elf/dwarf_constants.h"
 #include "formats/elf/dwarf_tables.h"
+#include "model/run.h"
 
 namespace dwarf {
 
-bool read_location_entry(ByteReader& in, const Section& section, unsigned address_size,
+bool read_location_entry(Run& run, ByteReader& in, const Section& section, unsigned address_size,
                          unsigned version, LocationEntry* entry) {
     LocationEntry& e = *entry;
     e = LocationEntry();
@@ -15,7 +16,7 @@ bool read_location_entry(ByteReader& in, const Section& section, unsigned addres
     e.low = in.uint(address_size);
     e.high = in.uint(address_size);
     if (!in.ok()) {
-        message(422, section.name, unsigned(e.offset), "section");
+        message(run.messages, 422, section.name, unsigned(e.offset), "section");
         return false;
     }
     if (e.low == 0 && e.high == 0) return true;
@@ -29,14 +30,14 @@ bool read_location_entry(ByteReader& in, const Section& section, unsigned addres
     }
     e.length = in.u16();
     if (!in.ok()) {
-        message(422, section.name, unsigned(e.offset), "section");
+        message(run.messages, 422, section.name, unsigned(e.offset), "section");
         return false;
     }
     e.kind = LocationEntry::RANGE;
     return true;
 }
 
-EntryRead read_split_location_entry(ByteReader& in, const Section& section,
+EntryRead read_split_location_entry(Run& run, ByteReader& in, const Section& section,
                                     SplitLocationEntry* entry) {
     SplitLocationEntry& e = *entry;
     e = SplitLocationEntry();
@@ -55,63 +56,64 @@ EntryRead read_split_location_entry(ByteReader& in, const Section& section,
         e.second = in.u32();
         break;
     default:
-        message(423, section.name, "location list entry", unsigned(e.kind), unsigned(e.offset));
+        message(run.messages, 423, section.name, "location list entry", unsigned(e.kind),
+                unsigned(e.offset));
         return EntryRead::UNKNOWN;
     }
     e.described = e.kind == DW_LLE_GNU_start_end_entry || e.kind == DW_LLE_GNU_start_length_entry;
     if (e.described) e.length = in.u16();
     if (in.ok()) return EntryRead::OK;
-    message(422, section.name, unsigned(e.offset), "section");
+    message(run.messages, 422, section.name, unsigned(e.offset), "section");
     return EntryRead::CUT;
 }
 
-bool read_view_pair(ByteReader& in, uint64_t end, const Section& section, uint64_t* begin,
+bool read_view_pair(Run& run, ByteReader& in, uint64_t end, const Section& section, uint64_t* begin,
                     uint64_t* last) {
     uint64_t at = in.position();
     *begin = in.uleb128();
     *last = in.uleb128();
     if (in.ok() && in.position() <= end) return true;
-    message(422, section.name, unsigned(at), "view list");
+    message(run.messages, 422, section.name, unsigned(at), "view list");
     return false;
 }
 
-SetStart read_set_header(ByteReader& in, const Section& section, SetHeader* header) {
+SetStart read_set_header(Run& run, ByteReader& in, const Section& section, SetHeader* header) {
     SetHeader& h = *header;
     h = SetHeader();
     const uint64_t start = h.offset = in.position();
     h.length = in.u32();
     if (h.length == 0xFFFFFFFF) {
-        message(421, section.name, unsigned(start));
+        message(run.messages, 421, section.name, unsigned(start));
         return SetStart::FAILED;
     }
     h.version = in.u16();
     if (!in.ok() || h.length < 4 || h.length > in.size() - start - 4) {
-        message(422, section.name, unsigned(start), "section");
+        message(run.messages, 422, section.name, unsigned(start), "section");
         return SetStart::FAILED;
     }
     h.end = start + 4 + uint64_t(h.length);
     if (h.version == 5) return SetStart::OK;
-    message(420, section.name, unsigned(start), "version", h.version);
+    message(run.messages, 420, section.name, unsigned(start), "version", h.version);
     return SetStart::BAD_VERSION;
 }
 
-ListSetRead read_list_set_header(ByteReader& in, const Section& section, uint64_t end,
+ListSetRead read_list_set_header(Run& run, ByteReader& in, const Section& section, uint64_t end,
                                  ListSetHeader* header) {
     ListSetHeader& h = *header;
     h.address_size = in.u8();
     h.segment_size = in.u8();
     h.offsets = in.u32();
     if (!in.ok() || in.position() > end) {
-        message(422, section.name, unsigned(in.position()), "section");
+        message(run.messages, 422, section.name, unsigned(in.position()), "section");
         return ListSetRead::CUT;
     }
     if (!known_address_size(h.address_size)) {
-        message(661, h.address_size);
+        message(run.messages, 661, h.address_size);
         return ListSetRead::BAD_ADDRESS_SIZE;
     }
     const uint64_t table = in.position();
     if (h.offsets > (end - table) / 4) {
-        message(422, section.name, unsigned(table), "set");
+        message(run.messages, 422, section.name, unsigned(table), "set");
         return ListSetRead::BAD_OFFSETS;
     }
     h.offset_table.clear();
@@ -133,8 +135,8 @@ ListEntry::Shape shape_of(uint8_t kind, bool locations) {
 
 } // namespace
 
-ListEntryRead read_list_entry(ByteReader& in, const Section& section, uint64_t end, bool locations,
-                              unsigned address_size, ListEntry* entry) {
+ListEntryRead read_list_entry(Run& run, ByteReader& in, const Section& section, uint64_t end,
+                              bool locations, unsigned address_size, ListEntry* entry) {
     ListEntry& e = *entry;
     e = ListEntry();
     e.offset = in.position();
@@ -161,8 +163,9 @@ ListEntryRead read_list_entry(ByteReader& in, const Section& section, uint64_t e
         e.second = in.uleb128();
         break;
     case ListEntry::UNKNOWN:
-        message(423, section.name, locations ? "location list entry" : "range list entry",
-                unsigned(e.kind), unsigned(e.offset));
+        message(run.messages, 423, section.name,
+                locations ? "location list entry" : "range list entry", unsigned(e.kind),
+                unsigned(e.offset));
         return ListEntryRead::UNKNOWN;
     }
     e.described = locations && e.shape != ListEntry::END_OF_LIST &&
@@ -170,12 +173,12 @@ ListEntryRead read_list_entry(ByteReader& in, const Section& section, uint64_t e
                   e.shape != ListEntry::VIEW_PAIR;
     if (e.described) e.length = in.uleb128();
     if (!in.ok() || in.position() > end) {
-        message(422, section.name, unsigned(e.offset), "set");
+        message(run.messages, 422, section.name, unsigned(e.offset), "set");
         return ListEntryRead::CUT;
     }
     e.expression = in.position();
     if (e.described && e.length > end - in.position()) {
-        message(422, section.name, unsigned(e.offset), "set");
+        message(run.messages, 422, section.name, unsigned(e.offset), "set");
         return ListEntryRead::DESCRIPTION_PAST;
     }
     return ListEntryRead::OK;

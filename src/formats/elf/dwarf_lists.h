@@ -9,6 +9,8 @@
 #include "common/binio.h"
 #include "formats/elf/dwarf_sections.h"
 
+struct Run;
+
 namespace dwarf {
 
 // ---- .debug_loc ----
@@ -21,7 +23,7 @@ struct LocationEntry {
 };
 
 // An entry of a list of .debug_loc, of the given version; false (said) when cut.
-bool read_location_entry(ByteReader& in, const Section& section, unsigned address_size,
+bool read_location_entry(Run& run, ByteReader& in, const Section& section, unsigned address_size,
                          unsigned version, LocationEntry* entry);
 
 // An entry of a list of a split unit's .debug_loc.dwo (version 4): a kind, then indexes
@@ -34,12 +36,12 @@ struct SplitLocationEntry {
     uint16_t length = 0;
 };
 enum class EntryRead { OK, UNKNOWN, CUT };
-EntryRead read_split_location_entry(ByteReader& in, const Section& section,
+EntryRead read_split_location_entry(Run& run, ByteReader& in, const Section& section,
                                     SplitLocationEntry* entry);
 
 // A pair of location view numbers (a GNU extension) that ends by end; false (said) when
 // it runs past.
-bool read_view_pair(ByteReader& in, uint64_t end, const Section& section, uint64_t* begin,
+bool read_view_pair(Run& run, ByteReader& in, uint64_t end, const Section& section, uint64_t* begin,
                     uint64_t* last);
 
 // ---- Sets of the version 5 sections ----
@@ -52,7 +54,7 @@ struct SetHeader {
 enum class SetStart { OK, BAD_VERSION, FAILED };
 // The length and version every set of these sections begins with. BAD_VERSION: both were
 // read, the version is not 5. What is wrong is said.
-SetStart read_set_header(ByteReader& in, const Section& section, SetHeader* header);
+SetStart read_set_header(Run& run, ByteReader& in, const Section& section, SetHeader* header);
 
 // The rest of a header of a range or location list set.
 struct ListSetHeader {
@@ -61,7 +63,7 @@ struct ListSetHeader {
     std::vector<uint32_t> offset_table; // read when the table fits the set
 };
 enum class ListSetRead { OK, CUT, BAD_ADDRESS_SIZE, BAD_OFFSETS };
-ListSetRead read_list_set_header(ByteReader& in, const Section& section, uint64_t end,
+ListSetRead read_list_set_header(Run& run, ByteReader& in, const Section& section, uint64_t end,
                                  ListSetHeader* header);
 
 // An entry of a range or location list of version 5. Range and location entries share
@@ -92,7 +94,7 @@ struct ListEntry {
 enum class ListEntryRead { OK, UNKNOWN, CUT, DESCRIPTION_PAST };
 // UNKNOWN and CUT are said; DESCRIPTION_PAST (the entry whole, its description running
 // past the set) is said too, after which the set cannot be read further.
-ListEntryRead read_list_entry(ByteReader& in, const Section& section, uint64_t end, bool locations,
-                              unsigned address_size, ListEntry* entry);
+ListEntryRead read_list_entry(Run& run, ByteReader& in, const Section& section, uint64_t end,
+                              bool locations, unsigned address_size, ListEntry* entry);
 
 } // namespace dwarf

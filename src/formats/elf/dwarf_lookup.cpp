@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/alert.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace dwarf {
@@ -14,17 +15,17 @@ namespace {
 
 // The length every set begins with: STOP (said) for a 64-bit set or one too short to
 // hold its header.
-LookupRead read_set_length(ByteReader& in, const char* what, uint32_t shortest, unsigned too_short,
-                           LookupSet& set) {
+LookupRead read_set_length(Run& run, ByteReader& in, const char* what, uint32_t shortest,
+                           unsigned too_short, LookupSet& set) {
     set = LookupSet();
     set.offset = in.position();
     set.length = in.u32();
     if (set.length == 0xFFFFFFFF) {
-        message(421, what, unsigned(set.offset));
+        message(run.messages, 421, what, unsigned(set.offset));
         return LookupRead::STOP;
     }
     if (in.ok() && set.length < shortest) {
-        message(too_short, unsigned(set.length));
+        message(run.messages, too_short, unsigned(set.length));
         return LookupRead::STOP;
     }
     set.next = set.offset + 4 + uint64_t(set.length);
@@ -32,31 +33,31 @@ LookupRead read_set_length(ByteReader& in, const char* what, uint32_t shortest, 
     return LookupRead::OK;
 }
 
-LookupRead header_read(ByteReader& in, const Section& section, const LookupSet& set) {
+LookupRead header_read(Run& run, ByteReader& in, const Section& section, const LookupSet& set) {
     if (in.ok()) return LookupRead::OK;
-    message(422, section.name, unsigned(set.offset), "section");
+    message(run.messages, 422, section.name, unsigned(set.offset), "section");
     return LookupRead::STOP;
 }
 
 } // namespace
 
-LookupRead read_name_set(ByteReader& in, const Section& section, LookupSet* set) {
-    if (read_set_length(in, "name lookup set", 20, 663, *set) == LookupRead::STOP)
+LookupRead read_name_set(Run& run, ByteReader& in, const Section& section, LookupSet* set) {
+    if (read_set_length(run, in, "name lookup set", 20, 663, *set) == LookupRead::STOP)
         return LookupRead::STOP;
     set->version = in.u16();
     set->info_offset = in.u32();
     set->info_size = in.u32();
-    return header_read(in, section, *set);
+    return header_read(run, in, section, *set);
 }
 
-LookupRead read_range_set(ByteReader& in, const Section& section, LookupSet* set) {
-    if (read_set_length(in, "address range set", 10, 664, *set) == LookupRead::STOP)
+LookupRead read_range_set(Run& run, ByteReader& in, const Section& section, LookupSet* set) {
+    if (read_set_length(run, in, "address range set", 10, 664, *set) == LookupRead::STOP)
         return LookupRead::STOP;
     set->version = in.u16();
     set->info_offset = in.u32();
     set->address_size = in.u8();
     set->segment_size = in.u8();
-    if (header_read(in, section, *set) == LookupRead::STOP) return LookupRead::STOP;
+    if (header_read(run, in, section, *set) == LookupRead::STOP) return LookupRead::STOP;
     // The tuples start at a multiple of their size from the section's start.
     if (known_address_size(set->address_size)) {
         uint64_t tuple = 2 * uint64_t(set->address_size);
@@ -91,18 +92,18 @@ void read_string_offsets(ByteReader& in, uint64_t end, bool padded,
         offsets->push_back(in.u32());
 }
 
-bool read_addresses(ByteReader& in, const Section& section, const SetHeader& set,
+bool read_addresses(Run& run, ByteReader& in, const Section& section, const SetHeader& set,
                     unsigned* address_size, unsigned* segment_size,
                     std::vector<uint64_t>* addresses) {
     *address_size = in.u8();
     *segment_size = in.u8();
     addresses->clear();
     if (!in.ok() || in.position() > set.end) {
-        message(422, section.name, unsigned(in.position()), "section");
+        message(run.messages, 422, section.name, unsigned(in.position()), "section");
         return false;
     }
     if (!known_address_size(*address_size)) {
-        message(661, *address_size);
+        message(run.messages, 661, *address_size);
         return true;
     }
     read_address_table(in, set.end, *address_size, addresses);
@@ -127,10 +128,10 @@ uint64_t NameIndexReader::number_at(uint64_t table, uint32_t k, unsigned width) 
     return at.uint(width);
 }
 
-NameIndexReader::Start NameIndexReader::header(NameIndexHeader* header) {
+NameIndexReader::Start NameIndexReader::header(Run& run, NameIndexHeader* header) {
     NameIndexHeader& h = header_;
     h = NameIndexHeader();
-    SetStart start = read_set_header(in_, sections_[NAMES], &h.set);
+    SetStart start = read_set_header(run, in_, sections_[NAMES], &h.set);
     *header = h;
     if (start != SetStart::OK)
         return start == SetStart::FAILED ? Start::FAILED : Start::BAD_VERSION;
@@ -164,7 +165,7 @@ NameIndexReader::Start NameIndexReader::header(NameIndexHeader* header) {
     pool_ = at + h.abbrev_size;
     *header = h;
     if (!in_.ok() || in_.position() > end || pool_ > end || !read_abbreviations(abbreviations)) {
-        message(422, sections_[NAMES].name, unsigned(h.set.offset), "set");
+        message(run.messages, 422, sections_[NAMES].name, unsigned(h.set.offset), "set");
         return Start::CUT;
     }
     return Start::OK;
@@ -190,7 +191,8 @@ bool NameIndexReader::read_abbreviations(uint64_t start) {
     }
 }
 
-bool NameIndexReader::entries(uint64_t offset, const std::function<void(const IndexEntry&)>& each) {
+bool NameIndexReader::entries(Run& run, uint64_t offset,
+                              const std::function<void(const IndexEntry&)>& each) {
     const uint64_t end = header_.set.end;
     ByteReader in = sections_.reader(NAMES);
     in.seek(pool_ + offset);
@@ -199,14 +201,14 @@ bool NameIndexReader::entries(uint64_t offset, const std::function<void(const In
         entry.offset = in.position();
         uint64_t code = in.uleb128();
         if (!in.ok() || in.position() > end) {
-            message(422, sections_[NAMES].name, unsigned(entry.offset), "name index");
+            message(run.messages, 422, sections_[NAMES].name, unsigned(entry.offset), "name index");
             return false;
         }
         if (code == 0) return true;
         auto found = std::find_if(abbreviations_.begin(), abbreviations_.end(),
                                   [&](const IndexAbbreviation& a) { return a.code == code; });
         if (found == abbreviations_.end()) {
-            message(658);
+            message(run.messages, 658);
             return false;
         }
         entry.abbreviation = &*found;
@@ -216,13 +218,13 @@ bool NameIndexReader::entries(uint64_t offset, const std::function<void(const In
             uint64_t at = in.position();
             ValueRead read =
                 read_value(in, found->attributes[k].second, 0, context_, end, &entry.values[k]);
-            if (read == ValueRead::UNKNOWN_FORM) message(647);
+            if (read == ValueRead::UNKNOWN_FORM) message(run.messages, 647);
             if (read == ValueRead::OVERRUN)
-                message(422, sections_[NAMES].name, unsigned(at), "name index");
+                message(run.messages, 422, sections_[NAMES].name, unsigned(at), "name index");
             if (read != ValueRead::OK) return false;
         }
         // Names may share their entries: what is read of the pool is measured.
-        charge_read_allowance(1 + in.position() - before);
+        charge_read_allowance(run, 1 + in.position() - before);
         each(entry);
     }
 }

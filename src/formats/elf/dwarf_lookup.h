@@ -13,6 +13,8 @@
 #include "formats/elf/dwarf_lists.h"
 #include "formats/elf/dwarf_sections.h"
 
+struct Run;
+
 namespace dwarf {
 
 // ---- Name lookup and address range sets ----
@@ -32,8 +34,8 @@ enum class LookupRead { OK, STOP };
 
 // The header of a name lookup set, or of an address range set; STOP (said) when no set
 // can be read there: a 64-bit set, a length too short for the header, a cut header.
-LookupRead read_name_set(ByteReader& in, const Section& section, LookupSet* set);
-LookupRead read_range_set(ByteReader& in, const Section& section, LookupSet* set);
+LookupRead read_name_set(Run& run, ByteReader& in, const Section& section, LookupSet* set);
+LookupRead read_range_set(Run& run, ByteReader& in, const Section& section, LookupSet* set);
 
 // The next name of a set: false at its end, or when cut (then the reader has failed).
 bool read_lookup_name(ByteReader& in, const LookupSet& set, uint32_t* offset, std::string* name);
@@ -50,7 +52,7 @@ void read_string_offsets(ByteReader& in, uint64_t end, bool padded, std::vector<
 
 // The addresses of a .debug_addr set, after its header: false (said) when its own
 // header is cut; a size that is not an address size leaves the list empty (said).
-bool read_addresses(ByteReader& in, const Section& section, const SetHeader& set,
+bool read_addresses(Run& run, ByteReader& in, const Section& section, const SetHeader& set,
                     unsigned* address_size, unsigned* segment_size,
                     std::vector<uint64_t>* addresses);
 // The addresses from the reader's position up to end: those of a set after its header, or
@@ -86,7 +88,7 @@ class NameIndexReader {
     enum class Start { OK, BAD_VERSION, FAILED, CUT };
     // The header, then the places of its tables and its abbreviations. FAILED: the
     // section ends; CUT: the set's tables do not fit it, the next set can be tried.
-    Start header(NameIndexHeader* header);
+    Start header(Run& run, NameIndexHeader* header);
     const std::vector<IndexAbbreviation>& abbreviations() const { return abbreviations_; }
     // The k-th element of the unit lists, buckets, hashes and name tables.
     uint64_t comp_unit(uint32_t k) const { return offset_at(comp_units_, k); }
@@ -98,7 +100,7 @@ class NameIndexReader {
     uint64_t entry_offset(uint32_t k) const { return offset_at(entries_, k); }
     // The entries of one name from the pool offset on, up to the one of code 0; false
     // (said) when one cannot be read.
-    bool entries(uint64_t offset, const std::function<void(const IndexEntry&)>& each);
+    bool entries(Run& run, uint64_t offset, const std::function<void(const IndexEntry&)>& each);
 
   private:
     uint64_t offset_at(uint64_t table, uint32_t k) const { return number_at(table, k, 4); }

@@ -5,6 +5,7 @@
 
 #include "common/alert.h"
 #include "formats/elf/dwarf_constants.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace dwarf {
@@ -32,14 +33,14 @@ constexpr uint8_t OFFSET_SIZE_FLAG = 1, LINE_OFFSET_FLAG = 2, OPERANDS_TABLE_FLA
 
 } // namespace
 
-bool read_macro_header(ByteReader& in, const Section& section, MacroUnitHeader* header) {
+bool read_macro_header(Run& run, ByteReader& in, const Section& section, MacroUnitHeader* header) {
     MacroUnitHeader& h = *header;
     h = MacroUnitHeader();
     h.offset = in.position();
     h.version = in.u16();
     h.flags = in.u8();
     if (in.ok() && h.version != 4 && h.version != 5) {
-        message(420, section.name, unsigned(h.offset), "version", h.version);
+        message(run.messages, 420, section.name, unsigned(h.offset), "version", h.version);
         return false;
     }
     h.offset_size = h.flags & OFFSET_SIZE_FLAG ? 8 : 4;
@@ -60,14 +61,14 @@ bool read_macro_header(ByteReader& in, const Section& section, MacroUnitHeader* 
         }
     }
     if (in.ok()) return true;
-    message(422, section.name, unsigned(h.offset), "section");
+    message(run.messages, 422, section.name, unsigned(h.offset), "section");
     return false;
 }
 
 namespace {
 
 // One operand of a known entry type.
-uint64_t read_operand(ByteReader& in, MacroOperand kind, const MacroUnitHeader& header,
+uint64_t read_operand(Run& run, ByteReader& in, MacroOperand kind, const MacroUnitHeader& header,
                       const UnitContext& unit, MacroEntry& e) {
     switch (kind) {
     case MacroOperand::NONE: return 0;
@@ -86,7 +87,7 @@ uint64_t read_operand(ByteReader& in, MacroOperand kind, const MacroUnitHeader& 
         uint64_t offset = in.uint(header.offset_size);
         e.text = unit.sections->string_at(STR, offset, &e.text_length);
         // A string of the table may be named by any number of entries.
-        if (e.text) charge_read_allowance(e.text_length);
+        if (e.text) charge_read_allowance(run, e.text_length);
         return offset;
     }
     case MacroOperand::STRX: {
@@ -96,7 +97,7 @@ uint64_t read_operand(ByteReader& in, MacroOperand kind, const MacroUnitHeader& 
         uint64_t offset = offsets.uint(unit.offset_size);
         if (offsets.ok() && index <= UINT32_MAX) {
             e.text = unit.sections->string_at(STR, offset, &e.text_length);
-            if (e.text) charge_read_allowance(e.text_length);
+            if (e.text) charge_read_allowance(run, e.text_length);
         }
         return index;
     }
@@ -108,7 +109,7 @@ uint64_t read_operand(ByteReader& in, MacroOperand kind, const MacroUnitHeader& 
 
 } // namespace
 
-MacroEntryRead read_macro_entry(ByteReader& in, const Section& section,
+MacroEntryRead read_macro_entry(Run& run, ByteReader& in, const Section& section,
                                 const MacroUnitHeader& header, const UnitContext& unit,
                                 MacroEntry* entry) {
     MacroEntry& e = *entry;
@@ -116,7 +117,7 @@ MacroEntryRead read_macro_entry(ByteReader& in, const Section& section,
     e.offset = in.position();
     e.type = in.u8();
     if (!in.ok()) {
-        message(422, section.name, unsigned(e.offset), "unit");
+        message(run.messages, 422, section.name, unsigned(e.offset), "unit");
         return MacroEntryRead::CUT;
     }
     if (e.type == 0) return MacroEntryRead::OK;
@@ -124,8 +125,8 @@ MacroEntryRead read_macro_entry(ByteReader& in, const Section& section,
     auto described = std::find_if(header.operand_forms.begin(), header.operand_forms.end(),
                                   [&](const auto& f) { return f.first == e.type; });
     if (e.layout.known) {
-        e.values[0] = read_operand(in, e.layout.first, header, unit, e);
-        e.values[1] = read_operand(in, e.layout.second, header, unit, e);
+        e.values[0] = read_operand(run, in, e.layout.first, header, unit, e);
+        e.values[1] = read_operand(run, in, e.layout.second, header, unit, e);
     } else if (described != header.operand_forms.end()) {
         UnitContext forms = unit;
         forms.offset_size = header.offset_size;
@@ -135,11 +136,12 @@ MacroEntryRead read_macro_entry(ByteReader& in, const Section& section,
                 in.fail();
         }
     } else {
-        message(423, section.name, "macro entry", unsigned(e.type), unsigned(e.offset));
+        message(run.messages, 423, section.name, "macro entry", unsigned(e.type),
+                unsigned(e.offset));
         return MacroEntryRead::UNKNOWN;
     }
     if (in.ok()) return MacroEntryRead::OK;
-    message(422, section.name, unsigned(e.offset), "unit");
+    message(run.messages, 422, section.name, unsigned(e.offset), "unit");
     return MacroEntryRead::CUT;
 }
 

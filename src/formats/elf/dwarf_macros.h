@@ -11,6 +11,8 @@
 #include "formats/elf/dwarf_forms.h"
 #include "formats/elf/dwarf_sections.h"
 
+struct Run;
+
 namespace dwarf {
 
 struct MacinfoEntry {
@@ -35,7 +37,7 @@ struct MacroUnitHeader {
 
 // The header of the macro unit at the reader's position; false (said) when it cannot be
 // read, which ends the section.
-bool read_macro_header(ByteReader& in, const Section& section, MacroUnitHeader* header);
+bool read_macro_header(Run& run, ByteReader& in, const Section& section, MacroUnitHeader* header);
 
 struct MacroEntry {
     uint64_t offset = 0;
@@ -50,7 +52,7 @@ struct MacroEntry {
 enum class MacroEntryRead { OK, UNKNOWN, CUT };
 
 // The next entry of a macro unit; UNKNOWN and CUT are said and end the section.
-MacroEntryRead read_macro_entry(ByteReader& in, const Section& section,
+MacroEntryRead read_macro_entry(Run& run, ByteReader& in, const Section& section,
                                 const MacroUnitHeader& header, const UnitContext& unit,
                                 MacroEntry* entry);
 

@@ -6,6 +6,9 @@
 #include "common/binio.h"
 #include "formats/elf/elf_file.h"
 
+struct Run;
+
 // Reads the DWARF sections of the file: the line records always; the scopes, variables
 // and types when a processor family is selected (with_types).
-void read_dwarf(ByteReader& input, const ElfFile& file, const char* name, bool with_types);
+void read_dwarf(Run& run, ByteReader& input, const ElfFile& file, const char* name,
+                bool with_types);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/alert.h"
+#include "model/run.h"
 
 namespace dwarf {
 
@@ -61,13 +62,13 @@ void SectionSet::take(std::string_view name, uint32_t offset, uint32_t size) {
     }
 }
 
-void SectionSet::load(SectionId id, bool report) {
+void SectionSet::load(Run& run, SectionId id, bool report) {
     Section& section = sections_[id];
     if (!section.found || !section.bytes.empty()) return;
     section.unreadable = !file_.read_at(section.offset, section.size, &section.bytes);
     if (section.unreadable) {
         section.bytes.clear();
-        if (report) message(666, section.name, section.description);
+        if (report) message(run.messages, 666, section.name, section.description);
     }
 }
 
@@ -97,12 +98,12 @@ const char* SectionSet::string_at(SectionId id, uint64_t offset, size_t* length)
     return reinterpret_cast<const char*>(strings.data() + offset);
 }
 
-void find_sections(const std::vector<ElfSectionHeader>& headers,
+void find_sections(Run& run, const std::vector<ElfSectionHeader>& headers,
                    const std::vector<uint8_t>& section_names, SectionSet* program,
                    SectionSet* split) {
     for (const ElfSectionHeader& section : headers) {
         if (section.name >= section_names.size()) {
-            alert("W", "Invalid ELF section header. Skipping.");
+            alert(run.messages, "W", "Invalid ELF section header. Skipping.");
             continue;
         }
         const char* name = reinterpret_cast<const char*>(section_names.data()) + section.name;

@@ -9,6 +9,8 @@
 #include "common/binio.h"
 #include "formats/elf/elf.h"
 
+struct Run;
+
 namespace dwarf {
 
 enum SectionId : unsigned {
@@ -63,7 +65,7 @@ class SectionSet {
     void take(std::string_view name, uint32_t offset, uint32_t size);
     // Reads a found section's bytes once; with report, one that cannot be read is told
     // (666) and counts as empty.
-    void load(SectionId id, bool report = true);
+    void load(Run& run, SectionId id, bool report = true);
     void release(SectionId id);
     // Makes the k-th of the sections of that name the one read (its bytes not loaded).
     void select(SectionId id, size_t k);
@@ -80,7 +82,7 @@ class SectionSet {
 
 // Finds the DWARF sections among the file's: a section whose name cannot be read is
 // passed over with a warning, the last of two of one name is the one taken.
-void find_sections(const std::vector<ElfSectionHeader>& headers,
+void find_sections(Run& run, const std::vector<ElfSectionHeader>& headers,
                    const std::vector<uint8_t>& section_names, SectionSet* program,
                    SectionSet* split);
 

@@ -13,6 +13,7 @@
 #include "formats/descriptors.h"
 #include "formats/elf/elf_file.h"
 #include "formats/hex/hexfields.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
@@ -113,9 +114,9 @@ const ElfMachineName elf_machine_names[] = {
     {0, nullptr},
 };
 
-bool identify(const uint8_t* ident) {
-    auto refuse = [](const char* format, int value) {
-        if (options.verbose_level >= 2) fprintf(stderr, format, value);
+bool identify(Run& run, const uint8_t* ident) {
+    auto refuse = [&run](const char* format, int value) {
+        if (run.options.verbose_level >= 2) fprintf(stderr, format, value);
         return false;
     };
     if (ident[EI_MAG0] != ELFMAG0 || ident[EI_MAG1] != ELFMAG1 || ident[EI_MAG2] != ELFMAG2 ||
@@ -125,19 +126,19 @@ bool identify(const uint8_t* ident) {
     uint8_t data = ident[EI_DATA];
     if (data != ELFDATA2LSB && data != ELFDATA2MSB)
         return refuse("Not big or little-endian ELF (%d)\n", data);
-    options.big_endian = data == ELFDATA2MSB;
+    run.options.big_endian = data == ELFDATA2MSB;
     if (ident[EI_VERSION] != EV_CURRENT)
         return refuse("Unsupported ELF Version %d\n", ident[EI_VERSION]);
     return true;
 }
 
-bool elf_detect(FILE* in) {
+bool elf_detect(Run& run, FILE* in) {
     uint8_t raw[ELF_HEADER_SIZE];
     if (!ByteReader(in).read_at(0, raw, sizeof raw)) {
-        if (options.verbose_level >= 2) fputs("ELF header too short\n", stderr);
+        if (run.options.verbose_level >= 2) fputs("ELF header too short\n", stderr);
         return false;
     }
-    return identify(raw);
+    return identify(run, raw);
 }
 
 std::string table_name(const std::vector<uint8_t>& table, uint32_t offset) {
@@ -165,46 +166,46 @@ bool read_table(ByteReader& input, uint32_t offset, uint32_t count, uint32_t ent
 
 } // namespace
 
-std::vector<uint8_t> section_bytes(ByteReader& input, const ElfSectionHeader& section) {
+std::vector<uint8_t> section_bytes(Run& run, ByteReader& input, const ElfSectionHeader& section) {
     std::vector<uint8_t> bytes;
     if (section.type != SHT_NOBITS && input.holds(section.offset, section.size))
-        charge_read_allowance(section.size);
+        charge_read_allowance(run, section.size);
     if (section.type == SHT_NOBITS || !input.read_at(section.offset, section.size, &bytes))
         bytes.clear();
     return bytes;
 }
 
-bool load_elf(ByteReader& input, ElfFile* file) {
+bool load_elf(Run& run, ByteReader& input, ElfFile* file) {
     uint8_t raw[ELF_HEADER_SIZE];
     if (!input.read_at(0, raw, sizeof raw)) {
-        message(1037, "ELF header");
+        message(run.messages, 1037, "ELF header");
         return false;
     }
-    if (!identify(raw)) return false;
-    input.set_order(run_byte_order());
+    if (!identify(run, raw)) return false;
+    input.set_order(run_byte_order(run.options));
     file->header = decode<ElfHeader>(raw, input.order());
     const ElfHeader& h = file->header;
     if (h.shnum != 0) {
         if (!read_table(input, h.shoff, h.shnum, h.shentsize, &file->sections)) {
-            message(1037, "ELF section headers");
+            message(run.messages, 1037, "ELF section headers");
             return false;
         }
         if (h.shstrndx >= h.shnum) {
-            alert("E", "Bad ELF string table index\n");
+            alert(run.messages, "E", "Bad ELF string table index\n");
             return false;
         }
-        file->section_names = section_bytes(input, file->sections[h.shstrndx]);
+        file->section_names = section_bytes(run, input, file->sections[h.shstrndx]);
         for (const ElfSectionHeader& section : file->sections)
             if (table_name(file->section_names, section.name) == ".strtab")
-                file->symbol_names = section_bytes(input, section);
+                file->symbol_names = section_bytes(run, input, section);
     }
     if (h.phnum != 0 && !read_table(input, h.phoff, h.phnum, h.phentsize, &file->programs)) {
-        message(1037, "ELF program headers");
+        message(run.messages, 1037, "ELF program headers");
         return false;
     }
     return true;
 }
 
 const FormatDescriptor elf_format = {
-    elf_detect, elf_read, elf_write, elf_dump, reset_nothing, "ELF/DWARF", "elf", "elf", true,
+    elf_detect, elf_read, elf_write, elf_dump, "ELF/DWARF", "elf", "elf", true,
 };

@@ -316,10 +316,10 @@ struct ElfMachineHooks {
     void (*finish_header)(uint32_t* flags);
     // sh_flags of a segment's section; space is the segment's space segment, stored the
     // bytes the file holds for it.
-    uint32_t (*section_flags)(const SegmentRecord& space, uint32_t stored);
+    uint32_t (*section_flags)(Run& run, const SegmentRecord& space, uint32_t stored);
     uint8_t (*symbol_other)(const SymbolRecord& symbol);
     // Divisor of the addresses of a segment in that space (1: byte addresses).
-    int8_t (*address_unit)(const SegmentRecord& space);
+    int8_t (*address_unit)(Run& run, const SegmentRecord& space);
     uint32_t debug_section_type; // sh_type of the DWARF sections
 };
 

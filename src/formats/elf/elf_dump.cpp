@@ -7,6 +7,7 @@
 #include "common/options.h"
 #include "formats/elf/dwarf.h"
 #include "formats/elf/elf_file.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -83,11 +84,11 @@ const NamedValue BINDING_NAMES[] = {{STB_LOCAL, "Local symbol"},
                                     {0, nullptr}};
 
 // A value by its table: its name, with the value at -v -v -v; 0x%X when it has none.
-std::string value_name(const NamedValue* table, uint32_t value) {
+std::string value_name(Run& run, const NamedValue* table, uint32_t value) {
     char text[128];
     for (const NamedValue* row = table; row->name; ++row)
         if (row->value == value) {
-            if (options.verbose_level >= 3)
+            if (run.options.verbose_level >= 3)
                 snprintf(text, sizeof text, "%s (0x%X)", row->name, unsigned(value));
             else
                 snprintf(text, sizeof text, "%s", row->name);
@@ -97,29 +98,29 @@ std::string value_name(const NamedValue* table, uint32_t value) {
     return text;
 }
 
-std::string machine_name(uint16_t machine) {
+std::string machine_name(Run& run, uint16_t machine) {
     std::vector<NamedValue> table;
     for (const ElfMachineName* row = elf_machine_names; row->description; ++row)
         table.push_back({row->machine, row->description});
     table.push_back({0, nullptr});
-    return value_name(table.data(), machine);
+    return value_name(run, table.data(), machine);
 }
 
 // The header's identification checks; the run's byte order follows the file from the
 // moment its data encoding is known to be valid. Each failed check is told at -v -v.
 
-void print_elf_header(const ElfHeader& h) {
+void print_elf_header(Run& run, const ElfHeader& h) {
     printf("ELF header:\n");
-    printf("\tClass:   \t%s\n", value_name(CLASS_NAMES, h.ident[EI_CLASS]).c_str());
-    printf("\tData:   \t%s\n", value_name(DATA_NAMES, h.ident[EI_DATA]).c_str());
+    printf("\tClass:   \t%s\n", value_name(run, CLASS_NAMES, h.ident[EI_CLASS]).c_str());
+    printf("\tData:   \t%s\n", value_name(run, DATA_NAMES, h.ident[EI_DATA]).c_str());
     printf("\tVersion:\t0x%X\n", unsigned(h.ident[EI_VERSION]));
-    printf("\tOS ABI:\t\t%s\n", value_name(OSABI_NAMES, h.ident[EI_OSABI]).c_str());
-    printf("\tType:   \t%s\n", value_name(TYPE_NAMES, h.type).c_str());
-    printf("\tMachine:\t%s\n", machine_name(h.machine).c_str());
+    printf("\tOS ABI:\t\t%s\n", value_name(run, OSABI_NAMES, h.ident[EI_OSABI]).c_str());
+    printf("\tType:   \t%s\n", value_name(run, TYPE_NAMES, h.type).c_str());
+    printf("\tMachine:\t%s\n", machine_name(run, h.machine).c_str());
     printf("\tProg hdrs:\t%d [0x%X]", int(h.phnum), unsigned(h.phentsize));
-    if (options.verbose_level >= 2) printf(" (@ 0x%lX)", static_cast<unsigned long>(h.phoff));
+    if (run.options.verbose_level >= 2) printf(" (@ 0x%lX)", static_cast<unsigned long>(h.phoff));
     printf("\n\tSec hdrs:\t%d [0x%X]", int(h.shnum), unsigned(h.shentsize));
-    if (options.verbose_level >= 2) printf(" (@ 0x%lX)", static_cast<unsigned long>(h.shoff));
+    if (run.options.verbose_level >= 2) printf(" (@ 0x%lX)", static_cast<unsigned long>(h.shoff));
     printf("\n\tStrtab:\t\t0x%X\n", unsigned(h.shstrndx));
     printf("\tStart addr:\t0x%lX\n\n", static_cast<unsigned long>(h.entry));
 }
@@ -136,8 +137,8 @@ void print_strings(const std::vector<uint8_t>& table) {
 }
 
 // At -v -v -v: the first bytes (at most 16) of what lies at offset.
-void print_first_bytes(ByteReader& input, uint32_t offset, uint32_t size) {
-    if (options.verbose_level < 3) return;
+void print_first_bytes(Run& run, ByteReader& input, uint32_t offset, uint32_t size) {
+    if (run.options.verbose_level < 3) return;
     uint8_t bytes[16];
     size_t count =
         std::min<uint64_t>({sizeof bytes, size, input.size() > offset ? input.size() - offset : 0});
@@ -147,17 +148,18 @@ void print_first_bytes(ByteReader& input, uint32_t offset, uint32_t size) {
         printf(" %2.2X", bytes[k]);
 }
 
-void print_symbols(ByteReader& input, const ElfFile& file, const ElfSectionHeader& section) {
+void print_symbols(Run& run, ByteReader& input, const ElfFile& file,
+                   const ElfSectionHeader& section) {
     printf("Section header entry size: 0x%X\n", unsigned(section.entsize));
     printf("Symbol Table\n");
     if (section.entsize == 0) return;
     for (uint64_t k = 0; k < section.size / section.entsize; ++k) {
         // Symbol-table sections may share one area; what they print is measured.
-        charge_read_allowance(1);
+        charge_read_allowance(run, 1);
         ElfSymbol symbol;
         if (!input.record_at(section.offset + k * section.entsize, &symbol)) break;
-        std::string kind = value_name(BINDING_NAMES, elf_symbol_binding(symbol.info)) + "/" +
-                           value_name(SYMBOL_TYPE_NAMES, elf_symbol_type(symbol.info));
+        std::string kind = value_name(run, BINDING_NAMES, elf_symbol_binding(symbol.info)) + "/" +
+                           value_name(run, SYMBOL_TYPE_NAMES, elf_symbol_type(symbol.info));
         printf("\t%-20s  0x%08lX  %-5ld  %-26s  0x%02X  0x%04X\n",
                table_name(file.symbol_names, symbol.name).c_str(),
                static_cast<unsigned long>(symbol.value),
@@ -166,62 +168,63 @@ void print_symbols(ByteReader& input, const ElfFile& file, const ElfSectionHeade
     }
 }
 
-void print_sections(ByteReader& input, const ElfFile& file) {
+void print_sections(Run& run, ByteReader& input, const ElfFile& file) {
     printf("\nString table:\n\n");
     print_strings(file.symbol_names);
-    if (options.verbose_level >= 3) print_strings(file.section_names);
+    if (run.options.verbose_level >= 3) print_strings(file.section_names);
     printf(
         "\nSections:\n\nNo.   Name                 Type                           Address  Size   "
         "  Link     ");
-    if (options.verbose_level >= 2) printf("Offset   Info     Align    ");
+    if (run.options.verbose_level >= 2) printf("Offset   Info     Align    ");
     printf("Flags\n");
     for (size_t k = 0; k < file.sections.size(); ++k) {
         const ElfSectionHeader& s = file.sections[k];
         printf("%4.4X  %-20.20s %-30.30s", unsigned(k),
                table_name(file.section_names, s.name).c_str(),
-               value_name(SECTION_TYPE_NAMES, s.type).c_str());
+               value_name(run, SECTION_TYPE_NAMES, s.type).c_str());
         for (uint32_t field : {s.addr, s.size, s.link})
             printf(" %08lX", static_cast<unsigned long>(field));
-        if (options.verbose_level >= 2)
+        if (run.options.verbose_level >= 2)
             for (uint32_t field : {s.offset, s.info, s.addralign})
                 printf(" %08lX", static_cast<unsigned long>(field));
         if (s.flags & SHF_WRITE) printf(" WRITE");
         if (s.flags & SHF_ALLOC) printf(" ALLOC");
         if (s.flags & SHF_EXECINSTR) printf(" EXECINSTR");
         if (s.size != 0 && (s.flags & SHF_ALLOC) && s.type != SHT_NOBITS)
-            print_first_bytes(input, s.offset, s.size);
+            print_first_bytes(run, input, s.offset, s.size);
         printf("\n");
-        if (options.verbose_level != 0 && s.type == SHT_SYMTAB) print_symbols(input, file, s);
+        if (run.options.verbose_level != 0 && s.type == SHT_SYMTAB)
+            print_symbols(run, input, file, s);
     }
 }
 
-void print_programs(ByteReader& input, const ElfFile& file) {
+void print_programs(Run& run, ByteReader& input, const ElfFile& file) {
     printf("\nProgram Headers:\n\nNo.   Type                                 Virtual  Physical "
            "Filesize Memsize  Flg ");
-    if (options.verbose_level >= 2) printf("Align    ");
+    if (run.options.verbose_level >= 2) printf("Align    ");
     printf("\n");
     for (size_t k = 0; k < file.programs.size(); ++k) {
         const ElfProgramHeader& p = file.programs[k];
-        printf("%4.4X  %-36.36s", unsigned(k), value_name(SEGMENT_TYPE_NAMES, p.type).c_str());
+        printf("%4.4X  %-36.36s", unsigned(k), value_name(run, SEGMENT_TYPE_NAMES, p.type).c_str());
         for (uint32_t field : {p.vaddr, p.paddr, p.filesz, p.memsz})
             printf(" %08lX", static_cast<unsigned long>(field));
         printf(" %c%c%c", (p.flags & PF_R) ? 'r' : '-', (p.flags & PF_W) ? 'w' : '-',
                (p.flags & PF_X) ? 'x' : '-');
-        if (options.verbose_level >= 2) printf(" %08lX", static_cast<unsigned long>(p.align));
-        if (p.filesz != 0) print_first_bytes(input, p.offset, p.filesz);
+        if (run.options.verbose_level >= 2) printf(" %08lX", static_cast<unsigned long>(p.align));
+        if (p.filesz != 0) print_first_bytes(run, input, p.offset, p.filesz);
         printf("\n");
     }
 }
 
 } // namespace
 
-bool elf_dump(FILE* in) {
+bool elf_dump(Run& run, FILE* in) {
     ByteReader input(in);
     ElfFile file;
-    if (!load_elf(input, &file)) return false;
-    print_elf_header(file.header);
-    if (!file.sections.empty()) print_sections(input, file);
-    print_programs(input, file);
-    if (!file.sections.empty()) dwarf_dump(input, file.sections, file.section_names);
+    if (!load_elf(run, input, &file)) return false;
+    print_elf_header(run, file.header);
+    if (!file.sections.empty()) print_sections(run, input, file);
+    print_programs(run, input, file);
+    if (!file.sections.empty()) dwarf_dump(run, input, file.sections, file.section_names);
     return true;
 }

@@ -11,6 +11,8 @@
 #include "common/binio.h"
 #include "formats/elf/elf.h"
 
+struct Run;
+
 struct ElfFile {
     ElfHeader header;
     std::vector<ElfSectionHeader> sections;
@@ -21,20 +23,20 @@ struct ElfFile {
 
 // The header's identification checks; the run's byte order follows the file from the
 // moment its data encoding is known to be valid. Each failed check is told at -v -v.
-bool identify(const uint8_t* ident);
+bool identify(Run& run, const uint8_t* ident);
 
 // Loads the header, the section and program headers and the two string tables; false
 // (said) when they cannot be read or are not acceptable.
-bool load_elf(ByteReader& input, ElfFile* file);
+bool load_elf(Run& run, ByteReader& input, ElfFile* file);
 
 // A NUL-terminated name at an offset of a string table; "(unknown)" outside it.
 std::string table_name(const std::vector<uint8_t>& table, uint32_t offset);
 
 // A section's bytes; empty when they are not in the file. Sections may share one area,
 // so what is loaded is measured.
-std::vector<uint8_t> section_bytes(ByteReader& input, const ElfSectionHeader& section);
+std::vector<uint8_t> section_bytes(Run& run, ByteReader& input, const ElfSectionHeader& section);
 
-bool elf_detect(FILE* in);
-int elf_read(FILE* in, const char* name);
-int elf_write(FILE* out, const char* name);
-bool elf_dump(FILE* in);
+bool elf_detect(Run& run, FILE* in);
+int elf_read(Run& run, FILE* in, const char* name);
+int elf_write(Run& run, FILE* out, const char* name);
+bool elf_dump(Run& run, FILE* in);

@@ -4,12 +4,13 @@
 
 #include "common/options.h"
 #include "formats/elf/elf.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
 
 // sh_flags by what a section stores: writable data when nothing, else code.
-uint32_t flags_by_contents(const SegmentRecord&, uint32_t stored) {
+uint32_t flags_by_contents(Run&, const SegmentRecord&, uint32_t stored) {
     return stored == 0 ? SHF_WRITE | SHF_ALLOC : SHF_ALLOC | SHF_EXECINSTR;
 }
 
@@ -17,7 +18,7 @@ uint8_t no_symbol_other(const SymbolRecord&) {
     return 0;
 }
 
-int8_t byte_addresses(const SegmentRecord&) {
+int8_t byte_addresses(Run&, const SegmentRecord&) {
     return 1;
 }
 
@@ -59,12 +60,13 @@ void dspic_header(uint32_t* flags) {
 }
 
 // Program memory: code, addressed in words of two bytes.
-uint32_t dspic_section_flags(const SegmentRecord& space, uint32_t) {
-    return is_program_class(space.name.c_str()) ? SHF_ALLOC | SHF_EXECINSTR : SHF_WRITE | SHF_ALLOC;
+uint32_t dspic_section_flags(Run& run, const SegmentRecord& space, uint32_t) {
+    return is_program_class(run.options, space.name.c_str()) ? SHF_ALLOC | SHF_EXECINSTR
+                                                             : SHF_WRITE | SHF_ALLOC;
 }
 
-int8_t dspic_address_unit(const SegmentRecord& space) {
-    return is_program_class(space.name.c_str()) ? 2 : 1;
+int8_t dspic_address_unit(Run& run, const SegmentRecord& space) {
+    return is_program_class(run.options, space.name.c_str()) ? 2 : 1;
 }
 
 const ElfMachineHooks dspic_hooks = {

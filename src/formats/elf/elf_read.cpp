@@ -12,6 +12,7 @@
 #include "formats/elf/elf_file.h"
 #include "formats/hex/hexfields.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -27,11 +28,11 @@ const ProcessorDescriptor* family_of_machine(uint16_t machine) {
 
 // The family: the one selected already, else the -p name's, else the machine's; none
 // for a machine of no family.
-bool choose_family(const ElfHeader& header) {
-    if (selected_processor()) return true;
-    if (!options.processor_name.empty() && select_processor_by_name()) return true;
+bool choose_family(Run& run, const ElfHeader& header) {
+    if (selected_processor(run)) return true;
+    if (!run.options.processor_name.empty() && select_processor_by_name(run)) return true;
     if (const ProcessorDescriptor* family = family_of_machine(header.machine)) {
-        select_family(family);
+        select_family(run, family);
         return true;
     }
     return false;
@@ -45,12 +46,12 @@ bool has_section(const ElfFile& file, const char* name) {
 
 // The class segment of a section, by its flags: made, empty and in its own space, on
 // first use (as the symbol file's class names are).
-uint32_t class_segment(uint32_t flags) {
+uint32_t class_segment(Run& run, uint32_t flags) {
     const char* name = flags & SHF_EXECINSTR ? "CODE" : flags & SHF_WRITE ? "DATA" : "CONST";
-    for (uint32_t k = 1; k <= store.segments.count(); ++k)
-        if (store.segments[k - 1]->name == name) return k;
-    add_segment(name, 0, 0, 0, store.segments.count() + 1);
-    return store.segments.count();
+    for (uint32_t k = 1; k <= run.store.segments.count(); ++k)
+        if (run.store.segments[k - 1]->name == name) return k;
+    add_segment(run, name, 0, 0, 0, run.store.segments.count() + 1);
+    return run.store.segments.count();
 }
 
 // Where a section's bytes are loaded, and how many the file stores: inside a loadable
@@ -78,23 +79,24 @@ bool is_mapping_symbol(const std::string& name) {
 
 // Each allocated section becomes a segment of its class, and the bytes it stores a data
 // block; answers the segment number of each section (0 for the others).
-std::vector<uint32_t> read_sections(ByteReader& input, const ElfFile& file) {
+std::vector<uint32_t> read_sections(Run& run, ByteReader& input, const ElfFile& file) {
     std::vector<uint32_t> segments(file.sections.size(), 0);
     std::vector<uint8_t> bytes;
     for (size_t k = 1; k < file.sections.size(); ++k) {
         const ElfSectionHeader& s = file.sections[k];
         if (!(s.flags & SHF_ALLOC) || s.size == 0) continue;
-        const uint32_t space = class_segment(s.flags);
+        const uint32_t space = class_segment(run, s.flags);
         uint32_t stored = 0;
         const uint32_t load = load_address(file, s, &stored);
-        add_segment(table_name(file.section_names, s.name).c_str(), s.addr, s.size, load, space);
-        segments[k] = store.segments.count();
+        add_segment(run, table_name(file.section_names, s.name).c_str(), s.addr, s.size, load,
+                    space);
+        segments[k] = run.store.segments.count();
         if (stored == 0) continue;
         if (!input.read_at(s.offset, stored, &bytes)) {
-            message(1037, "ELF section");
+            message(run.messages, 1037, "ELF section");
             continue;
         }
-        add_data(load, stored, bytes.data(), 0);
+        add_data(run, load, stored, bytes.data(), 0);
     }
     return segments;
 }
@@ -102,7 +104,7 @@ std::vector<uint32_t> read_sections(ByteReader& input, const ElfFile& file) {
 // The symbols of .symtab: a file symbol starts the symbols of its file; those before
 // any, and the global ones (which ELF gives no file), belong to the input file itself.
 // Undefined, common and section symbols are not symbols of the program.
-void read_symbols(ByteReader& input, const ElfFile& file, const char* name,
+void read_symbols(Run& run, ByteReader& input, const ElfFile& file, const char* name,
                   const std::vector<uint32_t>& segments) {
     for (const ElfSectionHeader& table : file.sections) {
         if (table.type != SHT_SYMTAB || table.entsize < ELF_SYMBOL_SIZE) continue;
@@ -110,13 +112,13 @@ void read_symbols(ByteReader& input, const ElfFile& file, const char* name,
         for (uint64_t k = 1; k < table.size / table.entsize; ++k) {
             ElfSymbol symbol;
             if (!input.record_at(table.offset + k * table.entsize, &symbol)) {
-                message(1037, "ELF symbol table");
+                message(run.messages, 1037, "ELF symbol table");
                 return;
             }
             const uint8_t type = elf_symbol_type(symbol.info);
             std::string text = table_name(file.symbol_names, symbol.name);
             if (type == STT_FILE) {
-                current = add_file(text.c_str());
+                current = add_file(run, text.c_str());
                 continue;
             }
             if (type == STT_SECTION || symbol.shndx == SHN_UNDEF || symbol.shndx == SHN_COMMON ||
@@ -124,9 +126,9 @@ void read_symbols(ByteReader& input, const ElfFile& file, const char* name,
                 continue;
             const bool local = elf_symbol_binding(symbol.info) == STB_LOCAL;
             uint32_t file_number = local ? current : 0;
-            if (file_number == 0) file_number = own ? own : (own = add_file(name));
+            if (file_number == 0) file_number = own ? own : (own = add_file(run, name));
             const bool absolute = symbol.shndx == SHN_ABS || symbol.shndx >= segments.size();
-            add_symbol(text.c_str(), symbol.value, absolute ? 0 : segments[symbol.shndx],
+            add_symbol(run, text.c_str(), symbol.value, absolute ? 0 : segments[symbol.shndx],
                        file_number, (absolute ? 0x1 : 0) | (local ? 0x2 : 0));
         }
     }
@@ -134,17 +136,17 @@ void read_symbols(ByteReader& input, const ElfFile& file, const char* name,
 
 } // namespace
 
-int elf_read(FILE* in, const char* name) {
+int elf_read(Run& run, FILE* in, const char* name) {
     ByteReader input(in);
     ElfFile file;
-    if (!load_elf(input, &file)) return 0;
-    const bool family = choose_family(file.header);
+    if (!load_elf(run, input, &file)) return 0;
+    const bool family = choose_family(run, file.header);
     if (!family && has_section(file, ".debug_info"))
-        message(429, name, unsigned(file.header.machine));
-    if (file.header.type == ET_REL) message(430, name);
-    std::vector<uint32_t> segments = read_sections(input, file);
-    read_symbols(input, file, name, segments);
-    if (file.header.type == ET_EXEC) entry_address = file.header.entry;
-    read_dwarf(input, file, name, family);
+        message(run.messages, 429, name, unsigned(file.header.machine));
+    if (file.header.type == ET_REL) message(run.messages, 430, name);
+    std::vector<uint32_t> segments = read_sections(run, input, file);
+    read_symbols(run, input, file, name, segments);
+    if (file.header.type == ET_EXEC) run.store.entry_address = file.header.entry;
+    read_dwarf(run, input, file, name, family);
     return 1;
 }

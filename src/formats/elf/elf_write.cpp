@@ -12,6 +12,7 @@
 #include "formats/elf/dwarf.h"
 #include "formats/elf/elf_file.h"
 #include "formats/hex/hexfields.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
@@ -24,9 +25,9 @@ constexpr size_t MAX_MACHINE_CANDIDATES = 128;
 
 // The first machine whose description holds one of the -p names (the processor name,
 // then its items up to an empty one), tried in that order; 0 when none does.
-uint16_t choose_machine() {
-    std::vector<const std::string*> candidates{&options.processor_name};
-    for (const std::string& item : options.processor_list) {
+uint16_t choose_machine(Run& run) {
+    std::vector<const std::string*> candidates{&run.options.processor_name};
+    for (const std::string& item : run.options.processor_list) {
         if (item.empty() || candidates.size() > MAX_MACHINE_CANDIDATES) break;
         candidates.push_back(&item);
     }
@@ -54,10 +55,10 @@ class StringTable {
 };
 
 // The first entry of each name in a depth-first walk of the global scope.
-std::unordered_map<std::string_view, const ScopeEntry*> global_entries() {
+std::unordered_map<std::string_view, const ScopeEntry*> global_entries(Run& run) {
     std::unordered_map<std::string_view, const ScopeEntry*> entries;
     walk_scope(
-        static_cast<const ScopeEntry*>(type_model.global_scope),
+        static_cast<const ScopeEntry*>(run.type_model.global_scope),
         [&entries](const ScopeEntry* entry, const ScopeEntry*) {
             entries.emplace(entry->name, entry);
             return true;
@@ -90,7 +91,8 @@ struct PlacedSymbol {
 
 class ElfWriter {
   public:
-    ElfWriter(FILE* out, const char* name, const ElfMachineHooks& hooks, uint16_t machine);
+    ElfWriter(Run& run, FILE* out, const char* name, const ElfMachineHooks& hooks,
+              uint16_t machine);
     // False when the file is not written.
     bool write();
 
@@ -114,6 +116,7 @@ class ElfWriter {
     void place(const std::vector<uint8_t>& bytes, const std::string& what);
     bool fits(const std::string& what, uint64_t size);
 
+    Run& run;
     const char* name_;
     OutputFile output_;
     const ElfMachineHooks& hooks_;
@@ -134,9 +137,11 @@ class ElfWriter {
 // ELF32 offsets and sizes are 32-bit: no part of the file may end past 4 GiB.
 constexpr uint64_t ELF_OFFSET_LIMIT = uint64_t(1) << 32;
 
-ElfWriter::ElfWriter(FILE* out, const char* name, const ElfMachineHooks& hooks, uint16_t machine)
-    : name_(name), output_(out, name, 413), hooks_(hooks), order_(run_byte_order()), sections_(1),
-      programs_(1), symbols_(order_), entries_(global_entries()) {
+ElfWriter::ElfWriter(Run& run, FILE* out, const char* name, const ElfMachineHooks& hooks,
+                     uint16_t machine)
+    : run(run), name_(name), output_(run.messages, out, name, 413), hooks_(hooks),
+      order_(run_byte_order(run.options)), sections_(1), programs_(1), symbols_(order_),
+      entries_(global_entries(run)) {
     header_.machine = machine;
 }
 
@@ -192,7 +197,7 @@ uint32_t ElfWriter::add_piece(const std::vector<uint8_t>& bytes, const std::stri
 
 void ElfWriter::lay_out_section(const SegmentRecord& segment, const SegmentRecord& space,
                                 const std::vector<const DataBlock*>& blocks) {
-    int unit = hooks_.address_unit(space);
+    int unit = hooks_.address_unit(run, space);
     if (unit < 1) unit = 1;
     uint32_t address = segment.address / uint32_t(unit);
     ElfSectionHeader header;
@@ -224,7 +229,7 @@ void ElfWriter::lay_out_section(const SegmentRecord& segment, const SegmentRecor
         programs_.push_back(load);
     }
     header.type = stored ? SHT_PROGBITS : SHT_NOBITS;
-    header.flags = hooks_.section_flags(space, static_cast<uint32_t>(stored));
+    header.flags = hooks_.section_flags(run, space, static_cast<uint32_t>(stored));
     uint16_t index = static_cast<uint16_t>(add_section(segment.name, header));
     offset_ += stored;
     // The symbols whose value lies in the segment, in file order.
@@ -243,13 +248,13 @@ void ElfWriter::lay_out_section(const SegmentRecord& segment, const SegmentRecor
 
 // One section per segment whose space is another segment of the list.
 void ElfWriter::lay_out_segments() {
-    std::vector<std::vector<const DataBlock*>> blocks(store.segments.count() + 1);
-    for (const DataBlock* block : store.data)
-        if (block->segment >= 1 && block->segment <= store.segments.count())
+    std::vector<std::vector<const DataBlock*>> blocks(run.store.segments.count() + 1);
+    for (const DataBlock* block : run.store.data)
+        if (block->segment >= 1 && block->segment <= run.store.segments.count())
             blocks[block->segment].push_back(block);
-    for (uint32_t k = 1; k <= store.segments.count(); ++k) {
-        const SegmentRecord* segment = store.segments[k - 1];
-        const SegmentRecord* space = segment_of(segment->space);
+    for (uint32_t k = 1; k <= run.store.segments.count(); ++k) {
+        const SegmentRecord* segment = run.store.segments[k - 1];
+        const SegmentRecord* space = segment_of(run, segment->space);
         if (!space || space == segment) continue;
         lay_out_section(*segment, *space, blocks[k]);
     }
@@ -258,7 +263,7 @@ void ElfWriter::lay_out_segments() {
 bool ElfWriter::write() {
     symbols_.zeros(ELF_SYMBOL_SIZE); // the null symbol
     uint32_t order = 0;
-    for (const FileRecord* file : store.files)
+    for (const FileRecord* file : run.store.files)
         for (const SymbolRecord* symbol : file->symbols) {
             if (symbol->segment == 0)
                 add_symbol(*symbol, SHN_ABS);
@@ -280,7 +285,7 @@ bool ElfWriter::write() {
     sections_[symtab].link = strtab;
     sections_[symtab].entsize = ELF_SYMBOL_SIZE;
     std::vector<DebugSection> debug;
-    dwarf_emit(debug);
+    dwarf_emit(run, debug);
     for (const DebugSection& section : debug)
         add_piece(section.bytes, section.name, hooks_.debug_section_type, 621);
     // The section-name table names itself.
@@ -312,7 +317,8 @@ bool ElfWriter::write() {
         program_table.record(program);
     place(program_table.bytes(), "program header table");
     if (!overflow_.empty()) {
-        message(418, name_, overflow_.c_str(), std::to_string(overflow_at_).c_str(), "ELF");
+        message(run.messages, 418, name_, overflow_.c_str(), std::to_string(overflow_at_).c_str(),
+                "ELF");
         return false;
     }
     for (const Piece& piece : pieces_) {
@@ -331,7 +337,7 @@ bool ElfWriter::write() {
     header_.ident[EI_OSABI] = ELFOSABI_STANDALONE;
     header_.type = ET_EXEC;
     header_.version = EV_CURRENT;
-    header_.entry = entry_address;
+    header_.entry = run.store.entry_address;
     header_.ehsize = ELF_HEADER_SIZE;
     header_.phentsize = ELF_PROGRAM_HEADER_SIZE;
     header_.shentsize = ELF_SECTION_HEADER_SIZE;
@@ -344,12 +350,12 @@ bool ElfWriter::write() {
 
 } // namespace
 
-int elf_write(FILE* out, const char* name) {
-    uint16_t machine = choose_machine();
+int elf_write(Run& run, FILE* out, const char* name) {
+    uint16_t machine = choose_machine(run);
     const ElfMachineHooks* hooks = elf_hooks_for(machine);
     if (!hooks) {
-        alert("C", "ELF: Could not find valid extension");
+        alert(run.messages, "C", "ELF: Could not find valid extension");
         return 0;
     }
-    return ElfWriter(out, name, *hooks, machine).write() ? 1 : 0;
+    return ElfWriter(run, out, name, *hooks, machine).write() ? 1 : 0;
 }

@@ -4,12 +4,6 @@
 #include <emmintrin.h>
 #endif
 
-uint32_t entry_address = 0;
-
-void reset_entry_address() {
-    entry_address = 0;
-}
-
 HexPairTable::HexPairTable() {
     for (unsigned first = 0; first < 256; ++first)
         for (unsigned second = 0; second < 256; ++second) {

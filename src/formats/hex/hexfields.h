@@ -7,8 +7,6 @@
 
 // The program start address named by the last Intel HEX or S-record image read; 0 when
 // none was named.
-extern uint32_t entry_address;
-void reset_entry_address();
 
 namespace hexfields_detail {
 // The value of each hexadecimal digit character; NOT_DIGIT for every other one.

@@ -7,6 +7,7 @@
 #include "common/textio.h"
 #include "formats/descriptors.h"
 #include "formats/hex/hexfields.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -23,8 +24,8 @@ enum RecordType : unsigned {
 constexpr size_t LINE_LIMIT = 511;
 constexpr size_t DATA_FIELD = 9;
 
-bool ihex_detect(FILE* in) {
-    LineReader lines(in, LINE_LIMIT);
+bool ihex_detect(Run& run, FILE* in) {
+    LineReader lines(run.messages, in, LINE_LIMIT);
     if (!lines.next()) return false;
     const char* text = lines.text();
     if (text[0] != ':') return false;
@@ -46,14 +47,14 @@ struct IhexReader {
     uint32_t start_base = 0;   // the start address named so far
 };
 
-int ihex_read(FILE* in, const char* name) {
-    LineReader lines(in, LINE_LIMIT, "Intel HEX");
+int ihex_read(Run& run, FILE* in, const char* name) {
+    LineReader lines(run.messages, in, LINE_LIMIT, "Intel HEX");
     IhexReader reader;
     uint8_t bytes[256];
     while (lines.next()) {
         const char* text = lines.text();
         if (text[0] != ':') {
-            message(635, name, lines.number());
+            message(run.messages, 635, name, lines.number());
             return 0;
         }
         unsigned count = hex_byte(text + 1);
@@ -64,20 +65,20 @@ int ihex_read(FILE* in, const char* name) {
         const char* checksum_at = field;
         if (type <= START_LINEAR_ADDRESS) {
             if (type == END_OF_FILE) {
-                entry_address = reader.start_base;
+                run.store.entry_address = reader.start_base;
                 return 1;
             }
             // A record's data are stored before its checksum is looked at, so a line that
             // stops after its data field keeps them and then fails the check below. A line
             // that stops inside the data field has no data to keep.
             if (DATA_FIELD + 2 * size_t(count) > lines.content_length()) {
-                message(636, name, lines.number());
+                message(run.messages, 636, name, lines.number());
                 return 0;
             }
             sum += hex_field(field, count, bytes);
             checksum_at = field + 2 * count;
             switch (type) {
-            case DATA: add_data_piece(reader.segment_base + address, count, bytes, 0); break;
+            case DATA: add_data_piece(run, reader.segment_base + address, count, bytes, 0); break;
             case EXTENDED_SEGMENT_ADDRESS: reader.segment_base = hex_word(field) * 16; break;
             case START_SEGMENT_ADDRESS:
                 reader.start_base = hex_word(field) * 16 + hex_word(field + 4);
@@ -89,7 +90,7 @@ int ihex_read(FILE* in, const char* name) {
             }
         }
         if ((sum + hex_byte(checksum_at)) % 256 != 0) {
-            message(636, name, lines.number());
+            message(run.messages, 636, name, lines.number());
             return 0;
         }
     }
@@ -119,10 +120,10 @@ void put_data_record(TextOutput& out, uint32_t address, const uint8_t* bytes, un
     out.commit(p);
 }
 
-int ihex_write(FILE* out, const char* name) {
-    TextOutput text(out, name);
+int ihex_write(Run& run, FILE* out, const char* name) {
+    TextOutput text(run.messages, out, name);
     uint32_t announced = 0; // upper 16 address bits last announced
-    for (const DataBlock* block : store.data) {
+    for (const DataBlock* block : run.store.data) {
         const uint8_t* bytes = block->bytes.data();
         for (uint64_t offset = 0; offset < block->size; offset += 16) {
             uint32_t address = static_cast<uint32_t>(block->address + offset);
@@ -143,6 +144,5 @@ int ihex_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor ihex_format = {
-    ihex_detect, ihex_read, ihex_write, dump_placeholder, reset_entry_address, "Intel HEX",
-    "ihex",      "hex",     false,
+    ihex_detect, ihex_read, ihex_write, dump_placeholder, "Intel HEX", "ihex", "hex", false,
 };

@@ -6,6 +6,7 @@
 #include "common/textio.h"
 #include "formats/descriptors.h"
 #include "formats/hex/hexfields.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -16,8 +17,8 @@ bool is_decimal_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool s19_detect(FILE* in) {
-    LineReader lines(in, LINE_LIMIT);
+bool s19_detect(Run& run, FILE* in) {
+    LineReader lines(run.messages, in, LINE_LIMIT);
     if (!lines.next()) return false;
     const char* text = lines.text();
     if (text[0] != 'S' || !is_decimal_digit(text[1])) return false;
@@ -37,8 +38,8 @@ struct DataLayout {
     int overhead;
 };
 
-int s19_read(FILE* in, const char*) {
-    LineReader lines(in, LINE_LIMIT, "S-record");
+int s19_read(Run& run, FILE* in, const char*) {
+    LineReader lines(run.messages, in, LINE_LIMIT, "S-record");
     uint8_t bytes[256];
     while (lines.next()) {
         const char* text = lines.text();
@@ -60,9 +61,11 @@ int s19_read(FILE* in, const char*) {
             address = hex_word(text + 4) * 65536 + hex_word(text + 8);
             layout = {12, 5};
             break;
-        case '7': entry_address = hex_word(text + 4) * 65536 + hex_word(text + 8); return 1;
-        case '8': entry_address = hex_word(text + 4) * 256 + hex_byte(text + 8); return 1;
-        case '9': entry_address = hex_word(text + 4); return 1;
+        case '7':
+            run.store.entry_address = hex_word(text + 4) * 65536 + hex_word(text + 8);
+            return 1;
+        case '8': run.store.entry_address = hex_word(text + 4) * 256 + hex_byte(text + 8); return 1;
+        case '9': run.store.entry_address = hex_word(text + 4); return 1;
         default: return 1;
         }
         int count = static_cast<int>(hex_byte(text + 2)) - layout.overhead;
@@ -70,7 +73,7 @@ int s19_read(FILE* in, const char*) {
         // record cannot be taken and is passed over.
         if (count < 0 || layout.data_at + 2 * size_t(count) > lines.content_length()) continue;
         hex_field(text + layout.data_at, static_cast<unsigned>(count), bytes);
-        add_data_piece(address, static_cast<uint32_t>(count), bytes, 0);
+        add_data_piece(run, address, static_cast<uint32_t>(count), bytes, 0);
     }
     return 1;
 }
@@ -95,9 +98,9 @@ void put_record(TextOutput& out, uint32_t address, const uint8_t* bytes, unsigne
     out.commit(p);
 }
 
-int s19_write(FILE* out, const char* name) {
-    TextOutput text(out, name);
-    for (const DataBlock* block : store.data) {
+int s19_write(Run& run, FILE* out, const char* name) {
+    TextOutput text(run.messages, out, name);
+    for (const DataBlock* block : run.store.data) {
         const uint8_t* bytes = block->bytes.data();
         for (uint64_t offset = 0; offset < block->size; offset += 16) {
             unsigned count = block->size - offset < 16 ? unsigned(block->size - offset) : 16;
@@ -111,6 +114,5 @@ int s19_write(FILE* out, const char* name) {
 } // namespace
 
 const FormatDescriptor s19_format = {
-    s19_detect, s19_read, s19_write, dump_placeholder, reset_entry_address, "Motorola HEX",
-    "s19",      "hex",    false,
+    s19_detect, s19_read, s19_write, dump_placeholder, "Motorola HEX", "s19", "hex", false,
 };

@@ -4,6 +4,7 @@
 #include "common/textio.h"
 #include "formats/descriptors.h"
 #include "formats/hex/hexfields.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -14,8 +15,8 @@ constexpr size_t LINE_LIMIT = 127;
 constexpr uint64_t TITXT_SIZE_LIMIT = uint64_t(16) << 20;
 constexpr unsigned BYTES_PER_LINE = 16;
 
-bool titxt_detect(FILE* in) {
-    LineReader lines(in, LINE_LIMIT);
+bool titxt_detect(Run& run, FILE* in) {
+    LineReader lines(run.messages, in, LINE_LIMIT);
     if (!lines.next()) return false;
     const char* text = lines.text();
     if (text[0] == '@') {
@@ -33,13 +34,13 @@ bool titxt_detect(FILE* in) {
     return true;
 }
 
-int titxt_read(FILE*, const char*) {
+int titxt_read(Run&, FILE*, const char*) {
     return 1;
 }
 
-int titxt_write(FILE* out, const char* name) {
-    TextOutput text(out, name);
-    for (const DataBlock* block : store.data) {
+int titxt_write(Run& run, FILE* out, const char* name) {
+    TextOutput text(run.messages, out, name);
+    for (const DataBlock* block : run.store.data) {
         text.put('@');
         text.put_hex_min(block->address, 4);
         text.put('\n');
@@ -61,9 +62,9 @@ int titxt_write(FILE* out, const char* name) {
     return text.failed() ? 0 : 1;
 }
 
-bool titxt_dump(FILE* in) {
+bool titxt_dump(Run& run, FILE* in) {
     fputs("TI-.txt file dump:\n\n", stdout);
-    LineReader lines(in, LINE_LIMIT, "TI-TXT", TITXT_SIZE_LIMIT);
+    LineReader lines(run.messages, in, LINE_LIMIT, "TI-TXT", TITXT_SIZE_LIMIT);
     uint32_t address = 0;
     while (lines.next()) {
         const char* text = lines.text();
@@ -90,6 +91,5 @@ bool titxt_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor titxt_format = {
-    titxt_detect, titxt_read, titxt_write, titxt_dump, reset_nothing,
-    "TI-.TXT",    "titxt",    "txt",       false,
+    titxt_detect, titxt_read, titxt_write, titxt_dump, "TI-.TXT", "titxt", "txt", false,
 };

@@ -15,6 +15,7 @@
 #include "formats/descriptors.h"
 #include "formats/omf/omfrecord.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
@@ -111,7 +112,8 @@ bool contains_ignoring_case(const std::string& text, const char* part) {
 // record begun, whose header the caller then writes.
 class PendingRecord {
   public:
-    PendingRecord(FILE* out, const char* name) : output_(out, name, 413), records_(output_) {}
+    PendingRecord(MessageState& messages, FILE* out, const char* name)
+        : output_(messages, out, name, 413), records_(output_) {}
 
     // True when a new record was begun.
     bool ask(uint8_t type) {
@@ -147,10 +149,12 @@ class PendingRecord {
 
 class DbgWriter {
   public:
-    DbgWriter(FILE* out, const char* name) : name_(name), record_(out, name) {}
+    DbgWriter(Run& run, FILE* out, const char* name)
+        : run(run), name_(name), record_(run.messages, out, name) {}
     void write();
 
   private:
+    Run& run;
     const char* name_;
     PendingRecord record_;
     // What the format cannot hold is told once per file: numbers past its 15 bits (block
@@ -169,7 +173,7 @@ class DbgWriter {
     std::map<const ScopeEntry*, uint32_t> block_id_;
 
     bool typed() const {
-        return type_model.global_scope && !type_model.global_scope->scope().entries.empty();
+        return run.type_model.global_scope && !run.type_model.global_scope->scope().entries.empty();
     }
     template <typename Visit> void walk_modules(Visit visit);
 
@@ -186,9 +190,9 @@ class DbgWriter {
 // Visits the entries of every module of the global scope, into blocks and functions:
 // visit(entry, holding scope), and enter(scope) for each scope as it is entered.
 template <typename Visit> void DbgWriter::walk_modules(Visit visit) {
-    for (ScopeEntry* module : type_model.global_scope->scope().entries) {
+    for (ScopeEntry* module : run.type_model.global_scope->scope().entries) {
         if (module->sclass != SC_MODULE) continue;
-        visit(module, type_model.global_scope);
+        visit(module, run.type_model.global_scope);
         walk_scope(
             module,
             [&](ScopeEntry* entry, ScopeEntry* holder) {
@@ -233,7 +237,7 @@ std::string without_static_prefix(const std::string& name) {
     return name;
 }
 
-uint8_t symbol_type(const Type* type) {
+uint8_t symbol_type(Run& run, const Type* type) {
     if (is_bit_type(type)) return DBG_BIT;
     if (is_function_type(type)) return DBG_FAR_LABEL;
     TypeRef element(type);
@@ -241,7 +245,7 @@ uint8_t symbol_type(const Type* type) {
         element = element.inner();
     if (!element) return DBG_BYTE;
     bool is_float = element.base().kind == TYPE_BASIC && element.base().value == BASIC_FLOAT;
-    switch (type_size(element)) {
+    switch (type_size(run, element)) {
     case 0:
     case 1: return DBG_BYTE;
     case 2: return DBG_WORD;
@@ -255,20 +259,20 @@ void DbgWriter::variable(ScopeEntry* entry, ScopeEntry* scope) {
     bool function = is_function_type(entry->type);
     std::string name = entry->name;
     if (!function && !name.empty() && name[0] == '_') name.erase(0, 1);
-    SymbolRecord* symbol = find_symbol(entry->name.c_str());
+    SymbolRecord* symbol = find_symbol(run, entry->name.c_str());
     ValuePair at;
-    if (!variable_location(entry, scope, &at)) {
+    if (!variable_location(run, entry, scope, &at)) {
         if (symbol) symbol->flags |= SYM_DESCRIBED;
         return;
     }
     name = without_static_prefix(name);
     uint8_t section = SECTION_CODE;
     if (!function) {
-        const SegmentRecord* ram = find_segment("RAM");
+        const SegmentRecord* ram = find_segment(run, "RAM");
         section = ram && ram->space == at.segment ? SECTION_DATA : SECTION_CODE;
     }
     uint32_t file_index = current_file_ ? current_file_->output_index : 0;
-    symbol_entry(file_index, section, name, at.value, symbol_type(entry->type));
+    symbol_entry(file_index, section, name, at.value, symbol_type(run, entry->type));
     symbol_index_[entry] = next_symbol_index_++;
     if (symbol) symbol->flags |= SYM_DESCRIBED;
 }
@@ -286,7 +290,7 @@ bool is_variable(const ScopeEntry* entry) {
 
 void DbgWriter::lines() {
     uint32_t position = 1;
-    for (FileRecord* file : store.files) {
+    for (FileRecord* file : run.store.files) {
         if (file->lines.empty()) continue;
         ByteWriter header(ByteOrder::little);
         number(header, file->output_index);
@@ -322,7 +326,7 @@ void DbgWriter::number(ByteWriter& out, uint32_t value) {
 }
 
 void DbgWriter::report_wrap() {
-    if (!wrap_reported_) message(428, name_, int(NUMBER_LIMIT));
+    if (!wrap_reported_) message(run.messages, 428, name_, int(NUMBER_LIMIT));
     wrap_reported_ = true;
 }
 
@@ -342,18 +346,19 @@ void DbgWriter::scope_header(const ScopeEntry* scope, uint32_t parent, bool afte
 // block, its parent and its line range; then its inner blocks and functions.
 void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
     if (depth > DEPTH_LIMIT) {
-        if (!depth_reported_) message(427, name_, int(DEPTH_LIMIT));
+        if (!depth_reported_) message(run.messages, 427, name_, int(DEPTH_LIMIT));
         depth_reported_ = true;
         return;
     }
     if (!scope->scope().file_name.empty())
-        if (FileRecord* file = find_file(scope->scope().file_name.c_str())) current_file_ = file;
+        if (FileRecord* file = find_file(run, scope->scope().file_name.c_str()))
+            current_file_ = file;
     bool marked = false;
     for (ScopeEntry* entry : scope->scope().entries) {
         if (entry->sclass == SC_BLOCK || entry->sclass == SC_FUNC) {
             marked = true;
         } else if (entry->sclass == SC_FILENAME) {
-            FileRecord* file = find_file(entry->name.c_str());
+            FileRecord* file = find_file(run, entry->name.c_str());
             if (block_id_[scope] >= 2 && file != current_file_) {
                 record_.flush();
                 current_file_ = file;
@@ -378,7 +383,7 @@ void DbgWriter::c_scope(ScopeEntry* scope, uint32_t parent, unsigned depth) {
 }
 
 void DbgWriter::write() {
-    for (FileRecord* file : store.files)
+    for (FileRecord* file : run.store.files)
         file->output_index = 0;
     ByteWriter header;
     header.u8(1);
@@ -388,7 +393,7 @@ void DbgWriter::write() {
     record_.flush();
     record_.raw(ESCAPE_BYTES, sizeof ESCAPE_BYTES);
 
-    for (FileRecord* file : store.files)
+    for (FileRecord* file : run.store.files)
         if ((file->symbol_count || file->line_count) &&
             !contains_ignoring_case(file->name, ".sym") &&
             !contains_ignoring_case(file->name, ".obj"))
@@ -396,25 +401,25 @@ void DbgWriter::write() {
     if (typed())
         walk_modules([&](ScopeEntry* entry, ScopeEntry*) {
             if (entry->sclass != SC_FILENAME) return;
-            FileRecord* file = find_file(entry->name.c_str());
-            if (!file) file = file_of(add_file(entry->name.c_str()));
+            FileRecord* file = find_file(run, entry->name.c_str());
+            if (!file) file = file_of(run, add_file(run, entry->name.c_str()));
             if (file && !file->output_index) file_name(file);
         });
 
     if (typed())
         walk_modules([&](ScopeEntry* entry, ScopeEntry* holder) {
             if (entry->is_scope() && !entry->scope().file_name.empty()) {
-                if (FileRecord* file = find_file(entry->scope().file_name.c_str()))
+                if (FileRecord* file = find_file(run, entry->scope().file_name.c_str()))
                     current_file_ = file;
             } else if (entry->sclass == SC_FILENAME) {
-                current_file_ = find_file(entry->name.c_str());
+                current_file_ = find_file(run, entry->name.c_str());
             } else if (is_variable(entry)) {
                 variable(entry, holder);
             }
         });
 
     record_.flush();
-    for (const FileRecord* file : store.files)
+    for (const FileRecord* file : run.store.files)
         for (const SymbolRecord* symbol : file->symbols)
             if (!(symbol->flags & (SYM_LOCAL | SYM_DESCRIBED)))
                 symbol_entry(file->output_index, SECTION_CODE, symbol->name, symbol->value,
@@ -424,7 +429,7 @@ void DbgWriter::write() {
 
     if (typed()) {
         current_file_ = nullptr;
-        for (ScopeEntry* module : type_model.global_scope->scope().entries)
+        for (ScopeEntry* module : run.type_model.global_scope->scope().entries)
             if (module->sclass == SC_MODULE) c_scope(module, 1, 0);
     }
     record_.flush();
@@ -548,33 +553,33 @@ void dump_c_scope(ByteReader& in, DumpState& state) {
 
 // ---- The format ----
 
-bool htk_detect(FILE* in) {
+bool htk_detect(Run& run, FILE* in) {
     OmfRecord record;
-    return RecordReader(in, DBG_ESCAPE).next(&record, false) && record.type == DBG_HEADER;
+    return RecordReader(in, DBG_ESCAPE).next(run, &record, false) && record.type == DBG_HEADER;
 }
 
-int htk_read(FILE* in, const char*) {
+int htk_read(Run& run, FILE* in, const char*) {
     RecordReader records(in, DBG_ESCAPE);
     OmfRecord record;
-    while (records.next(&record, true))
+    while (records.next(run, &record, true))
         if (!record_kind(record.type)) {
-            message(1042, "DBG", unsigned(record.type));
+            message(run.messages, 1042, "DBG", unsigned(record.type));
             return 0;
         }
     return 1;
 }
 
-int htk_write(FILE* out, const char* name) {
-    DbgWriter(out, name).write();
+int htk_write(Run& run, FILE* out, const char* name) {
+    DbgWriter(run, out, name).write();
     return 1;
 }
 
-bool htk_dump(FILE* in) {
+bool htk_dump(Run& run, FILE* in) {
     printf("Holtek DBG file dump:\n\n");
     RecordReader records(in, DBG_ESCAPE);
     OmfRecord record;
     DumpState state;
-    while (records.next(&record, true)) {
+    while (records.next(run, &record, true)) {
         const RecordKind* kind = record_kind(record.type);
         char unknown[24];
         snprintf(unknown, sizeof unknown, "Unknown(0x%X)", unsigned(record.type));
@@ -596,5 +601,5 @@ bool htk_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor htk_format = {
-    htk_detect, htk_read, htk_write, htk_dump, reset_nothing, "Holtek DBG", "htk", "dbg", true,
+    htk_detect, htk_read, htk_write, htk_dump, "Holtek DBG", "htk", "dbg", true,
 };

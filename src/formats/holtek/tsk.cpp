@@ -5,6 +5,7 @@
 
 #include "common/binio.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -35,7 +36,7 @@ bool read_name(ByteReader& input, const TskHeader& header, char (&name)[MAX_HEAD
     return input.read_at(FIXED_HEADER, name, header.header_length - FIXED_HEADER);
 }
 
-bool tsk_detect(FILE* in) {
+bool tsk_detect(Run&, FILE* in) {
     TskHeader header;
     if (!ByteReader(in, ByteOrder::little).record_at(0, &header)) return false;
     // A header length of 32 in its low two bytes.
@@ -43,7 +44,7 @@ bool tsk_detect(FILE* in) {
            (header.header_length & 0xFFFF) == 0x20;
 }
 
-int tsk_read(FILE* in, const char*) {
+int tsk_read(Run& run, FILE* in, const char*) {
     ByteReader input(in, ByteOrder::little);
     TskHeader header;
     char name[MAX_HEADER + 1];
@@ -54,7 +55,7 @@ int tsk_read(FILE* in, const char*) {
     for (uint32_t left = header.data_length; left > 0;) {
         size_t size = left < PIECE ? left : PIECE;
         if (!input.read_at(at, piece, size)) return 0;
-        add_data(address, static_cast<uint32_t>(size), piece, 0);
+        add_data(run, address, static_cast<uint32_t>(size), piece, 0);
         address += static_cast<uint32_t>(size);
         at += size;
         left -= static_cast<uint32_t>(size);
@@ -62,7 +63,7 @@ int tsk_read(FILE* in, const char*) {
     return 1;
 }
 
-bool tsk_dump(FILE* in) {
+bool tsk_dump(Run&, FILE* in) {
     fputs("Holtek TSK file dump:\n\n", stdout);
     ByteReader input(in, ByteOrder::little);
     TskHeader header;
@@ -80,6 +81,5 @@ bool tsk_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor tsk_format = {
-    tsk_detect, tsk_read, write_placeholder, tsk_dump, reset_nothing, "Holtek TSK", "tsk",
-    "tsk",      true,
+    tsk_detect, tsk_read, write_placeholder, tsk_dump, "Holtek TSK", "tsk", "tsk", true,
 };

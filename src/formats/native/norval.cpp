@@ -20,10 +20,9 @@
 #include "formats/descriptors.h"
 #include "formats/native/norval.h"
 #include "formats/native/sdb.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
-
-NorvalWriter norval_writer;
 
 namespace {
 
@@ -125,6 +124,9 @@ bool is_bounds_name(std::string_view name) {
 }
 
 struct SymReader {
+    SymReader(Run& run, const char* input_name) : run(run), input_name(input_name) {}
+
+    Run& run;
     const char* input_name;
     uint32_t file = 0;
     bool in_segments = false;
@@ -142,27 +144,27 @@ struct SymReader {
     // The number of the first segment of that name, made (empty, in its own space) when
     // there is none.
     uint32_t segment_number(std::string_view name) {
-        for (; segments_seen < store.segments.count(); ++segments_seen)
-            segment_numbers.emplace(store.segments[segments_seen]->name, segments_seen + 1);
+        for (; segments_seen < run.store.segments.count(); ++segments_seen)
+            segment_numbers.emplace(run.store.segments[segments_seen]->name, segments_seen + 1);
         text.assign(name);
         auto found = segment_numbers.find(text);
         if (found != segment_numbers.end()) return found->second;
-        add_segment(text.c_str(), 0, 0, 0, store.segments.count() + 1);
-        return store.segments.count();
+        add_segment(run, text.c_str(), 0, 0, 0, run.store.segments.count() + 1);
+        return run.store.segments.count();
     }
 
     void file_line(const std::string& line) {
-        file = add_file(line.c_str());
+        file = add_file(run, line.c_str());
         if (names_object(line))
-            side_scope = read_sdb(line.c_str());
+            side_scope = read_sdb(run, line.c_str());
         else if (side_scope && side_scope->sclass == SC_NO_SIDE_FILE)
-            add_filename_entry(side_scope, line, 0);
+            add_filename_entry(run, side_scope, line, 0);
     }
 
     void bounds(std::string_view name) {
         std::string section(name.substr(3));
-        BoundsRecord* record = find_bounds(section.c_str());
-        if (!record) record = add_bounds(section.c_str(), 0, 0, 0);
+        BoundsRecord* record = find_bounds(run, section.c_str());
+        if (!record) record = add_bounds(run, section.c_str(), 0, 0, 0);
         switch (name[2]) {
         case 'L': record->low = value; break;
         case 'H': record->high = value; break;
@@ -172,7 +174,7 @@ struct SymReader {
     }
 
     void record_line(const std::string& line) {
-        if (file == 0) file = add_file(input_name);
+        if (file == 0) file = add_file(run, input_name);
         Fields fields = split_fields(line);
         if (fields.count < 2) return;
         uint32_t segment = 0;
@@ -191,14 +193,14 @@ struct SymReader {
             if (fields.count >= 5) read_hex(fields.at[4], &load);
             uint32_t size = has_second ? second - value + 1 : 0;
             text.assign(name);
-            add_segment(text.c_str(), value, size, load, segment);
+            add_segment(run, text.c_str(), value, size, load, segment);
         } else if (isdigit(static_cast<unsigned char>(name[0]))) {
-            add_line(read_decimal(name), value, segment, file, 2);
+            add_line(run, read_decimal(name), value, segment, file, 2);
         } else if (is_bounds_name(name)) {
             bounds(name);
         } else {
             text.assign(name);
-            add_symbol(text.c_str(), value, segment, file,
+            add_symbol(run, text.c_str(), value, segment, file,
                        flags | (in_locals ? uint32_t(SYM_LOCAL) : 0u));
         }
     }
@@ -218,15 +220,15 @@ struct SymReader {
 };
 
 // Each symbol gets the last bounds record, in list order, whose range holds its value.
-void assign_bounds() {
-    if (store.bounds.empty()) return;
-    for (SymbolRecord* symbol : store.symbols)
-        for (BoundsRecord* bounds : store.bounds)
+void assign_bounds(Run& run) {
+    if (run.store.bounds.empty()) return;
+    for (SymbolRecord* symbol : run.store.symbols)
+        for (BoundsRecord* bounds : run.store.bounds)
             if (bounds->low <= symbol->value && symbol->value <= bounds->high)
                 symbol->bounds = bounds;
 }
 
-bool detect(FILE* in) {
+bool detect(Run&, FILE* in) {
     std::string line;
     if (!read_line(in, line)) return false;
     if (line == "%locals" || line == "%segments") return true;
@@ -234,13 +236,12 @@ bool detect(FILE* in) {
     return fields.count >= 3 && is_number_field(fields.at[1]) && is_number_field(fields.at[2]);
 }
 
-int read(FILE* in, const char* name) {
-    SymReader reader;
-    reader.input_name = name;
+int read(Run& run, FILE* in, const char* name) {
+    SymReader reader(run, name);
     std::string line;
     while (read_line(in, line))
         reader.line(line);
-    assign_bounds();
+    assign_bounds(run);
     return 1;
 }
 
@@ -267,6 +268,7 @@ bool line_goes_first(const LineRecord* line, const SymbolRecord* symbol) {
 }
 
 struct SymWriter {
+    Run& run;
     FILE* out;
     const char* name;
     uint32_t previous_file = 0;
@@ -275,25 +277,25 @@ struct SymWriter {
     // The first failed write is reported; the stream stays broken after it.
     void check(int written) {
         if (written >= 0 || failed) return;
-        message(413, name);
+        message(run.messages, 413, name);
         failed = true;
     }
 
     void headers_for(uint32_t file) {
         if (file == previous_file) return;
         previous_file = file;
-        if (!norval_writer.locals_written) {
+        if (!run.norval.locals_written) {
             check(fputs("%locals\n", out));
-            norval_writer.locals_written = true;
+            run.norval.locals_written = true;
         }
-        for (uint32_t k = norval_writer.last_file_headed + 1; k <= file; ++k)
-            if (const FileRecord* record = file_of(k))
+        for (uint32_t k = run.norval.last_file_headed + 1; k <= file; ++k)
+            if (const FileRecord* record = file_of(run, k))
                 check(fprintf(out, "%s\n", record->name.c_str()));
-        if (file > norval_writer.last_file_headed) norval_writer.last_file_headed = file;
+        if (file > run.norval.last_file_headed) run.norval.last_file_headed = file;
     }
 
     void segment_suffix(uint32_t segment) {
-        if (segment_of(segment)) check(fprintf(out, " %s", segment_name(segment)));
+        if (segment_of(run, segment)) check(fprintf(out, " %s", segment_name(run, segment)));
         check(fputc('\n', out));
     }
 
@@ -317,36 +319,25 @@ struct SymWriter {
     }
 };
 
-int write(FILE* out, const char* name) {
-    store.symbols.sort(symbol_order);
-    store.lines.sort(line_order);
-    SymWriter writer{out, name};
+int write(Run& run, FILE* out, const char* name) {
+    run.store.symbols.sort(symbol_order);
+    run.store.lines.sort(line_order);
+    SymWriter writer{run, out, name};
     uint32_t next_line = 0;
-    const uint32_t line_count = store.lines.count();
-    for (const SymbolRecord* symbol : store.symbols) {
-        while (next_line < line_count && line_goes_first(store.lines[next_line], symbol))
-            writer.write_line(store.lines[next_line++]);
+    const uint32_t line_count = run.store.lines.count();
+    for (const SymbolRecord* symbol : run.store.symbols) {
+        while (next_line < line_count && line_goes_first(run.store.lines[next_line], symbol))
+            writer.write_line(run.store.lines[next_line++]);
         writer.write_symbol(symbol);
     }
     while (next_line < line_count)
-        writer.write_line(store.lines[next_line++]);
+        writer.write_line(run.store.lines[next_line++]);
     writer.check(fflush(out) == 0 ? 0 : -1);
     return 1;
 }
 
 } // namespace
 
-void NorvalWriter::reset() {
-    *this = NorvalWriter();
-}
-
-namespace {
-void reset_norval_writer() {
-    norval_writer.reset();
-}
-} // namespace
-
 const FormatDescriptor norval_format = {
-    detect,   read,  write, dump_placeholder, reset_norval_writer, "NORVALE Software",
-    "norval", "sym", false,
+    detect, read, write, dump_placeholder, "NORVALE Software", "norval", "sym", false,
 };

@@ -1,5 +1,5 @@
-// What the NORVALE symbol-file writer keeps for the rest of the run: the "%locals" line
-// and each file's header line are written at most once.
+// What the NORVALE symbol-file writer keeps for the rest of the run (run.norval): the "%locals"
+// line and each file's header line are written at most once.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,4 @@
 struct NorvalWriter {
     bool locals_written = false;
     uint32_t last_file_headed = 0;
-    void reset();
 };
-
-extern NorvalWriter norval_writer;

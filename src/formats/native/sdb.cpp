@@ -17,6 +17,7 @@
 #include "common/options.h"
 #include "common/osdep.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -58,16 +59,16 @@ bool begins_with_digit(const std::string& text) {
 }
 
 // An "Na" dimension token: array of N, made the outermost node of the type.
-Type* add_dimension(Type* type, const std::string& token) {
+Type* add_dimension(Run& run, Type* type, const std::string& token) {
     if (token.empty() || token.back() != 'a') return type;
-    if (!type) type = new_type();
+    if (!type) type = new_type(run);
     TypeNode node;
     node.kind = TYPE_ARRAY;
     node.value = static_cast<uint32_t>(to_int(token));
     char text[32];
     snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(node.value));
     node.text = text;
-    type->push(std::move(node));
+    type->push(run, std::move(node));
     return type;
 }
 
@@ -110,7 +111,7 @@ class SdbReader {
         return std::string(data_ + start, pos_ - start);
     }
 
-    ScopeEntry* parse_module();
+    ScopeEntry* parse_module(Run& run);
 
   private:
     char take() {
@@ -128,24 +129,24 @@ class SdbReader {
     bool next_token();
     std::string rest_of_line();
 
-    void report_token(unsigned number) {
-        message(number, token_.c_str(), sdb_name_, token_line_, token_column_);
+    void report_token(Run& run, unsigned number) {
+        message(run.messages, number, token_.c_str(), sdb_name_, token_line_, token_column_);
     }
-    void report_missing_bracket() {
-        message(627, static_cast<int>(']'), sdb_name_, token_line_, token_column_);
+    void report_missing_bracket(Run& run) {
+        message(run.messages, 627, static_cast<int>(']'), sdb_name_, token_line_, token_column_);
     }
 
-    bool open_scope(Frame& frame);
-    void close_nested(Frame& frame, ScopeEntry* nested, uint32_t nested_class);
-    void finish_frame(Frame& frame);
-    void line_directive(Frame& frame);
+    bool open_scope(Run& run, Frame& frame);
+    void close_nested(Run& run, Frame& frame, ScopeEntry* nested, uint32_t nested_class);
+    void finish_frame(Run& run, Frame& frame);
+    void line_directive(Run& run, Frame& frame);
     void number(Frame& frame);
-    void variable_record(Frame& frame);
-    void place_variable(Frame& frame, ScopeEntry* proto);
-    void structure_record(bool is_union);
-    void enumeration_record();
-    void define_record();
-    static void note_line(ScopeEntry* scope);
+    void variable_record(Run& run, Frame& frame);
+    void place_variable(Run& run, Frame& frame, ScopeEntry* proto);
+    void structure_record(Run& run, bool is_union);
+    void enumeration_record(Run& run);
+    void define_record(Run& run);
+    static void note_line(Run& run, ScopeEntry* scope);
 
     const char* sdb_name_;
     const char* data_;
@@ -191,8 +192,8 @@ std::string SdbReader::rest_of_line() {
     return std::string(data_ + start, std::min(pos_ - start, FILE_NAME_LIMIT));
 }
 
-void SdbReader::note_line(ScopeEntry* scope) {
-    uint32_t line = type_model.current_line;
+void SdbReader::note_line(Run& run, ScopeEntry* scope) {
+    uint32_t line = run.type_model.current_line;
     ScopePart& part = scope->make_scope();
     if (part.first_line == 0 || line < part.first_line) part.first_line = line;
     if (line > part.last_line) part.last_line = line;
@@ -200,42 +201,42 @@ void SdbReader::note_line(ScopeEntry* scope) {
 
 // The body of the module scope. Nested scopes are kept on frames_ rather than the
 // machine stack, so any depth of nesting reads in constant stack space.
-ScopeEntry* SdbReader::parse_module() {
-    ScopeEntry* module = new_scope(SC_MODULE);
+ScopeEntry* SdbReader::parse_module(Run& run) {
+    ScopeEntry* module = new_scope(run, SC_MODULE);
     if (!next_token()) return module;
     frames_.push_back(Frame());
     frames_.back().scope = module;
-    type_model.current_scope = module;
+    run.type_model.current_scope = module;
     bool have_token = true;
     while (!frames_.empty()) {
         Frame& frame = frames_.back();
         if (!have_token && !next_token()) {
-            finish_frame(frame);
+            finish_frame(run, frame);
             continue;
         }
         have_token = false;
         const std::string& token = token_;
         if (token == "[d") {
-            define_record();
+            define_record(run);
         } else if (token == "[e") {
-            enumeration_record();
+            enumeration_record(run);
         } else if (token == "[s" || token == "[u") {
-            structure_record(token == "[u");
+            structure_record(run, token == "[u");
         } else if (token == "[v") {
-            variable_record(frame);
+            variable_record(run, frame);
         } else if (token[0] == '[') {
             frame.pending_class = SC_BLOCK;
         } else if (token == "{") {
-            have_token = open_scope(frame); // frame is not to be used after this
+            have_token = open_scope(run, frame); // frame is not to be used after this
         } else if (token == "}") {
-            finish_frame(frame);
+            finish_frame(run, frame);
         } else if (token[0] == '"') {
-            line_directive(frame);
+            line_directive(run, frame);
         } else if (isdigit(static_cast<unsigned char>(token[0])) || token[0] == '-') {
             number(frame);
         } else {
-            report_token(631);
-            finish_frame(frame);
+            report_token(run, 631);
+            finish_frame(run, frame);
         }
     }
     return module;
@@ -244,57 +245,58 @@ ScopeEntry* SdbReader::parse_module() {
 // "{": a nested scope of the pending class. When the file ends right after it, the
 // scope is complete at once. Otherwise its frame is pushed with its first token already
 // read, and the answer is yes.
-bool SdbReader::open_scope(Frame& frame) {
+bool SdbReader::open_scope(Run& run, Frame& frame) {
     frame.faked_slot = nullptr;
     uint32_t nested_class = frame.pending_class;
-    ScopeEntry* nested = new_scope(nested_class);
+    ScopeEntry* nested = new_scope(run, nested_class);
     if (!next_token()) {
-        close_nested(frame, nested, nested_class);
+        close_nested(run, frame, nested, nested_class);
         return false;
     }
-    type_model.current_scope = nested;
+    run.type_model.current_scope = nested;
     Frame inner;
     inner.scope = nested;
     frames_.push_back(std::move(inner));
     return true;
 }
 
-void SdbReader::close_nested(Frame& frame, ScopeEntry* nested, uint32_t nested_class) {
-    add_entry(nested);
+void SdbReader::close_nested(Run& run, Frame& frame, ScopeEntry* nested, uint32_t nested_class) {
+    add_entry(run, nested);
     if (nested_class == SC_FUNC) {
         nested->make_scope().function = frame.pending_function;
         frame.number_index = 0;
     }
     frame.last_nested = nested;
     frame.pending_class = SC_BLOCK;
-    note_line(frame.scope);
+    note_line(run, frame.scope);
 }
 
-void SdbReader::finish_frame(Frame& frame) {
+void SdbReader::finish_frame(Run& run, Frame& frame) {
     for (ScopeEntry* faked : frame.faked_blocks)
-        faked->make_scope().last_line = type_model.current_line;
+        faked->make_scope().last_line = run.type_model.current_line;
     ScopeEntry* scope = frame.scope;
-    type_model.current_scope = scope->scope().parent;
+    run.type_model.current_scope = scope->scope().parent;
     frames_.pop_back();
     if (!frames_.empty()) {
         Frame& outer = frames_.back();
-        close_nested(outer, scope, scope->sclass);
+        close_nested(run, outer, scope, scope->sclass);
     }
 }
 
-void SdbReader::line_directive(Frame& frame) {
+void SdbReader::line_directive(Run& run, Frame& frame) {
     frame.faked_slot = nullptr;
-    type_model.current_line = static_cast<uint32_t>(to_int(token_.c_str() + 1));
+    run.type_model.current_line = static_cast<uint32_t>(to_int(token_.c_str() + 1));
     if (!token_ended_line_) {
         std::string file = rest_of_line();
-        if (!file.empty() && file != type_model.current_file_name) {
-            type_model.current_file_name = file;
-            frame.scope->make_scope().first_line = type_model.current_line;
-            frame.scope->make_scope().last_line = type_model.current_line;
-            add_filename_entry(type_model.current_scope, file, type_model.current_line);
+        if (!file.empty() && file != run.type_model.current_file_name) {
+            run.type_model.current_file_name = file;
+            frame.scope->make_scope().first_line = run.type_model.current_line;
+            frame.scope->make_scope().last_line = run.type_model.current_line;
+            add_filename_entry(run, run.type_model.current_scope, file,
+                               run.type_model.current_line);
         }
     }
-    note_line(frame.scope);
+    note_line(run, frame.scope);
 }
 
 void SdbReader::number(Frame& frame) {
@@ -310,7 +312,7 @@ void SdbReader::number(Frame& frame) {
 
 // "[v" name type dimension class defined value "]" (a typedef has no value). A record
 // that the file cuts short before its last field is reported and dropped.
-void SdbReader::variable_record(Frame& frame) {
+void SdbReader::variable_record(Run& run, Frame& frame) {
     ScopeEntry proto;
     Type* type = nullptr;
     uint32_t sclass = SC_NULL;
@@ -319,23 +321,23 @@ void SdbReader::variable_record(Frame& frame) {
         if (!next_token()) break;
         proto.name = token_;
         if (!next_token()) break;
-        type = parse_type(token_.c_str());
+        type = parse_type(run, token_.c_str());
         if (!next_token()) break;
-        type = add_dimension(type, token_);
+        type = add_dimension(run, type, token_);
         if (!next_token()) break;
         sclass = class_of_letter(token_);
-        if (sclass == SC_NULL) report_token(629);
+        if (sclass == SC_NULL) report_token(run, 629);
         if (!next_token()) break;
         proto.defined = static_cast<uint32_t>(to_int(token_));
         if (sclass != SC_TYPEDEF) {
             if (!next_token()) break;
             uint32_t reg = 0;
             if ((sclass == SC_AUTO || sclass == SC_PARAM) &&
-                (reg = find_register(token_.c_str()))) {
+                (reg = find_register(run, token_.c_str()))) {
                 sclass = SC_REG;
                 proto.value = reg;
             } else if (sclass == SC_REG) {
-                proto.value = find_register(token_.c_str());
+                proto.value = find_register(run, token_.c_str());
             } else if (sclass == SC_STATIC && proto.name[0] == 'F' &&
                        (isalpha(static_cast<unsigned char>(token_[0])) || token_[0] == '_')) {
                 proto.set_asm_name(proto.name);
@@ -349,32 +351,32 @@ void SdbReader::variable_record(Frame& frame) {
         complete = true;
     } while (false);
     bool closed = next_token();
-    if (!closed || token_ != "]") report_missing_bracket();
+    if (!closed || token_ != "]") report_missing_bracket(run);
     if (!complete) return;
     proto.sclass = sclass;
     proto.type = type;
-    place_variable(frame, &proto);
+    place_variable(run, frame, &proto);
 }
 
-void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
+void SdbReader::place_variable(Run& run, Frame& frame, ScopeEntry* proto) {
     ScopeEntry* result = nullptr;
     uint32_t sclass = proto->sclass;
     if (sclass == SC_AUTO || sclass == SC_PARAM || sclass == SC_REG) {
-        if (type_model.current_scope->sclass == SC_MODULE) return;
-        ScopeEntry* hit = find_redeclaration(proto->name);
+        if (run.type_model.current_scope->sclass == SC_MODULE) return;
+        ScopeEntry* hit = find_redeclaration(run, proto->name);
         if (hit && hit->sclass == sclass && hit->value == proto->value &&
             hit->defined == proto->defined) {
             result = hit;
-        } else if (hit && options.fake_redefinitions && !frame.faked_slot) {
-            ScopeEntry* faked = new_scope(SC_BLOCK);
+        } else if (hit && run.options.fake_redefinitions && !frame.faked_slot) {
+            ScopeEntry* faked = new_scope(run, SC_BLOCK);
             faked->flags = ENTRY_FAKED;
-            add_entry(faked);
+            add_entry(run, faked);
             frame.faked_slot = faked;
             frame.faked_blocks.push_back(faked);
-            type_model.current_scope = faked;
+            run.type_model.current_scope = faked;
         }
     } else if (sclass == SC_EXTERN || sclass == SC_STATIC) {
-        ScopeEntry* hit = find_redeclaration(proto->name);
+        ScopeEntry* hit = find_redeclaration(run, proto->name);
         if (hit && hit->sclass == sclass && hit->value == proto->value &&
             hit->defined <= proto->defined && hit->asm_name() == proto->asm_name()) {
             hit->type = proto->type;
@@ -383,15 +385,15 @@ void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
         }
     }
     if (!result) {
-        result = new_entry(sclass);
+        result = new_entry(run, sclass);
         result->name = std::move(proto->name);
         result->asm_name_part = std::move(proto->asm_name_part);
-        result->line = type_model.current_line;
+        result->line = run.type_model.current_line;
         result->defined = proto->defined;
         result->value = proto->value;
         result->type = proto->type;
-        add_entry(result);
-        chain_entry(type_model.current_scope, result);
+        add_entry(run, result);
+        chain_entry(run, run.type_model.current_scope, result);
     }
     if (is_function_type(result->type)) {
         frame.pending_class = SC_FUNC;
@@ -401,15 +403,15 @@ void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
 
 // "[s" or "[u" name tag size, then members (type, optional dimension, name, size,
 // offset, optional ":width:position"), "]".
-void SdbReader::structure_record(bool is_union) {
+void SdbReader::structure_record(Run& run, bool is_union) {
     if (!next_token()) return;
-    ScopeEntry* entry = find_redeclaration(token_);
+    ScopeEntry* entry = find_redeclaration(run, token_);
     if (!entry || entry->sclass != SC_STRUCT || !entry->aggregate().members.empty()) {
-        entry = new_entry(SC_STRUCT);
+        entry = new_entry(run, SC_STRUCT);
         entry->name = token_;
-        entry->line = type_model.current_line;
-        add_entry(entry);
-        chain_entry(type_model.current_scope, entry);
+        entry->line = run.type_model.current_line;
+        add_entry(run, entry);
+        chain_entry(run, run.type_model.current_scope, entry);
     }
     entry->make_aggregate().is_union = is_union ? 1 : 0;
     if (!next_token()) return;
@@ -419,10 +421,10 @@ void SdbReader::structure_record(bool is_union) {
     bool have = next_token();
     while (have && token_[0] != ']') {
         Member member;
-        member.type = parse_type(token_.c_str());
+        member.type = parse_type(run, token_.c_str());
         if (!next_token()) break;
         if (begins_with_digit(token_)) {
-            member.type = add_dimension(member.type, token_);
+            member.type = add_dimension(run, member.type, token_);
             if (!next_token()) break;
         }
         if (token_ != ".") member.name = token_;
@@ -445,22 +447,23 @@ void SdbReader::structure_record(bool is_union) {
 }
 
 // "[e" name tag, an optional base type ("`" type), then name and value pairs, "]".
-void SdbReader::enumeration_record() {
+void SdbReader::enumeration_record(Run& run) {
     if (!next_token()) return;
-    ScopeEntry* entry = find_redeclaration(token_);
+    ScopeEntry* entry = find_redeclaration(run, token_);
     if (!entry || entry->sclass != SC_ENUM || !entry->aggregate().enumerators.empty()) {
-        entry = new_entry(SC_ENUM);
+        entry = new_entry(run, SC_ENUM);
         entry->name = token_;
-        add_entry(entry);
-        chain_entry(type_model.current_scope, entry);
+        add_entry(run, entry);
+        chain_entry(run, run.type_model.current_scope, entry);
     }
     if (!next_token()) return;
     entry->make_aggregate().tag = token_;
     bool have = next_token();
     if (have && token_[0] == '`') {
-        Type* base = parse_type(token_.c_str());
+        Type* base = parse_type(run, token_.c_str());
         if (base && !base->empty())
-            entry->make_aggregate().base_size = static_cast<uint8_t>(type_size(TypeRef(base, 0)));
+            entry->make_aggregate().base_size =
+                static_cast<uint8_t>(type_size(run, TypeRef(base, 0)));
         have = next_token();
     }
     while (have && token_[0] != ']') {
@@ -474,7 +477,7 @@ void SdbReader::enumeration_record() {
 }
 
 // "[d" name value "]": kept as texts for the processor descriptors.
-void SdbReader::define_record() {
+void SdbReader::define_record(Run& run) {
     std::string name, value;
     bool well_formed = next_token();
     if (well_formed) {
@@ -483,11 +486,11 @@ void SdbReader::define_record() {
         if (well_formed) value = token_;
     }
     if (!well_formed || !next_token() || token_ != "]")
-        alert("E", "malformed define in .SDB file %s", sdb_name_);
+        alert(run.messages, "E", "malformed define in .SDB file %s", sdb_name_);
     if (name.empty()) return;
-    if (!type_model.defines)
-        type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
-    type_model.defines->insert(name, value);
+    if (!run.type_model.defines)
+        run.type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
+    run.type_model.defines->insert(name, value);
 }
 
 // Text mode: line ends read as a single newline.
@@ -528,13 +531,14 @@ std::string join_words(const std::vector<std::string>& words, size_t from) {
 }
 
 // Reads the first line and selects the processor; null when none can be selected.
-ScopeEntry* read_module(SdbReader& reader, const char* sdb_name) {
+ScopeEntry* read_module(Run& run, SdbReader& reader, const char* sdb_name) {
     std::vector<std::string> words = blank_words(reader.first_line());
-    if (words.empty() || words[0] != "[p") message(630, sdb_name);
-    if (!select_processor(join_words(words, 1).c_str())) return nullptr;
+    if (words.empty() || words[0] != "[p") message(run.messages, 630, sdb_name);
+    if (!select_processor(run, join_words(words, 1).c_str())) return nullptr;
     for (size_t k = 1; k < words.size() && words[k] != "]"; ++k)
-        if (!processor_has_option(words[k].c_str())) message(637, words[k].c_str(), sdb_name);
-    return reader.parse_module();
+        if (!processor_has_option(run, words[k].c_str()))
+            message(run.messages, 637, words[k].c_str(), sdb_name);
+    return reader.parse_module(run);
 }
 
 } // namespace
@@ -546,49 +550,50 @@ std::string sdb_file_name(const char* object_name) {
     return name + ".sdb";
 }
 
-ScopeEntry* read_sdb_contents(const char* object_name, const char* sdb_name,
+ScopeEntry* read_sdb_contents(Run& run, const char* object_name, const char* sdb_name,
                               const std::vector<uint8_t>* contents) {
-    type_model.current_file_name.clear();
-    if (contents) type_model.side_file_bytes += contents->size();
+    run.type_model.current_file_name.clear();
+    if (contents) run.type_model.side_file_bytes += contents->size();
     ScopeEntry* scope = nullptr;
     if (!contents || contents->empty()) {
-        if (!select_processor("")) return nullptr;
-        scope = new_scope(SC_NO_SIDE_FILE);
+        if (!select_processor(run, "")) return nullptr;
+        scope = new_scope(run, SC_NO_SIDE_FILE);
     } else {
         std::vector<uint8_t> text = as_text(*contents);
         SdbReader reader(sdb_name, text);
-        scope = read_module(reader, sdb_name);
+        scope = read_module(run, reader, sdb_name);
         if (!scope) return nullptr;
     }
     scope->name = object_name;
-    type_model.current_line = 1;
-    add_entry(scope);
+    run.type_model.current_line = 1;
+    add_entry(run, scope);
     return scope;
 }
 
-ScopeEntry* read_sdb(const char* object_name) {
+ScopeEntry* read_sdb(Run& run, const char* object_name) {
     std::string sdb_name = sdb_file_name(object_name);
     FILE* in = fopen(sdb_name.c_str(), "rb");
-    if (!in) return read_sdb_contents(object_name, sdb_name.c_str(), nullptr);
+    if (!in) return read_sdb_contents(run, object_name, sdb_name.c_str(), nullptr);
     std::string identity = file_identity(in);
     if (identity.empty()) identity = sdb_name;
     uint64_t size = 0;
     if (!regular_file_size(in, &size)) size = 0;
     std::vector<uint8_t> contents;
-    bool whole = visit_side_file(identity, size) && read_stream(in, SDB_SIZE_LIMIT, &contents);
+    bool whole = visit_side_file(run, identity, size) && read_stream(in, SDB_SIZE_LIMIT, &contents);
     fclose(in);
     if (!whole) {
-        refuse_side_file(identity);
-        message(416, sdb_name.c_str(), std::to_string(SDB_SIZE_LIMIT).c_str(), "side (.sdb)");
+        refuse_side_file(run, identity);
+        message(run.messages, 416, sdb_name.c_str(), std::to_string(SDB_SIZE_LIMIT).c_str(),
+                "side (.sdb)");
         return nullptr;
     }
-    charge_side_file_read(contents.size());
-    return read_sdb_contents(object_name, sdb_name.c_str(), &contents);
+    charge_side_file_read(run, contents.size());
+    return read_sdb_contents(run, object_name, sdb_name.c_str(), &contents);
 }
 
 namespace {
 
-void dump_entry(const ScopeEntry* entry, FILE* out) {
+void dump_entry(Run& run, const ScopeEntry* entry, FILE* out) {
     switch (entry->sclass) {
     case SC_EXTERN:
     case SC_STATIC:
@@ -597,8 +602,8 @@ void dump_entry(const ScopeEntry* entry, FILE* out) {
     case SC_TYPEDEF:
     case SC_REG:
         fprintf(out, "%s `", entry->name.c_str());
-        print_type(entry->type, out);
-        if (entry->sclass == SC_REG) fprintf(out, " %s", register_name(entry->value));
+        print_type(run, entry->type, out);
+        if (entry->sclass == SC_REG) fprintf(out, " %s", register_name(run, entry->value));
         if (entry->sclass == SC_STATIC && !entry->asm_name().empty())
             fprintf(out, " %s", entry->asm_name().c_str());
         fprintf(out, " %d\n", static_cast<int>(entry->line));
@@ -609,7 +614,7 @@ void dump_entry(const ScopeEntry* entry, FILE* out) {
         fputs(" = {", out);
         for (const Member& member : entry->aggregate().members) {
             fprintf(out, " %s `", member.name.c_str());
-            print_type(member.type, out);
+            print_type(run, member.type, out);
         }
         fputs(" }\n", out);
         break;
@@ -644,8 +649,9 @@ void dump_scope_header(const ScopeEntry* scope, FILE* out) {
 
 } // namespace
 
-void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
-    const uint64_t allowed = DUMP_INDENT_PER_BYTE * type_model.side_file_bytes + DUMP_INDENT_SLACK;
+void dump_scope(Run& run, const ScopeEntry* scope, FILE* out, int indent) {
+    const uint64_t allowed =
+        DUMP_INDENT_PER_BYTE * run.type_model.side_file_bytes + DUMP_INDENT_SLACK;
     uint64_t printed = 0;
     bool stopped = false;
     // Indents a line; false once the indentation printed would pass what is allowed.
@@ -654,7 +660,7 @@ void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
         printed += static_cast<uint64_t>(at);
         if (printed > allowed) {
             stopped = true;
-            message(426, std::to_string(allowed).c_str(), int(DUMP_INDENT_PER_BYTE));
+            message(run.messages, 426, std::to_string(allowed).c_str(), int(DUMP_INDENT_PER_BYTE));
             return false;
         }
         fprintf(out, "%*s", at, "");
@@ -670,7 +676,7 @@ void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
             if (const char* class_name = storage_class_name(entry->sclass))
                 fprintf(out, "%s: ", class_name);
             if (!entry->is_scope()) {
-                dump_entry(entry, out);
+                dump_entry(run, entry, out);
                 return false;
             }
             dump_scope_header(entry, out);
@@ -685,9 +691,9 @@ void dump_scope(const ScopeEntry* scope, FILE* out, int indent) {
         });
 }
 
-void dump_global_scope(FILE* out) {
-    if (!type_model.global_scope) return;
+void dump_global_scope(Run& run, FILE* out) {
+    if (!run.type_model.global_scope) return;
     fputs("\nGlobal block:\n\n", out);
-    dump_scope(type_model.global_scope, out, 0);
+    dump_scope(run, run.type_model.global_scope, out, 0);
     fputc('\n', out);
 }

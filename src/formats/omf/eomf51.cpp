@@ -13,6 +13,7 @@
 #include "formats/descriptors.h"
 #include "formats/omf/omf51_internal.h"
 #include "model/machine.h"
+#include "model/run.h"
 #include "model/store.h"
 #include "model/type.h"
 
@@ -68,12 +69,12 @@ std::string printable(const std::string& text) {
     return shown;
 }
 
-void dump_typed_items(const OmfRecord& record) {
+void dump_typed_items(Run&, const OmfRecord& record) {
     dump_debug_items(record, true);
 }
 
 // "Flags: 0 Name: 'MAIN.C'": two flag bytes, one more, the name string.
-void dump_source_name(const OmfRecord& record) {
+void dump_source_name(Run&, const OmfRecord& record) {
     ByteReader in = record.content();
     unsigned flags = in.u16();
     in.skip(1);
@@ -93,7 +94,7 @@ std::string calendar_time(uint32_t seconds) {
     return text;
 }
 
-void dump_keil_info(const OmfRecord& record) {
+void dump_keil_info(Run&, const OmfRecord& record) {
     printf("\n");
     ByteReader in = record.content();
     while (in.ok() && in.remaining() > 0) {
@@ -211,7 +212,7 @@ bool dump_descriptor(ByteReader& in) {
     return true;
 }
 
-void dump_typedefs(const OmfRecord& record) {
+void dump_typedefs(Run&, const OmfRecord& record) {
     printf("\n");
     ByteReader in = record.content();
     unsigned index = TI_FIRST_TYPEDEF;
@@ -246,11 +247,12 @@ enum : int32_t { KEY_STRUCT = -1, KEY_TAG = -2, KEY_BIT_FIELD = -3, KEY_MEMBER_L
 
 class TypedWriter {
   public:
-    TypedWriter(FILE* out, const char* name)
-        : name_(name), writer_(out, name, NAME_RULES), module_(without_extension(base_name(name))) {
+    TypedWriter(Run& run, FILE* out, const char* name)
+        : name_(name), writer_(run, out, name, NAME_RULES),
+          module_(without_extension(base_name(name))) {
         writer_.before_flush = [this] { before_flush(); };
     }
-    void write();
+    void write(Run& run);
 
   private:
     struct Mark {
@@ -263,7 +265,7 @@ class TypedWriter {
     OmfWriter writer_;
     std::string module_;
     bool depth_reported_ = false; // message 427 given: something nested too deep was left out
-    bool too_deep(unsigned depth);
+    bool too_deep(Run& run, unsigned depth);
 
     // The typedef record being gathered for the pending debug items.
     ByteWriter typedefs_;
@@ -282,22 +284,24 @@ class TypedWriter {
     void undo(const Mark& at);
     void reset_typedefs();
 
-    unsigned type_index(TypeRef type, unsigned depth);
-    unsigned structure_index(const ScopeEntry* entry, unsigned depth);
-    unsigned add_descriptor(DescriptorKey key, const ByteWriter& descriptor);
-    void typed_item(uint8_t definition, uint8_t info, uint32_t address, const ScopeEntry* entry);
+    unsigned type_index(Run& run, TypeRef type, unsigned depth);
+    unsigned structure_index(Run& run, const ScopeEntry* entry, unsigned depth);
+    unsigned add_descriptor(Run& run, DescriptorKey key, const ByteWriter& descriptor);
+    void typed_item(Run& run, uint8_t definition, uint8_t info, uint32_t address,
+                    const ScopeEntry* entry);
 
-    void write_scope(ScopeEntry* scope, const FileRecord* line_file, unsigned depth);
-    void write_data_item(ScopeEntry* entry, ScopeEntry* scope);
-    void write_function(ScopeEntry* function, const FileRecord* line_file, unsigned depth);
-    void write_range(uint32_t low, uint32_t high);
+    void write_scope(Run& run, ScopeEntry* scope, const FileRecord* line_file, unsigned depth);
+    void write_data_item(Run& run, ScopeEntry* entry, ScopeEntry* scope);
+    void write_function(Run& run, ScopeEntry* function, const FileRecord* line_file,
+                        unsigned depth);
+    void write_range(Run& run, uint32_t low, uint32_t high);
 };
 
 // Types and scopes nested past DEPTH_LIMIT are left out (a type as typeless), with one
 // warning per file.
-bool TypedWriter::too_deep(unsigned depth) {
+bool TypedWriter::too_deep(Run& run, unsigned depth) {
     if (depth <= DEPTH_LIMIT) return false;
-    if (!depth_reported_) message(427, name_, int(DEPTH_LIMIT));
+    if (!depth_reported_) message(run.messages, 427, name_, int(DEPTH_LIMIT));
     depth_reported_ = true;
     return true;
 }
@@ -332,10 +336,10 @@ void TypedWriter::undo(const Mark& at) {
     }
 }
 
-unsigned TypedWriter::add_descriptor(DescriptorKey key, const ByteWriter& descriptor) {
+unsigned TypedWriter::add_descriptor(Run& run, DescriptorKey key, const ByteWriter& descriptor) {
     unsigned index = TI_TYPELESS;
     if (typedefs_.size() + descriptor.size() > TYPEDEF_LIMIT) {
-        if (!full_reported_) message(622);
+        if (!full_reported_) message(run.messages, 622);
         full_reported_ = true;
     } else {
         typedefs_.bytes(descriptor.bytes().data(), descriptor.size());
@@ -381,28 +385,28 @@ uint8_t pointer_space(TypeRef target) {
     return 0;
 }
 
-unsigned TypedWriter::type_index(TypeRef type, unsigned depth) {
+unsigned TypedWriter::type_index(Run& run, TypeRef type, unsigned depth) {
     while (type.kind() == TYPE_QUALIFIER)
         type = type.inner();
     if (!type) return TI_TYPELESS;
     const TypeNode& node = type.node();
     if (node.kind == TYPE_BASIC) return basic_index(node);
     if (node.kind == TYPE_ENUM) return enumeration_index(node.entry);
-    if (too_deep(depth)) return TI_TYPELESS;
-    if (node.kind == TYPE_STRUCT) return structure_index(node.entry, depth);
+    if (too_deep(run, depth)) return TI_TYPELESS;
+    if (node.kind == TYPE_STRUCT) return structure_index(run, node.entry, depth);
 
     DescriptorKey key{type.type, type.index};
     auto known = cache_.find(key);
     if (known != cache_.end()) return known->second;
     TypeRef inner = type.inner();
-    unsigned target = type_index(inner, depth + 1);
+    unsigned target = type_index(run, inner, depth + 1);
     ByteWriter descriptor;
     switch (node.kind) {
     case TYPE_POINTER: {
         uint8_t space = pointer_space(inner);
         descriptor.u8(TD_POINTER);
         descriptor.u8(space ? 2 : 1);
-        descriptor.u8(type_size(type));
+        descriptor.u8(type_size(run, type));
         descriptor.u8(space);
         descriptor.u32(1);
         break;
@@ -417,12 +421,12 @@ unsigned TypedWriter::type_index(TypeRef type, unsigned depth) {
     }
     descriptor.u8(target);
     if (node.kind == TYPE_FUNCTION) descriptor.u8(0); // no parameters described
-    return add_descriptor(key, descriptor);
+    return add_descriptor(run, key, descriptor);
 }
 
 // A structure or union: its tag, its members' types, its member lists one after the
 // other (each taking an index; the structure names the first), then the structure.
-unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
+unsigned TypedWriter::structure_index(Run& run, const ScopeEntry* entry, unsigned depth) {
     if (!entry) return TI_TYPELESS;
     DescriptorKey key{entry, KEY_STRUCT};
     auto known = cache_.find(key);
@@ -436,7 +440,7 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
         std::string name = entry->aggregate().tag.substr(0, NAME_LIMIT);
         descriptor.u8(name.size());
         descriptor.text(name);
-        tag = add_descriptor({entry, KEY_TAG}, descriptor);
+        tag = add_descriptor(run, {entry, KEY_TAG}, descriptor);
     }
     cache_[key] = TI_TYPELESS; // a member that refers back to the structure
     added_.push_back(key);
@@ -449,9 +453,9 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
             descriptor.u8(1);
             descriptor.u8(member.bit_offset);
             descriptor.u8(member.bit_width);
-            member_types.push_back(add_descriptor({&member, KEY_BIT_FIELD}, descriptor));
+            member_types.push_back(add_descriptor(run, {&member, KEY_BIT_FIELD}, descriptor));
         } else {
-            member_types.push_back(type_index(TypeRef(member.type), depth + 1));
+            member_types.push_back(type_index(run, TypeRef(member.type), depth + 1));
         }
     }
 
@@ -462,7 +466,7 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
     auto close_list = [&] {
         if (!in_list) return;
         list.patch(1, in_list, 1);
-        unsigned index = add_descriptor({list_start, KEY_MEMBER_LIST}, list);
+        unsigned index = add_descriptor(run, {list_start, KEY_MEMBER_LIST}, list);
         if (first_list == TI_TYPELESS) first_list = index;
         list = ByteWriter();
         in_list = 0;
@@ -492,23 +496,23 @@ unsigned TypedWriter::structure_index(const ScopeEntry* entry, unsigned depth) {
     descriptor.u8(0);
     descriptor.u8(first_list);
     descriptor.u8(tag);
-    return add_descriptor(key, descriptor);
+    return add_descriptor(run, key, descriptor);
 }
 
 // A Keil debug item for a variable. Its type's descriptors go into the typedef record
 // that precedes the pending record; when they would need an index past 255, or the
 // item starts a new record anyway, they are taken back, the pending records written,
 // and the type described again in a fresh typedef record.
-void TypedWriter::typed_item(uint8_t definition, uint8_t info, uint32_t address,
+void TypedWriter::typed_item(Run& run, uint8_t definition, uint8_t info, uint32_t address,
                              const ScopeEntry* entry) {
     full_reported_ = false;
     Mark before = mark();
-    unsigned index = type_index(TypeRef(entry->type), 0);
+    unsigned index = type_index(run, TypeRef(entry->type), 0);
     if (next_index_ > TI_LAST + 1 || !writer_.joins_pending(OMF_TYPED_ITEM, definition)) {
         undo(before);
         writer_.flush();
         reset_typedefs();
-        index = type_index(TypeRef(entry->type), 0);
+        index = type_index(run, TypeRef(entry->type), 0);
         if (next_index_ > TI_LAST + 1) { // more descriptors than one record holds
             reset_typedefs();
             index = TI_TYPELESS;
@@ -522,13 +526,15 @@ uint8_t item_info(unsigned memory, const ScopeEntry* entry) {
     return uint8_t(memory | (is_function_type(entry->type) ? 0 : OMF_VARIABLE));
 }
 
-void TypedWriter::write_data_item(ScopeEntry* entry, ScopeEntry* scope) {
+void TypedWriter::write_data_item(Run& run, ScopeEntry* entry, ScopeEntry* scope) {
     ValuePair at;
     switch (entry->sclass) {
     case SC_EXTERN:
-        if (!variable_location(entry, scope, &at)) return;
-        typed_item(OMF_PUBLIC, item_info(omf_memory_type(at.segment), entry), at.value, entry);
-        if (SymbolRecord* symbol = find_symbol(entry->name.c_str())) symbol->flags |= SYM_DESCRIBED;
+        if (!variable_location(run, entry, scope, &at)) return;
+        typed_item(run, OMF_PUBLIC, item_info(omf_memory_type(run, at.segment), entry), at.value,
+                   entry);
+        if (SymbolRecord* symbol = find_symbol(run, entry->name.c_str()))
+            symbol->flags |= SYM_DESCRIBED;
         return;
     case SC_STATIC:
     case SC_AUTO:
@@ -536,47 +542,48 @@ void TypedWriter::write_data_item(ScopeEntry* entry, ScopeEntry* scope) {
     case SC_REG:
         // The item carries the location the entry keeps: a register variable keeps none,
         // so its offset is 0 whatever register it lives in.
-        if (!variable_location(entry, scope, &at)) return;
-        typed_item(OMF_LOCAL, item_info(omf_memory_type(at.segment), entry), entry->location_value,
-                   entry);
+        if (!variable_location(run, entry, scope, &at)) return;
+        typed_item(run, OMF_LOCAL, item_info(omf_memory_type(run, at.segment), entry),
+                   entry->location_value, entry);
         return;
     default: return;
     }
 }
 
-const FileRecord* line_file_of(const ScopeEntry* entry, const FileRecord* line_file) {
+const FileRecord* line_file_of(Run& run, const ScopeEntry* entry, const FileRecord* line_file) {
     if (entry->sclass != SC_FILENAME) return line_file;
-    return find_file(entry->name.c_str());
+    return find_file(run, entry->name.c_str());
 }
 
 // A scope's variables, then its inner scopes.
-void TypedWriter::write_scope(ScopeEntry* scope, const FileRecord* line_file, unsigned depth) {
-    if (too_deep(depth)) return;
+void TypedWriter::write_scope(Run& run, ScopeEntry* scope, const FileRecord* line_file,
+                              unsigned depth) {
+    if (too_deep(run, depth)) return;
     writer_.flush();
     const FileRecord* file = line_file;
     for (ScopeEntry* entry : scope->scope().entries) {
-        file = line_file_of(entry, file);
-        write_data_item(entry, scope);
+        file = line_file_of(run, entry, file);
+        write_data_item(run, entry, scope);
     }
     writer_.flush();
     file = line_file;
     for (ScopeEntry* entry : scope->scope().entries) {
-        file = line_file_of(entry, file);
+        file = line_file_of(run, entry, file);
         switch (entry->sclass) {
         case SC_MODULE: {
             std::string name =
                 entry->scope().function ? entry->scope().function->name : entry->name;
             writer_.scope(OMF_MODULE_BLOCK, name);
-            write_scope(entry, file, depth + 1);
+            write_scope(run, entry, file, depth + 1);
             writer_.scope(OMF_MODULE_END_BLOCK, name);
             break;
         }
         case SC_BLOCK:
             writer_.scope(OMF_DO_BLOCK, "");
-            write_scope(entry, file, depth + 1);
+            write_scope(run, entry, file, depth + 1);
             writer_.scope(OMF_DO_END_BLOCK, "");
             break;
-        case SC_FUNC: write_function(entry, file, depth); break;
+        case SC_FUNC: write_function(run, entry, file, depth); break;
         default: break;
         }
     }
@@ -584,13 +591,13 @@ void TypedWriter::write_scope(ScopeEntry* scope, const FileRecord* line_file, un
 
 // A procedure block around a do block with the function's scope, its program data and
 // its line numbers.
-void TypedWriter::write_function(ScopeEntry* function, const FileRecord* line_file,
+void TypedWriter::write_function(Run& run, ScopeEntry* function, const FileRecord* line_file,
                                  unsigned depth) {
     std::string name =
         function->scope().function ? function->scope().function->name : function->name;
     writer_.scope(OMF_PROCEDURE_BLOCK, name);
     writer_.scope(OMF_DO_BLOCK, "");
-    write_scope(function, line_file, depth + 1);
+    write_scope(run, function, line_file, depth + 1);
 
     if (line_file) {
         // The file's line records are sorted by line number.
@@ -608,7 +615,7 @@ void TypedWriter::write_function(ScopeEntry* function, const FileRecord* line_fi
                 high = std::max(high, (*at)->address);
                 if (at + 1 != lines.end()) high = std::max(high, at[1]->address);
             }
-            write_range(low, high);
+            write_range(run, low, high);
         }
         for (auto at = first; at != last; ++at)
             writer_.item(OMF_DEBUG_ITEM, OMF_LINES,
@@ -620,7 +627,7 @@ void TypedWriter::write_function(ScopeEntry* function, const FileRecord* line_fi
 
 // The program data of [low, high) not yet written: the written interval grows to cover
 // the range, and what it gains on either side is written, the lower part first.
-void TypedWriter::write_range(uint32_t low, uint32_t high) {
+void TypedWriter::write_range(Run& run, uint32_t low, uint32_t high) {
     if (low >= high) return;
     std::vector<std::pair<uint32_t, uint32_t>> parts;
     if (!written_any_) {
@@ -633,7 +640,7 @@ void TypedWriter::write_range(uint32_t low, uint32_t high) {
         written_high_ = std::max(high, written_high_);
     }
     for (auto [from, to] : parts)
-        for (const DataBlock* block : store.data) {
+        for (const DataBlock* block : run.store.data) {
             uint64_t start = block->address;
             uint64_t end = start + std::min<uint64_t>(block->size, block->bytes.size());
             uint64_t clip_from = std::max<uint64_t>(start, from);
@@ -644,68 +651,67 @@ void TypedWriter::write_range(uint32_t low, uint32_t high) {
         }
 }
 
-void TypedWriter::write() {
+void TypedWriter::write(Run& run) {
     writer_.module_header(module_);
-    for (ScopeEntry* entry : type_model.global_scope->scope().entries) {
+    for (ScopeEntry* entry : run.type_model.global_scope->scope().entries) {
         if (entry->sclass != SC_MODULE) continue;
         std::string module = without_extension(entry->name);
         writer_.scope(OMF_MODULE_BLOCK, module);
         std::string source = module + ".c";
-        const FileRecord* file = find_file(source.c_str());
+        const FileRecord* file = find_file(run, source.c_str());
         if (file) source_name_ = source;
-        write_scope(entry, file, 0);
+        write_scope(run, entry, file, 0);
         writer_.scope(OMF_MODULE_END_BLOCK, module);
     }
-    for (const FileRecord* file : store.files)
+    for (const FileRecord* file : run.store.files)
         for (const SymbolRecord* symbol : file->symbols) {
             if (symbol->flags & (SYM_LOCAL | SYM_DESCRIBED)) continue;
-            unsigned memory = omf_memory_type(symbol->segment);
+            unsigned memory = omf_memory_type(run, symbol->segment);
             uint8_t info = uint8_t(memory);
             if (memory != 0 && !(symbol->flags & SYM_KIND_MARK)) info |= OMF_VARIABLE;
             writer_.item(OMF_DEBUG_ITEM, OMF_PUBLIC,
                          writer_.symbol_item(info, symbol->value, 0, symbol->name));
         }
     uint64_t low = UINT64_MAX, high = 0;
-    for (const DataBlock* block : store.data) {
+    for (const DataBlock* block : run.store.data) {
         low = std::min<uint64_t>(low, block->address);
         high = std::max<uint64_t>(high, uint64_t(block->address) + block->size);
     }
-    if (low < high) write_range(uint32_t(low), uint32_t(std::min<uint64_t>(high, UINT32_MAX)));
+    if (low < high) write_range(run, uint32_t(low), uint32_t(std::min<uint64_t>(high, UINT32_MAX)));
     writer_.module_end(module_);
     writer_.finish();
 }
 
 // ---- The format ----
 
-bool eomf51_detect(FILE* in) {
+bool eomf51_detect(Run& run, FILE* in) {
     RecordReader records(in);
     OmfRecord record;
-    while (records.next(&record, false))
+    while (records.next(run, &record, false))
         if (record.type != OMF_KEIL_INFO) return record.type == OMF_MODULE_HEADER;
     return false;
 }
 
-int eomf51_read(FILE* in, const char*) {
-    return read_omf_file(in, eomf51_record_table(), "eomf51");
+int eomf51_read(Run& run, FILE* in, const char*) {
+    return read_omf_file(run, in, eomf51_record_table(), "eomf51");
 }
 
-int eomf51_write(FILE* out, const char* name) {
-    if (type_model.global_scope) {
-        TypedWriter(out, name).write();
+int eomf51_write(Run& run, FILE* out, const char* name) {
+    if (run.type_model.global_scope) {
+        TypedWriter(run, out, name).write(run);
     } else {
-        OmfWriter writer(out, name, NAME_RULES);
-        write_plain_omf(writer);
+        OmfWriter writer(run, out, name, NAME_RULES);
+        write_plain_omf(run, writer);
     }
     return 1;
 }
 
-bool eomf51_dump(FILE* in) {
-    return dump_omf_file(in, "Extended OMF-51 file dump:", eomf51_record_table());
+bool eomf51_dump(Run& run, FILE* in) {
+    return dump_omf_file(run, in, "Extended OMF-51 file dump:", eomf51_record_table());
 }
 
 } // namespace
 
 const FormatDescriptor eomf51_format = {
-    eomf51_detect,     eomf51_read, eomf51_write, eomf51_dump, reset_nothing,
-    "Extended OMF-51", "eomf51",    "abs",        true,
+    eomf51_detect, eomf51_read, eomf51_write, eomf51_dump, "Extended OMF-51", "eomf51", "abs", true,
 };

@@ -10,6 +10,7 @@
 #include "common/options.h"
 #include "formats/descriptors.h"
 #include "formats/omf/omf51_internal.h"
+#include "model/run.h"
 #include "model/store.h"
 
 const char* const omf_memory_types[8] = {"CODE", "XDATA",  "DATA", "IDATA",
@@ -27,10 +28,10 @@ const char* const BLOCK_TYPES[6] = {"Module block",     "Do block",     "Procedu
                                     "Module block end", "Do block end", "Procedure block end"};
 
 // The store segment number of a name; 0 when there is none.
-uint32_t segment_number(const char* name) {
-    const SegmentRecord* segment = find_segment(name);
-    for (uint32_t k = 0; segment && k < store.segments.count(); ++k)
-        if (store.segments[k] == segment) return k + 1;
+uint32_t segment_number(Run& run, const char* name) {
+    const SegmentRecord* segment = find_segment(run, name);
+    for (uint32_t k = 0; segment && k < run.store.segments.count(); ++k)
+        if (run.store.segments[k] == segment) return k + 1;
     return 0;
 }
 
@@ -42,14 +43,14 @@ void print_name(ByteReader& in) {
     printf("%s", name.c_str());
 }
 
-void dump_module_header(const OmfRecord& record) {
+void dump_module_header(Run&, const OmfRecord& record) {
     ByteReader in = record.content();
     printf("Name: '");
     print_name(in);
     printf("'; TRN ID = 0x%2.2X\n", unsigned(in.u8()));
 }
 
-void dump_module_end(const OmfRecord& record) {
+void dump_module_end(Run&, const OmfRecord& record) {
     ByteReader in = record.content();
     printf("Name: '");
     print_name(in);
@@ -57,7 +58,7 @@ void dump_module_end(const OmfRecord& record) {
     printf("'; REG MSK = 0x%2.2X\n", unsigned(in.u8()));
 }
 
-void dump_content(const OmfRecord& record) {
+void dump_content(Run&, const OmfRecord& record) {
     if (record.length < 4) { // not even the segment id and offset
         printf("Bad length\n");
         return;
@@ -74,7 +75,7 @@ void dump_content(const OmfRecord& record) {
     printf("\n");
 }
 
-void dump_scope(const OmfRecord& record) {
+void dump_scope(Run&, const OmfRecord& record) {
     ByteReader in = record.content();
     unsigned block = in.u8();
     printf("%s; Name = '", block < 6 ? BLOCK_TYPES[block] : "UNKNOWN");
@@ -82,26 +83,26 @@ void dump_scope(const OmfRecord& record) {
     printf("'\n");
 }
 
-void dump_plain_items(const OmfRecord& record) {
+void dump_plain_items(Run&, const OmfRecord& record) {
     dump_debug_items(record, false);
 }
 
 // ---- Reading ----
 
-void read_content(const OmfRecord& record, OmfReadState&) {
+void read_content(Run& run, const OmfRecord& record, OmfReadState&) {
     if (record.length < 4) return;
     const uint8_t* data = record.bytes.data() + 3;
     uint32_t offset = uint32_t(record.bytes[1] | record.bytes[2] << 8);
-    add_data(offset, uint32_t(record.length - 4), data, 0);
+    add_data(run, offset, uint32_t(record.length - 4), data, 0);
 }
 
-void read_scope(const OmfRecord& record, OmfReadState& state) {
+void read_scope(Run& run, const OmfRecord& record, OmfReadState& state) {
     ByteReader in = record.content();
     uint8_t block = in.u8();
     std::string name;
     if (!read_name(in, &name)) return;
     if (block == OMF_MODULE_BLOCK)
-        state.current_file = add_file(name.c_str());
+        state.current_file = add_file(run, name.c_str());
     else if (block == OMF_MODULE_END_BLOCK)
         state.current_file = 0;
 }
@@ -140,8 +141,8 @@ std::string item_type_name(unsigned index) {
     return text;
 }
 
-unsigned omf_memory_type(uint32_t segment) {
-    const char* name = segment_name(segment);
+unsigned omf_memory_type(Run& run, uint32_t segment) {
+    const char* name = segment_name(run, segment);
     if (!*name) return OMF_MEMORY_NUMBER;
     int first = toupper(static_cast<unsigned char>(name[0]));
     for (unsigned k = 0; k < OMF_MEMORY_NUMBER; ++k)
@@ -186,7 +187,7 @@ void dump_debug_items(const OmfRecord& record, bool typed) {
     if (!in.ok()) printf("Bad length\n");
 }
 
-void read_debug_items(const OmfRecord& record, OmfReadState& state) {
+void read_debug_items(Run& run, const OmfRecord& record, OmfReadState& state) {
     ByteReader in = record.content();
     uint8_t definition = in.u8();
     if (definition > OMF_LINES) return;
@@ -196,7 +197,7 @@ void read_debug_items(const OmfRecord& record, OmfReadState& state) {
         if (definition == OMF_LINES) {
             uint16_t offset = in.u16();
             uint16_t line = in.u16();
-            if (in.ok()) add_line(line, offset, segment, state.current_file, 2);
+            if (in.ok()) add_line(run, line, offset, segment, state.current_file, 2);
             continue;
         }
         uint8_t info = in.u8();
@@ -204,41 +205,43 @@ void read_debug_items(const OmfRecord& record, OmfReadState& state) {
         in.u8(); // the type index
         if (!read_name(in, &name)) break;
         if (definition == OMF_SEGMENT_SYMBOLS) {
-            if (!find_segment(name.c_str())) add_segment(name.c_str(), offset, 0, offset, segment);
+            if (!find_segment(run, name.c_str()))
+                add_segment(run, name.c_str(), offset, 0, offset, segment);
             continue;
         }
         uint32_t flags = definition == OMF_LOCAL ? uint32_t(SYM_LOCAL) : 0;
         if (!(info & OMF_VARIABLE)) flags |= SYM_KIND_MARK;
         unsigned memory = info & OMF_MEMORY_MASK;
         uint32_t store_segment =
-            memory < OMF_MEMORY_NUMBER ? segment_number(omf_memory_types[memory]) : 0;
-        add_symbol(name.c_str(), offset, store_segment, state.current_file, flags);
+            memory < OMF_MEMORY_NUMBER ? segment_number(run, omf_memory_types[memory]) : 0;
+        add_symbol(run, name.c_str(), offset, store_segment, state.current_file, flags);
     }
 }
 
-int read_omf_file(FILE* in, const OmfRecordTable& table, const char* format_name) {
+int read_omf_file(Run& run, FILE* in, const OmfRecordTable& table, const char* format_name) {
     for (unsigned k = 0; k < OMF_MEMORY_NUMBER; ++k)
-        if (!find_segment(omf_memory_types[k])) add_segment(omf_memory_types[k], 0, 0, 0, k);
+        if (!find_segment(run, omf_memory_types[k]))
+            add_segment(run, omf_memory_types[k], 0, 0, 0, k);
     RecordReader records(in);
     OmfRecord record;
     OmfReadState state;
-    while (records.next(&record, true)) {
+    while (records.next(run, &record, true)) {
         auto kind = std::find_if(table.begin(), table.end(),
                                  [&](const OmfRecordKind& k) { return k.type == record.type; });
         if (kind == table.end()) {
-            message(1042, format_name, unsigned(record.type));
+            message(run.messages, 1042, format_name, unsigned(record.type));
             return 0;
         }
-        if (kind->read) kind->read(record, state);
+        if (kind->read) kind->read(run, record, state);
     }
     return 1;
 }
 
-bool dump_omf_file(FILE* in, const char* title, const OmfRecordTable& table) {
+bool dump_omf_file(Run& run, FILE* in, const char* title, const OmfRecordTable& table) {
     printf("%s\n\n", title);
     RecordReader records(in);
     OmfRecord record;
-    while (records.next(&record, true)) {
+    while (records.next(run, &record, true)) {
         auto kind = std::find_if(table.begin(), table.end(),
                                  [&](const OmfRecordKind& k) { return k.type == record.type; });
         char unknown[24];
@@ -247,10 +250,10 @@ bool dump_omf_file(FILE* in, const char* title, const OmfRecordTable& table) {
                kind != table.end() ? kind->name : unknown, int(record.length));
         if (kind == table.end()) {
             printf("\n");
-            if (options.verbose_level == 1)
+            if (run.options.verbose_level == 1)
                 hex_dump(stdout, 0, 16, record.bytes.data(), record.bytes.size(), "\t%04lX:", true);
         } else if (kind->dump) {
-            kind->dump(record);
+            kind->dump(run, record);
         } else {
             printf("\n");
         }
@@ -265,8 +268,8 @@ std::string without_extension(const std::string& name) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-OmfWriter::OmfWriter(FILE* out, const char* name, const OmfNameRules& rules)
-    : output_(out, name, 413), records_(output_), rules_(rules) {}
+OmfWriter::OmfWriter(Run& run, FILE* out, const char* name, const OmfNameRules& rules)
+    : run(run), output_(run.messages, out, name, 413), records_(output_), rules_(rules) {}
 
 void OmfWriter::flush() {
     if (!pending_) return;
@@ -361,9 +364,9 @@ std::vector<uint8_t> OmfWriter::line_item(uint32_t address, uint32_t line) {
     return item.take();
 }
 
-void write_plain_omf(OmfWriter& writer) {
+void write_plain_omf(Run& run, OmfWriter& writer) {
     bool first = true;
-    for (const FileRecord* file : store.files) {
+    for (const FileRecord* file : run.store.files) {
         if (!first && file->symbol_count == 0 && file->line_count == 0) continue;
         std::string module = without_extension(file->name);
         if (first) writer.module_header(module);
@@ -371,7 +374,7 @@ void write_plain_omf(OmfWriter& writer) {
         for (uint8_t definition : {OMF_PUBLIC, OMF_LOCAL})
             for (const SymbolRecord* symbol : file->symbols) {
                 if (bool(symbol->flags & SYM_LOCAL) != (definition == OMF_LOCAL)) continue;
-                unsigned memory = omf_memory_type(symbol->segment);
+                unsigned memory = omf_memory_type(run, symbol->segment);
                 uint8_t info = uint8_t(memory);
                 if (memory != 0 && !(symbol->flags & SYM_KIND_MARK)) info |= OMF_VARIABLE;
                 writer.item(OMF_DEBUG_ITEM, definition,
@@ -381,40 +384,40 @@ void write_plain_omf(OmfWriter& writer) {
             writer.item(OMF_DEBUG_ITEM, OMF_LINES, OmfWriter::line_item(line->address, line->line));
         writer.scope(OMF_MODULE_END_BLOCK, module);
         if (first)
-            for (const DataBlock* block : store.data)
+            for (const DataBlock* block : run.store.data)
                 writer.content(block->address, block->bytes.data(),
                                std::min<size_t>(block->size, block->bytes.size()));
         first = false;
     }
-    if (!store.files.empty())
-        writer.module_end(without_extension(store.files.get(store.files.count() - 1)->name));
+    if (!run.store.files.empty())
+        writer.module_end(
+            without_extension(run.store.files.get(run.store.files.count() - 1)->name));
     writer.finish();
 }
 
 namespace {
 
-bool omf51_detect(FILE* in) {
+bool omf51_detect(Run& run, FILE* in) {
     OmfRecord record;
-    return RecordReader(in).next(&record, false) && record.type == OMF_MODULE_HEADER;
+    return RecordReader(in).next(run, &record, false) && record.type == OMF_MODULE_HEADER;
 }
 
-int omf51_read(FILE* in, const char*) {
-    return read_omf_file(in, omf51_record_table(), "OMF51");
+int omf51_read(Run& run, FILE* in, const char*) {
+    return read_omf_file(run, in, omf51_record_table(), "OMF51");
 }
 
-int omf51_write(FILE* out, const char* name) {
-    OmfWriter writer(out, name, {40, 40, true, false});
-    write_plain_omf(writer);
+int omf51_write(Run& run, FILE* out, const char* name) {
+    OmfWriter writer(run, out, name, {40, 40, true, false});
+    write_plain_omf(run, writer);
     return 1;
 }
 
-bool omf51_dump(FILE* in) {
-    return dump_omf_file(in, "OMF-51 file dump:", omf51_record_table());
+bool omf51_dump(Run& run, FILE* in) {
+    return dump_omf_file(run, in, "OMF-51 file dump:", omf51_record_table());
 }
 
 } // namespace
 
 const FormatDescriptor omf51_format = {
-    omf51_detect, omf51_read, omf51_write, omf51_dump, reset_nothing,
-    "OMF-51",     "omf51",    "omf",       true,
+    omf51_detect, omf51_read, omf51_write, omf51_dump, "OMF-51", "omf51", "omf", true,
 };

@@ -12,6 +12,8 @@
 #include "common/binio.h"
 #include "formats/omf/omfrecord.h"
 
+struct Run;
+
 enum OmfRecordType : uint8_t {
     OMF_MODULE_HEADER = 0x02,
     OMF_MODULE_END = 0x04,
@@ -57,8 +59,8 @@ struct OmfReadState {
 struct OmfRecordKind {
     const char* name;
     uint8_t type;
-    void (*dump)(const OmfRecord& record);
-    void (*read)(const OmfRecord& record, OmfReadState& state);
+    void (*dump)(Run& run, const OmfRecord& record);
+    void (*read)(Run& run, const OmfRecord& record, OmfReadState& state);
 };
 using OmfRecordTable = std::vector<OmfRecordKind>;
 
@@ -67,19 +69,19 @@ const OmfRecordTable& omf51_record_table();
 
 // Reads every record into the store (message 1042 with format_name for a type the
 // table does not have: the read fails). Missing memory-type segments are added first.
-int read_omf_file(FILE* in, const OmfRecordTable& table, const char* format_name);
+int read_omf_file(Run& run, FILE* in, const OmfRecordTable& table, const char* format_name);
 // Prints the title, then every record as the table says.
-bool dump_omf_file(FILE* in, const char* title, const OmfRecordTable& table);
+bool dump_omf_file(Run& run, FILE* in, const char* title, const OmfRecordTable& table);
 
 // Debug items, typed (Extended OMF-51: the type index named after the memory type).
 void dump_debug_items(const OmfRecord& record, bool typed);
-void read_debug_items(const OmfRecord& record, OmfReadState& state);
+void read_debug_items(Run& run, const OmfRecord& record, OmfReadState& state);
 // The name of a type index in a debug item.
 std::string item_type_name(unsigned index);
 
 // The memory type of a store segment: by the first letter of its name; NUMBER when it
 // has none or no type begins with it.
-unsigned omf_memory_type(uint32_t segment);
+unsigned omf_memory_type(Run& run, uint32_t segment);
 
 // How a format writes names: module and scope names upper-cased, cut to module_limit;
 // item names cut to item_limit, upper-cased or kept, with or without their first "_".
@@ -95,7 +97,7 @@ struct OmfNameRules {
 // or once it holds more than 500 bytes.
 class OmfWriter {
   public:
-    OmfWriter(FILE* out, const char* name, const OmfNameRules& rules);
+    OmfWriter(Run& run, FILE* out, const char* name, const OmfNameRules& rules);
 
     // A record; the pending one is written out first.
     void record(uint8_t type, const std::vector<uint8_t>& content);
@@ -125,6 +127,7 @@ class OmfWriter {
     std::function<void()> before_flush;
 
   private:
+    Run& run;
     OutputFile output_;
     RecordWriter records_;
     OmfNameRules rules_;
@@ -138,4 +141,4 @@ std::string without_extension(const std::string& name);
 
 // The OMF-51 writer (also Extended OMF-51's without a type model): per file its scope,
 // debug items and lines, the program data after the first file's scope.
-void write_plain_omf(OmfWriter& writer);
+void write_plain_omf(Run& run, OmfWriter& writer);

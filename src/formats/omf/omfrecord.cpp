@@ -3,14 +3,15 @@
 #include "common/alert.h"
 #include "common/format.h"
 #include "common/options.h"
+#include "model/run.h"
 
-bool RecordReader::next(OmfRecord* record, bool report) {
+bool RecordReader::next(Run& run, OmfRecord* record, bool report) {
     record->offset = position_;
     uint8_t type;
     if (!input_.read_at(position_, &type, 1)) return false; // the end of the file
     if (escape_ >= 0 && type == escape_) {
         if (!input_.holds(position_ + 1, 3)) {
-            if (report) message(1041);
+            if (report) message(run.messages, 1041);
             return false;
         }
         position_ += 4;
@@ -21,7 +22,7 @@ bool RecordReader::next(OmfRecord* record, bool report) {
     uint16_t length = whole ? uint16_t(length_bytes[0] | length_bytes[1] << 8) : 0;
     whole = whole && input_.read_at(position_ + 3, length, &record->bytes);
     if (!whole) {
-        if (report) message(1041);
+        if (report) message(run.messages, 1041);
         return false;
     }
     record->type = type;
@@ -31,10 +32,10 @@ bool RecordReader::next(OmfRecord* record, bool report) {
         sum += byte;
     sum &= 0xFF;
     if (sum != 0) {
-        if (report) message(1040, unsigned(type), sum);
+        if (report) message(run.messages, 1040, unsigned(type), sum);
         return false;
     }
-    if (report && options.verbose_level > 1)
+    if (report && run.options.verbose_level > 1)
         hex_dump(stdout, 0, 16, record->bytes.data(), record->bytes.size(), "%04lX:", true);
     position_ += 3 + uint64_t(length);
     return true;

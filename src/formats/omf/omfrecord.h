@@ -11,6 +11,8 @@
 
 #include "common/binio.h"
 
+struct Run;
+
 struct OmfRecord {
     uint8_t type = 0;
     uint16_t length = 0;        // the content's bytes and the checksum
@@ -34,7 +36,7 @@ class RecordReader {
     // The next record. False at the end of the file, and for a record cut short (message
     // 1041) or with a wrong checksum (message 1040 with the type and the sum) when
     // reporting; at -v -v a reported record's bytes are printed as a hex dump.
-    bool next(OmfRecord* record, bool report);
+    bool next(Run& run, OmfRecord* record, bool report);
 
   private:
     ByteReader input_;

@@ -11,6 +11,7 @@
 #include "common/binio.h"
 #include "common/sort.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 #include "model/store.h"
 
 namespace {
@@ -59,7 +60,7 @@ constexpr unsigned PE_TOO_LARGE = 414;
 
 // ---- Detection ----
 
-bool pe_detect(FILE* in) {
+bool pe_detect(Run&, FILE* in) {
     uint8_t magic[PE_MAGIC_SIZE];
     return ByteReader(in).read_at(0, magic, sizeof magic) &&
            memcmp(magic, PE_MAGIC, sizeof magic) == 0;
@@ -71,32 +72,32 @@ bool pe_detect(FILE* in) {
 // only bound the loops; each name and record is read once its bytes are known to be
 // there, so a count that promises more than the file holds ends the read at the first
 // piece that is missing, with what came before it kept in the store.
-int pe_read(FILE* in, const char*) {
+int pe_read(Run& run, FILE* in, const char*) {
     ByteReader input(in);
     PeHeader header;
     if (!input.record(&header)) {
-        message(PE_SHORT_READ, "P&E file header");
+        message(run.messages, PE_SHORT_READ, "P&E file header");
         return 0;
     }
     for (unsigned k = 0; k < header.file_count; ++k) {
         std::string name = input.cstring(PE_NAME_LIMIT);
         if (!input.ok()) {
-            message(PE_SHORT_READ, "P&E file name");
+            message(run.messages, PE_SHORT_READ, "P&E file name");
             return 0;
         }
-        add_file(name.c_str());
+        add_file(run, name.c_str());
     }
     for (unsigned k = 0; k < header.record_count; ++k) {
         PeRecord record;
         input.record(&record);
         std::string name = input.cstring(PE_NAME_LIMIT);
         if (!input.ok()) {
-            message(PE_SHORT_READ, "P&E record");
+            message(run.messages, PE_SHORT_READ, "P&E record");
             return 0;
         }
         // The file byte is the store's file number as it stands.
-        if (!name.empty()) add_symbol(name.c_str(), record.address, 0, record.file, 0);
-        if (record.line != 0) add_line(record.line, record.address, 0, record.file, 2);
+        if (!name.empty()) add_symbol(run, name.c_str(), record.address, 0, record.file, 0);
+        if (record.line != 0) add_line(run, record.line, record.address, 0, record.file, 2);
     }
     return 1;
 }
@@ -150,13 +151,13 @@ struct MergedRecord {
 // Walks the two sorted lists side by side. A symbol and a line record at the same file,
 // segment and address share a record; otherwise the one that sorts first makes a record
 // of its own.
-std::vector<MergedRecord> merge_records() {
+std::vector<MergedRecord> merge_records(Run& run) {
     std::vector<MergedRecord> merged;
-    merged.reserve(store.symbols.count() + store.lines.count());
+    merged.reserve(run.store.symbols.count() + run.store.lines.count());
     uint32_t s = 0, l = 0;
-    while (s < store.symbols.count() && l < store.lines.count()) {
-        const SymbolRecord* symbol = store.symbols[s];
-        const LineRecord* line = store.lines[l];
+    while (s < run.store.symbols.count() && l < run.store.lines.count()) {
+        const SymbolRecord* symbol = run.store.symbols[s];
+        const LineRecord* line = run.store.lines[l];
         int order = compare_places(place_of(line), place_of(symbol));
         if (order == 0) {
             merged.push_back({symbol, line});
@@ -169,10 +170,10 @@ std::vector<MergedRecord> merge_records() {
             ++s;
         }
     }
-    for (; s < store.symbols.count(); ++s)
-        merged.push_back({store.symbols[s], nullptr});
-    for (; l < store.lines.count(); ++l)
-        merged.push_back({nullptr, store.lines[l]});
+    for (; s < run.store.symbols.count(); ++s)
+        merged.push_back({run.store.symbols[s], nullptr});
+    for (; l < run.store.lines.count(); ++l)
+        merged.push_back({nullptr, run.store.lines[l]});
     return merged;
 }
 
@@ -190,18 +191,18 @@ bool has_records(const FileRecord* file) {
 
 // The files that have symbols or line records are listed, in file-list order; each
 // one's output_index becomes its position in the list (from 1), every other file's 0.
-void write_file_names(ByteWriter& out) {
+void write_file_names(Run& run, ByteWriter& out) {
     uint32_t position = 0;
-    for (FileRecord* file : store.files) {
+    for (FileRecord* file : run.store.files) {
         file->output_index = has_records(file) ? ++position : 0;
         if (file->output_index != 0) out.cstring(map_name(file->name));
     }
 }
 
-void write_record(ByteWriter& out, const MergedRecord& merged) {
+void write_record(Run& run, ByteWriter& out, const MergedRecord& merged) {
     PeRecord record;
     if (merged.line) {
-        const FileRecord* file = file_of(merged.line->file);
+        const FileRecord* file = file_of(run, merged.line->file);
         record.address = merged.line->address;
         record.file = static_cast<uint8_t>(file ? file->output_index : 0);
         record.line = static_cast<uint16_t>(merged.line->line);
@@ -215,15 +216,15 @@ void write_record(ByteWriter& out, const MergedRecord& merged) {
 // A store that needs more files or records than the counts can number is refused with a
 // message, and the output is left empty: counts written modulo 256 or 65536 would make
 // the reader take names for records and records for names.
-int pe_write(FILE* out, const char* name) {
-    sort_by_place(store.symbols);
-    sort_by_place(store.lines);
-    std::vector<MergedRecord> records = merge_records();
+int pe_write(Run& run, FILE* out, const char* name) {
+    sort_by_place(run.store.symbols);
+    sort_by_place(run.store.lines);
+    std::vector<MergedRecord> records = merge_records(run);
     size_t file_count = 0;
-    for (const FileRecord* file : store.files)
+    for (const FileRecord* file : run.store.files)
         file_count += has_records(file);
     if (file_count > PE_MAX_FILES || records.size() > PE_MAX_RECORDS) {
-        message(PE_TOO_LARGE, name, static_cast<unsigned>(file_count),
+        message(run.messages, PE_TOO_LARGE, name, static_cast<unsigned>(file_count),
                 static_cast<unsigned>(records.size()));
         return 0;
     }
@@ -234,11 +235,11 @@ int pe_write(FILE* out, const char* name) {
     header.record_count = static_cast<uint16_t>(records.size());
     header.file_count = static_cast<uint8_t>(file_count);
     bytes.record(header);
-    write_file_names(bytes);
+    write_file_names(run, bytes);
     for (const MergedRecord& record : records)
-        write_record(bytes, record);
+        write_record(run, bytes, record);
 
-    OutputFile output(out, name, PE_WRITE_FAILED);
+    OutputFile output(run.messages, out, name, PE_WRITE_FAILED);
     output.write(bytes.bytes());
     output.finish();
     return 1;
@@ -248,5 +249,5 @@ int pe_write(FILE* out, const char* name) {
 
 // The format has no dump.
 const FormatDescriptor pe_format = {
-    pe_detect, pe_read, pe_write, dump_placeholder, reset_nothing, "P&E", "pe", "pe", true,
+    pe_detect, pe_read, pe_write, dump_placeholder, "P&E", "pe", "pe", true,
 };

@@ -17,6 +17,7 @@
 #include "common/format.h"
 #include "common/options.h"
 #include "formats/descriptors.h"
+#include "model/run.h"
 
 namespace {
 
@@ -221,7 +222,9 @@ struct RunningCrc {
 
 // What the dump keeps while it walks the records.
 struct UbrofDump {
-    explicit UbrofDump(FILE* in) : file(in, ByteOrder::big) {}
+    UbrofDump(Run& run, FILE* in) : run(run), file(in, ByteOrder::big) {}
+
+    Run& run;
 
     // count bytes at the cursor, under the CRC; false when the file holds fewer.
     bool take(uint8_t* out, size_t count) {
@@ -267,7 +270,7 @@ class FieldReader {
         char text[255];
         if (!dump_.take(&length, 1) || !dump_.take(reinterpret_cast<uint8_t*>(text), length)) {
             ok_ = false;
-            message(1046);
+            message(dump_.run.messages, 1046);
             return;
         }
         name.assign(text, length);
@@ -290,9 +293,9 @@ class FieldReader {
         if (!dump_.take(out, count)) {
             ok_ = false;
             if (count == 1)
-                message(1044);
+                message(dump_.run.messages, 1044);
             else
-                message(1045, unsigned(count));
+                message(dump_.run.messages, 1045, unsigned(count));
         }
         return ok_;
     }
@@ -318,8 +321,8 @@ template <class T> bool UbrofDump::read_field(const char* name, T& field) {
 // What a record's dump tells the walk over the records.
 enum class Step { next, end, fail };
 
-bool verbose() {
-    return options.verbose_level > 0;
+bool verbose(Run& run) {
+    return run.options.verbose_level > 0;
 }
 
 void print_stamp(const TimeStamp& t) {
@@ -327,11 +330,11 @@ void print_stamp(const TimeStamp& t) {
            int(t.minute), int(t.second));
 }
 
-Step dump_end(UbrofDump&) {
+Step dump_end(Run&, UbrofDump&) {
     return Step::end;
 }
 
-Step dump_version(UbrofDump& d) {
+Step dump_version(Run&, UbrofDump& d) {
     static const uint8_t EXPECTED[13] = {0x00, 0x00, 0x05, 0xBA, 0x02, 0xBE, 0xFF,
                                          0xBF, 0x02, 0xC0, 0xFF, 0xC1, 0x05};
     VersionRecord r{};
@@ -348,7 +351,7 @@ Step dump_version(UbrofDump& d) {
     return Step::next;
 }
 
-Step dump_c0(UbrofDump& d) {
+Step dump_c0(Run&, UbrofDump& d) {
     C0Record r{};
     if (!d.read(r)) return Step::fail;
     const uint8_t* b = r.bytes;
@@ -357,12 +360,12 @@ Step dump_c0(UbrofDump& d) {
     return Step::next;
 }
 
-Step dump_debug(UbrofDump& d) {
+Step dump_debug(Run& run, UbrofDump& d) {
     static const uint8_t USUAL_PREFIX[5] = {0x00, 0xB9, 0x00, 0x00, 0x00};
     DebugRecord r{};
     if (!d.read(r)) return Step::fail;
     if (!valid(r.modified)) {
-        message(1050);
+        message(run.messages, 1050);
         return Step::fail;
     }
     printf("Debug record: ");
@@ -392,12 +395,12 @@ Step dump_segment(UbrofDump& d) {
     return Step::next;
 }
 
-Step dump_program(UbrofDump& d) {
+Step dump_program(Run& run, UbrofDump& d) {
     static const char* const WIDTHS[4] = {"8 bit ", "16 bit ", "32 bit ", "segmented  "};
     ProgramRecord r{};
     if (!d.read(r)) return Step::fail;
     if (r.day >= 32 || r.month >= 13) {
-        message(1051);
+        message(run.messages, 1051);
         return Step::fail;
     }
     printf("Program: \"%s\" %d/%d/%d ", r.name.c_str(), r.year + 1900, int(r.month), int(r.day));
@@ -412,16 +415,16 @@ Step dump_program(UbrofDump& d) {
 
 // Tags 0x01 and 0x02 hold a segment record when their first byte is 0, else a program
 // record whose version is that byte.
-Step dump_segment_or_program(UbrofDump& d) {
+Step dump_segment_or_program(Run& run, UbrofDump& d) {
     uint8_t first;
     if (!d.peek(&first)) {
-        message(1044);
+        message(run.messages, 1044);
         return Step::fail;
     }
-    return first == 0 ? dump_segment(d) : dump_program(d);
+    return first == 0 ? dump_segment(d) : dump_program(run, d);
 }
 
-Step dump_translator(UbrofDump& d) {
+Step dump_translator(Run&, UbrofDump& d) {
     TranslatorRecord r{};
     if (!d.read(r)) return Step::fail;
     printf("Translator: 0x%02X 0x%02X \"%s\"\n", unsigned(r.bytes[0]), unsigned(r.bytes[1]),
@@ -429,35 +432,35 @@ Step dump_translator(UbrofDump& d) {
     return Step::next;
 }
 
-Step dump_aux(UbrofDump& d) {
+Step dump_aux(Run&, UbrofDump& d) {
     AuxRecord r{};
     if (!d.read(r)) return Step::fail;
     printf("Aux record: 0x%02X 0x%02X\n", unsigned(r.bytes[0]), unsigned(r.bytes[1]));
     return Step::next;
 }
 
-Step dump_origin(UbrofDump& d) {
+Step dump_origin(Run& run, UbrofDump& d) {
     OriginRecord r{};
     if (!d.read(r)) return Step::fail;
     d.segment = r.segment;
     d.address = r.address;
-    if (verbose())
+    if (verbose(run))
         printf("Origin 0x%lX in segment %d\n", static_cast<unsigned long>(d.address),
                int(d.segment));
     return Step::next;
 }
 
-Step dump_data(UbrofDump& d) {
+Step dump_data(Run& run, UbrofDump& d) {
     DataRecord r{};
     if (!d.read(r)) return Step::fail;
     printf("Data: %d bytes in seg %d at 0x%lX\n", int(r.count), int(d.segment),
            static_cast<unsigned long>(d.address));
-    if (verbose()) hex_dump(stdout, d.address, 16, r.bytes.data(), r.count, "%04lX:", true);
+    if (verbose(run)) hex_dump(stdout, d.address, 16, r.bytes.data(), r.count, "%04lX:", true);
     d.address += r.count;
     return Step::next;
 }
 
-Step dump_symbol(UbrofDump& d) {
+Step dump_symbol(Run&, UbrofDump& d) {
     static const char* const TYPES[6] = {nullptr,      "public/abs ",  "public/reloc ",
                                          "local/abs ", "local/reloc ", "external "};
     static const char* const SEGMENTS[8] = {nullptr,  "CODE ", "DATA ",     "XDATA ",
@@ -480,7 +483,7 @@ Step dump_symbol(UbrofDump& d) {
     return Step::next;
 }
 
-Step dump_statement(UbrofDump& d) {
+Step dump_statement(Run&, UbrofDump& d) {
     StatementRecord r{};
     if (!d.read(r)) return Step::fail;
     printf("Statement: line %u", unsigned(r.line));
@@ -489,25 +492,25 @@ Step dump_statement(UbrofDump& d) {
     return Step::next;
 }
 
-Step dump_j(UbrofDump& d) {
+Step dump_j(Run&, UbrofDump& d) {
     JRecord r{};
     return d.read(r) ? Step::next : Step::fail;
 }
 
 // The CRC word must equal the running CRC as it stood after this record's tag; the word's
 // own two bytes are not part of what it covers. A match starts the next block.
-Step check_crc(UbrofDump& d) {
+Step check_crc(Run& run, UbrofDump& d) {
     CrcRecord r{};
     if (!d.read(r)) return Step::fail;
     d.crc.count -= 2;
     if (r.crc != d.crc_at_tag) {
-        message(1049);
-        if (verbose())
+        message(run.messages, 1049);
+        if (verbose(run))
             hex_dump(stdout, 0, 16, d.crc.copy.data(),
                      size_t(std::min<uint64_t>(d.crc.count, d.crc.copy.size())), "%04lX:", true);
         return Step::fail;
     }
-    if (verbose())
+    if (verbose(run))
         printf("CRC matched at %lX\n", static_cast<unsigned long>(uint32_t(d.tag_offset)));
     d.crc.reset();
     return Step::next;
@@ -515,7 +518,7 @@ Step check_crc(UbrofDump& d) {
 
 struct RecordKind {
     uint8_t tag;
-    Step (*dump)(UbrofDump&);
+    Step (*dump)(Run& run, UbrofDump& d);
 };
 
 const RecordKind RECORD_KINDS[] = {
@@ -543,39 +546,39 @@ const RecordKind* record_kind(uint8_t tag) {
 
 // ---- The format's operations ----
 
-bool ubrof_detect(FILE* in) {
+bool ubrof_detect(Run&, FILE* in) {
     ByteReader file(in, ByteOrder::big);
     uint8_t raw[1 + record_size<TimeStamp>()];
     return file.read_at(0, raw, sizeof raw) && raw[0] == FILE_MAGIC &&
            valid(decode<TimeStamp>(raw + 1, ByteOrder::big));
 }
 
-int ubrof_read(FILE*, const char*) {
+int ubrof_read(Run&, FILE*, const char*) {
     return 1;
 }
 
-int ubrof_write(FILE*, const char*) {
+int ubrof_write(Run&, FILE*, const char*) {
     return 1;
 }
 
-bool ubrof_dump(FILE* in) {
-    UbrofDump d(in);
+bool ubrof_dump(Run& run, FILE* in) {
+    UbrofDump d(run, in);
     // An empty file is reported but not held against the dump; any other file that ends
     // before its end record fails.
     if (d.file.size() == 0) {
-        message(1044);
+        message(run.messages, 1044);
         return true;
     }
     uint8_t magic = 0;
     TimeStamp stamp{};
     if (!d.read_field("magic", magic)) return false;
     if (magic != FILE_MAGIC) {
-        message(1047);
+        message(run.messages, 1047);
         return false;
     }
     if (!d.read_field("stamp", stamp)) return false;
     if (!valid(stamp)) {
-        message(1048);
+        message(run.messages, 1048);
         return false;
     }
     printf("UBROF file: ");
@@ -588,10 +591,10 @@ bool ubrof_dump(FILE* in) {
         d.crc_at_tag = d.crc.value;
         const RecordKind* kind = record_kind(tag);
         if (!kind) {
-            message(1052);
+            message(run.messages, 1052);
             return false;
         }
-        Step step = kind->dump(d);
+        Step step = kind->dump(run, d);
         if (step != Step::next) return step == Step::end;
     }
 }
@@ -599,5 +602,5 @@ bool ubrof_dump(FILE* in) {
 } // namespace
 
 const FormatDescriptor ubrof_format = {
-    ubrof_detect, ubrof_read, ubrof_write, ubrof_dump, reset_nothing, "UBROF", "ubrof", "d43", true,
+    ubrof_detect, ubrof_read, ubrof_write, ubrof_dump, "UBROF", "ubrof", "d43", true,
 };
