@@ -15,7 +15,6 @@
 #include "model/type.h"
 #include "test_support.h"
 
-
 // A clean run with the processor chosen by -p (none when the name is empty), and a
 // high error limit so that tests can provoke many errors.
 inline void start_run(::Run& run, const char* processor = "16F877") {
