@@ -279,4 +279,30 @@ TEST(DwarfDump, HostileFilesAreRefused) {
     }
 }
 
+// The name index's unit lists are printed whole: one compilation unit and two foreign
+// type units by their signatures (no producer of the samples writes foreign ones).
+TEST(DwarfDump, NameIndexListsEveryUnit) {
+    ::Run run;
+    ByteWriter names = le();
+    names.u32(2 + 2 + 7 * 4 + 4 + 2 * 8 + 1);           // unit length: the rest of the index
+    names.u16(5);                                       // version
+    names.u16(0);                                       // padding
+    for (uint32_t count : {1u, 0u, 2u, 0u, 0u, 1u, 0u}) // CUs, local TUs, foreign TUs,
+        names.u32(count);             // buckets, names, abbreviation bytes, augmentation
+    names.u32(0);                     // the compilation unit at offset 0
+    names.u64(0x1122334455667788ull); // the foreign type units' signatures
+    names.u64(0x99AABBCCDDEEFF00ull);
+    names.u8(0); // the abbreviation table's end
+    ElfBuilder b;
+    b.add(".debug_abbrev", 1, {0});
+    b.add(".debug_info", 1, unit({0}));
+    b.add(".debug_names", 1, names.take());
+    Outcome d = run_on(
+        run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
+    EXPECT_NE(d.out.find("  CU     0: 0x00000000\n"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("  foreign TU     0: 0x1122334455667788\n"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("  foreign TU     1: 0x99AABBCCDDEEFF00\n"), std::string::npos) << d.out;
+    EXPECT_EQ(d.err, "");
+}
+
 } // namespace
