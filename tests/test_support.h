@@ -55,10 +55,15 @@ template <typename F> std::string written_text(F f) {
 }
 
 // A fresh run with no message description file at all.
+inline void start_without_messages(MessageState& messages) {
+    messages = MessageState();
+    messages.message_file_named = true; // no language file
+    messages.fallback_loaded = true;    // and an empty fallback table
+}
+
 inline void start_without_messages(::Run& run) {
     run = ::Run();
-    run.messages.message_file_named = true; // no language file
-    run.messages.fallback_loaded = true;    // and an empty fallback table
+    start_without_messages(run.messages);
 }
 
 // The rest of a stream, whatever its length.

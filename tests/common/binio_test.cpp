@@ -202,16 +202,12 @@ TEST(RecordLayout, ReadersAndWritersTakeRecords) {
 
 class Output : public testing::Test {
   protected:
-    ::Run run;
-
-  protected:
-    void SetUp() override { run = ::Run(); }
-    void TearDown() override { run = ::Run(); }
+    MessageState messages;
 };
 
 TEST_F(Output, PiecesLandAtTheirOffsetsWithZeroGaps) {
     FILE* file = tmpfile();
-    OutputFile out(run.messages, file, "x.bin", 413);
+    OutputFile out(messages, file, "x.bin", 413);
     out.write_at(4, Bytes{1, 2});
     out.write(Bytes{3});
     out.write_at(0, Bytes{9});
@@ -228,7 +224,7 @@ TEST_F(Output, EachFailedWriteIsReportedOnceWithTheNamedMessage) {
     if (!full) GTEST_SKIP() << "no /dev/full";
     setvbuf(full, nullptr, _IONBF, 0);
     std::string err = capture_stderr([&] {
-        OutputFile out(run.messages, full, "full.bin", 413);
+        OutputFile out(messages, full, "full.bin", 413);
         out.write_at(0, Bytes{1});
         out.write(Bytes{2});
         out.write_at(UINT64_C(1) << 33, Bytes{3}); // past what a 32-bit file can hold

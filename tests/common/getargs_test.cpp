@@ -8,7 +8,7 @@ namespace {
 using Words = std::vector<std::string>;
 
 TEST(Getargs, InteractiveReadsOneLogicalLineWithAPromptForEachPart) {
-    ::Run run;
+    MessageState messages;
     const struct {
         const char* typed;
         Words words;
@@ -23,7 +23,7 @@ TEST(Getargs, InteractiveReadsOneLogicalLineWithAPromptForEachPart) {
         std::string text = row.typed;
         FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
         Words words;
-        EXPECT_EQ(capture_stderr([&] { words = getargs(run.messages, in, "symvert", true); }),
+        EXPECT_EQ(capture_stderr([&] { words = getargs(messages, in, "symvert", true); }),
                   row.prompts);
         EXPECT_EQ(words, row.words) << row.typed;
         fclose(in);

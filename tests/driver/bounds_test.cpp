@@ -179,7 +179,6 @@ TEST(Bounds, AreasUsedMoreThanOnceAreRefused) {
 // twice the file and a little more, counting each record and each data byte.
 TEST(Bounds, TheAllowanceCountsRecordsAndDataBytes) {
     ::Run run;
-    run = ::Run();
     begin_read_allowance(run, "a.bin", 10);
     Bytes bytes(4000, 0xAA);
     add_data(run, 0, 4000, bytes.data(), 0); // 4001

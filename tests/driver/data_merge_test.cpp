@@ -98,7 +98,6 @@ TEST(DataMerge, JoinedPiecesNormaliseLikeSeparateRecords) {
 
 TEST(DataMerge, ConsecutiveRecordsBecomeOneBlockWhileReading) {
     ::Run run;
-    run = ::Run();
     const uint8_t bytes[4] = {1, 2, 3, 4};
     add_data_piece(run, 0x100, 4, bytes, 0);
     add_data_piece(run, 0x104, 4, bytes, 0);

@@ -54,7 +54,6 @@ Bytes section(const Bytes& elf, const std::string& name) {
 
 TEST(DwarfLines, HeaderSequencesAndEveryKindOfStep) {
     ::Run run;
-    run = ::Run();
     uint32_t m = add_file(run, "m.c"), x = add_file(run, "src/x.c"), y = add_file(run, "y.c");
     add_line(run, 10, 0x100, 1, m, 0);
     add_line(run, 11, 0x114, 1, m, 0); // an address step of 20: const_add_pc, then 4

@@ -74,7 +74,6 @@ const Bytes HEADER = frame(0x02, name("PROG") + Bytes{0xFF, 0x00});
 
 TEST(OmfRecordFrame, TheLongestRecord) {
     ::Run run;
-    run = ::Run();
     Bytes big(0xFFFE - 3, 0x5A);
     Bytes long_file = HEADER + frame(0x06, Bytes{0, 0, 0} + big);
     std::vector<OmfRecord> records = records_of(run, long_file);
@@ -93,7 +92,6 @@ TEST(OmfRecordFrame, TheLongestRecord) {
 // Names that no input through the command line can hold: the 255 kept of 300.
 TEST(OmfWrite, ExtendedNamesAreCutTo255) {
     ::Run run;
-    run = ::Run();
     add_segment(run, "XDATA", 0, 0x10000, 0, 1);
     uint32_t file = add_file(run, "m.c");
     add_symbol(run, ("_" + std::string(300, 'n')).c_str(), 3, 1, file, 0);
