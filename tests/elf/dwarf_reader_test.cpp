@@ -25,7 +25,7 @@ struct Sections {
     ::Run run; // what loading the sections reports
     Bytes all;
     ByteReader file{nullptr, 0};
-    SectionSet set{file, false};
+    SectionSet set{run, file, false};
     explicit Sections(std::initializer_list<std::pair<const char*, Bytes>> sections,
                       ByteOrder order = ByteOrder::little) {
         std::vector<std::pair<std::string, uint64_t>> places;
@@ -38,7 +38,7 @@ struct Sections {
         for (const auto& [name, bytes] : sections) {
             set.take(name, uint32_t(places[k++].second), uint32_t(bytes.size()));
             for (unsigned id = 0; id < SECTION_COUNT; ++id)
-                set.load(run, SectionId(id));
+                set.load(SectionId(id));
         }
     }
 };
@@ -105,7 +105,6 @@ TEST(DwarfReader, FormsReadByTheirLayouts) {
 // A version 4 program with two operations an instruction (op_index), a minimum length of
 // 2 and the flags that rows carry.
 TEST(DwarfReader, LineStateMachine) {
-    ::Run run;
     Bytes header = {2, 2, 1, Bytes::value_type(-3), 12, 13};
     for (unsigned op = 1; op < 13; ++op)
         header.push_back(uint8_t(standard_length(op)));
@@ -124,9 +123,9 @@ TEST(DwarfReader, LineStateMachine) {
     line.bytes(header.data(), header.size());
     line.bytes(program.data(), program.size());
     Sections s({{".debug_line", line.take()}});
-    LineProgramReader reader(s.set, 0);
+    LineProgramReader reader(s.run, s.set, 0);
     LineHeader h;
-    ASSERT_EQ(reader.header(run, &h), LineProgramReader::HeaderRead::OK);
+    ASSERT_EQ(reader.header(&h), LineProgramReader::HeaderRead::OK);
     EXPECT_EQ(h.max_ops, 2);
     std::vector<EntryFormat> none;
     std::string name;
@@ -135,7 +134,7 @@ TEST(DwarfReader, LineStateMachine) {
     ASSERT_TRUE(reader.next_file(&name, &file));
     EXPECT_EQ(name, "a.c");
     EXPECT_FALSE(reader.next_file(&name, &file));
-    ASSERT_TRUE(reader.start_program(run));
+    ASSERT_TRUE(reader.start_program());
     using Row = std::tuple<uint64_t, uint64_t, int64_t, bool, bool>; // address, op index,
                                                                      // line, stmt, block
     std::vector<Row> rows, again;
@@ -259,7 +258,6 @@ TEST(DwarfReader, FrameInstructionsByTheirTable) {
 // The tree of a unit: depths, null entries, the end after the top-level entry's children,
 // indirect forms, and bytes after the tree.
 TEST(DwarfReader, EntriesOfAUnit) {
-    ::Run run;
     Bytes abbrev = cat({leb({1, DW_TAG_compile_unit}),
                         {1},
                         leb({DW_AT_name, DW_FORM_indirect, 0, 0}),
@@ -275,20 +273,20 @@ TEST(DwarfReader, EntriesOfAUnit) {
     info.u8(4);
     info.bytes(entries.data(), entries.size());
     Sections s({{".debug_abbrev", abbrev}, {".debug_info", info.take()}});
-    Abbreviations tables(s.set);
-    UnitReader units(s.set, INFO);
+    Abbreviations tables(s.run, s.set);
+    UnitReader units(s.run, s.set, INFO);
     UnitHeader header;
-    ASSERT_EQ(units.next(run, &header), UnitStep::READ);
-    EntryReader reader(run, s.set, INFO, header, tables);
+    ASSERT_EQ(units.next(&header), UnitStep::READ);
+    EntryReader reader(s.run, s.set, INFO, header, tables);
     Entry entry;
     std::vector<std::pair<EntryReader::Next, unsigned>> walk;
     AttributeValue value;
     EntryReader::Next next;
-    while ((next = reader.next(run, &entry)) != EntryReader::Next::END) {
+    while ((next = reader.next(&entry)) != EntryReader::Next::END) {
         ASSERT_NE(next, EntryReader::Next::FAILED);
         walk.push_back({next, entry.depth});
         for (uint32_t k = 0; entry.abbreviation && k < entry.abbreviation->count; ++k) {
-            ASSERT_TRUE(reader.value(run, tables.spec(*entry.abbreviation, k), &value));
+            ASSERT_TRUE(reader.value(tables.spec(*entry.abbreviation, k), &value));
         }
         if (entry.code == 1) {
             EXPECT_EQ(value.indirect_count, 2u);
@@ -299,7 +297,7 @@ TEST(DwarfReader, EntriesOfAUnit) {
     const std::vector<std::pair<N, unsigned>> want = {
         {N::ENTRY, 0}, {N::ENTRY, 1}, {N::ENTRY, 1}, {N::NULL_ENTRY, 1}};
     EXPECT_EQ(walk, want);
-    std::string messages = capture_stderr([&] { reader.finish(run); });
+    std::string messages = capture_stderr([&] { reader.finish(); });
     EXPECT_NE(messages.find("(662)"), std::string::npos) << "the 7 after the tree";
     EXPECT_TRUE(units.done());
 }

@@ -107,23 +107,23 @@ void DwarfDump::print_all() {
         return;
     }
     for (SectionId indexed : {STR, STR_OFFSETS, LINE_STR, ADDR})
-        s.load(run, indexed);
+        s.load(indexed);
     if (run.options.verbose_level != 0 && heading(STR)) dump_strings(STR);
-    s.load(run, ABBREV);
+    s.load(ABBREV);
     // The units tell the version of each abbreviation table they name, which its names
     // follow; the section's own message comes where it is dumped.
-    s.load(run, INFO, false);
+    s.load(INFO, false);
     abbreviations_.note_versions(INFO);
     for (size_t k = 0; k < s[TYPES].instances.size(); ++k) {
         s.select(TYPES, k);
-        s.load(run, TYPES, false);
+        s.load(TYPES, false);
         abbreviations_.note_versions(TYPES);
     }
     if (heading(ABBREV)) dump_abbreviations();
     dump_unit_section(INFO);
     for (size_t k = 0; k < s[TYPES].instances.size(); ++k) {
         s.select(TYPES, k);
-        s.load(run, TYPES, false);
+        s.load(TYPES, false);
         dump_unit_section(TYPES);
     }
     s.release(ABBREV);
@@ -177,7 +177,7 @@ void DwarfDump::dump_strings(SectionId id) {
 }
 
 void DwarfDump::dump_abbreviations() {
-    AbbreviationWalk walk(sections_, abbreviations_);
+    AbbreviationWalk walk(run, sections_, abbreviations_);
     AbbreviationWalk::Item item;
     while (walk.next(&item)) {
         printf("\n@ 0x%08lX\n%5.5lu(%c): %s\n", static_cast<unsigned long>(item.offset),
@@ -195,18 +195,18 @@ void DwarfDump::dump_abbreviations() {
             printf("\n");
         }
     }
-    walk.finish(run);
+    walk.finish();
 }
 
 // ---- Units and entries ----
 
 void DwarfDump::dump_units(SectionId id) {
-    UnitReader units(sections_, id);
+    UnitReader units(run, sections_, id);
     for (unsigned number = 1; !units.done(); ++number) {
         printf("\nCompilation Unit %u @ 0x%08lX\n", number,
                static_cast<unsigned long>(units.position()));
         UnitHeader header;
-        UnitStep step = units.next(run, &header);
+        UnitStep step = units.next(&header);
         print_unit_header(header);
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP) continue;
@@ -241,9 +241,9 @@ void DwarfDump::dump_entries(SectionId id, const UnitHeader& header) {
     str_offsets_base_ = entries.context().str_offsets_base;
     Entry entry;
     for (;;) {
-        switch (entries.next(run, &entry)) {
+        switch (entries.next(&entry)) {
         case EntryReader::Next::FAILED: return;
-        case EntryReader::Next::END: entries.finish(run); return;
+        case EntryReader::Next::END: entries.finish(); return;
         case EntryReader::Next::NULL_ENTRY:
             if (run.options.verbose_level >= 4) {
                 charge(2 * entry.depth);
@@ -273,7 +273,7 @@ bool DwarfDump::print_attribute(EntryReader& entries, const AttributeSpec& spec,
     printf("[%s] = ", FORM.plain(spec.form, unit.version));
     AttributeValue value;
     const uint64_t before = entries.position();
-    bool read = entries.value(run, spec, &value);
+    bool read = entries.value(spec, &value);
     for (unsigned k = 0; k < value.indirect_count; ++k)
         printf("%s: ", FORM.plain(value.indirect[k], unit.version));
     if (value.status == AttributeValue::UNKNOWN_FORM)
@@ -359,7 +359,7 @@ void DwarfDump::note_reference(uint64_t attribute, const FormValue& v, const Uni
 
 void dwarf_dump(Run& run, ByteReader& file, const std::vector<ElfSectionHeader>& sections,
                 const std::vector<uint8_t>& section_names) {
-    dwarf::SectionSet program(file, false), split(file, true);
+    dwarf::SectionSet program(run, file, false), split(run, file, true);
     dwarf::find_sections(run, sections, section_names, &program, &split);
     const bool has_split = split[dwarf::INFO].found;
     if (!has_split || program[dwarf::INFO].found) dwarf::DwarfDump(run, program).print_all();

@@ -8,12 +8,12 @@
 namespace dwarf {
 
 void DwarfDump::dump_frames() {
-    sections_.load(run, FRAME);
+    sections_.load(FRAME);
     if (!heading(FRAME)) return;
-    FrameReader frames(sections_, address_size_);
+    FrameReader frames(run, sections_, address_size_);
     FrameEntry e;
     while (!frames.done()) {
-        FrameReader::Next next = frames.next(run, &e);
+        FrameReader::Next next = frames.next(&e);
         if (next == FrameReader::Next::STOP) return;
         if (next == FrameReader::Next::SKIP) continue;
         const bool common = e.kind == FrameEntry::COMMON;
@@ -46,7 +46,7 @@ void DwarfDump::dump_frames() {
                static_cast<long long>(e.cie.data_align), int(e.cie.return_column));
         print_instructions(frames.instructions(), e.end, e.cie, e.address_size, 0, 652);
     }
-    frames.finish(run);
+    frames.finish();
 }
 
 // The instructions of an entry up to end, each on its own line; overrun is the message

@@ -30,7 +30,7 @@ const char* bytes_word(uint64_t size) {
 } // namespace
 
 void DwarfDump::dump_lines() {
-    sections_.load(run, LINE);
+    sections_.load(LINE);
     if (!heading(LINE)) return;
     std::sort(line_references_.begin(), line_references_.end());
     for (size_t k = 0; k < line_references_.size(); ++k) {
@@ -46,9 +46,9 @@ void DwarfDump::dump_lines() {
 }
 
 void DwarfDump::dump_line_program(uint64_t offset) {
-    LineProgramReader program(sections_, offset);
+    LineProgramReader program(run, sections_, offset);
     LineHeader header;
-    switch (program.header(run, &header)) {
+    switch (program.header(&header)) {
     case LineProgramReader::HeaderRead::FAILED: return;
     case LineProgramReader::HeaderRead::UNKNOWN_VERSION:
         printf("size=%lu ver=%u\n", static_cast<unsigned long>(header.length), header.version);
@@ -61,7 +61,7 @@ void DwarfDump::dump_line_program(uint64_t offset) {
     } else {
         print_v2_entries(program);
     }
-    if (program.start_program(run)) dump_statements(program, header);
+    if (program.start_program()) dump_statements(program, header);
 }
 
 void DwarfDump::print_line_header(const LineHeader& h) {
@@ -85,17 +85,17 @@ void DwarfDump::print_line_header(const LineHeader& h) {
 // fields. False when they cannot be read.
 bool DwarfDump::print_entries(LineProgramReader& program, bool files) {
     std::vector<EntryFormat> formats;
-    if (!program.entry_formats(run, &formats)) return false;
+    if (!program.entry_formats(&formats)) return false;
     printf("%s entry format:", files ? "File" : "Directory");
     for (const EntryFormat& f : formats)
         printf(" %s[%s]", LNCT.full(f.content, 5), FORM.full(f.form, 5));
     printf("\n%s:\n", files ? "Files" : "Includes");
     uint64_t count = 0;
-    if (!program.entry_count(run, &count)) return false;
+    if (!program.entry_count(&count)) return false;
     if (count == 0) printf("        None\n");
     for (uint64_t k = 0; k < count; ++k) {
         FileEntry entry;
-        if (!program.entry(run, formats, &entry)) return false;
+        if (!program.entry(formats, &entry)) return false;
         print_file_entry(entry, files, long(k));
     }
     return true;
@@ -155,7 +155,7 @@ void DwarfDump::dump_statements(LineProgramReader& program, const LineHeader& he
         LineStep step = program.step(&state, &op);
         print_line_op(op, header.version);
         if (step == LineStep::OVERRUN || step == LineStep::BAD) {
-            program.complain(run, step, op.offset);
+            program.complain(step, op.offset);
             return;
         }
         if (step == LineStep::END) {

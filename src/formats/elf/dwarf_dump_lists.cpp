@@ -8,7 +8,7 @@
 namespace dwarf {
 
 void DwarfDump::dump_locations() {
-    sections_.load(run, LOC);
+    sections_.load(LOC);
     if (!heading(LOC)) return;
     const unsigned size = address_size_;
     if (!known_address_size(size)) {
@@ -156,7 +156,7 @@ void DwarfDump::print_expression(ByteReader& in, uint64_t length, const UnitCont
 // ---- Range and location lists of version 5 ----
 
 void DwarfDump::dump_list_sets(SectionId id) {
-    sections_.load(run, id);
+    sections_.load(id);
     heading(id);
     ByteReader in = sections_.reader(id);
     for (unsigned number = 1; in.position() < in.size(); ++number) {

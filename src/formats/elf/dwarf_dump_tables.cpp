@@ -35,7 +35,7 @@ bool DwarfDump::set_heading(unsigned number, const SetHeader& set, SetStart star
 }
 
 void DwarfDump::dump_pubnames() {
-    sections_.load(run, PUBNAMES);
+    sections_.load(PUBNAMES);
     if (!heading(PUBNAMES)) return;
     ByteReader in = sections_.reader(PUBNAMES);
     LookupSet set;
@@ -58,7 +58,7 @@ void DwarfDump::dump_pubnames() {
 }
 
 void DwarfDump::dump_aranges() {
-    sections_.load(run, ARANGES);
+    sections_.load(ARANGES);
     if (!heading(ARANGES)) return;
     ByteReader in = sections_.reader(ARANGES);
     LookupSet set;
@@ -81,7 +81,7 @@ void DwarfDump::dump_aranges() {
 }
 
 void DwarfDump::dump_macinfo() {
-    sections_.load(run, MACINFO_SECTION);
+    sections_.load(MACINFO_SECTION);
     if (!heading(MACINFO_SECTION)) return;
     ByteReader in = sections_.reader(MACINFO_SECTION);
     unsigned number = 0;
@@ -115,7 +115,7 @@ void DwarfDump::dump_macinfo() {
 void DwarfDump::dump_macros() {
     for (size_t k = 0; k < sections_[MACRO_SECTION].instances.size(); ++k) {
         sections_.select(MACRO_SECTION, k);
-        sections_.load(run, MACRO_SECTION);
+        sections_.load(MACRO_SECTION);
         heading(MACRO_SECTION);
         dump_macro_units();
     }
@@ -274,13 +274,13 @@ void DwarfDump::print_addresses(const std::vector<uint64_t>& addresses, unsigned
 // ---- The name index ----
 
 void DwarfDump::dump_names() {
-    sections_.load(run, NAMES);
+    sections_.load(NAMES);
     heading(NAMES);
     ByteReader in = sections_.reader(NAMES);
-    NameIndexReader index(sections_, in);
+    NameIndexReader index(run, sections_, in);
     NameIndexHeader header;
     for (unsigned number = 1; in.position() < in.size(); ++number) {
-        NameIndexReader::Start start = index.header(run, &header);
+        NameIndexReader::Start start = index.header(&header);
         SetStart set_start = start == NameIndexReader::Start::FAILED        ? SetStart::FAILED
                              : start == NameIndexReader::Start::BAD_VERSION ? SetStart::BAD_VERSION
                                                                             : SetStart::OK;
@@ -338,7 +338,7 @@ void DwarfDump::print_index_names(NameIndexReader& index, const NameIndexHeader&
         }
         printf(" (0x%08lX) entries @ 0x%08lX\n", static_cast<unsigned long>(offset),
                static_cast<unsigned long>(index.entry_offset(k)));
-        bool readable = index.entries(run, index.entry_offset(k), [&](const IndexEntry& e) {
+        bool readable = index.entries(index.entry_offset(k), [&](const IndexEntry& e) {
             printf("         0x%08lX: %s", static_cast<unsigned long>(e.offset),
                    TAG.full(e.abbreviation->tag, 5));
             for (size_t f = 0; f < e.values.size(); ++f) {

@@ -25,10 +25,10 @@ void read_fields(ByteReader& in, CommonEntry& cie) {
 
 } // namespace
 
-FrameReader::FrameReader(const SectionSet& sections, unsigned address_size)
-    : sections_(sections), in_(sections.reader(FRAME)), address_size_(address_size) {}
+FrameReader::FrameReader(Run& run, const SectionSet& sections, unsigned address_size)
+    : run_(run), sections_(sections), in_(sections.reader(FRAME)), address_size_(address_size) {}
 
-FrameReader::Next FrameReader::next(Run& run, FrameEntry* entry) {
+FrameReader::Next FrameReader::next(FrameEntry* entry) {
     FrameEntry& e = *entry;
     e = FrameEntry();
     in_.seek(next_);
@@ -36,7 +36,7 @@ FrameReader::Next FrameReader::next(Run& run, FrameEntry* entry) {
     e.offset = in_.position();
     e.length = in_.u32();
     if (e.length == 0xFFFFFFFF) {
-        message(run.messages, 421, "call frame entry", unsigned(e.offset));
+        message(run_.messages, 421, "call frame entry", unsigned(e.offset));
         uint64_t wide = in_.u64();
         if (!in_.ok() || wide > in_.remaining()) return Next::STOP;
         next_ = in_.position() + wide;
@@ -44,48 +44,48 @@ FrameReader::Next FrameReader::next(Run& run, FrameEntry* entry) {
     }
     e.end = next_ = e.offset + 4 + uint64_t(e.length);
     if (e.end > size) {
-        message(run.messages, 657, unsigned(e.length));
+        message(run_.messages, 657, unsigned(e.length));
         return Next::STOP;
     }
     e.id = in_.u32();
     if (e.id == 0xFFFFFFFF)
-        read_common(run, e);
+        read_common(e);
     else
-        read_description(run, e);
+        read_description(e);
     return Next::ENTRY;
 }
 
-void FrameReader::read_common(Run& run, FrameEntry& e) {
+void FrameReader::read_common(FrameEntry& e) {
     e.kind = FrameEntry::COMMON;
     if (e.length < 7) {
         e.state = FrameEntry::TOO_SHORT;
-        message(run.messages, 651);
+        message(run_.messages, 651);
         return;
     }
     e.cie.version = in_.u8();
     e.augmentation = in_.cstring(SIZE_MAX);
     if (!in_.ok() || in_.position() > e.end) {
         e.state = FrameEntry::CUT;
-        message(run.messages, 652);
+        message(run_.messages, 652);
     } else if (!e.augmentation.empty()) {
         e.state = FrameEntry::AUGMENTED;
     } else if (!known_cie_version(e.cie.version)) {
         e.state = FrameEntry::UNKNOWN_VERSION;
-        message(run.messages, 420, "common information entry", unsigned(e.offset), "version",
+        message(run_.messages, 420, "common information entry", unsigned(e.offset), "version",
                 e.cie.version);
     } else {
         read_fields(in_, e.cie);
         e.state = in_.ok() && in_.position() <= e.end ? FrameEntry::WHOLE : FrameEntry::FIELDS_CUT;
-        if (e.state == FrameEntry::FIELDS_CUT) message(run.messages, 652);
+        if (e.state == FrameEntry::FIELDS_CUT) message(run_.messages, 652);
         e.address_size = e.cie.address_size ? e.cie.address_size : address_size_;
     }
 }
 
-void FrameReader::read_description(Run& run, FrameEntry& e) {
+void FrameReader::read_description(FrameEntry& e) {
     e.kind = FrameEntry::DESCRIPTION;
     if (e.length < 9) {
         e.state = FrameEntry::TOO_SHORT;
-        message(run.messages, 653);
+        message(run_.messages, 653);
         return;
     }
     // The common entry the pointer names gives the alignment factors, and from version
@@ -107,20 +107,20 @@ void FrameReader::read_description(Run& run, FrameEntry& e) {
     e.range = in_.uint(e.address_size);
     if (pointer_past) {
         e.state = FrameEntry::POINTER_PAST;
-        message(run.messages, 654);
+        message(run_.messages, 654);
     } else if (!usable) {
         e.state = FrameEntry::NOT_COMMON;
-        message(run.messages, 655, 0xFFFFFFFFu);
+        message(run_.messages, 655, 0xFFFFFFFFu);
     } else if (!in_.ok() || in_.position() > e.end) {
         e.state = FrameEntry::CUT;
-        message(run.messages, 656);
+        message(run_.messages, 656);
     }
 }
 
-void FrameReader::finish(Run& run) {
+void FrameReader::finish() {
     in_.seek(next_);
     if (in_.position() < in_.size())
-        message(run.messages, 422, sections_[FRAME].name, unsigned(in_.position()), "section");
+        message(run_.messages, 422, sections_[FRAME].name, unsigned(in_.position()), "section");
 }
 
 } // namespace dwarf

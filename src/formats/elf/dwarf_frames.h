@@ -40,22 +40,23 @@ struct FrameEntry {
 class FrameReader {
   public:
     // address_size is the one locations are read with where no common entry gives one.
-    FrameReader(const SectionSet& sections, unsigned address_size);
+    FrameReader(Run& run, const SectionSet& sections, unsigned address_size);
     bool done() const { return next_ + 4 > in_.size(); }
     uint64_t position() const { return in_.position(); }
     enum class Next { ENTRY, SKIP, STOP };
     // The next entry: SKIP for a 64-bit entry passed over, STOP when no entry can be
     // read there. What is wrong is said.
-    Next next(Run& run, FrameEntry* entry);
+    Next next(FrameEntry* entry);
     // The reader at the entry's instructions, for a WHOLE entry.
     ByteReader& instructions() { return in_; }
     // After the last entry: bytes too few for another are said.
-    void finish(Run& run);
+    void finish();
 
   private:
-    void read_common(Run& run, FrameEntry& e);
-    void read_description(Run& run, FrameEntry& e);
+    void read_common(FrameEntry& e);
+    void read_description(FrameEntry& e);
 
+    Run& run_;
     const SectionSet& sections_;
     ByteReader in_;
     unsigned address_size_;

@@ -39,7 +39,7 @@ unsigned Abbreviations::version_at(uint64_t offset) const {
     return named != versions_.end() ? named->second : 2;
 }
 
-const AbbreviationTable& Abbreviations::table_at(Run& run, uint64_t offset) {
+const AbbreviationTable& Abbreviations::table_at(uint64_t offset) {
     auto known = tables_.find(offset);
     if (known != tables_.end()) return known->second;
     const unsigned version = version_at(offset);
@@ -66,7 +66,7 @@ const AbbreviationTable& Abbreviations::table_at(Run& run, uint64_t offset) {
         abbreviation.count = uint32_t(specs_.size() - abbreviation.first);
         table.by_code.emplace(code, abbreviation);
     }
-    charge_read_allowance(run, in.position() - offset);
+    charge_read_allowance(run_, in.position() - offset);
     return table;
 }
 
@@ -75,8 +75,9 @@ void Abbreviations::clear() {
     specs_ = std::vector<AttributeSpec>();
 }
 
-AbbreviationWalk::AbbreviationWalk(const SectionSet& sections, const Abbreviations& tables)
-    : sections_(sections), tables_(tables), in_(sections.reader(ABBREV)) {}
+AbbreviationWalk::AbbreviationWalk(Run& run, const SectionSet& sections,
+                                   const Abbreviations& tables)
+    : run_(run), sections_(sections), tables_(tables), in_(sections.reader(ABBREV)) {}
 
 bool AbbreviationWalk::next(Item* item) {
     while (in_.remaining() && in_.ok()) {
@@ -104,17 +105,17 @@ bool AbbreviationWalk::next_pair(const Item& item, AttributeSpec* spec, bool* ha
     return true;
 }
 
-void AbbreviationWalk::finish(Run& run) {
+void AbbreviationWalk::finish() {
     if (!in_.ok())
-        message(run.messages, 422, sections_[ABBREV].name, unsigned(in_.position()), "section");
+        message(run_.messages, 422, sections_[ABBREV].name, unsigned(in_.position()), "section");
 }
 
 // ---- Unit headers ----
 
-UnitReader::UnitReader(const SectionSet& sections, SectionId section)
-    : sections_(sections), section_(section), in_(sections.reader(section)) {}
+UnitReader::UnitReader(Run& run, const SectionSet& sections, SectionId section)
+    : run_(run), sections_(sections), section_(section), in_(sections.reader(section)) {}
 
-UnitStep UnitReader::next(Run& run, UnitHeader* header) {
+UnitStep UnitReader::next(UnitHeader* header) {
     UnitHeader& h = *header;
     h = UnitHeader();
     const char* name = sections_[section_].name;
@@ -122,38 +123,38 @@ UnitStep UnitReader::next(Run& run, UnitHeader* header) {
     uint64_t length = in_.u32();
     if (length == 0xFFFFFFFF) {
         length = in_.u64();
-        message(run.messages, 421, "unit", unsigned(start));
+        message(run_.messages, 421, "unit", unsigned(start));
         if (!in_.ok() || length > in_.remaining()) return UnitStep::STOP;
         in_.seek(in_.position() + length);
         return UnitStep::SKIP;
     }
     if (!in_.ok()) {
-        message(run.messages, 422, name, unsigned(start), "section");
+        message(run_.messages, 422, name, unsigned(start), "section");
         return UnitStep::STOP;
     }
     if (length < 7) {
-        message(run.messages, 659, unsigned(length));
+        message(run_.messages, 659, unsigned(length));
         return UnitStep::STOP;
     }
     h.length = length;
     h.next = start + 4 + length;
     h.version = in_.u16();
     if (!in_.ok()) {
-        message(run.messages, 422, name, unsigned(start), "section");
+        message(run_.messages, 422, name, unsigned(start), "section");
         return UnitStep::STOP;
     }
     h.read = UnitHeader::VERSION;
     if (!known_version(h.version)) {
-        message(run.messages, 420, "unit", unsigned(start), "version", unsigned(h.version));
+        message(run_.messages, 420, "unit", unsigned(start), "version", unsigned(h.version));
         in_.seek(h.next);
         return UnitStep::SKIP;
     }
     if (!read_rest(h)) {
-        message(run.messages, 422, name, unsigned(start), "section");
+        message(run_.messages, 422, name, unsigned(start), "section");
         return UnitStep::STOP;
     }
     h.read = UnitHeader::WHOLE;
-    UnitStep step = check(run, h);
+    UnitStep step = check(h);
     if (step != UnitStep::STOP) in_.seek(h.next);
     return step;
 }
@@ -178,17 +179,17 @@ bool UnitReader::read_rest(UnitHeader& h) {
     return in_.ok() && in_.position() <= h.next;
 }
 
-UnitStep UnitReader::check(Run& run, const UnitHeader& h) {
+UnitStep UnitReader::check(const UnitHeader& h) {
     if (h.version == 5 && !UT.has(h.unit_type, h.version)) {
-        message(run.messages, 420, "unit", unsigned(h.offset), "unit type", unsigned(h.unit_type));
+        message(run_.messages, 420, "unit", unsigned(h.offset), "unit type", unsigned(h.unit_type));
         return UnitStep::SKIP;
     }
     if (h.abbrev_offset >= sections_[ABBREV].bytes.size()) {
-        message(run.messages, 660, unsigned(sections_[ABBREV].bytes.size()));
+        message(run_.messages, 660, unsigned(sections_[ABBREV].bytes.size()));
         return UnitStep::STOP;
     }
     if (!known_address_size(h.address_size)) {
-        message(run.messages, 661, unsigned(h.address_size));
+        message(run_.messages, 661, unsigned(h.address_size));
         return UnitStep::STOP;
     }
     return UnitStep::READ;
@@ -198,8 +199,8 @@ UnitStep UnitReader::check(Run& run, const UnitHeader& h) {
 
 EntryReader::EntryReader(Run& run, const SectionSet& sections, SectionId section,
                          const UnitHeader& unit, Abbreviations& abbreviations)
-    : sections_(sections), abbreviations_(abbreviations),
-      table_(abbreviations.table_at(run, unit.abbrev_offset)),
+    : run_(run), sections_(sections), abbreviations_(abbreviations),
+      table_(abbreviations.table_at(unit.abbrev_offset)),
       context_(UnitContext::of_version(unit.version, &sections, section)),
       abbrev_offset_(unit.abbrev_offset),
       end_(std::min<uint64_t>(unit.next, sections[section].bytes.size())),
@@ -228,12 +229,12 @@ void EntryReader::find_bases(const AbbreviationTable& table) {
     }
 }
 
-EntryReader::Next EntryReader::next(Run& run, Entry* entry) {
+EntryReader::Next EntryReader::next(Entry* entry) {
     if (done_ || in_.position() >= end_) return Next::END;
     const uint64_t at = in_.position();
     uint64_t code = in_.uleb128();
     if (!in_.ok() || in_.position() > end_) {
-        message(run.messages, 422, sections_[context_.section].name, unsigned(at), "unit");
+        message(run_.messages, 422, sections_[context_.section].name, unsigned(at), "unit");
         return Next::FAILED;
     }
     *entry = Entry();
@@ -246,7 +247,7 @@ EntryReader::Next EntryReader::next(Run& run, Entry* entry) {
     }
     auto found = table_.by_code.find(code);
     if (found == table_.by_code.end()) {
-        message(run.messages, 658);
+        message(run_.messages, 658);
         return Next::FAILED;
     }
     entry->abbreviation = &found->second;
@@ -259,7 +260,7 @@ EntryReader::Next EntryReader::next(Run& run, Entry* entry) {
     return Next::ENTRY;
 }
 
-bool EntryReader::value(Run& run, const AttributeSpec& spec, AttributeValue* value) {
+bool EntryReader::value(const AttributeSpec& spec, AttributeValue* value) {
     AttributeValue& v = *value;
     v.status = AttributeValue::FAILED;
     v.indirect_count = 0;
@@ -269,11 +270,11 @@ bool EntryReader::value(Run& run, const AttributeSpec& spec, AttributeValue* val
         uint64_t at = in_.position();
         form = in_.uleb128();
         if (!in_.ok() || in_.position() > end_) {
-            message(run.messages, 422, name, unsigned(at), "unit");
+            message(run_.messages, 422, name, unsigned(at), "unit");
             return false;
         }
         if (nesting == AttributeValue::MAX_INDIRECT || form == DW_FORM_implicit_const) {
-            message(run.messages, 647);
+            message(run_.messages, 647);
             return false;
         }
         v.indirect[v.indirect_count++] = form;
@@ -283,19 +284,19 @@ bool EntryReader::value(Run& run, const AttributeSpec& spec, AttributeValue* val
     case ValueRead::OK: v.status = AttributeValue::OK; return true;
     case ValueRead::UNKNOWN_FORM:
         v.status = AttributeValue::UNKNOWN_FORM;
-        message(run.messages, 647);
+        message(run_.messages, 647);
         return false;
     case ValueRead::OVERRUN: break;
     }
-    message(run.messages, 422, name, unsigned(at), "unit");
+    message(run_.messages, 422, name, unsigned(at), "unit");
     return false;
 }
 
-void EntryReader::finish(Run& run) {
+void EntryReader::finish() {
     const std::vector<uint8_t>& bytes = sections_[context_.section].bytes;
     for (uint64_t at = in_.position(); at < end_; ++at)
         if (bytes[at] != 0) {
-            message(run.messages, 662, unsigned(abbrev_offset_));
+            message(run_.messages, 662, unsigned(abbrev_offset_));
             break;
         }
 }

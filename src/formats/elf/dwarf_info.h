@@ -40,20 +40,21 @@ struct AbbreviationTable {
 // unit that names it (an implicit constant needs version 5).
 class Abbreviations {
   public:
-    explicit Abbreviations(const SectionSet& sections) : sections_(sections) {}
+    Abbreviations(Run& run, const SectionSet& sections) : run_(run), sections_(sections) {}
     // Notes the version of each unit of the section (.debug_info or .debug_types) for
     // the table it names.
     void note_versions(SectionId units);
     unsigned version_at(uint64_t offset) const;
     // What units name at many offsets of one table would be read again from each: what
     // is read is measured.
-    const AbbreviationTable& table_at(Run& run, uint64_t offset);
+    const AbbreviationTable& table_at(uint64_t offset);
     const AttributeSpec& spec(const Abbreviation& abbreviation, uint32_t k) const {
         return specs_[abbreviation.first + k];
     }
     void clear();
 
   private:
+    Run& run_;
     const SectionSet& sections_;
     std::unordered_map<uint64_t, AbbreviationTable> tables_;
     std::vector<AttributeSpec> specs_;
@@ -63,7 +64,7 @@ class Abbreviations {
 // The abbreviations of .debug_abbrev one after another, as they lie in the section.
 class AbbreviationWalk {
   public:
-    AbbreviationWalk(const SectionSet& sections, const Abbreviations& tables);
+    AbbreviationWalk(Run& run, const SectionSet& sections, const Abbreviations& tables);
     struct Item {
         uint64_t offset = 0, code = 0, tag = 0;
         uint8_t children = 0;
@@ -76,9 +77,10 @@ class AbbreviationWalk {
     // implicit constant, whose value the pair holds.
     bool next_pair(const Item& item, AttributeSpec* spec, bool* has_value);
     // Says where the section could not be read, if it could not (422).
-    void finish(Run& run);
+    void finish();
 
   private:
+    Run& run_;
     const SectionSet& sections_;
     const Abbreviations& tables_;
     ByteReader in_;
@@ -109,18 +111,19 @@ enum class UnitStep { READ, SKIP, STOP };
 // The units of .debug_info or .debug_types, one after another.
 class UnitReader {
   public:
-    UnitReader(const SectionSet& sections, SectionId section);
+    UnitReader(Run& run, const SectionSet& sections, SectionId section);
     bool done() const { return in_.position() >= in_.size(); }
     uint64_t position() const { return in_.position(); }
     // Reads the next unit's header. READ: a unit whose entries can be read; SKIP: a unit
     // that cannot, the next one can be tried; STOP: the section cannot be read further.
     // The header holds what could be read, and what is wrong is said.
-    UnitStep next(Run& run, UnitHeader* header);
+    UnitStep next(UnitHeader* header);
 
   private:
     bool read_rest(UnitHeader& h);
-    UnitStep check(Run& run, const UnitHeader& h);
+    UnitStep check(const UnitHeader& h);
 
+    Run& run_;
     const SectionSet& sections_;
     SectionId section_;
     ByteReader in_;
@@ -155,16 +158,17 @@ class EntryReader {
     enum class Next { ENTRY, NULL_ENTRY, END, FAILED };
     // The next entry; a null entry ends a list of siblings. END after the unit's
     // top-level entry and its children; FAILED (said) when an entry cannot be read.
-    Next next(Run& run, Entry* entry);
+    Next next(Entry* entry);
     // The value of the next pair of the current entry's abbreviation; false (said) when
     // it cannot be read, which ends the unit.
-    bool value(Run& run, const AttributeSpec& spec, AttributeValue* value);
+    bool value(const AttributeSpec& spec, AttributeValue* value);
     // Bytes other than zero after the tree, inside the unit, are said once.
-    void finish(Run& run);
+    void finish();
 
   private:
     void find_bases(const AbbreviationTable& table);
 
+    Run& run_;
     const SectionSet& sections_;
     Abbreviations& abbreviations_;
     const AbbreviationTable& table_;

@@ -25,38 +25,39 @@ bool checked_length(unsigned opcode, unsigned version) {
     return opcode <= 8 || (version >= 3 && opcode >= 10 && opcode <= 12);
 }
 
-LineProgramReader::LineProgramReader(const SectionSet& sections, uint64_t offset)
-    : sections_(sections), in_(sections.reader(LINE)) {
+LineProgramReader::LineProgramReader(Run& run, const SectionSet& sections, uint64_t offset)
+    : run_(run), sections_(sections), in_(sections.reader(LINE)) {
     in_.seek(offset);
     header_.offset = offset;
 }
 
-void LineProgramReader::cut(Run& run, const char* what) const {
-    message(run.messages, 422, sections_[LINE].name, unsigned(header_.offset), what);
+void LineProgramReader::cut(const char* what) const {
+    message(run_.messages, 422, sections_[LINE].name, unsigned(header_.offset), what);
 }
 
-LineProgramReader::HeaderRead LineProgramReader::header(Run& run, LineHeader* header) {
+LineProgramReader::HeaderRead LineProgramReader::header(LineHeader* header) {
     LineHeader& h = header_;
     h.length = in_.u32();
     if (!in_.ok()) {
-        cut(run, "section");
+        cut("section");
         return HeaderRead::FAILED;
     }
     if (h.length == 0xFFFFFFFF) {
-        message(run.messages, 421, "line-number program", unsigned(h.offset));
+        message(run_.messages, 421, "line-number program", unsigned(h.offset));
         return HeaderRead::FAILED;
     }
     h.end = h.offset + 4 + uint64_t(h.length);
     if (h.end > in_.size()) {
-        message(run.messages, 649, unsigned(h.end));
+        message(run_.messages, 649, unsigned(h.end));
         return HeaderRead::FAILED;
     }
     // Units may name programs that overlap one another: what is read of them is measured.
-    charge_read_allowance(run, h.end - h.offset);
+    charge_read_allowance(run_, h.end - h.offset);
     h.version = in_.u16();
     *header = h;
     if (!known_version(h.version)) {
-        message(run.messages, 420, "line-number program", unsigned(h.offset), "version", h.version);
+        message(run_.messages, 420, "line-number program", unsigned(h.offset), "version",
+                h.version);
         return HeaderRead::UNKNOWN_VERSION;
     }
     context_ = UnitContext::of_version(h.version, &sections_, LINE);
@@ -73,7 +74,7 @@ LineProgramReader::HeaderRead LineProgramReader::header(Run& run, LineHeader* he
     h.line_range = in_.u8();
     h.opcode_base = in_.u8();
     if (!fits()) {
-        cut(run, "program");
+        cut("program");
         return HeaderRead::FAILED;
     }
     for (unsigned opcode = 1; opcode < h.opcode_base && in_.ok(); ++opcode)
@@ -82,28 +83,28 @@ LineProgramReader::HeaderRead LineProgramReader::header(Run& run, LineHeader* he
     return HeaderRead::OK;
 }
 
-bool LineProgramReader::entry_formats(Run& run, std::vector<EntryFormat>* formats) {
+bool LineProgramReader::entry_formats(std::vector<EntryFormat>* formats) {
     uint8_t fields = in_.u8();
     formats->clear();
     for (unsigned k = 0; k < fields && in_.ok(); ++k) {
         uint64_t content = in_.uleb128();
         formats->push_back({content, in_.uleb128()});
     }
-    return entries_fit(run);
+    return entries_fit();
 }
 
-bool LineProgramReader::entry_count(Run& run, uint64_t* count) {
+bool LineProgramReader::entry_count(uint64_t* count) {
     *count = in_.uleb128();
-    return entries_fit(run);
+    return entries_fit();
 }
 
-bool LineProgramReader::entries_fit(Run& run) const {
+bool LineProgramReader::entries_fit() const {
     if (fits()) return true;
-    message(run.messages, 422, sections_[LINE].name, unsigned(in_.position()), "program");
+    message(run_.messages, 422, sections_[LINE].name, unsigned(in_.position()), "program");
     return false;
 }
 
-bool LineProgramReader::entry(Run& run, const std::vector<EntryFormat>& formats, FileEntry* entry) {
+bool LineProgramReader::entry(const std::vector<EntryFormat>& formats, FileEntry* entry) {
     FileEntry& e = *entry;
     e = FileEntry();
     const uint64_t at = in_.position();
@@ -113,9 +114,9 @@ bool LineProgramReader::entry(Run& run, const std::vector<EntryFormat>& formats,
         ValueRead read = read_value(in_, f.form, 0, context_, header_.end, &v);
         if (read != ValueRead::OK) {
             if (read == ValueRead::UNKNOWN_FORM)
-                message(run.messages, 647);
+                message(run_.messages, 647);
             else
-                message(run.messages, 422, sections_[LINE].name, unsigned(value_at), "program");
+                message(run_.messages, 422, sections_[LINE].name, unsigned(value_at), "program");
             return false;
         }
         switch (f.content) {
@@ -124,7 +125,7 @@ bool LineProgramReader::entry(Run& run, const std::vector<EntryFormat>& formats,
                 e.name = v.text;
                 e.name_length = v.text_length;
                 // A string of a table may be named by any number of entries.
-                if (f.form != DW_FORM_string) charge_read_allowance(run, e.name_length);
+                if (f.form != DW_FORM_string) charge_read_allowance(run_, e.name_length);
             }
             break;
         case DW_LNCT_directory_index: e.directory = v.number; break;
@@ -145,7 +146,7 @@ bool LineProgramReader::entry(Run& run, const std::vector<EntryFormat>& formats,
         }
     }
     // An entry of no bytes is one more that nothing in the file pays for.
-    if (in_.position() == at) charge_read_allowance(run, 1);
+    if (in_.position() == at) charge_read_allowance(run_, 1);
     return true;
 }
 
@@ -165,13 +166,13 @@ bool LineProgramReader::next_file(std::string* name, FileEntry* entry) {
     return true;
 }
 
-bool LineProgramReader::start_program(Run& run) {
+bool LineProgramReader::start_program() {
     if (!fits()) {
-        cut(run, "program");
+        cut("program");
         return false;
     }
     if (header_.program > header_.end) {
-        message(run.messages, 650);
+        message(run_.messages, 650);
         return false;
     }
     in_.seek(header_.program);
@@ -184,11 +185,11 @@ LineState LineProgramReader::initial_state() const {
     return s;
 }
 
-void LineProgramReader::complain(Run& run, LineStep step, uint64_t offset) const {
+void LineProgramReader::complain(LineStep step, uint64_t offset) const {
     if (step == LineStep::OVERRUN)
-        message(run.messages, 422, sections_[LINE].name, unsigned(offset), "program");
+        message(run_.messages, 422, sections_[LINE].name, unsigned(offset), "program");
     else if (step == LineStep::BAD)
-        message(run.messages, 650);
+        message(run_.messages, 650);
 }
 
 void LineProgramReader::advance(LineState& s, uint64_t operations) const {

@@ -81,24 +81,24 @@ enum class LineStep { NONE, ROW, END, OVERRUN, BAD };
 
 class LineProgramReader {
   public:
-    LineProgramReader(const SectionSet& sections, uint64_t offset);
+    LineProgramReader(Run& run, const SectionSet& sections, uint64_t offset);
     enum class HeaderRead { OK, UNKNOWN_VERSION, FAILED };
     // The header up to the opcode lengths; the version alone for a version this reader
     // does not know. What is wrong is said.
-    HeaderRead header(Run& run, LineHeader* header);
+    HeaderRead header(LineHeader* header);
     const UnitContext& context() const { return context_; }
 
     // Version 5: the format of the directory or the file entries, how many follow, and
     // each of them.
-    bool entry_formats(Run& run, std::vector<EntryFormat>* formats);
-    bool entry_count(Run& run, uint64_t* count);
-    bool entry(Run& run, const std::vector<EntryFormat>& formats, FileEntry* entry);
+    bool entry_formats(std::vector<EntryFormat>* formats);
+    bool entry_count(uint64_t* count);
+    bool entry(const std::vector<EntryFormat>& formats, FileEntry* entry);
     // Versions 2 to 4: the next directory, or file, of the lists that an empty name ends.
     bool next_directory(std::string* name);
     bool next_file(std::string* name, FileEntry* entry);
     // After the entries: false (said) when the header runs past the program, or the
     // program would begin past its end.
-    bool start_program(Run& run);
+    bool start_program();
 
     // The statement program from start_program() on.
     LineState initial_state() const;
@@ -106,7 +106,7 @@ class LineProgramReader {
     uint64_t position() const { return in_.position(); }
     LineStep step(LineState* state, LineOp* op) { return execute(in_, state, op); }
     // Says what stopped the program at the opcode at offset: OVERRUN or BAD.
-    void complain(Run& run, LineStep step, uint64_t offset) const;
+    void complain(LineStep step, uint64_t offset) const;
     // Runs the sequence's opcodes again from its first, from, up to the one at last,
     // giving each row appended with the opcode's offset.
     void replay(uint64_t from, uint64_t last,
@@ -118,9 +118,10 @@ class LineProgramReader {
     LineStep run_standard(ByteReader& in, LineState& s, LineOp& op) const;
     void advance(LineState& s, uint64_t operations) const;
     bool fits() const { return in_.ok() && in_.position() <= header_.end; }
-    bool entries_fit(Run& run) const;
-    void cut(Run& run, const char* what) const;
+    bool entries_fit() const;
+    void cut(const char* what) const;
 
+    Run& run_;
     const SectionSet& sections_;
     ByteReader in_;
     LineHeader header_;

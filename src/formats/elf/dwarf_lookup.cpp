@@ -119,8 +119,9 @@ void read_address_table(ByteReader& in, uint64_t end, unsigned address_size,
 
 // ---- The name index ----
 
-NameIndexReader::NameIndexReader(const SectionSet& sections, ByteReader& in)
-    : sections_(sections), in_(in), context_(UnitContext::of_version(5, &sections, NAMES)) {}
+NameIndexReader::NameIndexReader(Run& run, const SectionSet& sections, ByteReader& in)
+    : run_(run), sections_(sections), in_(in),
+      context_(UnitContext::of_version(5, &sections, NAMES)) {}
 
 uint64_t NameIndexReader::number_at(uint64_t table, uint32_t k, unsigned width) const {
     ByteReader at = sections_.reader(NAMES);
@@ -128,10 +129,10 @@ uint64_t NameIndexReader::number_at(uint64_t table, uint32_t k, unsigned width) 
     return at.uint(width);
 }
 
-NameIndexReader::Start NameIndexReader::header(Run& run, NameIndexHeader* header) {
+NameIndexReader::Start NameIndexReader::header(NameIndexHeader* header) {
     NameIndexHeader& h = header_;
     h = NameIndexHeader();
-    SetStart start = read_set_header(run, in_, sections_[NAMES], &h.set);
+    SetStart start = read_set_header(run_, in_, sections_[NAMES], &h.set);
     *header = h;
     if (start != SetStart::OK)
         return start == SetStart::FAILED ? Start::FAILED : Start::BAD_VERSION;
@@ -165,7 +166,7 @@ NameIndexReader::Start NameIndexReader::header(Run& run, NameIndexHeader* header
     pool_ = at + h.abbrev_size;
     *header = h;
     if (!in_.ok() || in_.position() > end || pool_ > end || !read_abbreviations(abbreviations)) {
-        message(run.messages, 422, sections_[NAMES].name, unsigned(h.set.offset), "set");
+        message(run_.messages, 422, sections_[NAMES].name, unsigned(h.set.offset), "set");
         return Start::CUT;
     }
     return Start::OK;
@@ -191,8 +192,7 @@ bool NameIndexReader::read_abbreviations(uint64_t start) {
     }
 }
 
-bool NameIndexReader::entries(Run& run, uint64_t offset,
-                              const std::function<void(const IndexEntry&)>& each) {
+bool NameIndexReader::entries(uint64_t offset, const std::function<void(const IndexEntry&)>& each) {
     const uint64_t end = header_.set.end;
     ByteReader in = sections_.reader(NAMES);
     in.seek(pool_ + offset);
@@ -201,14 +201,15 @@ bool NameIndexReader::entries(Run& run, uint64_t offset,
         entry.offset = in.position();
         uint64_t code = in.uleb128();
         if (!in.ok() || in.position() > end) {
-            message(run.messages, 422, sections_[NAMES].name, unsigned(entry.offset), "name index");
+            message(run_.messages, 422, sections_[NAMES].name, unsigned(entry.offset),
+                    "name index");
             return false;
         }
         if (code == 0) return true;
         auto found = std::find_if(abbreviations_.begin(), abbreviations_.end(),
                                   [&](const IndexAbbreviation& a) { return a.code == code; });
         if (found == abbreviations_.end()) {
-            message(run.messages, 658);
+            message(run_.messages, 658);
             return false;
         }
         entry.abbreviation = &*found;
@@ -218,13 +219,13 @@ bool NameIndexReader::entries(Run& run, uint64_t offset,
             uint64_t at = in.position();
             ValueRead read =
                 read_value(in, found->attributes[k].second, 0, context_, end, &entry.values[k]);
-            if (read == ValueRead::UNKNOWN_FORM) message(run.messages, 647);
+            if (read == ValueRead::UNKNOWN_FORM) message(run_.messages, 647);
             if (read == ValueRead::OVERRUN)
-                message(run.messages, 422, sections_[NAMES].name, unsigned(at), "name index");
+                message(run_.messages, 422, sections_[NAMES].name, unsigned(at), "name index");
             if (read != ValueRead::OK) return false;
         }
         // Names may share their entries: what is read of the pool is measured.
-        charge_read_allowance(run, 1 + in.position() - before);
+        charge_read_allowance(run_, 1 + in.position() - before);
         each(entry);
     }
 }

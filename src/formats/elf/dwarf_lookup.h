@@ -84,11 +84,11 @@ struct IndexEntry {
 
 class NameIndexReader {
   public:
-    NameIndexReader(const SectionSet& sections, ByteReader& in);
+    NameIndexReader(Run& run, const SectionSet& sections, ByteReader& in);
     enum class Start { OK, BAD_VERSION, FAILED, CUT };
     // The header, then the places of its tables and its abbreviations. FAILED: the
     // section ends; CUT: the set's tables do not fit it, the next set can be tried.
-    Start header(Run& run, NameIndexHeader* header);
+    Start header(NameIndexHeader* header);
     const std::vector<IndexAbbreviation>& abbreviations() const { return abbreviations_; }
     // The k-th element of the unit lists, buckets, hashes and name tables.
     uint64_t comp_unit(uint32_t k) const { return offset_at(comp_units_, k); }
@@ -100,13 +100,14 @@ class NameIndexReader {
     uint64_t entry_offset(uint32_t k) const { return offset_at(entries_, k); }
     // The entries of one name from the pool offset on, up to the one of code 0; false
     // (said) when one cannot be read.
-    bool entries(Run& run, uint64_t offset, const std::function<void(const IndexEntry&)>& each);
+    bool entries(uint64_t offset, const std::function<void(const IndexEntry&)>& each);
 
   private:
     uint64_t offset_at(uint64_t table, uint32_t k) const { return number_at(table, k, 4); }
     uint64_t number_at(uint64_t table, uint32_t k, unsigned width) const;
     bool read_abbreviations(uint64_t end);
 
+    Run& run_;
     const SectionSet& sections_;
     ByteReader& in_;
     NameIndexHeader header_;

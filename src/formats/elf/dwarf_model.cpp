@@ -49,59 +49,60 @@ uint32_t symbol_file(Run& run, const std::string& name) {
 
 } // namespace
 
-ModelReader::ModelReader(SectionSet& sections, const char* file, bool with_types)
-    : sections_(sections), file_(file), with_types_(with_types), abbreviations_(sections) {}
+ModelReader::ModelReader(Run& run, SectionSet& sections, const char* file, bool with_types)
+    : run_(run), sections_(sections), file_(file), with_types_(with_types),
+      abbreviations_(run, sections) {}
 
-void ModelReader::leave_out(Run& run, LeftOut kind) {
+void ModelReader::leave_out(LeftOut kind) {
     if (said_[kind]) return;
     said_[kind] = true;
-    message(run.messages, 431, file_, LEFT_OUT_NAMES[kind]);
+    message(run_.messages, 431, file_, LEFT_OUT_NAMES[kind]);
 }
 
 // ---- Units and entries ----
 
-void ModelReader::read_units(Run& run) {
+void ModelReader::read_units() {
     abbreviations_.note_versions(INFO);
     for (size_t k = 0; k < sections_[TYPES].instances.size(); ++k) {
         sections_.select(TYPES, k);
-        sections_.load(run, TYPES);
+        sections_.load(TYPES);
         abbreviations_.note_versions(TYPES);
-        if (with_types_) read_type_units(run, TYPES, uint32_t(k + 1));
+        if (with_types_) read_type_units(TYPES, uint32_t(k + 1));
         kept_.push_back(std::move(sections_[TYPES].bytes));
     }
-    if (with_types_) read_type_units(run, INFO, 0);
-    UnitReader units(sections_, INFO);
+    if (with_types_) read_type_units(INFO, 0);
+    UnitReader units(run_, sections_, INFO);
     UnitHeader header;
     DieTree tree; // each unit's in turn, its storage kept
     while (!units.done()) {
-        UnitStep step = units.next(run, &header);
+        UnitStep step = units.next(&header);
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP || header.type_unit) continue;
-        read_tree(run, INFO, header, &tree);
+        read_tree(INFO, header, &tree);
         if (tree.dies.empty()) continue;
-        read_lines(run, tree);
-        if (with_types_) read_unit(run, tree);
+        read_lines(tree);
+        if (with_types_) read_unit(tree);
     }
 }
 
 // The type units of a section, kept by signature for the units that name their types.
-void ModelReader::read_type_units(Run& run, SectionId section, uint32_t instance) {
-    UnitReader units(sections_, section);
+void ModelReader::read_type_units(SectionId section, uint32_t instance) {
+    UnitReader units(run_, sections_, section);
     UnitHeader header;
     while (!units.done()) {
-        UnitStep step = units.next(run, &header);
+        UnitStep step = units.next(&header);
         if (step == UnitStep::STOP) break;
         if (step == UnitStep::SKIP || !header.type_unit) continue;
         auto tree = std::make_unique<DieTree>();
         tree->instance = instance;
-        read_tree(run, section, header, tree.get());
+        read_tree(section, header, tree.get());
         type_units_.emplace(header.id, std::move(tree));
     }
 }
 
 // A unit's entries, as far as they can be read; false when one could not be.
-bool ModelReader::read_tree(Run& run, SectionId section, const UnitHeader& header, DieTree* tree) {
-    EntryReader entries(run, sections_, section, header, abbreviations_);
+bool ModelReader::read_tree(SectionId section, const UnitHeader& header, DieTree* tree) {
+    EntryReader entries(run_, sections_, section, header, abbreviations_);
     unit_start_ = header.offset;
     tree->dies.clear();
     tree->index.clear();
@@ -112,7 +113,7 @@ bool ModelReader::read_tree(Run& run, SectionId section, const UnitHeader& heade
     Entry entry;
     AttributeValue value;
     bool whole = true;
-    for (EntryReader::Next next; (next = entries.next(run, &entry)) != EntryReader::Next::END;) {
+    for (EntryReader::Next next; (next = entries.next(&entry)) != EntryReader::Next::END;) {
         if (next == EntryReader::Next::FAILED) {
             whole = false;
             break;
@@ -126,8 +127,8 @@ bool ModelReader::read_tree(Run& run, SectionId section, const UnitHeader& heade
         if (!open.empty() && open.size() == entry.depth) die.parent = open.back();
         for (uint32_t k = 0; k < entry.abbreviation->count && whole; ++k) {
             const AttributeSpec& spec = abbreviations_.spec(*entry.abbreviation, k);
-            whole = entries.value(run, spec, &value);
-            if (whole) read_attribute(run, die, spec, value.value, tree->context);
+            whole = entries.value(spec, &value);
+            if (whole) read_attribute(die, spec, value.value, tree->context);
         }
         if (!whole) break;
         tree->index.emplace(die.offset, uint32_t(tree->dies.size()));
@@ -144,7 +145,7 @@ bool ModelReader::read_tree(Run& run, SectionId section, const UnitHeader& heade
     return whole;
 }
 
-Place ModelReader::place_of(Run& run, const FormValue& v, const UnitContext& unit) {
+Place ModelReader::place_of(const FormValue& v, const UnitContext& unit) {
     Place place;
     if (v.kind != FormValue::BLOCK) {
         place.kind = v.kind == FormValue::NUMBER ? Place::LIST : Place::OTHER;
@@ -153,7 +154,7 @@ Place ModelReader::place_of(Run& run, const FormValue& v, const UnitContext& uni
     ByteReader in(v.block, v.number, sections_.order());
     Operation op;
     if (v.number == 0 ||
-        read_operation(run, in, v.number, unit, "location expression", &op) !=
+        read_operation(run_, in, v.number, unit, "location expression", &op) !=
             OperationRead::DONE ||
         in.position() != v.number) {
         place.kind = Place::OTHER;
@@ -195,20 +196,19 @@ void ModelReader::read_reference(const FormValue& v, uint64_t* target, Die::Refe
 }
 
 // A member's offset: a constant, or an expression of one DW_OP_plus_uconst (DWARF 2).
-void ModelReader::read_member_offset(Run& run, Die& die, const FormValue& v,
-                                     const UnitContext& unit) const {
+void ModelReader::read_member_offset(Die& die, const FormValue& v, const UnitContext& unit) const {
     die.has_member_offset = v.kind == FormValue::NUMBER || v.kind == FormValue::SIGNED;
     die.member_offset = v.number;
     if (v.kind != FormValue::BLOCK) return;
     Operation op;
     ByteReader in(v.block, v.number, sections_.order());
-    die.has_member_offset = read_operation(run, in, v.number, unit, "location expression", &op) ==
+    die.has_member_offset = read_operation(run_, in, v.number, unit, "location expression", &op) ==
                                 OperationRead::DONE &&
                             op.opcode == DW_OP_plus_uconst && in.position() == v.number;
     die.member_offset = op.values[0];
 }
 
-void ModelReader::read_attribute(Run& run, Die& die, const AttributeSpec& spec, const FormValue& v,
+void ModelReader::read_attribute(Die& die, const AttributeSpec& spec, const FormValue& v,
                                  const UnitContext& unit) {
     const bool constant = v.kind == FormValue::NUMBER || v.kind == FormValue::SIGNED;
     switch (spec.attribute) {
@@ -233,7 +233,7 @@ void ModelReader::read_attribute(Run& run, Die& die, const AttributeSpec& spec, 
         die.has_count = constant;
         die.count = v.number;
         break;
-    case DW_AT_data_member_location: read_member_offset(run, die, v, unit); break;
+    case DW_AT_data_member_location: read_member_offset(die, v, unit); break;
     case DW_AT_bit_size: die.bit_size = uint32_t(v.number); break;
     case DW_AT_bit_offset:
         die.has_bit_offset = constant;
@@ -260,7 +260,7 @@ void ModelReader::read_attribute(Run& run, Die& die, const AttributeSpec& spec, 
         die.has_stmt_list = constant;
         die.stmt_list = v.number;
         break;
-    case DW_AT_location: die.location = place_of(run, v, unit); break;
+    case DW_AT_location: die.location = place_of(v, unit); break;
     case DW_AT_external: die.external = v.number != 0; break;
     case DW_AT_declaration: die.declaration = v.number != 0; break;
     default: break;
@@ -269,18 +269,18 @@ void ModelReader::read_attribute(Run& run, Die& die, const AttributeSpec& spec, 
 
 // ---- Scopes ----
 
-void ModelReader::read_unit(Run& run, const DieTree& tree) {
+void ModelReader::read_unit(const DieTree& tree) {
     const Die& root = tree.dies[0];
     if (root.tag != DW_TAG_compile_unit && root.tag != DW_TAG_partial_unit) return;
-    ScopeEntry* global = run.type_model.global_scope;
-    run.type_model.current_scope = global;
-    module_ = new_scope(run, SC_MODULE);
+    ScopeEntry* global = run_.type_model.global_scope;
+    run_.type_model.current_scope = global;
+    module_ = new_scope(run_, SC_MODULE);
     module_->name = root.text();
     ScopePart& part = module_->make_scope();
     part.file_name = module_->name;
     part.first_line = part.last_line = 0;
     cover_lines(module_, 0, UINT64_MAX);
-    add_entry(run, module_);
+    add_entry(run_, module_);
     current_file_ = UINT32_MAX;
     // The entries below the unit's, one scope open for each function and block met; an
     // entry that opens no scope is passed over with its descendants.
@@ -292,7 +292,7 @@ void ModelReader::read_unit(Run& run, const DieTree& tree) {
     for (uint32_t k = 1; k < tree.dies.size();) {
         while (levels.size() > 1 && k >= levels.back().end)
             levels.pop_back();
-        ScopeEntry* opened = read_entry(run, tree, k, levels.back().scope);
+        ScopeEntry* opened = read_entry(tree, k, levels.back().scope);
         if (opened) {
             levels.push_back({opened, tree.dies[k].end});
             ++k;
@@ -300,31 +300,31 @@ void ModelReader::read_unit(Run& run, const DieTree& tree) {
             k = tree.dies[k].end;
         }
     }
-    finish_aggregates(run);
-    run.type_model.current_scope = global;
+    finish_aggregates();
+    run_.type_model.current_scope = global;
 }
 
-ScopeEntry* ModelReader::read_entry(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope) {
+ScopeEntry* ModelReader::read_entry(const DieTree& tree, uint32_t k, ScopeEntry* scope) {
     const Die& die = tree.dies[k];
     switch (die.tag) {
-    case DW_TAG_subprogram: return read_function(run, tree, k, scope);
+    case DW_TAG_subprogram: return read_function(tree, k, scope);
     case DW_TAG_lexical_block: {
         if (scope->sclass != SC_FUNC && scope->sclass != SC_BLOCK) return nullptr;
-        ScopeEntry* block = open_scope(run, SC_BLOCK, scope, die.decl_line);
+        ScopeEntry* block = open_scope(SC_BLOCK, scope, die.decl_line);
         if (die.has_low_pc && die.has_high_pc)
             cover_lines(block, die.low_pc,
                         die.high_pc_is_length ? die.low_pc + die.high_pc : die.high_pc);
         return block;
     }
     case DW_TAG_variable:
-    case DW_TAG_formal_parameter: read_variable(run, tree, k, scope); return nullptr;
-    case DW_TAG_typedef: read_typedef(run, tree, k, scope); return nullptr;
+    case DW_TAG_formal_parameter: read_variable(tree, k, scope); return nullptr;
+    case DW_TAG_typedef: read_typedef(tree, k, scope); return nullptr;
     case DW_TAG_structure_type:
     case DW_TAG_union_type:
     case DW_TAG_enumeration_type:
-        if (die.name) aggregate(run, tree, die);
+        if (die.name) aggregate(tree, die);
         return nullptr;
-    case DW_TAG_inlined_subroutine: leave_out(run, LEFT_INLINED); return nullptr;
+    case DW_TAG_inlined_subroutine: leave_out(LEFT_INLINED); return nullptr;
     case DW_TAG_class_type:
     case DW_TAG_namespace:
     case DW_TAG_imported_module:
@@ -332,20 +332,20 @@ ScopeEntry* ModelReader::read_entry(Run& run, const DieTree& tree, uint32_t k, S
     case DW_TAG_template_type_param:
     case DW_TAG_template_value_param:
     case DW_TAG_GNU_template_parameter_pack:
-    case DW_TAG_GNU_formal_parameter_pack: leave_out(run, LEFT_CXX); return nullptr;
+    case DW_TAG_GNU_formal_parameter_pack: leave_out(LEFT_CXX); return nullptr;
     default: return nullptr;
     }
 }
 
 // A function or block scope opened in a scope, at a line.
-ScopeEntry* ModelReader::open_scope(Run& run, uint32_t sclass, ScopeEntry* holder, uint32_t line) {
-    run.type_model.current_scope = holder;
-    ScopeEntry* scope = new_scope(run, sclass);
+ScopeEntry* ModelReader::open_scope(uint32_t sclass, ScopeEntry* holder, uint32_t line) {
+    run_.type_model.current_scope = holder;
+    ScopeEntry* scope = new_scope(run_, sclass);
     ScopePart& part = scope->make_scope();
     part.first_line = part.last_line = line;
     part.file_name = current_file_name_;
-    add_entry(run, scope);
-    charge_read_allowance(run, 1);
+    add_entry(run_, scope);
+    charge_read_allowance(run_, 1);
     return scope;
 }
 
@@ -353,41 +353,40 @@ ScopeEntry* ModelReader::open_scope(Run& run, uint32_t sclass, ScopeEntry* holde
 // is another than the last one's. The entry is not chained for look-ups by name: those
 // serve the reading of side files, whose names never reach into another input's
 // modules.
-void ModelReader::declare(Run& run, ScopeEntry* scope, ScopeEntry* entry, const Die& die) {
+void ModelReader::declare(ScopeEntry* scope, ScopeEntry* entry, const Die& die) {
     if (die.decl_file != current_file_ && die.decl_file < file_names_.size() &&
         !file_names_[die.decl_file].empty()) {
         current_file_ = die.decl_file;
         current_file_name_ = file_names_[die.decl_file];
-        add_filename_entry(run, scope, current_file_name_, die.decl_line);
+        add_filename_entry(run_, scope, current_file_name_, die.decl_line);
     }
     entry->line = die.decl_line;
     scope->make_scope().entries.push_back(entry);
-    charge_read_allowance(run, 1);
+    charge_read_allowance(run_, 1);
 }
 
-ScopeEntry* ModelReader::read_function(Run& run, const DieTree& tree, uint32_t k,
-                                       ScopeEntry* scope) {
+ScopeEntry* ModelReader::read_function(const DieTree& tree, uint32_t k, ScopeEntry* scope) {
     const Die& die = tree.dies[k];
     if (die.declaration || !die.has_low_pc) {
-        if (die.origin_kind != Die::NO_REFERENCE) leave_out(run, LEFT_INLINED);
+        if (die.origin_kind != Die::NO_REFERENCE) leave_out(LEFT_INLINED);
         return nullptr;
     }
     const Die* named = &die;
     if (!die.name && die.origin_kind == Die::OFFSET) named = tree.at(die.origin);
     if (!named || !named->name) {
-        leave_out(run, die.origin_kind == Die::NO_REFERENCE ? LEFT_OTHER_TYPES : LEFT_CXX);
+        leave_out(die.origin_kind == Die::NO_REFERENCE ? LEFT_OTHER_TYPES : LEFT_CXX);
         return nullptr;
     }
-    ScopeEntry* function = new_entry(run, named->external ? SC_EXTERN : SC_STATIC);
+    ScopeEntry* function = new_entry(run_, named->external ? SC_EXTERN : SC_STATIC);
     function->name = named->text();
-    function->type = new_type(run);
-    Type* result = named->type_kind != Die::NO_REFERENCE ? type_of(run, tree, *named) : nullptr;
+    function->type = new_type(run_);
+    Type* result = named->type_kind != Die::NO_REFERENCE ? type_of(tree, *named) : nullptr;
     if (result) *function->type = *result;
-    if (function->type->empty()) push_void(run, function->type);
-    function->type->push(run, TypeNode{TYPE_FUNCTION, "(", 0, 0, nullptr});
-    declare(run, scope, function, *named);
-    note_extent(run, function->name, die);
-    ScopeEntry* body = open_scope(run, SC_FUNC, scope, named->decl_line);
+    if (function->type->empty()) push_void(function->type);
+    function->type->push(run_, TypeNode{TYPE_FUNCTION, "(", 0, 0, nullptr});
+    declare(scope, function, *named);
+    note_extent(function->name, die);
+    ScopeEntry* body = open_scope(SC_FUNC, scope, named->decl_line);
     body->make_scope().function = function;
     if (die.has_high_pc)
         cover_lines(body, die.low_pc,
@@ -397,29 +396,29 @@ ScopeEntry* ModelReader::read_function(Run& run, const DieTree& tree, uint32_t k
 
 // The symbols that give the writers a function's extent: its own at its first address
 // when the file has none of its name, and the end symbol at its DWARF end.
-void ModelReader::note_extent(Run& run, const std::string& name, const Die& die) {
-    uint32_t segment = segment_at(run, die.low_pc);
-    uint32_t file = symbol_file(run, name);
-    if (!find_symbol(run, name.c_str()))
-        add_symbol(run, name.c_str(), uint32_t(die.low_pc), segment, 0, 0);
+void ModelReader::note_extent(const std::string& name, const Die& die) {
+    uint32_t segment = segment_at(run_, die.low_pc);
+    uint32_t file = symbol_file(run_, name);
+    if (!find_symbol(run_, name.c_str()))
+        add_symbol(run_, name.c_str(), uint32_t(die.low_pc), segment, 0, 0);
     if (!die.has_high_pc) return;
     uint64_t end = die.high_pc_is_length ? die.low_pc + die.high_pc : die.high_pc;
     std::string end_name = "__end_of" + name;
-    if (!find_symbol(run, end_name.c_str()))
-        add_symbol(run, end_name.c_str(), uint32_t(end), segment, file, 0x2);
+    if (!find_symbol(run_, end_name.c_str()))
+        add_symbol(run_, end_name.c_str(), uint32_t(end), segment, file, 0x2);
 }
 
-void ModelReader::read_variable(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope) {
+void ModelReader::read_variable(const DieTree& tree, uint32_t k, ScopeEntry* scope) {
     const Die& die = tree.dies[k];
     const Die* named = &die;
     if (die.origin_kind == Die::OFFSET) named = tree.at(die.origin);
     if (die.origin_kind == Die::OTHER_UNIT || !named) {
-        leave_out(run, LEFT_OTHER_UNITS);
+        leave_out(LEFT_OTHER_UNITS);
         return;
     }
     const Place& place = die.location;
-    if (place.kind == Place::LIST) leave_out(run, LEFT_LOCATION_LISTS);
-    if (place.kind == Place::OTHER) leave_out(run, LEFT_EXPRESSIONS);
+    if (place.kind == Place::LIST) leave_out(LEFT_LOCATION_LISTS);
+    if (place.kind == Place::OTHER) leave_out(LEFT_EXPRESSIONS);
     if (!named->name || (place.kind != Place::ADDRESS && place.kind != Place::FRAME &&
                          place.kind != Place::REGISTER))
         return;
@@ -432,13 +431,13 @@ void ModelReader::read_variable(Run& run, const DieTree& tree, uint32_t k, Scope
         sclass = die.tag == DW_TAG_formal_parameter ? SC_PARAM : SC_AUTO;
     else if (place.kind == Place::REGISTER)
         sclass = SC_REG;
-    if (sclass == SC_REG && (value = register_of_dwarf(run, value)) == 0) {
-        leave_out(run, LEFT_EXPRESSIONS);
+    if (sclass == SC_REG && (value = register_of_dwarf(value)) == 0) {
+        leave_out(LEFT_EXPRESSIONS);
         return;
     }
-    Type* type = type_of(run, tree, *named);
+    Type* type = type_of(tree, *named);
     if (!type) return;
-    ScopeEntry* variable = new_entry(run, sclass);
+    ScopeEntry* variable = new_entry(run_, sclass);
     variable->name = named->text();
     variable->type = type;
     variable->value = value;
@@ -447,35 +446,35 @@ void ModelReader::read_variable(Run& run, const DieTree& tree, uint32_t k, Scope
         variable->flags |= ENTRY_LOCATED;
         variable->location_value = value;
         variable->location_segment =
-            place.kind == Place::ADDRESS ? segment_at(run, place.value) : 0;
+            place.kind == Place::ADDRESS ? segment_at(run_, place.value) : 0;
     }
-    declare(run, scope, variable, *named);
+    declare(scope, variable, *named);
 }
 
-void ModelReader::read_typedef(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope) {
+void ModelReader::read_typedef(const DieTree& tree, uint32_t k, ScopeEntry* scope) {
     const Die& die = tree.dies[k];
-    Type* type = die.type_kind == Die::NO_REFERENCE ? nullptr : type_of(run, tree, die);
+    Type* type = die.type_kind == Die::NO_REFERENCE ? nullptr : type_of(tree, die);
     if (!die.name || !type) return;
-    ScopeEntry* entry = new_entry(run, SC_TYPEDEF);
+    ScopeEntry* entry = new_entry(run_, SC_TYPEDEF);
     entry->name = die.text();
     entry->type = type;
-    declare(run, scope, entry, die);
+    declare(scope, entry, die);
 }
 
 // ---- Lines ----
 
 // The unit's line-number program: its file names, then every row that begins a
 // statement as a line record of its file.
-void ModelReader::read_lines(Run& run, const DieTree& tree) {
+void ModelReader::read_lines(const DieTree& tree) {
     file_names_.clear();
     rows_.clear();
     const Die& root = tree.dies[0];
     if (!root.has_stmt_list || !sections_[LINE].found) return;
-    LineProgramReader program(sections_, root.stmt_list);
+    LineProgramReader program(run_, sections_, root.stmt_list);
     LineHeader header;
-    if (program.header(run, &header) != LineProgramReader::HeaderRead::OK) return;
-    if (!read_file_names(run, program, header)) return;
-    if (!program.start_program(run)) return;
+    if (program.header(&header) != LineProgramReader::HeaderRead::OK) return;
+    if (!read_file_names(program, header)) return;
+    if (!program.start_program()) return;
     std::vector<uint32_t> numbers(file_names_.size(), 0);
     uint64_t last_file = 0;
     LineState state = program.initial_state();
@@ -483,7 +482,7 @@ void ModelReader::read_lines(Run& run, const DieTree& tree) {
     while (!program.at_end()) {
         LineStep step = program.step(&state, &op);
         if (step == LineStep::OVERRUN || step == LineStep::BAD) {
-            program.complain(run, step, op.offset);
+            program.complain(step, op.offset);
             return;
         }
         // A row again at the same place (another view of it) adds nothing.
@@ -493,8 +492,8 @@ void ModelReader::read_lines(Run& run, const DieTree& tree) {
             !file_names_[state.file].empty() && !again) {
             last_file = state.file;
             uint32_t& file = numbers[state.file];
-            if (file == 0) file = add_file(run, file_names_[state.file].c_str());
-            add_line(run, uint32_t(state.line), uint32_t(state.address), 0, file, 0);
+            if (file == 0) file = add_file(run_, file_names_[state.file].c_str());
+            add_line(run_, uint32_t(state.line), uint32_t(state.address), 0, file, 0);
             rows_.push_back({state.address, uint32_t(state.line)});
         }
         if (step == LineStep::END) state = program.initial_state();
@@ -515,7 +514,7 @@ void ModelReader::cover_lines(ScopeEntry* scope, uint64_t low, uint64_t high) {
 
 // The names of the program's files, by the index its rows give them, each joined to its
 // directory unless that is the unit's own (index 0).
-bool ModelReader::read_file_names(Run& run, LineProgramReader& program, const LineHeader& header) {
+bool ModelReader::read_file_names(LineProgramReader& program, const LineHeader& header) {
     std::vector<std::string> directories{""};
     auto joined = [&](std::string name, uint64_t directory) {
         if (directory == 0 || directory >= directories.size() || directories[directory].empty())
@@ -536,11 +535,10 @@ bool ModelReader::read_file_names(Run& run, LineProgramReader& program, const Li
     for (bool files : {false, true}) {
         std::vector<EntryFormat> formats;
         uint64_t count = 0;
-        if (!program.entry_formats(run, &formats) || !program.entry_count(run, &count))
-            return false;
+        if (!program.entry_formats(&formats) || !program.entry_count(&count)) return false;
         for (uint64_t k = 0; k < count; ++k) {
             FileEntry entry;
-            if (!program.entry(run, formats, &entry)) return false;
+            if (!program.entry(formats, &entry)) return false;
             std::string name = entry.name ? std::string(entry.name, entry.name_length) : "";
             if (files)
                 file_names_.push_back(joined(name, entry.directory));
@@ -555,11 +553,11 @@ bool ModelReader::read_file_names(Run& run, LineProgramReader& program, const Li
 
 void read_dwarf(Run& run, ByteReader& input, const ElfFile& file, const char* name,
                 bool with_types) {
-    dwarf::SectionSet sections(input, false), split(input, true);
+    dwarf::SectionSet sections(run, input, false), split(run, input, true);
     dwarf::find_sections(run, file.sections, file.section_names, &sections, &split);
     if (!sections[dwarf::INFO].found || !sections[dwarf::ABBREV].found) return;
     for (dwarf::SectionId id : {dwarf::STR, dwarf::STR_OFFSETS, dwarf::LINE_STR, dwarf::ADDR,
                                 dwarf::ABBREV, dwarf::INFO, dwarf::LINE})
-        sections.load(run, id);
-    dwarf::ModelReader(sections, name, with_types).read_units(run);
+        sections.load(id);
+    dwarf::ModelReader(run, sections, name, with_types).read_units();
 }

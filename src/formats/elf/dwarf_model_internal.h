@@ -84,54 +84,54 @@ enum LeftOut : unsigned {
 
 class ModelReader {
   public:
-    ModelReader(SectionSet& sections, const char* file, bool with_types);
+    ModelReader(Run& run, SectionSet& sections, const char* file, bool with_types);
     // The units of .debug_info, each a module scope; the type units are read when a
     // unit names one of their types.
-    void read_units(Run& run);
+    void read_units();
 
   private:
-    void read_type_units(Run& run, SectionId section, uint32_t instance);
+    void read_type_units(SectionId section, uint32_t instance);
     // Units and entries (dwarf_model.cpp).
-    bool read_tree(Run& run, SectionId section, const UnitHeader& header, DieTree* tree);
+    bool read_tree(SectionId section, const UnitHeader& header, DieTree* tree);
     void read_reference(const FormValue& v, uint64_t* target, Die::Reference* kind) const;
-    void read_member_offset(Run& run, Die& die, const FormValue& v, const UnitContext& unit) const;
-    void read_attribute(Run& run, Die& die, const AttributeSpec& spec, const FormValue& v,
+    void read_member_offset(Die& die, const FormValue& v, const UnitContext& unit) const;
+    void read_attribute(Die& die, const AttributeSpec& spec, const FormValue& v,
                         const UnitContext& unit);
-    Place place_of(Run& run, const FormValue& v, const UnitContext& unit);
-    void read_unit(Run& run, const DieTree& tree);
+    Place place_of(const FormValue& v, const UnitContext& unit);
+    void read_unit(const DieTree& tree);
     // Reads the entry; answers the scope it opens (a function or a block), whose
     // children come next, or null when its descendants are passed over.
-    ScopeEntry* read_entry(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope);
-    ScopeEntry* read_function(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope);
-    void note_extent(Run& run, const std::string& name, const Die& die);
-    void read_variable(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope);
-    void read_typedef(Run& run, const DieTree& tree, uint32_t k, ScopeEntry* scope);
-    ScopeEntry* open_scope(Run& run, uint32_t sclass, ScopeEntry* holder, uint32_t line);
-    void declare(Run& run, ScopeEntry* scope, ScopeEntry* entry, const Die& die);
-    void read_lines(Run& run, const DieTree& tree);
+    ScopeEntry* read_entry(const DieTree& tree, uint32_t k, ScopeEntry* scope);
+    ScopeEntry* read_function(const DieTree& tree, uint32_t k, ScopeEntry* scope);
+    void note_extent(const std::string& name, const Die& die);
+    void read_variable(const DieTree& tree, uint32_t k, ScopeEntry* scope);
+    void read_typedef(const DieTree& tree, uint32_t k, ScopeEntry* scope);
+    ScopeEntry* open_scope(uint32_t sclass, ScopeEntry* holder, uint32_t line);
+    void declare(ScopeEntry* scope, ScopeEntry* entry, const Die& die);
+    void read_lines(const DieTree& tree);
     void cover_lines(ScopeEntry* scope, uint64_t low, uint64_t high);
-    bool read_file_names(Run& run, LineProgramReader& program, const LineHeader& header);
-    void leave_out(Run& run, LeftOut kind);
+    bool read_file_names(LineProgramReader& program, const LineHeader& header);
+    void leave_out(LeftOut kind);
 
     // Types (dwarf_model_types.cpp).
     // The type of an entry's DW_AT_type, built from the entries it names: null (and
     // told) when it is one the model cannot hold.
-    Type* type_of(Run& run, const DieTree& tree, const Die& die);
-    Type* build_type(Run& run, const DieTree* tree, const Die* die);
-    bool push_node(Run& run, Type* type, const DieTree& tree, const Die& die);
-    bool push_qualifier(Run& run, Type* type, const char* name);
-    void push_void(Run& run, Type* type);
+    Type* type_of(const DieTree& tree, const Die& die);
+    Type* build_type(const DieTree* tree, const Die* die);
+    bool push_node(Type* type, const DieTree& tree, const Die& die);
+    bool push_qualifier(Type* type, const char* name);
+    void push_void(Type* type);
     // The entry a reference names, in its unit or in the type unit of its signature.
-    bool follow(Run& run, const DieTree*& tree, const Die*& die, Die::Reference kind,
-                uint64_t target);
-    ScopeEntry* aggregate(Run& run, const DieTree& tree, const Die& die);
-    void fill_structure(Run& run, const DieTree& tree, const Die& die, ScopeEntry* entry);
-    void fill_enumeration(Run& run, const DieTree& tree, const Die& die, ScopeEntry* entry);
-    void finish_aggregates(Run& run);
-    bool basic_node(Run& run, const Die& die, TypeNode* node);
+    bool follow(const DieTree*& tree, const Die*& die, Die::Reference kind, uint64_t target);
+    ScopeEntry* aggregate(const DieTree& tree, const Die& die);
+    void fill_structure(const DieTree& tree, const Die& die, ScopeEntry* entry);
+    void fill_enumeration(const DieTree& tree, const Die& die, ScopeEntry* entry);
+    void finish_aggregates();
+    bool basic_node(const Die& die, TypeNode* node);
     // The family's register whose location is that DWARF register; 0 when none.
-    uint32_t register_of_dwarf(Run& run, uint64_t number);
+    uint32_t register_of_dwarf(uint64_t number);
 
+    Run& run_;
     SectionSet& sections_;
     const char* file_;
     bool with_types_;

@@ -56,7 +56,7 @@ TypeNode node_of(uint32_t kind, std::string text, uint32_t value = 0) {
 
 } // namespace
 
-bool ModelReader::follow(Run& run, const DieTree*& tree, const Die*& die, Die::Reference kind,
+bool ModelReader::follow(const DieTree*& tree, const Die*& die, Die::Reference kind,
                          uint64_t target) {
     if (kind == Die::OFFSET) {
         die = tree->at(target);
@@ -67,27 +67,27 @@ bool ModelReader::follow(Run& run, const DieTree*& tree, const Die*& die, Die::R
     } else {
         die = nullptr;
     }
-    if (!die) leave_out(run, LEFT_OTHER_UNITS);
+    if (!die) leave_out(LEFT_OTHER_UNITS);
     return die != nullptr;
 }
 
-Type* ModelReader::type_of(Run& run, const DieTree& tree, const Die& die) {
+Type* ModelReader::type_of(const DieTree& tree, const Die& die) {
     if (die.type_kind == Die::NO_REFERENCE) {
-        Type* type = new_type(run);
-        push_void(run, type);
+        Type* type = new_type(run_);
+        push_void(type);
         return type;
     }
     const DieTree* at = &tree;
     const Die* target = nullptr;
-    if (!follow(run, at, target, die.type_kind, die.type)) return nullptr;
+    if (!follow(at, target, die.type_kind, die.type)) return nullptr;
     // The entries that name one type share it: nothing changes a type once it is built
     // (a function's own type is a copy, which its return type is pushed onto).
     auto [built, made] = types_.try_emplace(where(*at, *target), nullptr);
-    if (made) built->second = build_type(run, at, target);
+    if (made) built->second = build_type(at, target);
     return built->second;
 }
 
-Type* ModelReader::build_type(Run& run, const DieTree* tree, const Die* die) {
+Type* ModelReader::build_type(const DieTree* tree, const Die* die) {
     std::vector<std::pair<const DieTree*, const Die*>> chain;
     const Die* base = nullptr;
     while (die && !base) {
@@ -106,7 +106,7 @@ Type* ModelReader::build_type(Run& run, const DieTree* tree, const Die* die) {
         case DW_TAG_restrict_type:
         case DW_TAG_atomic_type:
             if (chain.size() == MAX_CHAIN) {
-                leave_out(run, LEFT_OTHER_TYPES);
+                leave_out(LEFT_OTHER_TYPES);
                 return nullptr;
             }
             chain.push_back({tree, die});
@@ -114,43 +114,43 @@ Type* ModelReader::build_type(Run& run, const DieTree* tree, const Die* die) {
                 die = nullptr;
                 break;
             }
-            if (!follow(run, tree, die, die->type_kind, die->type)) return nullptr;
+            if (!follow(tree, die, die->type_kind, die->type)) return nullptr;
             break;
         default:
-            leave_out(run, die->tag == DW_TAG_class_type || die->tag == DW_TAG_reference_type ||
-                                   die->tag == DW_TAG_rvalue_reference_type ||
-                                   die->tag == DW_TAG_ptr_to_member_type
-                               ? LEFT_CXX
-                               : LEFT_OTHER_TYPES);
+            leave_out(die->tag == DW_TAG_class_type || die->tag == DW_TAG_reference_type ||
+                              die->tag == DW_TAG_rvalue_reference_type ||
+                              die->tag == DW_TAG_ptr_to_member_type
+                          ? LEFT_CXX
+                          : LEFT_OTHER_TYPES);
             return nullptr;
         }
     }
-    Type* type = new_type(run);
+    Type* type = new_type(run_);
     if (!base) {
-        push_void(run, type);
+        push_void(type);
     } else if (base->tag == DW_TAG_base_type) {
         TypeNode node;
-        if (!basic_node(run, *base, &node)) return nullptr;
-        type->push(run, std::move(node));
+        if (!basic_node(*base, &node)) return nullptr;
+        type->push(run_, std::move(node));
     } else {
-        ScopeEntry* entry = aggregate(run, *tree, *base);
+        ScopeEntry* entry = aggregate(*tree, *base);
         TypeNode node = node_of(entry->sclass == SC_ENUM ? TYPE_ENUM : TYPE_STRUCT, entry->name);
         node.entry = entry;
-        type->push(run, std::move(node));
+        type->push(run_, std::move(node));
     }
     for (size_t k = chain.size(); k-- > 0;)
-        if (!push_node(run, type, *chain[k].first, *chain[k].second)) return nullptr;
-    charge_read_allowance(run, type->count());
+        if (!push_node(type, *chain[k].first, *chain[k].second)) return nullptr;
+    charge_read_allowance(run_, type->count());
     return type;
 }
 
 // The node (or nodes) an entry of a chain puts outside the type built so far.
-bool ModelReader::push_node(Run& run, Type* type, const DieTree& tree, const Die& die) {
+bool ModelReader::push_node(Type* type, const DieTree& tree, const Die& die) {
     switch (die.tag) {
-    case DW_TAG_pointer_type: type->push(run, node_of(TYPE_POINTER, "*")); return true;
-    case DW_TAG_subroutine_type: type->push(run, node_of(TYPE_FUNCTION, "(")); return true;
-    case DW_TAG_const_type: return push_qualifier(run, type, "const");
-    case DW_TAG_volatile_type: return push_qualifier(run, type, "volatile");
+    case DW_TAG_pointer_type: type->push(run_, node_of(TYPE_POINTER, "*")); return true;
+    case DW_TAG_subroutine_type: type->push(run_, node_of(TYPE_FUNCTION, "(")); return true;
+    case DW_TAG_const_type: return push_qualifier(type, "const");
+    case DW_TAG_volatile_type: return push_qualifier(type, "volatile");
     case DW_TAG_array_type: {
         // One array node a dimension, the first dimension outermost.
         const uint32_t at = uint32_t(&die - tree.dies.data());
@@ -164,7 +164,7 @@ bool ModelReader::push_node(Run& run, Type* type, const DieTree& tree, const Die
         }
         if (counts.empty()) counts.push_back(0);
         for (size_t k = counts.size(); k-- > 0;)
-            type->push(run, node_of(TYPE_ARRAY, "[" + std::to_string(counts[k]) + "]", counts[k]));
+            type->push(run_, node_of(TYPE_ARRAY, "[" + std::to_string(counts[k]) + "]", counts[k]));
         return true;
     }
     default: return true; // a typedef gives its definition; restrict and atomic add nothing
@@ -173,24 +173,24 @@ bool ModelReader::push_node(Run& run, Type* type, const DieTree& tree, const Die
 
 // A qualifier of the family's table by its name; qualifiers in a row make one node,
 // the outermost letter first.
-bool ModelReader::push_qualifier(Run& run, Type* type, const char* name) {
-    const QualifierInfo* q = selected_processor(run)->qualifiers;
+bool ModelReader::push_qualifier(Type* type, const char* name) {
+    const QualifierInfo* q = selected_processor(run_)->qualifiers;
     while (q->letter && strcmp(q->name, name) != 0)
         ++q;
     if (!q->letter) return true;
-    if (type->outermost().kind != TYPE_QUALIFIER) type->push(run, node_of(TYPE_QUALIFIER, ""));
-    TypeNode& node = type->own_outermost(run);
+    if (type->outermost().kind != TYPE_QUALIFIER) type->push(run_, node_of(TYPE_QUALIFIER, ""));
+    TypeNode& node = type->own_outermost(run_);
     node.text = (std::string(1, q->letter) + node.text).substr(0, 15);
     node.value |= q->flags;
     return true;
 }
 
-void ModelReader::push_void(Run& run, Type* type) {
-    const BasicTypeInfo* basic = selected_processor(run)->basic_types;
+void ModelReader::push_void(Type* type) {
+    const BasicTypeInfo* basic = selected_processor(run_)->basic_types;
     while (basic->name && basic->basic_class != BASIC_VOID)
         ++basic;
     TypeNode node = node_of(TYPE_BASIC, basic->name ? basic->name : "v", BASIC_VOID);
-    type->push(run, std::move(node));
+    type->push(run_, std::move(node));
 }
 
 // The family's basic type of the class and size, the one named first (the name a C
@@ -207,18 +207,18 @@ static const BasicTypeInfo* family_basic(Run& run, uint32_t basic, uint64_t size
     return chosen;
 }
 
-bool ModelReader::basic_node(Run& run, const Die& die, TypeNode* node) {
+bool ModelReader::basic_node(const Die& die, TypeNode* node) {
     uint32_t basic = 0;
     const BasicTypeInfo* chosen = nullptr;
     // A boolean is the family's bit type where one has its size.
     if (die.encoding == DW_ATE_boolean)
-        chosen = family_basic(run, BASIC_BIT, die.byte_size, die.text());
+        chosen = family_basic(run_, BASIC_BIT, die.byte_size, die.text());
     if (chosen)
         basic = BASIC_BIT;
     else if (basic_class(die.encoding, &basic))
-        chosen = family_basic(run, basic, die.byte_size, die.text());
+        chosen = family_basic(run_, basic, die.byte_size, die.text());
     if (!chosen) {
-        leave_out(run, LEFT_BASE_TYPES);
+        leave_out(LEFT_BASE_TYPES);
         return false;
     }
     *node = node_of(TYPE_BASIC, chosen->name, basic);
@@ -228,11 +228,11 @@ bool ModelReader::basic_node(Run& run, const Die& die, TypeNode* node) {
 
 // ---- Structures, unions and enumerations ----
 
-ScopeEntry* ModelReader::aggregate(Run& run, const DieTree& tree, const Die& die) {
+ScopeEntry* ModelReader::aggregate(const DieTree& tree, const Die& die) {
     ScopeEntry*& entry = aggregates_[where(tree, die)];
     if (entry) return entry;
     const bool enumeration = die.tag == DW_TAG_enumeration_type;
-    entry = new_entry(run, enumeration ? SC_ENUM : SC_STRUCT);
+    entry = new_entry(run_, enumeration ? SC_ENUM : SC_STRUCT);
     entry->name = entry->make_aggregate().tag = die.text();
     entry->line = die.decl_line;
     if (enumeration)
@@ -241,52 +241,51 @@ ScopeEntry* ModelReader::aggregate(Run& run, const DieTree& tree, const Die& die
         entry->make_aggregate().size = uint32_t(die.byte_size);
     entry->make_aggregate().is_union = die.tag == DW_TAG_union_type;
     module_->make_scope().entries.push_back(entry);
-    charge_read_allowance(run, 1);
+    charge_read_allowance(run_, 1);
     unfilled_.push_back({&tree, &die});
     return entry;
 }
 
-void ModelReader::finish_aggregates(Run& run) {
+void ModelReader::finish_aggregates() {
     while (!unfilled_.empty()) {
         auto [tree, die] = unfilled_.back();
         unfilled_.pop_back();
         ScopeEntry* entry = aggregates_[where(*tree, *die)];
         if (die->tag == DW_TAG_enumeration_type)
-            fill_enumeration(run, *tree, *die, entry);
+            fill_enumeration(*tree, *die, entry);
         else
-            fill_structure(run, *tree, *die, entry);
+            fill_structure(*tree, *die, entry);
     }
 }
 
-void ModelReader::fill_enumeration(Run& run, const DieTree& tree, const Die& die,
-                                   ScopeEntry* entry) {
+void ModelReader::fill_enumeration(const DieTree& tree, const Die& die, ScopeEntry* entry) {
     const uint32_t at = uint32_t(&die - tree.dies.data());
     for (uint32_t k = at + 1; k < die.end; k = tree.dies[k].end) {
         const Die& item = tree.dies[k];
         if (item.tag != DW_TAG_enumerator) continue;
         entry->make_aggregate().enumerators.push_back({item.text(), int32_t(item.const_value)});
-        charge_read_allowance(run, 1);
+        charge_read_allowance(run_, 1);
     }
 }
 
 // Members with their offsets; a bit-field's storage unit and its position there, counted
 // from the unit's lowest bit.
-void ModelReader::fill_structure(Run& run, const DieTree& tree, const Die& die, ScopeEntry* entry) {
+void ModelReader::fill_structure(const DieTree& tree, const Die& die, ScopeEntry* entry) {
     const bool big = sections_.order() == ByteOrder::big;
     const uint32_t at = uint32_t(&die - tree.dies.data());
     for (uint32_t k = at + 1; k < die.end; k = tree.dies[k].end) {
         const Die& item = tree.dies[k];
         if (item.tag != DW_TAG_member) {
             if (item.tag == DW_TAG_inheritance || item.tag == DW_TAG_subprogram)
-                leave_out(run, LEFT_CXX);
+                leave_out(LEFT_CXX);
             continue;
         }
-        Type* type = type_of(run, tree, item);
+        Type* type = type_of(tree, item);
         if (!type) continue;
         Member m;
         m.name = item.text();
         m.type = type;
-        m.size = int32_t(item.has_byte_size ? item.byte_size : type_size(run, TypeRef(type)));
+        m.size = int32_t(item.has_byte_size ? item.byte_size : type_size(run_, TypeRef(type)));
         m.offset = int32_t(item.has_member_offset ? item.member_offset : 0);
         if (item.bit_size != 0 && m.size > 0) {
             const uint32_t bits = uint32_t(m.size) * 8;
@@ -301,13 +300,13 @@ void ModelReader::fill_structure(Run& run, const DieTree& tree, const Die& die, 
                 int32_t(from_top + item.bit_size <= bits ? bits - from_top - item.bit_size : 0);
         }
         entry->make_aggregate().members.push_back(std::move(m));
-        charge_read_allowance(run, 1);
+        charge_read_allowance(run_, 1);
     }
     if (entry->aggregate_part) entry->aggregate_part->members.shrink_to_fit();
 }
 
-uint32_t ModelReader::register_of_dwarf(Run& run, uint64_t number) {
-    return number <= UINT32_MAX ? ::register_of_dwarf(run, uint32_t(number)) : 0;
+uint32_t ModelReader::register_of_dwarf(uint64_t number) {
+    return number <= UINT32_MAX ? ::register_of_dwarf(run_, uint32_t(number)) : 0;
 }
 
 } // namespace dwarf

@@ -41,7 +41,8 @@ const SectionName SECTION_NAMES[SECTION_COUNT] = {
 
 } // namespace
 
-SectionSet::SectionSet(ByteReader& file, bool split) : file_(file), split_(split) {
+SectionSet::SectionSet(Run& run, ByteReader& file, bool split)
+    : run_(run), file_(file), split_(split) {
     for (unsigned k = 0; k < SECTION_COUNT; ++k) {
         const SectionName& n = SECTION_NAMES[k];
         sections_[k].name = split && n.split ? n.split : n.name;
@@ -62,13 +63,13 @@ void SectionSet::take(std::string_view name, uint32_t offset, uint32_t size) {
     }
 }
 
-void SectionSet::load(Run& run, SectionId id, bool report) {
+void SectionSet::load(SectionId id, bool report) {
     Section& section = sections_[id];
     if (!section.found || !section.bytes.empty()) return;
     section.unreadable = !file_.read_at(section.offset, section.size, &section.bytes);
     if (section.unreadable) {
         section.bytes.clear();
-        if (report) message(run.messages, 666, section.name, section.description);
+        if (report) message(run_.messages, 666, section.name, section.description);
     }
 }
 

@@ -55,7 +55,7 @@ struct Section {
 // file holds under ".dwo" names, which form a set of their own.
 class SectionSet {
   public:
-    SectionSet(ByteReader& file, bool split);
+    SectionSet(Run& run, ByteReader& file, bool split);
     bool split() const { return split_; }
     Section& operator[](SectionId id) { return sections_[id]; }
     const Section& operator[](SectionId id) const { return sections_[id]; }
@@ -65,7 +65,7 @@ class SectionSet {
     void take(std::string_view name, uint32_t offset, uint32_t size);
     // Reads a found section's bytes once; with report, one that cannot be read is told
     // (666) and counts as empty.
-    void load(Run& run, SectionId id, bool report = true);
+    void load(SectionId id, bool report = true);
     void release(SectionId id);
     // Makes the k-th of the sections of that name the one read (its bytes not loaded).
     void select(SectionId id, size_t k);
@@ -75,6 +75,7 @@ class SectionSet {
     const char* string_at(SectionId id, uint64_t offset, size_t* length) const;
 
   private:
+    Run& run_;
     ByteReader& file_;
     bool split_;
     Section sections_[SECTION_COUNT];
