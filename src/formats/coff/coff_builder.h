@@ -141,9 +141,10 @@ void plan_sections(Run& run, const CoffDialect& d, CoffImage& image, SymbolTable
 // The scope walk and everything it writes.
 class Builder {
   public:
-    Builder(Run& run, const CoffDialect& dialect) : d_(dialect), symbols_(run, dialect, image_) {}
+    Builder(Run& run, const CoffDialect& dialect)
+        : run_(run), d_(dialect), symbols_(run, dialect, image_) {}
 
-    CoffImage build(Run& run);
+    CoffImage build();
 
   private:
     // One scope being walked (a module, function or block).
@@ -155,20 +156,20 @@ class Builder {
         uint32_t bf_aux = NONE;         // Microchip functions: aux of the ".bf"
     };
 
-    void walk_module(Run& run, const ScopeEntry* module);
-    bool enter(Run& run, const ScopeEntry* entry, const ScopeEntry* holder);
-    void leave(Run& run, const ScopeEntry* scope);
+    void walk_module(const ScopeEntry* module);
+    bool enter(const ScopeEntry* entry, const ScopeEntry* holder);
+    void leave(const ScopeEntry* scope);
 
-    void file_entry(Run& run, const std::string& name);
+    void file_entry(const std::string& name);
     void close_file();
-    void variable(Run& run, const ScopeEntry* entry, const ScopeEntry* holder);
-    void local(Run& run, const ScopeEntry* entry, const ScopeEntry* holder);
+    void variable(const ScopeEntry* entry, const ScopeEntry* holder);
+    void local(const ScopeEntry* entry, const ScopeEntry* holder);
     void begin_block(const ScopeEntry* block);
     void end_block(const ScopeEntry* block);
     uint32_t add_block_marker(const char* name, size_t function, uint32_t line);
-    void begin_function(Run& run, const ScopeEntry* scope, const ScopeEntry* holder);
-    void end_function(Run& run, const ScopeEntry* scope);
-    uint32_t write_variable(Run& run, const ScopeEntry* entry, ValuePair at);
+    void begin_function(const ScopeEntry* scope, const ScopeEntry* holder);
+    void end_function(const ScopeEntry* scope);
+    uint32_t write_variable(const ScopeEntry* entry, ValuePair at);
 
     CoffType convert(const Type* type) const;
     uint32_t basic_word(const TypeNode& node) const;
@@ -178,30 +179,31 @@ class Builder {
     void write_tag(const ScopeEntry* structure);
     void end_of_structure(uint32_t tag, uint32_t tag_aux, uint32_t size);
 
-    void group_bit_variables(Run& run);
-    void plain_labels(Run& run);
-    void assembler_files(Run& run);
-    void gather_lines(Run& run);
+    void group_bit_variables();
+    void plain_labels();
+    void assembler_files();
+    void gather_lines();
 
     // The name an entry is written with: -m takes one leading underscore off (Microchip).
-    const std::string& visible_name(Run& run, const std::string& name) {
-        if (!d_.honours_strip_underscore || !run.options.strip_underscore || name.empty() ||
+    const std::string& visible_name(const std::string& name) {
+        if (!d_.honours_strip_underscore || !run_.options.strip_underscore || name.empty() ||
             name[0] != '_')
             return name;
         stripped_.assign(name, 1, std::string::npos);
         return stripped_;
     }
-    std::string file_name_for(Run& run, const std::string& name) const;
-    SymbolRecord* symbol_for(Run& run, const char* prefix, const ScopeEntry* entry,
+    std::string file_name_for(const std::string& name) const;
+    SymbolRecord* symbol_for(const char* prefix, const ScopeEntry* entry,
                              const ScopeEntry* holder) const;
-    void mark_described(Run& run, const std::string& name) const {
-        if (SymbolRecord* symbol = find_symbol(run, name.c_str())) symbol->flags |= SYM_DESCRIBED;
+    void mark_described(const std::string& name) const {
+        if (SymbolRecord* symbol = find_symbol(run_, name.c_str())) symbol->flags |= SYM_DESCRIBED;
     }
     void set_next(uint32_t aux, uint32_t index) {
         if (aux != NONE)
             symbols_.update<CoffAuxLinks>(aux, [index](CoffAuxLinks& a) { a.next_index = index; });
     }
 
+    Run& run_;
     const CoffDialect& d_;
     CoffImage image_;
     SymbolTable symbols_;

@@ -13,55 +13,52 @@
 
 namespace coff_build {
 
-void Builder::walk_module(Run& run, const ScopeEntry* module) {
+void Builder::walk_module(const ScopeEntry* module) {
     levels_.assign(1, Level{module, NONE, NONE, NO_FUNCTION, NONE});
     walk_scope(
-        module,
-        [this, &run](const ScopeEntry* e, const ScopeEntry* holder) {
-            return enter(run, e, holder);
-        },
-        [this, &run](const ScopeEntry* scope) { leave(run, scope); });
+        module, [this](const ScopeEntry* e, const ScopeEntry* holder) { return enter(e, holder); },
+        [this](const ScopeEntry* scope) { leave(scope); });
     levels_.clear();
 }
 
-bool Builder::enter(Run& run, const ScopeEntry* entry, const ScopeEntry* holder) {
+bool Builder::enter(const ScopeEntry* entry, const ScopeEntry* holder) {
     switch (entry->sclass) {
-    case SC_FILENAME: file_entry(run, entry->name); return false;
+    case SC_FILENAME: file_entry(entry->name); return false;
     case SC_EXTERN:
-    case SC_STATIC: variable(run, entry, holder); return false;
+    case SC_STATIC: variable(entry, holder); return false;
     case SC_PARAM:
         // Parameters of functions written by their scopes came after ".bf".
         if (d_.scoped_functions && holder->sclass == SC_FUNC) return false;
-        local(run, entry, holder);
+        local(entry, holder);
         return false;
     case SC_AUTO:
-    case SC_REG: local(run, entry, holder); return false;
+    case SC_REG: local(entry, holder); return false;
     case SC_BLOCK: begin_block(entry); return true;
-    case SC_FUNC: begin_function(run, entry, holder); return true;
+    case SC_FUNC: begin_function(entry, holder); return true;
     default: return false;
     }
 }
 
-void Builder::leave(Run& run, const ScopeEntry* scope) {
+void Builder::leave(const ScopeEntry* scope) {
     if (scope->sclass == SC_FUNC)
-        end_function(run, scope);
+        end_function(scope);
     else
         end_block(scope);
     levels_.pop_back();
 }
 
 // File names written the Windows way, after --pathspec=.
-std::string Builder::file_name_for(Run& run, const std::string& name) const {
+std::string Builder::file_name_for(const std::string& name) const {
     if (!d_.windows_file_names) return name;
-    std::string written = apply_pathspec(run.options, name);
+    std::string written = apply_pathspec(run_.options, name);
     std::replace(written.begin(), written.end(), '/', '\\');
     return written;
 }
 
-void Builder::file_entry(Run& run, const std::string& name) {
+void Builder::file_entry(const std::string& name) {
     close_file();
     uint32_t index = symbols_.add(".file", 0, SECTION_DEBUG, 0, CLASS_FILE, 1);
-    std::string written = file_name_for(run, name);
+    std::string written = file_name_for(name);
     if (d_.file_aux_offset) {
         MicrochipAuxFile aux;
         aux.name_offset = symbols_.long_name_offset(written);
@@ -71,7 +68,7 @@ void Builder::file_entry(Run& run, const std::string& name) {
         symbols_.set_name(aux.name, written);
         symbols_.add_aux(aux);
     }
-    FileRecord* record = find_file(run, name.c_str());
+    FileRecord* record = find_file(run_, name.c_str());
     if (d_.end_of_file_entries) {
         open_file_ = index;
         open_file_record_ = record;
@@ -96,20 +93,20 @@ void Builder::close_file() {
 
 // The store symbol prefix + the entry's name: for a static, in the file named by the
 // holding scope, else anywhere.
-SymbolRecord* Builder::symbol_for(Run& run, const char* prefix, const ScopeEntry* entry,
+SymbolRecord* Builder::symbol_for(const char* prefix, const ScopeEntry* entry,
                                   const ScopeEntry* holder) const {
     std::string name = std::string(prefix) + entry->name;
     if (name.size() > 127) name.resize(127);
     if (entry->sclass == SC_STATIC)
-        return find_file_symbol(run, holder->name.c_str(), name.c_str());
-    return find_symbol(run, name.c_str());
+        return find_file_symbol(run_, holder->name.c_str(), name.c_str());
+    return find_symbol(run_, name.c_str());
 }
 
-void Builder::variable(Run& run, const ScopeEntry* entry, const ScopeEntry* holder) {
+void Builder::variable(const ScopeEntry* entry, const ScopeEntry* holder) {
     // Functions written by their scopes are not written here too.
     if (d_.scoped_functions && is_function_type(entry->type)) return;
     ValuePair at;
-    if (!variable_location(run, const_cast<ScopeEntry*>(entry), holder, &at)) return;
+    if (!variable_location(run_, const_cast<ScopeEntry*>(entry), holder, &at)) return;
     if (d_.grouped_bits) {
         TypeRef base(entry->type, 0);
         if (base && base.kind() == TYPE_BASIC && base.node().value == BASIC_BIT) {
@@ -120,16 +117,16 @@ void Builder::variable(Run& run, const ScopeEntry* entry, const ScopeEntry* hold
     }
     bool function = is_function_type(entry->type);
     if (d_.entry_starts && function)
-        if (const SymbolRecord* start = symbol_for(run, "entry$", entry, holder))
+        if (const SymbolRecord* start = symbol_for("entry$", entry, holder))
             at.value = start->value;
-    uint32_t index = write_variable(run, entry, at);
+    uint32_t index = write_variable(entry, at);
     // Line-number markers name a function's entry.
     if (function) entry_index_[entry] = index;
 }
 
 // An extern or static variable's entry (functions included) at its location; NONE when
 // the Microchip rules leave it out.
-uint32_t Builder::write_variable(Run& run, const ScopeEntry* entry, ValuePair at) {
+uint32_t Builder::write_variable(const ScopeEntry* entry, ValuePair at) {
     CoffType type = convert(entry->type);
     ensure_tag(type.structure);
     if (d_.variable_type_checks) {
@@ -143,20 +140,20 @@ uint32_t Builder::write_variable(Run& run, const ScopeEntry* entry, ValuePair at
     int sclass = entry->sclass == SC_STATIC ? CLASS_STATIC
                  : entry->defined           ? CLASS_EXTERNAL
                                             : CLASS_EXTERNAL_DEFINITION;
-    int32_t section = image_.section_of(run, at.value, at.segment);
-    uint32_t index = add_typed(visible_name(run, entry->name), at.value, section, type, sclass);
-    mark_described(run, entry->name);
+    int32_t section = image_.section_of(run_, at.value, at.segment);
+    uint32_t index = add_typed(visible_name(entry->name), at.value, section, type, sclass);
+    mark_described(entry->name);
     return index;
 }
 
-void Builder::local(Run& run, const ScopeEntry* entry, const ScopeEntry* holder) {
+void Builder::local(const ScopeEntry* entry, const ScopeEntry* holder) {
     ValuePair at;
-    if (!variable_location(run, const_cast<ScopeEntry*>(entry), holder, &at)) return;
+    if (!variable_location(run_, const_cast<ScopeEntry*>(entry), holder, &at)) return;
     CoffType type = convert(entry->type);
     ensure_tag(type.structure);
     if (d_.locals_as_statics) {
-        add_typed(visible_name(run, entry->name), at.value,
-                  image_.section_of(run, at.value, at.segment), type, CLASS_STATIC);
+        add_typed(visible_name(entry->name), at.value,
+                  image_.section_of(run_, at.value, at.segment), type, CLASS_STATIC);
         return;
     }
     int sclass = entry->sclass == SC_AUTO    ? CLASS_AUTOMATIC
@@ -208,22 +205,22 @@ void Builder::end_block(const ScopeEntry* block) {
     }
 }
 
-void Builder::begin_function(Run& run, const ScopeEntry* scope, const ScopeEntry* holder) {
+void Builder::begin_function(const ScopeEntry* scope, const ScopeEntry* holder) {
     CoffFunction function;
     function.scope = scope;
     function.entry = scope->scope().function;
     ValuePair at;
     bool located = function.entry &&
-                   variable_location(run, const_cast<ScopeEntry*>(function.entry), holder, &at);
+                   variable_location(run_, const_cast<ScopeEntry*>(function.entry), holder, &at);
     if (!located && function.entry)
         at = {function.entry->location_value, function.entry->location_segment};
     if (d_.entry_starts && function.entry)
-        if (const SymbolRecord* start = symbol_for(run, "entry$", function.entry, holder))
+        if (const SymbolRecord* start = symbol_for("entry$", function.entry, holder))
             at.value = start->value;
     function.start = at.value;
-    function.section = image_.section_of(run, at.value, at.segment);
+    function.section = image_.section_of(run_, at.value, at.segment);
     if (d_.scoped_functions && located) {
-        uint32_t index = write_variable(run, function.entry, at);
+        uint32_t index = write_variable(function.entry, at);
         if (index != NONE) entry_index_[function.entry] = index;
     }
     image_.functions.push_back(function);
@@ -241,14 +238,14 @@ void Builder::begin_function(Run& run, const ScopeEntry* scope, const ScopeEntry
         return;
     }
     for (const ScopeEntry* entry : scope->scope().entries)
-        if (entry->sclass == SC_PARAM) local(run, entry, scope);
+        if (entry->sclass == SC_PARAM) local(entry, scope);
     // The body is one block.
     symbols_.add(".bb", function.start, section, 0, CLASS_BLOCK, 1);
     uint32_t bb_aux = symbols_.add_aux(line_aux(scope->scope().first_line));
     levels_.push_back(Level{scope, bb_aux, NONE, number, bf_aux});
 }
 
-void Builder::end_function(Run& run, const ScopeEntry* scope) {
+void Builder::end_function(const ScopeEntry* scope) {
     const Level& level = levels_.back();
     CoffFunction& function = image_.functions[level.function];
     uint32_t value = function.start;
@@ -258,9 +255,9 @@ void Builder::end_function(Run& run, const ScopeEntry* scope) {
         if (d_.scoped_functions) {
             std::string name = "__end_of" + function.entry->name;
             if (name.size() > 127) name.resize(127);
-            end = find_symbol(run, name.c_str());
+            end = find_symbol(run_, name.c_str());
         } else {
-            end = symbol_for(run, "__end_of", function.entry, holder);
+            end = symbol_for("__end_of", function.entry, holder);
         }
         if (end) value = end->value - 1;
     }

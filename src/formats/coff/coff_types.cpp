@@ -147,7 +147,7 @@ void Builder::end_of_structure(uint32_t tag, uint32_t tag_aux, uint32_t size) {
 
 // Microchip: the bit variables, by ascending bit address, as members of one generated
 // structure per data-memory unit, each followed by a variable of that structure.
-void Builder::group_bit_variables(Run& run) {
+void Builder::group_bit_variables() {
     sort_items(bits_, [](const BitVariable& a, const BitVariable& b) {
         return a.address < b.address ? -1 : a.address > b.address ? 1 : 0;
     });
@@ -156,7 +156,7 @@ void Builder::group_bit_variables(Run& run) {
     auto close = [&]() {
         if (tag == NONE) return;
         end_of_structure(tag, tag_aux, d_.data_unit);
-        const SymbolRecord* named = find_symbol_by_value(run, group);
+        const SymbolRecord* named = find_symbol_by_value(run_, group);
         std::string name =
             named ? "_" + named->name + "bits" : "_bitvars" + std::to_string(counter);
         symbols_.add(name, group, 1, BASE_STRUCT, CLASS_EXTERNAL, 1);
@@ -179,23 +179,22 @@ void Builder::group_bit_variables(Run& run) {
             symbols_.add_aux(size_aux(at - position));
             position = at;
         }
-        symbols_.add(visible_name(run, bit.name), position, SECTION_DEBUG, BASE_UCHAR,
-                     CLASS_BIT_FIELD, 1);
+        symbols_.add(visible_name(bit.name), position, SECTION_DEBUG, BASE_UCHAR, CLASS_BIT_FIELD,
+                     1);
         symbols_.add_aux(size_aux(1));
         ++position;
-        mark_described(run, bit.name);
+        mark_described(bit.name);
     }
     close();
 }
 
 // The store symbols that no typed entry described.
-void Builder::plain_labels(Run& run) {
+void Builder::plain_labels() {
     int32_t section = d_.label_section;
-    for (const FileRecord* file : run.store.files)
+    for (const FileRecord* file : run_.store.files)
         for (const SymbolRecord* symbol : file->symbols)
             if (!(symbol->flags & (SYM_LOCAL | SYM_DESCRIBED)))
-                symbols_.add(visible_name(run, symbol->name), symbol->value, section, 0,
-                             CLASS_LABEL, 0);
+                symbols_.add(visible_name(symbol->name), symbol->value, section, 0, CLASS_LABEL, 0);
 }
 
 bool has_assembler_extension(const std::string& name) {
@@ -203,10 +202,10 @@ bool has_assembler_extension(const std::string& name) {
     return dot != std::string::npos && stricmp_portable(name.c_str() + dot, ".as") == 0;
 }
 
-void Builder::assembler_files(Run& run) {
-    for (FileRecord* file : run.store.files) {
+void Builder::assembler_files() {
+    for (FileRecord* file : run_.store.files) {
         if (file->line_count == 0 || !has_assembler_extension(file->name)) continue;
-        file_entry(run, file->name);
+        file_entry(file->name);
         symbols_.add(".eof", 0, 0, 0, CLASS_END_OF_FILE, 0);
         open_file_ = NONE;
         image_.assembler_files.push_back(file);

@@ -158,18 +158,18 @@ void plan_sections(Run& run, const CoffDialect& d, CoffImage& image, SymbolTable
         map.max_end.push_back(highest = std::max(highest, span.end));
 }
 
-CoffImage Builder::build(Run& run) {
-    for (FileRecord* file : run.store.files)
+CoffImage Builder::build() {
+    for (FileRecord* file : run_.store.files)
         file->output_index = 0;
-    plan_sections(run, d_, image_, symbols_);
-    if (run.type_model.global_scope)
-        for (const ScopeEntry* entry : run.type_model.global_scope->scope().entries)
-            if (entry->sclass == SC_MODULE) walk_module(run, entry);
-    if (d_.grouped_bits) group_bit_variables(run);
+    plan_sections(run_, d_, image_, symbols_);
+    if (run_.type_model.global_scope)
+        for (const ScopeEntry* entry : run_.type_model.global_scope->scope().entries)
+            if (entry->sclass == SC_MODULE) walk_module(entry);
+    if (d_.grouped_bits) group_bit_variables();
     close_file();
-    plain_labels(run);
-    if (d_.assembler_files) assembler_files(run);
-    gather_lines(run);
+    plain_labels();
+    if (d_.assembler_files) assembler_files();
+    gather_lines();
     symbols_.finish();
     return std::move(image_);
 }
@@ -245,8 +245,8 @@ void reduce_to_first_lines(std::vector<const LineRecord*>& lines) {
     });
 }
 
-void Builder::gather_lines(Run& run) {
-    FilesByName files(run);
+void Builder::gather_lines() {
+    FilesByName files(run_);
     for (CoffFunction& function : image_.functions) {
         const ScopeEntry* scope = function.scope;
         if (scope->scope().first_line == 0) continue;
@@ -258,9 +258,9 @@ void Builder::gather_lines(Run& run) {
                 bool wanted =
                     d_.scoped_functions
                         ? line->segment == segment
-                        : is_program_class(run.options, segment_name(run, line->segment)) &&
+                        : is_program_class(run_.options, segment_name(run_, line->segment)) &&
                               !(d_.first_lines_outside_data_copy &&
-                                in_data_copy(run, line->address));
+                                in_data_copy(run_, line->address));
                 if (wanted) function.lines.push_back(line);
             });
         if (d_.first_lines_outside_data_copy) reduce_to_first_lines(function.lines);
@@ -270,5 +270,5 @@ void Builder::gather_lines(Run& run) {
 } // namespace coff_build
 
 CoffImage build_coff_image(Run& run, const CoffDialect& dialect) {
-    return coff_build::Builder(run, dialect).build(run);
+    return coff_build::Builder(run, dialect).build();
 }

@@ -98,8 +98,8 @@ struct Frame {
 
 class SdbReader {
   public:
-    SdbReader(const char* sdb_name, const std::vector<uint8_t>& contents)
-        : sdb_name_(sdb_name), data_(reinterpret_cast<const char*>(contents.data())),
+    SdbReader(Run& run, const char* sdb_name, const std::vector<uint8_t>& contents)
+        : run_(run), sdb_name_(sdb_name), data_(reinterpret_cast<const char*>(contents.data())),
           size_(contents.size()) {}
 
     // The first line, up to and with its newline, as fgets with 1024 bytes reads it.
@@ -111,7 +111,7 @@ class SdbReader {
         return std::string(data_ + start, pos_ - start);
     }
 
-    ScopeEntry* parse_module(Run& run);
+    ScopeEntry* parse_module();
 
   private:
     char take() {
@@ -129,25 +129,26 @@ class SdbReader {
     bool next_token();
     std::string rest_of_line();
 
-    void report_token(Run& run, unsigned number) {
-        message(run.messages, number, token_.c_str(), sdb_name_, token_line_, token_column_);
+    void report_token(unsigned number) {
+        message(run_.messages, number, token_.c_str(), sdb_name_, token_line_, token_column_);
     }
-    void report_missing_bracket(Run& run) {
-        message(run.messages, 627, static_cast<int>(']'), sdb_name_, token_line_, token_column_);
+    void report_missing_bracket() {
+        message(run_.messages, 627, static_cast<int>(']'), sdb_name_, token_line_, token_column_);
     }
 
-    bool open_scope(Run& run, Frame& frame);
-    void close_nested(Run& run, Frame& frame, ScopeEntry* nested, uint32_t nested_class);
-    void finish_frame(Run& run, Frame& frame);
-    void line_directive(Run& run, Frame& frame);
+    bool open_scope(Frame& frame);
+    void close_nested(Frame& frame, ScopeEntry* nested, uint32_t nested_class);
+    void finish_frame(Frame& frame);
+    void line_directive(Frame& frame);
     void number(Frame& frame);
-    void variable_record(Run& run, Frame& frame);
-    void place_variable(Run& run, Frame& frame, ScopeEntry* proto);
-    void structure_record(Run& run, bool is_union);
-    void enumeration_record(Run& run);
-    void define_record(Run& run);
-    static void note_line(Run& run, ScopeEntry* scope);
+    void variable_record(Frame& frame);
+    void place_variable(Frame& frame, ScopeEntry* proto);
+    void structure_record(bool is_union);
+    void enumeration_record();
+    void define_record();
+    void note_line(ScopeEntry* scope);
 
+    Run& run_;
     const char* sdb_name_;
     const char* data_;
     size_t size_;
@@ -192,8 +193,8 @@ std::string SdbReader::rest_of_line() {
     return std::string(data_ + start, std::min(pos_ - start, FILE_NAME_LIMIT));
 }
 
-void SdbReader::note_line(Run& run, ScopeEntry* scope) {
-    uint32_t line = run.type_model.current_line;
+void SdbReader::note_line(ScopeEntry* scope) {
+    uint32_t line = run_.type_model.current_line;
     ScopePart& part = scope->make_scope();
     if (part.first_line == 0 || line < part.first_line) part.first_line = line;
     if (line > part.last_line) part.last_line = line;
@@ -201,42 +202,42 @@ void SdbReader::note_line(Run& run, ScopeEntry* scope) {
 
 // The body of the module scope. Nested scopes are kept on frames_ rather than the
 // machine stack, so any depth of nesting reads in constant stack space.
-ScopeEntry* SdbReader::parse_module(Run& run) {
-    ScopeEntry* module = new_scope(run, SC_MODULE);
+ScopeEntry* SdbReader::parse_module() {
+    ScopeEntry* module = new_scope(run_, SC_MODULE);
     if (!next_token()) return module;
     frames_.push_back(Frame());
     frames_.back().scope = module;
-    run.type_model.current_scope = module;
+    run_.type_model.current_scope = module;
     bool have_token = true;
     while (!frames_.empty()) {
         Frame& frame = frames_.back();
         if (!have_token && !next_token()) {
-            finish_frame(run, frame);
+            finish_frame(frame);
             continue;
         }
         have_token = false;
         const std::string& token = token_;
         if (token == "[d") {
-            define_record(run);
+            define_record();
         } else if (token == "[e") {
-            enumeration_record(run);
+            enumeration_record();
         } else if (token == "[s" || token == "[u") {
-            structure_record(run, token == "[u");
+            structure_record(token == "[u");
         } else if (token == "[v") {
-            variable_record(run, frame);
+            variable_record(frame);
         } else if (token[0] == '[') {
             frame.pending_class = SC_BLOCK;
         } else if (token == "{") {
-            have_token = open_scope(run, frame); // frame is not to be used after this
+            have_token = open_scope(frame); // frame is not to be used after this
         } else if (token == "}") {
-            finish_frame(run, frame);
+            finish_frame(frame);
         } else if (token[0] == '"') {
-            line_directive(run, frame);
+            line_directive(frame);
         } else if (isdigit(static_cast<unsigned char>(token[0])) || token[0] == '-') {
             number(frame);
         } else {
-            report_token(run, 631);
-            finish_frame(run, frame);
+            report_token(631);
+            finish_frame(frame);
         }
     }
     return module;
@@ -245,58 +246,58 @@ ScopeEntry* SdbReader::parse_module(Run& run) {
 // "{": a nested scope of the pending class. When the file ends right after it, the
 // scope is complete at once. Otherwise its frame is pushed with its first token already
 // read, and the answer is yes.
-bool SdbReader::open_scope(Run& run, Frame& frame) {
+bool SdbReader::open_scope(Frame& frame) {
     frame.faked_slot = nullptr;
     uint32_t nested_class = frame.pending_class;
-    ScopeEntry* nested = new_scope(run, nested_class);
+    ScopeEntry* nested = new_scope(run_, nested_class);
     if (!next_token()) {
-        close_nested(run, frame, nested, nested_class);
+        close_nested(frame, nested, nested_class);
         return false;
     }
-    run.type_model.current_scope = nested;
+    run_.type_model.current_scope = nested;
     Frame inner;
     inner.scope = nested;
     frames_.push_back(std::move(inner));
     return true;
 }
 
-void SdbReader::close_nested(Run& run, Frame& frame, ScopeEntry* nested, uint32_t nested_class) {
-    add_entry(run, nested);
+void SdbReader::close_nested(Frame& frame, ScopeEntry* nested, uint32_t nested_class) {
+    add_entry(run_, nested);
     if (nested_class == SC_FUNC) {
         nested->make_scope().function = frame.pending_function;
         frame.number_index = 0;
     }
     frame.last_nested = nested;
     frame.pending_class = SC_BLOCK;
-    note_line(run, frame.scope);
+    note_line(frame.scope);
 }
 
-void SdbReader::finish_frame(Run& run, Frame& frame) {
+void SdbReader::finish_frame(Frame& frame) {
     for (ScopeEntry* faked : frame.faked_blocks)
-        faked->make_scope().last_line = run.type_model.current_line;
+        faked->make_scope().last_line = run_.type_model.current_line;
     ScopeEntry* scope = frame.scope;
-    run.type_model.current_scope = scope->scope().parent;
+    run_.type_model.current_scope = scope->scope().parent;
     frames_.pop_back();
     if (!frames_.empty()) {
         Frame& outer = frames_.back();
-        close_nested(run, outer, scope, scope->sclass);
+        close_nested(outer, scope, scope->sclass);
     }
 }
 
-void SdbReader::line_directive(Run& run, Frame& frame) {
+void SdbReader::line_directive(Frame& frame) {
     frame.faked_slot = nullptr;
-    run.type_model.current_line = static_cast<uint32_t>(to_int(token_.c_str() + 1));
+    run_.type_model.current_line = static_cast<uint32_t>(to_int(token_.c_str() + 1));
     if (!token_ended_line_) {
         std::string file = rest_of_line();
-        if (!file.empty() && file != run.type_model.current_file_name) {
-            run.type_model.current_file_name = file;
-            frame.scope->make_scope().first_line = run.type_model.current_line;
-            frame.scope->make_scope().last_line = run.type_model.current_line;
-            add_filename_entry(run, run.type_model.current_scope, file,
-                               run.type_model.current_line);
+        if (!file.empty() && file != run_.type_model.current_file_name) {
+            run_.type_model.current_file_name = file;
+            frame.scope->make_scope().first_line = run_.type_model.current_line;
+            frame.scope->make_scope().last_line = run_.type_model.current_line;
+            add_filename_entry(run_, run_.type_model.current_scope, file,
+                               run_.type_model.current_line);
         }
     }
-    note_line(run, frame.scope);
+    note_line(frame.scope);
 }
 
 void SdbReader::number(Frame& frame) {
@@ -312,7 +313,7 @@ void SdbReader::number(Frame& frame) {
 
 // "[v" name type dimension class defined value "]" (a typedef has no value). A record
 // that the file cuts short before its last field is reported and dropped.
-void SdbReader::variable_record(Run& run, Frame& frame) {
+void SdbReader::variable_record(Frame& frame) {
     ScopeEntry proto;
     Type* type = nullptr;
     uint32_t sclass = SC_NULL;
@@ -321,23 +322,23 @@ void SdbReader::variable_record(Run& run, Frame& frame) {
         if (!next_token()) break;
         proto.name = token_;
         if (!next_token()) break;
-        type = parse_type(run, token_.c_str());
+        type = parse_type(run_, token_.c_str());
         if (!next_token()) break;
-        type = add_dimension(run, type, token_);
+        type = add_dimension(run_, type, token_);
         if (!next_token()) break;
         sclass = class_of_letter(token_);
-        if (sclass == SC_NULL) report_token(run, 629);
+        if (sclass == SC_NULL) report_token(629);
         if (!next_token()) break;
         proto.defined = static_cast<uint32_t>(to_int(token_));
         if (sclass != SC_TYPEDEF) {
             if (!next_token()) break;
             uint32_t reg = 0;
             if ((sclass == SC_AUTO || sclass == SC_PARAM) &&
-                (reg = find_register(run, token_.c_str()))) {
+                (reg = find_register(run_, token_.c_str()))) {
                 sclass = SC_REG;
                 proto.value = reg;
             } else if (sclass == SC_REG) {
-                proto.value = find_register(run, token_.c_str());
+                proto.value = find_register(run_, token_.c_str());
             } else if (sclass == SC_STATIC && proto.name[0] == 'F' &&
                        (isalpha(static_cast<unsigned char>(token_[0])) || token_[0] == '_')) {
                 proto.set_asm_name(proto.name);
@@ -351,32 +352,32 @@ void SdbReader::variable_record(Run& run, Frame& frame) {
         complete = true;
     } while (false);
     bool closed = next_token();
-    if (!closed || token_ != "]") report_missing_bracket(run);
+    if (!closed || token_ != "]") report_missing_bracket();
     if (!complete) return;
     proto.sclass = sclass;
     proto.type = type;
-    place_variable(run, frame, &proto);
+    place_variable(frame, &proto);
 }
 
-void SdbReader::place_variable(Run& run, Frame& frame, ScopeEntry* proto) {
+void SdbReader::place_variable(Frame& frame, ScopeEntry* proto) {
     ScopeEntry* result = nullptr;
     uint32_t sclass = proto->sclass;
     if (sclass == SC_AUTO || sclass == SC_PARAM || sclass == SC_REG) {
-        if (run.type_model.current_scope->sclass == SC_MODULE) return;
-        ScopeEntry* hit = find_redeclaration(run, proto->name);
+        if (run_.type_model.current_scope->sclass == SC_MODULE) return;
+        ScopeEntry* hit = find_redeclaration(run_, proto->name);
         if (hit && hit->sclass == sclass && hit->value == proto->value &&
             hit->defined == proto->defined) {
             result = hit;
-        } else if (hit && run.options.fake_redefinitions && !frame.faked_slot) {
-            ScopeEntry* faked = new_scope(run, SC_BLOCK);
+        } else if (hit && run_.options.fake_redefinitions && !frame.faked_slot) {
+            ScopeEntry* faked = new_scope(run_, SC_BLOCK);
             faked->flags = ENTRY_FAKED;
-            add_entry(run, faked);
+            add_entry(run_, faked);
             frame.faked_slot = faked;
             frame.faked_blocks.push_back(faked);
-            run.type_model.current_scope = faked;
+            run_.type_model.current_scope = faked;
         }
     } else if (sclass == SC_EXTERN || sclass == SC_STATIC) {
-        ScopeEntry* hit = find_redeclaration(run, proto->name);
+        ScopeEntry* hit = find_redeclaration(run_, proto->name);
         if (hit && hit->sclass == sclass && hit->value == proto->value &&
             hit->defined <= proto->defined && hit->asm_name() == proto->asm_name()) {
             hit->type = proto->type;
@@ -385,15 +386,15 @@ void SdbReader::place_variable(Run& run, Frame& frame, ScopeEntry* proto) {
         }
     }
     if (!result) {
-        result = new_entry(run, sclass);
+        result = new_entry(run_, sclass);
         result->name = std::move(proto->name);
         result->asm_name_part = std::move(proto->asm_name_part);
-        result->line = run.type_model.current_line;
+        result->line = run_.type_model.current_line;
         result->defined = proto->defined;
         result->value = proto->value;
         result->type = proto->type;
-        add_entry(run, result);
-        chain_entry(run, run.type_model.current_scope, result);
+        add_entry(run_, result);
+        chain_entry(run_, run_.type_model.current_scope, result);
     }
     if (is_function_type(result->type)) {
         frame.pending_class = SC_FUNC;
@@ -403,15 +404,15 @@ void SdbReader::place_variable(Run& run, Frame& frame, ScopeEntry* proto) {
 
 // "[s" or "[u" name tag size, then members (type, optional dimension, name, size,
 // offset, optional ":width:position"), "]".
-void SdbReader::structure_record(Run& run, bool is_union) {
+void SdbReader::structure_record(bool is_union) {
     if (!next_token()) return;
-    ScopeEntry* entry = find_redeclaration(run, token_);
+    ScopeEntry* entry = find_redeclaration(run_, token_);
     if (!entry || entry->sclass != SC_STRUCT || !entry->aggregate().members.empty()) {
-        entry = new_entry(run, SC_STRUCT);
+        entry = new_entry(run_, SC_STRUCT);
         entry->name = token_;
-        entry->line = run.type_model.current_line;
-        add_entry(run, entry);
-        chain_entry(run, run.type_model.current_scope, entry);
+        entry->line = run_.type_model.current_line;
+        add_entry(run_, entry);
+        chain_entry(run_, run_.type_model.current_scope, entry);
     }
     entry->make_aggregate().is_union = is_union ? 1 : 0;
     if (!next_token()) return;
@@ -421,10 +422,10 @@ void SdbReader::structure_record(Run& run, bool is_union) {
     bool have = next_token();
     while (have && token_[0] != ']') {
         Member member;
-        member.type = parse_type(run, token_.c_str());
+        member.type = parse_type(run_, token_.c_str());
         if (!next_token()) break;
         if (begins_with_digit(token_)) {
-            member.type = add_dimension(run, member.type, token_);
+            member.type = add_dimension(run_, member.type, token_);
             if (!next_token()) break;
         }
         if (token_ != ".") member.name = token_;
@@ -447,23 +448,23 @@ void SdbReader::structure_record(Run& run, bool is_union) {
 }
 
 // "[e" name tag, an optional base type ("`" type), then name and value pairs, "]".
-void SdbReader::enumeration_record(Run& run) {
+void SdbReader::enumeration_record() {
     if (!next_token()) return;
-    ScopeEntry* entry = find_redeclaration(run, token_);
+    ScopeEntry* entry = find_redeclaration(run_, token_);
     if (!entry || entry->sclass != SC_ENUM || !entry->aggregate().enumerators.empty()) {
-        entry = new_entry(run, SC_ENUM);
+        entry = new_entry(run_, SC_ENUM);
         entry->name = token_;
-        add_entry(run, entry);
-        chain_entry(run, run.type_model.current_scope, entry);
+        add_entry(run_, entry);
+        chain_entry(run_, run_.type_model.current_scope, entry);
     }
     if (!next_token()) return;
     entry->make_aggregate().tag = token_;
     bool have = next_token();
     if (have && token_[0] == '`') {
-        Type* base = parse_type(run, token_.c_str());
+        Type* base = parse_type(run_, token_.c_str());
         if (base && !base->empty())
             entry->make_aggregate().base_size =
-                static_cast<uint8_t>(type_size(run, TypeRef(base, 0)));
+                static_cast<uint8_t>(type_size(run_, TypeRef(base, 0)));
         have = next_token();
     }
     while (have && token_[0] != ']') {
@@ -477,7 +478,7 @@ void SdbReader::enumeration_record(Run& run) {
 }
 
 // "[d" name value "]": kept as texts for the processor descriptors.
-void SdbReader::define_record(Run& run) {
+void SdbReader::define_record() {
     std::string name, value;
     bool well_formed = next_token();
     if (well_formed) {
@@ -486,11 +487,11 @@ void SdbReader::define_record(Run& run) {
         if (well_formed) value = token_;
     }
     if (!well_formed || !next_token() || token_ != "]")
-        alert(run.messages, "E", "malformed define in .SDB file %s", sdb_name_);
+        alert(run_.messages, "E", "malformed define in .SDB file %s", sdb_name_);
     if (name.empty()) return;
-    if (!run.type_model.defines)
-        run.type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
-    run.type_model.defines->insert(name, value);
+    if (!run_.type_model.defines)
+        run_.type_model.defines = std::make_unique<HashTable<std::string, std::string>>(8);
+    run_.type_model.defines->insert(name, value);
 }
 
 // Text mode: line ends read as a single newline.
@@ -538,7 +539,7 @@ ScopeEntry* read_module(Run& run, SdbReader& reader, const char* sdb_name) {
     for (size_t k = 1; k < words.size() && words[k] != "]"; ++k)
         if (!processor_has_option(run, words[k].c_str()))
             message(run.messages, 637, words[k].c_str(), sdb_name);
-    return reader.parse_module(run);
+    return reader.parse_module();
 }
 
 } // namespace
@@ -560,7 +561,7 @@ ScopeEntry* read_sdb_contents(Run& run, const char* object_name, const char* sdb
         scope = new_scope(run, SC_NO_SIDE_FILE);
     } else {
         std::vector<uint8_t> text = as_text(*contents);
-        SdbReader reader(sdb_name, text);
+        SdbReader reader(run, sdb_name, text);
         scope = read_module(run, reader, sdb_name);
         if (!scope) return nullptr;
     }
