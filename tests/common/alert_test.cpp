@@ -87,14 +87,17 @@ TEST_F(Messages, ThresholdAndDisableListHideWhatTheyMay) {
 TEST_F(Messages, TemplatesReplaceTheLayout) {
     setenv("NVC_ERR_FORMAT", "%a|%f|%l|%n|%s|%q%%|%c", 1);
     setenv("NVC_WARN_FORMAT", "W:%n:%s%", 1);
-    setenv("NVC_MSG_FORMAT", "M:%s", 1);
+    setenv("NVC_MSG_FORMAT", "M%n:%s", 1);
     use_file("1037 E bad %s\n101 4 careful\n102 M fyi\n");
     set_template_mode(messages, true);
     set_message_context(messages, "in.hex");
     EXPECT_EQ(capture_stderr([&] { message(messages, 1037, "x"); }),
               "symvert|in.hex||1037|bad x|q%|\n");
     EXPECT_EQ(capture_stderr([&] { message(messages, 101); }), "W:101:careful\n");
-    EXPECT_EQ(capture_stderr([&] { message(messages, 102); }), "M:fyi\n");
+    EXPECT_EQ(capture_stderr([&] { message(messages, 102); }), "M102:fyi\n");
+    // A malformed line of a description file is told as lettered message 3.
+    std::string said = capture_stderr([&] { use_file("oops\n"); });
+    EXPECT_EQ(said.substr(0, 48), "M3:Malformed error information on line 1, in fil");
 }
 
 TEST_F(Messages, OverlongTextIsCutNotOverrun) {
