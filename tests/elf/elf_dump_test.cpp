@@ -125,10 +125,15 @@ TEST(DwarfDump, NameTablesFollowTheVersion) {
     // How many values each family names by the standard inside a unit of versions 2 to
     // 5: version 2's lists, then what the standards of versions 3, 4 and 5 add (renames,
     // such as bit stride for stride size, add none).
+    // A vendor's names come all at once: from version 3 on, or from the version whose
+    // sections the vendor extended (GNU's location lists and macro units of version 4, its
+    // name index attributes of version 5); later versions keep them, but for the values
+    // the standard names itself.
     struct Family {
         const NameFamily& names;
         uint32_t last;
         unsigned count[4];
+        unsigned vendors_from = 3;
     };
     const Family families[] = {{TAG, 0xFFFF, {47, 57, 60, 68}},  {AT, 0x3FFF, {59, 86, 92, 121}},
                                {FORM, 0x1FFF, {21, 21, 25, 43}}, {OP, 0xFF, {145, 152, 154, 164}},
@@ -136,23 +141,30 @@ TEST(DwarfDump, NameTablesFollowTheVersion) {
                                {ATE, 0xFF, {8, 15, 16, 18}},     {LANG, 0xFFFF, {10, 19, 20, 37}},
                                {LNS, 0xFF, {9, 12, 12, 12}},     {LNE, 0xFF, {3, 3, 4, 4}},
                                {UT, 0xFF, {0, 0, 0, 6}},         {LNCT, 0xFFFF, {0, 0, 0, 5}},
-                               {RLE, 0xFF, {0, 0, 0, 8}},        {LLE, 0xFF, {0, 0, 0, 9}},
-                               {MACRO, 0xFF, {0, 0, 0, 12}},     {IDX, 0x3FFF, {0, 0, 0, 5}}};
-    for (const Family& f : families)
+                               {RLE, 0xFF, {0, 0, 0, 8}},        {LLE, 0xFF, {0, 0, 0, 9}, 4},
+                               {MACRO, 0xFF, {0, 0, 0, 12}, 4},  {IDX, 0x3FFF, {0, 0, 0, 5}, 5}};
+    for (const Family& f : families) {
+        unsigned vendors[4] = {};
         for (unsigned version = 2; version <= 5; ++version) {
-            unsigned standard = 0, vendor = 0;
+            unsigned standard = 0;
             for (uint32_t value = 0; value <= f.last; ++value) {
                 const char* owner = f.names.vendor(value, version);
                 standard += owner && std::string(owner) == "DWARF";
-                vendor += owner && std::string(owner) != "DWARF";
+                vendors[version - 2] += owner && std::string(owner) != "DWARF";
             }
             EXPECT_EQ(standard, f.count[version - 2])
                 << f.names.full(1, 5) << " version " << version;
-            // A unit of version 2 shows no vendor's name but the four of its time.
-            if (version == 2) {
-                EXPECT_EQ(vendor, &f.names == &TAG ? 4u : 0u) << f.names.full(1, 5);
-            }
         }
+        // A unit of version 2 shows no vendor's name but the four of its time.
+        EXPECT_EQ(vendors[0], &f.names == &TAG ? 4u : 0u) << f.names.full(1, 5);
+        for (unsigned version = 3; version < 5; ++version) {
+            if (version < f.vendors_from)
+                EXPECT_EQ(vendors[version - 2], 0u) << f.names.full(1, 5) << " " << version;
+            else
+                EXPECT_GE(vendors[version - 2], vendors[version - 1])
+                    << f.names.full(1, 5) << " " << version;
+        }
+    }
     EXPECT_STREQ(TAG.full(0x4080, 2), "?? 0x00004080 (user-defined)");
     EXPECT_STREQ(TAG.full(0x4081, 2), "DW_TAG_MIPS_loop");
     EXPECT_STREQ(AT.full(0x2000, 2), "?? 0x00002000 (user-defined)");
