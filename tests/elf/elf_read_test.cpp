@@ -147,4 +147,24 @@ TEST(ElfRead, WhatIsLeftOutIsSaidOncePerKind) {
     EXPECT_NE(said.find("no inlined subroutines"), std::string::npos) << said;
 }
 
+// A block that declares a local takes the lines of the rows inside its own pc range: at
+// -O0 gcc gives the block of block.c (lines 8 to 11) low_pc 0x8018 and a length of 0x28,
+// and the rows of 0x8018 to 0x803F are those of lines 9, 9 and 10 (readelf
+// --debug-dump=info,decodedline arm-block-O0.elf).
+TEST(ElfRead, BlockWithItsOwnRangeTakesTheLinesInside) {
+    ::Run run;
+    read_sample(run, "arm-block-O0.elf");
+    const ScopeEntry* block = nullptr;
+    walk_scope(
+        static_cast<const ScopeEntry*>(run.type_model.global_scope),
+        [&](const ScopeEntry* entry, const ScopeEntry* holder) {
+            if (entry->name == "twice" && holder->sclass == SC_BLOCK) block = holder;
+            return true;
+        },
+        [](const ScopeEntry*) {});
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->scope().first_line, 9u);
+    EXPECT_EQ(block->scope().last_line, 10u);
+}
+
 } // namespace

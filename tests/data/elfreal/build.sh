@@ -29,6 +29,7 @@ $arm $later -gdwarf-5 -g3 -undef -O0 $link -o arm-g3-v5.elf prog.c util.c
 $arm $later -gdwarf-5 -gsplit-dwarf -O2 -c -o arm-split-v5.o prog.c  # and arm-split-v5.dwo
 $arm $later -gdwarf-4 -gsplit-dwarf -O2 -c -o arm-split-v4.o prog.c  # and arm-split-v4.dwo
 $arm $later -gdwarf-4 -g3 -undef -O0 $link -o arm-g3-v4.elf prog.c util.c  # GNU .debug_macro
+$arm $later -O0 $link -o arm-block-O0.elf block.c  # a block with its own pc range
 # C++: type units (linked, so that each kind of section is one), vendor tags and values.
 cxx="arm-none-eabi-g++ -mcpu=arm7tdmi $later -fno-exceptions -fno-rtti -fdebug-types-section -O2"
 $cxx -gdwarf-4 -nostdlib -nostartfiles -Wl,-e,cxx_entry -Wl,-z,max-page-size=0x10 -o arm-cxx-v4.elf stages.cpp
