@@ -1,5 +1,20 @@
 # The end-to-end cases (folders holding a "cmd" file below a subsystem's tests/<group>/
-# cases/), shared by the Linux and Windows test lists.
+# cases/), shared by the Linux and Windows test lists, and the interpreter they run on.
+
+# Python 3 for the cases and the peer checks. A launcher on the PATH, such as a version
+# manager's shim, can take longer to start than a case takes to run, so the tests run
+# the interpreter that the launcher stands for.
+macro(symvert_find_python)
+  find_package(Python3 COMPONENTS Interpreter QUIET)
+  if(Python3_Interpreter_FOUND)
+    execute_process(COMMAND ${Python3_EXECUTABLE} -c "import sys; print(sys.executable)"
+      OUTPUT_VARIABLE symvert_python OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(symvert_python AND EXISTS "${symvert_python}")
+      set_property(TARGET Python3::Interpreter PROPERTY IMPORTED_LOCATION "${symvert_python}")
+    endif()
+  endif()
+endmacro()
+
 # The end-to-end cases, as "cases-root|case|test-name" entries.
 function(symvert_cli_cases out)
   file(GLOB_RECURSE cmds CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/cases/cmd)
