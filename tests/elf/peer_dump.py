@@ -378,17 +378,18 @@ READELF_NAMES = ((r"\[\s*(\d+)\] (\w+)$", lambda m: ("cu", int(m[1]), int(m[2], 
                      v for tag, rest in re.findall(r"<\d+> DW_TAG_(\w+)((?: DW_IDX_\w+=\S+)*)", m[3])
                      for v in [("tag", tag)] + [("idx", a, int(x, 16)) for a, x in re.findall(
                          r"DW_IDX_(\w+)=(?:\(\w+\)=)?<?(\w+)>?", rest)]]))
-# What the dump shows of a DWARF section and a peer's reading of it: (section, the peer's
-# option (llvm-dwarfdump's when it is not readelf's), dump rules, peer rules).
+# Macro sets and entries as the dump shows them, and as readelf does (which reads a strx
+# entry's index without the unit's string offsets base).
 MACROS = ((r"Set \d+ @ 0x(\w+)$", lambda m: ("set", int(m[1], 16))),
           (r"ver=(\d+), flags=0x\w+(?:, line offset=0x(\w+))?", lambda m: [("version", int(m[1]))] + [
               ("line", int(v, 16)) for v in [m[2]] if v]),
           (r"  DW_MAC(?:RO|INFO)_(\w+)(?:\((.*)\))?$", lambda m: macro(*m.groups())))
-# readelf's: a strx entry's index is read without the unit's string offsets base
 READELF_MACROS = ((r"\s+Offset:\s+(\w+)$", lambda m: ("set", int(m[1], 0))),
                   (r"\s+Version:\s+(\d+)$", lambda m: ("version", int(m[1]))),
                   (r"\s+Offset into .debug_line:\s+(\w+)$", lambda m: ("line", int(m[1], 0))),
-                  (r" DW_MAC(?:RO|INFO)_(\w+)(?: -)?(.*)$", lambda m: macro(*m.groups(), strings="strx" not in m[1])))
+                  (r" DW_MAC(?:RO|INFO)_(\w+)(?: -)?(.*)$", lambda m: macro(*m.groups(), "strx" not in m[1])))
+# What the dump shows of a DWARF section and a peer's reading of it: (section, the peer's
+# option (llvm-dwarfdump's when it is not readelf's), dump rules, peer rules).
 ASPECTS = [
     (".debug_str", "-p.debug_str") + STRINGS, (".debug_line_str", "-p.debug_line_str") + STRINGS,
     (".debug_addr", "--debug-dump=addr", ((r" +(\d+): 0x(\w+)$", lambda m: (int(m[1]), int(m[2], 16))),),
@@ -420,7 +421,7 @@ ASPECTS = [
         (r"  DW_CFA_(\w+)(?:: (.*))?$", lambda m: (m[1], [int(m[2].split()[-1], 16)] if re.match(
             r"advance_loc|set_loc", m[1]) else numbers(re.sub(r"\(\w+\)", "", m[2] or "")))))),
     (".debug_pubnames", "--debug-dump=pubnames") + SETS, (".debug_aranges", "--debug-dump=aranges") + SETS,
-    (".debug_macinfo", "--debug-dump=macro", MACROS[-1:], READELF_MACROS),  # no sets in .debug_macinfo
+    (".debug_macinfo", "--debug-dump=macro", MACROS[-1:], READELF_MACROS),  # readelf shows no sets
     (".debug_macro", "--debug-dump=macro", MACROS, READELF_MACROS),
     (".debug_macro", "--debug-macro", MACROS, ((r"0x(\w+):$", lambda m: ("set", int(m[1], 16))),
         (r"macro header: version = (\w+), flags = \w+, format = \w+(?:, debug_line_offset = (\w+))?", lambda m: [
