@@ -27,6 +27,34 @@ def values(text, *rules):
     return found
 
 
+def image(path):
+    """The bytes of an Intel HEX, S-record or TI-TXT file by address, and the start address
+    of its end or start record (None without one)."""
+    found, start, base, at = {}, None, 0, 0
+    for line in map(str.strip, open(path)):
+        if line.startswith(":"):  # Intel HEX: data, segment or linear base, linear start
+            data = bytes.fromhex(line[1:])
+            if data[3] == 0:
+                found.update((base + (data[1] << 8 | data[2]) + k, b) for k, b in enumerate(data[4:4 + data[0]]))
+            elif data[3] in (2, 4):
+                base = int.from_bytes(data[4:6], "big") << (4 if data[3] == 2 else 16)
+            elif data[3] == 5:
+                start = int.from_bytes(data[4:8], "big")
+        elif line[:2] in ("S1", "S2", "S3", "S7", "S8", "S9"):  # data with 2 to 4 address bytes; start
+            data, width = bytes.fromhex(line[2:]), int(line[1]) + 1 if line[1] in "123" else 11 - int(line[1])
+            address = int.from_bytes(data[1:1 + width], "big")
+            if line[1] in "123":
+                found.update((address + k, b) for k, b in enumerate(data[1 + width:-1]))
+            else:
+                start = address
+        elif line.startswith("@"):  # TI-TXT: an address, then bytes up to the next one
+            at = int(line[1:], 16)
+        elif re.fullmatch(r"[0-9A-Fa-f]{2}( [0-9A-Fa-f]{2})*", line):
+            found.update((at + k, int(b, 16)) for k, b in enumerate(line.split()))
+            at += len(line.split())
+    return found, start
+
+
 def match(got, want):
     """Equal values; None on either side stands for any value."""
     if isinstance(got, (list, tuple)) and isinstance(want, (list, tuple)):
@@ -57,6 +85,15 @@ class Check:
 
     def symvert(self, *args, cwd=None):
         return self.run([self.program] + list(args), cwd)
+
+    def gdb(self, path, commands):
+        """gdb-multiarch's answer to each command about a file, and its run (for the complaints)."""
+        args = ["gdb-multiarch", "-batch", "-nx"]
+        for k, command in enumerate(commands):
+            args += ["-ex", "echo @@@%d\\n" % k, "-ex", command]
+        proc = self.run(args + [path])
+        answers = re.split(r"^@@@(\d+)\n", proc.stdout, flags=re.M)
+        return {commands[int(k)]: text for k, text in zip(answers[1::2], answers[2::2])}, proc
 
     def sample(self, *paths):
         """A fresh directory with copies of the files (or directories) below the test data."""

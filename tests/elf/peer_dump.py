@@ -46,6 +46,11 @@ LOCATIONS = "location frame_base data_member_location string_length return_addr 
     "static_link use_location vtable_elem_location".split()
 
 
+# A string table as the dump shows it, and as readelf -p does.
+STRINGS = ((r'0x(\w{8}): "(.+)"$', lambda m: (int(m[1], 16), m[2])),), (
+    (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2])),)
+
+
 def name(text):
     """A DWARF name without its DW_XX_ prefix, "_" for blanks; None (any) for "?? 0x..."."""
     return None if text.strip().startswith("??") else re.sub(r"^DW_[A-Z]+_", "", text.strip()).replace(" ", "_")
@@ -64,8 +69,9 @@ def parts(text):
     return {a or b or c: None if c else body for a, b, c, body in zip(*[iter(pieces[1:])] * 4)}
 
 
-def retyped(path, copy, change):
-    """A copy of an ELF file, each section's sh_type made change(name, sh_type)."""
+def retyped(path, copy, change=lambda label, kind: 0x80000000 if kind in (4, 9) else kind):
+    """A copy of an ELF file, each section's sh_type made change(name, sh_type); by default
+    REL and RELA sections get a type the peers do not apply (the dump shows stored bytes)."""
     raw = bytearray(open(path, "rb").read())
     order = "<" if raw[5] == 1 else ">"
     field = lambda fmt, at: struct.unpack_from(order + fmt, raw, at)[0]
@@ -100,7 +106,7 @@ def elf_values(check, where, dump, path):
         shown(m[1])] if shown(m[1]) is not None else numbers(m[1]))), want)
     sections = values(readelf("-S"), (r"\s*\[\s*(\d+)\] (.*?)\s+(\S+)\s+(\w{8}) (\w+) (\w+) \w+ "
                                       r"([WAXMSILOGTCxEp ]*?)\s*(\d+)\s+(\d+)\s+(\d+)$",))
-    strings = lambda t: values(readelf("-p", t), (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2])))
+    strings = lambda t: values(readelf("-p", t), *STRINGS[1])
     check.same(where + ": strings", values(dump.get("String table", ""), (r"(\w{8}): (.+)$", lambda m: (
         int(m[1], 16), m[2]))), strings(".strtab") + strings(sections[n("Section header string table index")][1]))
     symbols, table = {}, None
@@ -325,8 +331,6 @@ def line_programs(dump, llvm):
     return got, [v for v in want if v[0] != "row"], rows, want_rows if rows else []
 
 
-STRINGS = ((r'0x(\w{8}): "(.+)"$', lambda m: (int(m[1], 16), m[2])),), (
-    (r"\s+\[\s*(\w+)\]  (.*)$", lambda m: (int(m[1], 16), m[2])),)
 SETS = ((r'  0x(\w+): "(.*)"$', lambda m: (int(m[1], 16), m[2])),
         (r"  0x(\w+)\.\.0x(\w+)$", lambda m: (int(m[1], 16), int(m[2], 16) - int(m[1], 16))),
         (r"size=(.*?)(?: \(flat\))?$", lambda m: ["set"] + numbers(re.sub(r"\w+ ?size=|\w+=", "", m[1])))), (
@@ -374,11 +378,18 @@ READELF_NAMES = ((r"\[\s*(\d+)\] (\w+)$", lambda m: ("cu", int(m[1]), int(m[2], 
                      v for tag, rest in re.findall(r"<\d+> DW_TAG_(\w+)((?: DW_IDX_\w+=\S+)*)", m[3])
                      for v in [("tag", tag)] + [("idx", a, int(x, 16)) for a, x in re.findall(
                          r"DW_IDX_(\w+)=(?:\(\w+\)=)?<?(\w+)>?", rest)]]))
-# What the dump shows of a DWARF section and a peer's reading of it: (section, the peer's
-# option (llvm-dwarfdump's when it is not readelf's), dump rules, peer rules).
+# Macro sets and entries as the dump shows them, and as readelf does (which reads a strx
+# entry's index without the unit's string offsets base).
 MACROS = ((r"Set \d+ @ 0x(\w+)$", lambda m: ("set", int(m[1], 16))),
           (r"ver=(\d+), flags=0x\w+(?:, line offset=0x(\w+))?", lambda m: [("version", int(m[1]))] + [
-              ("line", int(v, 16)) for v in [m[2]] if v]))
+              ("line", int(v, 16)) for v in [m[2]] if v]),
+          (r"  DW_MAC(?:RO|INFO)_(\w+)(?:\((.*)\))?$", lambda m: macro(*m.groups())))
+READELF_MACROS = ((r"\s+Offset:\s+(\w+)$", lambda m: ("set", int(m[1], 0))),
+                  (r"\s+Version:\s+(\d+)$", lambda m: ("version", int(m[1]))),
+                  (r"\s+Offset into .debug_line:\s+(\w+)$", lambda m: ("line", int(m[1], 0))),
+                  (r" DW_MAC(?:RO|INFO)_(\w+)(?: -)?(.*)$", lambda m: macro(*m.groups(), "strx" not in m[1])))
+# What the dump shows of a DWARF section and a peer's reading of it: (section, the peer's
+# option (llvm-dwarfdump's when it is not readelf's), dump rules, peer rules).
 ASPECTS = [
     (".debug_str", "-p.debug_str") + STRINGS, (".debug_line_str", "-p.debug_line_str") + STRINGS,
     (".debug_addr", "--debug-dump=addr", ((r" +(\d+): 0x(\w+)$", lambda m: (int(m[1]), int(m[2], 16))),),
@@ -410,16 +421,9 @@ ASPECTS = [
         (r"  DW_CFA_(\w+)(?:: (.*))?$", lambda m: (m[1], [int(m[2].split()[-1], 16)] if re.match(
             r"advance_loc|set_loc", m[1]) else numbers(re.sub(r"\(\w+\)", "", m[2] or "")))))),
     (".debug_pubnames", "--debug-dump=pubnames") + SETS, (".debug_aranges", "--debug-dump=aranges") + SETS,
-    (".debug_macinfo", "--debug-dump=macro", ((r"  DW_MACINFO_(\w+)(?:\((.*)\))?$", lambda m: macro(*m.groups())),),
-     ((r" DW_MACINFO_(\w+)(?: -)?(.*)$", lambda m: macro(*m.groups())),)),
-    (".debug_macro", "--debug-dump=macro", MACROS + ((r"  DW_MACRO_(\w+)(?:\((.*)\))?$", lambda m: macro(
-        *m.groups())),), ((r"\s+Offset:\s+(\w+)$", lambda m: ("set", int(m[1], 0))),
-        (r"\s+Version:\s+(\d+)$", lambda m: ("version", int(m[1]))),
-        (r"\s+Offset into .debug_line:\s+(\w+)$", lambda m: ("line", int(m[1], 0))),
-        # readelf reads a strx entry's index without the unit's string offsets base
-        (r" DW_MACRO_(\w+)(?: -)?(.*)$", lambda m: macro(*m.groups(), strings="strx" not in m[1])))),
-    (".debug_macro", "--debug-macro", MACROS + ((r"  DW_MACRO_(\w+)(?:\((.*)\))?$", lambda m: macro(
-        *m.groups())),), ((r"0x(\w+):$", lambda m: ("set", int(m[1], 16))),
+    (".debug_macinfo", "--debug-dump=macro", MACROS[-1:], READELF_MACROS),  # readelf shows no sets
+    (".debug_macro", "--debug-dump=macro", MACROS, READELF_MACROS),
+    (".debug_macro", "--debug-macro", MACROS, ((r"0x(\w+):$", lambda m: ("set", int(m[1], 16))),
         (r"macro header: version = (\w+), flags = \w+, format = \w+(?:, debug_line_offset = (\w+))?", lambda m: [
             ("version", int(m[1], 16))] + [("line", int(v, 16)) for v in [m[2]] if v]),
         (r"\s*DW_MACRO_(\w+)(?: -)?(.*)$", lambda m: macro(LLVM_MACROS.get(m[1], m[1].replace("GNU_", "")),
@@ -437,8 +441,7 @@ def compare(check, where, path, text, work, entries=True):
     """symvert's dump of an ELF file against readelf and llvm-dwarfdump (the units, entries
     and line programs too unless entries is false)."""
     dump = parts(text)
-    copy = retyped(path, os.path.join(work, "stored-" + os.path.basename(path)),
-                   lambda label, kind: 0x80000000 if kind in (4, 9) else kind)
+    copy = retyped(path, os.path.join(work, "stored-" + os.path.basename(path)))
     elf_values(check, where, dump, path)
     dwo = ".dwo" if path.endswith(".dwo") else ""  # whose sections the dump shows by their names less .dwo
     # readelf keeps version 2's names of the template parameters' tags in later units

@@ -29,24 +29,19 @@ HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "peer_gdb")
 def ask(check, path, commands):
     """gdb's answer to each command: its lines without <symbol+offset> notes, up to the
     non-debugging symbols; a line table as sorted "unit file line address"."""
-    args = ["gdb-multiarch", "-nx", "-batch"]
-    for k, command in enumerate(commands):
-        args += ["-ex", "echo @@@%d\\n" % k, "-ex", command]
-    proc = check.run(args + [path])
+    answers, proc = check.gdb(path, commands)
     check.quiet(path + ": gdb", proc.stderr, WARNINGS)
-    parts = re.split(r"^@@@(\d+)\n", proc.stdout, flags=re.M)
-    answers = {}
-    for k, text in zip(parts[1::2], parts[2::2]):
+    for command, text in answers.items():
         lines = [re.sub(r" <[^>]*>", "", l.rstrip()) for l in
                  text.split("Non-debugging symbols:")[0].splitlines() if l.strip()]
-        if commands[int(k)] == "maint info line-table":
+        if command == "maint info line-table":
             unit, lines = {}, []
             for m in re.finditer(r"^(compunit_symtab|symtab): (\S+)|^\d+\s+(\w+)\s+0x(\w+)", text, re.M):
                 unit.update({m[1]: m[2]} if m[1] else {})
                 lines += [] if m[1] else ["%s %s %s 0x%x" % (
                     unit["compunit_symtab"], unit["symtab"], m[3], int(m[4], 16))]
             lines.sort()
-        answers[commands[int(k)]] = lines
+        answers[command] = lines
     return answers
 
 

@@ -26,8 +26,8 @@ def members(path):
     """The members of a Unix archive: (name, bytes), the long names from its "//" table."""
     data, at, names = open(path, "rb").read(), 8, b""
     while at + 60 <= len(data):
-        head, size = data[at:at + 60], int(data[at + 48:at + 58])
-        body, label = data[at + 60:at + 60 + size], data[at:at + 16].decode().strip()
+        size, label = int(data[at + 48:at + 58]), data[at:at + 16].decode().strip()
+        body = data[at + 60:at + 60 + size]
         if label == "//":
             names = body
         elif label not in ("/", "/SYM64/"):
@@ -74,7 +74,7 @@ def main():
             for k, name, body in picked[start:start + BATCH]:
                 paths.append(os.path.join(check.scratch, "%05d.o" % (count + len(paths))))
                 open(paths[-1], "wb").write(body)
-                retyped(paths[-1], paths[-1], lambda label, kind: 0x80000000 if kind in (4, 9) else kind)
+                retyped(paths[-1], paths[-1])
                 labels.append("%s(%s)" % (library, name))
             count += len(paths)
             check_batch(check, paths, labels, totals)

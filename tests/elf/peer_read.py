@@ -16,7 +16,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from peer_harness import Check  # noqa: E402
+from peer_harness import Check, image  # noqa: E402
 
 GLOBALS = "nodes ticks limits buffer last letter small count mask ratio scratch status banner dispatch visits".split()
 TYPES = ["byte_t", "sample_t", "label_t", "enum colour", "struct flags", "union word", "struct node"]
@@ -63,13 +63,10 @@ def ask(check, path, where):
     questions = [q % g for g in GLOBALS for q in ("ptype %s", "whatis %s", "info address %s")]
     questions += [q % t for t in TYPES for q in ("ptype %s", "whatis %s")]
     questions += [q % f for f in FUNCTIONS for q in ("info scope %s", "info line %s")]
-    args = ["gdb-multiarch", "-batch", "-nx"]
-    for q in questions:
-        args += ["-ex", "echo @@%s\\n" % q, "-ex", q]
-    proc = check.run(args + [path])
+    answers, proc = check.gdb(path, questions)
     if proc.returncode:
         check.fail(where, "gdb: " + proc.stderr[-500:])
-    return {q: a.strip() for q, _, a in (p.partition("\n") for p in proc.stdout.split("@@")[1:])}
+    return {q: a.strip() for q, a in answers.items()}
 
 
 def normalised(answer, unsigned_char):
@@ -124,31 +121,6 @@ def build(check, work, target, version, level):
     return out if proc.returncode == 0 else check.fail(out, proc.stderr)
 
 
-def image(path, srec):
-    """An image's bytes by address, and its start address."""
-    found, start, base = {}, None, 0
-    for line in open(path):
-        line = line.strip()
-        if srec and line[:2] in ("S1", "S2", "S3", "S7", "S8", "S9"):
-            width = {"1": 2, "2": 3, "3": 4, "7": 4, "8": 3, "9": 2}[line[1]]
-            data = bytes.fromhex(line[2:])
-            address = int.from_bytes(data[1:1 + width], "big")
-            if line[1] in "123":
-                found.update((address + k, b) for k, b in enumerate(data[1 + width:-1]))
-            else:
-                start = address
-        elif not srec and line.startswith(":"):
-            data = bytes.fromhex(line[1:])
-            kind, address = data[3], data[1] << 8 | data[2]
-            if kind == 0:
-                found.update((base + address + k, b) for k, b in enumerate(data[4:4 + data[0]]))
-            elif kind in (2, 4):
-                base = int.from_bytes(data[4:6], "big") << (4 if kind == 2 else 16)
-            elif kind == 5:
-                start = int.from_bytes(data[4:8], "big")
-    return found, start
-
-
 def compare_images(check, work, path, objcopy):
     where = os.path.basename(path)
     proc = check.symvert(path, "-oihex", "mine.hex", "-os19", "mine.s19", "-oelf", "mine.elf", cwd=work)
@@ -157,9 +129,9 @@ def compare_images(check, work, path, objcopy):
     check.run([objcopy, "-O", "ihex", path, "peer.hex"], cwd=work)
     check.run([objcopy, "-O", "srec", path, "peer.s19"], cwd=work)
     entry = re.search(r"Entry point address:\s+(\w+)", check.run(["readelf", "-h", "mine.elf"], cwd=work).stdout)
-    for name, srec in (("hex", False), ("s19", True)):
-        mine, _ = image(os.path.join(work, "mine." + name), srec)
-        peer, start = image(os.path.join(work, "peer." + name), srec)
+    for name in ("hex", "s19"):
+        mine, _ = image(os.path.join(work, "mine." + name))
+        peer, start = image(os.path.join(work, "peer." + name))
         check.same(where + ": " + name + " bytes", sorted(mine.items()), sorted(peer.items()))
         if start is not None:
             check.same(where + ": start address", int(entry[1], 16) if entry else None, start)
@@ -190,5 +162,4 @@ def main():
     check.done("%d programs read; images as objcopy's, gdb's answers as on the originals" % (2 * 3))
 
 
-if __name__ == "__main__":
-    main()
+main()

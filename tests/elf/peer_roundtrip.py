@@ -11,7 +11,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from peer_harness import Check  # noqa: E402
+from peer_harness import Check, image  # noqa: E402
 
 # The outputs of each sample, each with the -p and -n options it is written with.
 SAMPLES = {
@@ -61,34 +61,6 @@ for sample, kinds in (("pic16", "C"), ("pic18", "D"), ("dspic", "C"), ("pic32", 
     DIFFERENCES.update(((sample, image), kinds) for image in IMAGES)
 
 
-def image(path, kind):
-    """An image's bytes by address, read from the text (ihex, s19, titxt)."""
-    found, base, at = {}, 0, 0
-    for line in open(path):
-        line = line.strip()
-        if kind == "titxt":
-            if line.startswith("@"):
-                at = int(line[1:], 16)
-            elif line and line != "q":
-                for value in line.split():
-                    found[at] = int(value, 16)
-                    at += 1
-            continue
-        if kind == "s19" and line[:2] in ("S1", "S2", "S3"):
-            data = bytes.fromhex(line[2:])
-            width = int(line[1]) + 1
-            start = int.from_bytes(data[1:1 + width], "big")
-            found.update((start + k, b) for k, b in enumerate(data[1 + width:-1]))
-        elif kind == "ihex" and line.startswith(":"):
-            data = bytes.fromhex(line[1:])
-            if data[3] == 0:
-                start = base + (data[1] << 8 | data[2])
-                found.update((start + k, b) for k, b in enumerate(data[4:4 + data[0]]))
-            elif data[3] == 4:
-                base = int.from_bytes(data[4:6], "big") << 16
-    return found
-
-
 def stored_ranges(check, elf):
     """The address ranges whose bytes the ELF file stores (its loadable segments' files)."""
     text = check.run(["readelf", "-W", "-l", elf]).stdout
@@ -126,8 +98,8 @@ def main():
                 print("%s %s through ELF differs: %s" % (sample, output, "; ".join(REASONS[k] for k in listed)))
             if output in IMAGES:
                 compare_images(check, "%s %s" % (sample, output),
-                               image(os.path.join(work, "direct." + output), output),
-                               image(os.path.join(work, "through." + output), output),
+                               image(os.path.join(work, "direct." + output))[0],
+                               image(os.path.join(work, "through." + output))[0],
                                stored_ranges(check, os.path.join(work, elf)), "I" in (listed or ""))
             if output in ("cod", "mcoff"):
                 tool = "gpvc" if output == "cod" else "gpvo"
@@ -137,5 +109,4 @@ def main():
     check.done("%d samples through ELF and back" % len(SAMPLES))
 
 
-if __name__ == "__main__":
-    main()
+main()
