@@ -76,7 +76,7 @@ struct ElfBuilder {
         std::copy(ident, ident + sizeof ident, header.ident);
         header.ident[EI_DATA] = order == ByteOrder::big ? ELFDATA2MSB : ELFDATA2LSB;
         header.type = ET_EXEC;
-        header.machine = 40;
+        if (header.machine == 0) header.machine = 40;
         header.version = 1;
         header.ehsize = ELF_HEADER_SIZE;
         if (header.shentsize == 0) header.shentsize = ELF_SECTION_HEADER_SIZE;
@@ -117,6 +117,25 @@ TEST(ElfDump, SectionTypesByName) {
         char line[64];
         snprintf(line, sizeof line, "  .s                   %-31s", name);
         EXPECT_NE(d.out.find(line), std::string::npos) << line << "\n" << d.out;
+    }
+}
+
+// Machines by the names the dump gives them, neighbours included; a number no row has is
+// shown as a number.
+TEST(ElfDump, MachinesByName) {
+    const std::pair<uint16_t, const char*> machines[] = {
+        {44, "Siemens TriCore embedded processor"},
+        {45, "Argonaut RISC Core, Argonaut Technologies Inc."},
+        {118, "Microchip Technology dsPIC30F DSC"},
+        {117, "0x75"}};
+    for (const auto& [machine, name] : machines) {
+        ::Run run;
+        ElfBuilder b;
+        b.header.machine = machine;
+        Outcome d = run_on(
+            run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
+        EXPECT_NE(d.out.find(std::string("\tMachine:\t") + name + "\n"), std::string::npos)
+            << d.out;
     }
 }
 
