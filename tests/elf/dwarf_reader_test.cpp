@@ -123,7 +123,7 @@ TEST(DwarfReader, LineStateMachine) {
     line.bytes(header.data(), header.size());
     line.bytes(program.data(), program.size());
     Sections s({{".debug_line", line.take()}});
-    LineProgramReader reader(s.run, s.set, 0);
+    LineProgramReader reader(s.set, 0);
     LineHeader h;
     ASSERT_EQ(reader.header(&h), LineProgramReader::HeaderRead::OK);
     EXPECT_EQ(h.max_ops, 2);
@@ -273,11 +273,11 @@ TEST(DwarfReader, EntriesOfAUnit) {
     info.u8(4);
     info.bytes(entries.data(), entries.size());
     Sections s({{".debug_abbrev", abbrev}, {".debug_info", info.take()}});
-    Abbreviations tables(s.run, s.set);
-    UnitReader units(s.run, s.set, INFO);
+    Abbreviations tables(s.set);
+    UnitReader units(s.set, INFO);
     UnitHeader header;
     ASSERT_EQ(units.next(&header), UnitStep::READ);
-    EntryReader reader(s.run, s.set, INFO, header, tables);
+    EntryReader reader(s.set, INFO, header, tables);
     Entry entry;
     std::vector<std::pair<EntryReader::Next, unsigned>> walk;
     AttributeValue value;

@@ -177,7 +177,7 @@ void DwarfDump::dump_strings(SectionId id) {
 }
 
 void DwarfDump::dump_abbreviations() {
-    AbbreviationWalk walk(run, sections_, abbreviations_);
+    AbbreviationWalk walk(sections_, abbreviations_);
     AbbreviationWalk::Item item;
     while (walk.next(&item)) {
         printf("\n@ 0x%08lX\n%5.5lu(%c): %s\n", static_cast<unsigned long>(item.offset),
@@ -201,7 +201,7 @@ void DwarfDump::dump_abbreviations() {
 // ---- Units and entries ----
 
 void DwarfDump::dump_units(SectionId id) {
-    UnitReader units(run, sections_, id);
+    UnitReader units(sections_, id);
     for (unsigned number = 1; !units.done(); ++number) {
         printf("\nCompilation Unit %u @ 0x%08lX\n", number,
                static_cast<unsigned long>(units.position()));
@@ -237,7 +237,7 @@ void DwarfDump::print_unit_header(const UnitHeader& h) {
 
 // The unit's entries, each indented by two blanks a level.
 void DwarfDump::dump_entries(SectionId id, const UnitHeader& header) {
-    EntryReader entries(run, sections_, id, header, abbreviations_);
+    EntryReader entries(sections_, id, header, abbreviations_);
     str_offsets_base_ = entries.context().str_offsets_base;
     Entry entry;
     for (;;) {

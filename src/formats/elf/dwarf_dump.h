@@ -29,7 +29,7 @@ inline const char* bool_text(bool value) {
 class DwarfDump {
   public:
     DwarfDump(Run& run, SectionSet& sections)
-        : run(run), sections_(sections), abbreviations_(run, sections) {}
+        : run(run), sections_(sections), abbreviations_(sections) {}
     void print_all();
 
   private:

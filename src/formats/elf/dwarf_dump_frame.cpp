@@ -10,7 +10,7 @@ namespace dwarf {
 void DwarfDump::dump_frames() {
     sections_.load(FRAME);
     if (!heading(FRAME)) return;
-    FrameReader frames(run, sections_, address_size_);
+    FrameReader frames(sections_, address_size_);
     FrameEntry e;
     while (!frames.done()) {
         FrameReader::Next next = frames.next(&e);

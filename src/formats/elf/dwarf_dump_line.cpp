@@ -46,7 +46,7 @@ void DwarfDump::dump_lines() {
 }
 
 void DwarfDump::dump_line_program(uint64_t offset) {
-    LineProgramReader program(run, sections_, offset);
+    LineProgramReader program(sections_, offset);
     LineHeader header;
     switch (program.header(&header)) {
     case LineProgramReader::HeaderRead::FAILED: return;

@@ -277,7 +277,7 @@ void DwarfDump::dump_names() {
     sections_.load(NAMES);
     heading(NAMES);
     ByteReader in = sections_.reader(NAMES);
-    NameIndexReader index(run, sections_, in);
+    NameIndexReader index(sections_, in);
     NameIndexHeader header;
     for (unsigned number = 1; in.position() < in.size(); ++number) {
         NameIndexReader::Start start = index.header(&header);

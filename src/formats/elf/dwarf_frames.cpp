@@ -25,8 +25,9 @@ void read_fields(ByteReader& in, CommonEntry& cie) {
 
 } // namespace
 
-FrameReader::FrameReader(Run& run, const SectionSet& sections, unsigned address_size)
-    : run_(run), sections_(sections), in_(sections.reader(FRAME)), address_size_(address_size) {}
+FrameReader::FrameReader(const SectionSet& sections, unsigned address_size)
+    : run_(sections.run()), sections_(sections), in_(sections.reader(FRAME)),
+      address_size_(address_size) {}
 
 FrameReader::Next FrameReader::next(FrameEntry* entry) {
     FrameEntry& e = *entry;

@@ -40,7 +40,7 @@ struct FrameEntry {
 class FrameReader {
   public:
     // address_size is the one locations are read with where no common entry gives one.
-    FrameReader(Run& run, const SectionSet& sections, unsigned address_size);
+    FrameReader(const SectionSet& sections, unsigned address_size);
     bool done() const { return next_ + 4 > in_.size(); }
     uint64_t position() const { return in_.position(); }
     enum class Next { ENTRY, SKIP, STOP };

@@ -75,9 +75,8 @@ void Abbreviations::clear() {
     specs_ = std::vector<AttributeSpec>();
 }
 
-AbbreviationWalk::AbbreviationWalk(Run& run, const SectionSet& sections,
-                                   const Abbreviations& tables)
-    : run_(run), sections_(sections), tables_(tables), in_(sections.reader(ABBREV)) {}
+AbbreviationWalk::AbbreviationWalk(const SectionSet& sections, const Abbreviations& tables)
+    : run_(sections.run()), sections_(sections), tables_(tables), in_(sections.reader(ABBREV)) {}
 
 bool AbbreviationWalk::next(Item* item) {
     while (in_.remaining() && in_.ok()) {
@@ -112,8 +111,8 @@ void AbbreviationWalk::finish() {
 
 // ---- Unit headers ----
 
-UnitReader::UnitReader(Run& run, const SectionSet& sections, SectionId section)
-    : run_(run), sections_(sections), section_(section), in_(sections.reader(section)) {}
+UnitReader::UnitReader(const SectionSet& sections, SectionId section)
+    : run_(sections.run()), sections_(sections), section_(section), in_(sections.reader(section)) {}
 
 UnitStep UnitReader::next(UnitHeader* header) {
     UnitHeader& h = *header;
@@ -197,9 +196,9 @@ UnitStep UnitReader::check(const UnitHeader& h) {
 
 // ---- Entries ----
 
-EntryReader::EntryReader(Run& run, const SectionSet& sections, SectionId section,
-                         const UnitHeader& unit, Abbreviations& abbreviations)
-    : run_(run), sections_(sections), abbreviations_(abbreviations),
+EntryReader::EntryReader(const SectionSet& sections, SectionId section, const UnitHeader& unit,
+                         Abbreviations& abbreviations)
+    : run_(sections.run()), sections_(sections), abbreviations_(abbreviations),
       table_(abbreviations.table_at(unit.abbrev_offset)),
       context_(UnitContext::of_version(unit.version, &sections, section)),
       abbrev_offset_(unit.abbrev_offset),

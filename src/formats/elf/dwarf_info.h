@@ -40,7 +40,8 @@ struct AbbreviationTable {
 // unit that names it (an implicit constant needs version 5).
 class Abbreviations {
   public:
-    Abbreviations(Run& run, const SectionSet& sections) : run_(run), sections_(sections) {}
+    explicit Abbreviations(const SectionSet& sections)
+        : run_(sections.run()), sections_(sections) {}
     // Notes the version of each unit of the section (.debug_info or .debug_types) for
     // the table it names.
     void note_versions(SectionId units);
@@ -64,7 +65,7 @@ class Abbreviations {
 // The abbreviations of .debug_abbrev one after another, as they lie in the section.
 class AbbreviationWalk {
   public:
-    AbbreviationWalk(Run& run, const SectionSet& sections, const Abbreviations& tables);
+    AbbreviationWalk(const SectionSet& sections, const Abbreviations& tables);
     struct Item {
         uint64_t offset = 0, code = 0, tag = 0;
         uint8_t children = 0;
@@ -111,7 +112,7 @@ enum class UnitStep { READ, SKIP, STOP };
 // The units of .debug_info or .debug_types, one after another.
 class UnitReader {
   public:
-    UnitReader(Run& run, const SectionSet& sections, SectionId section);
+    UnitReader(const SectionSet& sections, SectionId section);
     bool done() const { return in_.position() >= in_.size(); }
     uint64_t position() const { return in_.position(); }
     // Reads the next unit's header. READ: a unit whose entries can be read; SKIP: a unit
@@ -151,7 +152,7 @@ struct AttributeValue {
 // values.
 class EntryReader {
   public:
-    EntryReader(Run& run, const SectionSet& sections, SectionId section, const UnitHeader& unit,
+    EntryReader(const SectionSet& sections, SectionId section, const UnitHeader& unit,
                 Abbreviations& abbreviations);
     const UnitContext& context() const { return context_; }
     uint64_t position() const { return in_.position(); }

@@ -25,8 +25,8 @@ bool checked_length(unsigned opcode, unsigned version) {
     return opcode <= 8 || (version >= 3 && opcode >= 10 && opcode <= 12);
 }
 
-LineProgramReader::LineProgramReader(Run& run, const SectionSet& sections, uint64_t offset)
-    : run_(run), sections_(sections), in_(sections.reader(LINE)) {
+LineProgramReader::LineProgramReader(const SectionSet& sections, uint64_t offset)
+    : run_(sections.run()), sections_(sections), in_(sections.reader(LINE)) {
     in_.seek(offset);
     header_.offset = offset;
 }

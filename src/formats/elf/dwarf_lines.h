@@ -81,7 +81,7 @@ enum class LineStep { NONE, ROW, END, OVERRUN, BAD };
 
 class LineProgramReader {
   public:
-    LineProgramReader(Run& run, const SectionSet& sections, uint64_t offset);
+    LineProgramReader(const SectionSet& sections, uint64_t offset);
     enum class HeaderRead { OK, UNKNOWN_VERSION, FAILED };
     // The header up to the opcode lengths; the version alone for a version this reader
     // does not know. What is wrong is said.

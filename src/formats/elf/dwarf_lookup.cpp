@@ -119,8 +119,8 @@ void read_address_table(ByteReader& in, uint64_t end, unsigned address_size,
 
 // ---- The name index ----
 
-NameIndexReader::NameIndexReader(Run& run, const SectionSet& sections, ByteReader& in)
-    : run_(run), sections_(sections), in_(in),
+NameIndexReader::NameIndexReader(const SectionSet& sections, ByteReader& in)
+    : run_(sections.run()), sections_(sections), in_(in),
       context_(UnitContext::of_version(5, &sections, NAMES)) {}
 
 uint64_t NameIndexReader::number_at(uint64_t table, uint32_t k, unsigned width) const {

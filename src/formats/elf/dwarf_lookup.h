@@ -84,7 +84,7 @@ struct IndexEntry {
 
 class NameIndexReader {
   public:
-    NameIndexReader(Run& run, const SectionSet& sections, ByteReader& in);
+    NameIndexReader(const SectionSet& sections, ByteReader& in);
     enum class Start { OK, BAD_VERSION, FAILED, CUT };
     // The header, then the places of its tables and its abbreviations. FAILED: the
     // section ends; CUT: the set's tables do not fit it, the next set can be tried.

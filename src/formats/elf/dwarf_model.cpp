@@ -49,9 +49,9 @@ uint32_t symbol_file(Run& run, const std::string& name) {
 
 } // namespace
 
-ModelReader::ModelReader(Run& run, SectionSet& sections, const char* file, bool with_types)
-    : run_(run), sections_(sections), file_(file), with_types_(with_types),
-      abbreviations_(run, sections) {}
+ModelReader::ModelReader(SectionSet& sections, const char* file, bool with_types)
+    : run_(sections.run()), sections_(sections), file_(file), with_types_(with_types),
+      abbreviations_(sections) {}
 
 void ModelReader::leave_out(LeftOut kind) {
     if (said_[kind]) return;
@@ -71,7 +71,7 @@ void ModelReader::read_units() {
         kept_.push_back(std::move(sections_[TYPES].bytes));
     }
     if (with_types_) read_type_units(INFO, 0);
-    UnitReader units(run_, sections_, INFO);
+    UnitReader units(sections_, INFO);
     UnitHeader header;
     DieTree tree; // each unit's in turn, its storage kept
     while (!units.done()) {
@@ -87,7 +87,7 @@ void ModelReader::read_units() {
 
 // The type units of a section, kept by signature for the units that name their types.
 void ModelReader::read_type_units(SectionId section, uint32_t instance) {
-    UnitReader units(run_, sections_, section);
+    UnitReader units(sections_, section);
     UnitHeader header;
     while (!units.done()) {
         UnitStep step = units.next(&header);
@@ -102,7 +102,7 @@ void ModelReader::read_type_units(SectionId section, uint32_t instance) {
 
 // A unit's entries, as far as they can be read; false when one could not be.
 bool ModelReader::read_tree(SectionId section, const UnitHeader& header, DieTree* tree) {
-    EntryReader entries(run_, sections_, section, header, abbreviations_);
+    EntryReader entries(sections_, section, header, abbreviations_);
     unit_start_ = header.offset;
     tree->dies.clear();
     tree->index.clear();
@@ -470,7 +470,7 @@ void ModelReader::read_lines(const DieTree& tree) {
     rows_.clear();
     const Die& root = tree.dies[0];
     if (!root.has_stmt_list || !sections_[LINE].found) return;
-    LineProgramReader program(run_, sections_, root.stmt_list);
+    LineProgramReader program(sections_, root.stmt_list);
     LineHeader header;
     if (program.header(&header) != LineProgramReader::HeaderRead::OK) return;
     if (!read_file_names(program, header)) return;
@@ -559,5 +559,5 @@ void read_dwarf(Run& run, ByteReader& input, const ElfFile& file, const char* na
     for (dwarf::SectionId id : {dwarf::STR, dwarf::STR_OFFSETS, dwarf::LINE_STR, dwarf::ADDR,
                                 dwarf::ABBREV, dwarf::INFO, dwarf::LINE})
         sections.load(id);
-    dwarf::ModelReader(run, sections, name, with_types).read_units();
+    dwarf::ModelReader(sections, name, with_types).read_units();
 }

@@ -84,7 +84,7 @@ enum LeftOut : unsigned {
 
 class ModelReader {
   public:
-    ModelReader(Run& run, SectionSet& sections, const char* file, bool with_types);
+    ModelReader(SectionSet& sections, const char* file, bool with_types);
     // The units of .debug_info, each a module scope; the type units are read when a
     // unit names one of their types.
     void read_units();

@@ -60,6 +60,8 @@ class SectionSet {
     Section& operator[](SectionId id) { return sections_[id]; }
     const Section& operator[](SectionId id) const { return sections_[id]; }
     ByteOrder order() const { return file_.order(); }
+    // The run whose messages and options every reader of these sections uses.
+    Run& run() const { return run_; }
 
     // Takes a section of the file whose name is one of this set's.
     void take(std::string_view name, uint32_t offset, uint32_t size);
