@@ -223,7 +223,8 @@ TEST_F(CodWrite, LongSymbolsArePackedWithoutCrossingBlocks) {
         name[0] = static_cast<char>('a' + k);
         add_symbol(run, name.c_str(), 0x12345 + k, 0, file, 0);
     }
-    add_symbol(run, std::string(300, 'z').c_str(), 1, 0, file, 0);
+    // The last names a segment the store does not have, as a damaged COFF symbol may.
+    add_symbol(run, std::string(300, 'z').c_str(), 1, 1, file, 0);
     normalize_store(run);
     CodFile cod = write_cod(run);
     std::vector<uint32_t> blocks;
@@ -233,6 +234,7 @@ TEST_F(CodWrite, LongSymbolsArePackedWithoutCrossingBlocks) {
     EXPECT_EQ(symbols[0].type, 139u);
     EXPECT_EQ(symbols[1].value, 0x12346u);
     EXPECT_EQ(symbols[3].name, std::string(255, 'z'));
+    EXPECT_EQ(symbols[3].type, 139u);
     // Two 207-byte records fill 414 bytes; the third starts the next block, the 262 bytes
     // of the fourth still fit after it.
     EXPECT_EQ(blocks, (std::vector<uint32_t>{blocks[0], blocks[0], blocks[0] + 1, blocks[0] + 1}));

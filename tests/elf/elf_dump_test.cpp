@@ -216,6 +216,10 @@ TEST(DwarfDump, NameTablesFollowTheVersion) {
                     << f.names.full(1, 5) << " " << version;
         }
     }
+    // Values below 256 are looked up by index, the rest by search: both sides of the line.
+    const NameFamily edge("X", {{255, "last", 2, "DWARF"}, {256, "next", 2, "DWARF"}});
+    EXPECT_STREQ(edge.full(255, 2), "DW_X_last");
+    EXPECT_STREQ(edge.full(256, 2), "DW_X_next");
     EXPECT_STREQ(TAG.full(0x4080, 2), "?? 0x00004080 (user-defined)");
     EXPECT_STREQ(TAG.full(0x4081, 2), "DW_TAG_MIPS_loop");
     EXPECT_STREQ(AT.full(0x2000, 2), "?? 0x00002000 (user-defined)");
