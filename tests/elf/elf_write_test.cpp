@@ -129,6 +129,24 @@ TEST(ElfWrite, EntriesPastTheLimitAreCutAndReported) {
     EXPECT_EQ(count_of(err, "(0) DWARF: Buffer overflow in DIE."), 2u) << err;
 }
 
+// A variable's type is written to 256 levels below it: the int under 256 pointers is
+// written; under 257 the innermost pointer points at no type.
+TEST(ElfWrite, TypesAreWrittenTo256LevelsDeep) {
+    for (unsigned levels : {256u, 257u}) {
+        ::Run run;
+        start_run(run, "AT91R40008");
+        run.options.processor_list = {"ARM"};
+        add_symbol(run, "_p", 0x1000, 0, add_file(run, "m.c"), 0);
+        read_text(run, "[p GLOBOPT ]\n\"1 m.c\n[v _p `" + std::string(levels, '*') +
+                           "i 0 e 1 @4096 ]\n");
+        normalize_store(run);
+        Bytes info = section(written_by(run, elf_format, "out.elf"), ".debug_info");
+        EXPECT_EQ(count_of(std::string(info.begin(), info.end()), std::string("int\0", 4)),
+                  levels == 256 ? 1u : 0u)
+            << levels;
+    }
+}
+
 const char* const PROGRAM = "[p GLOBOPT ]\n\"1 m.c\n[v _f `(i 0 e 1 @0 ]\n{\n}\n1 0 0 0\n";
 
 TEST(ElfWrite, FailedWritesAreReported) {
