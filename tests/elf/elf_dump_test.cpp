@@ -372,4 +372,20 @@ TEST(DwarfDump, NameIndexListsEveryUnit) {
     EXPECT_EQ(d.err, "");
 }
 
+// A macro entry whose type neither the version nor the unit's operand table describes
+// ends the reading of its section, told with where it is.
+TEST(DwarfDump, AnUnknownMacroEntryEndsItsSection) {
+    ::Run run;
+    ElfBuilder b;
+    b.add(".debug_abbrev", 1, {0});
+    b.add(".debug_info", 1, unit({0}));
+    b.add(".debug_macro", 1, {5, 0, 0, 0x0D, 0}); // version 5, no flags, then type 0xD at 3
+    Outcome d = run_on(
+        run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
+    EXPECT_NE(d.err.find("(423) .debug_macro: the macro entry 0xD at 0x3 is not known, so what "
+                         "follows it cannot be read\n"),
+              std::string::npos)
+        << d.err;
+}
+
 } // namespace
