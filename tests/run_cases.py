@@ -10,9 +10,9 @@ directory that holds the case's other files and a link "data" to tests/data. Exp
   stdout     standard output, exactly (default: empty)
   expected/  files the run must leave in its directory, byte for byte
 Optional: "stdin" is fed to standard input (default: empty), "env" holds NAME=VALUE lines
-added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000, NVC_* are cleared),
-"inputs" lists paths below tests/data, one a line, whose files are copied into the run
-directory first (a directory gives all its files), for inputs that name other files
+added to the environment (SOURCE_DATE_EPOCH defaults to 1000000000 and TZ to UTC, NVC_* are
+cleared), "inputs" lists paths below tests/data, one a line, whose files are copied into the
+run directory first (a directory gives all its files), for inputs that name other files
 relative to the current directory (a .sym file's object modules and their .sdb files).
 Expected files are worked out by hand, never copied from the program's output, so the
 runner has no mode that writes them.
@@ -166,6 +166,7 @@ def run_case(program, data, path, timeout, windows):
     args = shlex.split(" ".join(lines))
     env = {k: v for k, v in os.environ.items() if not k.startswith("NVC_")}
     env["SOURCE_DATE_EPOCH"] = "1000000000"
+    env["TZ"] = "UTC"
     for line in read(os.path.join(path, "env")).decode().splitlines():
         if "=" in line:
             k, v = line.split("=", 1)
