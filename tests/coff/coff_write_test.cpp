@@ -206,4 +206,24 @@ TEST_F(CoffWrite, MicrochipFilesBitVariablesAndOptions) {
     EXPECT_EQ(microchip_lines(image, 3), rows({"30:3:150:0", "30:3:152:0", "30:4:154:0"}));
 }
 
+// The family after the id gives the ROM width of the families that count code in words;
+// PIC18 counts it in bytes of 8 bits, and a family none of these is refused (600).
+TEST_F(CoffWrite, MicrochipFamiliesGiveTheRomWidth) {
+    const std::pair<const char*, uint32_t> families[] = {
+        {"PIC12", 12}, {"PIC14", 14}, {"PIC16", 16}, {"PIC18", 8}, {"PIC17", 0}};
+    for (const auto& [family, width] : families) {
+        start_run(run, "16F877");
+        run.options.processor_list = {"877", family};
+        program("[p GLOBOPT ]\n");
+        std::vector<uint8_t> bytes;
+        std::string err = capture_stderr([&] { bytes = write_to_bytes(run, mcoff_format); });
+        EXPECT_EQ(err.find("(600)") != std::string::npos, width == 0) << family << err;
+        if (width == 0) continue;
+        ASSERT_GE(bytes.size(), COFF_FILE_HEADER_SIZE + MCOFF_OPTIONAL_HEADER_SIZE) << family;
+        auto header = decode<MicrochipOptionalHeader>(bytes.data() + COFF_FILE_HEADER_SIZE,
+                                                      ByteOrder::little);
+        EXPECT_EQ(header.rom_width, width) << family;
+    }
+}
+
 } // namespace

@@ -126,6 +126,7 @@ TEST(ElfDump, MachinesByName) {
     const std::pair<uint16_t, const char*> machines[] = {
         {44, "Siemens TriCore embedded processor"},
         {45, "Argonaut RISC Core, Argonaut Technologies Inc."},
+        {110, "Microprocessor series from PKU-Unity Ltd. and MPRC of Peking University"},
         {118, "Microchip Technology dsPIC30F DSC"},
         {117, "0x75"}};
     for (const auto& [machine, name] : machines) {
