@@ -26,16 +26,6 @@ class Coff : public ::testing::Test {
     void SetUp() override { run = ::Run(); }
 };
 
-// ---- Layouts ----
-
-// The sizes of the records the readers, writers and dumps rely on.
-TEST_F(Coff, RecordLayoutsHaveTheFormatsSizes) {
-    EXPECT_EQ(COFF_SECTION_HEADER_SIZE, 40u);
-    EXPECT_EQ(COFF_AOUT_HEADER_SIZE, 28u);
-    EXPECT_EQ(MCOFF_OPTIONAL_HEADER_SIZE, 18u);
-    EXPECT_EQ(ICOFF_SYMBOL_SIZE, COFF_SYMBOL_SIZE);
-}
-
 // ---- Type words and targets ----
 
 TEST_F(Coff, DerivedTypesAreAddedOutsideTheOnesThere) {

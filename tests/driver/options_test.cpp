@@ -88,7 +88,6 @@ TEST(FormatKeys, ExactAndPrefixMatches) {
         EXPECT_STREQ(format_at(got).key, row.found) << row.key;
         EXPECT_EQ(err, "") << row.key;
     }
-    run = ::Run();
 }
 
 } // namespace

@@ -88,55 +88,52 @@ struct ElfBuilder {
     }
 };
 
-// The section types by the names the dump gives them; where several names share a value
-// the first is shown, and a value no row has is shown as a number.
-TEST(ElfDump, SectionTypesByName) {
-    ::Run run;
-    const std::pair<uint32_t, const char*> types[] = {{4, "Reloc entries with addends"},
-                                                      {5, "Symbol hash table"},
-                                                      {6, "Dynamic linking information"},
-                                                      {7, "Notes"},
-                                                      {10, "Reserved"},
-                                                      {11, "Dynamic linker symbol table"},
-                                                      {12, "0xC"},
-                                                      {0x60000000, "Start OS-specific"},
-                                                      {0x6FFFFFFB, "Sun-specific low bound. "},
-                                                      {0x6FFFFFFD, "Version definition section. "},
-                                                      {0x6FFFFFFE, "Version needs section. "},
-                                                      {0x6FFFFFFF, "Version symbol table. "},
-                                                      {0x70000000, "Start of processor-specific"},
-                                                      {0x7FFFFFFF, "End of processor-specific"},
-                                                      {0x80000000, "Start of application-specific"},
-                                                      {0x8FFFFFFF, "End of application-specific"}};
-    ElfBuilder b;
-    for (const auto& [type, name] : types)
-        b.add(".s", type, {});
-    Outcome d = run_on(
-        run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
-    for (const auto& [type, name] : types) {
-        char line[64];
-        snprintf(line, sizeof line, "  .s                   %-31s", name);
-        EXPECT_NE(d.out.find(line), std::string::npos) << line << "\n" << d.out;
-    }
-}
-
-// Machines by the names the dump gives them, neighbours included; a number no row has is
-// shown as a number.
-TEST(ElfDump, MachinesByName) {
-    const std::pair<uint16_t, const char*> machines[] = {
+// Section types and machines by the names the dump gives them: where several names share
+// a value the first is shown, and a value no row has is shown as a number.
+TEST(ElfDump, SectionTypesAndMachinesByName) {
+    using Named = std::pair<uint32_t, const char*>;
+    const Named types[] = {{4, "Reloc entries with addends"},
+                           {5, "Symbol hash table"},
+                           {6, "Dynamic linking information"},
+                           {7, "Notes"},
+                           {10, "Reserved"},
+                           {11, "Dynamic linker symbol table"},
+                           {12, "0xC"},
+                           {0x60000000, "Start OS-specific"},
+                           {0x6FFFFFFB, "Sun-specific low bound. "},
+                           {0x6FFFFFFD, "Version definition section. "},
+                           {0x6FFFFFFE, "Version needs section. "},
+                           {0x6FFFFFFF, "Version symbol table. "},
+                           {0x70000000, "Start of processor-specific"},
+                           {0x7FFFFFFF, "End of processor-specific"},
+                           {0x80000000, "Start of application-specific"},
+                           {0x8FFFFFFF, "End of application-specific"}};
+    const Named machines[] = {
         {44, "Siemens TriCore embedded processor"},
         {45, "Argonaut RISC Core, Argonaut Technologies Inc."},
         {110, "Microprocessor series from PKU-Unity Ltd. and MPRC of Peking University"},
         {118, "Microchip Technology dsPIC30F DSC"},
         {117, "0x75"}};
-    for (const auto& [machine, name] : machines) {
+    auto dump = [](ElfBuilder b) {
         ::Run run;
-        ElfBuilder b;
-        b.header.machine = machine;
-        Outcome d = run_on(
-            run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
-        EXPECT_NE(d.out.find(std::string("\tMachine:\t") + name + "\n"), std::string::npos)
-            << d.out;
+        return run_on(
+                   run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1)
+            .out;
+    };
+    ElfBuilder b;
+    for (const auto& [type, name] : types)
+        b.add(".s", type, {});
+    std::string out = dump(b);
+    for (const auto& [type, name] : types) {
+        char line[64];
+        snprintf(line, sizeof line, "  .s                   %-31s", name);
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    }
+    for (const auto& [machine, name] : machines) {
+        ElfBuilder m;
+        m.header.machine = uint16_t(machine);
+        out = dump(m);
+        EXPECT_NE(out.find(std::string("\tMachine:\t") + name + "\n"), std::string::npos) << out;
     }
 }
 
