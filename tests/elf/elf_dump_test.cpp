@@ -371,19 +371,22 @@ TEST(DwarfDump, NameIndexListsEveryUnit) {
 }
 
 // A macro entry whose type neither the version nor the unit's operand table describes
-// ends the reading of its section, told with where it is.
-TEST(DwarfDump, AnUnknownMacroEntryEndsItsSection) {
+// ends the reading of its section, told with where it is; so does a set of a version 5
+// section whose version is another, after its heading line.
+TEST(DwarfDump, UnknownEntriesAndVersionsEndTheirSections) {
     ::Run run;
     ElfBuilder b;
     b.add(".debug_abbrev", 1, {0});
     b.add(".debug_info", 1, unit({0}));
-    b.add(".debug_macro", 1, {5, 0, 0, 0x0D, 0}); // version 5, no flags, then type 0xD at 3
+    b.add(".debug_macro", 1, {5, 0, 0, 0x0D, 0});      // version 5, no flags, then type 0xD at 3
+    b.add(".debug_addr", 1, {4, 0, 0, 0, 4, 0, 0, 0}); // a set of version 4: its line ends
     Outcome d = run_on(
         run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
     EXPECT_NE(d.err.find("(423) .debug_macro: the macro entry 0xD at 0x3 is not known, so what "
                          "follows it cannot be read\n"),
               std::string::npos)
         << d.err;
+    EXPECT_NE(d.out.find("Set 1 @ 0x00000000\nsize=4, ver=4\n"), std::string::npos) << d.out;
 }
 
 } // namespace
