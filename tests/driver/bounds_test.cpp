@@ -332,13 +332,23 @@ TEST(Bounds, WritersTellOnceWhatTheyLeaveOut) {
         start_run(run, "16F877");
         row.fill(run);
         normalize_store(run);
-        FILE* out = tmpfile();
-        std::string err =
-            capture_stderr([&] { format_at(find_format_key(run, row.key)).write(run, out, "o"); });
-        fclose(out);
+        std::vector<uint8_t> bytes;
+        std::string err = capture_stderr(
+            [&] { bytes = written_by(run, format_at(find_format_key(run, row.key)), "o"); });
         std::string tag = "(" + std::to_string(row.number) + ")";
         EXPECT_TRUE(has_message(err, row.number, {"\"o\""})) << row.key << err;
         EXPECT_EQ(err.find(tag), err.rfind(tag)) << row.key;
+        // Extended OMF-51 leaves out the blocks past the limit: of the 402 nested "do"
+        // blocks, fewer scope definitions (type 0x10, length 3, block 1, no name) are written.
+        if (std::string(row.key) == "eomf51") {
+            const std::string text(bytes.begin(), bytes.end()), block("\x10\x03\x00\x01\x00", 5);
+            size_t blocks = 0;
+            for (size_t at = text.find(block); at != std::string::npos;
+                 at = text.find(block, at + 1))
+                ++blocks;
+            EXPECT_GT(blocks, 300u);
+            EXPECT_LT(blocks, 402u);
+        }
     }
 }
 
