@@ -27,6 +27,14 @@ inline std::string temp_file(const std::string& text, const char* suffix = ".txt
     return path;
 }
 
+// How many times part occurs in text, overlapping occurrences included.
+inline size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 // Runs f with standard error captured; answers what it wrote. A RunEnd thrown by f is
 // caught and its status stored in *status (which is -1 when f returned normally).
 template <typename F> std::string capture_stderr(F f, int* status = nullptr) {

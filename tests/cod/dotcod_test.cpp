@@ -278,11 +278,8 @@ TEST_F(CodWrite, FailedBlockWritesReport413) {
     std::string text = capture_stderr([&] { cod_format.write(run, full, "full.cod"); }, &status);
     fclose(full);
     EXPECT_EQ(status, -1);
-    size_t count = 0;
-    for (size_t at = text.find("(413)"); at != std::string::npos; at = text.find("(413)", at + 1))
-        ++count;
     // The line, file-name, short symbol, long symbol and locals blocks and the directory.
-    EXPECT_EQ(count, 6u) << text;
+    EXPECT_EQ(count_of(text, "(413)"), 6u) << text;
     EXPECT_NE(text.find("full.cod"), std::string::npos);
 }
 

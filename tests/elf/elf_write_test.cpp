@@ -30,13 +30,6 @@ std::string hex(const Bytes& bytes, size_t from = 0, size_t count = SIZE_MAX) {
     return text;
 }
 
-size_t count_of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 // The contents of the section of that name in a little-endian ELF file.
 Bytes section(const Bytes& elf, const std::string& name) {
     ByteReader in(elf.data(), elf.size(), ByteOrder::little);
