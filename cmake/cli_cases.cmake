@@ -15,17 +15,22 @@ macro(symvert_find_python)
   endif()
 endmacro()
 
-# The end-to-end cases, as "cases-root|case|test-name" entries.
-function(symvert_cli_cases out)
+# One test for every end-to-end case, named <prefix>/<group>/<case>: run_cases.py runs
+# the case with the words given (the program, and how to run it) before its own. The
+# tests' names are appended to the list named out.
+function(symvert_add_cli_cases prefix out)
   file(GLOB_RECURSE cmds CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/cases/cmd)
   list(SORT cmds)
-  set(cases)
+  set(tests ${${out}})
   foreach(cmd ${cmds})
     get_filename_component(case_dir ${cmd} DIRECTORY)
     file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${case_dir})
     string(REGEX MATCH "^[^/]+" group ${rel})
     string(REGEX REPLACE "^[^/]+/cases/" "" case ${rel})
-    list(APPEND cases "${CMAKE_SOURCE_DIR}/tests/${group}/cases|${case}|${group}/${case}")
+    add_test(NAME ${prefix}/${group}/${case} COMMAND Python3::Interpreter
+      ${CMAKE_SOURCE_DIR}/tests/run_cases.py ${ARGN} --cases ${CMAKE_SOURCE_DIR}/tests/${group}/cases
+      --data ${CMAKE_SOURCE_DIR}/tests/data ${case})
+    list(APPEND tests ${prefix}/${group}/${case})
   endforeach()
-  set(${out} ${cases} PARENT_SCOPE)
+  set(${out} ${tests} PARENT_SCOPE)
 endfunction()

@@ -27,6 +27,16 @@ inline std::string temp_file(const std::string& text, const char* suffix = ".txt
     return path;
 }
 
+using Bytes = std::vector<uint8_t>;
+
+// The parts one after the other.
+inline Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 // How many times part occurs in text, overlapping occurrences included.
 inline size_t count_of(const std::string& text, const std::string& part) {
     size_t count = 0;

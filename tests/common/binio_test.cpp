@@ -9,8 +9,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 ByteReader over(const Bytes& bytes, ByteOrder order = ByteOrder::little) {
     return ByteReader(bytes.data(), bytes.size(), order);
 }

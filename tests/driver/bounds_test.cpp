@@ -20,7 +20,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Words = std::vector<std::string>;
 
 // A fresh directory holding the files given, by name (made by mkdtemp, so that a directory

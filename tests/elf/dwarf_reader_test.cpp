@@ -18,8 +18,6 @@
 namespace {
 
 using namespace dwarf;
-using Bytes = std::vector<uint8_t>;
-
 // A set of sections over one buffer holding their bytes one after another.
 struct Sections {
     ::Run run; // what loading the sections reports
@@ -50,13 +48,6 @@ Bytes leb(std::initializer_list<int64_t> values, bool is_signed = false) {
     return w.take();
 }
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 // Forms are read by their rows: indexed strings and addresses through their tables and
 // the unit's bases, 16-byte values in the file's order, forms a version does not know
 // left unread.
@@ -64,7 +55,7 @@ TEST(DwarfReader, FormsReadByTheirLayouts) {
     Bytes str = {'a', 0, 'b', 'c', 0};
     Bytes offsets = {0, 0, 0, 0, 0, 0, 0, 0, /* header */ 2, 0, 0, 0, 0, 0, 0, 0};
     Bytes addresses = {0, 0, 0, 0, 0, 0, 0, 0, 0x78, 0x56, 0x34, 0x12};
-    Bytes info = cat({{0x00}, leb({0}), {0xAA, 0x00}, leb({300}), Bytes(16, 0), {9}});
+    Bytes info = concat({{0x00}, leb({0}), {0xAA, 0x00}, leb({300}), Bytes(16, 0), {9}});
     info[6] = 0x11;  // the low half of the 16-byte value
     info[14] = 0x22; // its high half
     Sections s({{".debug_str", str},
@@ -109,13 +100,13 @@ TEST(DwarfReader, LineStateMachine) {
     for (unsigned op = 1; op < 13; ++op)
         header.push_back(uint8_t(standard_length(op)));
     header.insert(header.end(), {0, 'a', '.', 'c', 0, 0, 0, 0, 0});
-    Bytes program = cat({{0, 5, DW_LNE_set_address, 0, 1, 0, 0}, // address 0x100
-                         {DW_LNS_set_basic_block, DW_LNS_copy},  // row 1, basic block
-                         {0, 8, DW_LNE_define_file, 'b', '.', 'c', 0, 1, 2, 3},
-                         {13 + 3 + 12 * 3}, // special: line +0, 3 ops
-                         {DW_LNS_const_add_pc, DW_LNS_negate_stmt, DW_LNS_advance_line},
-                         leb({-2}, true),
-                         {DW_LNS_copy, 0, 1, DW_LNE_end_sequence}});
+    Bytes program = concat({{0, 5, DW_LNE_set_address, 0, 1, 0, 0}, // address 0x100
+                            {DW_LNS_set_basic_block, DW_LNS_copy},  // row 1, basic block
+                            {0, 8, DW_LNE_define_file, 'b', '.', 'c', 0, 1, 2, 3},
+                            {13 + 3 + 12 * 3}, // special: line +0, 3 ops
+                            {DW_LNS_const_add_pc, DW_LNS_negate_stmt, DW_LNS_advance_line},
+                            leb({-2}, true),
+                            {DW_LNS_copy, 0, 1, DW_LNE_end_sequence}});
     ByteWriter line;
     line.u32(2 + 4 + header.size() + program.size());
     line.u16(4);
@@ -174,23 +165,11 @@ TEST(DwarfReader, LineStateMachine) {
 TEST(DwarfReader, OperationsByTheirTable) {
     ::Run run;
     const Bytes v2 = {DW_OP_implicit_pointer, 0x10, 0x00, 0x05, 0xE5, DW_OP_lit1};
-    const Bytes v5 = {DW_OP_implicit_pointer,
-                      0x10,
-                      0,
-                      0,
-                      0,
-                      0x7E,
-                      DW_OP_bregx,
-                      0x81,
-                      0x01,
-                      0x7F,
-                      0xF4,
-                      0x05,
-                      0x02,
-                      0xAA,
-                      0xBB,
-                      0xE5,
-                      DW_OP_lit1};
+    const Bytes v5 =
+        concat({{DW_OP_implicit_pointer, 0x10, 0, 0, 0, 0x7E}, // entry 0x10, offset -2
+                {DW_OP_bregx, 0x81, 0x01, 0x7F},               // register 129, offset -1
+                {0xF4, 0x05, 0x02, 0xAA, 0xBB}, // GNU's typed constant: type 5, 2 bytes
+                {0xE5, DW_OP_lit1}});
     auto read_all = [&](const Bytes& expression, unsigned version, std::string* messages) {
         Sections s({{".debug_loc", expression}});
         UnitContext unit = UnitContext::of_version(version, &s.set, LOC);
@@ -258,14 +237,15 @@ TEST(DwarfReader, FrameInstructionsByTheirTable) {
 // The tree of a unit: depths, null entries, the end after the top-level entry's children,
 // indirect forms, and bytes after the tree.
 TEST(DwarfReader, EntriesOfAUnit) {
-    Bytes abbrev = cat({leb({1, DW_TAG_compile_unit}),
-                        {1},
-                        leb({DW_AT_name, DW_FORM_indirect, 0, 0}),
-                        leb({2, DW_TAG_variable}),
-                        {0},
-                        leb({DW_AT_external, DW_FORM_flag_present, 0, 0}),
-                        {0}});
-    Bytes entries = cat({{1}, leb({DW_FORM_indirect, DW_FORM_string}), {'u', 0}, {2, 2, 0, 0, 7}});
+    Bytes abbrev = concat({leb({1, DW_TAG_compile_unit}),
+                           {1},
+                           leb({DW_AT_name, DW_FORM_indirect, 0, 0}),
+                           leb({2, DW_TAG_variable}),
+                           {0},
+                           leb({DW_AT_external, DW_FORM_flag_present, 0, 0}),
+                           {0}});
+    Bytes entries =
+        concat({{1}, leb({DW_FORM_indirect, DW_FORM_string}), {'u', 0}, {2, 2, 0, 0, 7}});
     ByteWriter info;
     info.u32(7 + entries.size());
     info.u16(4);

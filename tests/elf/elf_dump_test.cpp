@@ -15,8 +15,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // A little- or big-endian ELF file of the given sections, each at its own offset after
 // the header, the section headers (with a section-name table) last.
 struct ElfBuilder {
@@ -87,6 +85,13 @@ struct ElfBuilder {
         body.patch_record(0, header);
         return body.take();
     }
+
+    // The file's dump at -v.
+    Outcome dump() {
+        ::Run run;
+        return run_on(
+            run, build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
+    }
 };
 
 // Section types and machines by the names the dump gives them: where several names share
@@ -114,16 +119,10 @@ TEST(ElfDump, SectionTypesAndMachinesByName) {
         {110, "Microprocessor series from PKU-Unity Ltd. and MPRC of Peking University"},
         {118, "Microchip Technology dsPIC30F DSC"},
         {117, "0x75"}};
-    auto dump = [](ElfBuilder b) {
-        ::Run run;
-        return run_on(
-                   run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1)
-            .out;
-    };
     ElfBuilder b;
     for (const auto& [type, name] : types)
         b.add(".s", type, {});
-    std::string out = dump(b);
+    std::string out = b.dump().out;
     for (const auto& [type, name] : types) {
         char line[64];
         snprintf(line, sizeof line, "  .s                   %-31s", name);
@@ -135,7 +134,7 @@ TEST(ElfDump, SectionTypesAndMachinesByName) {
     for (const auto& [machine, name] : machines) {
         ElfBuilder m;
         m.header.machine = uint16_t(machine);
-        out = dump(m);
+        out = m.dump().out;
         EXPECT_NE(out.find(std::string("\tMachine:\t") + name + "\n"), std::string::npos) << out;
     }
 }
@@ -157,15 +156,6 @@ Bytes unit(const Bytes& entries, uint8_t address_size = 4, uint32_t abbrev_offse
     u.bytes(entries.data(), entries.size());
     return u.take();
 }
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-// ---- ELF ----
 
 // ---- DWARF ----
 
@@ -350,7 +340,6 @@ TEST(DwarfDump, HostileFilesAreRefused) {
 // The name index's unit lists are printed whole: one compilation unit and two foreign
 // type units by their signatures (no producer of the samples writes foreign ones).
 TEST(DwarfDump, NameIndexListsEveryUnit) {
-    ::Run run;
     ByteWriter names = le();
     names.u32(2 + 2 + 7 * 4 + 4 + 2 * 8 + 1);           // unit length: the rest of the index
     names.u16(5);                                       // version
@@ -365,8 +354,7 @@ TEST(DwarfDump, NameIndexListsEveryUnit) {
     b.add(".debug_abbrev", 1, {0});
     b.add(".debug_info", 1, unit({0}));
     b.add(".debug_names", 1, names.take());
-    Outcome d = run_on(
-        run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
+    Outcome d = b.dump();
     EXPECT_NE(d.out.find("  CU     0: 0x00000000\n"), std::string::npos) << d.out;
     EXPECT_NE(d.out.find("  foreign TU     0: 0x1122334455667788\n"), std::string::npos) << d.out;
     EXPECT_NE(d.out.find("  foreign TU     1: 0x99AABBCCDDEEFF00\n"), std::string::npos) << d.out;
@@ -377,15 +365,13 @@ TEST(DwarfDump, NameIndexListsEveryUnit) {
 // ends the reading of its section, told with where it is; so does a set of a version 5
 // section whose version is another, after its heading line.
 TEST(DwarfDump, UnknownEntriesAndVersionsEndTheirSections) {
-    ::Run run;
     ElfBuilder b;
     b.add(".debug_abbrev", 1, {0});
     b.add(".debug_info", 1, unit({0}));
     b.add(".debug_macro", 1, {5, 0, 0, 0x0D, 0});      // version 5, no flags, then type 0xD at 3
     b.add(".debug_addr", 1, {4, 0, 0, 0, 4, 0, 0, 0}); // sets of version 4: their lines end
     b.add(".debug_names", 1, {4, 0, 0, 0, 4, 0, 0, 0});
-    Outcome d = run_on(
-        run, b.build(), [&](FILE* in) { return elf_format.dump(run, in); }, 1);
+    Outcome d = b.dump();
     EXPECT_NE(d.err.find("(423) .debug_macro: the macro entry 0xD at 0x3 is not known, so what "
                          "follows it cannot be read\n"),
               std::string::npos)

@@ -17,8 +17,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 std::string hex(const Bytes& bytes, size_t from = 0, size_t count = SIZE_MAX) {
     std::string text;
     char piece[4];

@@ -349,8 +349,8 @@ def macro(word, text, strings=True):
     return word, numbers(head), (m[1] if m[1] is not None else m[2]) if m and strings else None
 
 
-# The name index as the dump shows it, as llvm shows it, and what readelf shows of it (its
-# symbol table: hash, name, each entry's tag and values).
+# The name index as the dump shows it and as llvm shows it (readelf shows only its symbol
+# table, which llvm shows too).
 NAMES = ((r"size=(.*), augmentation=\"(.*)\"$", lambda m: numbers(m[1]) + [m[2]]),
          (r"  (CU|local TU|foreign TU) +(\d+): 0x(\w+)", lambda m: (m[1].replace(" ", "").lower(), int(m[2]),
                                                                  int(m[3], 16))),
@@ -373,11 +373,6 @@ LLVM_NAMES = ((r"\s+(?:Length|Version|CU count|Local TU count|Foreign TU count|B
               (r"\s+Hash: 0x(\w+)", lambda m: ("hash", int(m[1], 16))),
               (r'\s+String: 0x(\w+) "(.*)"', lambda m: ("string", int(m[1], 16), m[2])),
               (r"\s+Entry @ 0x(\w+) \{", lambda m: ("entry", int(m[1], 16))))
-READELF_NAMES = ((r"\[\s*(\d+)\] (\w+)$", lambda m: ("cu", int(m[1]), int(m[2], 16))),
-                 (r"\[\s*\d+\] #(\w+) (.*?): (.*)$", lambda m: [("hash", int(m[1], 16)), ("string", m[2])] + [
-                     v for tag, rest in re.findall(r"<\d+> DW_TAG_(\w+)((?: DW_IDX_\w+=\S+)*)", m[3])
-                     for v in [("tag", tag)] + [("idx", a, int(x, 16)) for a, x in re.findall(
-                         r"DW_IDX_(\w+)=(?:\(\w+\)=)?<?(\w+)>?", rest)]]))
 # Macro sets and entries as the dump shows them, and as readelf does (which reads a strx
 # entry's index without the unit's string offsets base).
 MACROS = ((r"Set \d+ @ 0x(\w+)$", lambda m: ("set", int(m[1], 16))),
@@ -431,9 +426,6 @@ ASPECTS = [
     (".debug_str_offsets", "--debug-dump=str-offsets", ((r" +(\d+): 0x(\w{8}) ", lambda m: (
         int(m[1]), int(m[2], 16))),), ((r"\s+(\d+) (\w{8})  ", lambda m: (int(m[1]), int(m[2], 16))),)),
     (".debug_names", "--debug-names", NAMES, LLVM_NAMES),
-    (".debug_names", "--debug-dump=gdb_index", ((r"  (CU) +(\d+): 0x(\w+)", lambda m: ("cu", int(m[2]), int(
-        m[3], 16))), (r" +\d+: (?:hash=0x(\w+) )?\"(.*)\" \(", lambda m: [("hash", int(m[1], 16)), ("string", m[2])]),
-        (NAMES[-1][0], lambda m: NAMES[-1][1](m)[1:])), READELF_NAMES),
 ]
 
 

@@ -17,8 +17,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // One framed record: type, length, content, checksum.
 Bytes frame(uint8_t type, const Bytes& content) {
     Bytes record{type, uint8_t(content.size() + 1), uint8_t((content.size() + 1) >> 8)};

@@ -13,8 +13,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
