@@ -232,10 +232,7 @@ TEST_F(Output, EachFailedWriteIsReportedOnceWithTheNamedMessage) {
         out.finish();
     });
     fclose(full);
-    size_t count = 0;
-    for (size_t at = err.find("(413)"); at != std::string::npos; at = err.find("(413)", at + 1))
-        ++count;
-    EXPECT_EQ(count, 3u) << err;
+    EXPECT_EQ(count_of(err, "(413)"), 3u) << err;
     EXPECT_NE(err.find("full.bin"), std::string::npos);
 }
 

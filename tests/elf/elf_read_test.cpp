@@ -139,10 +139,7 @@ TEST(ElfRead, StatementRowsKeptOnceEach) {
 TEST(ElfRead, WhatIsLeftOutIsSaidOncePerKind) {
     ::Run run;
     const std::string said = read_sample(run, "arm-O2.elf", "431 1 %s holds no %s\n");
-    size_t count = 0;
-    for (size_t at = said.find("(431)"); at != std::string::npos; at = said.find("(431)", at + 1))
-        ++count;
-    EXPECT_EQ(count, 2u) << said;
+    EXPECT_EQ(count_of(said, "(431)"), 2u) << said;
     EXPECT_NE(said.find("no location lists"), std::string::npos) << said;
     EXPECT_NE(said.find("no inlined subroutines"), std::string::npos) << said;
 }

@@ -11,6 +11,7 @@
 #include "formats/descriptors.h"
 #include "model/run.h"
 #include "model/store.h"
+#include "test_support.h"
 
 namespace {
 
@@ -75,29 +76,23 @@ TEST(ReaderAnswers, WholeAndFailedReads) {
         testing::internal::GetCapturedStderr();
         fclose(in);
     }
-    run = ::Run();
 }
 
 TEST(ImageWrite, FailedWritesReport413Once) {
-    ::Run run;
     FILE* full = fopen("/dev/full", "w");
     if (!full) GTEST_SKIP() << "no /dev/full";
-    run = ::Run();
+    ::Run run;
     set_message_context(run.messages, "test");
     uint8_t bytes[16] = {};
     for (int k = 0; k < 20000; ++k)
         add_data(run, k * 16, 16, bytes, 0);
     normalize_store(run);
     for (const FormatDescriptor* format : {&ihex_format, &s19_format, &titxt_format}) {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(format->write(run, full, "full.out"), 0) << format->key;
-        fflush(stderr);
-        std::string text = testing::internal::GetCapturedStderr();
-        EXPECT_NE(text.find("(413)"), std::string::npos) << text;
-        EXPECT_EQ(text.find("(413)"), text.rfind("(413)")) << text;
+        std::string text = capture_stderr(
+            [&] { EXPECT_EQ(format->write(run, full, "full.out"), 0) << format->key; });
+        EXPECT_EQ(count_of(text, "(413)"), 1u) << text;
     }
     fclose(full);
-    run = ::Run();
 }
 
 } // namespace

@@ -227,6 +227,8 @@ TEST(VariableLocation, RegisterVariablesByFamily) {
     }
 }
 
+// A qualifier node ("Vi") has no size of its own; an array size past 32 bits wraps as
+// 32-bit arithmetic does.
 TEST(TypeSize, PointersByFamilyAndComposites) {
     ::Run run;
     const struct {
@@ -234,24 +236,12 @@ TEST(TypeSize, PointersByFamilyAndComposites) {
         const char* type;
         uint32_t size;
     } rows[] = {
-        {"16F877", "*Fuc", 2},
-        {"16F877", "*Dc", 2},
-        {"16F877", "*Vc", 1},
-        {"16F877", "*c", 1},
-        {"16F877", "[3][4]*Fc", 24},
-        {"16F877", "(i", 0},
-        {"16F877", "Vi", 0}, // a qualifier node has no size of its own
-        {"16F877", "m", 3},
-        {"8051", "*Nuc", 1},
-        {"8051", "*Auc", 1},
-        {"8051", "*Puc", 1},
-        {"8051", "*Xuc", 2},
-        {"8051", "*uc", 2},
-        {"AT91R40008", "b", 10},
-        {"AT91R40008", "*.Tc", 4},
-        {"30F2010", "v", 2},
-        {"30F2010", "[5]unx", 5},
-        {"30F2010", "[2147483648][2]i", 0}, // wraps as 32-bit arithmetic does
+        {"16F877", "*Fuc", 2}, {"16F877", "*Dc", 2},        {"16F877", "*Vc", 1},
+        {"16F877", "*c", 1},   {"16F877", "[3][4]*Fc", 24}, {"16F877", "(i", 0},
+        {"16F877", "Vi", 0},   {"16F877", "m", 3},          {"8051", "*Nuc", 1},
+        {"8051", "*Auc", 1},   {"8051", "*Puc", 1},         {"8051", "*Xuc", 2},
+        {"8051", "*uc", 2},    {"AT91R40008", "b", 10},     {"AT91R40008", "*.Tc", 4},
+        {"30F2010", "v", 2},   {"30F2010", "[5]unx", 5},    {"30F2010", "[2147483648][2]i", 0},
     };
     for (const auto& row : rows) {
         start_run(run, row.processor);
