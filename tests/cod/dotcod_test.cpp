@@ -103,8 +103,6 @@ std::vector<LongSymbol> long_symbols(const CodFile& cod, std::vector<uint32_t>* 
 class CodWrite : public testing::Test {
   protected:
     ::Run run;
-
-  protected:
     void SetUp() override {
         start_run(run, "16F877");
         setenv("TZ", "UTC", 1);

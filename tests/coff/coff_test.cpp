@@ -21,9 +21,6 @@ using Bytes = std::vector<uint8_t>;
 class Coff : public ::testing::Test {
   protected:
     ::Run run;
-
-  protected:
-    void SetUp() override { run = ::Run(); }
 };
 
 // ---- Type words and targets ----

@@ -100,8 +100,6 @@ struct Image {
 class CoffWrite : public testing::Test {
   protected:
     ::Run run;
-
-  protected:
     void SetUp() override { start_run(run, "16F877"); }
 
     void program(const std::string& sdb, const char* classes = "CODE") {

@@ -11,8 +11,6 @@ namespace {
 class Messages : public testing::Test {
   protected:
     MessageState messages;
-
-  protected:
     void SetUp() override {
         start_without_messages(messages);
         for (const char* name : {"NVC_ERR_FORMAT", "NVC_WARN_FORMAT", "NVC_MSG_FORMAT"})

@@ -110,7 +110,6 @@ TEST(DataMerge, ConsecutiveRecordsBecomeOneBlockWhileReading) {
     EXPECT_EQ(run.store.data[0]->size, 10u);
     EXPECT_EQ(run.store.data[0]->piece_sizes(), (std::vector<uint32_t>{4, 4, 2}));
     EXPECT_EQ(run.store.data[2]->pieces.size(), 0u);
-    run = ::Run();
 }
 
 } // namespace

@@ -12,10 +12,7 @@ using Words = std::vector<std::string>;
 class CommandLineTest : public testing::Test {
   protected:
     ::Run run;
-
-  protected:
     void SetUp() override { start_without_messages(run); }
-    void TearDown() override { run = ::Run(); }
 
     std::string parse(const Words& words) {
         return capture_stderr([&] { parse_command_line(run, words); });

@@ -8,10 +8,6 @@ namespace {
 class StoreTest : public testing::Test {
   protected:
     ::Run run;
-
-  protected:
-    void SetUp() override { run = ::Run(); }
-    void TearDown() override { run = ::Run(); }
 };
 
 // File names match without case and keep their first form; -e cuts at the last dot.

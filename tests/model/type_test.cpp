@@ -8,8 +8,6 @@ namespace {
 class TypeModelTest : public testing::Test {
   protected:
     ::Run run;
-
-  protected:
     void SetUp() override { start_run(run, "16F877"); }
 
     // A scope of the class opened in the current scope and made current.

@@ -63,10 +63,7 @@ Bytes write_pe(::Run& run, std::string* err = nullptr) {
 class PeWrite : public testing::Test {
   protected:
     ::Run run;
-
-  protected:
     void SetUp() override {
-        run = ::Run();
         add_segment(run, "CODE", 0, 0x10000, 0, 0);
         add_segment(run, "DATA", 0, 0x100, 0, 1);
     }
