@@ -67,6 +67,9 @@ TEST(DwarfReader, FormsReadByTheirLayouts) {
     FormValue v;
     ASSERT_EQ(read_value(in, DW_FORM_strx1, 0, unit, info.size(), &v), ValueRead::OK);
     EXPECT_EQ(std::string(v.text, v.text_length), "bc"); // index 0 past the 8-byte header
+    size_t length = 0; // an offset at a table's end, or into an empty one, names no string
+    EXPECT_EQ(s.set.string_at(STR, str.size(), &length), nullptr);
+    EXPECT_EQ(s.set.string_at(LINE_STR, 0, &length), nullptr);
     ASSERT_EQ(read_value(in, DW_FORM_addrx, 0, unit, info.size(), &v), ValueRead::OK);
     EXPECT_EQ(v.kind, FormValue::ADDRESS);
     EXPECT_EQ(v.number, 0x12345678u);
