@@ -21,7 +21,9 @@ The Windows build runs with --windows, under the words of --launcher (wine64, sa
 outputs (standard output and error, and expected files that are text) must end every line in
 CR LF, which is removed before they are compared with the same expected files; other outputs
 are compared byte for byte. A case that depends on the platform it runs on holds a file
-"platform" saying why, and is skipped there with that reason.
+"platform" saying why, and is skipped there with that reason. Under a launcher, a case that
+fails runs once more: wine now and then loses a process's output or never ends it under
+load. It passes only if its second run passes, and the runner says what the first run gave.
 
 Cases named on the command line run alone: "coff/generic/read" runs that case and any case
 below its directory, not "coff/generic/read-big". With none, every case runs.
@@ -255,6 +257,9 @@ def main():
             continue
         count += 1
         problems = run_case(program, data, path, a.timeout, a.windows)
+        if problems and a.launcher:
+            print("again %s: its first run under the launcher failed: %s" % (rel, problems[0]))
+            problems = run_case(program, data, path, a.timeout, a.windows)
         purpose = read(os.path.join(path, "purpose"), None)
         if purpose is None or not purpose.strip():
             problems.append("no purpose: write one line saying what this case checks "
