@@ -29,7 +29,11 @@ inline std::string temp_file(const std::string& text, const char* suffix = ".txt
 
 using Bytes = std::vector<uint8_t>;
 
-// The parts one after the other.
+// The parts one after the other: concat for a list of parts, + for two named ones.
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 inline Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts)

@@ -36,12 +36,6 @@ Bytes name(const std::string& text) {
     return bytes;
 }
 
-Bytes operator+(Bytes a, const Bytes& b) {
-    for (uint8_t byte : b)
-        a.push_back(byte);
-    return a;
-}
-
 // The records of a file, checked as they are read.
 std::vector<OmfRecord> records_of(::Run& run, const Bytes& bytes) {
     std::vector<OmfRecord> records;

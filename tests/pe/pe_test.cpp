@@ -14,11 +14,6 @@
 
 namespace {
 
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 Bytes text(const std::string& s) {
     Bytes bytes(s.begin(), s.end());
     bytes.push_back(0);

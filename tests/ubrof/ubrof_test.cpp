@@ -13,11 +13,6 @@
 
 namespace {
 
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // 0xA5, then second 9, minute 7, hour 14, day 5, month 3, year 2024 - 1900.
 const Bytes HEADER = {0xA5, 0x09, 0x07, 0x0E, 0x05, 0x03, 0x7C};
 const Bytes END = {0xFF};
